@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# The project's test command: installs what is missing, builds everything from scratch, runs every
+# test, then builds and runs the tests again under AddressSanitizer + UndefinedBehaviorSanitizer,
+# and replays the fuzz corpus through the loader.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+JOBS=$(nproc)
+
+scripts/bootstrap.sh
+
+echo "== release build"
+rm -rf build
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$JOBS"
+(cd build && ctest --output-on-failure -j"$JOBS")
+
+echo "== sanitizer build (ASan + UBSan)"
+rm -rf build-asan
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKX_SANITIZE=ON -DKX_BUILD_BENCH=OFF >/dev/null
+cmake --build build-asan -j"$JOBS"
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --output-on-failure -j"$JOBS")
+
+echo "== fuzz corpus replay"
+"$ROOT/scripts/fuzz.sh" 0
+echo "test.sh: all passed"
