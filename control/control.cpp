@@ -1,0 +1,225 @@
+#include "control/control.h"
+
+#include <cmath>
+
+#include "core/persist.h"
+
+namespace KX {
+
+KX_DEFINE_CLASS(CControl, CCorva, 2, 1)
+KX_DEFINE_CLASS(CDataControl, CControl, 2, 0)
+
+namespace {
+
+// Blocks stored at this version or older carry the legacy timing fields.
+constexpr int32_t kLegacyTimingVersion = 200;
+
+}  // namespace
+
+CControl::CControl(const CControl& other)
+    : CCorva(other),
+      outOfRange(other.outOfRange),
+      timeScale(other.timeScale),
+      auxValue(other.auxValue),
+      priority(other.priority),
+      enabled(other.enabled) {}
+
+CBase* CControl::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
+  if (CBase* hit = CCorva::FindObject(wanted, cls, kindOf)) return hit;
+  return next ? next->FindObject(wanted, cls, kindOf) : nullptr;
+}
+
+void CControl::FindObjects(std::vector<CBase*>& list, NameFilter wanted, const CRuntimeClass* cls,
+                           bool kindOf) {
+  CCorva::FindObjects(list, wanted, cls, kindOf);
+  if (next) next->FindObjects(list, wanted, cls, kindOf);
+}
+
+Status CControl::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
+  const Status status = CCorva::Duplicate(out, map);
+  if (status != kOk) return status;
+  auto* copy = static_cast<CControl*>(out.get());
+  if (next) {
+    CRefPtr<CBase> nextCopy;
+    KX_RETURN_IF_FAILED(next->Duplicate(nextCopy, map));
+    copy->next = static_cast<CControl*>(nextCopy.get());
+  }
+  copy->modified = 1;
+  return kOk;
+}
+
+Status CControl::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CCorva::AssignTo(target, released));
+  auto* control = KindOf<CControl>(target);
+  if (!control) return kErrMalformed;
+  control->outOfRange = outOfRange;
+  control->owner = owner;
+  control->timeScale = timeScale;
+  control->auxValue = auxValue;
+  control->priority = priority;
+  control->enabled = enabled;
+  if (control->next) released.emplace_back(control->next.get());
+  control->next = next;
+  return kOk;
+}
+
+Status CControl::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CCorva::Load(in));
+  const int32_t version = in.Version(classRecord);
+  in.Read(outOfRange);
+  if (version <= kLegacyTimingVersion) {
+    // Start time, a value that stands in for the priority until Link, and one dropped value.
+    float startTime = 0, held = 0, dropped = 0;
+    in.Read(startTime).Read(held).Read(dropped);
+    auxValue = startTime;
+    priority = held;
+  } else {
+    in.Read(priority).Read(auxValue);
+  }
+  in.Read(timeScale).Read(enabled).Ref().Ref();
+  return in.status();
+}
+
+Status CControl::Link(CLinker& in) {
+  KX_RETURN_IF_FAILED(CCorva::Link(in));
+  in.Resolve(owner);
+  in.Resolve(next);
+  if (in.StoredVersion(classRecord) <= kLegacyTimingVersion) {
+    priority = 0.0f;
+    auxValue = 1.0f;
+  }
+  return kOk;
+}
+
+float CControl::LegacyStartTime(const CReader& in) const {
+  return in.record().StoredVersion(classRecord, in.StreamVersion()) <= kLegacyTimingVersion
+             ? auxValue
+             : 0.0f;
+}
+
+Status CControl::CollectForSave(CPersistContext& context) {
+  const Status status = CCorva::CollectForSave(context);
+  if (status != kOk) return status;
+  return next ? next->CollectForSave(context) : kOk;
+}
+
+Status CControl::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CCorva::Save(out));
+  out.Version(classRecord).Write(outOfRange).Write(priority).Write(auxValue).Write(timeScale);
+  out.Write(enabled).Ref(owner).Ref(next.get());
+  return out.status();
+}
+
+int64_t CControl::GetMemorySize() const { return CCorva::GetMemorySize() + 28; }
+
+int64_t CControl::GetSaveSize() const {
+  return CCorva::GetSaveSize() + kVersionPairSize + 4 * 4 + 1 + 2 * kIdSize;
+}
+
+bool CControl::HasAttachments() const { return owner || next || CCorva::HasAttachments(); }
+
+void CControl::VisitOwned(COwnedVisitor& visit) {
+  CCorva::VisitOwned(visit);
+  visit(next);
+}
+
+Status CControl::ResolveNames(CBase* root) {
+  KX_RETURN_IF_FAILED(CCorva::ResolveNames(root));
+  return next ? next->ResolveNames(root) : kOk;
+}
+
+Status CControl::RemapReferences(DuplicateMap& map) {
+  KX_RETURN_IF_FAILED(CCorva::RemapReferences(map));
+  return next ? next->RemapReferences(map) : kOk;
+}
+
+void CControl::SetOwner(CCorva* object) {
+  owner = object;
+  modified = 1;
+}
+
+CBase* CControl::GetTargetAt(float) { return nullptr; }
+
+void CControl::CollectActive(float start, float length, std::vector<float>& times,
+                             std::vector<float>& priorities) {
+  const float a = timeScale * start;
+  const float e = timeScale * length + a;
+  if (a >= 0 && GetDuration() > a) {
+    times.push_back(start);
+    priorities.push_back(priority);
+  } else if (a < 0 && e > 0) {
+    times.push_back(0.0f);
+    priorities.push_back(priority);
+  }
+}
+
+bool CControl::CheckStart(float& time, float limit, float level) {
+  if (priority < level) return false;
+  const float s = timeScale * time;
+  if (s < 0 && s <= timeScale * limit) {
+    time = -time;
+    return true;
+  }
+  return false;
+}
+
+bool CControl::CheckEnd(float end, float& time, float level, bool& hit) {
+  if (end < 0) return false;
+  const float c = timeScale * time;
+  const float e = timeScale * end;
+  const float d = GetDuration();
+  if (c > d) return false;
+  if (priority != level) {
+    if (priority > level && c < d && d < e) {
+      time = d / timeScale;
+      return true;
+    }
+    return false;
+  }
+  if (d < e && c < d) {
+    time = d / timeScale;
+  } else if (c < 0) {
+    time = 0.0f;
+  } else {
+    return false;
+  }
+  hit = true;
+  return true;
+}
+
+bool CControl::IsActiveAt(float) { return true; }
+float CControl::GetPriorityAt(float) { return priority; }
+
+float CControl::MapTime(float time, int32_t& cycles) const {
+  cycles = 0;
+  const float s = timeScale * time;
+  if (outOfRange == kOutOfRangeNone || !(s > 0)) return s;
+  const float d = GetDuration();
+  if (!(d > 0)) return 0.0f;
+  const float q = s / d;
+  const double whole = std::floor(static_cast<double>(q));
+  const float phase = static_cast<float>(q - whole);
+  // The cycle count only matters for its parity beyond what an int32 holds.
+  cycles = whole < 2147483647.0 ? static_cast<int32_t>(whole)
+                                : static_cast<int32_t>(std::fmod(whole, 2.0));
+  if (outOfRange == kOutOfRangeLoop) return d * phase;
+  return (cycles & 1) ? d - d * phase : d * phase;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+Status CDataControl::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CControl::Load(in));
+  in.Version(classRecord);
+  return in.status();
+}
+
+Status CDataControl::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CControl::Save(out));
+  out.Version(classRecord);
+  return out.status();
+}
+
+int64_t CDataControl::GetSaveSize() const { return CControl::GetSaveSize() + kVersionPairSize; }
+
+}  // namespace KX

@@ -1,0 +1,97 @@
+#pragma once
+// Animation controllers: attached to the object they animate (the owner), chained through `next`,
+// mapping scene time through their own time scale and out-of-range mode.
+#include <vector>
+
+#include "core/corva.h"
+
+namespace KX {
+
+class CReader;
+
+// What happens to times beyond a controller's duration.
+enum OutOfRange : int32_t {
+  kOutOfRangeNone = 0,  // time passes unchanged; evaluators hold the first or last key
+  kOutOfRangeLoop = 1,
+  kOutOfRangePingPong = 2,
+};
+
+class CControl : public CCorva {
+  KX_DECLARE_CLASS(CControl)
+
+ public:
+  int32_t outOfRange = kOutOfRangeNone;
+  CCorva* owner = nullptr;  // not owned
+  float timeScale = 1.0f;
+  float auxValue = 1.0f;
+  float priority = 0.0f;
+  bool enabled = true;
+  CRefPtr<CControl> next;
+
+  CControl() = default;
+  // Copies the settings; owner and next are links and stay unset.
+  CControl(const CControl& other);
+
+  CBase* FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf) override;
+  void FindObjects(std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
+                   bool kindOf) override;
+  Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
+  Status AssignTo(CBase* target, ReleasedList& released) const override;
+  Status Load(CReader& in) override;
+  Status Link(CLinker& in) override;
+  Status CollectForSave(CPersistContext& context) override;
+  Status Save(CWriter& out) const override;
+  int64_t GetMemorySize() const override;
+  int64_t GetSaveSize() const override;
+  bool HasAttachments() const override;
+  void VisitOwned(COwnedVisitor& visit) override;
+  Status Update(float time) override = 0;
+  Status ResolveNames(CBase* root) override;
+  Status RemapReferences(DuplicateMap& map) override;
+
+  virtual void SetOwner(CCorva* object);
+  // Time of the last key; 0 without keys.
+  virtual float GetDuration() const = 0;
+  virtual Status EvaluateTransform(float time) = 0;
+  // The object a controller looks at at `time`, for evaluation order; null for most.
+  virtual CBase* GetTargetAt(float time);
+  virtual Status ApplyTransform() = 0;
+  virtual Status ApplyData() = 0;
+  virtual void CollectActive(float start, float length, std::vector<float>& times,
+                             std::vector<float>& priorities);
+  virtual bool CheckStart(float& time, float limit, float level);
+  virtual bool CheckEnd(float end, float& time, float level, bool& hit);
+  virtual bool IsActiveAt(float time);
+  virtual float GetPriorityAt(float time);
+
+  // Scene time -> controller time; `cycles` receives the number of whole cycles.
+  float MapTime(float time, int32_t& cycles) const;
+  float MapTime(float time) const {
+    int32_t cycles = 0;
+    return MapTime(time, cycles);
+  }
+  // kNothingDone when disabled, else kOk; keyed evaluators answer it first.
+  Status IsDisabled() const { return enabled ? kOk : kNothingDone; }
+
+  // Start time that blocks stored at version 2.0 or older kept in `auxValue`, for keyed
+  // subclasses to subtract from their key times while loading; 0 for newer blocks.
+  float LegacyStartTime(const CReader& in) const;
+};
+
+// Base of every controller that computes values into its owner rather than a transform.
+class CDataControl : public CControl {
+  KX_DECLARE_CLASS(CDataControl)
+
+ public:
+  CDataControl() = default;
+  CDataControl(const CDataControl&) = default;
+
+  Status Load(CReader& in) override;
+  Status Save(CWriter& out) const override;
+  int64_t GetSaveSize() const override;
+
+  Status EvaluateTransform(float) override { return kNothingDone; }
+  Status ApplyTransform() override { return kNothingDone; }
+};
+
+}  // namespace KX

@@ -1,0 +1,126 @@
+#include "core/base.h"
+
+#include <map>
+
+#include "core/container.h"
+#include "core/persist.h"
+
+namespace KX {
+
+const CRuntimeClass CBase::classRecord{"CBase", nullptr, 2, 0};
+
+CBase::~CBase() = default;
+
+bool CBase::Matches(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) const {
+  if (cls) {
+    if (kindOf ? !IsKindOf(cls) : GetRuntimeClass() != cls) return false;
+  }
+  return !wanted || *wanted == name;
+}
+
+CBase* CBase::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
+  return Matches(wanted, cls, kindOf) ? this : nullptr;
+}
+
+void CBase::FindObjects(std::vector<CBase*>& list, NameFilter wanted, const CRuntimeClass* cls,
+                        bool kindOf) {
+  if (Matches(wanted, cls, kindOf)) list.push_back(this);
+}
+
+Status CBase::Clone(CRefPtr<CBase>&) const { return kErrBadArgument; }
+
+Status CBase::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
+  if (const auto it = map.find(this); it != map.end()) {
+    out = it->second;
+    return kNothingDone;
+  }
+  const Status status = Clone(out);
+  if (Failed(status)) return status;
+  try {
+    map.emplace(this, out);
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  return status;
+}
+
+Status CBase::AssignTo(CBase* target, ReleasedList&) const {
+  if (!target) return kErrBadArgument;
+  if (target != this) target->name = name;
+  return kOk;
+}
+
+Status CBase::Load(CReader& in) {
+  in.Version(classRecord);
+  int32_t id = 0;
+  in.Read(id).Read(name);
+  if (in.ok()) in.RegisterId(id);
+  return in.status();
+}
+
+Status CBase::Link(CLinker&) { return kNothingDone; }
+
+Status CBase::CollectForSave(CPersistContext& context) {
+  const auto [it, inserted] = context.saveIds.emplace(this, 0);
+  if (!inserted) return kNothingDone;
+  context.saveList.push_back(this);
+  return kOk;
+}
+
+Status CBase::PrepareSave(CPersistContext&) { return kOk; }
+
+Status CBase::Save(CWriter& out) const {
+  const std::string className = GetRuntimeClass()->className;
+  const int64_t recordSize = GetSaveSize() - static_cast<int64_t>(className.size()) - 8;
+  if (recordSize < 0 || recordSize > INT32_MAX) {
+    out.Fail(kErrBadArgument);
+    return out.status();
+  }
+  out.Write(className).Write(static_cast<int32_t>(recordSize));
+  out.Version(classRecord).Write(out.IdOf(this)).Write(name);
+  return out.status();
+}
+
+int64_t CBase::GetMemorySize() const { return 44; }
+
+int64_t CBase::GetSaveSize() const {
+  return static_cast<int64_t>(std::char_traits<char>::length(GetRuntimeClass()->className)) +
+         2 * static_cast<int64_t>(name.size()) + 24;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+std::map<std::string, Creator, std::less<>>& Registry() {
+  static std::map<std::string, Creator, std::less<>> registry;
+  return registry;
+}
+
+}  // namespace
+
+void RegisterClass(std::string_view name, Creator creator) {
+  Registry().insert_or_assign(std::string(name), creator);
+}
+
+void UnregisterClass(std::string_view name) {
+  auto& registry = Registry();
+  if (const auto it = registry.find(name); it != registry.end()) registry.erase(it);
+}
+
+bool IsClassRegistered(std::string_view name) { return Registry().contains(name); }
+
+std::vector<std::string> RegisteredClassNames() {
+  std::vector<std::string> names;
+  for (const auto& [name, creator] : Registry()) names.push_back(name);
+  return names;
+}
+
+Status CreateObject(std::string_view name, CRefPtr<CBase>& out) {
+  const auto& registry = Registry();
+  const auto it = registry.find(name);
+  if (it == registry.end() || !it->second) return kErrUnknownClass;
+  return it->second(out);
+}
+
+}  // namespace KX

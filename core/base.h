@@ -1,0 +1,147 @@
+#pragma once
+// Root of every persistent object: intrusive count, name, the generic search, copy and
+// persistence operations, and the class registry that builds objects from the names in files.
+#include <cstdint>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "core/ref_ptr.h"
+#include "core/runtime_class.h"
+#include "core/status.h"
+
+namespace KX {
+
+class CBase;
+class CReader;
+class CLinker;
+class CWriter;
+class CPersistContext;
+
+// A name to match exactly, or nullopt to match any name.
+using NameFilter = std::optional<std::u16string_view>;
+// Original -> copy, filled by Duplicate so that shared objects stay shared in the copy.
+using DuplicateMap = std::unordered_map<const CBase*, CRefPtr<CBase>>;
+// Objects an AssignTo let go of; the caller decides when they are released.
+using ReleasedList = std::vector<CRefPtr<CBase>>;
+
+// Walks the counted references an object owns (chains, children, sub-objects). Loading uses it
+// to refuse object graphs that own themselves or nest without bound, and to break such graphs
+// apart so that they can be freed.
+class COwnedVisitor {
+ public:
+  virtual ~COwnedVisitor() = default;
+  virtual void Visit(CBase* target, void* slot, void (*clear)(void* slot)) = 0;
+
+  template <class T>
+  void operator()(CRefPtr<T>& ref) {
+    if (ref) Visit(ref.get(), &ref, [](void* slot) { *static_cast<CRefPtr<T>*>(slot) = nullptr; });
+  }
+};
+
+class CBase {
+ public:
+  static const CRuntimeClass classRecord;
+
+  uint8_t modified = 0;
+  std::u16string name;
+  int32_t refCount = 0;
+
+  CBase() = default;
+  // Copies only the name: a copy starts unmodified and unreferenced.
+  CBase(const CBase& other) : name(other.name) {}
+  CBase& operator=(const CBase&) = delete;
+  virtual ~CBase();
+
+  void AddRef() { ++refCount; }
+  void Release() {
+    if (refCount-- == 1) delete this;
+  }
+
+  virtual CBase* FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf);
+  virtual void FindObjects(std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
+                           bool kindOf);
+  virtual const CRuntimeClass* GetRuntimeClass() const { return &classRecord; }
+  virtual Status GetVersion() const { return classRecord.Version(); }
+  virtual Status Clone(CRefPtr<CBase>& out) const;
+  virtual Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const;
+  virtual Status AssignTo(CBase* target, ReleasedList& released) const;
+  virtual Status Load(CReader& in);
+  virtual Status Link(CLinker& in);
+  virtual Status CollectForSave(CPersistContext& context);
+  virtual Status PrepareSave(CPersistContext& context);
+  virtual Status Save(CWriter& out) const;
+  virtual Status Reserved1(void*, void*) { return kErrBadArgument; }
+  virtual Status Reserved2(void*, void*) { return kErrBadArgument; }
+  virtual int64_t GetMemorySize() const;
+  virtual int64_t GetSaveSize() const;
+  virtual bool HasAttachments() const { return false; }
+  // Owned references, in the order the searches visit them.
+  virtual void VisitOwned(COwnedVisitor&) {}
+
+  // The name/class test of FindObject, without searching what the object owns.
+  bool Matches(NameFilter name, const CRuntimeClass* cls, bool kindOf) const;
+  bool IsKindOf(const CRuntimeClass* cls) const { return GetRuntimeClass()->IsDerivedFrom(cls); }
+};
+
+// The object itself when its class record chain contains `cls`, else null.
+inline CBase* IsKindOf(CBase* object, const CRuntimeClass* cls) {
+  return object && object->IsKindOf(cls) ? object : nullptr;
+}
+inline const CBase* IsKindOf(const CBase* object, const CRuntimeClass* cls) {
+  return object && object->IsKindOf(cls) ? object : nullptr;
+}
+// Typed form: every record chain is a part of the C++ base chain, so the cast is sound.
+template <class T>
+T* KindOf(CBase* object) {
+  return object && object->IsKindOf(&T::classRecord) ? static_cast<T*>(object) : nullptr;
+}
+template <class T>
+const T* KindOf(const CBase* object) {
+  return object && object->IsKindOf(&T::classRecord) ? static_cast<const T*>(object) : nullptr;
+}
+
+// Clone by copy construction, answering out-of-memory instead of throwing.
+template <class T>
+Status CloneByCopy(const T& self, CRefPtr<CBase>& out) {
+  try {
+    out = new T(self);
+    return kOk;
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+}
+
+// Class registry: class name in a file -> creator of a default-constructed object.
+using Creator = Status (*)(CRefPtr<CBase>& out);
+
+template <class T>
+Status CreateInstance(CRefPtr<CBase>& out) {
+  try {
+    out = new T();
+    return kOk;
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+}
+
+// Enters or replaces the creator for `name`.
+void RegisterClass(std::string_view name, Creator creator);
+template <class T>
+void RegisterClass(std::string_view name) {
+  RegisterClass(name, &CreateInstance<T>);
+}
+template <class T>
+void RegisterClass() {
+  RegisterClass(T::classRecord.className, &CreateInstance<T>);
+}
+void UnregisterClass(std::string_view name);
+bool IsClassRegistered(std::string_view name);
+// Every registered name, in name order.
+std::vector<std::string> RegisteredClassNames();
+Status CreateObject(std::string_view name, CRefPtr<CBase>& out);
+
+}  // namespace KX

@@ -1,0 +1,487 @@
+#include "core/container.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <unordered_set>
+
+namespace KX {
+
+namespace {
+
+constexpr char kMagic[] = "_KXBrix";
+constexpr char kOldMagic[] = "KXCorva";
+constexpr size_t kMagicSize = 7;
+constexpr size_t kOldVersionFieldSize = 14;
+constexpr size_t kOldVersionOffset = 9;
+const std::string kThumbnailSection = "_Thumbnail";
+const std::string kOldThumbnailSection = "_CorvaThumbnail";
+const std::string kExtInfoSection = "_ExtendInfo";
+const std::string kRootMarker = "_Root";
+const std::string kOldRootMarker = "_CorvaRoot";
+constexpr int32_t kCurrentMajor = 2;
+constexpr int32_t kCurrentMinor = 1;
+// A walk over what the roots own may visit an object once per path that reaches it; a file that
+// shares objects so that walks would explode is refused. Real scenes stay far below this.
+constexpr uint64_t kMaxWalkFloor = 4'000'000;
+constexpr uint64_t kMaxWalkPerObject = 64;
+
+Status Fail(CPersistContext& context, Status status, std::string message) {
+  auto& d = context.diagnostics;
+  if (!d.failed()) {
+    d.status = status;
+    if (context.stream) d.offset = context.stream->Tell();
+    if (d.message.empty()) d.message = std::move(message);
+  }
+  return status;
+}
+
+// Collects the targets of an object's owned references.
+class CChildCollector final : public COwnedVisitor {
+ public:
+  std::vector<CBase*> children;
+  void Visit(CBase* target, void*, void (*)(void*)) override { children.push_back(target); }
+};
+
+// Drops every owned reference, so that a refused graph with cycles can still be freed.
+class CLinkBreaker final : public COwnedVisitor {
+ public:
+  void Visit(CBase*, void* slot, void (*clear)(void*)) override { clear(slot); }
+};
+
+// Refuses object graphs that own themselves, nest deeper than kMaxOwnershipDepth, or share so
+// much that a walk over them would not end in reasonable time. Iterative, so that the check
+// itself cannot overflow the stack.
+Status CheckOwnership(CPersistContext& context, std::string& message) {
+  struct Info {
+    uint8_t state = 0;  // 0 unseen, 1 on the current path, 2 done
+    uint64_t walk = 0;  // objects a recursive walk from here visits
+  };
+  struct Frame {
+    CBase* object;
+    std::vector<CBase*> children;
+    size_t next = 0;
+  };
+  const uint64_t maxWalk =
+      std::max<uint64_t>(kMaxWalkFloor, kMaxWalkPerObject * context.objects.size());
+  std::unordered_map<CBase*, Info> info;
+  info.reserve(context.objects.size() * 2);
+  std::vector<Frame> stack;
+
+  auto push = [&](CBase* object) {
+    CChildCollector collector;
+    object->VisitOwned(collector);
+    info[object].state = 1;
+    stack.push_back(Frame{object, std::move(collector.children)});
+  };
+
+  for (const auto& [id, record] : context.objects) {
+    CBase* start = record->object.get();
+    if (!start || info[start].state != 0) continue;
+    push(start);
+    while (!stack.empty()) {
+      Frame& top = stack.back();
+      if (top.next < top.children.size()) {
+        CBase* child = top.children[top.next++];
+        const uint8_t state = info[child].state;
+        if (state == 1) {
+          message = std::string("a ") + child->GetRuntimeClass()->className +
+                    " owns itself through a chain of references";
+          return kErrMalformed;
+        }
+        if (state == 0) {
+          if (stack.size() >= static_cast<size_t>(kMaxOwnershipDepth)) {
+            message = "objects nest deeper than " + std::to_string(kMaxOwnershipDepth) + " levels";
+            return kErrMalformed;
+          }
+          push(child);
+        }
+        continue;
+      }
+      uint64_t walk = 1;
+      for (CBase* child : top.children) walk = std::min(maxWalk + 1, walk + info[child].walk);
+      Info& self = info[top.object];
+      self.state = 2;
+      self.walk = walk;
+      if (walk > maxWalk) {
+        message = "objects are shared so often that walking them would not end";
+        return kErrMalformed;
+      }
+      stack.pop_back();
+    }
+  }
+  return kOk;
+}
+
+void BreakOwnership(CPersistContext& context) {
+  CLinkBreaker breaker;
+  for (const auto& [id, record] : context.objects)
+    if (record->object) record->object->VisitOwned(breaker);
+}
+
+Status ReadHeader(CPersistContext& context, CReader& in) {
+  char magic[kMagicSize];
+  in.ReadBytes(magic, kMagicSize);
+  if (!in.ok()) return Fail(context, in.status(), "the file is too short for a scene header");
+  int64_t major = 0, minor = 0;
+  if (std::memcmp(magic, kMagic, kMagicSize) == 0) {
+    int32_t ma = 0, mi = 0;
+    in.Read(ma).Read(mi);
+    if (!in.ok()) return Fail(context, in.status(), "the scene header is cut short");
+    major = ma;
+    minor = mi;
+  } else if (std::memcmp(magic, kOldMagic, kMagicSize) == 0) {
+    char field[kOldVersionFieldSize + 1] = {};
+    in.ReadBytes(field, kOldVersionFieldSize);
+    if (!in.ok()) return Fail(context, in.status(), "the scene header is cut short");
+    int ma = 0, mi = 0;
+    if (std::sscanf(field + kOldVersionOffset, "%1d.%2d", &ma, &mi) != 2)
+      return Fail(context, kErrMalformed, "the old scene header has no readable version");
+    major = ma;
+    minor = mi;
+  } else {
+    return Fail(context, kErrMalformed, "not a scene file (unknown header)");
+  }
+  const int64_t version = major * 100 + minor;
+  if (version < std::numeric_limits<int32_t>::min() || version > INT32_MAX)
+    return Fail(context, kErrMalformed, "the scene header carries an impossible version");
+  context.version = static_cast<int32_t>(version);
+  return kOk;
+}
+
+Status ReadSectionName(CPersistContext& context, CReader& in, std::string& name) {
+  in.Read(name);
+  if (!in.ok()) return Fail(context, in.status(), "a section name is cut short");
+  return kOk;
+}
+
+}  // namespace
+
+std::string CLoadDiagnostics::Describe() const {
+  std::string text;
+  if (failed()) {
+    text = "status 0x";
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08X", static_cast<uint32_t>(status));
+    text += hex;
+    text += " (";
+    text += StatusText(status);
+    text += ") at offset " + std::to_string(offset);
+    if (!className.empty())
+      text += " in a " + className + " record starting at offset " + std::to_string(recordOffset);
+    if (!message.empty()) text += ": " + message;
+  }
+  for (const auto& warning : warnings) {
+    if (!text.empty()) text += "\n";
+    text += "warning: " + warning;
+  }
+  return text;
+}
+
+CPersistContext::~CPersistContext() {
+  // Records hold the loaded objects; the roots, the thumbnail and the extended information keep
+  // what the caller uses.
+  ClearRecords();
+}
+
+CLoadRecord* CPersistContext::NewRecord() { return &records_.emplace_back(); }
+
+CBase* CPersistContext::ObjectForId(int32_t id) const {
+  if (id == 0) return nullptr;
+  const auto it = objects.find(id);
+  return it == objects.end() ? nullptr : it->second->object.get();
+}
+
+void CPersistContext::Warn(std::string message) {
+  // A hostile file could produce one warning per record; a few are enough to tell what is wrong.
+  constexpr size_t kMaxWarnings = 100;
+  if (diagnostics.warnings.size() < kMaxWarnings) diagnostics.warnings.push_back(std::move(message));
+}
+
+void CPersistContext::ClearRecords() {
+  objects.clear();
+  duplicates.clear();
+  records_.clear();
+}
+
+Status AddRoot(CPersistContext& context, CBase* object) {
+  if (!object) return kErrBadArgument;
+  for (const auto& root : context.roots)
+    if (root.get() == object) return kNothingDone;
+  context.roots.emplace_back(object);
+  return kOk;
+}
+
+Status ReadObject(CPersistContext& context, CReader& in, const std::string& className,
+                  CRefPtr<CBase>& out) {
+  auto& d = context.diagnostics;
+  const uint64_t recordOffset = in.Offset();
+  d.className = className;
+  d.recordOffset = recordOffset;
+  int32_t recordSize = -1;
+  if (!in.OldLayout()) {
+    in.Read(recordSize);
+    if (!in.ok()) return Fail(context, in.status(), "the record size is cut short");
+  }
+  Status status = CreateObject(className, out);
+  if (status == kErrUnknownClass) return Fail(context, status, "unknown class \"" + className + "\"");
+  if (Failed(status)) return Fail(context, status, "the object could not be created");
+
+  CLoadRecord* record = nullptr;
+  try {
+    record = context.NewRecord();
+  } catch (const std::bad_alloc&) {
+    return Fail(context, kErrOutOfMemory, "no memory for the load record");
+  }
+  record->object = out;
+  record->offset = recordOffset;
+  CReader objectIn(*context.stream, context.cookie, context.version, &context, record);
+  status = out->Load(objectIn);
+  if (Failed(status)) return Fail(context, status, "");
+  if (recordSize >= 0) {
+    const uint64_t consumed = in.Offset() - recordOffset - 4;
+    if (consumed != static_cast<uint64_t>(recordSize))
+      context.Warn("a " + className + " record at offset " + std::to_string(recordOffset) +
+                   " declares " + std::to_string(recordSize) + " bytes but holds " +
+                   std::to_string(consumed));
+  }
+  return kOk;
+}
+
+Status LoadFromStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie) {
+  context.stream = &stream;
+  context.cookie = cookie;
+  context.diagnostics = {};
+  {
+    CReader header(stream, cookie, kCurrentStreamVersion, &context, nullptr);
+    KX_RETURN_IF_FAILED(ReadHeader(context, header));
+  }
+  CReader in(stream, cookie, context.version, &context, nullptr);
+
+  // Thumbnail: read, never linked.
+  context.ClearRecords();
+  std::string section;
+  KX_RETURN_IF_FAILED(ReadSectionName(context, in, section));
+  if (in.OldLayout()) {
+    if (section != kOldThumbnailSection)
+      return Fail(context, kErrMalformed, "the old layout's thumbnail section is missing");
+    KX_RETURN_IF_FAILED(ReadObject(context, in, "CThumbnail", context.thumbnail));
+  } else if (!section.empty()) {
+    if (section != kThumbnailSection)
+      return Fail(context, kErrMalformed, "unknown section \"" + section + "\" where the thumbnail belongs");
+    std::string className;
+    KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));
+    KX_RETURN_IF_FAILED(ReadObject(context, in, className, context.thumbnail));
+  }
+  context.ClearRecords();
+
+  // Extended information: read, never linked.
+  if (!in.OldLayout()) {
+    KX_RETURN_IF_FAILED(ReadSectionName(context, in, section));
+    if (!section.empty()) {
+      if (section != kExtInfoSection)
+        return Fail(context, kErrMalformed,
+                    "unknown section \"" + section + "\" where the extended information belongs");
+      int32_t count = 0;
+      in.Read(count);
+      if (!in.ok() || count < 1)
+        return Fail(context, kErrMalformed, "the extended information has no records");
+      // Every record takes at least its class name's length and its size.
+      if (!in.CanHold(count, 8))
+        return Fail(context, in.status(), "the extended-information count exceeds the file");
+      try {
+        context.extInfo.assign(static_cast<size_t>(count), nullptr);
+      } catch (const std::bad_alloc&) {
+        return Fail(context, kErrOutOfMemory, "");
+      }
+      for (auto& entry : context.extInfo) {
+        std::string className;
+        KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));
+        KX_RETURN_IF_FAILED(ReadObject(context, in, className, entry));
+      }
+    }
+    context.ClearRecords();
+  }
+
+  // Objects until the end of the stream.
+  context.roots.clear();
+  context.saveList.clear();
+  while (!stream.IsEnd()) {
+    std::string className;
+    KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));
+    const bool isRoot = className == kRootMarker || className == kOldRootMarker;
+    if (isRoot) KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));
+    CRefPtr<CBase> object;
+    KX_RETURN_IF_FAILED(ReadObject(context, in, className, object));
+    if (isRoot) AddRoot(context, object.get());
+  }
+  context.diagnostics.className.clear();
+
+  // Link pass, in ascending id order. A failing Link ends the pass but not the load.
+  for (auto& [id, record] : context.objects) {
+    if (record->linked) continue;
+    CLinker linker(context, *record);
+    const Status status = record->object->Link(linker);
+    record->linked = true;
+    if (Failed(status)) {
+      context.Warn(std::string("linking a ") + record->object->GetRuntimeClass()->className +
+                   " (record at offset " + std::to_string(record->offset) + ") failed with " +
+                   StatusText(status) + "; the objects after it stay unlinked");
+      break;
+    }
+  }
+
+  std::string message;
+  if (const Status status = CheckOwnership(context, message); Failed(status)) {
+    BreakOwnership(context);
+    context.ClearRecords();
+    return Fail(context, status, message);
+  }
+  context.ClearRecords();
+  return kOk;
+}
+
+Status SaveToStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie) {
+  context.stream = &stream;
+  context.cookie = cookie;
+  context.measuring = true;
+  context.saveList.clear();
+  context.saveIds.clear();
+  struct Done {
+    CPersistContext& c;
+    ~Done() {
+      c.measuring = false;
+      c.saveList.clear();
+      c.saveIds.clear();
+    }
+  } done{context};
+
+  int64_t total = 16;
+  int64_t largest = 16;
+  if (context.thumbnail) {
+    const int64_t part = static_cast<int64_t>(kThumbnailSection.size()) + 4 +
+                         context.thumbnail->GetSaveSize();
+    total += part;
+    largest = std::max(largest, part);
+  }
+  if (!context.extInfo.empty()) {
+    total += static_cast<int64_t>(kExtInfoSection.size()) + 8;
+    for (const auto& entry : context.extInfo) {
+      if (!entry) return kErrBadArgument;
+      const int64_t size = entry->GetSaveSize();
+      total += size;
+      largest = std::max(largest, size);
+    }
+  }
+  for (const auto& root : context.roots) {
+    if (!root) return kErrBadArgument;
+    KX_RETURN_IF_FAILED(root->CollectForSave(context));
+  }
+  total += static_cast<int64_t>(context.roots.size()) * (static_cast<int64_t>(kRootMarker.size()) + 4);
+  for (const CBase* object : context.saveList) {
+    const int64_t size = object->GetSaveSize();
+    total += size;
+    largest = std::max(largest, size);
+  }
+
+  // Ids 1..n in write order, so the same objects always give the same bytes.
+  int32_t nextId = 1;
+  auto assign = [&](const CBase* object) {
+    auto [it, inserted] = context.saveIds.emplace(object, 0);
+    if (it->second == 0) it->second = nextId++;
+  };
+  if (context.thumbnail) assign(context.thumbnail.get());
+  for (const auto& entry : context.extInfo) assign(entry.get());
+  for (const CBase* object : context.saveList) assign(object);
+
+  KX_RETURN_IF_FAILED(stream.Reserve(total, largest));
+
+  CWriter out(stream, cookie, &context);
+  // Writes one record and checks it is exactly as long as it said, so that a class whose size
+  // and layout disagree cannot produce a file that readers would misparse.
+  auto writeRecord = [&](const CBase& object) -> Status {
+    const uint64_t before = out.BytesWritten();
+    KX_RETURN_IF_FAILED(object.Save(out));
+    if (out.BytesWritten() - before != static_cast<uint64_t>(object.GetSaveSize()))
+      return kErrMalformed;
+    return kOk;
+  };
+
+  out.WriteBytes(kMagic, kMagicSize).Write(kCurrentMajor).Write(kCurrentMinor);
+  if (context.thumbnail) {
+    out.Write(kThumbnailSection);
+    KX_RETURN_IF_FAILED(out.status());
+    KX_RETURN_IF_FAILED(writeRecord(*context.thumbnail));
+  } else {
+    out.Write(std::string());
+  }
+  if (context.extInfo.empty()) {
+    out.Write(std::string());
+  } else {
+    out.Write(kExtInfoSection).Write(static_cast<int32_t>(context.extInfo.size()));
+    KX_RETURN_IF_FAILED(out.status());
+    for (const auto& entry : context.extInfo) KX_RETURN_IF_FAILED(writeRecord(*entry));
+  }
+  std::unordered_set<const CBase*> rootSet;
+  for (const auto& root : context.roots) rootSet.insert(root.get());
+  for (const CBase* object : context.saveList) {
+    if (rootSet.contains(object)) out.Write(kRootMarker);
+    KX_RETURN_IF_FAILED(out.status());
+    KX_RETURN_IF_FAILED(writeRecord(*object));
+  }
+  return out.status();
+}
+
+Status LoadFile(int32_t cookie, CPersistContext& context, const std::string& path) {
+  CFileIo file;
+  if (const Status status = file.OpenRead(path); Failed(status)) {
+    context.diagnostics = {};
+    context.diagnostics.status = status;
+    context.diagnostics.message = "cannot open " + path;
+    return status;
+  }
+  const Status status = LoadFromStream(context, file, cookie);
+  file.Close();
+  context.stream = nullptr;
+  return status;
+}
+
+namespace {
+
+mode_t NewFileMode(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) return st.st_mode & 07777;
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+}  // namespace
+
+Status SaveFile(int32_t cookie, CPersistContext& context, const std::string& path) {
+  if (path.empty()) return kErrBadArgument;
+  std::string temp = path + ".partXXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return kErrOpen;
+  ::fchmod(fd, NewFileMode(path));
+  ::close(fd);
+
+  CFileIo file;
+  Status status = file.OpenWrite(temp);
+  if (Succeeded(status)) status = SaveToStream(context, file, cookie);
+  if (Succeeded(status)) status = file.Flush();
+  if (Succeeded(status) && ::fsync(::fileno(file.file)) != 0) status = kErrStream;
+  const Status closed = file.Close();
+  if (Succeeded(status)) status = closed;
+  context.stream = nullptr;
+  if (Succeeded(status) && ::rename(temp.c_str(), path.c_str()) != 0) status = kErrOpen;
+  if (Failed(status)) ::unlink(temp.c_str());
+  return status;
+}
+
+}  // namespace KX

@@ -1,0 +1,84 @@
+#pragma once
+// The scene container: a header, an optional thumbnail, optional extended-information records and
+// the object records of a graph of scene objects. Reads the old "KXCorva" layout and reads and
+// writes the current "_KXBrix" layout.
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "core/base.h"
+#include "core/io_buffer.h"
+#include "core/persist.h"
+
+namespace KX {
+
+// Where and why a load failed, and what it noticed without failing.
+struct CLoadDiagnostics {
+  Status status = kOk;
+  uint64_t offset = 0;        // stream offset at which the failure was noticed
+  uint64_t recordOffset = 0;  // where the record being read starts
+  std::string className;      // class of the record being read, when there was one
+  std::string message;
+  std::vector<std::string> warnings;  // link failures, references of the wrong class, ...
+
+  bool failed() const { return Failed(status); }
+  // One line for a message box's detail or a terminal: "offset 1234 in record CTriMesh (...)".
+  std::string Describe() const;
+};
+
+// Limits that keep hostile files from making traversals recurse or loop without bound. Far
+// beyond any real scene: hierarchies and chains nest a few dozen levels.
+inline constexpr int32_t kMaxOwnershipDepth = 1024;
+
+class CPersistContext {
+ public:
+  CIoBuffer* stream = nullptr;
+  int32_t cookie = 0;
+  int32_t version = kCurrentStreamVersion;
+  CRefPtr<CBase> thumbnail;
+  std::vector<CRefPtr<CBase>> extInfo;
+  std::vector<CRefPtr<CBase>> roots;
+  // Load: records by id, the first record with an id wins; later ones go to `duplicates`.
+  std::map<int32_t, CLoadRecord*> objects;
+  std::map<int32_t, CLoadRecord*> duplicates;
+  // Save: every object to write, in collection order, and the id each is written under.
+  std::vector<CBase*> saveList;
+  std::unordered_map<const CBase*, int32_t> saveIds;
+  bool measuring = false;
+
+  CLoadDiagnostics diagnostics;
+
+  CPersistContext() = default;
+  CPersistContext(const CPersistContext&) = delete;
+  CPersistContext& operator=(const CPersistContext&) = delete;
+  ~CPersistContext();
+
+  // Creates a load record; the context keeps it until the load ends.
+  CLoadRecord* NewRecord();
+  CBase* ObjectForId(int32_t id) const;
+  void Warn(std::string message);
+
+ private:
+  friend Status LoadFromStream(CPersistContext&, CIoBuffer&, int32_t);
+  void ClearRecords();
+  std::deque<CLoadRecord> records_;
+};
+
+// Null: kErrBadArgument; already a root: kNothingDone; else appended: kOk.
+Status AddRoot(CPersistContext& context, CBase* object);
+
+Status LoadFromStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie);
+Status SaveToStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie);
+// Reads one object record whose class name has been read already.
+Status ReadObject(CPersistContext& context, CReader& in, const std::string& className,
+                  CRefPtr<CBase>& out);
+
+Status LoadFile(int32_t cookie, CPersistContext& context, const std::string& path);
+// Writes beside `path` under a temporary name and renames it over `path` only when complete; on
+// failure the temporary file is removed and an existing file at `path` is left as it was.
+Status SaveFile(int32_t cookie, CPersistContext& context, const std::string& path);
+
+}  // namespace KX

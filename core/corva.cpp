@@ -1,0 +1,237 @@
+#include "core/corva.h"
+
+#include "control/control.h"
+#include "core/custom_data.h"
+#include "core/persist.h"
+
+namespace KX {
+
+KX_DEFINE_CLASS(CCorva, CBase, 2, 0)
+
+namespace {
+
+// The stored CCorva version from which the second controller chain and the custom data are kept.
+constexpr int32_t kThreeChainsAbove = 100;
+
+template <class T>
+T* LastOf(T* head) {
+  if (!head) return nullptr;
+  while (head->next) head = head->next.get();
+  return head;
+}
+
+}  // namespace
+
+CCorva::CCorva() = default;
+CCorva::CCorva(const CCorva& other) : CBase(other), flag(other.flag) {}
+
+CCorva::~CCorva() {
+  customData = nullptr;
+  controllers2 = nullptr;
+  controllers = nullptr;
+}
+
+CBase* CCorva::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
+  if (CBase* hit = CBase::FindObject(wanted, cls, kindOf)) return hit;
+  if (controllers)
+    if (CBase* hit = controllers->FindObject(wanted, cls, kindOf)) return hit;
+  if (controllers2)
+    if (CBase* hit = controllers2->FindObject(wanted, cls, kindOf)) return hit;
+  if (customData)
+    if (CBase* hit = customData->FindObject(wanted, cls, kindOf)) return hit;
+  return nullptr;
+}
+
+void CCorva::FindObjects(std::vector<CBase*>& list, NameFilter wanted, const CRuntimeClass* cls,
+                         bool kindOf) {
+  CBase::FindObjects(list, wanted, cls, kindOf);
+  if (controllers) controllers->FindObjects(list, wanted, cls, kindOf);
+  if (controllers2) controllers2->FindObjects(list, wanted, cls, kindOf);
+  if (customData) customData->FindObjects(list, wanted, cls, kindOf);
+}
+
+Status CCorva::Clone(CRefPtr<CBase>&) const { return kErrBadArgument; }
+
+Status CCorva::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
+  const Status status = CBase::Duplicate(out, map);
+  if (status != kOk) return status;
+  auto* copy = static_cast<CCorva*>(out.get());
+  // A member copied before (shared by two originals) is shared by the copies too: it keeps the
+  // owner its first copy gave it.
+  auto duplicateChain = [&](const auto& head, auto& copyHead, auto attach) -> Status {
+    if (!head) return kOk;
+    CRefPtr<CBase> member;
+    const Status s = head->Duplicate(member, map);
+    if (Failed(s)) return s;
+    using Member = std::remove_reference_t<decltype(*head)>;
+    auto* typed = static_cast<Member*>(member.get());
+    if (s == kOk) return (copy->*attach)(typed);
+    copyHead = typed;
+    return kOk;
+  };
+  KX_RETURN_IF_FAILED(duplicateChain(controllers, copy->controllers, &CCorva::AttachController));
+  KX_RETURN_IF_FAILED(duplicateChain(controllers2, copy->controllers2, &CCorva::AttachController2));
+  KX_RETURN_IF_FAILED(duplicateChain(customData, copy->customData, &CCorva::AttachCustomData));
+  return kOk;
+}
+
+Status CCorva::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CBase::AssignTo(target, released));
+  auto* corva = KindOf<CCorva>(target);
+  if (!corva) return kErrMalformed;
+  corva->flag = flag;
+  // The target shares this object's chains; what it held before goes to the caller.
+  auto share = [&](auto& theirs, const auto& mine) {
+    if (theirs) released.emplace_back(theirs.get());
+    theirs = mine;
+  };
+  share(corva->controllers, controllers);
+  share(corva->controllers2, controllers2);
+  share(corva->customData, customData);
+  return kOk;
+}
+
+Status CCorva::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CBase::Load(in));
+  const int32_t version = in.Version(classRecord);
+  in.Ref();
+  if (version > kThreeChainsAbove) in.Ref().Ref();
+  return in.status();
+}
+
+Status CCorva::Link(CLinker& in) {
+  KX_RETURN_IF_FAILED(CBase::Link(in));
+  in.Resolve(controllers);
+  if (in.StoredVersion(classRecord) > kThreeChainsAbove) {
+    in.Resolve(controllers2);
+    in.Resolve(customData);
+  }
+  return kOk;
+}
+
+Status CCorva::CollectForSave(CPersistContext& context) {
+  const Status status = CBase::CollectForSave(context);
+  if (status != kOk) return status;
+  if (controllers) KX_RETURN_IF_FAILED(controllers->CollectForSave(context));
+  if (controllers2) KX_RETURN_IF_FAILED(controllers2->CollectForSave(context));
+  if (customData) KX_RETURN_IF_FAILED(customData->CollectForSave(context));
+  return kOk;
+}
+
+Status CCorva::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CBase::Save(out));
+  out.Version(classRecord).Ref(controllers.get()).Ref(controllers2.get()).Ref(customData.get());
+  return out.status();
+}
+
+int64_t CCorva::GetMemorySize() const { return CBase::GetMemorySize() + 16; }
+int64_t CCorva::GetSaveSize() const { return CBase::GetSaveSize() + kVersionPairSize + 3 * kIdSize; }
+
+bool CCorva::HasAttachments() const {
+  return controllers || controllers2 || customData || CBase::HasAttachments();
+}
+
+void CCorva::VisitOwned(COwnedVisitor& visit) {
+  visit(controllers);
+  visit(controllers2);
+  visit(customData);
+}
+
+Status CCorva::Update(float time) {
+  // Data controllers only; transform controllers are run by spatial objects.
+  for (CControl* current = controllers.get(); current;) {
+    auto* data = KindOf<CDataControl>(
+        current->FindObject(std::nullopt, &CDataControl::classRecord, true));
+    if (!data) break;
+    KX_RETURN_IF_FAILED(data->Update(time));
+    KX_RETURN_IF_FAILED(data->ApplyData());
+    current = data->next.get();
+  }
+  for (CControl* c = controllers2.get(); c; c = c->next.get()) KX_RETURN_IF_FAILED(c->Update(time));
+  for (CCustomData* d = customData.get(); d; d = d->next.get()) KX_RETURN_IF_FAILED(d->Update(time));
+  return kOk;
+}
+
+Status CCorva::ResolveNames(CBase* root) {
+  if (!root) return kErrBadArgument;
+  if (controllers) KX_RETURN_IF_FAILED(controllers->ResolveNames(root));
+  if (controllers2) KX_RETURN_IF_FAILED(controllers2->ResolveNames(root));
+  if (customData) KX_RETURN_IF_FAILED(customData->ResolveNames(root));
+  return kOk;
+}
+
+Status CCorva::RemapReferences(DuplicateMap& map) {
+  if (controllers) KX_RETURN_IF_FAILED(controllers->RemapReferences(map));
+  if (controllers2) KX_RETURN_IF_FAILED(controllers2->RemapReferences(map));
+  if (customData) KX_RETURN_IF_FAILED(customData->RemapReferences(map));
+  return kOk;
+}
+
+Status CCorva::AttachTo(CRefPtr<CControl>& head, CControl* controller) {
+  if (!controller || controller->owner) return kErrBadArgument;
+  modified = 1;
+  for (CControl* c = controller; c; c = c->next.get()) {
+    c->modified = 1;
+    c->SetOwner(this);
+  }
+  if (!head) {
+    head = controller;
+  } else {
+    CControl* last = LastOf(head.get());
+    last->next = controller;
+    last->modified = 1;
+  }
+  return kOk;
+}
+
+Status CCorva::AttachController(CControl* controller) { return AttachTo(controllers, controller); }
+Status CCorva::AttachController2(CControl* controller) { return AttachTo(controllers2, controller); }
+
+Status CCorva::AttachCustomData(CCustomData* record) {
+  if (!record) return kErrBadArgument;
+  modified = 1;
+  if (!customData) {
+    customData = record;
+  } else {
+    CCustomData* last = LastOf(customData.get());
+    last->next = record;
+    last->modified = 1;
+  }
+  return kOk;
+}
+
+Status CCorva::DetachController(CControl* controller) {
+  if (!controller || !controllers || controller->owner != this) return kErrBadArgument;
+  modified = 1;
+  const CRefPtr<CControl> keep(controller);
+  if (controllers.get() == controller) {
+    controller->SetOwner(nullptr);
+    controllers = controller->next;
+    controller->next = nullptr;
+    controller->modified = 1;
+    return kOk;
+  }
+  for (CControl* c = controllers.get(); c->next; c = c->next.get()) {
+    if (c->next.get() == controller) {
+      controller->SetOwner(nullptr);
+      c->next = controller->next;
+      c->modified = 1;
+      controller->next = nullptr;
+      return kOk;
+    }
+  }
+  return kErrMalformed;
+}
+
+void CCorva::DetachAllControllers() {
+  if (!controllers) return;
+  modified = 1;
+  for (CControl* c = controllers.get(); c; c = c->next.get()) c->SetOwner(nullptr);
+  controllers = nullptr;
+}
+
+CControl* CCorva::GetLastController() const { return LastOf(controllers.get()); }
+CControl* CCorva::GetLastController2() const { return LastOf(controllers2.get()); }
+CCustomData* CCorva::GetLastCustomData() const { return LastOf(customData.get()); }
+
+}  // namespace KX

@@ -1,0 +1,259 @@
+#include "core/custom_data.h"
+
+#include <cstring>
+
+#include "core/persist.h"
+
+namespace KX {
+
+KX_DEFINE_CLASS(CCustomData, CCorva, 2, 0)
+KX_DEFINE_CLASS(CRawData, CCustomData, 2, 0)
+KX_DEFINE_CLASS(CXmlRawData, CRawData, 2, 0)
+KX_DEFINE_CLASS(CAuthorInfo, CCustomData, 2, 0)
+
+CCustomData::CCustomData(const CCustomData& other)
+    : CCorva(other), key(other.key), param1(other.param1), param2(other.param2) {}
+
+CCustomData::~CCustomData() = default;
+
+CBase* CCustomData::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
+  if (CBase* hit = CCorva::FindObject(wanted, cls, kindOf)) return hit;
+  return next ? next->FindObject(wanted, cls, kindOf) : nullptr;
+}
+
+void CCustomData::FindObjects(std::vector<CBase*>& list, NameFilter wanted,
+                              const CRuntimeClass* cls, bool kindOf) {
+  CCorva::FindObjects(list, wanted, cls, kindOf);
+  if (next) next->FindObjects(list, wanted, cls, kindOf);
+}
+
+Status CCustomData::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
+  const Status status = CCorva::Duplicate(out, map);
+  if (status != kOk) return status;
+  auto* copy = static_cast<CCustomData*>(out.get());
+  if (next) {
+    CRefPtr<CBase> nextCopy;
+    KX_RETURN_IF_FAILED(next->Duplicate(nextCopy, map));
+    copy->next = static_cast<CCustomData*>(nextCopy.get());
+    copy->modified = 1;
+  }
+  return kOk;
+}
+
+Status CCustomData::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CCorva::AssignTo(target, released));
+  auto* record = KindOf<CCustomData>(target);
+  if (!record) return kErrMalformed;
+  record->key = key;
+  record->param1 = param1;
+  record->param2 = param2;
+  if (record->next) released.emplace_back(record->next.get());
+  record->next = next;
+  return kOk;
+}
+
+Status CCustomData::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CCorva::Load(in));
+  in.Version(classRecord);
+  in.Read(key).Read(param1).Read(param2).Ref();
+  return in.status();
+}
+
+Status CCustomData::Link(CLinker& in) {
+  KX_RETURN_IF_FAILED(CCorva::Link(in));
+  in.Resolve(next);
+  return kOk;
+}
+
+Status CCustomData::CollectForSave(CPersistContext& context) {
+  const Status status = CCorva::CollectForSave(context);
+  if (status != kOk) return status;
+  return next ? next->CollectForSave(context) : kOk;
+}
+
+Status CCustomData::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CCorva::Save(out));
+  out.Version(classRecord).Write(key).Write(param1).Write(param2).Ref(next.get());
+  return out.status();
+}
+
+int64_t CCustomData::GetMemorySize() const {
+  return CCorva::GetMemorySize() + 2 * static_cast<int64_t>(key.size()) + 40;
+}
+
+int64_t CCustomData::GetSaveSize() const {
+  return CCorva::GetSaveSize() + kVersionPairSize + SizeOf(key) + 4 + 4 + kIdSize;
+}
+
+bool CCustomData::HasAttachments() const { return next || CCorva::HasAttachments(); }
+
+void CCustomData::VisitOwned(COwnedVisitor& visit) {
+  CCorva::VisitOwned(visit);
+  visit(next);
+}
+
+Status CCustomData::ResolveNames(CBase* root) {
+  KX_RETURN_IF_FAILED(CCorva::ResolveNames(root));
+  return next ? next->ResolveNames(root) : kOk;
+}
+
+Status CCustomData::RemapReferences(DuplicateMap& map) {
+  KX_RETURN_IF_FAILED(CCorva::RemapReferences(map));
+  return next ? next->RemapReferences(map) : kOk;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+CRawData::CRawData(const CRawData& other) : CCustomData(other), size(other.size) {
+  if (other.data && size > 0) {
+    data.reset(new uint8_t[static_cast<size_t>(size)]);
+    std::memcpy(data.get(), other.data.get(), static_cast<size_t>(size));
+  }
+}
+
+CRawData::~CRawData() = default;
+
+Status CRawData::SetPayload(std::span<const uint8_t> bytes) {
+  if (bytes.size() > static_cast<size_t>(INT32_MAX)) return kErrBadArgument;
+  std::unique_ptr<uint8_t[]> copy;
+  if (!bytes.empty()) {
+    copy.reset(new (std::nothrow) uint8_t[bytes.size()]);
+    if (!copy) return kErrOutOfMemory;
+    std::memcpy(copy.get(), bytes.data(), bytes.size());
+  }
+  data = std::move(copy);
+  size = static_cast<int32_t>(bytes.size());
+  modified = 1;
+  return kOk;
+}
+
+Status CRawData::Clone(CRefPtr<CBase>& out) const { return CloneByCopy(*this, out); }
+
+Status CRawData::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CCustomData::AssignTo(target, released));
+  auto* raw = KindOf<CRawData>(target);
+  if (!raw) return kErrMalformed;
+  if (raw == this) return kOk;
+  if (!data || size <= 0) {
+    raw->data.reset();
+  } else {
+    // A target whose buffer is large enough keeps it.
+    if (!raw->data || raw->size < size) {
+      raw->data.reset();
+      raw->data.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size)]);
+      if (!raw->data) {
+        raw->size = 0;
+        return kErrOutOfMemory;
+      }
+    }
+    std::memcpy(raw->data.get(), data.get(), static_cast<size_t>(size));
+  }
+  raw->size = size;
+  raw->param1 = param1;
+  raw->param2 = param2;
+  return kOk;
+}
+
+Status CRawData::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CCustomData::Load(in));
+  in.Version(classRecord);
+  int32_t present = 0;
+  in.Read(size).Read(present);
+  data.reset();
+  if (in.ok() && present != 0 && in.CanHold(size, 1) && size > 0) {
+    data.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size)]);
+    if (!data) {
+      in.Fail(kErrOutOfMemory);
+      return in.status();
+    }
+    in.ReadBytes(data.get(), static_cast<size_t>(size));
+  }
+  return in.status();
+}
+
+Status CRawData::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CCustomData::Save(out));
+  // The presence word is a non-zero marker; old writers stored an address there.
+  const int32_t present = data ? 1 : 0;
+  out.Version(classRecord).Write(size).Write(present);
+  if (data) out.WriteBytes(data.get(), static_cast<size_t>(size));
+  return out.status();
+}
+
+int64_t CRawData::GetMemorySize() const { return CCustomData::GetMemorySize() + size + 8; }
+
+int64_t CRawData::GetSaveSize() const {
+  // Only a payload that exists is written, whatever `size` says.
+  return CCustomData::GetSaveSize() + (data ? size : 0) + 16;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+Status CXmlRawData::Clone(CRefPtr<CBase>& out) const { return CloneByCopy(*this, out); }
+
+Status CXmlRawData::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CRawData::Load(in));
+  // Streams of version 2.00 wrote no block for this level.
+  if (in.StreamVersion() > kFirstNewLayoutVersion) in.Version(classRecord);
+  return in.status();
+}
+
+Status CXmlRawData::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CRawData::Save(out));
+  out.Version(classRecord);
+  return out.status();
+}
+
+int64_t CXmlRawData::GetSaveSize() const { return CRawData::GetSaveSize() + kVersionPairSize; }
+
+// ---------------------------------------------------------------------------------------------
+
+int64_t CAuthorInfo::TextUnits() const {
+  return static_cast<int64_t>(text1.size() + text2.size() + text3.size() + text4.size() +
+                              text5.size());
+}
+
+Status CAuthorInfo::Clone(CRefPtr<CBase>& out) const { return CloneByCopy(*this, out); }
+
+Status CAuthorInfo::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CCustomData::AssignTo(target, released));
+  auto* info = KindOf<CAuthorInfo>(target);
+  if (!info) return kErrMalformed;
+  info->text1 = text1;
+  info->text2 = text2;
+  info->text3 = text3;
+  info->text4 = text4;
+  info->text5 = text5;
+  return kOk;
+}
+
+Status CAuthorInfo::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CCustomData::Load(in));
+  in.Version(classRecord);
+  in.Read(text1).Read(text2).Read(text3).Read(text4).Read(text5);
+  return in.status();
+}
+
+Status CAuthorInfo::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CCustomData::Save(out));
+  out.Version(classRecord).Write(text1).Write(text2).Write(text3).Write(text4).Write(text5);
+  return out.status();
+}
+
+int64_t CAuthorInfo::GetMemorySize() const {
+  return CCustomData::GetMemorySize() + 2 * TextUnits() + 140;
+}
+
+int64_t CAuthorInfo::GetSaveSize() const {
+  return CCustomData::GetSaveSize() + kVersionPairSize + 2 * TextUnits() + 5 * 4;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+CRawData* FindRawData(CCustomData* head, std::u16string_view name) {
+  for (CCustomData* record = head; record; record = record->next.get())
+    if (auto* raw = KindOf<CRawData>(record); raw && raw->name == name) return raw;
+  return nullptr;
+}
+
+}  // namespace KX

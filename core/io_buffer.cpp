@@ -1,0 +1,205 @@
+#include "core/io_buffer.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <limits>
+#include <new>
+
+namespace KX {
+
+bool CIoBuffer::FileExists(const std::string& path) const {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+Status CIoBuffer::GetFolder(std::string& folder) const {
+  folder.clear();
+  return kOk;
+}
+
+Status CIoBuffer::Reserve(int64_t, int64_t) { return kOk; }
+
+// ---------------------------------------------------------------------------------------------
+
+Status CFileIo::OpenRead(const std::string& filePath) {
+  if (filePath.empty()) return kErrBadArgument;
+  Close();
+  path = filePath;
+  struct stat st;
+  if (::stat(filePath.c_str(), &st) != 0) return kErrFileSize;
+  position = 0;
+  file = std::fopen(filePath.c_str(), "rb");
+  if (!file) return kErrOpen;
+  size = static_cast<uint64_t>(st.st_size);
+  writing_ = false;
+  buffer_.reset(new (std::nothrow) char[kBufferSize]);
+  if (buffer_) std::setvbuf(file, buffer_.get(), _IOFBF, kBufferSize);
+  return kOk;
+}
+
+Status CFileIo::OpenWrite(const std::string& filePath) {
+  if (filePath.empty()) return kErrBadArgument;
+  Close();
+  path = filePath;
+  file = std::fopen(filePath.c_str(), "wb");
+  if (!file) return kErrOpen;
+  writing_ = true;
+  position = 0;
+  buffer_.reset(new (std::nothrow) char[kBufferSize]);
+  if (buffer_) std::setvbuf(file, buffer_.get(), _IOFBF, kBufferSize);
+  return kOk;
+}
+
+Status CFileIo::Flush() {
+  if (!file) return kErrBadArgument;
+  return std::fflush(file) == 0 ? kOk : kErrStream;
+}
+
+Status CFileIo::Close() {
+  Status status = kOk;
+  if (file) {
+    if (writing_ && std::fflush(file) != 0) status = kErrStream;
+    if (std::fclose(file) != 0 && writing_) status = kErrStream;
+    file = nullptr;
+  }
+  size = 0;
+  position = 0;
+  writing_ = false;
+  buffer_.reset();
+  return status;
+}
+
+Status CFileIo::GetFolder(std::string& folder) const {
+  folder = GetFolderOf(path);
+  return kOk;
+}
+
+Status CFileIo::Read(void* dest, size_t capacity, size_t count, int32_t) {
+  if (!file || writing_) return kErrStream;
+  if (count > capacity) return kErrBadArgument;
+  if (count > Remaining()) return kErrStream;
+  if (count == 0) return kOk;
+  if (std::fread(dest, 1, count, file) != count) return kErrStream;
+  position += count;
+  return kOk;
+}
+
+Status CFileIo::Write(const void* source, size_t count, int32_t) {
+  if (!file || !writing_) return kErrStream;
+  if (count == 0) return kOk;
+  if (std::fwrite(source, 1, count, file) != count) return kErrStream;
+  position += count;
+  return kOk;
+}
+
+Status CFileIo::Skip(int64_t offset) {
+  if (!file) return kErrStream;
+  if (!writing_ && offset > 0 && static_cast<uint64_t>(offset) > Remaining()) return kErrStream;
+  if (offset < 0 && static_cast<uint64_t>(-offset) > position) return kErrStream;
+  if (std::fseek(file, offset, SEEK_CUR) != 0) return kErrStream;
+  position += offset;
+  return kOk;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+Status CMemoryIo::Reserve(int64_t totalBytes, int64_t) {
+  if (totalBytes > 0) {
+    try {
+      output_.reserve(output_.size() + static_cast<size_t>(totalBytes));
+    } catch (const std::exception&) {
+      // Only a hint: writing will grow the vector as it goes.
+    }
+  }
+  return kOk;
+}
+
+Status CMemoryIo::Read(void* dest, size_t capacity, size_t count, int32_t) {
+  if (count > capacity) return kErrBadArgument;
+  if (count > Remaining()) return kErrStream;
+  if (count) std::memcpy(dest, input_.data() + position_, count);
+  position_ += count;
+  return kOk;
+}
+
+Status CMemoryIo::Write(const void* source, size_t count, int32_t) {
+  if (!input_.empty()) return kErrStream;
+  try {
+    const auto* bytes = static_cast<const uint8_t*>(source);
+    output_.insert(output_.end(), bytes, bytes + count);
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  return kOk;
+}
+
+Status CMemoryIo::Skip(int64_t offset) {
+  if (offset > 0 && static_cast<uint64_t>(offset) > Remaining()) return kErrStream;
+  if (offset < 0 && static_cast<uint64_t>(-offset) > position_) return kErrStream;
+  position_ += offset;
+  return kOk;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+Status ReadWholeFile(const std::string& path, std::vector<uint8_t>& buffer) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return kErrFileSize;
+  const auto size = static_cast<uint64_t>(st.st_size);
+  if (size > std::numeric_limits<size_t>::max() / 2) return kErrOutOfMemory;
+  try {
+    buffer.resize(size);
+  } catch (const std::bad_alloc&) {
+    buffer.clear();
+    return kErrOutOfMemory;
+  }
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    buffer.clear();
+    buffer.shrink_to_fit();
+    return kErrOpen;
+  }
+  const size_t got = size ? std::fread(buffer.data(), 1, size, f) : 0;
+  std::fclose(f);
+  if (got != size) {
+    buffer.clear();
+    buffer.shrink_to_fit();
+    return kErrOpen;
+  }
+  return kOk;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+template <class Char>
+std::basic_string<Char> FolderOf(std::basic_string_view<Char> path) {
+  using View = std::basic_string_view<Char>;
+  size_t sep = View::npos;
+  for (size_t i = 0; i < path.size(); ++i)
+    if (path[i] == Char('\\') || path[i] == Char('/')) sep = i;
+  if (sep == View::npos) return {};
+  const size_t dot = path.find_last_of(Char('.'));
+  const bool endsWithSeparator = sep + 1 == path.size();
+  const bool dotAfterSeparator = dot != View::npos && dot > sep;
+  if (endsWithSeparator || dotAfterSeparator) return std::basic_string<Char>(path.substr(0, sep));
+  return std::basic_string<Char>(path);
+}
+
+template <class Char>
+std::basic_string<Char> ExtensionOf(std::basic_string_view<Char> path) {
+  const size_t dot = path.find_last_of(static_cast<Char>('.'));
+  if (dot == std::basic_string_view<Char>::npos) return {};
+  return std::basic_string<Char>(path.substr(dot + 1));
+}
+
+}  // namespace
+
+std::u16string GetFolderOf(std::u16string_view path) { return FolderOf(path); }
+std::string GetFolderOf(std::string_view path) { return FolderOf(path); }
+std::u16string GetExtensionOf(std::u16string_view path) { return ExtensionOf(path); }
+std::string GetExtensionOf(std::string_view path) { return ExtensionOf(path); }
+
+}  // namespace KX

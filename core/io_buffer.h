@@ -1,0 +1,105 @@
+#pragma once
+// Byte streams under all persistence: an abstract stream, a file stream with a large stdio buffer
+// and a memory stream, plus the path helpers.
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/status.h"
+
+namespace KX {
+
+class CIoBuffer {
+ public:
+  virtual ~CIoBuffer() = default;
+  virtual bool IsEnd() const = 0;
+  virtual bool FileExists(const std::string& path) const;
+  virtual Status GetFolder(std::string& folder) const;
+  // Announces what is about to be written; streams that cannot use it ignore it.
+  virtual Status Reserve(int64_t totalBytes, int64_t largestRecord);
+  // Reads exactly `count` bytes or nothing: a read past the end answers kErrStream and consumes
+  // nothing.
+  virtual Status Read(void* dest, size_t capacity, size_t count, int32_t cookie) = 0;
+  virtual Status Write(const void* source, size_t count, int32_t cookie) = 0;
+  virtual Status Skip(int64_t offset) = 0;
+
+  // Bytes consumed (reading) or produced (writing) so far.
+  virtual uint64_t Tell() const = 0;
+  // Bytes left to read; what a count read from the stream must fit in.
+  virtual uint64_t Remaining() const = 0;
+};
+
+class CFileIo final : public CIoBuffer {
+ public:
+  // Big enough that whole records and arrays move in few system calls.
+  static constexpr size_t kBufferSize = 1 << 20;
+
+  std::FILE* file = nullptr;
+  uint64_t size = 0;
+  uint64_t position = 0;
+  std::string path;  // UTF-8
+
+  CFileIo() = default;
+  CFileIo(const CFileIo&) = delete;
+  CFileIo& operator=(const CFileIo&) = delete;
+  ~CFileIo() override { Close(); }
+
+  Status OpenRead(const std::string& filePath);
+  Status OpenWrite(const std::string& filePath);
+  // Flushes written data to the file system; a failure answers kErrStream.
+  Status Flush();
+  // Closes the file; a failed final flush of a written file answers kErrStream.
+  Status Close();
+
+  bool IsEnd() const override { return position == size; }
+  Status GetFolder(std::string& folder) const override;
+  Status Read(void* dest, size_t capacity, size_t count, int32_t cookie) override;
+  Status Write(const void* source, size_t count, int32_t cookie) override;
+  Status Skip(int64_t offset) override;
+  uint64_t Tell() const override { return position; }
+  uint64_t Remaining() const override { return size - position; }
+
+ private:
+  bool writing_ = false;
+  std::unique_ptr<char[]> buffer_;
+};
+
+// A stream over bytes in memory: reads from a span (not owned) or appends to an owned vector.
+class CMemoryIo final : public CIoBuffer {
+ public:
+  CMemoryIo() = default;  // empty, for writing
+  explicit CMemoryIo(std::span<const uint8_t> bytes) : input_(bytes) {}
+
+  const std::vector<uint8_t>& bytes() const { return output_; }
+  std::vector<uint8_t> TakeBytes() { return std::move(output_); }
+
+  bool IsEnd() const override { return position_ == input_.size(); }
+  Status Reserve(int64_t totalBytes, int64_t largestRecord) override;
+  Status Read(void* dest, size_t capacity, size_t count, int32_t cookie) override;
+  Status Write(const void* source, size_t count, int32_t cookie) override;
+  Status Skip(int64_t offset) override;
+  uint64_t Tell() const override { return input_.empty() ? output_.size() : position_; }
+  uint64_t Remaining() const override { return input_.size() - position_; }
+
+ private:
+  std::span<const uint8_t> input_;
+  size_t position_ = 0;
+  std::vector<uint8_t> output_;
+};
+
+// Reads a whole file into `buffer`.
+Status ReadWholeFile(const std::string& path, std::vector<uint8_t>& buffer);
+
+// Folder part of a path: "a/b/c.txt" -> "a/b", "a/b/" -> "a/b", "a/b" -> "a/b" (names a folder),
+// "c.txt" -> "". Both '\\' and '/' separate.
+std::u16string GetFolderOf(std::u16string_view path);
+std::string GetFolderOf(std::string_view path);
+// Text after the last '.', or empty.
+std::u16string GetExtensionOf(std::u16string_view path);
+std::string GetExtensionOf(std::string_view path);
+
+}  // namespace KX

@@ -1,0 +1,185 @@
+#include "core/persist.h"
+
+#include <string>
+
+#include "core/container.h"
+
+namespace KX {
+
+int32_t CLoadRecord::StoredVersion(const CRuntimeClass& cls, int32_t fallback) const {
+  for (const auto& [record, version] : classVersions)
+    if (record == &cls) return version;
+  return fallback;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+CReader& CReader::ReadBytes(void* dest, size_t count) {
+  if (ok()) Fail(stream_.Read(dest, count, count, cookie_));
+  return *this;
+}
+
+CReader& CReader::Skip(uint64_t count) {
+  if (!ok()) return *this;
+  if (count > Remaining()) {
+    Fail(kErrStream);
+    return *this;
+  }
+  Fail(stream_.Skip(static_cast<int64_t>(count)));
+  return *this;
+}
+
+CReader& CReader::Read(bool& value) {
+  uint8_t byte = 0;
+  ReadBytes(&byte, 1);
+  if (ok()) value = byte != 0;
+  return *this;
+}
+
+bool CReader::CanHold(int64_t count, size_t elementSize) {
+  if (!ok()) return false;
+  if (count < 0 || (elementSize && static_cast<uint64_t>(count) > Remaining() / elementSize)) {
+    Fail(kErrStream);
+    return false;
+  }
+  return true;
+}
+
+CReader& CReader::Read(std::string& text) {
+  const int32_t count = Get<int32_t>();
+  if (!CanHold(count, 1)) return *this;
+  try {
+    text.resize(static_cast<size_t>(count));
+  } catch (const std::bad_alloc&) {
+    Fail(kErrOutOfMemory);
+    return *this;
+  }
+  return ReadBytes(text.data(), text.size());
+}
+
+CReader& CReader::Read(std::u16string& text) {
+  if (OldLayout()) {
+    // Old tools stored names as 8-bit text in the classic C locale, where every byte stands for
+    // the UTF-16 unit of the same value.
+    std::string narrow;
+    Read(narrow);
+    if (!ok()) return *this;
+    text.assign(narrow.size(), u'\0');
+    for (size_t i = 0; i < narrow.size(); ++i) text[i] = static_cast<uint8_t>(narrow[i]);
+    return *this;
+  }
+  const int32_t count = Get<int32_t>();
+  if (!CanHold(count, 2)) return *this;
+  try {
+    text.resize(static_cast<size_t>(count));
+  } catch (const std::bad_alloc&) {
+    Fail(kErrOutOfMemory);
+    return *this;
+  }
+  return ReadBytes(text.data(), text.size() * 2);
+}
+
+int32_t CReader::Version(const CRuntimeClass& cls) {
+  if (!ok()) return 0;
+  int32_t version = streamVersion_;
+  if (!OldLayout()) {
+    int32_t major = 0, minor = 0;
+    Read(major).Read(minor);
+    if (!ok()) return 0;
+    // Computed wide so that hostile pairs cannot overflow.
+    const int64_t stored = static_cast<int64_t>(major) * 100 + minor;
+    if (stored > cls.Version()) {
+      Fail(kErrNewerVersion);
+      if (context_)
+        context_->diagnostics.message = std::string("class ") + cls.className + " stored as " +
+                                        std::to_string(major) + "." + std::to_string(minor) +
+                                        ", newer than this program's " +
+                                        std::to_string(cls.major) + "." + std::to_string(cls.minor);
+      return 0;
+    }
+    version = static_cast<int32_t>(stored);
+  }
+  if (record_) {
+    for (auto& entry : record_->classVersions)
+      if (entry.first == &cls) {
+        entry.second = version;
+        return version;
+      }
+    record_->classVersions.emplace_back(&cls, version);
+  }
+  return version;
+}
+
+CReader& CReader::Ref(int32_t& id) {
+  Read(id);
+  if (ok() && record_) record_->ids.push_back(id);
+  return *this;
+}
+
+CReader& CReader::Ref() {
+  int32_t id = 0;
+  return Ref(id);
+}
+
+void CReader::RegisterId(int32_t id) {
+  if (!context_ || !record_) return;
+  auto [it, inserted] = context_->objects.emplace(id, record_);
+  if (!inserted) context_->duplicates.emplace(id, record_);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+int32_t CLinker::NextId() {
+  if (record_.idCursor >= record_.ids.size()) return 0;
+  return record_.ids[record_.idCursor++];
+}
+
+CBase* CLinker::NextObject() { return context_.ObjectForId(NextId()); }
+
+int32_t CLinker::StoredVersion(const CRuntimeClass& cls) const {
+  return record_.StoredVersion(cls, context_.version);
+}
+
+void CLinker::WrongClass(CBase* object, const CRuntimeClass& expected) {
+  const CBase* self = record_.object.get();
+  context_.Warn(std::string("a ") + (self ? self->GetRuntimeClass()->className : "record") +
+                " refers to a " + object->GetRuntimeClass()->className + " where a " +
+                expected.className + " belongs; the reference was dropped");
+}
+
+// ---------------------------------------------------------------------------------------------
+
+CWriter& CWriter::WriteBytes(const void* source, size_t count) {
+  if (ok() && count) {
+    Fail(stream_.Write(source, count, cookie_));
+    if (ok()) written_ += count;
+  }
+  return *this;
+}
+
+CWriter& CWriter::Write(bool value) {
+  const uint8_t byte = value ? 1 : 0;
+  return WriteBytes(&byte, 1);
+}
+
+CWriter& CWriter::Write(const std::string& text) {
+  Write(static_cast<int32_t>(text.size()));
+  return WriteBytes(text.data(), text.size());
+}
+
+CWriter& CWriter::Write(const std::u16string& text) {
+  Write(static_cast<int32_t>(text.size()));
+  return WriteBytes(text.data(), text.size() * 2);
+}
+
+CWriter& CWriter::Version(const CRuntimeClass& cls) { return Write(cls.major).Write(cls.minor); }
+
+int32_t CWriter::IdOf(const CBase* object) const {
+  if (!object || !context_) return 0;
+  const auto it = context_->saveIds.find(object);
+  return it == context_->saveIds.end() ? 0 : it->second;
+}
+
+CWriter& CWriter::Ref(const CBase* object) { return Write(IdOf(object)); }
+
+}  // namespace KX

@@ -1,0 +1,225 @@
+#pragma once
+// Typed reads and writes for the class blocks of the scene container. A reader or writer keeps
+// the first failure and ignores everything after it, so a class's Load and Save read like the
+// field table they implement and check the status once at the end:
+//
+//   const int32_t version = in.Version(classRecord);
+//   in.Read(outOfRange).Read(priority).Read(timeScale).Ref().Ref();
+//   return in.status();
+#include <bit>
+#include <cstdint>
+#include <limits>
+#include <span>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "core/base.h"
+#include "core/io_buffer.h"
+
+namespace KX {
+
+static_assert(std::endian::native == std::endian::little,
+              "the container stores the memory image of little-endian values");
+
+// Stream versions: 201 for files written here; below 200 the old layout.
+inline constexpr int32_t kCurrentStreamVersion = 201;
+inline constexpr int32_t kFirstNewLayoutVersion = 200;
+
+// What the loader knows about one object record while the file is read and linked.
+struct CLoadRecord {
+  CRefPtr<CBase> object;
+  std::vector<int32_t> ids;  // references read by Load, consumed in the same order by Link
+  uint32_t idCursor = 0;
+  bool linked = false;
+  uint64_t offset = 0;  // where the record starts in the stream
+  // Stored version of each class level, as found by CReader::Version.
+  std::vector<std::pair<const CRuntimeClass*, int32_t>> classVersions;
+
+  // Stored version of a class level; the stream version for levels that never read theirs.
+  int32_t StoredVersion(const CRuntimeClass& cls, int32_t fallback) const;
+};
+
+// Types whose memory image is their file image.
+template <class T>
+concept PlainValue = std::is_trivially_copyable_v<T> && !std::is_same_v<T, bool> &&
+                     !std::is_pointer_v<T>;
+
+class CReader {
+ public:
+  CReader(CIoBuffer& stream, int32_t cookie, int32_t streamVersion,
+          CPersistContext* context = nullptr, CLoadRecord* record = nullptr)
+      : stream_(stream),
+        context_(context),
+        record_(record),
+        cookie_(cookie),
+        streamVersion_(streamVersion) {}
+
+  Status status() const { return status_; }
+  bool ok() const { return Succeeded(status_); }
+  // Keeps the first failure.
+  void Fail(Status s) {
+    if (ok() && Failed(s)) status_ = s;
+  }
+  int32_t StreamVersion() const { return streamVersion_; }
+  bool OldLayout() const { return streamVersion_ < kFirstNewLayoutVersion; }
+  uint64_t Remaining() const { return stream_.Remaining(); }
+  uint64_t Offset() const { return stream_.Tell(); }
+  CPersistContext& context() const { return *context_; }
+  CLoadRecord& record() const { return *record_; }
+  int32_t cookie() const { return cookie_; }
+
+  template <PlainValue T>
+  CReader& Read(T& value) {
+    return ReadBytes(&value, sizeof(T));
+  }
+  CReader& Read(bool& value);  // one byte, any non-zero value is true
+  CReader& Read(std::string& text);  // int32 byte count, bytes
+  // int32 count and UTF-16 units; in the old layout an 8-bit string, byte by byte.
+  CReader& Read(std::u16string& text);
+  CReader& ReadBytes(void* dest, size_t count);
+  CReader& Skip(uint64_t count);
+
+  template <class T>
+  T Get() {
+    T value{};
+    Read(value);
+    return value;
+  }
+
+  // True when `count` elements of `elementSize` bytes can still come from the stream; otherwise
+  // fails the reader with kErrStream, before anything is allocated for them.
+  bool CanHold(int64_t count, size_t elementSize);
+
+  // Reads `count` elements in one transfer, after checking they fit in what is left.
+  template <PlainValue T>
+  CReader& ReadArray(std::vector<T>& values, int64_t count) {
+    if (!ok()) return *this;
+    if (!CanHold(count, sizeof(T))) return *this;
+    try {
+      values.resize(static_cast<size_t>(count));
+    } catch (const std::bad_alloc&) {
+      Fail(kErrOutOfMemory);
+      return *this;
+    }
+    return ReadBytes(values.data(), values.size() * sizeof(T));
+  }
+  // An int32 element count, then the elements.
+  template <PlainValue T>
+  CReader& ReadCountedArray(std::vector<T>& values) {
+    const int32_t count = Get<int32_t>();
+    return ReadArray(values, count);
+  }
+
+  // Reads the version pair of a class level (or takes the stream version in the old layout),
+  // refuses one newer than the class's own and records it for Link. Answers the stored version.
+  int32_t Version(const CRuntimeClass& cls);
+  // Reads an object id and queues it for Link.
+  CReader& Ref();
+  CReader& Ref(int32_t& id);
+  // Registers the object under the id read by its base block.
+  void RegisterId(int32_t id);
+
+ private:
+  CIoBuffer& stream_;
+  CPersistContext* context_;
+  CLoadRecord* record_;
+  int32_t cookie_;
+  int32_t streamVersion_;
+  Status status_ = kOk;
+};
+
+// Resolves the ids a Load queued, in the same order.
+class CLinker {
+ public:
+  CLinker(CPersistContext& context, CLoadRecord& record) : context_(context), record_(record) {}
+
+  // The next queued id (0 when none are left).
+  int32_t NextId();
+  // The object loaded under the next queued id, or null.
+  CBase* NextObject();
+
+  // Sets `ref` to the object under the next id. An object of the wrong class is not linked:
+  // the reference stays null and the load diagnostics record a warning.
+  template <class T>
+  void Resolve(CRefPtr<T>& ref) {
+    ref = Checked<T>(NextObject());
+  }
+  template <class T>
+  void Resolve(T*& ref) {
+    ref = Checked<T>(NextObject());
+  }
+
+  int32_t StoredVersion(const CRuntimeClass& cls) const;
+  CPersistContext& context() const { return context_; }
+  CLoadRecord& record() const { return record_; }
+
+ private:
+  template <class T>
+  T* Checked(CBase* object) {
+    if (!object) return nullptr;
+    if (T* typed = KindOf<T>(object)) return typed;
+    WrongClass(object, T::classRecord);
+    return nullptr;
+  }
+  void WrongClass(CBase* object, const CRuntimeClass& expected);
+
+  CPersistContext& context_;
+  CLoadRecord& record_;
+};
+
+class CWriter {
+ public:
+  CWriter(CIoBuffer& stream, int32_t cookie, CPersistContext* context = nullptr)
+      : stream_(stream), context_(context), cookie_(cookie) {}
+
+  Status status() const { return status_; }
+  bool ok() const { return Succeeded(status_); }
+  void Fail(Status s) {
+    if (ok() && Failed(s)) status_ = s;
+  }
+  uint64_t BytesWritten() const { return written_; }
+  int32_t cookie() const { return cookie_; }
+  CPersistContext* context() const { return context_; }
+
+  template <PlainValue T>
+  CWriter& Write(const T& value) {
+    return WriteBytes(&value, sizeof(T));
+  }
+  CWriter& Write(bool value);
+  CWriter& Write(const std::string& text);
+  CWriter& Write(const std::u16string& text);
+  CWriter& WriteBytes(const void* source, size_t count);
+  template <PlainValue T>
+  CWriter& WriteArray(std::span<const T> values) {
+    return WriteBytes(values.data(), values.size_bytes());
+  }
+  template <PlainValue T>
+  CWriter& WriteArray(const std::vector<T>& values) {
+    return WriteArray(std::span<const T>(values));
+  }
+
+  // The version pair of a class level.
+  CWriter& Version(const CRuntimeClass& cls);
+  // The id of a referenced object; 0 for null or for an object this save does not write.
+  CWriter& Ref(const CBase* object);
+  int32_t IdOf(const CBase* object) const;
+
+ private:
+  CIoBuffer& stream_;
+  CPersistContext* context_;
+  int32_t cookie_;
+  Status status_ = kOk;
+  uint64_t written_ = 0;
+};
+
+// Bytes a value takes in the current layout, for GetSaveSize.
+inline constexpr int64_t kVersionPairSize = 8;
+inline constexpr int64_t kIdSize = 4;
+inline int64_t SizeOf(const std::string& text) { return 4 + static_cast<int64_t>(text.size()); }
+inline int64_t SizeOf(const std::u16string& text) {
+  return 4 + 2 * static_cast<int64_t>(text.size());
+}
+
+}  // namespace KX
