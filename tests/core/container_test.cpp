@@ -1,0 +1,419 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "core/container.h"
+#include "core/custom_data.h"
+#include "support/bytes.h"
+#include "support/round_trip.h"
+#include "support/test_classes.h"
+
+namespace KX {
+namespace {
+
+using test::Bytes;
+
+// Current-layout record of a CRawData: class name, size, then the four blocks.
+Bytes RawRecord(int32_t id, const std::u16string& name = u"", int32_t next = 0,
+                const std::string& payload = "", int32_t controller = 0) {
+  Bytes body;
+  body.Version(2, 0).I32(id).W(name);
+  body.Version(2, 0).I32(controller).I32(0).I32(0);
+  body.Version(2, 0).W(u"").I32(0).I32(0).I32(next);
+  body.Version(2, 0).I32(static_cast<int32_t>(payload.size())).I32(payload.empty() ? 0 : 1);
+  body.Text(payload);
+  return Bytes().A("CRawData").I32(static_cast<int32_t>(body.size())).Append(body);
+}
+
+Bytes EmptySections() { return Bytes().I32(0).I32(0); }
+
+Bytes FileOf(std::initializer_list<Bytes> records) {
+  Bytes file = test::NewHeader().Append(EmptySections());
+  for (const auto& r : records) file.Append(r);
+  return file;
+}
+
+Bytes Root() { return Bytes().A("_Root"); }
+
+class ContainerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { test::RegisterForTests(); }
+
+  Status Load(const Bytes& bytes) { return test::LoadFromBytes(bytes.data, context); }
+
+  CPersistContext context;
+};
+
+TEST_F(ContainerTest, RawDataRecordIsNinetyTwoBytes) {
+  CRefPtr<CRawData> raw(new CRawData);
+  EXPECT_EQ(raw->GetSaveSize(), 92);
+  const auto bytes = test::SaveRootToBytes(raw.get());
+  const Bytes expected = test::NewHeader().Append(EmptySections()).Append(Root()).Append(RawRecord(1));
+  EXPECT_EQ(bytes, expected.data);
+  EXPECT_EQ(RawRecord(1).size(), 92u);
+  EXPECT_EQ(bytes.size(), 15u + 8 + 9 + 92);
+}
+
+TEST_F(ContainerTest, HeaderWithTwoEmptySectionsLoadsNothing) {
+  const Bytes file = test::NewHeader().Append(EmptySections());
+  ASSERT_EQ(file.size(), 23u);
+  EXPECT_EQ(Load(file), kOk);
+  EXPECT_FALSE(context.thumbnail);
+  EXPECT_TRUE(context.extInfo.empty());
+  EXPECT_TRUE(context.roots.empty());
+  EXPECT_EQ(context.version, 201);
+}
+
+TEST_F(ContainerTest, SingleRootFileLayout) {
+  // A root is written before what it reaches; the reached record carries no marker.
+  CRefPtr<test::CTestObject> root(new test::CTestObject);
+  CRefPtr<CRawData> attached(new CRawData);
+  attached->name = u"meta";
+  root->AttachCustomData(attached.get());
+  const auto bytes = test::SaveRootToBytes(root.get());
+
+  Bytes rootRecord;
+  {
+    Bytes body;
+    body.Version(2, 0).I32(1).W(u"").Version(2, 0).I32(0).I32(0).I32(2);
+    rootRecord.A("CTestObject").I32(static_cast<int32_t>(body.size())).Append(body);
+  }
+  const Bytes expected = FileOf({Root(), rootRecord, RawRecord(2, u"meta")});
+  EXPECT_EQ(bytes, expected.data);
+
+  ASSERT_EQ(Load(expected), kOk);
+  ASSERT_EQ(context.roots.size(), 1u);
+  auto* loaded = KindOf<CCorva>(context.roots[0].get());
+  ASSERT_TRUE(loaded && loaded->customData);
+  EXPECT_EQ(loaded->customData->name, u"meta");
+}
+
+TEST_F(ContainerTest, SavingTheSameObjectsTwiceGivesIdenticalBytes) {
+  CRefPtr<test::CTestObject> root(new test::CTestObject);
+  for (int i = 0; i < 5; ++i) {
+    CRefPtr<CRawData> raw(new CRawData);
+    raw->name = u"r" + std::u16string(1, char16_t('0' + i));
+    root->AttachCustomData(raw.get());
+  }
+  EXPECT_EQ(test::SaveRootToBytes(root.get()), test::SaveRootToBytes(root.get()));
+  test::ExpectRoundTrip(root.get());
+}
+
+TEST_F(ContainerTest, TwoRootsInFileOrderAndUnmarkedRecordsAreLinkedButNotRoots) {
+  const Bytes file = FileOf({RawRecord(7, u"loose"), Root(), RawRecord(3, u"first", 7), Root(),
+                             RawRecord(5, u"second")});
+  ASSERT_EQ(Load(file), kOk);
+  ASSERT_EQ(context.roots.size(), 2u);
+  EXPECT_EQ(context.roots[0]->name, u"first");
+  EXPECT_EQ(context.roots[1]->name, u"second");
+  auto* first = KindOf<CRawData>(context.roots[0].get());
+  ASSERT_TRUE(first->next);
+  EXPECT_EQ(first->next->name, u"loose");
+}
+
+TEST_F(ContainerTest, MissingIdsLoadAsNullAndTheFirstRecordOfAnIdWins) {
+  const Bytes file = FileOf({Root(), RawRecord(1, u"root", 9), Root(), RawRecord(2, u"r2", 4),
+                             RawRecord(4, u"winner"), RawRecord(4, u"loser")});
+  ASSERT_EQ(Load(file), kOk);
+  ASSERT_EQ(context.roots.size(), 2u);
+  EXPECT_FALSE(KindOf<CRawData>(context.roots[0].get())->next);
+  auto* second = KindOf<CRawData>(context.roots[1].get());
+  ASSERT_TRUE(second->next);
+  EXPECT_EQ(second->next->name, u"winner");
+}
+
+TEST_F(ContainerTest, ThumbnailAndExtendedInformationSections) {
+  CRefPtr<CRawData> thumb(new CRawData), info1(new CRawData);
+  CRefPtr<CAuthorInfo> info2(new CAuthorInfo);
+  thumb->name = u"thumb";
+  info1->name = u"info";
+  context.thumbnail = thumb;
+  context.extInfo = {info1, info2};
+  CRefPtr<CRawData> root(new CRawData);
+  AddRoot(context, root.get());
+  Status status = kOk;
+  const auto bytes = test::SaveToBytes(context, &status);
+  ASSERT_EQ(status, kOk);
+
+  CPersistContext loaded;
+  ASSERT_EQ(test::LoadFromBytes(bytes, loaded), kOk) << loaded.diagnostics.Describe();
+  ASSERT_TRUE(loaded.thumbnail);
+  EXPECT_EQ(loaded.thumbnail->name, u"thumb");
+  ASSERT_EQ(loaded.extInfo.size(), 2u);
+  EXPECT_EQ(loaded.extInfo[0]->name, u"info");
+  EXPECT_NE(KindOf<CAuthorInfo>(loaded.extInfo[1].get()), nullptr);
+  EXPECT_EQ(loaded.roots.size(), 1u);
+  EXPECT_EQ(test::SaveToBytes(loaded), bytes);
+}
+
+TEST_F(ContainerTest, FailureStatuses) {
+  struct Case {
+    const char* what;
+    Bytes file;
+    Status status;
+  };
+  const Bytes header = test::NewHeader();
+  Bytes newerRecord;
+  {
+    Bytes body;
+    body.Version(2, 1).I32(1).W(u"");  // CBase is 2.0 here
+    newerRecord.A("CRawData").I32(static_cast<int32_t>(body.size())).Append(body);
+  }
+  const Case cases[] = {
+      {"unknown magic", Bytes().Text("_KXBrox").I32(2).I32(1), kErrMalformed},
+      {"short magic", Bytes().Text("_KX"), kErrStream},
+      {"old header without a version", Bytes().Text("KXCorva").Text("abcdefghijklmn"), kErrMalformed},
+      {"old thumbnail name in the new layout",
+       Bytes(header).A("_CorvaThumbnail").A("CRawData").Append(RawRecord(1)).I32(0), kErrMalformed},
+      {"unknown thumbnail section", Bytes(header).A("_Thumb"), kErrMalformed},
+      {"extended information with count 0", Bytes(header).I32(0).A("_ExtendInfo").I32(0), kErrMalformed},
+      {"extended information without a count", Bytes(header).I32(0).A("_ExtendInfo"), kErrMalformed},
+      {"unknown extended-information section", Bytes(header).I32(0).A("_Extend"), kErrMalformed},
+      {"extended-information count beyond the file",
+       Bytes(header).I32(0).A("_ExtendInfo").I32(1000000), kErrStream},
+      {"unknown class", FileOf({Root(), Bytes().A("CNoSuchClass").I32(4).I32(0)}), kErrUnknownClass},
+      {"newer class version", FileOf({Root(), newerRecord}), kErrNewerVersion},
+      {"record cut short", FileOf({Root(), Bytes().A("CRawData").I32(76).Version(2, 0).I32(1)}),
+       kErrStream},
+      {"root marker without a record", FileOf({Root()}), kErrStream},
+      {"old layout without a thumbnail", test::OldHeader("1.50").A("_CorvaRoot"), kErrMalformed},
+  };
+  for (const auto& c : cases) {
+    CPersistContext ctx;
+    EXPECT_EQ(test::LoadFromBytes(c.file.data, ctx), c.status) << c.what;
+    EXPECT_EQ(ctx.diagnostics.status, c.status) << c.what;
+    EXPECT_FALSE(ctx.diagnostics.Describe().empty()) << c.what;
+  }
+}
+
+TEST_F(ContainerTest, DiagnosticsNameTheRecordAndItsOffset) {
+  const Bytes good = FileOf({Root(), RawRecord(1)});
+  Bytes file = good;
+  file.A("CMystery").I32(0);
+  ASSERT_EQ(Load(file), kErrUnknownClass);
+  EXPECT_EQ(context.diagnostics.className, "CMystery");
+  EXPECT_EQ(context.diagnostics.recordOffset, good.size() + 12);  // after the class name
+  EXPECT_NE(context.diagnostics.Describe().find("CMystery"), std::string::npos);
+}
+
+TEST_F(ContainerTest, EveryTruncationFailsCleanly) {
+  CRefPtr<test::CTestObject> root(new test::CTestObject);
+  CRefPtr<test::CTestControl> control(new test::CTestControl);
+  control->keyTimes = {0, 1, 2};
+  root->AttachController(control.get());
+  CRefPtr<CRawData> raw(new CRawData);
+  const uint8_t payload[] = {1, 2, 3, 4, 5};
+  raw->SetPayload(payload);
+  root->AttachCustomData(raw.get());
+  const auto bytes = test::SaveRootToBytes(root.get());
+  for (size_t n = 0; n < bytes.size(); ++n) {
+    std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
+    CPersistContext ctx;
+    const Status status = test::LoadFromBytes(cut, ctx);
+    // A cut exactly between two records is a valid, shorter file.
+    if (Succeeded(status)) continue;
+    EXPECT_TRUE(status == kErrStream || status == kErrMalformed) << n << ": " << status;
+  }
+}
+
+// Stands in for the thumbnail class where it is not built: reads the old thumbnail block of an
+// empty picture (width, height, format, alignment, two resolutions, no pixels, four values).
+class COldThumbnail : public test::CTestObject {
+ public:
+  Status Load(CReader& in) override {
+    if (!in.OldLayout()) KX_RETURN_IF_FAILED(CCorva::Load(in));
+    in.Skip(4 * 3 + 2 + 4 * 2 + 4 + 4 * 2 + 1 + 4);
+    return in.status();
+  }
+};
+
+test::Bytes OldEmptyThumbnail() {
+  return test::Bytes().A("_CorvaThumbnail").I32(0).I32(0).I32(0).I16(0).I32(96).I32(96).I32(0)
+      .I32(1).I32(0).U8(0).I32(0);
+}
+
+TEST_F(ContainerTest, OldLayoutFile) {
+  if (!IsClassRegistered("CThumbnail")) RegisterClass<COldThumbnail>("CThumbnail");
+  // Stream version 1.00: no record sizes, no version pairs, 8-bit names, and the scene-object
+  // level keeps only the controller chain. The controller block is of the old timing kind: a
+  // start time of 10 that the keys 10, 12, 15 are relative to.
+  Bytes file = test::OldHeader("1.00").Append(OldEmptyThumbnail());
+  file.A("_CorvaRoot").A("CRawData");
+  file.I32(1).A("Old \xe9").I32(2);                           // CBase, CCorva (controller 2)
+  file.A("key").I32(5).I32(6).I32(0);                         // CCustomData
+  file.I32(3).I32(1).Text("abc");                             // CRawData
+  file.A("CTestControl");
+  file.I32(2).A("ctl").I32(0);                                // CBase, CCorva
+  file.I32(1).F32(10).F32(0.5f).F32(99).F32(2).U8(1).I32(1).I32(0);  // CControl
+  file.I32(3).F32(10).F32(12).F32(15);                        // keys
+  ASSERT_EQ(Load(file), kOk) << context.diagnostics.Describe();
+  EXPECT_EQ(context.version, 100);
+  ASSERT_TRUE(context.thumbnail);
+  ASSERT_EQ(context.roots.size(), 1u);
+  auto* raw = KindOf<CRawData>(context.roots[0].get());
+  ASSERT_TRUE(raw);
+  EXPECT_EQ(raw->name, (std::u16string{u'O', u'l', u'd', u' ', 0xE9}));
+  EXPECT_EQ(raw->key, u"key");
+  EXPECT_EQ(raw->param1, 5);
+  EXPECT_EQ(std::string(raw->data.get(), raw->data.get() + raw->size), "abc");
+  auto* control = KindOf<test::CTestControl>(raw->controllers.get());
+  ASSERT_TRUE(control);
+  EXPECT_EQ(control->owner, raw);
+  EXPECT_EQ(control->outOfRange, 1);
+  EXPECT_EQ(control->timeScale, 2.0f);
+  EXPECT_EQ(control->keyTimes, (std::vector<float>{0, 2, 5}));
+  EXPECT_EQ(control->priority, 0.0f);
+  EXPECT_EQ(control->auxValue, 1.0f);
+
+  // Old files come back in the current layout, and that layout round-trips.
+  test::ExpectRoundTrip(raw);
+}
+
+TEST_F(ContainerTest, OldLayoutVersionAboveOneKeepsAllThreeChains) {
+  if (!IsClassRegistered("CThumbnail")) RegisterClass<COldThumbnail>("CThumbnail");
+  Bytes file = test::OldHeader("1.50").Append(OldEmptyThumbnail());
+  file.A("_Root").A("CTestObject").I32(1).A("").I32(0).I32(0).I32(2);
+  file.A("CRawData").I32(2).A("data").I32(0).I32(0).I32(0).A("").I32(0).I32(0).I32(0).I32(0).I32(0);
+  ASSERT_EQ(Load(file), kOk) << context.diagnostics.Describe();
+  auto* root = KindOf<CCorva>(context.roots.at(0).get());
+  ASSERT_TRUE(root->customData);
+  EXPECT_EQ(root->customData->name, u"data");
+}
+
+// A class whose Link always fails.
+class CBadLink : public test::CTestObject {
+ public:
+  static const CRuntimeClass classRecord;
+  const CRuntimeClass* GetRuntimeClass() const override { return &classRecord; }
+  Status Link(CLinker&) override { return kErrMalformed; }
+};
+const CRuntimeClass CBadLink::classRecord{"CBadLink", &CCorva::classRecord, 2, 0};
+
+TEST_F(ContainerTest, LinkFailureStopsThePassButNotTheLoad) {
+  RegisterClass<CBadLink>();
+  Bytes bad;
+  {
+    Bytes body;
+    body.Version(2, 0).I32(1).W(u"").Version(2, 0).I32(0).I32(0).I32(0);
+    bad.A("CBadLink").I32(static_cast<int32_t>(body.size())).Append(body);
+  }
+  // Id 1 fails; 2 and 3 stay unlinked, so 2's next (3) stays null.
+  const Bytes file = FileOf({Root(), bad, Root(), RawRecord(2, u"a", 3), RawRecord(3, u"b")});
+  EXPECT_EQ(Load(file), kOk);
+  EXPECT_FALSE(context.diagnostics.warnings.empty());
+  ASSERT_EQ(context.roots.size(), 2u);
+  EXPECT_FALSE(KindOf<CRawData>(context.roots[1].get())->next);
+  UnregisterClass("CBadLink");
+}
+
+TEST_F(ContainerTest, ReferenceToAnObjectOfTheWrongClassIsDroppedWithAWarning) {
+  // The custom data level's next points at... itself as a controller would: a CTestObject.
+  Bytes object;
+  {
+    Bytes body;
+    body.Version(2, 0).I32(2).W(u"").Version(2, 0).I32(0).I32(0).I32(0);
+    object.A("CTestObject").I32(static_cast<int32_t>(body.size())).Append(body);
+  }
+  ASSERT_EQ(Load(FileOf({Root(), RawRecord(1, u"r", 2), object})), kOk);
+  EXPECT_FALSE(KindOf<CRawData>(context.roots[0].get())->next);
+  ASSERT_EQ(context.diagnostics.warnings.size(), 1u);
+  EXPECT_NE(context.diagnostics.warnings[0].find("CTestObject"), std::string::npos);
+}
+
+TEST_F(ContainerTest, GraphsThatOwnThemselvesAreRefused) {
+  // A chain whose next comes back, and a record that is its own next.
+  const Bytes loop = FileOf({Root(), RawRecord(1, u"a", 2), RawRecord(2, u"b", 1)});
+  EXPECT_EQ(Load(loop), kErrMalformed);
+  EXPECT_NE(context.diagnostics.message.find("owns itself"), std::string::npos);
+  CPersistContext again;
+  EXPECT_EQ(test::LoadFromBytes(FileOf({RawRecord(1, u"self", 1)}).data, again), kErrMalformed);
+  // The loop is broken on refusal, so nothing leaks (the sanitizer build checks this).
+}
+
+TEST_F(ContainerTest, NestingBeyondTheLimitIsRefused) {
+  auto chain = [](int length) {
+    Bytes file = FileOf({Root()});
+    for (int i = 1; i <= length; ++i) file.Append(RawRecord(i, u"", i < length ? i + 1 : 0));
+    return file;
+  };
+  EXPECT_EQ(Load(chain(kMaxOwnershipDepth - 1)), kOk);
+  CPersistContext deep;
+  EXPECT_EQ(test::LoadFromBytes(chain(kMaxOwnershipDepth + 10).data, deep), kErrMalformed);
+}
+
+TEST_F(ContainerTest, SharingThatWouldMakeWalksExplodeIsRefused) {
+  // Each record's custom data head and its next both lead to the following record: 2^60 paths
+  // through 60 objects.
+  Bytes file = FileOf({Root()});
+  const int n = 60;
+  for (int i = 1; i <= n; ++i) {
+    const int32_t down = i < n ? i + 1 : 0;
+    // controllers id 0; custom data head = down; next = down.
+    Bytes body;
+    body.Version(2, 0).I32(i).W(u"");
+    body.Version(2, 0).I32(0).I32(0).I32(down);
+    body.Version(2, 0).W(u"").I32(0).I32(0).I32(down);
+    body.Version(2, 0).I32(0).I32(0);
+    file.A("CRawData").I32(static_cast<int32_t>(body.size())).Append(body);
+  }
+  EXPECT_EQ(Load(file), kErrMalformed);
+  EXPECT_NE(context.diagnostics.message.find("shared"), std::string::npos);
+}
+
+class SaveFileTest : public ContainerTest {
+ protected:
+  void SetUp() override {
+    ContainerTest::SetUp();
+    std::string pattern = (std::filesystem::temp_directory_path() / "kxsave-XXXXXX").string();
+    dir = ::mkdtemp(pattern.data());
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+  size_t FilesInDir() const {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir),
+                                             std::filesystem::directory_iterator()));
+  }
+  std::string dir;
+};
+
+TEST_F(SaveFileTest, WritesAndLoadsBack) {
+  CRefPtr<CRawData> raw(new CRawData);
+  raw->name = u"saved";
+  CPersistContext out;
+  AddRoot(out, raw.get());
+  EXPECT_EQ(AddRoot(out, raw.get()), kNothingDone);
+  EXPECT_EQ(AddRoot(out, nullptr), kErrBadArgument);
+  const std::string path = dir + "/scene.fbprop";
+  ASSERT_EQ(SaveFile(0, out, path), kOk);
+  EXPECT_EQ(FilesInDir(), 1u);
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_NE(st.st_mode & 0044, 0u) << "a saved file is readable like any other new file";
+
+  CPersistContext in;
+  ASSERT_EQ(LoadFile(0, in, path), kOk);
+  ASSERT_EQ(in.roots.size(), 1u);
+  EXPECT_EQ(in.roots[0]->name, u"saved");
+  EXPECT_EQ(LoadFile(0, in, dir + "/missing.crv"), kErrFileSize);
+}
+
+TEST_F(SaveFileTest, AFailedSaveLeavesTheTargetUntouched) {
+  const std::string path = dir + "/scene.crv";
+  std::ofstream(path) << "precious";
+  CRefPtr<CRawData> raw(new CRawData);
+  CPersistContext out;
+  AddRoot(out, raw.get());
+  out.extInfo.push_back(nullptr);  // cannot be written
+  EXPECT_LT(SaveFile(0, out, path), 0);
+  std::ifstream in(path);
+  std::string content;
+  in >> content;
+  EXPECT_EQ(content, "precious");
+  EXPECT_EQ(FilesInDir(), 1u) << "the temporary file is removed";
+  EXPECT_EQ(SaveFile(0, out, dir + "/no/such/dir/x.crv"), kErrOpen);
+}
+
+}  // namespace
+}  // namespace KX

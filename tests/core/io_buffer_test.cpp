@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "core/io_buffer.h"
+#include "core/persist.h"
+#include "support/bytes.h"
+
+namespace KX {
+namespace {
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kxio-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempDir() { std::filesystem::remove_all(path_); }
+  std::string File(const std::string& name, const std::string& content) const {
+    const std::string p = path_ + "/" + name;
+    std::ofstream(p, std::ios::binary) << content;
+    return p;
+  }
+  std::string Path(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+TEST(FileIo, EmptyFileIsAtEndAfterOpening) {
+  TempDir dir;
+  CFileIo io;
+  ASSERT_EQ(io.OpenRead(dir.File("empty", "")), kOk);
+  EXPECT_TRUE(io.IsEnd());
+  EXPECT_EQ(io.size, 0u);
+}
+
+TEST(FileIo, ShortReadFailsAndConsumesNothing) {
+  TempDir dir;
+  CFileIo io;
+  ASSERT_EQ(io.OpenRead(dir.File("five", "12345")), kOk);
+  char buffer[8] = {};
+  EXPECT_EQ(io.Read(buffer, sizeof buffer, 7, 0), kErrStream);
+  EXPECT_EQ(io.position, 0u);
+  EXPECT_EQ(io.Read(buffer, sizeof buffer, 5, 0), kOk);
+  EXPECT_EQ(std::string(buffer, 5), "12345");
+  EXPECT_TRUE(io.IsEnd());
+  EXPECT_EQ(io.Read(buffer, 2, 3, 0), kErrBadArgument);  // more than the destination holds
+}
+
+TEST(FileIo, OpenFailuresAndFolder) {
+  TempDir dir;
+  CFileIo io;
+  EXPECT_EQ(io.OpenRead(""), kErrBadArgument);
+  EXPECT_EQ(io.OpenRead(dir.Path("missing")), kErrFileSize);
+  EXPECT_EQ(io.OpenWrite(dir.Path("no/such/folder/file")), kErrOpen);
+  ASSERT_EQ(io.OpenWrite(dir.Path("out.crv")), kOk);
+  EXPECT_EQ(io.Write("abc", 3, 0), kOk);
+  std::string folder;
+  EXPECT_EQ(io.GetFolder(folder), kOk);
+  EXPECT_EQ(folder, GetFolderOf(dir.Path("out.crv")));
+  EXPECT_EQ(io.Close(), kOk);
+  EXPECT_TRUE(io.FileExists(dir.Path("out.crv")));
+  EXPECT_FALSE(io.FileExists(dir.Path("other")));
+  EXPECT_EQ(io.Close(), kOk);  // closing twice does nothing
+}
+
+TEST(FileIo, SkipStaysInsideTheFile) {
+  TempDir dir;
+  CFileIo io;
+  ASSERT_EQ(io.OpenRead(dir.File("ten", "0123456789")), kOk);
+  EXPECT_EQ(io.Skip(4), kOk);
+  char c = 0;
+  EXPECT_EQ(io.Read(&c, 1, 1, 0), kOk);
+  EXPECT_EQ(c, '4');
+  EXPECT_EQ(io.Skip(-2), kOk);
+  EXPECT_EQ(io.Read(&c, 1, 1, 0), kOk);
+  EXPECT_EQ(c, '3');
+  EXPECT_EQ(io.Skip(100), kErrStream);
+  EXPECT_EQ(io.Skip(-100), kErrStream);
+  EXPECT_EQ(io.position, 4u);
+}
+
+TEST(WholeFile, ReadsEverythingOrReportsWhy) {
+  TempDir dir;
+  std::vector<uint8_t> bytes;
+  EXPECT_EQ(ReadWholeFile(dir.File("f", "hello"), bytes), kOk);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "hello");
+  EXPECT_EQ(ReadWholeFile(dir.Path("missing"), bytes), kErrFileSize);
+}
+
+TEST(Paths, FolderOf) {
+  EXPECT_EQ(GetFolderOf(u"C:\\Props\\wood.jpg"), u"C:\\Props");
+  EXPECT_EQ(GetFolderOf(u"/home/u/scenes/"), u"/home/u/scenes");
+  EXPECT_EQ(GetFolderOf(u"/home/u/scenes"), u"/home/u/scenes");
+  EXPECT_EQ(GetFolderOf(u"wood.jpg"), u"");
+  EXPECT_EQ(GetFolderOf(u"a/b.c/d"), u"a/b.c/d");  // the dot is before the last separator
+  EXPECT_EQ(GetFolderOf(std::string("a\\b/c.crv")), "a\\b");
+}
+
+TEST(Paths, ExtensionOf) {
+  EXPECT_EQ(GetExtensionOf(u"scene.old.crv"), u"crv");
+  EXPECT_EQ(GetExtensionOf(u"scene"), u"");
+  EXPECT_EQ(GetExtensionOf(std::string("prop.fbprop")), "fbprop");
+}
+
+TEST(Primitives, EncodingsAreLittleEndianWithoutPadding) {
+  CMemoryIo out;
+  CWriter w(out, 0);
+  w.Write(int32_t{-2}).Write(int16_t{0x1234}).Write(true).Write(1.0f).Write(std::string("ab"));
+  w.Write(std::u16string(u"xyz")).Write(std::string());
+  ASSERT_EQ(w.status(), kOk);
+  const auto expected = test::Bytes()
+                            .I32(-2)
+                            .I16(0x1234)
+                            .U8(1)
+                            .F32(1.0f)
+                            .A("ab")
+                            .I32(3)
+                            .Raw(u"xyz", 6)
+                            .I32(0)
+                            .data;
+  EXPECT_EQ(out.bytes(), expected);
+  EXPECT_EQ(w.BytesWritten(), expected.size());
+  // A wide string of three characters takes ten bytes.
+  EXPECT_EQ(SizeOf(std::u16string(u"xyz")), 10);
+}
+
+TEST(Primitives, ReadsBackAndAnyNonZeroByteIsTrue) {
+  const auto bytes = test::Bytes().U8(7).I32(5).Text("hello").I32(2).Raw(u"hi", 4).data;
+  CMemoryIo in(bytes);
+  CReader r(in, 0, kCurrentStreamVersion);
+  bool flag = false;
+  std::string text;
+  std::u16string wide;
+  r.Read(flag).Read(text).Read(wide);
+  ASSERT_EQ(r.status(), kOk);
+  EXPECT_TRUE(flag);
+  EXPECT_EQ(text, "hello");
+  EXPECT_EQ(wide, u"hi");
+  EXPECT_TRUE(in.IsEnd());
+}
+
+TEST(Primitives, OldLayoutWideStringsMapEachByteToOneUnit) {
+  const auto bytes = test::Bytes().A("Caf\xe9 \xff").data;
+  CMemoryIo in(bytes);
+  CReader r(in, 0, 150);
+  std::u16string wide;
+  r.Read(wide);
+  ASSERT_EQ(r.status(), kOk);
+  EXPECT_EQ(wide, (std::u16string{u'C', u'a', u'f', 0xE9, u' ', 0xFF}));
+}
+
+TEST(Primitives, CountsThatCannotFitFailBeforeAllocating) {
+  // A claimed string of two billion characters in a 12-byte stream.
+  const auto bytes = test::Bytes().I32(0x7FFFFFFF).I32(0).I32(0).data;
+  for (int version : {150, 201}) {
+    CMemoryIo in(bytes);
+    CReader r(in, 0, version);
+    std::u16string wide;
+    r.Read(wide);
+    EXPECT_EQ(r.status(), kErrStream);
+    EXPECT_TRUE(wide.empty());
+  }
+  CMemoryIo in(bytes);
+  CReader r(in, 0, 201);
+  std::vector<float> values;
+  r.ReadArray(values, -1);
+  EXPECT_EQ(r.status(), kErrStream);
+  CMemoryIo in2(bytes);
+  CReader r2(in2, 0, 201);
+  r2.ReadArray(values, 3);  // exactly the 12 bytes left
+  EXPECT_EQ(r2.status(), kOk);
+  EXPECT_EQ(values.size(), 3u);
+}
+
+TEST(Primitives, TheFirstFailureSticks) {
+  const auto bytes = test::Bytes().I32(1).data;
+  CMemoryIo in(bytes);
+  CReader r(in, 0, 201);
+  int32_t a = 0, b = 0;
+  r.Read(a).Read(b);
+  EXPECT_EQ(r.status(), kErrStream);
+  EXPECT_EQ(a, 1);
+  r.Fail(kErrMalformed);
+  EXPECT_EQ(r.status(), kErrStream);
+}
+
+}  // namespace
+}  // namespace KX
