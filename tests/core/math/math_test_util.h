@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "core/math/matrix.h"
 #include "core/math/quaternion.h"
@@ -10,7 +11,6 @@ namespace KX::test {
 
 inline constexpr float kHalfSqrt2 = 0.70710678f;
 
-// Rows given the way they are written on paper.
 inline CMatrix3 Rows3(CVector3<float> r0, CVector3<float> r1, CVector3<float> r2) {
   CMatrix3 m;
   m.SetRow(0, r0);
@@ -19,41 +19,25 @@ inline CMatrix3 Rows3(CVector3<float> r0, CVector3<float> r1, CVector3<float> r2
   return m;
 }
 
-inline ::testing::AssertionResult Near(const CVector3<float>& a, const CVector3<float>& b,
-                                       float tol = 1e-5f) {
-  if (std::fabs(a.x - b.x) <= tol && std::fabs(a.y - b.y) <= tol && std::fabs(a.z - b.z) <= tol)
-    return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "(" << a.x << ", " << a.y << ", " << a.z << ") vs ("
-                                       << b.x << ", " << b.y << ", " << b.z << ")";
-}
-
-inline ::testing::AssertionResult Near(const CQuaternion& a, const CQuaternion& b,
-                                       float tol = 1e-5f) {
-  if (std::fabs(a.w - b.w) <= tol && std::fabs(a.x - b.x) <= tol && std::fabs(a.y - b.y) <= tol &&
-      std::fabs(a.z - b.z) <= tol)
-    return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "(" << a.w << ", " << a.x << ", " << a.y << ", " << a.z
-                                       << ") vs (" << b.w << ", " << b.x << ", " << b.y << ", "
-                                       << b.z << ")";
-}
-
-template <typename M>
-::testing::AssertionResult NearM(const M& a, const M& b, float tol = 1e-5f) {
-  constexpr int n = sizeof(a.m) / sizeof(a.m[0]);
+// Every math record is a packed run of floats, so one comparison serves them all.
+template <typename T>
+::testing::AssertionResult Near(const T& a, const T& b, float tol = 1e-5f) {
+  constexpr int n = sizeof(T) / sizeof(float);
+  float fa[n], fb[n];
+  std::memcpy(fa, &a, sizeof a);
+  std::memcpy(fb, &b, sizeof b);
   for (int i = 0; i < n; ++i)
-    for (int j = 0; j < n; ++j)
-      if (!(std::fabs(a.m[i][j] - b.m[i][j]) <= tol))
-        return ::testing::AssertionFailure() << "element [" << i << "][" << j << "]: " << a.m[i][j]
-                                             << " vs " << b.m[i][j];
+    if (!(std::fabs(fa[i] - fb[i]) <= tol))
+      return ::testing::AssertionFailure() << "float " << i << ": " << fa[i] << " vs " << fb[i];
   return ::testing::AssertionSuccess();
 }
 
-template <typename M>
-bool AllFinite(const M& a) {
-  constexpr int n = sizeof(a.m) / sizeof(a.m[0]);
-  for (int i = 0; i < n; ++i)
-    for (int j = 0; j < n; ++j)
-      if (!std::isfinite(a.m[i][j])) return false;
+template <typename T>
+bool AllFinite(const T& a) {
+  float f[sizeof(T) / sizeof(float)];
+  std::memcpy(f, &a, sizeof a);
+  for (float v : f)
+    if (!std::isfinite(v)) return false;
   return true;
 }
 
