@@ -27,9 +27,10 @@ TEST(QuaternionMatrix, QuarterTurnsAboutEachAxisBothWays) {
 }
 
 TEST(QuaternionMatrix, EveryBranchRoundTrips) {
-  // Positive trace, then largest diagonal m00, m11, m22; no off-diagonal term is zero.
-  for (const CQuaternion& q : {CQuaternion{0.9f, 0.3f, 0.3f, 0.1f}, CQuaternion{0.1f, 0.9f, 0.3f, 0.3f},
-                               CQuaternion{0.1f, 0.3f, 0.9f, 0.3f}, CQuaternion{0.1f, 0.3f, 0.3f, 0.9f}}) {
+  // Positive trace, then largest diagonal m00, m11, m22; no off-diagonal term is zero. Each branch
+  // answers its pivot component positive, so only the right branch gives back q and not -q.
+  for (const CQuaternion& q : {CQuaternion{0.9f, -0.3f, -0.3f, -0.1f}, CQuaternion{-0.1f, 0.9f, -0.3f, -0.3f},
+                               CQuaternion{-0.1f, -0.3f, 0.9f, -0.3f}, CQuaternion{-0.1f, -0.3f, -0.3f, 0.9f}}) {
     const CMatrix4 m = MatrixFromQuaternion(q);
     EXPECT_TRUE(Near(QuaternionFromMatrix(m), q));
   }
