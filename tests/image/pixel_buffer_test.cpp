@@ -316,16 +316,5 @@ TEST(PixelBufferBlit, OverlappingBlitWithinOneBufferReadsTheOriginal) {
   EXPECT_EQ(blue, (std::vector<uint8_t>{0, 0, 1, 2, 3, 4, 6, 6, 7, 8, 9, 10}));
 }
 
-TEST(PixelBufferBlit, MappedBuffersBlendAndReleaseTheirLocks) {
-  CPixelBuffer d(kStorageMapped), s(kStorageMapped);
-  ASSERT_EQ(d.Create(64, 64, kPixelBGR, 0x000000), kOk);
-  ASSERT_EQ(s.Create(64, 64, kPixelBGRA, 0xFF102030u), kOk);
-  ASSERT_EQ(Blit(d, 0, 0, s, 0, 0, 64, 64, 255), kOk);
-  EXPECT_EQ(d.lockCount, 0);
-  EXPECT_EQ(s.lockCount, 0);
-  CPixelLock lock(d);
-  EXPECT_EQ(lock.get()[63 * d.stride + 63 * 3 + 2], 0x10);
-}
-
 }  // namespace
 }  // namespace KX

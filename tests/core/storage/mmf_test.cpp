@@ -253,16 +253,6 @@ TEST_F(StorageTest, ProcessWideBlocksAreZeroedEvenWhenSlotsAreReused) {
   EXPECT_EQ(MMFSystem(0).FileCount(), 0u);
 }
 
-TEST_F(StorageTest, LimitRefusesNewFiles) {
-  CKXMMFSys sys(folder_, "KX_", 0x4000000);
-  uint32_t whole = 0, more = 0;
-  ASSERT_TRUE(sys.Allocate(0x4000000, whole));
-  EXPECT_FALSE(sys.Allocate(1, more));
-  EXPECT_EQ(more, 0u);
-  sys.Free(whole);
-  EXPECT_TRUE(sys.Allocate(1, more));
-}
-
 TEST_F(StorageTest, StaleFilesOfDeadProcessesAreRemoved) {
   fs::create_directories(folder_);
   // A pid that is certainly gone: a child that has exited and been reaped.
