@@ -146,6 +146,8 @@ Status CMemoryIo::Skip(int64_t offset) {
 Status ReadWholeFile(const std::string& path, std::vector<uint8_t>& buffer) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return kErrFileSize;
+  // Only regular files: a device or pipe named in a scene would block or never end.
+  if (!S_ISREG(st.st_mode)) return kErrOpen;
   const auto size = static_cast<uint64_t>(st.st_size);
   if (size > std::numeric_limits<size_t>::max() / 2) return kErrOutOfMemory;
   try {

@@ -1,5 +1,7 @@
 #include "image/pixel_buffer.h"
 
+#include "core/io_buffer.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -376,37 +378,12 @@ Status DecodeBlob(CPixelBuffer& buffer, int32_t formatCode, const uint8_t* bytes
   return status;
 }
 
-Status ReadWholeFileBytes(const std::string& path, std::vector<uint8_t>& bytes) {
-  bytes.clear();
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return kErrFileSize;
-  // Only regular files: a device or pipe named in a scene would block or never end.
-  if (!S_ISREG(st.st_mode)) return kErrOpen;
-  try {
-    bytes.resize(static_cast<size_t>(st.st_size));
-  } catch (const std::exception&) {
-    return kErrOutOfMemory;
-  }
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    bytes.clear();
-    return kErrOpen;
-  }
-  const size_t got = bytes.empty() ? 0 : std::fread(bytes.data(), 1, bytes.size(), file);
-  std::fclose(file);
-  if (got != bytes.size()) {
-    bytes.clear();
-    return kErrOpen;
-  }
-  return kOk;
-}
-
 Status DecodeFile(const std::string& path, CPixelBuffer& buffer, int32_t& formatCode) {
   const int32_t code = CodecFormatFromPath(path);
   if (code == kCodecNone) return kErrBadArgument;
   formatCode = code;
   std::vector<uint8_t> bytes;
-  KX_RETURN_IF_FAILED(ReadWholeFileBytes(path, bytes));
+  KX_RETURN_IF_FAILED(ReadWholeFile(path, bytes));
   return DecodeBlob(buffer, code, bytes.data(), bytes.size());
 }
 

@@ -113,8 +113,5 @@ Status DecodeFile(const std::string& path, CPixelBuffer& buffer, int32_t& format
 // Encodes the buffer in the named format at quality 100.
 Status EncodeBlob(const CPixelBuffer& buffer, int32_t formatCode, std::vector<uint8_t>& bytes);
 
-// Reads a whole regular file: kErrFileSize when its size is unavailable, kErrOpen when it cannot
-// be opened or comes up short (or is not a regular file), kErrOutOfMemory.
-Status ReadWholeFileBytes(const std::string& path, std::vector<uint8_t>& bytes);
 
 }  // namespace KX
