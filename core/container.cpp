@@ -209,11 +209,19 @@ void CPersistContext::ClearRecords() {
   records_.clear();
 }
 
+bool CPersistContext::IsRoot(const CBase* object) {
+  if (rootSet_.size() != roots.size()) {
+    rootSet_.clear();
+    for (const auto& root : roots) rootSet_.insert(root.get());
+  }
+  return rootSet_.contains(object);
+}
+
 Status AddRoot(CPersistContext& context, CBase* object) {
   if (!object) return kErrBadArgument;
-  for (const auto& root : context.roots)
-    if (root.get() == object) return kNothingDone;
+  if (context.IsRoot(object)) return kNothingDone;
   context.roots.emplace_back(object);
+  context.rootSet_.insert(object);
   return kOk;
 }
 
@@ -427,10 +435,8 @@ Status SaveToStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie)
     KX_RETURN_IF_FAILED(out.status());
     for (const auto& entry : context.extInfo) KX_RETURN_IF_FAILED(writeRecord(*entry));
   }
-  std::unordered_set<const CBase*> rootSet;
-  for (const auto& root : context.roots) rootSet.insert(root.get());
   for (const CBase* object : context.saveList) {
-    if (rootSet.contains(object)) out.Write(kRootMarker);
+    if (context.IsRoot(object)) out.Write(kRootMarker);
     KX_RETURN_IF_FAILED(out.status());
     KX_RETURN_IF_FAILED(writeRecord(*object));
   }

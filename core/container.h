@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "core/base.h"
@@ -40,7 +41,7 @@ class CPersistContext {
   int32_t version = kCurrentStreamVersion;
   CRefPtr<CBase> thumbnail;
   std::vector<CRefPtr<CBase>> extInfo;
-  std::vector<CRefPtr<CBase>> roots;
+  std::vector<CRefPtr<CBase>> roots;  // add through AddRoot, which keeps them unique
   // Load: records by id, the first record with an id wins; later ones go to `duplicates`.
   std::map<int32_t, CLoadRecord*> objects;
   std::map<int32_t, CLoadRecord*> duplicates;
@@ -59,12 +60,16 @@ class CPersistContext {
   // Creates a load record; the context keeps it until the load ends.
   CLoadRecord* NewRecord();
   CBase* ObjectForId(int32_t id) const;
+  // True when `object` is one of `roots`; constant time however many roots there are.
+  bool IsRoot(const CBase* object);
   void Warn(std::string message);
 
  private:
   friend Status LoadFromStream(CPersistContext&, CIoBuffer&, int32_t);
+  friend Status AddRoot(CPersistContext&, CBase*);
   void ClearRecords();
   std::deque<CLoadRecord> records_;
+  std::unordered_set<const CBase*> rootSet_;  // mirrors `roots`, rebuilt when they changed
 };
 
 // Null: kErrBadArgument; already a root: kNothingDone; else appended: kOk.

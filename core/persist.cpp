@@ -1,5 +1,6 @@
 #include "core/persist.h"
 
+#include <algorithm>
 #include <string>
 
 #include "core/container.h"
@@ -7,9 +8,29 @@
 namespace KX {
 
 int32_t CLoadRecord::StoredVersion(const CRuntimeClass& cls, int32_t fallback) const {
-  for (const auto& [record, version] : classVersions)
-    if (record == &cls) return version;
+  for (size_t i = 0; i < std::min(classVersionCount, kInlineLevels); ++i)
+    if (classVersions[i].cls == &cls) return classVersions[i].version;
+  for (const auto& entry : moreClassVersions)
+    if (entry.cls == &cls) return entry.version;
   return fallback;
+}
+
+void CLoadRecord::SetStoredVersion(const CRuntimeClass& cls, int32_t version) {
+  for (size_t i = 0; i < std::min(classVersionCount, kInlineLevels); ++i)
+    if (classVersions[i].cls == &cls) {
+      classVersions[i].version = version;
+      return;
+    }
+  for (auto& entry : moreClassVersions)
+    if (entry.cls == &cls) {
+      entry.version = version;
+      return;
+    }
+  if (classVersionCount < kInlineLevels)
+    classVersions[classVersionCount] = {&cls, version};
+  else
+    moreClassVersions.push_back({&cls, version});
+  ++classVersionCount;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -99,14 +120,7 @@ int32_t CReader::Version(const CRuntimeClass& cls) {
     }
     version = static_cast<int32_t>(stored);
   }
-  if (record_) {
-    for (auto& entry : record_->classVersions)
-      if (entry.first == &cls) {
-        entry.second = version;
-        return version;
-      }
-    record_->classVersions.emplace_back(&cls, version);
-  }
+  if (record_) record_->SetStoredVersion(cls, version);
   return version;
 }
 

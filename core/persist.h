@@ -6,6 +6,7 @@
 //   const int32_t version = in.Version(classRecord);
 //   in.Read(outOfRange).Read(priority).Read(timeScale).Ref().Ref();
 //   return in.status();
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <limits>
@@ -34,8 +35,18 @@ struct CLoadRecord {
   uint32_t idCursor = 0;
   bool linked = false;
   uint64_t offset = 0;  // where the record starts in the stream
-  // Stored version of each class level, as found by CReader::Version.
-  std::vector<std::pair<const CRuntimeClass*, int32_t>> classVersions;
+  // Stored version of each class level, as found by CReader::Version. Class chains are a handful
+  // of levels deep, so the versions live inline; the vector only takes what does not fit.
+  struct ClassVersion {
+    const CRuntimeClass* cls = nullptr;
+    int32_t version = 0;
+  };
+  static constexpr size_t kInlineLevels = 10;
+  std::array<ClassVersion, kInlineLevels> classVersions{};
+  size_t classVersionCount = 0;
+  std::vector<ClassVersion> moreClassVersions;
+
+  void SetStoredVersion(const CRuntimeClass& cls, int32_t version);
 
   // Stored version of a class level; the stream version for levels that never read theirs.
   int32_t StoredVersion(const CRuntimeClass& cls, int32_t fallback) const;
