@@ -54,6 +54,44 @@ class CLinkBreaker final : public COwnedVisitor {
   void Visit(CBase*, void* slot, void (*clear)(void*)) override { clear(slot); }
 };
 
+// Open-addressing map from object address to a small state, sized once for every object of a
+// load: the ownership check visits each object a few times and must not allocate per object.
+template <class Value>
+class CAddressTable {
+ public:
+  explicit CAddressTable(size_t expected) {
+    size_t capacity = 16;
+    while (capacity < expected * 2) capacity *= 2;
+    keys_.assign(capacity, nullptr);
+    values_.resize(capacity);
+    mask_ = capacity - 1;
+  }
+  Value& operator[](const CBase* key) {
+    size_t i = (reinterpret_cast<uintptr_t>(key) >> 4) * 0x9E3779B97F4A7C15ull & mask_;
+    while (keys_[i] && keys_[i] != key) i = (i + 1) & mask_;
+    if (!keys_[i]) {
+      // Objects owned by loaded ones are loaded ones, so the table never fills; grow anyway
+      // rather than loop if a class reports something else.
+      if (++size_ * 2 > keys_.size()) return Grow(key);
+      keys_[i] = key;
+    }
+    return values_[i];
+  }
+
+ private:
+  Value& Grow(const CBase* key) {
+    CAddressTable bigger(keys_.size());
+    for (size_t i = 0; i < keys_.size(); ++i)
+      if (keys_[i]) bigger[keys_[i]] = values_[i];
+    *this = std::move(bigger);
+    return (*this)[key];
+  }
+  std::vector<const CBase*> keys_;
+  std::vector<Value> values_;
+  size_t mask_ = 0;
+  size_t size_ = 0;
+};
+
 // Refuses object graphs that own themselves, nest deeper than kMaxOwnershipDepth, or share so
 // much that a walk over them would not end in reasonable time. Iterative, so that the check
 // itself cannot overflow the stack.
@@ -64,20 +102,23 @@ Status CheckOwnership(CPersistContext& context, std::string& message) {
   };
   struct Frame {
     CBase* object;
-    std::vector<CBase*> children;
+    size_t firstChild;  // children of the frames on the stack live in one shared vector
+    size_t childCount;
     size_t next = 0;
   };
   const uint64_t maxWalk =
       std::max<uint64_t>(kMaxWalkFloor, kMaxWalkPerObject * context.objects.size());
-  std::unordered_map<CBase*, Info> info;
-  info.reserve(context.objects.size() * 2);
+  CAddressTable<Info> info(context.objects.size());
   std::vector<Frame> stack;
+  std::vector<CBase*> children;
+  CChildCollector collector;
 
   auto push = [&](CBase* object) {
-    CChildCollector collector;
+    collector.children.clear();
     object->VisitOwned(collector);
     info[object].state = 1;
-    stack.push_back(Frame{object, std::move(collector.children)});
+    stack.push_back(Frame{object, children.size(), collector.children.size()});
+    children.insert(children.end(), collector.children.begin(), collector.children.end());
   };
 
   for (const auto& [id, record] : context.objects) {
@@ -86,8 +127,8 @@ Status CheckOwnership(CPersistContext& context, std::string& message) {
     push(start);
     while (!stack.empty()) {
       Frame& top = stack.back();
-      if (top.next < top.children.size()) {
-        CBase* child = top.children[top.next++];
+      if (top.next < top.childCount) {
+        CBase* child = children[top.firstChild + top.next++];
         const uint8_t state = info[child].state;
         if (state == 1) {
           message = std::string("a ") + child->GetRuntimeClass()->className +
@@ -104,7 +145,8 @@ Status CheckOwnership(CPersistContext& context, std::string& message) {
         continue;
       }
       uint64_t walk = 1;
-      for (CBase* child : top.children) walk = std::min(maxWalk + 1, walk + info[child].walk);
+      for (size_t i = 0; i < top.childCount; ++i)
+        walk = std::min(maxWalk + 1, walk + info[children[top.firstChild + i]].walk);
       Info& self = info[top.object];
       self.state = 2;
       self.walk = walk;
@@ -112,6 +154,7 @@ Status CheckOwnership(CPersistContext& context, std::string& message) {
         message = "objects are shared so often that walking them would not end";
         return kErrMalformed;
       }
+      children.resize(top.firstChild);
       stack.pop_back();
     }
   }
@@ -248,6 +291,7 @@ Status ReadObject(CPersistContext& context, CReader& in, const std::string& clas
   }
   record->object = out;
   record->offset = recordOffset;
+  record->ids.reserve(8);  // one allocation covers the references of nearly every class
   CReader objectIn(*context.stream, context.cookie, context.version, &context, record);
   status = out->Load(objectIn);
   if (Failed(status)) return Fail(context, status, "");
