@@ -25,7 +25,9 @@ constexpr int64_t kMaxPixels = int64_t{1} << 27;
 // would print to the terminal (and the fatal one end the process), so they are replaced.
 void SilentError(const ExceptionType, const char*, const char*) {}
 void SilentWarning(const ExceptionType, const char*, const char*) {}
-[[noreturn]] void SilentFatal(const ExceptionType, const char*, const char*) {
+// The library declares its handler type with the GNU attribute, which clang treats as part of
+// the function type; the standard attribute would not match it.
+__attribute__((noreturn)) void SilentFatal(const ExceptionType, const char*, const char*) {
   // Raised only when the library's own machinery is broken (never for file content); it cannot
   // be continued from, so the process ends quietly with a failure code.
   std::_Exit(EXIT_FAILURE);
