@@ -17,36 +17,12 @@ constexpr int32_t kLegacyTimingVersion = 200;
 }  // namespace
 
 CControl::CControl(const CControl& other)
-    : CCorva(other),
+    : CChainLink(other),
       outOfRange(other.outOfRange),
       timeScale(other.timeScale),
       auxValue(other.auxValue),
       priority(other.priority),
       enabled(other.enabled) {}
-
-CBase* CControl::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
-  if (CBase* hit = CCorva::FindObject(wanted, cls, kindOf)) return hit;
-  return next ? next->FindObject(wanted, cls, kindOf) : nullptr;
-}
-
-void CControl::FindObjects(std::vector<CBase*>& list, NameFilter wanted, const CRuntimeClass* cls,
-                           bool kindOf) {
-  CCorva::FindObjects(list, wanted, cls, kindOf);
-  if (next) next->FindObjects(list, wanted, cls, kindOf);
-}
-
-Status CControl::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
-  const Status status = CCorva::Duplicate(out, map);
-  if (status != kOk) return status;
-  auto* copy = static_cast<CControl*>(out.get());
-  if (next) {
-    CRefPtr<CBase> nextCopy;
-    KX_RETURN_IF_FAILED(next->Duplicate(nextCopy, map));
-    copy->next = static_cast<CControl*>(nextCopy.get());
-  }
-  copy->modified = 1;
-  return kOk;
-}
 
 Status CControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CCorva::AssignTo(target, released));
@@ -58,8 +34,7 @@ Status CControl::AssignTo(CBase* target, ReleasedList& released) const {
   control->auxValue = auxValue;
   control->priority = priority;
   control->enabled = enabled;
-  if (control->next) released.emplace_back(control->next.get());
-  control->next = next;
+  ShareNextWith(*control, released);
   return kOk;
 }
 
@@ -97,12 +72,6 @@ float CControl::LegacyStartTime(const CReader& in) const {
              : 0.0f;
 }
 
-Status CControl::CollectForSave(CPersistContext& context) {
-  const Status status = CCorva::CollectForSave(context);
-  if (status != kOk) return status;
-  return next ? next->CollectForSave(context) : kOk;
-}
-
 Status CControl::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCorva::Save(out));
   out.Version(classRecord).Write(outOfRange).Write(priority).Write(auxValue).Write(timeScale);
@@ -116,22 +85,7 @@ int64_t CControl::GetSaveSize() const {
   return CCorva::GetSaveSize() + kVersionPairSize + 4 * 4 + 1 + 2 * kIdSize;
 }
 
-bool CControl::HasAttachments() const { return owner || next || CCorva::HasAttachments(); }
-
-void CControl::VisitOwned(COwnedVisitor& visit) {
-  CCorva::VisitOwned(visit);
-  visit(next);
-}
-
-Status CControl::ResolveNames(CBase* root) {
-  KX_RETURN_IF_FAILED(CCorva::ResolveNames(root));
-  return next ? next->ResolveNames(root) : kOk;
-}
-
-Status CControl::RemapReferences(DuplicateMap& map) {
-  KX_RETURN_IF_FAILED(CCorva::RemapReferences(map));
-  return next ? next->RemapReferences(map) : kOk;
-}
+bool CControl::HasAttachments() const { return owner || CChainLink::HasAttachments(); }
 
 void CControl::SetOwner(CCorva* object) {
   owner = object;

@@ -3,6 +3,7 @@
 // mapping scene time through their own time scale and out-of-range mode.
 #include <vector>
 
+#include "core/chain_link.h"
 #include "core/corva.h"
 
 namespace KX {
@@ -16,7 +17,9 @@ enum OutOfRange : int32_t {
   kOutOfRangePingPong = 2,
 };
 
-class CControl : public CCorva {
+class CControl;
+
+class CControl : public CChainLink<CCorva, CControl> {
   KX_DECLARE_CLASS(CControl)
 
  public:
@@ -26,28 +29,20 @@ class CControl : public CCorva {
   float auxValue = 1.0f;
   float priority = 0.0f;
   bool enabled = true;
-  CRefPtr<CControl> next;
+  // `next`, the following controller of the same chain, comes with CChainLink.
 
   CControl() = default;
   // Copies the settings; owner and next are links and stay unset.
   CControl(const CControl& other);
 
-  CBase* FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf) override;
-  void FindObjects(std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
-                   bool kindOf) override;
-  Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
   Status Load(CReader& in) override;
   Status Link(CLinker& in) override;
-  Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
   int64_t GetSaveSize() const override;
   bool HasAttachments() const override;
-  void VisitOwned(COwnedVisitor& visit) override;
   Status Update(float time) override = 0;
-  Status ResolveNames(CBase* root) override;
-  Status RemapReferences(DuplicateMap& map) override;
 
   virtual void SetOwner(CCorva* object);
   // Time of the last key; 0 without keys.

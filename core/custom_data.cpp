@@ -12,33 +12,9 @@ KX_DEFINE_CLASS(CXmlRawData, CRawData, 2, 0)
 KX_DEFINE_CLASS(CAuthorInfo, CCustomData, 2, 0)
 
 CCustomData::CCustomData(const CCustomData& other)
-    : CCorva(other), key(other.key), param1(other.param1), param2(other.param2) {}
+    : CChainLink(other), key(other.key), param1(other.param1), param2(other.param2) {}
 
 CCustomData::~CCustomData() = default;
-
-CBase* CCustomData::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
-  if (CBase* hit = CCorva::FindObject(wanted, cls, kindOf)) return hit;
-  return next ? next->FindObject(wanted, cls, kindOf) : nullptr;
-}
-
-void CCustomData::FindObjects(std::vector<CBase*>& list, NameFilter wanted,
-                              const CRuntimeClass* cls, bool kindOf) {
-  CCorva::FindObjects(list, wanted, cls, kindOf);
-  if (next) next->FindObjects(list, wanted, cls, kindOf);
-}
-
-Status CCustomData::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
-  const Status status = CCorva::Duplicate(out, map);
-  if (status != kOk) return status;
-  auto* copy = static_cast<CCustomData*>(out.get());
-  if (next) {
-    CRefPtr<CBase> nextCopy;
-    KX_RETURN_IF_FAILED(next->Duplicate(nextCopy, map));
-    copy->next = static_cast<CCustomData*>(nextCopy.get());
-    copy->modified = 1;
-  }
-  return kOk;
-}
 
 Status CCustomData::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CCorva::AssignTo(target, released));
@@ -47,8 +23,7 @@ Status CCustomData::AssignTo(CBase* target, ReleasedList& released) const {
   record->key = key;
   record->param1 = param1;
   record->param2 = param2;
-  if (record->next) released.emplace_back(record->next.get());
-  record->next = next;
+  ShareNextWith(*record, released);
   return kOk;
 }
 
@@ -65,12 +40,6 @@ Status CCustomData::Link(CLinker& in) {
   return kOk;
 }
 
-Status CCustomData::CollectForSave(CPersistContext& context) {
-  const Status status = CCorva::CollectForSave(context);
-  if (status != kOk) return status;
-  return next ? next->CollectForSave(context) : kOk;
-}
-
 Status CCustomData::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCorva::Save(out));
   out.Version(classRecord).Write(key).Write(param1).Write(param2).Ref(next.get());
@@ -83,23 +52,6 @@ int64_t CCustomData::GetMemorySize() const {
 
 int64_t CCustomData::GetSaveSize() const {
   return CCorva::GetSaveSize() + kVersionPairSize + SizeOf(key) + 4 + 4 + kIdSize;
-}
-
-bool CCustomData::HasAttachments() const { return next || CCorva::HasAttachments(); }
-
-void CCustomData::VisitOwned(COwnedVisitor& visit) {
-  CCorva::VisitOwned(visit);
-  visit(next);
-}
-
-Status CCustomData::ResolveNames(CBase* root) {
-  KX_RETURN_IF_FAILED(CCorva::ResolveNames(root));
-  return next ? next->ResolveNames(root) : kOk;
-}
-
-Status CCustomData::RemapReferences(DuplicateMap& map) {
-  KX_RETURN_IF_FAILED(CCorva::RemapReferences(map));
-  return next ? next->RemapReferences(map) : kOk;
 }
 
 // ---------------------------------------------------------------------------------------------

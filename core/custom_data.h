@@ -4,39 +4,33 @@
 #include <span>
 #include <string>
 
+#include "core/chain_link.h"
 #include "core/corva.h"
 
 namespace KX {
 
-class CCustomData : public CCorva {
+class CCustomData;
+
+class CCustomData : public CChainLink<CCorva, CCustomData> {
   KX_DECLARE_CLASS(CCustomData)
 
  public:
   std::u16string key;
   int32_t param1 = 0;
   int32_t param2 = 0;
-  CRefPtr<CCustomData> next;
+  // `next`, the following record of the chain, comes with CChainLink.
 
   CCustomData() = default;
   // Copies key and parameters; next stays unset.
   CCustomData(const CCustomData& other);
   ~CCustomData() override;
 
-  CBase* FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf) override;
-  void FindObjects(std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
-                   bool kindOf) override;
-  Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
   Status Load(CReader& in) override;
   Status Link(CLinker& in) override;
-  Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
   int64_t GetSaveSize() const override;
-  bool HasAttachments() const override;
-  void VisitOwned(COwnedVisitor& visit) override;
-  Status ResolveNames(CBase* root) override;
-  Status RemapReferences(DuplicateMap& map) override;
 };
 
 // A keyed byte payload.

@@ -9,6 +9,7 @@
 #include "core/custom_data.h"
 #include "support/bytes.h"
 #include "support/round_trip.h"
+#include "support/temp_dir.h"
 #include "support/test_classes.h"
 
 namespace KX {
@@ -365,17 +366,12 @@ TEST_F(ContainerTest, SharingThatWouldMakeWalksExplodeIsRefused) {
 
 class SaveFileTest : public ContainerTest {
  protected:
-  void SetUp() override {
-    ContainerTest::SetUp();
-    std::string pattern = (std::filesystem::temp_directory_path() / "kxsave-XXXXXX").string();
-    dir = ::mkdtemp(pattern.data());
-  }
-  void TearDown() override { std::filesystem::remove_all(dir); }
   size_t FilesInDir() const {
     return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir),
                                              std::filesystem::directory_iterator()));
   }
-  std::string dir;
+  test::TempDir temp{"kx_save_test"};
+  const std::string dir = temp.path;
 };
 
 TEST_F(SaveFileTest, WritesAndLoadsBack) {

@@ -8,27 +8,12 @@
 #include "core/io_buffer.h"
 #include "core/persist.h"
 #include "support/bytes.h"
+#include "support/temp_dir.h"
 
 namespace KX {
 namespace {
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kxio-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string File(const std::string& name, const std::string& content) const {
-    const std::string p = path_ + "/" + name;
-    std::ofstream(p, std::ios::binary) << content;
-    return p;
-  }
-  std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using test::TempDir;
 
 TEST(FileIo, EmptyFileIsAtEndAfterOpening) {
   TempDir dir;

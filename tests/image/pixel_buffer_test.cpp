@@ -9,26 +9,14 @@
 #include <vector>
 
 #include "core/storage/mmf.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace KX {
 namespace {
 
-// Mapped pixel buffers put their files under a private TMPDIR, removed at exit (after the
-// process-wide storage systems, which are built later and so destroyed earlier).
-struct PrivateTmp {
-  PrivateTmp() : path((fs::temp_directory_path() / "kx_image_test_XXXXXX").string()) {
-    if (::mkdtemp(path.data()) == nullptr) std::abort();
-    ::setenv("TMPDIR", path.c_str(), 1);
-  }
-  ~PrivateTmp() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  std::string path;
-};
-const PrivateTmp gTmp;
+const KX::test::PrivateTmpDir gTmp("kx_image_test");
 
 std::vector<uint8_t> Bytes(const CPixelBuffer& b) {
   CPixelLock lock(b);

@@ -10,27 +10,13 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Every run works in a private temporary folder, so parallel test programs (or a real program
-// using the default folder) never see each other's files. The process-wide systems pick up
-// TMPDIR on first use, which is after this initialiser.
-// The folder is removed at exit, after the process-wide systems (built later, destroyed earlier).
-struct PrivateTmp {
-  PrivateTmp() : path((fs::temp_directory_path() / "kx_storage_test_XXXXXX").string()) {
-    if (::mkdtemp(path.data()) == nullptr) std::abort();
-    ::setenv("TMPDIR", path.c_str(), 1);
-  }
-  ~PrivateTmp() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  std::string path;
-};
-const PrivateTmp gTmp;
+const KX::test::PrivateTmpDir gTmp("kx_storage_test");
 const std::string& gPrivateTmp = gTmp.path;
 
 class StorageTest : public ::testing::Test {
