@@ -87,6 +87,11 @@ int64_t CControl::GetSaveSize() const {
 
 bool CControl::HasAttachments() const { return owner || CChainLink::HasAttachments(); }
 
+void CControl::VisitReferences(CReferenceVisitor& visit) {
+  CChainLink::VisitReferences(visit);
+  visit(owner);
+}
+
 void CControl::SetOwner(CCorva* object) {
   owner = object;
   modified = 1;

@@ -42,6 +42,7 @@ class CControl : public CChainLink<CCorva, CControl> {
   int64_t GetMemorySize() const override;
   int64_t GetSaveSize() const override;
   bool HasAttachments() const override;
+  void VisitReferences(CReferenceVisitor& visit) override;
   Status Update(float time) override = 0;
 
   virtual void SetOwner(CCorva* object);

@@ -28,17 +28,25 @@ using DuplicateMap = std::unordered_map<const CBase*, CRefPtr<CBase>>;
 // Objects an AssignTo let go of; the caller decides when they are released.
 using ReleasedList = std::vector<CRefPtr<CBase>>;
 
-// Walks the counted references an object owns (chains, children, sub-objects). Loading uses it
-// to refuse object graphs that own themselves or nest without bound, and to break such graphs
-// apart so that they can be freed.
-class COwnedVisitor {
+// Walks the references an object holds. Owned references (counted: chains, children,
+// sub-objects) are what the recursive walks follow; loading refuses graphs in which they form a
+// cycle or nest without bound, and breaks refused graphs apart through them so that they can be
+// freed. Plain references (back-links such as a controller's owner, and references kept for
+// identity only) keep nothing alive; loading clears those that point at objects the file leaves
+// without an owner, so that none is left dangling once the load lets go of them.
+class CReferenceVisitor {
  public:
-  virtual ~COwnedVisitor() = default;
-  virtual void Visit(CBase* target, void* slot, void (*clear)(void* slot)) = 0;
+  virtual ~CReferenceVisitor() = default;
+  virtual void Owned(CBase* target, void* slot, void (*clear)(void* slot)) = 0;
+  virtual void Plain(CBase*, void*, void (*)(void*)) {}
 
   template <class T>
   void operator()(CRefPtr<T>& ref) {
-    if (ref) Visit(ref.get(), &ref, [](void* slot) { *static_cast<CRefPtr<T>*>(slot) = nullptr; });
+    if (ref) Owned(ref.get(), &ref, [](void* slot) { *static_cast<CRefPtr<T>*>(slot) = nullptr; });
+  }
+  template <class T>
+  void operator()(T*& ref) {
+    if (ref) Plain(ref, &ref, [](void* slot) { *static_cast<T**>(slot) = nullptr; });
   }
 };
 
@@ -79,8 +87,8 @@ class CBase {
   virtual int64_t GetMemorySize() const;
   virtual int64_t GetSaveSize() const;
   virtual bool HasAttachments() const { return false; }
-  // Owned references, in the order the searches visit them.
-  virtual void VisitOwned(COwnedVisitor&) {}
+  // Owned and plain references, owned ones in the order the searches visit them.
+  virtual void VisitReferences(CReferenceVisitor&) {}
 
   // The name/class test of FindObject, without searching what the object owns.
   bool Matches(NameFilter name, const CRuntimeClass* cls, bool kindOf) const;

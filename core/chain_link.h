@@ -48,8 +48,8 @@ class CChainLink : public Base {
 
   bool HasAttachments() const override { return next || Base::HasAttachments(); }
 
-  void VisitOwned(COwnedVisitor& visit) override {
-    Base::VisitOwned(visit);
+  void VisitReferences(CReferenceVisitor& visit) override {
+    Base::VisitReferences(visit);
     visit(next);
   }
 

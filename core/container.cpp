@@ -42,16 +42,16 @@ Status Fail(CPersistContext& context, Status status, std::string message) {
 }
 
 // Collects the targets of an object's owned references.
-class CChildCollector final : public COwnedVisitor {
+class CChildCollector final : public CReferenceVisitor {
  public:
   std::vector<CBase*> children;
-  void Visit(CBase* target, void*, void (*)(void*)) override { children.push_back(target); }
+  void Owned(CBase* target, void*, void (*)(void*)) override { children.push_back(target); }
 };
 
 // Drops every owned reference, so that a refused graph with cycles can still be freed.
-class CLinkBreaker final : public COwnedVisitor {
+class CLinkBreaker final : public CReferenceVisitor {
  public:
-  void Visit(CBase*, void* slot, void (*clear)(void*)) override { clear(slot); }
+  void Owned(CBase*, void* slot, void (*clear)(void*)) override { clear(slot); }
 };
 
 // Open-addressing map from object address to a small state, sized once for every object of a
@@ -115,7 +115,7 @@ Status CheckOwnership(CPersistContext& context, std::string& message) {
 
   auto push = [&](CBase* object) {
     collector.children.clear();
-    object->VisitOwned(collector);
+    object->VisitReferences(collector);
     info[object].state = 1;
     stack.push_back(Frame{object, children.size(), collector.children.size()});
     children.insert(children.end(), collector.children.begin(), collector.children.end());
@@ -164,7 +164,51 @@ Status CheckOwnership(CPersistContext& context, std::string& message) {
 void BreakOwnership(CPersistContext& context) {
   CLinkBreaker breaker;
   for (const auto& [id, record] : context.objects)
-    if (record->object) record->object->VisitOwned(breaker);
+    if (record->object) record->object->VisitReferences(breaker);
+}
+
+// Clears plain references to objects that nothing will own once the load lets go of its records:
+// they would dangle. What the roots reach through owned references stays.
+void DropDanglingReferences(CPersistContext& context) {
+  CAddressTable<uint8_t> kept(context.objects.size());
+  std::vector<CBase*> pending;
+  for (const auto& root : context.roots) pending.push_back(root.get());
+  CChildCollector collector;
+  while (!pending.empty()) {
+    CBase* object = pending.back();
+    pending.pop_back();
+    uint8_t& seen = kept[object];
+    if (seen) continue;
+    seen = 1;
+    collector.children.clear();
+    object->VisitReferences(collector);
+    pending.insert(pending.end(), collector.children.begin(), collector.children.end());
+  }
+
+  class CDanglingClearer final : public CReferenceVisitor {
+   public:
+    CDanglingClearer(CAddressTable<uint8_t>& kept, CPersistContext& context)
+        : kept_(kept), context_(context) {}
+    CBase* holder = nullptr;
+    void Owned(CBase*, void*, void (*)(void*)) override {}
+    void Plain(CBase* target, void* slot, void (*clear)(void*)) override {
+      if (kept_[target]) return;
+      clear(slot);
+      context_.Warn(std::string("a ") + holder->GetRuntimeClass()->className +
+                    " referred to a " + target->GetRuntimeClass()->className +
+                    " that nothing in the file keeps; the reference was dropped");
+    }
+
+   private:
+    CAddressTable<uint8_t>& kept_;
+    CPersistContext& context_;
+  } clearer(kept, context);
+  for (const auto& [id, record] : context.objects) {
+    CBase* object = record->object.get();
+    if (!object || !kept[object]) continue;
+    clearer.holder = object;
+    object->VisitReferences(clearer);
+  }
 }
 
 Status ReadHeader(CPersistContext& context, CReader& in) {
@@ -394,6 +438,7 @@ Status LoadFromStream(CPersistContext& context, CIoBuffer& stream, int32_t cooki
     context.ClearRecords();
     return Fail(context, status, message);
   }
+  DropDanglingReferences(context);
   context.ClearRecords();
   return kOk;
 }

@@ -131,7 +131,7 @@ bool CCorva::HasAttachments() const {
   return controllers || controllers2 || customData || CBase::HasAttachments();
 }
 
-void CCorva::VisitOwned(COwnedVisitor& visit) {
+void CCorva::VisitReferences(CReferenceVisitor& visit) {
   visit(controllers);
   visit(controllers2);
   visit(customData);

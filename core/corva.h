@@ -36,7 +36,7 @@ class CCorva : public CBase {
   int64_t GetMemorySize() const override;
   int64_t GetSaveSize() const override;
   bool HasAttachments() const override;
-  void VisitOwned(COwnedVisitor& visit) override;
+  void VisitReferences(CReferenceVisitor& visit) override;
 
   virtual Status Update(float time);
   virtual Status ResolveNames(CBase* root);
