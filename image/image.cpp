@@ -1,0 +1,662 @@
+#include "image/image.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <map>
+#include <new>
+
+#include "core/container.h"
+#include "core/io_buffer.h"
+#include "core/persist.h"
+#include "core/storage/mmf.h"
+#include "image/codec.h"
+#include "image/picture_block.h"
+
+namespace KX {
+
+KX_DEFINE_CLASS(CImage, CBase, 2, 1)
+KX_DEFINE_CLASS(CAnmImage, CBase, 2, 0)
+
+namespace {
+
+// Stored versions below this one carry one unused word before the path, and from 1.01 on two more.
+constexpr int32_t kNoExtraWordsFrom = 200;
+constexpr int32_t kThreeExtraWordsFrom = 101;
+// From this stored version on an embedded encoded picture names its format.
+constexpr int32_t kEncodeFormatFrom = 200;
+
+// A frame record as the file holds it: the image reference is its id.
+struct DiskFrame {
+  int32_t frameValue1;
+  int32_t frameValue2;
+  int32_t offsetX;
+  int32_t offsetY;
+  uint8_t frameBytes[3];
+  uint8_t reserved;
+  int32_t imageId;
+};
+static_assert(sizeof(DiskFrame) == 24);
+constexpr int64_t kFrameRecordSize = sizeof(DiskFrame);
+
+// ---------------------------------------------------------------------------------------------
+// Text: paths are UTF-16 in objects and files, UTF-8 for the file system.
+
+std::string ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;  // a lone surrogate names no character
+    }
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::u16string FromUtf8(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const auto b = static_cast<uint8_t>(text[i]);
+    uint32_t c = 0xFFFD;
+    size_t n = 1;
+    if (b < 0x80) {
+      c = b;
+    } else if ((b & 0xE0) == 0xC0) {
+      n = 2;
+    } else if ((b & 0xF0) == 0xE0) {
+      n = 3;
+    } else if ((b & 0xF8) == 0xF0) {
+      n = 4;
+    }
+    if (n > 1) {
+      bool valid = i + n <= text.size();
+      uint32_t v = b & (0x7F >> n);
+      for (size_t k = 1; valid && k < n; ++k) {
+        const auto cont = static_cast<uint8_t>(text[i + k]);
+        if ((cont & 0xC0) != 0x80) valid = false;
+        v = (v << 6) | (cont & 0x3F);
+      }
+      if (valid) {
+        c = v;
+      } else {
+        n = 1;  // a stray byte stands for itself as a replacement character
+      }
+    }
+    if (c >= 0x10000 && c <= 0x10FFFF) {
+      c -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(c > 0x10FFFF ? 0xFFFD : c));
+    }
+    i += n;
+  }
+  return out;
+}
+
+bool ExistsOnDisk(const std::string& file) {
+  struct stat st;
+  return ::stat(file.c_str(), &st) == 0;
+}
+
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+
+// Windows separators become ours; a name stored by the old tools may hold several levels.
+std::u16string NativeSeparators(std::u16string_view path) {
+  std::u16string out(path);
+  for (auto& c : out)
+    if (c == u'\\') c = u'/';
+  return out;
+}
+
+std::u16string InFolder(const std::string& folder, std::u16string_view name) {
+  std::u16string out = FromUtf8(folder);
+  if (!out.empty() && !IsSeparator(out.back())) out.push_back(u'/');
+  out += NativeSeparators(name);
+  return out;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Caches: resolved path -> image, never owning. An image removes its own entry when destroyed.
+
+class CImageCacheAccess {
+ public:
+  template <class T>
+  static std::map<std::u16string, T*, std::less<>>& Cache() {
+    static std::map<std::u16string, T*, std::less<>> cache;
+    return cache;
+  }
+
+  template <class T>
+  static T* Find(std::u16string_view key) {
+    auto& cache = Cache<T>();
+    const auto it = cache.find(key);
+    return it == cache.end() ? nullptr : it->second;
+  }
+
+  template <class T>
+  static void Enter(T& image, const std::u16string& key) {
+    Leave(image);
+    try {
+      Cache<T>().insert_or_assign(key, &image);
+      image.cacheKey_ = key;
+    } catch (const std::bad_alloc&) {
+      // Without an entry the next load of this file reads it again; nothing else changes.
+    }
+  }
+
+  template <class T>
+  static void Leave(T& image) {
+    if (image.cacheKey_.empty()) return;
+    auto& cache = Cache<T>();
+    if (const auto it = cache.find(image.cacheKey_); it != cache.end() && it->second == &image)
+      cache.erase(it);
+    image.cacheKey_.clear();
+  }
+};
+
+CImage* FindCachedImage(std::u16string_view resolvedPath) {
+  return CImageCacheAccess::Find<CImage>(resolvedPath);
+}
+
+CAnmImage* FindCachedAnmImage(std::u16string_view resolvedPath) {
+  return CImageCacheAccess::Find<CAnmImage>(resolvedPath);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+Status ResolveStoredImagePath(std::u16string_view stored, const CIoBuffer& scene, bool askStream,
+                              std::u16string& resolved) {
+  const bool hasColon = stored.find(u':') != std::u16string_view::npos;
+  const bool network = stored.size() >= 2 && IsSeparator(stored[0]) && IsSeparator(stored[1]);
+  // A path written on this platform starts at the root; the old tools never wrote such paths
+  // (theirs start with a drive or two backslashes), so a leading '/' is ours and absolute.
+  const bool rooted = !stored.empty() && stored[0] == u'/';
+  std::string folder;
+
+  if (!hasColon && !network && !rooted) {
+    KX_RETURN_IF_FAILED(scene.GetFolder(folder));
+    size_t first = std::u16string_view::npos;
+    for (size_t i = 0; i < stored.size() && first == std::u16string_view::npos; ++i)
+      if (IsSeparator(stored[i])) first = i;
+    resolved = InFolder(folder, first == std::u16string_view::npos ? stored
+                                                                   : stored.substr(first + 1));
+    return kOk;
+  }
+
+  const std::u16string native = NativeSeparators(stored);
+  const std::string file = ToUtf8(native);
+  if (askStream ? scene.FileExists(file) : ExistsOnDisk(file)) {
+    resolved = native;
+    return kOk;
+  }
+  size_t last = std::u16string_view::npos;
+  for (size_t i = 0; i < stored.size(); ++i)
+    if (IsSeparator(stored[i])) last = i;
+  if (last == std::u16string_view::npos) return kErrMalformed;
+  KX_RETURN_IF_FAILED(scene.GetFolder(folder));
+  resolved = InFolder(folder, stored.substr(last + 1));
+  return kOk;
+}
+
+// ---------------------------------------------------------------------------------------------
+// CImage
+
+CImage::CImage(int16_t storageKind) : picture(storageKind) {}
+
+CImage::CImage(const CImage& other)
+    : CBase(other), encodeFormat(other.encodeFormat), storeEncoded(other.storeEncoded) {}
+
+CImage::~CImage() {
+  CImageCacheAccess::Leave(*this);
+  FreeBlob();
+}
+
+Status CImage::KeepBlob(std::span<const uint8_t> bytes) {
+  if (bytes.size() > static_cast<size_t>(INT32_MAX)) return kErrBadArgument;
+  FreeBlob();
+  if (bytes.empty()) return kOk;
+  // Encoded pictures can be large and are rarely touched: they live in the mapped storage when
+  // it has room, on the heap otherwise.
+  uint32_t handle = 0;
+  if (AllocateBlock(handle, bytes.size())) {
+    if (void* block = LockBlock(handle)) {
+      std::memcpy(block, bytes.data(), bytes.size());
+      UnlockBlock(handle);
+      blobHandle = handle;
+      blobSize = static_cast<int32_t>(bytes.size());
+      return kOk;
+    }
+    FreeBlock(handle);
+  }
+  blob.reset(new (std::nothrow) uint8_t[bytes.size()]);
+  if (!blob) return kErrOutOfMemory;
+  std::memcpy(blob.get(), bytes.data(), bytes.size());
+  blobSize = static_cast<int32_t>(bytes.size());
+  return kOk;
+}
+
+void CImage::FreeBlob() {
+  if (IsMappedHandle(blobHandle)) FreeBlock(blobHandle);
+  blobHandle = 0;
+  blob.reset();
+  blobSize = 0;
+}
+
+Status CImage::GetBlob(std::vector<uint8_t>& bytes) const {
+  bytes.clear();
+  if (blobSize <= 0) return kOk;
+  try {
+    bytes.resize(static_cast<size_t>(blobSize));
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  if (IsMappedHandle(blobHandle)) {
+    const void* block = LockBlock(blobHandle);
+    if (block == nullptr) return kErrOutOfMemory;
+    std::memcpy(bytes.data(), block, bytes.size());
+    UnlockBlock(blobHandle);
+  } else {
+    std::memcpy(bytes.data(), blob.get(), bytes.size());
+  }
+  return kOk;
+}
+
+namespace {
+
+// Copies the blob of `from` into `to`.
+Status CopyBlob(const CImage& from, CImage& to) {
+  if (&from == &to) return kNothingDone;
+  std::vector<uint8_t> bytes;
+  KX_RETURN_IF_FAILED(from.GetBlob(bytes));
+  return to.KeepBlob(bytes);
+}
+
+}  // namespace
+
+Status CImage::Clone(CRefPtr<CBase>& out) const {
+  CRefPtr<CBase> copy;
+  KX_RETURN_IF_FAILED(CloneByCopy(*this, copy));
+  auto* image = static_cast<CImage*>(copy.get());
+  // Same row layout, so that raw pixels are saved as they are here.
+  image->picture.alignRows = picture.alignRows;
+  KX_RETURN_IF_FAILED(image->picture.CopyFrom(picture));
+  KX_RETURN_IF_FAILED(CopyBlob(*this, *image));
+  out = copy;
+  return kOk;
+}
+
+Status CImage::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CBase::AssignTo(target, released));
+  auto* image = KindOf<CImage>(target);
+  if (!image) return kErrMalformed;
+  if (image == this) return kOk;
+  image->path = path;
+  KX_RETURN_IF_FAILED(image->picture.CopyFrom(picture));
+  image->encodeFormat = encodeFormat;
+  image->storeEncoded = storeEncoded;
+  KX_RETURN_IF_FAILED(CopyBlob(*this, *image));
+  return kOk;
+}
+
+Status CImage::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CBase::Load(in));
+  const int32_t version = in.Version(classRecord);
+  if (version < kNoExtraWordsFrom) in.Skip(version >= kThreeExtraWordsFrom ? 12 : 4);
+  int16_t storageKind = 0;
+  in.Read(path).Read(storageKind);
+  if (!in.ok()) return in.status();
+  // Memory handed in by a caller means nothing in a file: such pictures come back on the heap.
+  picture.Free();
+  picture.storage = storageKind == kStorageMapped ? kStorageMapped : kStorageHeap;
+
+  if (!path.empty()) {
+    std::u16string resolved;
+    KX_RETURN_IF_FAILED(ResolveStoredImagePath(path, *in.context().stream, true, resolved));
+    path = resolved;
+    if (CImage* shared = FindCachedImage(resolved); shared && shared != this) {
+      // Every reference to this record's id now reaches the image loaded before; this object is
+      // dropped with the record.
+      in.record().object = shared;
+      return kNothingDone;
+    }
+    const Status status = LoadFromFile(resolved);
+    if (Succeeded(status)) CImageCacheAccess::Enter(*this, resolved);
+    return status;
+  }
+
+  in.Read(storeEncoded);
+  if (!in.ok()) return in.status();
+  if (!storeEncoded) return ReadPictureBlock(in, picture);
+
+  if (version >= kEncodeFormatFrom) in.Read(encodeFormat);
+  int32_t size = 0;
+  in.Read(size);
+  if (!in.ok() || size == 0) return in.status();
+  std::vector<uint8_t> bytes;
+  in.ReadArray(bytes, size);
+  if (!in.ok()) return in.status();
+  KX_RETURN_IF_FAILED(DecodeBlob(picture, encodeFormat, bytes.data(), bytes.size()));
+  return KeepBlob(bytes);
+}
+
+Status CImage::CollectForSave(CPersistContext& context) {
+  KX_RETURN_IF_FAILED(PrepareSave(context));
+  return CBase::CollectForSave(context);
+}
+
+Status CImage::PrepareSave(CPersistContext&) {
+  if (HasBlob() || !storeEncoded) return kNothingDone;
+  // An external picture writes only its path, and an empty one writes an empty blob: neither has
+  // anything to encode.
+  if (!path.empty() || !picture.HasPixels()) return kNothingDone;
+  std::vector<uint8_t> bytes;
+  KX_RETURN_IF_FAILED(EncodeBlob(picture, encodeFormat, bytes));
+  return KeepBlob(bytes);
+}
+
+Status CImage::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CBase::Save(out));
+  out.Version(classRecord).Write(path).Write(picture.storage);
+  if (!path.empty()) return out.status();
+  out.Write(storeEncoded);
+  if (!storeEncoded) return WritePictureBlock(out, picture);
+  out.Write(encodeFormat).Write(blobSize);
+  if (blobSize > 0 && out.ok()) {
+    if (IsMappedHandle(blobHandle)) {
+      const void* block = LockBlock(blobHandle);
+      if (block == nullptr) {
+        out.Fail(kErrOutOfMemory);
+        return out.status();
+      }
+      out.WriteBytes(block, static_cast<size_t>(blobSize));
+      UnlockBlock(blobHandle);
+    } else {
+      out.WriteBytes(blob.get(), static_cast<size_t>(blobSize));
+    }
+  }
+  return out.status();
+}
+
+int64_t CImage::GetMemorySize() const {
+  return static_cast<int64_t>(picture.stride) * picture.height +
+         2 * static_cast<int64_t>(path.size()) + 140;
+}
+
+int64_t CImage::GetSaveSize() const {
+  int64_t size = CBase::GetSaveSize() + kVersionPairSize + SizeOf(path) + 2;
+  if (path.empty()) {
+    size += 1;
+    size += storeEncoded ? 4 + 4 + static_cast<int64_t>(blobSize) : PictureBlockSize(picture);
+  }
+  return size;
+}
+
+Status CImage::LoadFromFile(std::u16string_view file) {
+  if (file.empty()) return kErrBadArgument;
+  FreeBlob();
+  modified = 1;
+  return DecodeFile(ToUtf8(file), picture, encodeFormat);
+}
+
+Status CImage::BlitFrom(int32_t destX, int32_t destY, const CImage* source, int32_t srcX,
+                        int32_t srcY, int32_t w, int32_t h, int32_t alpha) {
+  if (!source) return kErrBadArgument;
+  modified = 1;
+  const Status status = Blit(picture, destX, destY, source->picture, srcX, srcY, w, h, alpha);
+  // The kept bytes describe the old pixels; a blit that changed nothing leaves them valid.
+  if (Succeeded(status)) FreeBlob();
+  return status;
+}
+
+// ---------------------------------------------------------------------------------------------
+// CAnmImage
+
+CAnmImage::CAnmImage(const CAnmImage& other) : CBase(other), frames(other.frames) {}
+
+CAnmImage::~CAnmImage() { CImageCacheAccess::Leave(*this); }
+
+CBase* CAnmImage::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
+  if (CBase* hit = CBase::FindObject(wanted, cls, kindOf)) return hit;
+  for (auto& frame : frames)
+    if (frame.image)
+      if (CBase* hit = frame.image->FindObject(wanted, cls, kindOf)) return hit;
+  return nullptr;
+}
+
+void CAnmImage::FindObjects(std::vector<CBase*>& list, NameFilter wanted, const CRuntimeClass* cls,
+                            bool kindOf) {
+  CBase::FindObjects(list, wanted, cls, kindOf);
+  for (auto& frame : frames)
+    if (frame.image) frame.image->FindObjects(list, wanted, cls, kindOf);
+}
+
+Status CAnmImage::Clone(CRefPtr<CBase>& out) const { return CloneByCopy(*this, out); }
+
+Status CAnmImage::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
+  const Status status = CBase::Duplicate(out, map);
+  if (status != kOk) return status;
+  auto* copy = static_cast<CAnmImage*>(out.get());
+  for (size_t i = 0; i < frames.size(); ++i) {
+    if (!frames[i].image) continue;
+    CRefPtr<CBase> image;
+    KX_RETURN_IF_FAILED(frames[i].image->Duplicate(image, map));
+    copy->frames[i].image = KindOf<CImage>(image.get());
+  }
+  return kOk;
+}
+
+Status CAnmImage::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CBase::AssignTo(target, released));
+  auto* anm = KindOf<CAnmImage>(target);
+  if (!anm) return kErrMalformed;
+  if (anm == this) return kOk;
+  try {
+    std::vector<CAnmFrame> copy(frames);
+    for (auto& frame : anm->frames)
+      if (frame.image) released.emplace_back(frame.image.get());
+    anm->path = path;
+    anm->frames = std::move(copy);
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  return kOk;
+}
+
+Status CAnmImage::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CBase::Load(in));
+  const int32_t version = in.Version(classRecord);
+  if (version < kNoExtraWordsFrom) in.Skip(version >= kThreeExtraWordsFrom ? 12 : 4);
+  in.Read(path);
+  if (!in.ok()) return in.status();
+
+  if (!path.empty()) {
+    std::u16string resolved;
+    KX_RETURN_IF_FAILED(ResolveStoredImagePath(path, *in.context().stream, false, resolved));
+    path = resolved;
+    if (CAnmImage* shared = FindCachedAnmImage(resolved); shared && shared != this) {
+      in.record().object = shared;
+      return kOk;
+    }
+    CImageCacheAccess::Enter(*this, resolved);
+    const Status status = LoadFromFile(resolved);
+    // A picture that did not load must not be handed to the next scene that names it.
+    if (Failed(status)) CImageCacheAccess::Leave(*this);
+    return status;
+  }
+
+  int32_t count = 0;
+  in.Read(count);
+  if (!in.ok() || count <= 0) return in.status();
+  std::vector<DiskFrame> stored;
+  in.ReadArray(stored, count);
+  if (!in.ok()) return in.status();
+  try {
+    frames.resize(stored.size());
+    in.record().ids.reserve(in.record().ids.size() + stored.size());
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  for (size_t i = 0; i < stored.size(); ++i) {
+    CAnmFrame& frame = frames[i];
+    frame.frameValue1 = stored[i].frameValue1;
+    frame.frameValue2 = stored[i].frameValue2;
+    frame.offsetX = stored[i].offsetX;
+    frame.offsetY = stored[i].offsetY;
+    std::memcpy(frame.frameBytes, stored[i].frameBytes, 3);
+    frame.reserved = stored[i].reserved;
+    in.record().ids.push_back(stored[i].imageId);  // the image is set by Link
+  }
+  return kOk;
+}
+
+Status CAnmImage::Link(CLinker& in) {
+  KX_RETURN_IF_FAILED(CBase::Link(in));
+  // Frames decoded from an external file have their images already and queued no ids. That is
+  // also what an image shared from the cache finds when a later scene's record links it.
+  if (!path.empty()) return kOk;
+  for (auto& frame : frames) in.Resolve(frame.image);
+  return kOk;
+}
+
+Status CAnmImage::CollectForSave(CPersistContext& context) {
+  const Status status = CBase::CollectForSave(context);
+  if (status != kOk) return status;
+  for (auto& frame : frames)
+    if (frame.image) KX_RETURN_IF_FAILED(frame.image->CollectForSave(context));
+  return kOk;
+}
+
+Status CAnmImage::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CBase::Save(out));
+  out.Version(classRecord).Write(path);
+  if (!path.empty()) return out.status();
+  if (frames.size() > static_cast<size_t>(INT32_MAX)) {
+    out.Fail(kErrBadArgument);
+    return out.status();
+  }
+  std::vector<DiskFrame> stored;
+  try {
+    stored.resize(frames.size());
+  } catch (const std::bad_alloc&) {
+    out.Fail(kErrOutOfMemory);
+    return out.status();
+  }
+  for (size_t i = 0; i < frames.size(); ++i) {
+    const CAnmFrame& frame = frames[i];
+    stored[i] = DiskFrame{frame.frameValue1, frame.frameValue2, frame.offsetX, frame.offsetY,
+                          {frame.frameBytes[0], frame.frameBytes[1], frame.frameBytes[2]},
+                          frame.reserved, out.IdOf(frame.image.get())};
+  }
+  out.Write(static_cast<int32_t>(frames.size())).WriteArray(stored);
+  return out.status();
+}
+
+int64_t CAnmImage::GetMemorySize() const { return 96; }
+
+int64_t CAnmImage::GetSaveSize() const {
+  int64_t size = CBase::GetSaveSize() + kVersionPairSize + SizeOf(path);
+  if (path.empty()) size += 4 + kFrameRecordSize * static_cast<int64_t>(frames.size());
+  return size;
+}
+
+bool CAnmImage::HasAttachments() const {
+  for (const auto& frame : frames)
+    if (frame.image) return true;
+  return false;
+}
+
+void CAnmImage::VisitOwned(COwnedVisitor& visit) {
+  for (auto& frame : frames) visit(frame.image);
+}
+
+Status CAnmImage::LoadFromFile(std::u16string_view file) {
+  const std::string name = ToUtf8(file);
+  const int32_t format = CodecFormatFromPath(name);
+  if (format == kCodecNone) return kErrBadArgument;
+  std::vector<uint8_t> bytes;
+  KX_RETURN_IF_FAILED(ReadWholeFile(name, bytes));
+  CCodecImage decoded;
+  KX_RETURN_IF_FAILED(CodecDecode(bytes.data(), bytes.size(), format, decoded));
+  bytes = {};
+
+  // The frames are built aside, so that a failure leaves the frames this object had.
+  std::vector<CAnmFrame> built;
+  for (size_t i = 0; i < decoded.FrameCount(); ++i) {
+    const CodecFrameInfo& info = decoded.Frame(i);
+    CRefPtr<CImage> image(new (std::nothrow) CImage(kStorageHeap));
+    if (!image) return kErrOutOfMemory;
+    image->modified = 1;
+    KX_RETURN_IF_FAILED(
+        image->picture.Create(info.width, info.height, info.hasAlpha ? kPixelBGRA : kPixelBGR, 0));
+    image->FreeBlob();
+    image->encodeFormat = format;
+    image->picture.resolutionX = ResolutionFromCodec(info.resolutionUnit, info.resolutionX);
+    image->picture.resolutionY = ResolutionFromCodec(info.resolutionUnit, info.resolutionY);
+    {
+      CPixelLock lock(image->picture);
+      if (lock.get() == nullptr) return kErrOutOfMemory;
+      KX_RETURN_IF_FAILED(
+          decoded.ExportPixels(i, info.hasAlpha, lock.get(), image->picture.stride));
+    }
+    CAnmFrame values;
+    values.frameValue1 = info.frameValue1;
+    values.frameValue2 = info.frameValue2;
+    values.offsetX = info.offsetX;
+    values.offsetY = info.offsetY;
+    std::memcpy(values.frameBytes, info.frameBytes, 3);
+    values.image = image;
+    try {
+      built.push_back(std::move(values));
+    } catch (const std::bad_alloc&) {
+      return kErrOutOfMemory;
+    }
+  }
+  frames.swap(built);
+  modified = 1;
+  return kOk;
+}
+
+Status CAnmImage::GetFrame(int32_t index, CAnmFrame& frame) const {
+  if (index < 0 || static_cast<size_t>(index) >= frames.size()) return kErrBadArgument;
+  frame = frames[static_cast<size_t>(index)];
+  return kOk;
+}
+
+Status CAnmImage::AddFrame(const CAnmFrame& values, CImage* image) {
+  if (!image) return kErrBadArgument;
+  try {
+    CAnmFrame& frame = frames.emplace_back(values);
+    frame.reserved = 0;
+    frame.image = image;
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  modified = 1;
+  return kOk;
+}
+
+}  // namespace KX

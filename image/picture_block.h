@@ -1,0 +1,24 @@
+#pragma once
+// The raw-pixel block that embedded images and the scene thumbnail store alike: width, height,
+// format, row alignment, resolution, a pixels-present word and then the rows as held in memory.
+#include <cstdint>
+
+#include "core/persist.h"
+#include "image/pixel_buffer.h"
+
+namespace KX {
+
+// Bytes of the block before the pixels.
+inline constexpr int64_t kPictureHeaderSize = 4 + 4 + 4 + 2 + 4 + 4 + 4;
+
+// Reads the block into `picture`, whose previous pixels are released. A pixel count that cannot
+// come from what is left of the stream is refused before anything is allocated for it.
+Status ReadPictureBlock(CReader& in, CPixelBuffer& picture);
+// Writes the block; the presence word is 1 when the picture has pixels, else 0.
+Status WritePictureBlock(CWriter& out, const CPixelBuffer& picture);
+// Bytes WritePictureBlock writes.
+int64_t PictureBlockSize(const CPixelBuffer& picture);
+// Bytes of the picture's rows (stride times height), 0 without pixels.
+int64_t PictureBytes(const CPixelBuffer& picture);
+
+}  // namespace KX
