@@ -162,9 +162,11 @@ Status CheckOwnership(CPersistContext& context, std::string& message) {
 }
 
 void BreakOwnership(CPersistContext& context) {
+  // Objects shared from earlier loads (cached pictures) are not this load's to take apart.
   CLinkBreaker breaker;
   for (const auto& [id, record] : context.objects)
-    if (record->object) record->object->VisitReferences(breaker);
+    if (record->object && record->object.get() == record->created)
+      record->object->VisitReferences(breaker);
 }
 
 // Clears plain references to objects that nothing will own once the load lets go of its records:
@@ -205,7 +207,7 @@ void DropDanglingReferences(CPersistContext& context) {
   } clearer(kept, context);
   for (const auto& [id, record] : context.objects) {
     CBase* object = record->object.get();
-    if (!object || !kept[object]) continue;
+    if (!object || object != record->created || !kept[object]) continue;
     clearer.holder = object;
     object->VisitReferences(clearer);
   }
@@ -334,11 +336,13 @@ Status ReadObject(CPersistContext& context, CReader& in, const std::string& clas
     return Fail(context, kErrOutOfMemory, "no memory for the load record");
   }
   record->object = out;
+  record->created = out.get();
   record->offset = recordOffset;
   record->ids.reserve(8);  // one allocation covers the references of nearly every class
   CReader objectIn(*context.stream, context.cookie, context.version, &context, record);
   status = out->Load(objectIn);
   if (Failed(status)) return Fail(context, status, "");
+  out = record->object;  // the class may have answered a shared object in its place
   if (recordSize >= 0) {
     const uint64_t consumed = in.Offset() - recordOffset - 4;
     if (consumed != static_cast<uint64_t>(recordSize))

@@ -130,6 +130,14 @@ CReader& CReader::Ref(int32_t& id) {
   return *this;
 }
 
+void CReader::QueueId(int32_t id) {
+  if (record_) record_->ids.push_back(id);
+}
+
+void CReader::ReplaceObject(CBase* shared) {
+  if (record_ && shared) record_->object = shared;
+}
+
 CReader& CReader::Ref() {
   int32_t id = 0;
   return Ref(id);

@@ -31,6 +31,9 @@ inline constexpr int32_t kFirstNewLayoutVersion = 200;
 // What the loader knows about one object record while the file is read and linked.
 struct CLoadRecord {
   CRefPtr<CBase> object;
+  // The object the loader created for the record; `object` differs when the class answered an
+  // object loaded before (a shared, cached picture) in its place.
+  CBase* created = nullptr;
   std::vector<int32_t> ids;  // references read by Load, consumed in the same order by Link
   uint32_t idCursor = 0;
   bool linked = false;
@@ -77,8 +80,11 @@ class CReader {
   bool OldLayout() const { return streamVersion_ < kFirstNewLayoutVersion; }
   uint64_t Remaining() const { return stream_.Remaining(); }
   uint64_t Offset() const { return stream_.Tell(); }
+  CIoBuffer& stream() const { return stream_; }
   CPersistContext& context() const { return *context_; }
   CLoadRecord& record() const { return *record_; }
+  // Null when the reader reads plain values outside an object record.
+  CLoadRecord* recordOrNull() const { return record_; }
   int32_t cookie() const { return cookie_; }
 
   template <PlainValue T>
@@ -129,6 +135,11 @@ class CReader {
   // Reads an object id and queues it for Link.
   CReader& Ref();
   CReader& Ref(int32_t& id);
+  // Queues an id read as part of a larger value, for Link.
+  void QueueId(int32_t id);
+  // Every reference to this record's id will reach `shared`, an object loaded before, instead of
+  // the object being read, which is dropped with the record.
+  void ReplaceObject(CBase* shared);
   // Registers the object under the id read by its base block.
   void RegisterId(int32_t id);
 

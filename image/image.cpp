@@ -335,12 +335,12 @@ Status CImage::Load(CReader& in) {
 
   if (!path.empty()) {
     std::u16string resolved;
-    KX_RETURN_IF_FAILED(ResolveStoredImagePath(path, *in.context().stream, true, resolved));
+    KX_RETURN_IF_FAILED(ResolveStoredImagePath(path, in.stream(), true, resolved));
     path = resolved;
     if (CImage* shared = FindCachedImage(resolved); shared && shared != this) {
       // Every reference to this record's id now reaches the image loaded before; this object is
       // dropped with the record.
-      in.record().object = shared;
+      in.ReplaceObject(shared);
       return kNothingDone;
     }
     const Status status = LoadFromFile(resolved);
@@ -495,10 +495,10 @@ Status CAnmImage::Load(CReader& in) {
 
   if (!path.empty()) {
     std::u16string resolved;
-    KX_RETURN_IF_FAILED(ResolveStoredImagePath(path, *in.context().stream, false, resolved));
+    KX_RETURN_IF_FAILED(ResolveStoredImagePath(path, in.stream(), false, resolved));
     path = resolved;
     if (CAnmImage* shared = FindCachedAnmImage(resolved); shared && shared != this) {
-      in.record().object = shared;
+      in.ReplaceObject(shared);
       return kOk;
     }
     CImageCacheAccess::Enter(*this, resolved);
@@ -516,7 +516,6 @@ Status CAnmImage::Load(CReader& in) {
   if (!in.ok()) return in.status();
   try {
     frames.resize(stored.size());
-    in.record().ids.reserve(in.record().ids.size() + stored.size());
   } catch (const std::bad_alloc&) {
     return kErrOutOfMemory;
   }
@@ -528,7 +527,7 @@ Status CAnmImage::Load(CReader& in) {
     frame.offsetY = stored[i].offsetY;
     std::memcpy(frame.frameBytes, stored[i].frameBytes, 3);
     frame.reserved = stored[i].reserved;
-    in.record().ids.push_back(stored[i].imageId);  // the image is set by Link
+    in.QueueId(stored[i].imageId);  // the image is set by Link
   }
   return kOk;
 }
@@ -589,7 +588,7 @@ bool CAnmImage::HasAttachments() const {
   return false;
 }
 
-void CAnmImage::VisitOwned(COwnedVisitor& visit) {
+void CAnmImage::VisitReferences(CReferenceVisitor& visit) {
   for (auto& frame : frames) visit(frame.image);
 }
 

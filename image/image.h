@@ -98,7 +98,7 @@ class CAnmImage : public CBase {
   int64_t GetMemorySize() const override;
   int64_t GetSaveSize() const override;
   bool HasAttachments() const override;
-  void VisitOwned(COwnedVisitor& visit) override;
+  void VisitReferences(CReferenceVisitor& visit) override;
 
   // Decodes every frame of an animated picture file into frames of their own.
   Status LoadFromFile(std::u16string_view file);
