@@ -32,12 +32,22 @@ constexpr int64_t kSpatialMemorySize = 188;
 
 }  // namespace
 
-void CleanRotation(CMatrix3& rotation) {
+bool CleanRotation(CMatrix3& rotation) {
   CQuaternion q = QuaternionFromRotation(rotation);
-  for (float* c : {&q.w, &q.x, &q.y, &q.z})
-    if (std::fabs(*c) < kRotationNoise) *c = 0.0f;
+  bool noisy = false;
+  for (float* c : {&q.w, &q.x, &q.y, &q.z}) {
+    if (*c != 0.0f && std::fabs(*c) < kRotationNoise) {
+      *c = 0.0f;
+      noisy = true;
+    }
+  }
+  // Going to a quaternion and back is not exact: done on every load, it would move every rotation
+  // by a little each time a file is opened and saved. So a rotation without noise stays exactly
+  // as stored.
+  if (!noisy) return false;
   // Not normalised again: the other components are what the file said.
   rotation = RotationFromQuaternion(q);
+  return true;
 }
 
 CSpatial::CSpatial(const CSpatial& other)

@@ -105,7 +105,8 @@ class CSpatial : public CCorva {
 };
 
 // Sets every quaternion component of `rotation` smaller than 0.00001 in magnitude to exactly 0:
-// old tools wrote axis-aligned rotations with noise in the last digits.
-void CleanRotation(CMatrix3& rotation);
+// old tools wrote axis-aligned rotations with noise in the last digits. Answers whether there was
+// such noise; a rotation without any is left untouched.
+bool CleanRotation(CMatrix3& rotation);
 
 }  // namespace KX
