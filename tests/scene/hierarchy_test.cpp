@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
-
 #include "scene_fixtures.h"
 
 namespace KX {
@@ -10,79 +7,53 @@ namespace {
 
 using test::CTestLeaf;
 using test::CWaitControl;
+using Order = std::vector<const CCorva*>;
 
-// A spatial object with one waiting controller attached.
-template <class T>
-CWaitControl* Animate(T* object, std::vector<const CCorva*>* order = nullptr) {
+CWaitControl* Animate(CCorva* object, Order* order = nullptr) {
   CRefPtr<CWaitControl> c(new CWaitControl);
   c->order = order;
   object->AttachController(c.get());
   return c.get();
 }
 
-TEST(UpdateHierarchy, SamplesEveryStepAndTheEndTime) {
+TEST(UpdateHierarchy, SamplesEveryStepUpToTheEndAndTheEnd) {
   struct Case {
     float start, delta, rate;
     std::vector<float> expected;
-  };
-  const Case cases[] = {
-      {0.0f, 0.1f, 30.0f, {1 / 30.0f, 2 / 30.0f, 3 / 30.0f}},  // the last step lands on the end
-      {0.0f, 0.05f, 30.0f, {1 / 30.0f, 0.05f}},                // never past the end, then the end
+  } const cases[] = {
+      {0.0f, 0.1f, 30.0f, {1 / 30.0f, 2 / 30.0f, 0.1f}},  // the last step lands on the end
+      {0.0f, 0.05f, 30.0f, {1 / 30.0f, 0.05f}},           // never past the end
       {0.01f, 0.1f, 30.0f, {1 / 30.0f, 2 / 30.0f, 3 / 30.0f, 0.11f}},
       {0.0f, 0.01f, 30.0f, {0.01f}},  // shorter than a step
-      {1.0f, 0.5f, 0.0f, {1.5f}},     // no rate: the end only
+      {1.0f, 0.5f, 0.0f, {1.5f}},     // no rate
   };
   for (const auto& c : cases) {
     CRefPtr<CTestLeaf> leaf(new CTestLeaf);
     CWaitControl* control = Animate(leaf.get());
     EXPECT_EQ(leaf->UpdateHierarchy(c.start, c.delta, c.rate, false), kOk);
-    ASSERT_EQ(control->times.size(), c.expected.size()) << c.start << " + " << c.delta;
-    for (size_t i = 0; i < c.expected.size(); ++i)
-      EXPECT_FLOAT_EQ(control->times[i], c.expected[i]) << c.start << " + " << c.delta << " #" << i;
+    EXPECT_EQ(control->times, c.expected) << c.start << " + " << c.delta;
   }
-}
-
-TEST(UpdateHierarchy, RefusesRatesAndTimesThatNeverReachTheEnd) {
+  // A rate that runs backwards would never reach the end.
   CRefPtr<CTestLeaf> leaf(new CTestLeaf);
-  CWaitControl* control = Animate(leaf.get());
-  const float inf = std::numeric_limits<float>::infinity();
   EXPECT_EQ(leaf->UpdateHierarchy(0, 1, -30, false), kErrBadArgument);
-  EXPECT_EQ(leaf->UpdateHierarchy(0, inf, 30, false), kErrBadArgument);
-  EXPECT_EQ(leaf->UpdateHierarchy(0, 1, std::nanf(""), false), kErrBadArgument);
-  EXPECT_TRUE(control->times.empty());
 }
 
-TEST(UpdateHierarchy, ParentsFirstThenDataThenBoundsUpToTheRoot) {
-  // root -> mid -> leaf, evaluated from mid: root is outside and only gets its bound updated.
+TEST(UpdateHierarchy, ParentsFirstThenBoundsUpToTheRoot) {
+  // root -> mid -> leaf, evaluated from mid. Root is outside the evaluation, so a mark an earlier
+  // failed evaluation left on it does not hold mid back.
   CRefPtr<CNode> root(new CNode), mid(new CNode);
   CRefPtr<CTestLeaf> leaf(new CTestLeaf);
   root->AddChild(mid.get());
   mid->AddChild(leaf.get());
   leaf->geometry = {{1, 2, 3}, 4, {-3, -2, -1}, {5, 6, 7}};
-  root->flag = 1;  // a mark left behind by an earlier failed evaluation of the whole tree
-  std::vector<const CCorva*> order;
+  root->flag = 1;
+  Order order;
   Animate(leaf.get(), &order);
   Animate(mid.get(), &order);
   ASSERT_EQ(mid->UpdateHierarchy(0, 1, 0, true), kOk);
-  EXPECT_EQ(order, (std::vector<const CCorva*>{mid.get(), leaf.get()}));
-  EXPECT_EQ(mid->flag, 0);
+  EXPECT_EQ(order, (Order{mid.get(), leaf.get()}));
   EXPECT_EQ(leaf->flag, 0);
-  EXPECT_EQ(mid->bound, leaf->geometry);
   EXPECT_EQ(root->bound, leaf->geometry);
-}
-
-TEST(UpdateHierarchy, AChildWaitsForItsParent) {
-  // The parent waits for its child (a look-at of its own child): the child cannot go first, so
-  // after a stalled pass the parent's wait is broken and both evaluate, parent first.
-  CRefPtr<CNode> parent(new CNode);
-  CRefPtr<CTestLeaf> child(new CTestLeaf);
-  parent->AddChild(child.get());
-  std::vector<const CCorva*> order;
-  Animate(parent.get(), &order)->waitFor = child.get();
-  Animate(child.get(), &order);
-  ASSERT_EQ(parent->UpdateHierarchy(0, 1, 0, false), kOk);
-  EXPECT_EQ(order, (std::vector<const CCorva*>{parent.get(), child.get()}));
-  EXPECT_EQ(child->flag, 0);
 }
 
 class MutualWait : public ::testing::Test {
@@ -99,57 +70,34 @@ class MutualWait : public ::testing::Test {
   CRefPtr<CTestLeaf> a{new CTestLeaf}, b{new CTestLeaf};
   CWaitControl* waitA = nullptr;
   CWaitControl* waitB = nullptr;
-  std::vector<const CCorva*> order;
+  Order order;
 };
 
 TEST_F(MutualWait, BreakingOneWaitLetsBothEvaluate) {
   ASSERT_EQ(root->UpdateHierarchy(0, 1, 0, false), kOk);
-  EXPECT_EQ(order, (std::vector<const CCorva*>{a.get(), b.get()}));
-  // Both waited through two passes; the third began as long as the second, so a was forced
-  // through with b shown as evaluated, and then b could follow.
+  EXPECT_EQ(order, (Order{a.get(), b.get()}));
+  // Two passes of waiting; the third began as long as the second, so a was forced through with
+  // b shown as evaluated, and b followed.
   EXPECT_EQ(waitA->times.size(), 4u);
   EXPECT_EQ(waitB->times.size(), 3u);
-  EXPECT_EQ(b->flag, 0);
 }
 
-TEST_F(MutualWait, AWaitThatCannotBeBrokenFails) {
+TEST_F(MutualWait, WaitsThatCannotBeBrokenFail) {
   waitA->stubborn = true;
   EXPECT_EQ(root->UpdateHierarchy(0, 1, 0, false), kErrMalformed);
   // The mark of the object waited for is restored; what was not evaluated stays marked.
   EXPECT_EQ(a->flag, 1);
   EXPECT_EQ(b->flag, 1);
   EXPECT_EQ(root->flag, 0);
-}
 
-TEST_F(MutualWait, AWaitForNoNamedObjectFails) {
+  waitA->stubborn = false;
   waitA->namesTarget = false;
   EXPECT_EQ(root->UpdateHierarchy(0, 1, 0, false), kErrMalformed);
-}
 
-TEST_F(MutualWait, AFailureOfTheForcedEvaluationIsAnswered) {
+  // A forced evaluation that fails otherwise is a failure, not a success.
+  waitA->namesTarget = true;
   waitA->failure = kErrNodeNotFound;
   EXPECT_EQ(root->UpdateHierarchy(0, 1, 0, false), kErrNodeNotFound);
-  EXPECT_EQ(a->flag, 1);
-}
-
-TEST(UpdateHierarchy, AWaitForAnObjectOutsideThatNeverEvaluatesEndsInTime) {
-  // Many objects all waiting for one object that is never part of the evaluation: every one is
-  // forced through by a stalled pass, and the whole evaluation stays quadratic at worst.
-  CRefPtr<CNode> root(new CNode);
-  CRefPtr<test::CTestObject> never(new test::CTestObject);
-  never->flag = 1;
-  std::vector<CWaitControl*> controls;
-  for (int i = 0; i < 50; ++i) {
-    CRefPtr<CTestLeaf> leaf(new CTestLeaf);
-    root->AddChild(leaf.get());
-    controls.push_back(Animate(leaf.get()));
-    controls.back()->waitFor = never.get();
-  }
-  ASSERT_EQ(root->UpdateHierarchy(0, 1, 0, false), kOk);
-  EXPECT_EQ(never->flag, 1);
-  size_t calls = 0;
-  for (auto* c : controls) calls += c->times.size();
-  EXPECT_LE(calls, 2u * 51u * 51u);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
-// Test-only classes for the scene graph: a leaf spatial object with a fixed geometry bound, and a
-// transform controller that waits for another object the way constraint controllers do.
+// Test-only classes for the scene graph: a leaf spatial object with a fixed geometry bound, a
+// transform controller that waits for another object the way constraint controllers do, and the
+// thumbnail stand-in that old files need.
 #include <vector>
 
 #include "control/control.h"
@@ -12,16 +13,9 @@
 namespace KX::test {
 
 class CTestLeaf : public CSpatial {
+  KX_DECLARE_CLASS(CTestLeaf)
  public:
-  static const CRuntimeClass classRecord;
-  const CRuntimeClass* GetRuntimeClass() const override { return &classRecord; }
-  Status GetVersion() const override { return classRecord.Version(); }
-
-  // What UpdateBound makes the bound, standing in for geometry.
-  Bound geometry;
-
-  CTestLeaf() = default;
-  CTestLeaf(const CTestLeaf&) = default;
+  Bound geometry;  // what UpdateBound makes the bound
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   void CollectSpatials(SpatialQueue& queue) override { queue.push_back(this); }
   Status UpdateBound() override {
@@ -29,28 +23,20 @@ class CTestLeaf : public CSpatial {
     return kOk;
   }
 };
-inline const CRuntimeClass CTestLeaf::classRecord{"CTestLeaf", &CSpatial::classRecord, 2, 0};
+inline KX_DEFINE_CLASS(CTestLeaf, CSpatial, 2, 0)
 
-// Evaluates at once unless `waitFor` is still pending (or always, when stubborn); names
-// `waitFor` from GetTargetAt when `namesTarget` is set. Logs every evaluation.
+// Waits while `waitFor` is pending (always, when stubborn), then answers `failure`; names
+// `waitFor` from GetTargetAt when `namesTarget` is set.
 class CWaitControl : public CControl {
+  KX_DECLARE_CLASS(CWaitControl)
  public:
-  static const CRuntimeClass classRecord;
-  const CRuntimeClass* GetRuntimeClass() const override { return &classRecord; }
-  Status GetVersion() const override { return classRecord.Version(); }
-
   CCorva* waitFor = nullptr;
   bool stubborn = false;
   bool namesTarget = true;
-  Status failure = kOk;  // answered once the wait is over, when set
-  std::vector<float> times;  // every call
-  // Owners in the order their evaluation succeeded, shared by the controllers of one test.
-  std::vector<const CCorva*>* order = nullptr;
-  int applied = 0;
+  Status failure = kOk;
+  std::vector<float> times;                     // every call
+  std::vector<const CCorva*>* order = nullptr;  // owners, as their evaluation succeeds
 
-  CWaitControl() = default;
-  CWaitControl(const CWaitControl&) = default;
-  Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   float GetDuration() const override { return 0.0f; }
   Status Update(float) override { return kOk; }
   Status EvaluateTransform(float time) override {
@@ -61,22 +47,14 @@ class CWaitControl : public CControl {
     return kOk;
   }
   CBase* GetTargetAt(float) override { return namesTarget ? waitFor : nullptr; }
-  Status ApplyTransform() override {
-    ++applied;
-    return kOk;
-  }
+  Status ApplyTransform() override { return kOk; }
   Status ApplyData() override { return kNothingDone; }
 };
-inline const CRuntimeClass CWaitControl::classRecord{"CWaitControl", &CControl::classRecord, 2, 0};
+inline KX_DEFINE_CLASS(CWaitControl, CControl, 2, 0)
 
-// Stands in for the thumbnail class, which old files require: reads the old block of an empty
-// picture.
 class COldThumbnail : public CCorva {
  public:
-  Status Load(CReader& in) override {
-    in.Skip(4 * 3 + 2 + 4 * 2 + 4 + 4 * 2 + 1 + 4);
-    return in.status();
-  }
+  Status Load(CReader& in) override { return in.Skip(39).status(); }  // an empty old picture
 };
 
 inline Bytes OldEmptyThumbnail() {
