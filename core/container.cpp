@@ -357,6 +357,8 @@ Status LoadFromStream(CPersistContext& context, CIoBuffer& stream, int32_t cooki
   context.stream = &stream;
   context.cookie = cookie;
   context.diagnostics = {};
+  context.linkRefusal = kOk;
+  context.linkRefusalMessage.clear();
   {
     CReader header(stream, cookie, kCurrentStreamVersion, &context, nullptr);
     KX_RETURN_IF_FAILED(ReadHeader(context, header));
@@ -437,7 +439,12 @@ Status LoadFromStream(CPersistContext& context, CIoBuffer& stream, int32_t cooki
   }
 
   std::string message;
-  if (const Status status = CheckOwnership(context, message); Failed(status)) {
+  Status status = context.linkRefusal;
+  if (Failed(status))
+    message = context.linkRefusalMessage;
+  else
+    status = CheckOwnership(context, message);
+  if (Failed(status)) {
     BreakOwnership(context);
     context.ClearRecords();
     return Fail(context, status, message);

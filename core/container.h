@@ -51,6 +51,9 @@ class CPersistContext {
   bool measuring = false;
 
   CLoadDiagnostics diagnostics;
+  // Set by CLinker::Refuse: the load fails with it once the link pass is over.
+  Status linkRefusal = kOk;
+  std::string linkRefusalMessage;
 
   CPersistContext() = default;
   CPersistContext(const CPersistContext&) = delete;

@@ -162,6 +162,13 @@ int32_t CLinker::StoredVersion(const CRuntimeClass& cls) const {
   return record_.StoredVersion(cls, context_.version);
 }
 
+void CLinker::Refuse(Status status, std::string message) {
+  if (Succeeded(context_.linkRefusal)) {
+    context_.linkRefusal = Failed(status) ? status : kErrMalformed;
+    context_.linkRefusalMessage = std::move(message);
+  }
+}
+
 void CLinker::WrongClass(CBase* object, const CRuntimeClass& expected) {
   const CBase* self = record_.object.get();
   context_.Warn(std::string("a ") + (self ? self->GetRuntimeClass()->className : "record") +

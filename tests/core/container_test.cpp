@@ -220,28 +220,11 @@ TEST_F(ContainerTest, EveryTruncationFailsCleanly) {
   }
 }
 
-// Stands in for the thumbnail class where it is not built: reads the old thumbnail block of an
-// empty picture (width, height, format, alignment, two resolutions, no pixels, four values).
-class COldThumbnail : public test::CTestObject {
- public:
-  Status Load(CReader& in) override {
-    if (!in.OldLayout()) KX_RETURN_IF_FAILED(CCorva::Load(in));
-    in.Skip(4 * 3 + 2 + 4 * 2 + 4 + 4 * 2 + 1 + 4);
-    return in.status();
-  }
-};
-
-test::Bytes OldEmptyThumbnail() {
-  return test::Bytes().A("_CorvaThumbnail").I32(0).I32(0).I32(0).I16(0).I32(96).I32(96).I32(0)
-      .I32(1).I32(0).U8(0).I32(0);
-}
-
 TEST_F(ContainerTest, OldLayoutFile) {
-  if (!IsClassRegistered("CThumbnail")) RegisterClass<COldThumbnail>("CThumbnail");
   // Stream version 1.00: no record sizes, no version pairs, 8-bit names, and the scene-object
   // level keeps only the controller chain. The controller block is of the old timing kind: a
   // start time of 10 that the keys 10, 12, 15 are relative to.
-  Bytes file = test::OldHeader("1.00").Append(OldEmptyThumbnail());
+  Bytes file = test::OldHeader("1.00").Append(test::OldEmptyThumbnail());
   file.A("_CorvaRoot").A("CRawData");
   file.I32(1).A("Old \xe9").I32(2);                           // CBase, CCorva (controller 2)
   file.A("key").I32(5).I32(6).I32(0);                         // CCustomData
@@ -274,8 +257,7 @@ TEST_F(ContainerTest, OldLayoutFile) {
 }
 
 TEST_F(ContainerTest, OldLayoutVersionAboveOneKeepsAllThreeChains) {
-  if (!IsClassRegistered("CThumbnail")) RegisterClass<COldThumbnail>("CThumbnail");
-  Bytes file = test::OldHeader("1.50").Append(OldEmptyThumbnail());
+  Bytes file = test::OldHeader("1.50").Append(test::OldEmptyThumbnail());
   file.A("_Root").A("CTestObject").I32(1).A("").I32(0).I32(0).I32(2);
   file.A("CRawData").I32(2).A("data").I32(0).I32(0).I32(0).A("").I32(0).I32(0).I32(0).I32(0).I32(0);
   ASSERT_EQ(Load(file), kOk) << context.diagnostics.Describe();

@@ -6,15 +6,17 @@
 
 #include "app/class_registration.h"
 #include "support/round_trip.h"
+#include "support/test_classes.h"
 
 namespace KX::test {
 namespace {
 
 TEST(RoundTrip, EveryRegisteredClassHasASample) {
   RegisterAllClasses();
+  const std::vector<std::string> programClasses = RegisteredClassNames();
   std::set<std::string> sampled;
   for (const auto& sample : RoundTripSamples()) sampled.insert(sample.className);
-  for (const auto& name : RegisteredClassNames()) {
+  for (const auto& name : programClasses) {
     // An alias creates an object of another class; that class's sample covers it.
     CRefPtr<CBase> object;
     ASSERT_EQ(CreateObject(name, object), kOk) << name;
@@ -24,7 +26,7 @@ TEST(RoundTrip, EveryRegisteredClassHasASample) {
 }
 
 TEST(RoundTrip, EverySampleSavesLoadsAndSavesIdentically) {
-  RegisterAllClasses();
+  RegisterForTests();  // samples may hang test-only controllers on their objects
   ASSERT_FALSE(RoundTripSamples().empty());
   for (const auto& sample : RoundTripSamples()) {
     SCOPED_TRACE(sample.className);

@@ -10,4 +10,9 @@ Bytes OldHeader(const std::string& version) {
   return Bytes().Text("KXCorva").Text(field);
 }
 
+Bytes OldEmptyThumbnail() {
+  return Bytes().A("_CorvaThumbnail").I32(0).I32(0).I32(0).I16(0).I32(96).I32(96).I32(0).I32(1)
+      .I32(0).U8(0).I32(0);
+}
+
 }  // namespace KX::test

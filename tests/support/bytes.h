@@ -43,5 +43,7 @@ class Bytes {
 Bytes NewHeader();
 // Header of the old layout: "KXCorva" and the 14-byte text field with "M.mm" from byte 9.
 Bytes OldHeader(const std::string& version);  // e.g. "1.50"
+// The thumbnail section old files must have: "_CorvaThumbnail" and an empty picture's block.
+Bytes OldEmptyThumbnail();
 
 }  // namespace KX::test
