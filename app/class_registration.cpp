@@ -1,6 +1,7 @@
 #include "app/class_registration.h"
 
 #include "core/base.h"
+#include "content/content_data.h"
 #include "core/custom_data.h"
 #include "image/image.h"
 #include "image/thumbnail.h"
@@ -20,6 +21,12 @@ void RegisterAllClasses() {
   RegisterClass<CRawData>();
   RegisterClass<CAuthorInfo>();
   RegisterClass<CXmlRawData>();
+  RegisterClass<CAccData>();
+  RegisterClass<CRoseData>();
+  RegisterClass<CWaterData>();
+  RegisterClass<CSkyData>();
+  RegisterClass<CHeadData>();
+  RegisterClass<CExCntData>();
 }
 
 }  // namespace KX
