@@ -8,6 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   libgraphicsmagick1-dev graphicsmagick
+  qt6-base-dev libcli11-dev nlohmann-json3-dev
 )
 
 missing=()
