@@ -1,7 +1,10 @@
 #include "fuzz/sample_scenes.h"
 
+#include "content/content_data.h"
 #include "core/container.h"
 #include "core/custom_data.h"
+#include "image/thumbnail.h"
+#include "scene/node.h"
 
 namespace KX::fuzz {
 
@@ -48,6 +51,34 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> SampleScenes() {
     AddRoot(context, root.get());
     AddRoot(context, Raw(u"second root", "").get());
     scenes.emplace_back("sections", Save(context));
+  }
+  {
+    // A node tree with a thumbnail and content records in the root's custom data.
+    CPersistContext context;
+    CRefPtr<CThumbnail> thumbnail(new CThumbnail);
+    thumbnail->picture.Create(4, 3, 1, 0x80402010);
+    context.thumbnail = thumbnail;
+    CRefPtr<CNode> root(new CNode);
+    root->name = u"Scene Root";
+    for (int i = 0; i < 3; ++i) {
+      CRefPtr<CNode> child(new CNode);
+      child->name = u"child";
+      child->position = {static_cast<float>(i), 1, 2};
+      child->AddChild(new CNode);
+      root->AddChild(child.get());
+    }
+    CRefPtr<CRoseData> rose(new CRoseData);
+    rose->flag = true;
+    root->AttachCustomData(rose.get());
+    CRefPtr<CAccData> acc(new CAccData);
+    acc->entries[u"Hat"] = CAccValue{};
+    root->AttachCustomData(acc.get());
+    CRefPtr<CHeadData> head(new CHeadData);
+    head->reference = root->children[0].get();
+    head->list1 = {root->children[1].get()};
+    root->AttachCustomData(head.get());
+    AddRoot(context, root.get());
+    scenes.emplace_back("nodes", Save(context));
   }
   return scenes;
 }
