@@ -206,6 +206,12 @@ Status CBoneSkinControl::RebuildTables(size_t vertexCount) {
   } catch (const std::bad_alloc&) {
     return kErrOutOfMemory;
   }
+  try {
+    builtBones_.resize(bones.size());
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  for (size_t b = 0; b < bones.size(); ++b) builtBones_[b] = bones[b].bone;
   tableVertices_ = vertexCount;
   tablesBuilt_ = true;
   return kOk;
@@ -216,7 +222,11 @@ Status CBoneSkinControl::Update(float) {
   auto* mesh = KindOf<CGeometry>(owner);
   if (!mesh) return kErrBadArgument;
   const size_t n = WorkingCount(*mesh);
-  if (!tablesBuilt_ || tableVertices_ != n) KX_RETURN_IF_FAILED(RebuildTables(n));
+  // The tables name bones by their place; a bone set or cleared since they were built (the
+  // loader drops references to objects nothing keeps, after Link built them) means new tables.
+  bool stale = !tablesBuilt_ || tableVertices_ != n || builtBones_.size() != bones.size();
+  for (size_t b = 0; !stale && b < bones.size(); ++b) stale = builtBones_[b] != bones[b].bone;
+  if (stale) KX_RETURN_IF_FAILED(RebuildTables(n));
 
   // Positions that another deformer already put into world space are taken back to the mesh's
   // own space before the bones move them, and the part of a vertex that no bone claims stays
@@ -234,7 +244,7 @@ Status CBoneSkinControl::Update(float) {
     return kErrOutOfMemory;
   }
   for (size_t b = 0; b < bones.size(); ++b) {
-    if (!bones[b].bone) continue;
+    if (!bones[b].bone) continue;  // not in the tables
     skin_[b] = bones[b].bindMatrix * bones[b].bone->transform;
     if (mesh->inWorldSpace) skin_[b] = toLocal * skin_[b];
   }

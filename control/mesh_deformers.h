@@ -80,6 +80,7 @@ class CBoneSkinControl : public CDataControl {
  private:
   size_t tableVertices_ = 0;
   bool tablesBuilt_ = false;
+  std::vector<CSpatial*> builtBones_;  // the bones the tables were built for
   std::vector<CMatrix4> skin_;  // per bone, reused by every update
 };
 
