@@ -1,5 +1,7 @@
 #include "scene/buffer.h"
 
+#include <bit>
+
 namespace KX {
 
 Status CBitArray::Resize(int32_t bits) {
@@ -28,9 +30,11 @@ void CBitArray::Set(int64_t bit, bool value) {
 }
 
 int64_t CBitArray::CountSet() const {
+  // Whole words up to the bit count; in the last one only the bits below it.
+  const int64_t bits = std::min<int64_t>(bitCount, 32 * static_cast<int64_t>(words.size()));
   int64_t n = 0;
-  for (int64_t bit = 0; bit < bitCount && bit / 32 < static_cast<int64_t>(words.size()); ++bit)
-    n += Test(bit);
+  for (int64_t w = 0; w < bits / 32; ++w) n += std::popcount(words[static_cast<size_t>(w)]);
+  if (bits % 32) n += std::popcount(words[static_cast<size_t>(bits / 32)] & ((1u << (bits % 32)) - 1));
   return n;
 }
 
