@@ -301,5 +301,64 @@ TEST_F(Deformers, HostileCountsAreStreamErrors) {
   }
 }
 
+// Every word of a file with meshes and each kind of deformer replaced by hostile values: loading
+// fails cleanly or gives objects whose updates, ray queries and saves stay within their buffers.
+TEST_F(Deformers, HostileWordsNeverReachPastABuffer) {
+  CRefPtr<CNode> root(new CNode);
+  auto bone = Bone(u"bone", MatrixTranslation({0, 1, 0}));
+  auto a = Mesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, u"a");
+  auto b = Mesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, u"b");
+  for (CTriMesh* m : {a.get(), b.get()}) {
+    m->faceCount = 1;
+    m->facePositionIndices.items = {0, 1, 2};
+    m->faceNormalIndices.items = {0, 1, 2};
+    m->normals.items.assign(3, V{0, 0, 1});
+    m->SizeWorkingBuffers();
+    root->AddChild(m);
+  }
+  root->AddChild(bone.get());
+  CRefPtr<CBoneSkinControl> skin(new CBoneSkinControl);
+  a->AttachController(skin.get());
+  skin->AddBone(bone.get(), {}, {{1, 0.5f}, {2, 1.0f}});
+  auto morph = Morph(a.get());
+  CRefPtr<CConnectData> seam(new CConnectData);
+  seam->mesh1 = a.get();
+  seam->mesh2 = b.get();
+  seam->seamVertices1 = {0};
+  seam->seamVertices2 = {2};
+  seam->normalGroups1 = {{0}};
+  seam->normalGroups2 = {{2}};
+  for (CTriMesh* m : {a.get(), b.get()}) {
+    CRefPtr<CConnectControl> control(new CConnectControl);
+    control->connection = seam;
+    m->AttachController(control.get());
+  }
+  const auto good = test::SaveRootToBytes(root.get());
+  int loads = 0;
+  for (size_t at = 0; at + 4 <= good.size(); ++at) {
+    for (uint32_t value : {0xFFFFFFFFu, 0x7FFFFFFFu, 0x100u, 0u}) {
+      auto bad = good;
+      std::memcpy(bad.data() + at, &value, 4);
+      CPersistContext context;
+      if (Failed(test::LoadFromBytes(bad, context))) continue;
+      ++loads;
+      for (const auto& loadedRoot : context.roots) {
+        auto* node = KindOf<CNode>(loadedRoot.get());
+        if (!node) continue;
+        node->UpdateHierarchy(0, 1, 0, false);
+        for (const auto& child : node->children)
+          if (auto* mesh = KindOf<CTriMesh>(child.get())) {
+            RayHit hit;
+            mesh->IntersectRay({0.2f, 0.2f, 1}, {0, 0, -1}, true, hit);
+          }
+      }
+      CPersistContext save;
+      for (const auto& loadedRoot : context.roots) AddRoot(save, loadedRoot.get());
+      test::SaveToBytes(save);
+    }
+  }
+  EXPECT_GT(loads, 0);
+}
+
 }  // namespace
 }  // namespace KX
