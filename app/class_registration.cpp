@@ -1,11 +1,13 @@
 #include "app/class_registration.h"
 
+#include "control/mesh_deformers.h"
 #include "core/base.h"
 #include "content/content_data.h"
 #include "core/custom_data.h"
 #include "image/image.h"
 #include "image/thumbnail.h"
 #include "scene/node.h"
+#include "scene/tri_mesh.h"
 
 namespace KX {
 
@@ -16,6 +18,18 @@ void RegisterAllClasses() {
   RegisterClass<CImage>();
   RegisterClass<CAnmImage>();
   RegisterClass<CNode>();
+  RegisterClass<CTriMesh>();
+  RegisterClass<CUvwMap>("CTriMeshUVWMap");
+  RegisterClass<CUvwMap>();
+  // Bone meshes were only ever meshes with another name; they load as plain meshes.
+  RegisterClass<CTriMesh>("CBoneMesh");
+  RegisterClass<CTriMesh>("CBoneNodeMesh");
+  RegisterClass<CTriMesh>("CBoneShapeMesh");
+  RegisterClass<CBoneSkinControl>();
+  RegisterClass<CMorphControl>();
+  RegisterClass<CConnectControl>();
+  RegisterClass<CConnectData>();
+  RegisterClass<CMeshSelControl>();
   RegisterClass<CThumbnail>();
   RegisterClass<CBillboardNode>();
   RegisterClass<CRawData>();

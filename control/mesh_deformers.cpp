@@ -1,0 +1,705 @@
+#include "control/mesh_deformers.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "control/key_search.h"
+#include "core/persist.h"
+#include "scene/tri_mesh.h"
+
+namespace KX {
+
+KX_DEFINE_CLASS(CBoneSkinControl, CDataControl, 2, 0)
+KX_DEFINE_CLASS(CMorphControl, CDataControl, 2, 1)
+KX_DEFINE_CLASS(CMeshSelControl, CDataControl, 2, 0)
+KX_DEFINE_CLASS(CConnectControl, CDataControl, 2, 0)
+KX_DEFINE_CLASS(CConnectData, CCorva, 2, 0)
+
+namespace {
+
+// Morph blocks stored at this version or older kept their weight times in scene time.
+constexpr int32_t kLegacyMorphVersion = 200;
+// A stored bone: its id, the bind matrix and the influence count, before the influences.
+constexpr int64_t kStoredBoneSize = kIdSize + 64 + 4;
+
+// The working positions a deformer may touch: never more than the mesh has vertices.
+size_t WorkingCount(const CGeometry& mesh) {
+  return std::min(mesh.positions.size(), mesh.worldPositions.size());
+}
+
+// p * M as an affine product (the fourth column is not divided by).
+inline CVector3<float> TransformAffine(const CVector3<float>& p, const CMatrix4& matrix) {
+  const auto& m = matrix.m;
+  return {p.x * m[0][0] + p.y * m[1][0] + p.z * m[2][0] + m[3][0],
+          p.x * m[0][1] + p.y * m[1][1] + p.z * m[2][1] + m[3][1],
+          p.x * m[0][2] + p.y * m[1][2] + p.z * m[2][2] + m[3][2]};
+}
+
+// acc += w * m, element by element.
+inline void AddScaled(CMatrix4& acc, const CMatrix4& m, float w) {
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) acc.m[i][j] += w * m.m[i][j];
+}
+
+// A uint32 count, then that many 32-bit elements, bounded by what the stream still holds.
+template <class T>
+void ReadUintCountedArray(CReader& in, std::vector<T>& values) {
+  const uint32_t count = in.Get<uint32_t>();
+  in.ReadArray(values, static_cast<int64_t>(count));
+}
+
+template <class T>
+void WriteUintCountedArray(CWriter& out, const std::vector<T>& values) {
+  out.Write(static_cast<uint32_t>(values.size())).WriteArray(values);
+}
+
+// A plain reference after duplication: the copy of its object, or null when the object was not
+// copied. A reference that already names a copy (an object reached twice through a shared owner)
+// stays as it is.
+template <class T>
+void RemapPlain(T*& ref, const DuplicateMap& map) {
+  if (!ref) return;
+  if (const auto it = map.find(ref); it != map.end()) {
+    ref = KindOf<T>(it->second.get());
+    return;
+  }
+  for (const auto& [original, copy] : map)
+    if (copy.get() == ref) return;
+  ref = nullptr;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Skinning
+
+CBoneSkinControl::CBoneSkinControl(const CBoneSkinControl& other)
+    : CDataControl(other), bones(other.bones) {
+  // Tables depend on the owner, which a copy does not have yet; they are built when needed.
+}
+
+Status CBoneSkinControl::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
+  auto* skin = KindOf<CBoneSkinControl>(target);
+  if (!skin) return kErrMalformed;
+  if (skin == this) return kOk;
+  try {
+    skin->bones = bones;
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  skin->modified = 1;
+  return skin->RebuildTables();
+}
+
+Status CBoneSkinControl::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CDataControl::Load(in));
+  in.Version(classRecord);
+  const uint32_t count = in.Get<uint32_t>();
+  bones.clear();
+  if (!in.CanHold(count, kStoredBoneSize)) return in.status();
+  try {
+    bones.resize(count);
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  for (SkinBone& bone : bones) {
+    in.Ref().Read(bone.bindMatrix);
+    ReadUintCountedArray(in, bone.influences);
+    if (!in.ok()) break;
+  }
+  return in.status();
+}
+
+Status CBoneSkinControl::Link(CLinker& in) {
+  KX_RETURN_IF_FAILED(CDataControl::Link(in));
+  for (SkinBone& bone : bones) {
+    in.Resolve(bone.bone);
+    bone.boneName = bone.bone ? bone.bone->name : std::u16string();
+  }
+  KX_RETURN_IF_FAILED(RebuildTables());
+  return kOk;
+}
+
+Status CBoneSkinControl::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CDataControl::Save(out));
+  out.Version(classRecord).Write(static_cast<uint32_t>(bones.size()));
+  for (const SkinBone& bone : bones) {
+    out.Ref(bone.bone).Write(bone.bindMatrix);
+    WriteUintCountedArray(out, bone.influences);
+  }
+  return out.status();
+}
+
+int64_t CBoneSkinControl::GetMemorySize() const {
+  int64_t size = CDataControl::GetMemorySize() + 24;
+  for (const SkinBone& bone : bones)
+    size += 96 + 8 * static_cast<int64_t>(bone.influences.size());
+  return size + 4 * static_cast<int64_t>(weightStart.size() + weightBones.size() + weights.size());
+}
+
+int64_t CBoneSkinControl::GetSaveSize() const {
+  int64_t size = CDataControl::GetSaveSize() + kVersionPairSize + 4;
+  for (const SkinBone& bone : bones)
+    size += kStoredBoneSize + 8 * static_cast<int64_t>(bone.influences.size());
+  return size;
+}
+
+void CBoneSkinControl::VisitReferences(CReferenceVisitor& visit) {
+  CDataControl::VisitReferences(visit);
+  for (SkinBone& bone : bones) visit(bone.bone);
+}
+
+Status CBoneSkinControl::AddBone(CSpatial* bone, const CMatrix4& bindMatrix,
+                                 std::vector<BoneInfluence> influences) {
+  try {
+    bones.push_back({bone, bone ? bone->name : std::u16string(), bindMatrix, std::move(influences)});
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  modified = 1;
+  return RebuildTables();
+}
+
+Status CBoneSkinControl::RebuildTables() {
+  if (const auto* mesh = KindOf<CGeometry>(owner)) return RebuildTables(WorkingCount(*mesh));
+  // Without a mesh there is no vertex count to build for; the first update builds them.
+  tablesBuilt_ = false;
+  vertexGroups.clear();
+  weightStart.clear();
+  weightBones.clear();
+  weights.clear();
+  return kOk;
+}
+
+Status CBoneSkinControl::RebuildTables(size_t vertexCount) {
+  tablesBuilt_ = false;
+  skippedIndices = 0;
+  try {
+    weightStart.assign(vertexCount + 1, 0u);
+    for (const SkinBone& bone : bones) {
+      if (!bone.bone) continue;  // a bone that is gone (or not found by name) moves nothing
+      for (const BoneInfluence& influence : bone.influences) {
+        if (influence.vertex < vertexCount)
+          ++weightStart[influence.vertex + 1];
+        else
+          ++skippedIndices;
+      }
+    }
+    for (size_t v = 0; v < vertexCount; ++v) weightStart[v + 1] += weightStart[v];
+    weightBones.resize(weightStart[vertexCount]);
+    weights.resize(weightStart[vertexCount]);
+    std::vector<uint32_t> fill(weightStart.begin(), weightStart.end() - 1);
+    for (size_t b = 0; b < bones.size(); ++b) {
+      if (!bones[b].bone) continue;
+      for (const BoneInfluence& influence : bones[b].influences) {
+        if (influence.vertex >= vertexCount) continue;
+        const uint32_t slot = fill[influence.vertex]++;
+        weightBones[slot] = static_cast<uint32_t>(b);
+        weights[slot] = influence.weight;
+      }
+    }
+    vertexGroups.assign(2, {});
+    for (uint32_t v = 0; v < vertexCount; ++v)
+      vertexGroups[weightStart[v] == weightStart[v + 1] ? 0 : 1].push_back(v);
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  try {
+    builtBones_.resize(bones.size());
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  for (size_t b = 0; b < bones.size(); ++b) builtBones_[b] = bones[b].bone;
+  tableVertices_ = vertexCount;
+  tablesBuilt_ = true;
+  return kOk;
+}
+
+Status CBoneSkinControl::Update(float) {
+  if (const Status s = IsDisabled(); s != kOk) return s;
+  auto* mesh = KindOf<CGeometry>(owner);
+  if (!mesh) return kErrBadArgument;
+  const size_t n = WorkingCount(*mesh);
+  // The tables name bones by their place; a bone set or cleared since they were built (the
+  // loader drops references to objects nothing keeps, after Link built them) means new tables.
+  bool stale = !tablesBuilt_ || tableVertices_ != n || builtBones_.size() != bones.size();
+  for (size_t b = 0; !stale && b < bones.size(); ++b) stale = builtBones_[b] != bones[b].bone;
+  if (stale) KX_RETURN_IF_FAILED(RebuildTables(n));
+
+  // Positions that another deformer already put into world space are taken back to the mesh's
+  // own space before the bones move them, and the part of a vertex that no bone claims stays
+  // where it is instead of being transformed a second time.
+  const CMatrix4& ownerTransform = mesh->transform;
+  CMatrix4 toLocal;  // identity
+  CMatrix4 rigid = ownerTransform;
+  if (mesh->inWorldSpace) {
+    MatrixInverse(toLocal, ownerTransform);
+    rigid = CMatrix4{};
+  }
+  try {
+    skin_.resize(bones.size());
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  for (size_t b = 0; b < bones.size(); ++b) {
+    if (!bones[b].bone) continue;  // not in the tables
+    skin_[b] = bones[b].bindMatrix * bones[b].bone->transform;
+    if (mesh->inWorldSpace) skin_[b] = toLocal * skin_[b];
+  }
+
+  CVector3<float>* p = mesh->worldPositions.data();
+  if (rigid != CMatrix4{})
+    for (uint32_t v : vertexGroups[0]) p[v] = TransformCoord(p[v], rigid);
+  const uint32_t* start = weightStart.data();
+  for (uint32_t v : vertexGroups[1]) {
+    CMatrix4 m;
+    for (auto& row : m.m)
+      for (float& e : row) e = 0.0f;
+    float total = 0.0f;
+    for (uint32_t j = start[v]; j < start[v + 1]; ++j) {
+      AddScaled(m, skin_[weightBones[j]], weights[j]);
+      total += weights[j];
+    }
+    // Weights are used as stored: a shortfall is made up by the mesh's own transform, a total
+    // above 1 is not scaled back.
+    if (total < 1.0f) AddScaled(m, rigid, 1.0f - total);
+    p[v] = TransformAffine(p[v], m);
+  }
+  mesh->inWorldSpace = true;
+  return kOk;
+}
+
+Status CBoneSkinControl::ResolveNames(CBase* root) {
+  if (!root) return kErrBadArgument;
+  for (SkinBone& bone : bones) {
+    if (bone.boneName.empty()) continue;
+    bone.bone = KindOf<CSpatial>(
+        root->FindObject(std::u16string_view(bone.boneName), &CSpatial::classRecord, true));
+  }
+  KX_RETURN_IF_FAILED(RebuildTables());
+  return CDataControl::ResolveNames(root);
+}
+
+Status CBoneSkinControl::RemapReferences(DuplicateMap& map) {
+  for (SkinBone& bone : bones) RemapPlain(bone.bone, map);
+  KX_RETURN_IF_FAILED(RebuildTables());
+  return CDataControl::RemapReferences(map);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Morphing
+
+Status CMorphControl::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
+  auto* morph = KindOf<CMorphControl>(target);
+  if (!morph) return kErrMalformed;
+  if (morph == this) return kOk;
+  try {
+    morph->deltas = deltas;
+    morph->weightKeys = weightKeys;
+    morph->weightTimes = weightTimes;
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  morph->cursor = 0;
+  morph->modified = 1;
+  return kOk;
+}
+
+Status CMorphControl::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CDataControl::Load(in));
+  const int32_t version = in.Version(classRecord);
+  in.ReadCountedArray(deltas);
+  ReadUintCountedArray(in, weightKeys);
+  ReadUintCountedArray(in, weightTimes);
+  cursor = 0;
+  if (!in.ok()) return in.status();
+  // Old blocks kept their weight times in scene time; they become relative to the controller.
+  if (version <= kLegacyMorphVersion)
+    if (const float start = LegacyStartTime(in); start != 0.0f)
+      for (float& t : weightTimes) t -= start;
+  return kOk;
+}
+
+Status CMorphControl::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CDataControl::Save(out));
+  out.Version(classRecord).Write(static_cast<int32_t>(deltas.size())).WriteArray(deltas);
+  WriteUintCountedArray(out, weightKeys);
+  WriteUintCountedArray(out, weightTimes);
+  return out.status();
+}
+
+int64_t CMorphControl::GetMemorySize() const {
+  return CDataControl::GetMemorySize() + 40 + 12 * static_cast<int64_t>(deltas.size()) +
+         4 * static_cast<int64_t>(weightKeys.size() + weightTimes.size());
+}
+
+int64_t CMorphControl::GetSaveSize() const {
+  return CDataControl::GetSaveSize() + kVersionPairSize + 4 +
+         12 * static_cast<int64_t>(deltas.size()) + 4 +
+         4 * static_cast<int64_t>(weightKeys.size()) + 4 +
+         4 * static_cast<int64_t>(weightTimes.size());
+}
+
+bool CMorphControl::WeightAt(float t, float& weight) {
+  const KeySegment segment = FindKeySegment(t, weightTimes, cursor);
+  if (segment.code == kKeyNone) return false;
+  // A file may carry fewer weights than times; the times without a weight have no value.
+  const auto a = static_cast<size_t>(segment.a), b = static_cast<size_t>(segment.b);
+  if (a >= weightKeys.size() || b >= weightKeys.size()) return false;
+  weight = weightKeys[a] + segment.t * (weightKeys[b] - weightKeys[a]);
+  return true;
+}
+
+Status CMorphControl::Update(float time) {
+  if (const Status s = IsDisabled(); s != kOk) return s;
+  auto* mesh = KindOf<CGeometry>(owner);
+  if (!mesh) return kErrBadArgument;
+  if (weightTimes.empty()) return kOk;
+  float w = 0.0f;
+  if (!WeightAt(MapTime(time), w) || w == 0.0f) return kNothingDone;
+
+  const size_t n = std::min(deltas.size(), WorkingCount(*mesh));
+  // Deltas for vertices the mesh does not have are left out.
+  skippedIndices += deltas.size() - n;
+  CVector3<float>* p = mesh->worldPositions.data();
+  if (mesh->inWorldSpace) {
+    // An offset turns with the mesh but does not move with it: only the 3x3 part applies.
+    const CMatrix3 turn = UpperMatrix3(mesh->transform);
+    for (size_t i = 0; i < n; ++i) p[i] += w * TransformVector(deltas[i], turn);
+  } else {
+    for (size_t i = 0; i < n; ++i) p[i] += w * deltas[i];
+  }
+  return kOk;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Vertex selection
+
+Status CMeshSelControl::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
+  auto* sel = KindOf<CMeshSelControl>(target);
+  if (!sel) return kErrMalformed;
+  if (sel == this) return kOk;
+  try {
+    sel->selection = selection;
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  sel->modified = 1;
+  return kOk;
+}
+
+Status CMeshSelControl::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CDataControl::Load(in));
+  in.Version(classRecord);
+  if (!in.ok()) return in.status();
+  return selection.Load(in);
+}
+
+Status CMeshSelControl::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CDataControl::Save(out));
+  out.Version(classRecord);
+  if (!out.ok()) return out.status();
+  return selection.Save(out);
+}
+
+int64_t CMeshSelControl::GetMemorySize() const {
+  return CDataControl::GetMemorySize() + selection.GetMemorySize();
+}
+
+int64_t CMeshSelControl::GetSaveSize() const {
+  return CDataControl::GetSaveSize() + kVersionPairSize + selection.GetSaveSize();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Seams
+
+CConnectData::CConnectData()
+    : time1(std::numeric_limits<float>::quiet_NaN()),
+      time2(std::numeric_limits<float>::quiet_NaN()) {}
+
+CConnectData::CConnectData(const CConnectData& other)
+    : CCorva(other),
+      mesh1(other.mesh1),
+      mesh2(other.mesh2),
+      seamVertices1(other.seamVertices1),
+      seamVertices2(other.seamVertices2),
+      time1(std::numeric_limits<float>::quiet_NaN()),
+      time2(std::numeric_limits<float>::quiet_NaN()),
+      normalGroups1(other.normalGroups1),
+      normalGroups2(other.normalGroups2) {}
+
+Status CConnectData::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CCorva::AssignTo(target, released));
+  auto* data = KindOf<CConnectData>(target);
+  if (!data) return kErrMalformed;
+  if (data == this) return kOk;
+  try {
+    data->seamVertices1 = seamVertices1;
+    data->seamVertices2 = seamVertices2;
+    data->normalGroups1 = normalGroups1;
+    data->normalGroups2 = normalGroups2;
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  data->mesh1 = mesh1;
+  data->mesh2 = mesh2;
+  data->modified = 1;
+  return kOk;
+}
+
+namespace {
+
+Status ReadGroups(CReader& in, std::vector<std::vector<uint32_t>>& groups) {
+  const uint32_t count = in.Get<uint32_t>();
+  groups.clear();
+  // Every list takes at least its count.
+  if (!in.CanHold(count, 4)) return in.status();
+  try {
+    groups.resize(count);
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  for (auto& group : groups) {
+    ReadUintCountedArray(in, group);
+    if (!in.ok()) break;
+  }
+  return in.status();
+}
+
+void WriteGroups(CWriter& out, const std::vector<std::vector<uint32_t>>& groups) {
+  out.Write(static_cast<uint32_t>(groups.size()));
+  for (const auto& group : groups) WriteUintCountedArray(out, group);
+}
+
+int64_t GroupsSize(const std::vector<std::vector<uint32_t>>& groups) {
+  int64_t size = 4;
+  for (const auto& group : groups) size += 4 + 4 * static_cast<int64_t>(group.size());
+  return size;
+}
+
+}  // namespace
+
+Status CConnectData::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CCorva::Load(in));
+  in.Version(classRecord);
+  in.Ref().Ref();
+  ReadUintCountedArray(in, seamVertices1);
+  ReadUintCountedArray(in, seamVertices2);
+  if (!in.ok()) return in.status();
+  KX_RETURN_IF_FAILED(ReadGroups(in, normalGroups1));
+  return ReadGroups(in, normalGroups2);
+}
+
+Status CConnectData::Link(CLinker& in) {
+  KX_RETURN_IF_FAILED(CCorva::Link(in));
+  in.Resolve(mesh1);
+  in.Resolve(mesh2);
+  return kOk;
+}
+
+Status CConnectData::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CCorva::Save(out));
+  out.Version(classRecord).Ref(mesh1).Ref(mesh2);
+  WriteUintCountedArray(out, seamVertices1);
+  WriteUintCountedArray(out, seamVertices2);
+  WriteGroups(out, normalGroups1);
+  WriteGroups(out, normalGroups2);
+  return out.status();
+}
+
+int64_t CConnectData::GetMemorySize() const {
+  int64_t size = CCorva::GetMemorySize() + 72 +
+                 4 * static_cast<int64_t>(seamVertices1.size() + seamVertices2.size());
+  return size + GroupsSize(normalGroups1) + GroupsSize(normalGroups2);
+}
+
+int64_t CConnectData::GetSaveSize() const {
+  return CCorva::GetSaveSize() + kVersionPairSize + 2 * kIdSize + 4 +
+         4 * static_cast<int64_t>(seamVertices1.size()) + 4 +
+         4 * static_cast<int64_t>(seamVertices2.size()) + GroupsSize(normalGroups1) +
+         GroupsSize(normalGroups2);
+}
+
+void CConnectData::VisitReferences(CReferenceVisitor& visit) {
+  CCorva::VisitReferences(visit);
+  visit(mesh1);
+  visit(mesh2);
+}
+
+Status CConnectData::RemapReferences(DuplicateMap& map) {
+  KX_RETURN_IF_FAILED(CCorva::RemapReferences(map));
+  RemapPlain(mesh1, map);
+  RemapPlain(mesh2, map);
+  return kOk;
+}
+
+Status CConnectData::Update(float time) {
+  // Both meshes must have reached this time: welding one fresh mesh to a stale one would pull
+  // the seam towards where the other mesh was.
+  if (!(time1 == time && time2 == time)) return kNothingDone;
+  if (!mesh1 || !mesh2 || seamVertices1.empty()) return kOk;
+
+  CVector3<float>* p1 = mesh1->worldPositions.data();
+  CVector3<float>* p2 = mesh2->worldPositions.data();
+  const size_t n1 = WorkingCount(*mesh1), n2 = WorkingCount(*mesh2);
+  const size_t seams = seamVertices1.size();
+  const size_t k = seamVertices2.size() / seams;
+  for (size_t i = 0; i < seams; ++i) {
+    const uint32_t v = seamVertices1[i];
+    if (v >= n1) {
+      ++skippedIndices;
+      continue;
+    }
+    CVector3<float> sum = p1[v];
+    float count = 1.0f;
+    for (size_t j = 0; j < k; ++j) {
+      const uint32_t partner = seamVertices2[i * k + j];
+      if (partner >= n2) {
+        ++skippedIndices;
+        continue;
+      }
+      sum += p2[partner];
+      count += 1.0f;
+    }
+    const CVector3<float> middle = sum / count;
+    p1[v] = middle;
+    for (size_t j = 0; j < k; ++j)
+      if (const uint32_t partner = seamVertices2[i * k + j]; partner < n2) p2[partner] = middle;
+  }
+
+  // One normal for each seam vertex, half from each side whatever the number of normals there.
+  auto& normals1 = mesh1->worldNormals.items;
+  auto& normals2 = mesh2->worldNormals.items;
+  static const std::vector<uint32_t> kNone;
+  auto sideSum = [&](const std::vector<uint32_t>& group, const std::vector<CVector3<float>>& n) {
+    CVector3<float> sum;
+    for (uint32_t index : group) {
+      if (index < n.size())
+        sum += n[index];
+      else
+        ++skippedIndices;
+    }
+    return Normalised(sum);
+  };
+  for (size_t i = 0; i < seams; ++i) {
+    const auto& group1 = i < normalGroups1.size() ? normalGroups1[i] : kNone;
+    const auto& group2 = i < normalGroups2.size() ? normalGroups2[i] : kNone;
+    if (group1.empty() && group2.empty()) continue;
+    const CVector3<float> joined = Normalised(sideSum(group1, normals1) + sideSum(group2, normals2));
+    for (uint32_t index : group1)
+      if (index < normals1.size()) normals1[index] = joined;
+    for (uint32_t index : group2)
+      if (index < normals2.size()) normals2[index] = joined;
+  }
+  return kOk;
+}
+
+CConnectControl::CConnectControl(const CConnectControl& other)
+    : CDataControl(other), connection(other.connection) {}
+
+CBase* CConnectControl::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
+  // The connection comes before the rest of the chain, as an object's own parts come before
+  // what follows it.
+  if (CBase* hit = CCorva::FindObject(wanted, cls, kindOf)) return hit;
+  if (connection)
+    if (CBase* hit = connection->FindObject(wanted, cls, kindOf)) return hit;
+  return next ? next->FindObject(wanted, cls, kindOf) : nullptr;
+}
+
+void CConnectControl::FindObjects(std::vector<CBase*>& list, NameFilter wanted,
+                                  const CRuntimeClass* cls, bool kindOf) {
+  CCorva::FindObjects(list, wanted, cls, kindOf);
+  if (connection) connection->FindObjects(list, wanted, cls, kindOf);
+  if (next) next->FindObjects(list, wanted, cls, kindOf);
+}
+
+Status CConnectControl::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
+  const Status status = CDataControl::Duplicate(out, map);
+  if (status != kOk) return status;
+  auto* copy = static_cast<CConnectControl*>(out.get());
+  copy->connection = nullptr;
+  if (connection) {
+    CRefPtr<CBase> dataCopy;
+    KX_RETURN_IF_FAILED(connection->Duplicate(dataCopy, map));
+    copy->connection = KindOf<CConnectData>(dataCopy.get());
+  }
+  return kOk;
+}
+
+Status CConnectControl::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
+  auto* control = KindOf<CConnectControl>(target);
+  if (!control) return kErrMalformed;
+  if (control == this) return kOk;
+  if (control->connection) released.emplace_back(control->connection.get());
+  control->connection = connection;
+  control->modified = 1;
+  return kOk;
+}
+
+Status CConnectControl::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CDataControl::Load(in));
+  in.Version(classRecord);
+  in.Ref();
+  return in.status();
+}
+
+Status CConnectControl::Link(CLinker& in) {
+  KX_RETURN_IF_FAILED(CDataControl::Link(in));
+  in.Resolve(connection);
+  return kOk;
+}
+
+Status CConnectControl::CollectForSave(CPersistContext& context) {
+  const Status status = CDataControl::CollectForSave(context);
+  if (status != kOk) return status;
+  return connection ? connection->CollectForSave(context) : kOk;
+}
+
+Status CConnectControl::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CDataControl::Save(out));
+  out.Version(classRecord).Ref(connection.get());
+  return out.status();
+}
+
+int64_t CConnectControl::GetMemorySize() const { return CDataControl::GetMemorySize() + 4; }
+
+int64_t CConnectControl::GetSaveSize() const {
+  return CDataControl::GetSaveSize() + kVersionPairSize + kIdSize;
+}
+
+bool CConnectControl::HasAttachments() const {
+  return connection || CDataControl::HasAttachments();
+}
+
+void CConnectControl::VisitReferences(CReferenceVisitor& visit) {
+  CDataControl::VisitReferences(visit);
+  visit(connection);
+}
+
+Status CConnectControl::Update(float time) {
+  if (const Status s = IsDisabled(); s != kOk) return s;
+  auto* mesh = KindOf<CTriMesh>(owner);
+  if (!mesh) return kErrBadArgument;
+  if (!connection) return kOk;
+  if (mesh == connection->mesh1) connection->time1 = time;
+  if (mesh == connection->mesh2) connection->time2 = time;
+  if (mesh->autoNormals && !mesh->normalsValid) KX_RETURN_IF_FAILED(mesh->ComputeNormals());
+  return connection->Update(time);
+}
+
+Status CConnectControl::ResolveNames(CBase* root) {
+  KX_RETURN_IF_FAILED(CDataControl::ResolveNames(root));
+  return connection ? connection->ResolveNames(root) : kOk;
+}
+
+Status CConnectControl::RemapReferences(DuplicateMap& map) {
+  KX_RETURN_IF_FAILED(CDataControl::RemapReferences(map));
+  return connection ? connection->RemapReferences(map) : kOk;
+}
+
+}  // namespace KX

@@ -1,0 +1,199 @@
+#include "scene/geometry.h"
+
+#include "core/persist.h"
+
+namespace KX {
+
+KX_DEFINE_CLASS(CGeometry, CSpatial, 2, 0)
+
+namespace {
+
+// The four counts, the material id and the flag; the presence words come with their arrays.
+constexpr int64_t kBlockFields = 4 * 4 + kIdSize + 1;
+// What an estimate of a geometry's memory adds to the spatial part, besides its arrays.
+constexpr int64_t kGeometryMemorySize = 156;
+
+}  // namespace
+
+CGeometry::CGeometry(const CGeometry& other)
+    : CSpatial(other),
+      positions(other.positions),
+      worldPositions(other.worldPositions),
+      vertexValues(other.vertexValues),
+      normals(other.normals),
+      worldNormals(other.worldNormals),
+      mapVertices(other.mapVertices),
+      indexList1(other.indexList1),
+      indexList2(other.indexList2),
+      indexList3(other.indexList3),
+      geometryFlag(other.geometryFlag),
+      normalsValid(other.normalsValid),
+      inWorldSpace(other.inWorldSpace),
+      autoNormals(other.autoNormals) {}
+
+CBase* CGeometry::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
+  if (CBase* hit = CSpatial::FindObject(wanted, cls, kindOf)) return hit;
+  return material ? material->FindObject(wanted, cls, kindOf) : nullptr;
+}
+
+void CGeometry::FindObjects(std::vector<CBase*>& list, NameFilter wanted,
+                            const CRuntimeClass* cls, bool kindOf) {
+  CSpatial::FindObjects(list, wanted, cls, kindOf);
+  if (material) material->FindObjects(list, wanted, cls, kindOf);
+}
+
+Status CGeometry::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
+  const Status status = CSpatial::Duplicate(out, map);
+  if (status != kOk) return status;
+  if (material) {
+    auto* copy = static_cast<CGeometry*>(out.get());
+    CRefPtr<CBase> materialCopy;
+    KX_RETURN_IF_FAILED(material->Duplicate(materialCopy, map));
+    copy->material = KindOf<CCorva>(materialCopy.get());
+    copy->modified = 1;
+  }
+  return kOk;
+}
+
+Status CGeometry::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CSpatial::AssignTo(target, released));
+  auto* geometry = KindOf<CGeometry>(target);
+  if (!geometry) return kErrMalformed;
+  if (geometry == this) return kOk;
+  KX_RETURN_IF_FAILED(geometry->positions.CopyFrom(positions));
+  KX_RETURN_IF_FAILED(geometry->worldPositions.CopyFrom(worldPositions));
+  KX_RETURN_IF_FAILED(geometry->vertexValues.CopyFrom(vertexValues));
+  KX_RETURN_IF_FAILED(geometry->normals.CopyFrom(normals));
+  KX_RETURN_IF_FAILED(geometry->worldNormals.CopyFrom(worldNormals));
+  KX_RETURN_IF_FAILED(geometry->mapVertices.CopyFrom(mapVertices));
+  KX_RETURN_IF_FAILED(geometry->indexList1.CopyFrom(indexList1));
+  KX_RETURN_IF_FAILED(geometry->indexList2.CopyFrom(indexList2));
+  KX_RETURN_IF_FAILED(geometry->indexList3.CopyFrom(indexList3));
+  geometry->geometryFlag = geometryFlag;
+  geometry->normalsValid = normalsValid;
+  geometry->inWorldSpace = inWorldSpace;
+  geometry->autoNormals = autoNormals;
+  if (geometry->material) released.emplace_back(geometry->material.get());
+  geometry->material = material;
+  geometry->modified = 1;
+  return kOk;
+}
+
+Status CGeometry::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CSpatial::Load(in));
+  in.Version(classRecord);
+  const int32_t n = in.Get<int32_t>();
+  positions.Free();
+  // Positions have no presence word: they are always there when there are vertices.
+  if (in.ok() && n != 0) in.ReadArray(positions.items, n);
+  ReadPresentArray(in, vertexValues, n);
+  const int32_t normalCount = in.Get<int32_t>();
+  ReadPresentArray(in, normals, normalCount);
+  const int32_t mapCount = in.Get<int32_t>();
+  ReadPresentArray(in, mapVertices, mapCount);
+  const int32_t k = in.Get<int32_t>();
+  ReadPresentArray(in, indexList1, k);
+  ReadPresentArray(in, indexList2, k);
+  ReadPresentArray(in, indexList3, k);
+  in.Ref().Read(geometryFlag);
+  if (!in.ok()) return in.status();
+  normalsValid = false;
+  inWorldSpace = false;
+  // Sized here so that updates never allocate.
+  return SizeWorkingBuffers();
+}
+
+Status CGeometry::Link(CLinker& in) {
+  KX_RETURN_IF_FAILED(CSpatial::Link(in));
+  in.Resolve(material);
+  return kOk;
+}
+
+Status CGeometry::CollectForSave(CPersistContext& context) {
+  const Status status = CSpatial::CollectForSave(context);
+  if (status != kOk) return status;
+  return material ? material->CollectForSave(context) : kOk;
+}
+
+int64_t CGeometry::IndexListCount() const {
+  return static_cast<int64_t>(
+      std::max({indexList1.size(), indexList2.size(), indexList3.size()}));
+}
+
+Status CGeometry::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CSpatial::Save(out));
+  const int32_t n = positions.count();
+  out.Version(classRecord).Write(n).WriteArray(positions.items);
+  WritePresentArray(out, vertexValues, n);
+  out.Write(normals.count());
+  WritePresentArray(out, normals, normals.count());
+  out.Write(mapVertices.count());
+  WritePresentArray(out, mapVertices, mapVertices.count());
+  const int64_t k = IndexListCount();
+  out.Write(static_cast<int32_t>(k));
+  WritePresentArray(out, indexList1, k);
+  WritePresentArray(out, indexList2, k);
+  WritePresentArray(out, indexList3, k);
+  out.Ref(material.get()).Write(geometryFlag);
+  return out.status();
+}
+
+int64_t CGeometry::GetMemorySize() const {
+  const auto vectors = positions.size() + worldPositions.size() + normals.size() +
+                       worldNormals.size() + mapVertices.size();
+  const auto indices =
+      vertexValues.size() + indexList1.size() + indexList2.size() + indexList3.size();
+  return CSpatial::GetMemorySize() + kGeometryMemorySize + 12 * static_cast<int64_t>(vectors) +
+         4 * static_cast<int64_t>(indices);
+}
+
+int64_t CGeometry::GetSaveSize() const {
+  const int64_t n = positions.count();
+  const int64_t k = IndexListCount();
+  return CSpatial::GetSaveSize() + kVersionPairSize + kBlockFields + 12 * n +
+         PresentArraySize(vertexValues, n) + PresentArraySize(normals, normals.count()) +
+         PresentArraySize(mapVertices, mapVertices.count()) + PresentArraySize(indexList1, k) +
+         PresentArraySize(indexList2, k) + PresentArraySize(indexList3, k);
+}
+
+bool CGeometry::HasAttachments() const { return material || CSpatial::HasAttachments(); }
+
+void CGeometry::VisitReferences(CReferenceVisitor& visit) {
+  CSpatial::VisitReferences(visit);
+  visit(material);
+}
+
+Status CGeometry::Update(float time) {
+  KX_RETURN_IF_FAILED(CSpatial::Update(time));
+  return material ? material->Update(time) : kOk;
+}
+
+Status CGeometry::ResolveNames(CBase* root) {
+  KX_RETURN_IF_FAILED(CSpatial::ResolveNames(root));
+  return material ? material->ResolveNames(root) : kOk;
+}
+
+Status CGeometry::RemapReferences(DuplicateMap& map) {
+  KX_RETURN_IF_FAILED(CSpatial::RemapReferences(map));
+  return material ? material->RemapReferences(map) : kOk;
+}
+
+Status CGeometry::UpdateBound() {
+  const size_t n = std::min(positions.size(), worldPositions.size());
+  bound.EnclosePoints(std::span<const CVector3<float>>(worldPositions.data(), n));
+  return kOk;
+}
+
+Status CGeometry::SizeWorkingBuffers() {
+  try {
+    // Until the first update the working copy holds the rest positions, so that bounds and ray
+    // queries before it see the mesh where it rests.
+    if (worldPositions.size() != positions.size()) worldPositions.items = positions.items;
+    if (worldNormals.size() != normals.size()) worldNormals.items.resize(normals.size());
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  return kOk;
+}
+
+}  // namespace KX

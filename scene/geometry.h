@@ -1,0 +1,72 @@
+#pragma once
+// Geometry: spatial objects that carry vertex data in typed buffers and a material. The rest
+// positions stay as loaded; every update works on a copy (worldPositions) that deformers change
+// and that ends up in world space, with normals recomputed from it.
+#include <cstdint>
+
+#include "scene/buffer.h"
+#include "scene/spatial.h"
+
+namespace KX {
+
+class CGeometry : public CSpatial {
+  KX_DECLARE_CLASS(CGeometry)
+
+ public:
+  CVectorBuffer positions;       // rest positions; their count is the vertex count n
+  CVectorBuffer worldPositions;  // working copy, sized with positions; never saved
+  CIndexBuffer vertexValues;     // one value per vertex
+  CVectorBuffer normals;         // rest normals, a count of their own
+  CVectorBuffer worldNormals;    // recomputed from worldPositions, sized with normals
+  CVectorBuffer mapVertices;
+  CIndexBuffer indexList1;  // the three lists share one count
+  CIndexBuffer indexList2;
+  CIndexBuffer indexList3;
+  // Shared with other geometry. Held as the common scene-object base until the material classes
+  // exist; then it narrows to the material base.
+  CRefPtr<CCorva> material;
+  bool geometryFlag = false;
+  bool normalsValid = false;  // worldNormals match worldPositions
+  bool inWorldSpace = false;  // worldPositions are in world space already
+  bool autoNormals = true;    // recompute normals at update
+  // Indices out of range (files can hold them) that the operations on this object skipped since
+  // it was created or the count was last reset. Not saved, not copied.
+  uint64_t skippedIndices = 0;
+
+  CGeometry() = default;
+  // Deep copy of every buffer and the flags; the copy has no material of its own yet
+  // (Duplicate gives it one).
+  CGeometry(const CGeometry& other);
+
+  CBase* FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf) override;
+  void FindObjects(std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
+                   bool kindOf) override;
+  Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
+  Status AssignTo(CBase* target, ReleasedList& released) const override;
+  Status Load(CReader& in) override;
+  Status Link(CLinker& in) override;
+  Status CollectForSave(CPersistContext& context) override;
+  Status Save(CWriter& out) const override;
+  int64_t GetMemorySize() const override;
+  int64_t GetSaveSize() const override;
+  bool HasAttachments() const override;
+  void VisitReferences(CReferenceVisitor& visit) override;
+  Status Update(float time) override;
+  Status ResolveNames(CBase* root) override;
+  Status RemapReferences(DuplicateMap& map) override;
+  void CollectSpatials(SpatialQueue& queue) override { queue.push_back(this); }
+  // The bound of the first n worldPositions (n = the vertex count): box, its middle, and the
+  // farthest point.
+  Status UpdateBound() override;
+
+  int32_t VertexCount() const { return positions.count(); }
+  // Sizes the working buffers to the rest buffers where they differ: positions are copied,
+  // normals start at zero.
+  Status SizeWorkingBuffers();
+
+ protected:
+  // Index-list count as written: the longest of the three lists.
+  int64_t IndexListCount() const;
+};
+
+}  // namespace KX

@@ -1,0 +1,440 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "core/container.h"
+#include "core/custom_data.h"
+#include "scene/tri_mesh.h"
+#include "support/bytes.h"
+#include "support/round_trip.h"
+#include "support/test_classes.h"
+
+namespace KX {
+namespace {
+
+using test::Bytes;
+using V = CVector3<float>;
+
+class Geometry : public ::testing::Test {
+ protected:
+  void SetUp() override { test::RegisterForTests(); }
+};
+
+// A mesh whose working buffers are sized, as after a load.
+CRefPtr<CTriMesh> Mesh(std::vector<V> points, std::vector<uint32_t> faces,
+                       std::vector<uint32_t> normalFaces = {}, size_t normalCount = 0) {
+  CRefPtr<CTriMesh> mesh(new CTriMesh);
+  mesh->positions.items = std::move(points);
+  mesh->faceCount = static_cast<int32_t>(faces.size() / 3);
+  mesh->facePositionIndices.items = std::move(faces);
+  mesh->faceNormalIndices.items = std::move(normalFaces);
+  mesh->normals.items.assign(normalCount, V{});
+  mesh->SizeWorkingBuffers();
+  return mesh;
+}
+
+// Data controller that stands for a deformer which leaves the positions in world space.
+class CWorldDeformer : public CDataControl {
+ public:
+  static const CRuntimeClass classRecord;
+  const CRuntimeClass* GetRuntimeClass() const override { return &classRecord; }
+  float GetDuration() const override { return 0; }
+  Status Update(float) override {
+    auto* mesh = KindOf<CGeometry>(owner);
+    for (auto& p : mesh->worldPositions) p += V{0, 0, 100};
+    mesh->inWorldSpace = true;
+    return kOk;
+  }
+  Status ApplyData() override { return kNothingDone; }
+};
+const CRuntimeClass CWorldDeformer::classRecord{"CWorldDeformer", &CDataControl::classRecord, 2, 0};
+
+TEST(GeometryBuffers, ResizeCopyAndBits) {
+  CIndexBuffer b;
+  EXPECT_EQ(b.Resize(0), kErrBadArgument);
+  const uint32_t src[] = {7, 8, 9};
+  ASSERT_EQ(b.Resize(3, src), kOk);
+  EXPECT_EQ(b.items, (std::vector<uint32_t>{7, 8, 9}));
+  ASSERT_EQ(b.Resize(2), kOk);
+  EXPECT_EQ(b.items, (std::vector<uint32_t>{0, 0}));
+  CIndexBuffer copy(b);
+  copy[0] = 5;
+  EXPECT_EQ(b[0], 0u);  // deep
+  EXPECT_EQ(copy.CopyFrom(CIndexBuffer{}), kOk);
+  EXPECT_TRUE(copy.empty());
+
+  CBitArray bits(40);
+  EXPECT_EQ(bits.wordCount(), 2);
+  bits.Set(39);
+  bits.Set(40);  // past the end: ignored
+  bits.Set(-1);
+  EXPECT_TRUE(bits.Test(39));
+  EXPECT_FALSE(bits.Test(40));
+  EXPECT_EQ(bits.CountSet(), 1);
+  EXPECT_EQ(bits.GetSaveSize(), 20);
+  EXPECT_EQ(bits.GetMemorySize(), 24);
+  // A stored bit count larger than the stored words: the missing bits read as clear.
+  const Bytes stored = Bytes().I32(1000).I32(1).I32(1).U32(0xFFFFFFFF);
+  CMemoryIo io(stored.data);
+  CReader in(io, 0, kCurrentStreamVersion);
+  CBitArray loaded;
+  ASSERT_EQ(loaded.Load(in), kOk);
+  EXPECT_TRUE(loaded.Test(31));
+  EXPECT_FALSE(loaded.Test(999));
+  loaded.Set(999);
+  EXPECT_EQ(loaded.CountSet(), 32);
+
+  auto shared = CSharePointer<std::vector<uint32_t>>::Create();
+  shared->push_back(3);
+  {
+    auto other = shared;
+    EXPECT_EQ(shared.holders(), 2);
+  }
+  EXPECT_EQ(shared.holders(), 1);
+}
+
+TEST_F(Geometry, NormalsOfFlatZeroAndDegenerateFaces) {
+  // Two faces of a unit square in z = 0, seen from +z, and a collapsed face on vertex 4 alone.
+  auto mesh = Mesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {5, 5, 5}, {6, 6, 6}},
+                   {0, 1, 2, 0, 2, 3, 4, 4, 5}, {0, 1, 2, 0, 2, 3, 4, 4, 5}, 6);
+  ASSERT_EQ(mesh->Update(0), kOk);
+  EXPECT_TRUE(mesh->normalsValid);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(mesh->worldNormals[i], (V{0, 0, 1})) << i;
+  EXPECT_EQ(mesh->worldNormals[4], V{});  // only in a degenerate face
+  EXPECT_EQ(mesh->ComputeNormals(), kNothingDone);  // valid already
+
+  // No faces: the normals stay zero.
+  auto bare = Mesh({{0, 0, 0}, {1, 0, 0}}, {}, {}, 2);
+  ASSERT_EQ(bare->Update(0), kOk);
+  EXPECT_EQ(bare->worldNormals.items, (std::vector<V>{{}, {}}));
+  // Without normals there is nothing to compute.
+  auto none = Mesh({{0, 0, 0}}, {});
+  none->normalsValid = false;
+  EXPECT_EQ(none->ComputeNormals(), kNothingDone);
+}
+
+TEST_F(Geometry, IndicesPastTheBuffersAreSkippedAndCounted) {
+  // Face 0 names a vertex that does not exist, face 1 a normal that does not; the count promises
+  // a third face whose indices are missing.
+  auto mesh = Mesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 7, 0, 1, 2}, {0, 1, 2, 0, 1, 9}, 3);
+  mesh->faceCount = 3;
+  ASSERT_EQ(mesh->Update(0), kOk);
+  EXPECT_EQ(mesh->worldNormals[0], (V{0, 0, 1}));
+  EXPECT_EQ(mesh->worldNormals[2], V{});
+  EXPECT_EQ(mesh->skippedIndices, 3u + 1u + 3u);
+  RayHit hit;
+  EXPECT_TRUE(mesh->IntersectRay({0.2f, 0.2f, 1}, {0, 0, -1}, false, hit));
+  EXPECT_EQ(hit.face, 1);
+  // Bounds come from the stored vertices only.
+  EXPECT_EQ(mesh->UpdateBound(), kOk);
+  EXPECT_EQ(mesh->bound.boxMax, (V{1, 1, 0}));
+}
+
+TEST_F(Geometry, UpdateTransformsOnceAndDeformerInWorldSpaceIsNotMovedAgain) {
+  auto mesh = Mesh({{1, 0, 0}}, {});
+  mesh->transform = MatrixTranslation({10, 0, 0});
+  ASSERT_EQ(mesh->Update(0), kOk);
+  EXPECT_EQ(mesh->worldPositions[0], (V{11, 0, 0}));
+  EXPECT_EQ(mesh->positions[0], (V{1, 0, 0}));  // rest positions untouched
+  ASSERT_EQ(mesh->Update(0), kOk);               // every update starts from the rest copy
+  EXPECT_EQ(mesh->worldPositions[0], (V{11, 0, 0}));
+
+  mesh->AttachController(new CWorldDeformer);
+  ASSERT_EQ(mesh->Update(0), kOk);
+  EXPECT_EQ(mesh->worldPositions[0], (V{1, 0, 100}));
+  EXPECT_TRUE(mesh->inWorldSpace);
+}
+
+TEST_F(Geometry, RayHitsFrontFacesTheNearestAndNotEdges) {
+  // Two triangles facing +z, at z = 0 and z = 1.
+  auto mesh = Mesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {0, 1, 1}},
+                   {0, 1, 2, 3, 4, 5});
+  ASSERT_EQ(mesh->Update(0), kOk);
+  RayHit hit;
+  ASSERT_TRUE(mesh->IntersectRay({0.25f, 0.25f, 5}, {0, 0, -1}, false, hit));
+  EXPECT_EQ(hit.face, 1);
+  EXPECT_FLOAT_EQ(hit.distance, 4);
+  EXPECT_EQ(hit.point, (V{0.25f, 0.25f, 1}));
+  EXPECT_EQ(hit.normal, (V{0, 0, 1}));
+
+  // From below the faces are back faces: only a two-sided query sees them, nearest first.
+  EXPECT_FALSE(mesh->IntersectRay({0.25f, 0.25f, -5}, {0, 0, 1}, false, hit));
+  EXPECT_EQ(hit.face, 0);
+  EXPECT_EQ(hit.distance, std::numeric_limits<float>::max());
+  ASSERT_TRUE(mesh->IntersectRay({0.25f, 0.25f, -5}, {0, 0, 1}, true, hit));
+  EXPECT_EQ(hit.face, 0);
+  EXPECT_FLOAT_EQ(hit.distance, 5);
+
+  // Through an edge, along a plane, pointing away.
+  EXPECT_FALSE(mesh->IntersectRay({0.5f, 0, 5}, {0, 0, -1}, true, hit));
+  EXPECT_FALSE(mesh->IntersectRay({-1, 0.25f, 0}, {1, 0, 0}, true, hit));
+  EXPECT_FALSE(mesh->IntersectRay({0.25f, 0.25f, 5}, {0, 0, 1}, true, hit));
+}
+
+// Current-layout blocks, from the fields of the objects.
+Bytes BaseBlocks(int32_t id, const std::u16string& name, int32_t controller = 0) {
+  return Bytes().Version(2, 0).I32(id).W(name).Version(2, 0).I32(controller).I32(0).I32(0);
+}
+
+Bytes SpatialBlock(const CSpatial& s) {
+  Bytes b;
+  b.Version(2, 2);
+  for (const auto& row : s.rotation.m)
+    for (float v : row) b.F32(v);
+  for (const V& v : {s.position, s.scale}) b.F32(v.x).F32(v.y).F32(v.z);
+  return b.U32(s.flags).I32(0).I32(0).U8(s.visible).U8(s.frozen);
+}
+
+Bytes Vectors(const std::vector<V>& vs) {
+  Bytes b;
+  for (const V& v : vs) b.F32(v.x).F32(v.y).F32(v.z);
+  return b;
+}
+
+Bytes Indices(const std::vector<uint32_t>& is) {
+  Bytes b;
+  for (uint32_t i : is) b.U32(i);
+  return b;
+}
+
+// The geometry and mesh blocks; `old` leaves out the version pairs and stores the extra leading
+// channel entry.
+Bytes GeometryBlock(const CTriMesh& m, int32_t materialId, bool old) {
+  Bytes b;
+  if (!old) b.Version(2, 0);
+  b.I32(m.positions.count()).Append(Vectors(m.positions.items));
+  b.I32(m.vertexValues.empty() ? 0 : 1).Append(Indices(m.vertexValues.items));
+  b.I32(m.normals.count()).I32(m.normals.empty() ? 0 : 1).Append(Vectors(m.normals.items));
+  b.I32(m.mapVertices.count()).I32(m.mapVertices.empty() ? 0 : 1).Append(Vectors(m.mapVertices.items));
+  b.I32(m.indexList1.count());
+  for (const auto* list : {&m.indexList1, &m.indexList2, &m.indexList3})
+    b.I32(list->empty() ? 0 : 1).Append(Indices(list->items));
+  return b.I32(materialId).U8(m.geometryFlag);
+}
+
+Bytes TriMeshBlock(const CTriMesh& m, std::vector<int32_t> channelIds, bool old) {
+  Bytes b;
+  if (!old) b.Version(2, 0);
+  b.I32(m.faceCount);
+  for (const auto* list : {&m.facePositionIndices, &m.faceNormalIndices, &m.faceMapIndices,
+                           &m.faceTriples4, &m.faceValues1, &m.faceValues2})
+    b.I32(list->empty() ? 0 : 1).Append(Indices(list->items));
+  if (old) channelIds.insert(channelIds.begin(), 99);
+  b.I32(static_cast<int32_t>(channelIds.size()));
+  for (int32_t id : channelIds) b.I32(id);
+  b.I32(static_cast<int32_t>(m.extraVectors.size()));
+  for (const auto& e : m.extraVectors) b.U32(e.v[0]).U32(e.v[1]).U32(e.v[2]);
+  return b;
+}
+
+Bytes MeshBlocks(const CTriMesh& m, int32_t materialId, std::vector<int32_t> channelIds, bool old) {
+  return GeometryBlock(m, materialId, old).Append(TriMeshBlock(m, std::move(channelIds), old));
+}
+
+Bytes Record(const std::string& cls, const Bytes& body) {
+  return Bytes().A(cls).I32(static_cast<int32_t>(body.size())).Append(body);
+}
+
+CRefPtr<CTriMesh> FullMesh() {
+  auto mesh = Mesh({{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}, {0, 1, 2}, {2, 1, 0}, 2);
+  mesh->name = u"mesh";
+  mesh->normals.items = {{0, 0, 1}, {0, 1, 0}};
+  mesh->vertexValues.items = {11, 12, 13};
+  mesh->mapVertices.items = {{0.5f, 0.25f, 0}};
+  mesh->indexList1.items = {1, 2};
+  mesh->indexList3.items = {3, 4};
+  mesh->faceMapIndices.items = {0, 0, 0};
+  mesh->faceTriples4.items = {9, 8, 7};
+  mesh->faceValues2.items = {42};
+  mesh->extraVectors = {{{1, 2, 3}}, {{4, 5, 6}}};
+  mesh->geometryFlag = true;
+  mesh->position = {1, 1, 1};
+  mesh->SizeWorkingBuffers();
+  return mesh;
+}
+
+TEST_F(Geometry, CurrentLayoutIsByteExact) {
+  auto mesh = FullMesh();
+  CRefPtr<CUvwMap> channel(new CUvwMap);
+  channel->SetFaceCount(1);
+  channel->faceIndices.items = {0, 1, 0};
+  channel->mapVertices.items = {{1, 0, 0}, {0, 1, 0}};
+  mesh->mapChannels = {channel, nullptr};
+  mesh->material = new CRawData;  // stands in for a material
+
+  const Bytes meshBody =
+      BaseBlocks(1, u"mesh").Append(SpatialBlock(*mesh)).Append(MeshBlocks(*mesh, 2, {3, 0}, false));
+  const Bytes channelBody = BaseBlocks(3, u"")
+                                .Version(2, 0)
+                                .I32(2).I32(1).Append(Vectors(channel->mapVertices.items))
+                                .I32(1).I32(1).Append(Indices({0, 1, 0}))
+                                .I32(0).I32(0);
+  const Bytes meshRecord = Record("CTriMesh", meshBody);
+  const auto saved = test::SaveRootToBytes(mesh.get());
+  // Header, the root mark and the mesh record; then the material and the channel.
+  const Bytes head = test::NewHeader().I32(0).I32(0).A("_Root").Append(meshRecord);
+  ASSERT_GT(saved.size(), head.size());
+  EXPECT_TRUE(std::equal(head.data.begin(), head.data.end(), saved.begin()));
+  const Bytes channelRecord = Record("CUvwMap", channelBody);
+  EXPECT_TRUE(std::equal(channelRecord.data.rbegin(), channelRecord.data.rend(), saved.rbegin()));
+  EXPECT_EQ(mesh->GetSaveSize(), static_cast<int64_t>(meshRecord.size()));
+  EXPECT_EQ(channel->GetSaveSize(), static_cast<int64_t>(channelRecord.size()));
+
+  // And back: every field, the null channel kept in its place, the working buffers sized.
+  CPersistContext context;
+  ASSERT_EQ(test::LoadFromBytes(saved, context), kOk) << context.diagnostics.Describe();
+  auto* loaded = KindOf<CTriMesh>(context.roots.at(0).get());
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(loaded->positions, mesh->positions);
+  EXPECT_EQ(loaded->worldPositions.size(), 3u);
+  EXPECT_EQ(loaded->worldNormals.size(), 2u);
+  EXPECT_EQ(loaded->indexList2.size(), 0u);
+  EXPECT_EQ(loaded->indexList3, mesh->indexList3);
+  EXPECT_EQ(loaded->faceValues2, mesh->faceValues2);
+  EXPECT_EQ(loaded->extraVectors, mesh->extraVectors);
+  EXPECT_TRUE(loaded->geometryFlag);
+  ASSERT_EQ(loaded->mapChannels.size(), 2u);
+  EXPECT_EQ(loaded->mapChannels[0]->faceIndices, channel->faceIndices);
+  EXPECT_FALSE(loaded->mapChannels[1]);
+  EXPECT_TRUE(loaded->material);
+}
+
+TEST_F(Geometry, MeshWithoutNormalsOrVerticesRoundTrips) {
+  auto mesh = Mesh({{1, 2, 3}}, {0, 0, 0});
+  const auto bytes = test::SaveRootToBytes(mesh.get());
+  const Bytes expected = test::NewHeader().I32(0).I32(0).A("_Root").Append(Record(
+      "CTriMesh", BaseBlocks(1, u"").Append(SpatialBlock(*mesh)).Append(MeshBlocks(*mesh, 0, {}, false))));
+  EXPECT_EQ(bytes, expected.data);
+  const CRefPtr<CBase> loaded = test::ExpectRoundTrip(mesh.get());
+  auto* m = KindOf<CTriMesh>(loaded.get());
+  ASSERT_TRUE(m);
+  EXPECT_TRUE(m->normals.empty());
+  EXPECT_TRUE(m->worldNormals.empty());
+  EXPECT_TRUE(m->vertexValues.empty());
+
+  CRefPtr<CTriMesh> empty(new CTriMesh);
+  test::ExpectRoundTrip(empty.get());
+}
+
+Bytes OldMeshFile(const CTriMesh& mesh, std::vector<int32_t> channelIds) {
+  Bytes file = test::OldHeader("1.50").Append(test::OldEmptyThumbnail());
+  file.A("_CorvaRoot").A("CTriMesh").I32(1).A("old").I32(0).I32(0).I32(0);
+  const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  for (float v : identity) file.F32(v);
+  file.U8(1).I32(0);
+  return file.Append(MeshBlocks(mesh, 0, std::move(channelIds), true));
+}
+
+TEST_F(Geometry, OldLayoutDropsTheLeadingChannelEntry) {
+  auto mesh = FullMesh();
+  {
+    // One stored entry: the mesh has no channels.
+    CPersistContext context;
+    ASSERT_EQ(test::LoadFromBytes(OldMeshFile(*mesh, {}).data, context), kOk)
+        << context.diagnostics.Describe();
+    auto* loaded = KindOf<CTriMesh>(context.roots.at(0).get());
+    ASSERT_TRUE(loaded);
+    EXPECT_TRUE(loaded->mapChannels.empty());
+    EXPECT_EQ(loaded->name, u"old");
+    EXPECT_EQ(loaded->positions, mesh->positions);
+    EXPECT_EQ(loaded->faceTriples4, mesh->faceTriples4);
+    EXPECT_EQ(loaded->extraVectors, mesh->extraVectors);
+    test::ExpectRoundTrip(loaded);
+  }
+  {
+    // Entries 99 (dropped) and 0 (an empty channel).
+    CPersistContext context;
+    ASSERT_EQ(test::LoadFromBytes(OldMeshFile(*mesh, {0}).data, context), kOk);
+    auto* loaded = KindOf<CTriMesh>(context.roots.at(0).get());
+    ASSERT_EQ(loaded->mapChannels.size(), 1u);
+    EXPECT_FALSE(loaded->mapChannels[0]);
+  }
+  {
+    // A stored count of 0 in an old file: nothing to drop.
+    Bytes file = OldMeshFile(*mesh, {});
+    const size_t at = file.size() - 4 - 12 * mesh->extraVectors.size() - 8;
+    std::memcpy(file.data.data() + at, "\0\0\0\0", 4);
+    file.data.erase(file.data.begin() + static_cast<long>(at) + 4, file.data.begin() + static_cast<long>(at) + 8);
+    CPersistContext context;
+    ASSERT_EQ(test::LoadFromBytes(file.data, context), kOk) << context.diagnostics.Describe();
+    EXPECT_TRUE(KindOf<CTriMesh>(context.roots.at(0).get())->mapChannels.empty());
+  }
+}
+
+TEST_F(Geometry, CountsBeyondTheFileAreStreamErrors) {
+  auto mesh = FullMesh();
+  const Bytes good = test::NewHeader().I32(0).I32(0).A("_Root").Append(Record(
+      "CTriMesh", BaseBlocks(1, u"mesh").Append(SpatialBlock(*mesh)).Append(MeshBlocks(*mesh, 0, {}, false))));
+  // Offsets into the geometry block: the vertex count, the normal count, the face count.
+  const size_t geometry = good.size() - MeshBlocks(*mesh, 0, {}, false).size() + 8;
+  const size_t normalCount = geometry + 4 + 36 + 4 + 12;
+  const size_t faceCount = geometry - 8 + GeometryBlock(*mesh, 0, false).size() + 8;
+  int32_t checkFaces = 0;
+  std::memcpy(&checkFaces, good.data.data() + faceCount, 4);
+  ASSERT_EQ(checkFaces, 1);
+  for (const auto& [offset, value] :
+       {std::pair{geometry, 0x7FFFFFFF}, std::pair{geometry, -3}, std::pair{normalCount, 0x40000000},
+        std::pair{faceCount, 0x7FFFFFFF}, std::pair{faceCount, -1}}) {
+    Bytes bad = good;
+    std::memcpy(bad.data.data() + offset, &value, 4);
+    CPersistContext context;
+    EXPECT_EQ(test::LoadFromBytes(bad.data, context), kErrStream) << offset << " " << value;
+  }
+}
+
+TEST_F(Geometry, CloneDuplicateAndAssign) {
+  auto mesh = FullMesh();
+  CRefPtr<CUvwMap> channel(new CUvwMap);
+  channel->SetMapVertexCount(2);
+  mesh->mapChannels = {channel};
+  mesh->material = new CRawData;
+
+  CRefPtr<CBase> cloned;
+  ASSERT_EQ(mesh->Clone(cloned), kOk);
+  auto* clone = KindOf<CTriMesh>(cloned.get());
+  EXPECT_EQ(clone->mapChannels[0], channel);  // shared
+  EXPECT_FALSE(clone->material);              // links are not copied
+  clone->positions[0] = {};
+  EXPECT_EQ(mesh->positions[0], (V{1, 2, 3}));  // deep
+
+  DuplicateMap map;
+  CRefPtr<CBase> duplicated;
+  ASSERT_EQ(mesh->Duplicate(duplicated, map), kOk);
+  auto* dup = KindOf<CTriMesh>(duplicated.get());
+  ASSERT_TRUE(dup->mapChannels[0] && dup->material);
+  EXPECT_NE(dup->mapChannels[0], channel);
+  EXPECT_EQ(dup->mapChannels[0]->mapVertices.size(), 2u);
+  EXPECT_NE(dup->material.get(), mesh->material.get());
+
+  CRefPtr<CTriMesh> target(new CTriMesh);
+  CRefPtr<CUvwMap> old(new CUvwMap);
+  target->mapChannels = {old, old};
+  target->normals.items = {{1, 1, 1}};
+  ReleasedList released;
+  ASSERT_EQ(mesh->AssignTo(target.get(), released), kOk);
+  EXPECT_EQ(released.size(), 2u);
+  EXPECT_EQ(target->mapChannels, mesh->mapChannels);
+  EXPECT_EQ(target->normals, mesh->normals);
+  EXPECT_EQ(target->faceTriples4, mesh->faceTriples4);
+  EXPECT_EQ(target->material, mesh->material);
+  EXPECT_EQ(target->extraVectors, mesh->extraVectors);
+  CRefPtr<CUvwMap> notMesh(new CUvwMap);
+  EXPECT_EQ(mesh->AssignTo(notMesh.get(), released), kErrMalformed);
+  EXPECT_EQ(mesh->AssignTo(nullptr, released), kErrBadArgument);
+  EXPECT_EQ(channel->AssignTo(mesh.get(), released), kErrMalformed);
+}
+
+TEST_F(Geometry, BoneMeshNamesAndTheOldChannelNameCreateTheCurrentClasses) {
+  for (const char* name : {"CBoneMesh", "CBoneNodeMesh", "CBoneShapeMesh", "CTriMesh"}) {
+    CRefPtr<CBase> object;
+    ASSERT_EQ(CreateObject(name, object), kOk);
+    EXPECT_EQ(object->GetRuntimeClass(), &CTriMesh::classRecord) << name;
+  }
+  CRefPtr<CBase> map;
+  ASSERT_EQ(CreateObject("CTriMeshUVWMap", map), kOk);
+  EXPECT_EQ(map->GetRuntimeClass(), &CUvwMap::classRecord);
+  EXPECT_EQ(CreateObject("CGeometry", map), kErrUnknownClass);
+}
+
+}  // namespace
+}  // namespace KX
