@@ -4,6 +4,10 @@
 #include "core/custom_data.h"
 #include "image/image.h"
 #include "image/thumbnail.h"
+#include "material/material.h"
+#include "material/texture.h"
+#include "scene/camera.h"
+#include "scene/light.h"
 #include "scene/node.h"
 
 namespace KX {
@@ -15,6 +19,19 @@ void RegisterAllClasses() {
   RegisterClass<CImage>();
   RegisterClass<CAnmImage>();
   RegisterClass<CNode>();
+  RegisterClass<CPointLight>();
+  RegisterClass<CDirectionalLight>();
+  RegisterClass<CSpotLight>();
+  RegisterClass<CStandardMaterial>();
+  RegisterClass<CBlendMaterial>();
+  RegisterClass<CMultiMaterial>();
+  RegisterClass<CTextureMap>();
+  RegisterClass<CBlendTex>();
+  RegisterClass<CNormalBumpTex>();
+  RegisterClass<CCubeMap>();
+  RegisterClass<CRefractionMap>();
+  RegisterClass<CCamera>();
+  RegisterClass<CCameraTarget>();
   RegisterClass<CThumbnail>();
   RegisterClass<CBillboardNode>();
   RegisterClass<CRawData>();
