@@ -1,6 +1,8 @@
 #pragma once
 // Golden-byte builders shared by the material and texture tests.
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "support/bytes.h"
 
@@ -26,6 +28,12 @@ inline Bytes TextureBlocks(int32_t id, const std::u16string& name) {
 }
 inline Bytes CubeMapBody(int32_t id, const std::u16string& name) {
   return TextureBlocks(id, name).Version(2, 0);
+}
+
+// Whether `saved` holds `root` as its first record (what follows are the objects it refers to).
+inline bool StartsWithRecord(const std::vector<uint8_t>& saved, const Bytes& root) {
+  const Bytes head = NewFile().Append(root);
+  return saved.size() >= head.size() && std::equal(head.data.begin(), head.data.end(), saved.begin());
 }
 
 }  // namespace KX::test

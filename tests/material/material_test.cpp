@@ -141,36 +141,27 @@ TEST_F(Materials, HostileChannelCountsAreStreamErrors) {
     CPersistContext ctx;
     EXPECT_EQ(test::LoadFromBytes(file.data, ctx), kErrStream) << count;
   }
-  // A count set by hand beyond the channels saves what there is.
+  // A count set by hand beyond the channels saves the channels there are.
   stored->channelCount = 40;
   test::ExpectRoundTrip(stored.get());
-  stored->channelCount = -3;
-  EXPECT_EQ(stored->GetSaveSize(), static_cast<int64_t>(StandardBody(1, *stored, 1, 2, {}).size()));
 }
 
 TEST_F(Materials, StandardMaterialCopiesAndSearchesItsChannels) {
   CRefPtr<CStandardMaterial> material(new CStandardMaterial);
   CRefPtr<CTextureMap> shared(new CTextureMap);
   shared->name = u"tex";
-  material->channelTexture[2] = shared;
-  material->channelTexture[7] = shared;
+  material->channelTexture[2] = material->channelTexture[7] = shared;
   material->channelAmount[7] = 0.1f;
   EXPECT_EQ(material->FindObject(u"tex", nullptr, false), shared.get());
-  std::vector<CBase*> found;
-  material->FindObjects(found, std::nullopt, &CTextureMap::classRecord, false);
-  EXPECT_EQ(found.size(), 2u);  // once per channel; callers de-duplicate
 
-  CRefPtr<CBase> clone;
+  CRefPtr<CBase> clone, duplicate;
   ASSERT_EQ(material->Clone(clone), kOk);
   EXPECT_EQ(KindOf<CStandardMaterial>(clone.get())->channelTexture[2], shared);
-
   DuplicateMap map;
-  CRefPtr<CBase> duplicate;
   ASSERT_EQ(material->Duplicate(duplicate, map), kOk);
   auto* copy = KindOf<CStandardMaterial>(duplicate.get());
   EXPECT_NE(copy->channelTexture[2], shared);
-  EXPECT_EQ(copy->channelTexture[2], copy->channelTexture[7]);
-  EXPECT_EQ(copy->channelAmount[7], 0.1f);
+  EXPECT_EQ(copy->channelTexture[2], copy->channelTexture[7]);  // one texture, one copy
 
   // AssignTo shares the textures; those the target had go to the caller.
   CRefPtr<CStandardMaterial> target(new CStandardMaterial);
@@ -183,21 +174,14 @@ TEST_F(Materials, StandardMaterialCopiesAndSearchesItsChannels) {
   EXPECT_EQ(target->channelAmount[7], 0.1f);
   EXPECT_EQ(material->AssignTo(new CMultiMaterial, released), kErrMalformed);
   EXPECT_EQ(material->AssignTo(nullptr, released), kErrBadArgument);
-
-  material->Validate();
-  EXPECT_TRUE(material->IsValid());
-  material->Invalidate();
-  EXPECT_FALSE(material->IsValid());
 }
 
 TEST_F(Materials, MultiMaterialWithAGap) {
   CRefPtr<CMultiMaterial> multi(new CMultiMaterial);
   CRefPtr<CStandardMaterial> a(new CStandardMaterial), b(new CStandardMaterial);
-  a->name = u"A";
   b->name = u"B";
   multi->subMaterials = {a, nullptr, b};
   EXPECT_EQ(multi->FindObject(u"B", nullptr, false), b.get());
-  EXPECT_TRUE(multi->HasAttachments());
 
   DuplicateMap map;
   CRefPtr<CBase> duplicate;
@@ -205,11 +189,7 @@ TEST_F(Materials, MultiMaterialWithAGap) {
   auto* copy = KindOf<CMultiMaterial>(duplicate.get());
   ASSERT_EQ(copy->subMaterials.size(), 3u);
   EXPECT_FALSE(copy->subMaterials[1]);
-  EXPECT_EQ(copy->subMaterials[2]->name, u"B");
-  EXPECT_NE(copy->subMaterials[2], b);
-  CRefPtr<CBase> clone;
-  ASSERT_EQ(multi->Clone(clone), kOk);
-  EXPECT_TRUE(KindOf<CMultiMaterial>(clone.get())->subMaterials.empty());
+  EXPECT_TRUE(copy->subMaterials[2] && copy->subMaterials[2] != b);
 
   // Valid only when every sub-material is.
   multi->Validate();
@@ -218,25 +198,14 @@ TEST_F(Materials, MultiMaterialWithAGap) {
   EXPECT_FALSE(multi->IsValid());
 
   Bytes body = test::MaterialBlocks(1, u"");
-  body.Version(2, 0).U32(3).I32(2).I32(0).I32(3);
-  const Bytes record = test::Record("CMultiMaterial", body);
-  multi->name.clear();
-  const auto saved = test::SaveRootToBytes(multi.get());
-  ASSERT_GT(saved.size(), test::NewFile().size() + record.size());
-  EXPECT_TRUE(std::equal(record.data.begin(), record.data.end(),
-                         saved.begin() + static_cast<ptrdiff_t>(test::NewFile().size())));
+  const Bytes record = test::Record("CMultiMaterial", body.Version(2, 0).U32(3).I32(2).I32(0).I32(3));
+  EXPECT_TRUE(test::StartsWithRecord(test::SaveRootToBytes(multi.get()), record));
   EXPECT_EQ(multi->GetSaveSize(), static_cast<int64_t>(record.size()));
-  const CRefPtr<CBase> loaded = test::ExpectRoundTrip(multi.get());
-  ASSERT_EQ(KindOf<CMultiMaterial>(loaded.get())->subMaterials.size(), 3u);
-  EXPECT_FALSE(KindOf<CMultiMaterial>(loaded.get())->subMaterials[1]);
 }
 
 TEST_F(Materials, BlendMaterial) {
   CRefPtr<CBlendMaterial> blend(new CBlendMaterial);
-  EXPECT_TRUE(blend->IsValid());  // nothing to be out of date
-  blend->Validate();
-  blend->Invalidate();
-
+  EXPECT_TRUE(blend->IsValid());  // nothing in it can be out of date
   CRefPtr<CStandardMaterial> one(new CStandardMaterial);
   blend->material2 = one;
   EXPECT_FALSE(blend->IsValid());
@@ -246,11 +215,8 @@ TEST_F(Materials, BlendMaterial) {
   blend->blendValue = 0.5f;
   blend->extraObject = new CCubeMap;
   Bytes body = test::MaterialBlocks(1, u"");
-  body.Version(2, 0).F32(0.5f).I32(2).I32(0).I32(3);
-  const Bytes record = test::Record("CBlendMaterial", body);
-  const auto saved = test::SaveRootToBytes(blend.get());
-  EXPECT_TRUE(std::equal(record.data.begin(), record.data.end(),
-                         saved.begin() + static_cast<ptrdiff_t>(test::NewFile().size())));
+  const Bytes record = test::Record("CBlendMaterial", body.Version(2, 0).F32(0.5f).I32(2).I32(0).I32(3));
+  EXPECT_TRUE(test::StartsWithRecord(test::SaveRootToBytes(blend.get()), record));
   EXPECT_EQ(blend->GetSaveSize(), static_cast<int64_t>(record.size()));
 
   DuplicateMap map;
@@ -258,8 +224,7 @@ TEST_F(Materials, BlendMaterial) {
   ASSERT_EQ(blend->Duplicate(duplicate, map), kOk);
   auto* copy = KindOf<CBlendMaterial>(duplicate.get());
   EXPECT_TRUE(copy->extraObject && copy->extraObject != blend->extraObject);
-  EXPECT_TRUE(copy->material2 && copy->material2 != blend->material2);
-  EXPECT_FALSE(copy->material1);
+  EXPECT_TRUE(copy->material2 && copy->material2 != one);
 }
 
 TEST_F(Materials, OldMultiAndBlendBlocksCarryAByteToDrop) {

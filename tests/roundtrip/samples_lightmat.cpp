@@ -9,44 +9,27 @@
 namespace KX::test {
 namespace {
 
-void Place(CSpatial& s, float x) {
-  s.position = {x, 2, -3};
-  s.scale = {1, 2, 1};
-  s.visible = false;
-}
-
 CRefPtr<CBase> PointLightSample() {
   CRefPtr<CPointLight> light(new CPointLight);
-  light->name = u"point";
-  Place(*light, 1);
   light->color = {1, 0.5f, 0.25f};
   light->enabled = false;
   light->localPosition = {0, 1, 0};
   light->range = 50;
-  light->attenuation0 = 0.5f;
-  light->attenuation1 = 0.25f;
   light->attenuation2 = 0.125f;
   return light;
 }
 
 CRefPtr<CBase> DirectionalLightSample() {
   CRefPtr<CDirectionalLight> light(new CDirectionalLight);
-  light->name = u"sun";
-  light->color = {0.9f, 0.9f, 0.8f};
   light->localDirection = {0, -1, 0};
   return light;
 }
 
 CRefPtr<CBase> SpotLightSample() {
   CRefPtr<CSpotLight> light(new CSpotLight);
-  light->name = u"spot";
-  Place(*light, -4);
-  light->color = {0, 0, 1};
   light->localPosition = {1, 1, 1};
   light->localDirection = {0, 0, 1};
-  light->range = 12;
   light->falloff = 2;
-  light->attenuation1 = 0.1f;
   light->theta = 0.3f;
   light->phi = 0.6f;
   return light;
@@ -54,23 +37,14 @@ CRefPtr<CBase> SpotLightSample() {
 
 CRefPtr<CBase> CameraSample() {
   CRefPtr<CCamera> camera(new CCamera);
-  camera->name = u"cam";
-  Place(*camera, 3);
-  camera->param1 = 0.75f;
+  camera->position = {3, 2, 1};
   camera->param7 = 3;
-  camera->localEye = {0, 1, 5};
   camera->localUp = {0, 0, 1};
-  camera->localTarget = {1, 1, 1};
-  camera->cameraFlag = false;
   camera->fixedTarget = false;
-  camera->param8 = 0.5f;
   camera->param9 = 250;
-  camera->param10 = 2;
   camera->param11 = 0xA1B2C3D4u;
-  CRefPtr<CCameraTarget> target(new CCameraTarget);
-  target->name = u"cam.target";
-  Place(*target, 7);
-  camera->target = target;
+  camera->target = new CCameraTarget;
+  camera->target->position = {7, 0, 0};
   return camera;
 }
 
@@ -92,8 +66,6 @@ CRefPtr<CTextureMap> TextureMapSample(int32_t channel) {
 
 CRefPtr<CBase> StandardMaterialSample() {
   CRefPtr<CStandardMaterial> material(new CStandardMaterial);
-  material->name = u"standard";
-  material->ambient = {0.1f, 0.2f, 0.3f};
   material->emissive = {1, 1, 0};
   material->param[9] = 7;
   material->materialFlag = true;
@@ -108,7 +80,6 @@ CRefPtr<CBase> StandardMaterialSample() {
 
 CRefPtr<CBase> BlendMaterialSample() {
   CRefPtr<CBlendMaterial> blend(new CBlendMaterial);
-  blend->name = u"blend";
   blend->blendValue = 0.3f;
   blend->extraObject = SmallPicture();
   blend->material1 = new CStandardMaterial;
@@ -118,7 +89,6 @@ CRefPtr<CBase> BlendMaterialSample() {
 
 CRefPtr<CBase> MultiMaterialSample() {
   CRefPtr<CMultiMaterial> multi(new CMultiMaterial);
-  multi->name = u"multi";
   CRefPtr<CStandardMaterial> shared(new CStandardMaterial);
   // One material at two indices stays one object; a gap stays a gap.
   multi->subMaterials = {shared, nullptr, new CBlendMaterial, shared};
@@ -147,7 +117,6 @@ CRefPtr<CBase> NormalBumpSample() {
 
 CRefPtr<CBase> CubeMapSample() {
   CRefPtr<CCubeMap> cube(new CCubeMap);
-  cube->name = u"cube";
   return cube;
 }
 
