@@ -172,7 +172,7 @@ TEST_F(Materials, StandardMaterialCopiesAndSearchesItsChannels) {
   EXPECT_FALSE(target->channelTexture[0]);
   EXPECT_EQ(released.size(), 1u);
   EXPECT_EQ(target->channelAmount[7], 0.1f);
-  EXPECT_EQ(material->AssignTo(new CMultiMaterial, released), kErrMalformed);
+  EXPECT_EQ(material->AssignTo(CRefPtr<CMultiMaterial>(new CMultiMaterial).get(), released), kErrMalformed);
   EXPECT_EQ(material->AssignTo(nullptr, released), kErrBadArgument);
 }
 

@@ -80,7 +80,7 @@ TEST_F(Textures, CloneLeavesTheImageBehindDuplicateCopiesIt) {
   ReleasedList released;
   ASSERT_EQ(map->AssignTo(cloned, released), kOk);
   EXPECT_EQ(cloned->image, map->image);
-  EXPECT_EQ(map->AssignTo(new CBlendTex, released), kErrMalformed);
+  EXPECT_EQ(map->AssignTo(CRefPtr<CBlendTex>(new CBlendTex).get(), released), kErrMalformed);
 }
 
 TEST_F(Textures, TextureMapKeepsOnlyPictures) {

@@ -160,7 +160,7 @@ TEST(Camera, TargetIsEvaluatedSearchedAndCopiedWithTheCamera) {
   EXPECT_EQ(other->worldEye, (V{1, 2, 3}));
   ASSERT_EQ(released.size(), 1u);
   EXPECT_EQ(released[0].get(), oldTarget.get());
-  EXPECT_EQ(camera->AssignTo(new CSpotLight, released), kErrMalformed);
+  EXPECT_EQ(camera->AssignTo(CRefPtr<CSpotLight>(new CSpotLight).get(), released), kErrMalformed);
 }
 
 // ---------------------------------------------------------------------------------------------
