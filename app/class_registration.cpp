@@ -6,6 +6,10 @@
 #include "core/custom_data.h"
 #include "image/image.h"
 #include "image/thumbnail.h"
+#include "material/material.h"
+#include "material/texture.h"
+#include "scene/camera.h"
+#include "scene/light.h"
 #include "scene/node.h"
 #include "scene/tri_mesh.h"
 
@@ -25,6 +29,19 @@ void RegisterAllClasses() {
   RegisterClass<CTriMesh>("CBoneMesh");
   RegisterClass<CTriMesh>("CBoneNodeMesh");
   RegisterClass<CTriMesh>("CBoneShapeMesh");
+  RegisterClass<CPointLight>();
+  RegisterClass<CDirectionalLight>();
+  RegisterClass<CSpotLight>();
+  RegisterClass<CStandardMaterial>();
+  RegisterClass<CBlendMaterial>();
+  RegisterClass<CMultiMaterial>();
+  RegisterClass<CTextureMap>();
+  RegisterClass<CBlendTex>();
+  RegisterClass<CNormalBumpTex>();
+  RegisterClass<CCubeMap>();
+  RegisterClass<CRefractionMap>();
+  RegisterClass<CCamera>();
+  RegisterClass<CCameraTarget>();
   RegisterClass<CBoneSkinControl>();
   RegisterClass<CMorphControl>();
   RegisterClass<CConnectControl>();

@@ -49,7 +49,7 @@ Status CGeometry::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
     auto* copy = static_cast<CGeometry*>(out.get());
     CRefPtr<CBase> materialCopy;
     KX_RETURN_IF_FAILED(material->Duplicate(materialCopy, map));
-    copy->material = KindOf<CCorva>(materialCopy.get());
+    copy->material = KindOf<CMaterialBase>(materialCopy.get());
     copy->modified = 1;
   }
   return kOk;

@@ -4,6 +4,7 @@
 // and that ends up in world space, with normals recomputed from it.
 #include <cstdint>
 
+#include "material/material_base.h"
 #include "scene/buffer.h"
 #include "scene/spatial.h"
 
@@ -22,9 +23,7 @@ class CGeometry : public CSpatial {
   CIndexBuffer indexList1;  // the three lists share one count
   CIndexBuffer indexList2;
   CIndexBuffer indexList3;
-  // Shared with other geometry. Held as the common scene-object base until the material classes
-  // exist; then it narrows to the material base.
-  CRefPtr<CCorva> material;
+  CRefPtr<CMaterialBase> material;  // shared with other geometry
   bool geometryFlag = false;
   bool normalsValid = false;  // worldNormals match worldPositions
   bool inWorldSpace = false;  // worldPositions are in world space already

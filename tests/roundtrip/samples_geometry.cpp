@@ -2,6 +2,7 @@
 #include "control/mesh_deformers.h"
 #include "core/custom_data.h"
 #include "scene/node.h"
+#include "material/material.h"
 #include "scene/tri_mesh.h"
 #include "support/round_trip.h"
 
@@ -44,7 +45,7 @@ CRefPtr<CUvwMap> SampleChannel() {
 CRefPtr<CBase> MeshSample() {
   auto mesh = SampleMesh(u"mesh");
   mesh->mapChannels = {SampleChannel(), nullptr};
-  mesh->material = new CRawData;  // stands in for a material
+  mesh->material = new CStandardMaterial;
   return mesh;
 }
 

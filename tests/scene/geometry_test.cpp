@@ -4,6 +4,8 @@
 
 #include "core/container.h"
 #include "core/custom_data.h"
+#include "material/material.h"
+#include "material/material.h"
 #include "scene/tri_mesh.h"
 #include "support/bytes.h"
 #include "support/round_trip.h"
@@ -260,7 +262,7 @@ TEST_F(Geometry, CurrentLayoutIsByteExact) {
   channel->faceIndices.items = {0, 1, 0};
   channel->mapVertices.items = {{1, 0, 0}, {0, 1, 0}};
   mesh->mapChannels = {channel, nullptr};
-  mesh->material = new CRawData;  // stands in for a material
+  mesh->material = new CStandardMaterial;
 
   const Bytes meshBody =
       BaseBlocks(1, u"mesh").Append(SpatialBlock(*mesh)).Append(MeshBlocks(*mesh, 2, {3, 0}, false));
@@ -387,7 +389,7 @@ TEST_F(Geometry, CloneDuplicateAndAssign) {
   CRefPtr<CUvwMap> channel(new CUvwMap);
   channel->SetMapVertexCount(2);
   mesh->mapChannels = {channel};
-  mesh->material = new CRawData;
+  mesh->material = new CStandardMaterial;
 
   CRefPtr<CBase> cloned;
   ASSERT_EQ(mesh->Clone(cloned), kOk);

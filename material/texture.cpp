@@ -1,0 +1,340 @@
+#include "material/texture.h"
+
+#include <string>
+
+#include "core/container.h"
+#include "core/persist.h"
+#include "image/image.h"
+
+namespace KX {
+
+KX_DEFINE_CLASS(CTexture, CMaterialBase, 2, 0)
+KX_DEFINE_CLASS(CTextureMap, CTexture, 2, 0)
+KX_DEFINE_CLASS(CBlendTex, CTexture, 2, 0)
+KX_DEFINE_CLASS(CNormalBumpTex, CTexture, 2, 0)
+KX_DEFINE_CLASS(CRefractionMap, CTexture, 2, 0)
+KX_DEFINE_CLASS(CCubeMap, CTexture, 2, 0)
+
+namespace {
+
+// Blocks stored before this version: a texture block carries one byte nothing uses, and a
+// texture map counts its coordinate channels from 1.
+constexpr int32_t kCurrentBlockVersion = 200;
+
+// Block layouts, not counting the version pair, and what memory estimates add per level.
+constexpr int64_t kTextureMapFields = 4 + kIdSize;
+constexpr int64_t kBlendTexFields = 4 + 4 + 2 * kIdSize;
+constexpr int64_t kNormalBumpFields = 1 + 1 + 4 + 4 + 2 * kIdSize;
+constexpr int64_t kRefractionFields = 4;
+constexpr int64_t kTextureMapMemory = 8;
+constexpr int64_t kBlendTexMemory = 16;
+constexpr int64_t kNormalBumpMemory = 20;
+constexpr int64_t kRefractionMemory = 4;
+
+// Duplicates a set reference through the map into the copy's slot.
+template <class T>
+Status DuplicateInto(const CRefPtr<T>& mine, CRefPtr<T>& theirs, DuplicateMap& map) {
+  if (!mine) return kOk;
+  CRefPtr<CBase> copy;
+  KX_RETURN_IF_FAILED(mine->Duplicate(copy, map));
+  theirs = KindOf<T>(copy.get());
+  return kOk;
+}
+
+}  // namespace
+
+Status CTexture::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CMaterialBase::Load(in));
+  if (in.Version(classRecord) < kCurrentBlockVersion) in.Skip(1);
+  return in.status();
+}
+
+Status CTexture::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CMaterialBase::Save(out));
+  out.Version(classRecord);
+  return out.status();
+}
+
+int64_t CTexture::GetSaveSize() const { return CMaterialBase::GetSaveSize() + kVersionPairSize; }
+
+// ---------------------------------------------------------------------------------------------
+
+CBase* CTextureMap::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
+  if (CBase* hit = CTexture::FindObject(wanted, cls, kindOf)) return hit;
+  return image ? image->FindObject(wanted, cls, kindOf) : nullptr;
+}
+
+void CTextureMap::FindObjects(std::vector<CBase*>& list, NameFilter wanted,
+                              const CRuntimeClass* cls, bool kindOf) {
+  CTexture::FindObjects(list, wanted, cls, kindOf);
+  if (image) image->FindObjects(list, wanted, cls, kindOf);
+}
+
+Status CTextureMap::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
+  const Status status = CTexture::Duplicate(out, map);
+  if (status != kOk) return status;
+  return DuplicateInto(image, static_cast<CTextureMap*>(out.get())->image, map);
+}
+
+Status CTextureMap::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CTexture::AssignTo(target, released));
+  auto* map = KindOf<CTextureMap>(target);
+  if (!map) return kErrMalformed;
+  map->channel = channel;
+  ShareReference(map->image, image, released);
+  return kOk;
+}
+
+Status CTextureMap::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CTexture::Load(in));
+  const int32_t version = in.Version(classRecord);
+  in.Read(channel).Ref();
+  if (!in.ok()) return in.status();
+  // Old tools numbered the channels from 1; 0 there meant the first channel as well.
+  if (version < kCurrentBlockVersion && channel > 0) --channel;
+  return kOk;
+}
+
+Status CTextureMap::Link(CLinker& in) {
+  KX_RETURN_IF_FAILED(CTexture::Link(in));
+  CBase* object = in.NextObject();
+  if (object && !KindOf<CImage>(object) && !KindOf<CAnmImage>(object)) {
+    in.context().Warn(std::string("a ") + GetRuntimeClass()->className + " refers to a " +
+                      object->GetRuntimeClass()->className +
+                      " where a picture belongs; the reference was dropped");
+    object = nullptr;
+  }
+  image = object;
+  return kOk;
+}
+
+Status CTextureMap::CollectForSave(CPersistContext& context) {
+  const Status status = CTexture::CollectForSave(context);
+  if (status != kOk) return status;
+  if (!image) return kOk;
+  KX_RETURN_IF_FAILED(image->CollectForSave(context));
+  return kOk;
+}
+
+Status CTextureMap::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CTexture::Save(out));
+  out.Version(classRecord).Write(channel).Ref(image.get());
+  return out.status();
+}
+
+int64_t CTextureMap::GetMemorySize() const { return CTexture::GetMemorySize() + kTextureMapMemory; }
+
+int64_t CTextureMap::GetSaveSize() const {
+  return CTexture::GetSaveSize() + kVersionPairSize + kTextureMapFields;
+}
+
+void CTextureMap::VisitReferences(CReferenceVisitor& visit) {
+  CTexture::VisitReferences(visit);
+  visit(image);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+CBase* CBlendTex::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
+  if (CBase* hit = CTexture::FindObject(wanted, cls, kindOf)) return hit;
+  for (const auto* texture : {&texture1, &texture2})
+    if (*texture)
+      if (CBase* hit = (*texture)->FindObject(wanted, cls, kindOf)) return hit;
+  return nullptr;
+}
+
+void CBlendTex::FindObjects(std::vector<CBase*>& list, NameFilter wanted, const CRuntimeClass* cls,
+                            bool kindOf) {
+  CTexture::FindObjects(list, wanted, cls, kindOf);
+  if (texture1) texture1->FindObjects(list, wanted, cls, kindOf);
+  if (texture2) texture2->FindObjects(list, wanted, cls, kindOf);
+}
+
+Status CBlendTex::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
+  const Status status = CTexture::Duplicate(out, map);
+  if (status != kOk) return status;
+  auto* copy = static_cast<CBlendTex*>(out.get());
+  KX_RETURN_IF_FAILED(DuplicateInto(texture1, copy->texture1, map));
+  return DuplicateInto(texture2, copy->texture2, map);
+}
+
+Status CBlendTex::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CTexture::AssignTo(target, released));
+  auto* blend = KindOf<CBlendTex>(target);
+  if (!blend) return kErrMalformed;
+  blend->weight1 = weight1;
+  blend->weight2 = weight2;
+  ShareReference(blend->texture1, texture1, released);
+  ShareReference(blend->texture2, texture2, released);
+  return kOk;
+}
+
+Status CBlendTex::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CTexture::Load(in));
+  in.Version(classRecord);
+  in.Read(weight1).Read(weight2).Ref().Ref();
+  return in.status();
+}
+
+Status CBlendTex::Link(CLinker& in) {
+  KX_RETURN_IF_FAILED(CTexture::Link(in));
+  in.Resolve(texture1);
+  in.Resolve(texture2);
+  return kOk;
+}
+
+Status CBlendTex::CollectForSave(CPersistContext& context) {
+  const Status status = CTexture::CollectForSave(context);
+  if (status != kOk) return status;
+  if (texture1) KX_RETURN_IF_FAILED(texture1->CollectForSave(context));
+  if (texture2) KX_RETURN_IF_FAILED(texture2->CollectForSave(context));
+  return kOk;
+}
+
+Status CBlendTex::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CTexture::Save(out));
+  out.Version(classRecord).Write(weight1).Write(weight2).Ref(texture1.get()).Ref(texture2.get());
+  return out.status();
+}
+
+int64_t CBlendTex::GetMemorySize() const { return CTexture::GetMemorySize() + kBlendTexMemory; }
+
+int64_t CBlendTex::GetSaveSize() const {
+  return CTexture::GetSaveSize() + kVersionPairSize + kBlendTexFields;
+}
+
+void CBlendTex::VisitReferences(CReferenceVisitor& visit) {
+  CTexture::VisitReferences(visit);
+  visit(texture1);
+  visit(texture2);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+CBase* CNormalBumpTex::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
+  if (CBase* hit = CTexture::FindObject(wanted, cls, kindOf)) return hit;
+  for (const auto* map : {&map1, &map2})
+    if (*map)
+      if (CBase* hit = (*map)->FindObject(wanted, cls, kindOf)) return hit;
+  return nullptr;
+}
+
+void CNormalBumpTex::FindObjects(std::vector<CBase*>& list, NameFilter wanted,
+                                 const CRuntimeClass* cls, bool kindOf) {
+  CTexture::FindObjects(list, wanted, cls, kindOf);
+  if (map1) map1->FindObjects(list, wanted, cls, kindOf);
+  if (map2) map2->FindObjects(list, wanted, cls, kindOf);
+}
+
+Status CNormalBumpTex::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
+  const Status status = CTexture::Duplicate(out, map);
+  if (status != kOk) return status;
+  auto* copy = static_cast<CNormalBumpTex*>(out.get());
+  KX_RETURN_IF_FAILED(DuplicateInto(map1, copy->map1, map));
+  return DuplicateInto(map2, copy->map2, map);
+}
+
+Status CNormalBumpTex::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CTexture::AssignTo(target, released));
+  auto* bump = KindOf<CNormalBumpTex>(target);
+  if (!bump) return kErrMalformed;
+  bump->use1 = use1;
+  bump->use2 = use2;
+  bump->amount1 = amount1;
+  bump->amount2 = amount2;
+  ShareReference(bump->map1, map1, released);
+  ShareReference(bump->map2, map2, released);
+  return kOk;
+}
+
+Status CNormalBumpTex::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CTexture::Load(in));
+  in.Version(classRecord);
+  in.Read(use1).Read(use2).Read(amount1).Read(amount2).Ref().Ref();
+  return in.status();
+}
+
+Status CNormalBumpTex::Link(CLinker& in) {
+  KX_RETURN_IF_FAILED(CTexture::Link(in));
+  in.Resolve(map1);
+  in.Resolve(map2);
+  return kOk;
+}
+
+Status CNormalBumpTex::CollectForSave(CPersistContext& context) {
+  const Status status = CTexture::CollectForSave(context);
+  if (status != kOk) return status;
+  if (map1) KX_RETURN_IF_FAILED(map1->CollectForSave(context));
+  if (map2) KX_RETURN_IF_FAILED(map2->CollectForSave(context));
+  return kOk;
+}
+
+Status CNormalBumpTex::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CTexture::Save(out));
+  out.Version(classRecord).Write(use1).Write(use2).Write(amount1).Write(amount2);
+  out.Ref(map1.get()).Ref(map2.get());
+  return out.status();
+}
+
+int64_t CNormalBumpTex::GetMemorySize() const {
+  return CTexture::GetMemorySize() + kNormalBumpMemory;
+}
+
+int64_t CNormalBumpTex::GetSaveSize() const {
+  return CTexture::GetSaveSize() + kVersionPairSize + kNormalBumpFields;
+}
+
+void CNormalBumpTex::VisitReferences(CReferenceVisitor& visit) {
+  CTexture::VisitReferences(visit);
+  visit(map1);
+  visit(map2);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+Status CRefractionMap::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CTexture::AssignTo(target, released));
+  auto* refractionMap = KindOf<CRefractionMap>(target);
+  if (!refractionMap) return kErrMalformed;
+  refractionMap->refraction = refraction;
+  return kOk;
+}
+
+Status CRefractionMap::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CTexture::Load(in));
+  in.Version(classRecord);
+  in.Read(refraction);
+  return in.status();
+}
+
+Status CRefractionMap::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CTexture::Save(out));
+  out.Version(classRecord).Write(refraction);
+  return out.status();
+}
+
+int64_t CRefractionMap::GetMemorySize() const {
+  return CTexture::GetMemorySize() + kRefractionMemory;
+}
+
+int64_t CRefractionMap::GetSaveSize() const {
+  return CTexture::GetSaveSize() + kVersionPairSize + kRefractionFields;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+Status CCubeMap::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CTexture::Load(in));
+  in.Version(classRecord);
+  return in.status();
+}
+
+Status CCubeMap::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CTexture::Save(out));
+  out.Version(classRecord);
+  return out.status();
+}
+
+int64_t CCubeMap::GetSaveSize() const { return CTexture::GetSaveSize() + kVersionPairSize; }
+
+}  // namespace KX

@@ -1,0 +1,163 @@
+#include "scene/camera.h"
+
+#include "core/container.h"
+#include "core/persist.h"
+#include "scene/light.h"
+
+namespace KX {
+
+KX_DEFINE_CLASS(CCamera, CSpatial, 2, 0)
+KX_DEFINE_CLASS(CCameraTarget, CSpatial, 2, 0)
+
+namespace {
+
+// Blocks stored from this version on end with param8 to param11.
+constexpr int32_t kExtraParamsVersion = 200;
+
+// The block layout, not counting the version pair: seven floats, three vectors, two switches,
+// the target's id, then the later four values.
+constexpr int64_t kCameraFields = 7 * 4 + 3 * 12 + 2 + kIdSize;
+constexpr int64_t kExtraParamFields = 4 * 4;
+constexpr int64_t kCameraMemory = 124;
+
+}  // namespace
+
+CBase* CCamera::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
+  if (CBase* hit = CSpatial::FindObject(wanted, cls, kindOf)) return hit;
+  return target ? target->FindObject(wanted, cls, kindOf) : nullptr;
+}
+
+void CCamera::FindObjects(std::vector<CBase*>& list, NameFilter wanted, const CRuntimeClass* cls,
+                          bool kindOf) {
+  CSpatial::FindObjects(list, wanted, cls, kindOf);
+  if (target) target->FindObjects(list, wanted, cls, kindOf);
+}
+
+Status CCamera::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
+  const Status status = CSpatial::Duplicate(out, map);
+  if (status != kOk) return status;
+  auto* copy = static_cast<CCamera*>(out.get());
+  if (target) {
+    CRefPtr<CBase> targetCopy;
+    KX_RETURN_IF_FAILED(target->Duplicate(targetCopy, map));
+    copy->target = KindOf<CSpatial>(targetCopy.get());
+    copy->modified = 1;
+  }
+  return kOk;
+}
+
+Status CCamera::AssignTo(CBase* targetObject, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CSpatial::AssignTo(targetObject, released));
+  auto* camera = KindOf<CCamera>(targetObject);
+  if (!camera) return kErrMalformed;
+  camera->param1 = param1;
+  camera->param2 = param2;
+  camera->param3 = param3;
+  camera->param4 = param4;
+  camera->param5 = param5;
+  camera->param6 = param6;
+  camera->param7 = param7;
+  camera->localEye = localEye;
+  camera->localUp = localUp;
+  camera->worldEye = worldEye;
+  camera->worldUp = worldUp;
+  camera->cameraFlag = cameraFlag;
+  camera->fixedTarget = fixedTarget;
+  camera->localTarget = localTarget;
+  camera->worldTarget = worldTarget;
+  camera->param8 = param8;
+  camera->param9 = param9;
+  camera->param10 = param10;
+  camera->param11 = param11;
+  // The target camera shares this camera's target object; the one it had goes to the caller.
+  if (camera->target && camera->target != target) released.emplace_back(camera->target.get());
+  camera->target = target;
+  return kOk;
+}
+
+Status CCamera::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CSpatial::Load(in));
+  const int32_t version = in.Version(classRecord);
+  in.Read(param1).Read(param2).Read(param3).Read(param4).Read(param5).Read(param6).Read(param7);
+  in.Read(localEye).Read(localUp).Read(localTarget).Read(cameraFlag).Read(fixedTarget).Ref();
+  if (version >= kExtraParamsVersion)
+    in.Read(param8).Read(param9).Read(param10).Read(param11);
+  return in.status();
+}
+
+Status CCamera::Link(CLinker& in) {
+  KX_RETURN_IF_FAILED(CSpatial::Link(in));
+  in.Resolve(target);
+  return kOk;
+}
+
+Status CCamera::CollectForSave(CPersistContext& context) {
+  const Status status = CSpatial::CollectForSave(context);
+  if (status != kOk) return status;
+  return target ? target->CollectForSave(context) : kOk;
+}
+
+Status CCamera::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CSpatial::Save(out));
+  out.Version(classRecord);
+  out.Write(param1).Write(param2).Write(param3).Write(param4).Write(param5).Write(param6);
+  out.Write(param7).Write(localEye).Write(localUp).Write(localTarget);
+  out.Write(cameraFlag).Write(fixedTarget).Ref(target.get());
+  out.Write(param8).Write(param9).Write(param10).Write(param11);
+  return out.status();
+}
+
+int64_t CCamera::GetMemorySize() const { return CSpatial::GetMemorySize() + kCameraMemory; }
+
+int64_t CCamera::GetSaveSize() const {
+  return CSpatial::GetSaveSize() + kVersionPairSize + kCameraFields + kExtraParamFields;
+}
+
+bool CCamera::HasAttachments() const { return target || CSpatial::HasAttachments(); }
+
+void CCamera::VisitReferences(CReferenceVisitor& visit) {
+  CSpatial::VisitReferences(visit);
+  visit(target);
+}
+
+Status CCamera::Update(float time) {
+  KX_RETURN_IF_FAILED(CSpatial::Update(time));
+  worldUp = RotateVector(localUp, transform);
+  worldEye = TransformPoint(localEye, transform);
+  worldTarget = fixedTarget || !target ? TransformPoint(localTarget, transform)
+                                       : target->transform.Translation();
+  return kOk;
+}
+
+Status CCamera::ResolveNames(CBase* root) {
+  KX_RETURN_IF_FAILED(CSpatial::ResolveNames(root));
+  return target ? target->ResolveNames(root) : kOk;
+}
+
+Status CCamera::RemapReferences(DuplicateMap& map) {
+  KX_RETURN_IF_FAILED(CSpatial::RemapReferences(map));
+  return target ? target->RemapReferences(map) : kOk;
+}
+
+void CCamera::CollectSpatials(SpatialQueue& queue) {
+  queue.push_back(this);
+  if (target) target->CollectSpatials(queue);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+Status CCameraTarget::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CSpatial::Load(in));
+  in.Version(classRecord);
+  return in.status();
+}
+
+Status CCameraTarget::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CSpatial::Save(out));
+  out.Version(classRecord);
+  return out.status();
+}
+
+int64_t CCameraTarget::GetSaveSize() const { return CSpatial::GetSaveSize() + kVersionPairSize; }
+
+}  // namespace KX

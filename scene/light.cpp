@@ -1,0 +1,211 @@
+#include "scene/light.h"
+
+#include <bit>
+#include <cmath>
+
+#include "core/math/transform.h"
+#include "core/persist.h"
+
+namespace KX {
+
+KX_DEFINE_CLASS(CLight, CSpatial, 2, 0)
+KX_DEFINE_CLASS(CDirectionalLight, CLight, 2, 0)
+KX_DEFINE_CLASS(CPointLight, CLight, 2, 0)
+KX_DEFINE_CLASS(CSpotLight, CLight, 2, 0)
+
+namespace {
+
+// Files older than this kept four more bytes between a light's colour and its switch.
+constexpr int32_t kCurrentBlockVersion = 200;
+
+// The block layouts, not counting the version pair.
+constexpr int64_t kLightFields = 12 + 1;
+constexpr int64_t kDirectionalFields = 12;
+constexpr int64_t kPointFields = 12 + 4 * 4;
+constexpr int64_t kSpotFields = 12 + 12 + 7 * 4;
+
+// What a memory estimate adds for each level.
+constexpr int64_t kLightMemory = 16;
+constexpr int64_t kDirectionalMemory = 24;
+constexpr int64_t kPointMemory = 40;
+constexpr int64_t kSpotMemory = 76;
+
+}  // namespace
+
+float DefaultLightRange() { return std::bit_cast<float>(0x5C11AFB4u); }
+
+CVector3<float> TransformPoint(const CVector3<float>& point, const CMatrix4& transform) {
+  return TransformCoord(point, transform);
+}
+
+CVector3<float> RotateVector(const CVector3<float>& vector, const CMatrix4& transform) {
+  CVector3<float> scale, position;
+  CMatrix3 rotation;
+  DecomposeMatrix(transform, scale, rotation, position);
+  return TransformVector(vector, rotation);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+Status CLight::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CSpatial::AssignTo(target, released));
+  auto* light = KindOf<CLight>(target);
+  if (!light) return kErrMalformed;
+  light->color = color;
+  light->enabled = enabled;
+  return kOk;
+}
+
+Status CLight::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CSpatial::Load(in));
+  const int32_t version = in.Version(classRecord);
+  in.Read(color);
+  if (version < kCurrentBlockVersion) in.Skip(4);
+  in.Read(enabled);
+  return in.status();
+}
+
+Status CLight::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CSpatial::Save(out));
+  out.Version(classRecord).Write(color).Write(enabled);
+  return out.status();
+}
+
+int64_t CLight::GetMemorySize() const { return CSpatial::GetMemorySize() + kLightMemory; }
+
+int64_t CLight::GetSaveSize() const {
+  return CSpatial::GetSaveSize() + kVersionPairSize + kLightFields;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+Status CDirectionalLight::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CLight::AssignTo(target, released));
+  auto* light = KindOf<CDirectionalLight>(target);
+  if (!light) return kErrMalformed;
+  light->localDirection = localDirection;
+  light->worldDirection = worldDirection;
+  return kOk;
+}
+
+Status CDirectionalLight::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CLight::Load(in));
+  in.Version(classRecord);
+  in.Read(localDirection);
+  return in.status();
+}
+
+Status CDirectionalLight::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CLight::Save(out));
+  out.Version(classRecord).Write(localDirection);
+  return out.status();
+}
+
+int64_t CDirectionalLight::GetMemorySize() const {
+  return CLight::GetMemorySize() + kDirectionalMemory;
+}
+
+int64_t CDirectionalLight::GetSaveSize() const {
+  return CLight::GetSaveSize() + kVersionPairSize + kDirectionalFields;
+}
+
+Status CDirectionalLight::Update(float time) {
+  KX_RETURN_IF_FAILED(CLight::Update(time));
+  worldDirection = RotateVector(localDirection, transform);
+  return kOk;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+Status CPointLight::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CLight::AssignTo(target, released));
+  auto* light = KindOf<CPointLight>(target);
+  if (!light) return kErrMalformed;
+  light->localPosition = localPosition;
+  light->worldPosition = worldPosition;
+  light->range = range;
+  light->attenuation0 = attenuation0;
+  light->attenuation1 = attenuation1;
+  light->attenuation2 = attenuation2;
+  return kOk;
+}
+
+Status CPointLight::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CLight::Load(in));
+  in.Version(classRecord);
+  in.Read(localPosition).Read(range).Read(attenuation0).Read(attenuation1).Read(attenuation2);
+  return in.status();
+}
+
+Status CPointLight::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CLight::Save(out));
+  out.Version(classRecord).Write(localPosition).Write(range);
+  out.Write(attenuation0).Write(attenuation1).Write(attenuation2);
+  return out.status();
+}
+
+int64_t CPointLight::GetMemorySize() const { return CLight::GetMemorySize() + kPointMemory; }
+
+int64_t CPointLight::GetSaveSize() const {
+  return CLight::GetSaveSize() + kVersionPairSize + kPointFields;
+}
+
+Status CPointLight::Update(float time) {
+  KX_RETURN_IF_FAILED(CLight::Update(time));
+  worldPosition = TransformPoint(localPosition, transform);
+  return kOk;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+// pi as 4 atan(1), as the tools that wrote our files computed it, so that a new light saves the
+// same outer angle they did.
+CSpotLight::CSpotLight() : phi(static_cast<float>(4.0 * std::atan(1.0) / 2.0)) {}
+
+Status CSpotLight::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CLight::AssignTo(target, released));
+  auto* light = KindOf<CSpotLight>(target);
+  if (!light) return kErrMalformed;
+  light->localPosition = localPosition;
+  light->worldPosition = worldPosition;
+  light->localDirection = localDirection;
+  light->worldDirection = worldDirection;
+  light->range = range;
+  light->falloff = falloff;
+  light->attenuation0 = attenuation0;
+  light->attenuation1 = attenuation1;
+  light->attenuation2 = attenuation2;
+  light->theta = theta;
+  light->phi = phi;
+  return kOk;
+}
+
+Status CSpotLight::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CLight::Load(in));
+  in.Version(classRecord);
+  in.Read(localPosition).Read(localDirection).Read(range).Read(falloff);
+  in.Read(attenuation0).Read(attenuation1).Read(attenuation2).Read(theta).Read(phi);
+  return in.status();
+}
+
+Status CSpotLight::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CLight::Save(out));
+  out.Version(classRecord).Write(localPosition).Write(localDirection).Write(range).Write(falloff);
+  out.Write(attenuation0).Write(attenuation1).Write(attenuation2).Write(theta).Write(phi);
+  return out.status();
+}
+
+int64_t CSpotLight::GetMemorySize() const { return CLight::GetMemorySize() + kSpotMemory; }
+
+int64_t CSpotLight::GetSaveSize() const {
+  return CLight::GetSaveSize() + kVersionPairSize + kSpotFields;
+}
+
+Status CSpotLight::Update(float time) {
+  KX_RETURN_IF_FAILED(CLight::Update(time));
+  worldPosition = TransformPoint(localPosition, transform);
+  worldDirection = RotateVector(localDirection, transform);
+  return kOk;
+}
+
+}  // namespace KX
