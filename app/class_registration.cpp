@@ -1,5 +1,11 @@
 #include "app/class_registration.h"
 
+#include "control/flexi_control.h"
+#include "control/keyframe_control.h"
+#include "control/link_control.h"
+#include "control/look_at_control.h"
+#include "control/share_control.h"
+#include "control/spring_control.h"
 #include "core/base.h"
 #include "core/custom_data.h"
 #include "image/image.h"
@@ -15,10 +21,18 @@ void RegisterAllClasses() {
   RegisterClass<CImage>();
   RegisterClass<CAnmImage>();
   RegisterClass<CNode>();
+  RegisterClass<CKeyframeControl>();
+  RegisterClass<CKeyframeClipControl>();
+  RegisterClass<CLinkControl>();
+  RegisterClass<CLookAtControl>();
+  RegisterClass<CSpringControl>();
+  RegisterClass<CShareControl>();
   RegisterClass<CThumbnail>();
   RegisterClass<CBillboardNode>();
   RegisterClass<CRawData>();
   RegisterClass<CAuthorInfo>();
+  RegisterClass<CFlexiControl>();
+  RegisterClass<CFlexiData>();
   RegisterClass<CXmlRawData>();
 }
 
