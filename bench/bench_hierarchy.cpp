@@ -8,7 +8,7 @@
 // constant work per frame. The jump-around pattern visits the same 1,000 frames in a shuffled
 // order: each search walks from wherever the cursor was, up to the whole key list. The counters
 // report frames per second and node evaluations per second; their inverses are the time per
-// frame and per node.
+// frame and per node. BM_KeyframesOnly runs the same two patterns over the controllers alone.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bench/generate_hierarchy.h"
+#include "control/control.h"
 
 namespace {
 
@@ -65,6 +66,24 @@ void BM_JumpAround(benchmark::State& state) {
   Report(state);
 }
 BENCHMARK(BM_JumpAround)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// The keyframe controllers alone, without the queue, the data pass and the bounds: forward
+// (argument 0) against shuffled (argument 1) frames, to show what the cursors save.
+void BM_KeyframesOnly(benchmark::State& state) {
+  KX::CNode* root = Hierarchy();
+  KX::SpatialQueue all;
+  root->CollectSpatials(all);
+  std::vector<KX::CControl*> controls;
+  for (KX::CSpatial* s : all) controls.push_back(s->controllers.get());
+  std::vector<int32_t> order(kFrames);
+  std::iota(order.begin(), order.end(), 1);
+  if (state.range(0)) std::shuffle(order.begin(), order.end(), std::mt19937(20240601));
+  for (auto _ : state)
+    for (int32_t f : order)
+      for (KX::CControl* c : controls) benchmark::DoNotOptimize(c->EvaluateTransform(f * kFrameTime));
+  Report(state);
+}
+BENCHMARK(BM_KeyframesOnly)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 }  // namespace
 

@@ -95,7 +95,6 @@ ParentSpace ParentSpace::Of(const CMatrix4& parentMatrix, uint32_t flags) {
   ParentSpace space;
   if (IsExactIdentity(parentMatrix)) return space;
   space.parent = parentMatrix;
-  MatrixInverse(space.parentInverse, parentMatrix);
   if (flags == 0) {
     space.kind = kProduct;
     return space;
@@ -160,14 +159,12 @@ CMatrix4 ParentSpace::Combine(const CMatrix4& local) const {
 }
 
 CMatrix4 ParentSpace::Separate(const CMatrix4& world) const {
-  switch (kind) {
-    case kIdentity:
-      return world;
-    case kProduct:
-      return world * parentInverse;
-    case kRestricted:
-      break;
-  }
+  if (kind == kIdentity) return world;
+  // Only separating needs the parent's inverse; combining, which every keyed evaluation does,
+  // does not pay for it.
+  CMatrix4 parentInverse;
+  MatrixInverse(parentInverse, parent);
+  if (kind == kProduct) return world * parentInverse;
   CMatrix4 m = world;
   AddToTranslation(m, keptTranslation);
   m = m * parentInverse;

@@ -49,7 +49,6 @@ struct ParentSpace {
   enum Kind { kIdentity, kProduct, kRestricted };
   Kind kind = kIdentity;
   CMatrix4 parent;         // the parent's world transform
-  CMatrix4 parentInverse;  // identity where the parent is singular
   CMatrix4 kept;           // Q: rotation and scale the child's axes are taken out of
   CMatrix4 keptInverse;
   CVector3<float> keptTranslation;  // p
