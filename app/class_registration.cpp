@@ -1,8 +1,14 @@
 #include "app/class_registration.h"
 
-#include "control/mesh_deformers.h"
-#include "core/base.h"
 #include "content/content_data.h"
+#include "control/flexi_control.h"
+#include "control/keyframe_control.h"
+#include "control/link_control.h"
+#include "control/look_at_control.h"
+#include "control/mesh_deformers.h"
+#include "control/share_control.h"
+#include "control/spring_control.h"
+#include "core/base.h"
 #include "core/custom_data.h"
 #include "image/image.h"
 #include "image/thumbnail.h"
@@ -43,14 +49,22 @@ void RegisterAllClasses() {
   RegisterClass<CCamera>();
   RegisterClass<CCameraTarget>();
   RegisterClass<CBoneSkinControl>();
+  RegisterClass<CKeyframeControl>();
+  RegisterClass<CKeyframeClipControl>();
   RegisterClass<CMorphControl>();
   RegisterClass<CConnectControl>();
   RegisterClass<CConnectData>();
   RegisterClass<CMeshSelControl>();
+  RegisterClass<CLinkControl>();
+  RegisterClass<CLookAtControl>();
+  RegisterClass<CSpringControl>();
+  RegisterClass<CShareControl>();
   RegisterClass<CThumbnail>();
   RegisterClass<CBillboardNode>();
   RegisterClass<CRawData>();
   RegisterClass<CAuthorInfo>();
+  RegisterClass<CFlexiControl>();
+  RegisterClass<CFlexiData>();
   RegisterClass<CXmlRawData>();
   RegisterClass<CAccData>();
   RegisterClass<CRoseData>();

@@ -1,0 +1,69 @@
+#pragma once
+// Lists of plain object references kept by the constraint controllers (targets, parents, sources):
+// stored as a count and one object id per entry, resolved by Link in the same order.
+#include <vector>
+
+#include "core/corva.h"
+#include "core/persist.h"
+
+namespace KX {
+
+// Reads the count and queues one id per entry; the list gets one null slot per entry for Link.
+template <class T>
+void ReadRefList(CReader& in, std::vector<T*>& list) {
+  const int32_t count = in.Get<int32_t>();
+  if (!in.CanHold(count, kIdSize)) return;
+  try {
+    list.assign(static_cast<size_t>(count), nullptr);
+  } catch (const std::bad_alloc&) {
+    in.Fail(kErrOutOfMemory);
+    return;
+  }
+  for (int32_t i = 0; i < count; ++i) in.Ref();
+}
+
+template <class T>
+void ResolveRefList(CLinker& in, std::vector<T*>& list) {
+  for (T*& slot : list) in.Resolve(slot);
+}
+
+template <class T>
+void WriteRefList(CWriter& out, const std::vector<T*>& list) {
+  out.Write(static_cast<int32_t>(list.size()));
+  for (const T* object : list) out.Ref(object);
+}
+
+template <class T>
+int64_t RefListSize(const std::vector<T*>& list) {
+  return 4 + kIdSize * static_cast<int64_t>(list.size());
+}
+
+// Each reference becomes its copy from the map, or null when the object was not copied.
+template <class T>
+void RemapRefList(DuplicateMap& map, std::vector<T*>& list) {
+  for (T*& slot : list) {
+    if (!slot) continue;
+    const auto it = map.find(slot);
+    slot = it == map.end() ? nullptr : KindOf<T>(it->second.get());
+  }
+}
+
+template <class T>
+void VisitRefList(CReferenceVisitor& visit, std::vector<T*>& list) {
+  for (T*& slot : list) visit(slot);
+}
+
+// An object the running subtree evaluation has not reached yet.
+inline bool IsPending(const CCorva* object) { return object && object->flag; }
+
+// A counted array of plain values, as the controller blocks store them.
+template <class T>
+void WriteCounted(CWriter& out, const std::vector<T>& values) {
+  out.Write(static_cast<int32_t>(values.size())).WriteArray(values);
+}
+template <class T>
+int64_t CountedSize(const std::vector<T>& values) {
+  return 4 + static_cast<int64_t>(sizeof(T)) * static_cast<int64_t>(values.size());
+}
+
+}  // namespace KX

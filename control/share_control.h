@@ -1,0 +1,50 @@
+#pragma once
+// Copies the local transform of another object onto its owner, switching source at given times.
+#include <vector>
+
+#include "control/ref_list.h"
+#include "control/rts_control.h"
+
+namespace KX {
+
+// Per source, 40 bytes as stored.
+struct ShareEntry {
+  float startTime = 0.0f;
+  uint8_t reserved1[24] = {};
+  uint8_t copyScale = 0;  // set: the scale is scaleFactor times the source's
+  uint8_t reserved2[3] = {};
+  float scaleFactor = 1.0f;
+  uint8_t reserved3[4] = {};
+};
+static_assert(sizeof(ShareEntry) == 40);
+
+class CShareControl : public CRTSControl {
+  KX_DECLARE_CLASS(CShareControl)
+
+ public:
+  std::vector<CSpatial*> sources;  // not owned; null: the owner's rest pose
+  std::vector<ShareEntry> shareEntries;
+  // Per-component factors of the shared position, rotation (as angles about x, y, z) and scale.
+  CVector3<float> positionFactor{1.0f, 1.0f, 1.0f};
+  CVector3<float> rotationFactor{1.0f, 1.0f, 1.0f};
+  CVector3<float> scaleFactor{1.0f, 1.0f, 1.0f};
+
+  CShareControl() = default;
+  CShareControl(const CShareControl&) = default;
+
+  Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
+  Status AssignTo(CBase* target, ReleasedList& released) const override;
+  Status Load(CReader& in) override;
+  Status Link(CLinker& in) override;
+  Status Save(CWriter& out) const override;
+  int64_t GetMemorySize() const override;
+  int64_t GetSaveSize() const override;
+  void VisitReferences(CReferenceVisitor& visit) override;
+  Status RemapReferences(DuplicateMap& map) override;
+
+  float GetDuration() const override { return 0.0f; }
+  // kErrMalformed when no entry has started; kErrPending while the source is not evaluated.
+  Status EvaluateTransform(float time) override;
+};
+
+}  // namespace KX
