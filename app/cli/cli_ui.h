@@ -1,0 +1,54 @@
+#pragma once
+// The conversion command run from a terminal: the two file dialogs are answered by the command
+// line, messages go to the standard streams.
+#include <cstdio>
+#include <string>
+
+#include "app/command_flow.h"
+#include "app/texts.h"
+
+namespace KX::cli {
+
+class CCliUi final : public IConverterUi {
+ public:
+  CCliUi(const CTextTable& texts, std::string input, std::string output, bool force, bool quiet)
+      : texts_(texts), input_(std::move(input)), output_(std::move(output)), force_(force),
+        quiet_(quiet) {}
+
+  bool ChooseFile(FileDialog mode, std::string& path) override;
+  void ShowMessage(const std::string& text, MessageType type, const std::string& detail) override;
+  void BeginWaitCursor() override {}
+  void EndWaitCursor() override {}
+  std::string Text(unsigned id) override { return texts_.Text(id); }
+
+  // True when the save was declined because the output exists and --force was not given.
+  bool refusedOverwrite() const { return refusedOverwrite_; }
+  // The last message and its detail, for reports.
+  const std::string& lastMessage() const { return lastMessage_; }
+  const std::string& lastDetail() const { return lastDetail_; }
+
+ private:
+  const CTextTable& texts_;
+  std::string input_, output_;
+  bool force_, quiet_;
+  bool refusedOverwrite_ = false;
+  std::string lastMessage_, lastDetail_;
+};
+
+// Exit codes of `recaster convert`.
+enum ExitCode : int {
+  kExitSaved = 0,
+  kExitFailure = 1,
+  kExitUsage = 2,
+  kExitAlreadyCompatible = 3,
+  kExitNotAScene = 4,
+  kExitLoadFailed = 5,
+  kExitSaveFailed = 6,
+};
+
+int ExitCodeOf(CommandOutcome outcome, bool refusedOverwrite);
+
+// INPUT with its extension replaced by ".fbprop".
+std::string DefaultOutputPath(const std::string& input);
+
+}  // namespace KX::cli

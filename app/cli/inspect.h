@@ -1,0 +1,17 @@
+#pragma once
+// What `recaster info` prints about a loaded file.
+#include <cstdio>
+#include <string>
+
+#include "core/container.h"
+
+namespace KX::cli {
+
+// Header, thumbnail, extended information, roots and the number of objects per class.
+void PrintSummary(std::FILE* out, const std::string& path, const CPersistContext& document);
+// The node hierarchy below every root: class, name, controllers and materials.
+void PrintTree(std::FILE* out, const CPersistContext& document);
+// Every object the file holds as JSON (see docs/info-json.md).
+std::string DocumentJson(const std::string& path, const CPersistContext& document);
+
+}  // namespace KX::cli

@@ -1,0 +1,104 @@
+#include "app/command_flow.h"
+
+#include "app/classify.h"
+#include "app/convert.h"
+#include "app/prop_summary.h"
+#include "app/texts.h"
+
+namespace KX {
+
+namespace {
+
+std::string StatusDetail(Status status) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%08X", static_cast<uint32_t>(status));
+  return std::string("status ") + hex + " (" + StatusText(status) + ")";
+}
+
+}  // namespace
+
+Status CheckCompatibility(CPersistContext& document, CRefPtr<CNode>& root, IConverterUi& ui) {
+  root = document.roots.empty() ? nullptr : KindOf<CNode>(document.roots.front().get());
+  if (document.version >= kFirstNewLayoutVersion) {
+    ui.ShowMessage(ui.Text(kTextAlreadyCompatible), kMessageWarning, "");
+    return kNothingDone;
+  }
+  std::string detail;
+  if (!root) {
+    detail = document.roots.empty() ? "the file has no root object"
+                                     : std::string("the first root is a ") +
+                                           document.roots.front()->GetRuntimeClass()->className +
+                                           ", not a node";
+  } else {
+    const int32_t kind = ClassifyContent(document);
+    if (kind == kKindScene || kind == kKindSingleObjectScene) {
+      const Status status = ConvertSceneToProp(document, ui);
+      if (status == kOk) {
+        ui.ShowMessage(ui.Text(kTextWillConvert), kMessageInformation, "");
+        return kOk;
+      }
+      detail = "the conversion stopped: " + StatusDetail(status);
+    } else {
+      detail = "content kind " + std::to_string(kind) + " (" + ContentKindName(kind) +
+               ") is not a plain 3D scene";
+    }
+  }
+  ui.ShowMessage(ui.Text(kTextNotAScene), kMessageError, detail);
+  return kErrMalformed;
+}
+
+Status SaveProp(CNode* root, const std::string& path, CThumbnail* thumbnail, std::string* detail) {
+  CPersistContext target;
+  AddRoot(target, root);
+  if (thumbnail) target.thumbnail = thumbnail;
+  CRefPtr<CRoseData> summary;
+  Status status = BuildPropSummary(root, summary);
+  if (Failed(status)) {
+    if (detail) *detail = "the summary record could not be made: " + StatusDetail(status);
+    return status;
+  }
+  if (summary) target.extInfo.emplace_back(summary.get());
+  status = SaveFile(0, target, path);
+  if (Failed(status) && detail) *detail = "writing " + path + " failed: " + StatusDetail(status);
+  return status;
+}
+
+CommandOutcome OnValidate(IConverterUi& ui) {
+  std::string path;
+  if (!ui.ChooseFile(FileDialog::kOpen, path)) return CommandOutcome::kCancelled;
+
+  ui.BeginWaitCursor();
+  CPersistContext document;
+  const Status loaded = LoadFile(0, document, path);
+  if (Failed(loaded)) {
+    ui.EndWaitCursor();
+    ui.ShowMessage(ui.Text(kTextLoadFailed), kMessageError, document.diagnostics.Describe());
+    return CommandOutcome::kLoadFailed;
+  }
+
+  CRefPtr<CNode> root;
+  const Status checked = CheckCompatibility(document, root, ui);
+  ui.EndWaitCursor();
+  if (checked != kOk)
+    return checked == kNothingDone ? CommandOutcome::kAlreadyCompatible : CommandOutcome::kNotAScene;
+
+  // The save dialog starts with an empty name.
+  path.clear();
+  if (!ui.ChooseFile(FileDialog::kSave, path)) return CommandOutcome::kSaveCancelled;
+
+  ui.BeginWaitCursor();
+  CRefPtr<CThumbnail> thumbnail(KindOf<CThumbnail>(document.thumbnail.get()));
+  std::string detail;
+  const Status saved = SaveProp(root.get(), path, thumbnail.get(), &detail);
+  ui.EndWaitCursor();
+  if (Failed(saved)) {
+    ui.ShowMessage(ui.Text(kTextSaveFailed), kMessageError, detail);
+    ui.EndWaitCursor();
+    return CommandOutcome::kSaveFailed;
+  }
+  ui.ShowMessage(ui.Text(kTextFinished), kMessageWarning, "");
+  ui.EndWaitCursor();
+  return CommandOutcome::kSaved;
+}
+
+}  // namespace KX

@@ -1,0 +1,36 @@
+#pragma once
+// The one command of the converter: choose a scene, load it, check it, convert it into a prop in
+// memory, choose where to save it, save it; every outcome is told through the front-end.
+#include <string>
+
+#include "app/converter_ui.h"
+#include "core/container.h"
+#include "image/thumbnail.h"
+#include "scene/node.h"
+
+namespace KX {
+
+// How a command ended, for front-ends that report more than messages (exit codes).
+enum class CommandOutcome {
+  kCancelled,          // the open dialog was cancelled
+  kLoadFailed,         // message 102
+  kAlreadyCompatible,  // message 105
+  kNotAScene,          // message 103
+  kSaveCancelled,      // converted in memory, then the save dialog was cancelled
+  kSaveFailed,         // message 107
+  kSaved,              // message 106
+};
+
+// Runs the whole command. Both documents and every reference are released before it returns.
+CommandOutcome OnValidate(IConverterUi& ui);
+
+// Answers 0 when the document's first root was converted in memory (message 104 shown), 1 when
+// the document is already compatible (message 105), 0x80000005 when it is no convertible scene
+// (message 103). `root` receives the document's first root when it is a node.
+Status CheckCompatibility(CPersistContext& document, CRefPtr<CNode>& root, IConverterUi& ui);
+
+// Writes `root` as a prop to `path` with `thumbnail` (may be null) and the summary record of the
+// tree's CRoseData records. Answers the save status; `detail` receives what went wrong.
+Status SaveProp(CNode* root, const std::string& path, CThumbnail* thumbnail, std::string* detail);
+
+}  // namespace KX

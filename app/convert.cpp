@@ -1,0 +1,363 @@
+#include "app/convert.h"
+
+#include <limits>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "app/classify.h"
+#include "app/texts.h"
+#include "control/keyframe_control.h"
+#include "control/link_control.h"
+#include "core/math/matrix.h"
+#include "core/math/quaternion.h"
+#include "image/image.h"
+#include "material/material.h"
+#include "material/texture.h"
+#include "scene/camera.h"
+#include "scene/tri_mesh.h"
+
+namespace KX {
+
+namespace {
+
+// Channels of a standard material with rules of their own.
+constexpr int32_t kBumpChannel = 8;
+constexpr int32_t kBlendChannel = 9;
+constexpr int32_t kUntouchedChannel = 10;
+
+// Kinds the check after the clean-up refuses.
+constexpr int32_t kRefusedKinds[] = {kKindCamera,  kKindReserved, kKindLowerTorso, kKindMotion,
+                                     kKindFace,    kKindGesture,  kKindProject,    kKindUnknown};
+
+// Root names that keep their transforms: the tree is not baked when the name contains one.
+constexpr std::u16string_view kNoBakeMarkers[] = {u"AccRoot", u"CrvRoot", u"Scene Root",
+                                                  u"3DBackgroundRoot"};
+
+// Every object of class T in `root`'s tree, each once in first-found order. Collected before any
+// pass acts, so that the tree may change while it acts.
+template <class T>
+std::vector<T*> Collect(CNode& root, bool kindOf) {
+  std::vector<CBase*> found;
+  root.FindObjects(found, std::nullopt, &T::classRecord, kindOf);
+  std::vector<T*> objects;
+  objects.reserve(found.size());
+  std::unordered_set<const CBase*> seen;
+  seen.reserve(found.size() * 2);
+  for (CBase* object : found)
+    if (seen.insert(object).second)
+      if (T* typed = KindOf<T>(object)) objects.push_back(typed);
+  return objects;
+}
+
+bool HasUsablePicture(const CBase* image) {
+  if (const auto* still = KindOf<CImage>(image))
+    return still->picture.width != 0 && still->picture.height != 0 && still->picture.HasPixels();
+  if (const auto* animated = KindOf<CAnmImage>(image))
+    return !animated->frames.empty() && HasUsablePicture(animated->frames.front().image.get());
+  return false;
+}
+
+// True for a texture map without a usable picture; an unusable image is taken off it.
+bool IsEmptyTextureMap(CBase* texture, RemovedObjects& removed) {
+  auto* map = KindOf<CTextureMap>(texture);
+  if (!map) return false;
+  if (map->image && !HasUsablePicture(map->image.get())) {
+    removed.emplace_back(map->image.get());
+    map->image = nullptr;
+    map->modified = 1;
+  }
+  return !map->image;
+}
+
+template <class T>
+void Drop(CRefPtr<T>& slot, RemovedObjects& removed) {
+  removed.emplace_back(slot.get());
+  slot = nullptr;
+}
+
+void CleanUpChannels(CStandardMaterial& material, RemovedObjects& removed) {
+  for (int32_t k = 0; k < CStandardMaterial::kChannels; ++k) {
+    auto& slot = material.channelTexture[static_cast<size_t>(k)];
+    if (k == kUntouchedChannel || !slot) continue;
+    if (IsEmptyTextureMap(slot.get(), removed)) {
+      Drop(slot, removed);
+      material.modified = 1;
+      continue;
+    }
+    if (k == kBumpChannel) {
+      if (auto* bump = KindOf<CNormalBumpTex>(slot.get())) {
+        if (bump->map1 && IsEmptyTextureMap(bump->map1.get(), removed)) Drop(bump->map1, removed);
+        if (!bump->map1) {
+          Drop(slot, removed);
+          material.modified = 1;
+        }
+      }
+    } else if (k == kBlendChannel) {
+      if (auto* blend = KindOf<CBlendTex>(slot.get())) {
+        if (blend->texture1 && IsEmptyTextureMap(blend->texture1.get(), removed))
+          Drop(blend->texture1, removed);
+        if (blend->texture2 && IsEmptyTextureMap(blend->texture2.get(), removed))
+          Drop(blend->texture2, removed);
+        if (blend->texture1 && blend->texture2) continue;
+        // One texture left takes the blend's place with its weight; none leaves the channel empty.
+        const CRefPtr<CBlendTex> keep(blend);
+        CTexture* survivor = KindOf<CTexture>(blend->texture1 ? blend->texture1.get() : blend->texture2.get());
+        if (survivor)
+          material.channelAmount[kBlendChannel] = blend->texture1 ? blend->weight1 : blend->weight2;
+        removed.emplace_back(blend);
+        slot = survivor;
+        material.modified = 1;
+      }
+    }
+  }
+}
+
+// The texture map whose coordinate channel a material's bump channel uses, if any.
+CTextureMap* BumpMap(CStandardMaterial& material) {
+  CTexture* bump = material.channelTexture[kBumpChannel].get();
+  if (auto* normalBump = KindOf<CNormalBumpTex>(bump)) return KindOf<CTextureMap>(normalBump->map1.get());
+  return KindOf<CTextureMap>(bump);
+}
+
+Status CompactMultiMaterial(CGeometry& geometry, CMultiMaterial& multi) {
+  auto& subs = multi.subMaterials;
+  const size_t n = subs.size();
+  // Without sub-materials no value can name one; there is nothing to compact or remap.
+  if (n == 0) return kOk;
+  auto* mesh = KindOf<CTriMesh>(&geometry);
+  const size_t vertexValues = std::min<size_t>(geometry.vertexValues.items.size(), geometry.positions.items.size());
+  const size_t faceValues =
+      mesh ? std::min<size_t>(mesh->faceValues1.items.size(), static_cast<size_t>(std::max(mesh->faceCount, 0))) : 0;
+
+  std::unordered_set<uint32_t> used;
+  for (size_t i = 0; i < vertexValues; ++i) used.insert(geometry.vertexValues.items[i]);
+  for (size_t i = 0; i < faceValues; ++i) used.insert(mesh->faceValues1.items[i]);
+
+  std::vector<int32_t> newIndex(n, -1);
+  std::vector<CRefPtr<CMaterialBase>> kept;
+  for (size_t i = 0; i < n; ++i) {
+    CMaterialBase* material = KindOf<CStandardMaterial>(subs[i].get());
+    if (!material) {
+      if (!used.contains(static_cast<uint32_t>(i))) continue;
+      // A used slot without a standard material gets a default one.
+      try {
+        subs[i] = new CStandardMaterial;
+      } catch (const std::bad_alloc&) {
+        return kErrOutOfMemory;
+      }
+      material = subs[i].get();
+      multi.modified = 1;
+    }
+    newIndex[i] = static_cast<int32_t>(kept.size());
+    kept.emplace_back(material);
+  }
+  if (kept.size() < n) {
+    subs = kept;
+    multi.modified = 1;
+  }
+
+  auto remap = [&](uint32_t& value) {
+    const int32_t index = newIndex[value % n];
+    if (index < 0) return false;
+    value = static_cast<uint32_t>(index);
+    return true;
+  };
+  for (size_t i = 0; i < vertexValues; ++i)
+    if (!remap(geometry.vertexValues.items[i])) return kErrMalformed;
+  if (mesh) {
+    for (size_t i = 0; i < faceValues; ++i)
+      if (!remap(mesh->faceValues1.items[i])) return kErrMalformed;
+    for (auto& extra : mesh->extraVectors)
+      if (!remap(extra.v[0])) return kErrMalformed;
+  }
+
+  // Every bump map after the first uses the first one's coordinate channel.
+  const CTextureMap* first = nullptr;
+  for (const auto& sub : subs) {
+    auto* standard = KindOf<CStandardMaterial>(sub.get());
+    CTextureMap* map = standard ? BumpMap(*standard) : nullptr;
+    if (!map) continue;
+    if (!first)
+      first = map;
+    else if (map->channel != first->channel) {
+      map->channel = first->channel;
+      map->modified = 1;
+    }
+  }
+  return kOk;
+}
+
+void RemoveFromParent(CSpatial& object, RemovedObjects& removed) {
+  removed.emplace_back(&object);
+  if (object.parent) object.parent->RemoveChild(&object);
+}
+
+bool NameHasMarker(const std::u16string& name) {
+  for (std::u16string_view marker : kNoBakeMarkers)
+    if (name.find(marker) != std::u16string::npos) return true;
+  return false;
+}
+
+}  // namespace
+
+Status RemoveLinkControllers(CNode& root) {
+  for (CSpatial* object : Collect<CSpatial>(root, true)) {
+    if (!object->controllers) continue;
+    auto* link = KindOf<CLinkControl>(
+        object->controllers->FindObject(std::nullopt, &CLinkControl::classRecord, false));
+    if (link) KX_RETURN_IF_FAILED(object->DetachController(link));
+  }
+  return kOk;
+}
+
+Status CleanUpMaterials(CGeometry& geometry, RemovedObjects& removed) {
+  if (!geometry.material) return kOk;
+  std::vector<CBase*> found;
+  geometry.material->FindObjects(found, std::nullopt, &CStandardMaterial::classRecord, false);
+  std::unordered_set<const CBase*> seen;
+  for (CBase* object : found)
+    if (seen.insert(object).second)
+      if (auto* standard = KindOf<CStandardMaterial>(object)) CleanUpChannels(*standard, removed);
+  if (auto* multi = KindOf<CMultiMaterial>(geometry.material.get()))
+    return CompactMultiMaterial(geometry, *multi);
+  return kOk;
+}
+
+Status CleanUpGeometry(CNode& root) {
+  RemovedObjects removed;
+  for (CSpatial* object : Collect<CSpatial>(root, true)) {
+    // Only the last keyframe controller of the chain stays.
+    std::vector<CControl*> keyframes;
+    for (CControl* c = object->controllers.get(); c; c = c->next.get())
+      if (KindOf<CKeyframeControl>(c)) keyframes.push_back(c);
+    for (size_t i = 0; i + 1 < keyframes.size(); ++i) {
+      removed.emplace_back(keyframes[i]);
+      object->DetachController(keyframes[i]);
+    }
+
+    auto* geometry = KindOf<CGeometry>(object);
+    if (!geometry) continue;
+    KX_RETURN_IF_FAILED(CleanUpMaterials(*geometry, removed));
+    const bool hasPositions = !geometry->positions.empty();
+    if (hasPositions && geometry->material) {
+      if (auto* mesh = KindOf<CTriMesh>(geometry);
+          mesh && (mesh->normals.empty() || mesh->indexList1.empty() || mesh->indexList2.empty() ||
+                   mesh->faceTriples4.empty()))
+        RemoveFromParent(*geometry, removed);
+    } else {
+      RemoveFromParent(*geometry, removed);
+    }
+  }
+  return kOk;
+}
+
+void TagNodes(CNode& root, int32_t tag) {
+  for (CNode* node : Collect<CNode>(root, false)) {
+    node->tag = tag;
+    node->modified = 1;
+  }
+}
+
+void StripControllers(CNode& root) {
+  for (CSpatial* object : Collect<CSpatial>(root, true)) object->DetachAllControllers();
+}
+
+Status BakeTransforms(CNode& root) {
+  for (CTriMesh* mesh : Collect<CTriMesh>(root, false)) {
+    // The mesh's own local matrix, then each ancestor's up to the top, as one matrix: row
+    // vectors, so the nearest transform comes first.
+    CMatrix4 toScene = mesh->GetLocalMatrix();
+    for (const CNode* up = mesh->parent; up; up = up->parent) {
+      CMatrix4 next;
+      MatrixMultiply(next, toScene, up->GetLocalMatrix());
+      toScene = next;
+    }
+    for (auto& point : mesh->positions.items) point = TransformCoord(point, toScene);
+    mesh->modified = 1;
+  }
+  for (CSpatial* object : Collect<CSpatial>(root, true)) {
+    object->SetFromMatrix(MatrixIdentity());
+    object->modified = 1;
+  }
+  return kOk;
+}
+
+Status AddRestKeys(CNode& root) {
+  for (CSpatial* object : Collect<CSpatial>(root, true)) {
+    CRefPtr<CKeyframeControl> key;
+    try {
+      key = new CKeyframeControl;
+      key->timeScale = 1.0f;
+      key->legacyValue = 0.0f;
+      key->keyTimes = {0.0f};
+      key->rotationKeys = {QuaternionFromRotation(object->rotation)};
+      key->positionKeys = {object->position};
+      key->scaleKeys = {object->scale};
+      key->transition = {std::numeric_limits<float>::max()};
+      key->type = {0};
+    } catch (const std::bad_alloc&) {
+      return kErrOutOfMemory;
+    }
+    KX_RETURN_IF_FAILED(object->AttachController(key.get()));
+  }
+  return kOk;
+}
+
+Status RestructureRoot(CNode& root) {
+  if (root.tag == kPropTag) {
+    std::vector<CSpatial*> cameras;
+    for (CCamera* camera : Collect<CCamera>(root, false)) cameras.push_back(camera);
+    for (CCameraTarget* target : Collect<CCameraTarget>(root, false)) cameras.push_back(target);
+    std::vector<CRefPtr<CBase>> released;  // alive until the pass is over
+    for (CSpatial* object : cameras) {
+      CNode* holder = object->parent;
+      if (!holder) continue;
+      released.emplace_back(holder);
+      released.emplace_back(object);
+      // A camera in a group takes the group with it; one right below the root leaves alone.
+      if (CNode* above = holder->parent)
+        above->RemoveChild(holder);
+      else
+        holder->RemoveChild(object);
+    }
+
+    CRefPtr<CNode> first(root.children.empty() ? nullptr : KindOf<CNode>(root.children.front().get()));
+    if (first && first->name == u"AccRoot") {
+      // The accessory level goes; its first child takes its place at the end of the root.
+      root.RemoveChild(first.get());
+      CRefPtr<CNode> inner(first->children.empty() ? nullptr : KindOf<CNode>(first->children.front().get()));
+      if (inner) {
+        first->RemoveChild(inner.get());
+        root.AddChild(inner.get());
+      }
+    }
+    if (first && first->name == u"SceneRoot") {
+      root.name = u"SceneRoot";
+      root.modified = 1;
+    }
+  }
+  AddRestKeys(root);
+  return kOk;
+}
+
+Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui) {
+  CRefPtr<CNode> root(document.roots.empty() ? nullptr : KindOf<CNode>(document.roots.front().get()));
+  if (!root) return kErrMalformed;
+  KX_RETURN_IF_FAILED(RemoveLinkControllers(*root));
+  KX_RETURN_IF_FAILED(CleanUpGeometry(*root));
+  const int32_t kind = ClassifyContent(document);
+  for (int32_t refused : kRefusedKinds)
+    if (kind == refused) {
+      ui.ShowMessage(ui.Text(kTextNotAScene), kMessageError,
+                     "after the clean-up the content is of kind " + std::to_string(kind) + " (" +
+                         ContentKindName(kind) + ")");
+      return kErrMalformed;
+    }
+  TagNodes(*root, kPropTag);
+  StripControllers(*root);
+  if (!NameHasMarker(root->name)) KX_RETURN_IF_FAILED(BakeTransforms(*root));
+  return RestructureRoot(*root);
+}
+
+}  // namespace KX

@@ -1,0 +1,37 @@
+#pragma once
+// Turns the scene tree of an old scene file into the tree of a static prop, in place: link
+// controllers go, duplicated keyframe controllers, textures without pictures and broken meshes
+// are pruned, multi-materials compacted, the kind checked again, nodes tagged, all animation
+// stripped, free-standing meshes baked into their vertices, cameras removed, an accessory root
+// flattened, and every spatial object gets one key holding its rest pose.
+#include <cstdint>
+#include <vector>
+
+#include "app/converter_ui.h"
+#include "core/container.h"
+#include "scene/geometry.h"
+#include "scene/node.h"
+
+namespace KX {
+
+// The tag every node of a prop carries.
+inline constexpr int32_t kPropTag = 32;
+
+// Objects a pass takes out of the tree or out of a material, kept alive until the pass ends.
+using RemovedObjects = std::vector<CRefPtr<CBase>>;
+
+// 0 when the document's first root was converted; 0x80000005 when it is missing or no node, or
+// when the kind checked again after the clean-up is refused (message 103 shown through `ui`);
+// any failure of a pass.
+Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui);
+
+Status RemoveLinkControllers(CNode& root);
+Status CleanUpGeometry(CNode& root);
+Status CleanUpMaterials(CGeometry& geometry, RemovedObjects& removed);
+void TagNodes(CNode& root, int32_t tag);
+void StripControllers(CNode& root);
+Status BakeTransforms(CNode& root);
+Status RestructureRoot(CNode& root);
+Status AddRestKeys(CNode& root);
+
+}  // namespace KX
