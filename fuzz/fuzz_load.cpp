@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "app/class_registration.h"
+#include "support/test_classes.h"
 #include "core/container.h"
 #include "core/corva.h"
 
@@ -18,7 +18,7 @@ std::vector<uint8_t> Save(KX::CPersistContext& context) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool registered = (KX::RegisterAllClasses(), true);
+  static const bool registered = (KX::test::RegisterForTests(), true);
   (void)registered;
 
   KX::CPersistContext context;

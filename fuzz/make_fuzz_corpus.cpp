@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "app/class_registration.h"
+#include "support/test_classes.h"
 #include "fuzz/sample_scenes.h"
 
 int main(int argc, char** argv) {
@@ -10,7 +10,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: make_fuzz_corpus FOLDER\n");
     return 2;
   }
-  KX::RegisterAllClasses();
+  KX::test::RegisterForTests();
   int written = 0;
   for (const auto& [name, bytes] : KX::fuzz::SampleScenes()) {
     if (bytes.empty()) continue;

@@ -5,6 +5,7 @@
 #include "core/custom_data.h"
 #include "image/thumbnail.h"
 #include "scene/node.h"
+#include "support/round_trip.h"
 
 namespace KX::fuzz {
 
@@ -79,6 +80,13 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> SampleScenes() {
     root->AttachCustomData(head.get());
     AddRoot(context, root.get());
     scenes.emplace_back("nodes", Save(context));
+  }
+  // One file per class of the program, from the samples the round-trip test checks.
+  for (const auto& sample : test::RoundTripSamples()) {
+    CPersistContext context;
+    CRefPtr<CBase> root = sample.make();
+    AddRoot(context, root.get());
+    scenes.emplace_back("class_" + sample.className, Save(context));
   }
   return scenes;
 }
