@@ -1,0 +1,166 @@
+// The recaster tool as its users run it: a separate process, its output and its exit code.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "core/container.h"
+#include "image/pixel_buffer.h"
+#include "image/thumbnail.h"
+#include "scene/node.h"
+#include "support/temp_dir.h"
+#include "support/test_classes.h"
+
+namespace KX {
+namespace {
+
+struct ToolRun {
+  int exitCode = -1;
+  std::string out;  // standard output and error together
+};
+
+ToolRun Recaster(const std::string& arguments) {
+  ToolRun run;
+  const std::string command = std::string(KX_RECASTER_PATH) + " " + arguments + " 2>&1";
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return run;
+  std::array<char, 4096> buffer;
+  size_t n;
+  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.out.append(buffer.data(), n);
+  const int status = ::pclose(pipe);
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override { test::RegisterForTests(); }
+
+  // A file in the current layout: a node tree with a thumbnail.
+  std::string CurrentFile(const std::string& name, bool withThumbnail = true) {
+    CPersistContext context;
+    CRefPtr<CNode> root(new CNode);
+    root->name = u"Scene Root";
+    CRefPtr<CNode> child(new CNode);
+    child->name = u"Box";
+    root->AddChild(child.get());
+    AddRoot(context, root.get());
+    if (withThumbnail) {
+      CRefPtr<CThumbnail> thumbnail(new CThumbnail);
+      thumbnail->picture.Create(4, 3, kPixelBGR, 0x00336699);
+      context.thumbnail = thumbnail;
+    }
+    const std::string path = dir.Path(name);
+    EXPECT_EQ(SaveFile(0, context, path), kOk);
+    return path;
+  }
+
+  test::TempDir dir{"kx_cli"};
+};
+
+TEST_F(CliTest, HelpAndUsageErrors) {
+  EXPECT_EQ(Recaster("--help").exitCode, 0);
+  EXPECT_EQ(Recaster("").exitCode, 2);
+  EXPECT_EQ(Recaster("frobnicate").exitCode, 2);
+  EXPECT_EQ(Recaster("convert").exitCode, 2);
+  const ToolRun help = Recaster("batch --help");
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("--jobs"), std::string::npos);
+}
+
+TEST_F(CliTest, ConvertReportsEveryOutcomeWithTheProgramsTexts) {
+  const ToolRun compatible = Recaster("convert " + CurrentFile("new.crv"));
+  EXPECT_EQ(compatible.exitCode, 3);
+  EXPECT_NE(compatible.out.find("This file is already compatible with Fabler3. There is no need to process it."),
+            std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir.Path("new.fbprop")));
+
+  const ToolRun garbage = Recaster("convert " + dir.File("garbage.crv", "not a scene at all"));
+  EXPECT_EQ(garbage.exitCode, 5);
+  EXPECT_NE(garbage.out.find("Error when loading file."), std::string::npos);
+  EXPECT_NE(garbage.out.find("offset"), std::string::npos) << garbage.out;
+
+  EXPECT_EQ(Recaster("convert " + dir.Path("missing.crv")).exitCode, 5);
+}
+
+TEST_F(CliTest, CheckTellsWhatEachFileIs) {
+  const ToolRun run = Recaster("check " + CurrentFile("a.crv") + " " + dir.File("b.crv", "junk"));
+  EXPECT_EQ(run.exitCode, 5);
+  EXPECT_NE(run.out.find("a.crv: stream version 2.01, already compatible"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("b.crv: cannot be loaded"), std::string::npos) << run.out;
+  EXPECT_EQ(Recaster("check " + CurrentFile("c.crv")).exitCode, 0);
+}
+
+TEST_F(CliTest, InfoSummaryTreeAndJson) {
+  const std::string file = CurrentFile("scene.crv");
+  const ToolRun summary = Recaster("info " + file);
+  EXPECT_EQ(summary.exitCode, 0);
+  EXPECT_NE(summary.out.find("_KXBrix, stream version 2.01"), std::string::npos) << summary.out;
+  EXPECT_NE(summary.out.find("thumbnail: 4 x 3 pixels"), std::string::npos);
+  EXPECT_NE(summary.out.find("CNode \"Scene Root\""), std::string::npos);
+
+  const ToolRun tree = Recaster("info --tree " + file);
+  EXPECT_NE(tree.out.find("CNode \"Scene Root\"\n  CNode \"Box\""), std::string::npos) << tree.out;
+
+  const ToolRun json = Recaster("info --json " + file);
+  ASSERT_EQ(json.exitCode, 0);
+  const auto parsed = nlohmann::json::parse(json.out);
+  EXPECT_EQ(parsed["streamVersion"], 201);
+  ASSERT_EQ(parsed["roots"].size(), 1u);
+  const int rootId = parsed["roots"][0];
+  bool foundRoot = false;
+  for (const auto& object : parsed["objects"])
+    if (object["id"] == rootId) {
+      foundRoot = true;
+      EXPECT_EQ(object["class"], "CNode");
+      EXPECT_EQ(object["name"], "Scene Root");
+      EXPECT_EQ(object["owns"].size(), 1u);  // the child
+    }
+  EXPECT_TRUE(foundRoot);
+  EXPECT_EQ(Recaster("info " + dir.Path("missing.crv")).exitCode, 5);
+}
+
+TEST_F(CliTest, ThumbnailIsWrittenInTheFormatOfItsExtension) {
+  const std::string file = CurrentFile("thumb.crv");
+  const ToolRun run = Recaster("thumbnail " + file + " -o " + dir.Path("t.png"));
+  ASSERT_EQ(run.exitCode, 0) << run.out;
+  CPixelBuffer picture;
+  int32_t format = 0;
+  ASSERT_EQ(DecodeFile(dir.Path("t.png"), picture, format), kOk);
+  EXPECT_EQ(picture.width, 4);
+  EXPECT_EQ(picture.height, 3);
+  EXPECT_EQ(Recaster("thumbnail " + file + " -o " + dir.Path("t.xyz")).exitCode, 2);
+  EXPECT_EQ(Recaster("thumbnail " + CurrentFile("none.crv", false) + " -o " + dir.Path("n.png")).exitCode, 1);
+}
+
+TEST_F(CliTest, BatchGoesOnAfterFailuresAndReports) {
+  std::filesystem::create_directories(dir.Path("in/sub"));
+  CurrentFile("in/current.crv");
+  CurrentFile("in/sub/nested.CRV");
+  dir.File("in/sub/broken.crv", "broken");
+  dir.File("in/notes.txt", "not a scene");
+  const ToolRun run = Recaster("batch " + dir.Path("in") + " -o " + dir.Path("out") + " -j 2 --report " +
+                           dir.Path("report.json"));
+  EXPECT_EQ(run.exitCode, 1) << run.out;  // one file failed to load
+  EXPECT_NE(run.out.find("3 file(s)"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("2 already compatible"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("1 failed to load"), std::string::npos) << run.out;
+  std::ifstream reportFile(dir.Path("report.json"));
+  const auto report = nlohmann::json::parse(reportFile);
+  ASSERT_EQ(report["files"].size(), 3u);
+  EXPECT_EQ(report["summary"]["failed to load"], 1);
+  for (const auto& file : report["files"])
+    if (file["input"].get<std::string>().find("broken") != std::string::npos) {
+      EXPECT_EQ(file["outcome"], "failed to load");
+      EXPECT_EQ(file["message"], "Error when loading file.");
+      EXPECT_EQ(file["output"], dir.Path("out/sub/broken.fbprop"));
+    }
+  EXPECT_EQ(Recaster("batch " + dir.Path("nothing-here") + " -o " + dir.Path("out")).exitCode, 2);
+}
+
+}  // namespace
+}  // namespace KX
