@@ -7,7 +7,7 @@
 #include "app/class_registration.h"
 #include "app/cli/batch.h"
 #include "app/cli/cli_ui.h"
-#include "app/cli/inspect.h"
+#include "app/cli/describe.h"
 #include "app/command_flow.h"
 #include "app/texts.h"
 #include "image/codec.h"

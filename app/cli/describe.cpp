@@ -1,4 +1,4 @@
-#include "app/cli/inspect.h"
+#include "app/cli/describe.h"
 
 #include <map>
 #include <nlohmann/json.hpp>
