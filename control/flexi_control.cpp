@@ -79,7 +79,15 @@ Status CFlexiData::Load(CReader& in) {
   ReadRefList(in, flexiObjects);
   for (uint32_t& value : flexiValues) in.Read(value);
   in.Read(flexiFlag).Read(flexiValue7).Read(flexiValue8);
-  if (in.ok() && flexiValue8 < kFourPi) flexiValue8 += kFourPi;
+  // Values below 4π are lifted by 4π. Lifting by whole turns of 4π into [4π, 8π) gives the same
+  // result for every value from 0 up and keeps a loaded value where the next load finds it, so
+  // that negative values do not creep upwards with every save and load.
+  if (in.ok() && std::isfinite(flexiValue8) && flexiValue8 < kFourPi) {
+    float turns = std::fmod(flexiValue8, kFourPi);
+    if (turns < 0) turns += kFourPi;
+    flexiValue8 = kFourPi + turns;
+    if (!(flexiValue8 >= kFourPi)) flexiValue8 = kFourPi;  // rounding at the edge
+  }
   in.Read(flexiVector1).Read(flexiVector2).Read(flexiPair);
   return in.status();
 }

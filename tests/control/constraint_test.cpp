@@ -359,6 +359,14 @@ TEST(FlexiData, AnglesBelowFourPiAreLiftedOnLoad) {
   auto* loaded = KindOf<CFlexiData>(context.roots.at(0).get());
   ASSERT_TRUE(loaded);
   EXPECT_FLOAT_EQ(loaded->flexiValue8, 1 + 16 * std::atan(1.0f));
+
+  // A negative value is lifted into the same range once, so that it stays put from then on.
+  chain->flexiValue8 = -1;
+  CPersistContext negative;
+  ASSERT_EQ(test::LoadFromBytes(test::SaveRootToBytes(chain.get()), negative), kOk);
+  auto* lifted = KindOf<CFlexiData>(negative.roots.at(0).get());
+  EXPECT_FLOAT_EQ(lifted->flexiValue8, 32 * std::atan(1.0f) - 1);
+  test::ExpectRoundTrip(lifted);
   const int64_t bare = chain->GetSaveSize();
   chain->flexiRecords.resize(2);
   chain->flexiMatrices.resize(1);
