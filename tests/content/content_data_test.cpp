@@ -42,7 +42,8 @@ int64_t CommonSize(const std::string& className) { return 4 + className.size() +
 TEST_F(ContentDataTest, SkyWithoutEntriesIsTwelveBytesOfItsOwn) {
   CRefPtr<CSkyData> sky(new CSkyData);
   EXPECT_EQ(sky->GetSaveSize(), CommonSize("CSkyData") + 12);
-  auto* loaded = KindOf<CSkyData>(test::ExpectRoundTrip(sky.get()).get());
+  const CRefPtr<CBase> copy = test::ExpectRoundTrip(sky.get());
+  auto* loaded = KindOf<CSkyData>(copy.get());
   ASSERT_TRUE(loaded);
   EXPECT_TRUE(loaded->entries.empty());
 
