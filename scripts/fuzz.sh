@@ -13,9 +13,10 @@ CORPUS=build-fuzz/corpus
 mkdir -p "$CORPUS" build-fuzz/findings
 build-fuzz/fuzz/make_fuzz_corpus "$CORPUS"
 
+# fuzz/regressions holds inputs that once found a fault; they are replayed every time.
 if [ "$SECONDS_TO_RUN" -eq 0 ]; then
-  build-fuzz/fuzz/fuzz_load -runs=0 "$CORPUS"
+  build-fuzz/fuzz/fuzz_load -runs=0 "$CORPUS" fuzz/regressions
 else
   build-fuzz/fuzz/fuzz_load -max_total_time="$SECONDS_TO_RUN" -max_len=65536 -rss_limit_mb=2048 \
-    -artifact_prefix=build-fuzz/findings/ -print_final_stats=1 "$CORPUS"
+    -artifact_prefix=build-fuzz/findings/ -print_final_stats=1 "$CORPUS" fuzz/regressions
 fi
