@@ -7,15 +7,16 @@
 
 namespace KX {
 
-int32_t CLoadRecord::StoredVersion(const CRuntimeClass& cls, int32_t fallback) const {
+int32_t CLoadRecord::StoredVersion(const CRuntimeClass& cls, int32_t streamVersion) const {
   for (size_t i = 0; i < std::min(classVersionCount, kInlineLevels); ++i)
     if (classVersions[i].cls == &cls) return classVersions[i].version;
   for (const auto& entry : moreClassVersions)
     if (entry.cls == &cls) return entry.version;
-  return fallback;
+  return streamVersion < kFirstNewLayoutVersion ? streamVersion : cls.Version();
 }
 
 void CLoadRecord::SetStoredVersion(const CRuntimeClass& cls, int32_t version) {
+  if (version == cls.Version() && classVersionCount == 0) return;  // the common case
   for (size_t i = 0; i < std::min(classVersionCount, kInlineLevels); ++i)
     if (classVersions[i].cls == &cls) {
       classVersions[i].version = version;
@@ -120,7 +121,8 @@ int32_t CReader::Version(const CRuntimeClass& cls) {
     }
     version = static_cast<int32_t>(stored);
   }
-  if (record_) record_->SetStoredVersion(cls, version);
+  // The old layout stores no versions at all: every level is at the stream version.
+  if (record_ && !OldLayout()) record_->SetStoredVersion(cls, version);
   return version;
 }
 

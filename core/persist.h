@@ -38,21 +38,23 @@ struct CLoadRecord {
   uint32_t idCursor = 0;
   bool linked = false;
   uint64_t offset = 0;  // where the record starts in the stream
-  // Stored version of each class level, as found by CReader::Version. Class chains are a handful
-  // of levels deep, so the versions live inline; the vector only takes what does not fit.
+  // Stored versions of the class levels whose block is older than the class: what Link needs
+  // to tell older layouts apart. Levels stored at their class's own version (nearly all of them)
+  // take no room; a handful of older ones fit inline.
   struct ClassVersion {
     const CRuntimeClass* cls = nullptr;
     int32_t version = 0;
   };
-  static constexpr size_t kInlineLevels = 10;
+  static constexpr size_t kInlineLevels = 4;
   std::array<ClassVersion, kInlineLevels> classVersions{};
   size_t classVersionCount = 0;
   std::vector<ClassVersion> moreClassVersions;
 
   void SetStoredVersion(const CRuntimeClass& cls, int32_t version);
 
-  // Stored version of a class level; the stream version for levels that never read theirs.
-  int32_t StoredVersion(const CRuntimeClass& cls, int32_t fallback) const;
+  // Stored version of a class level: as recorded; otherwise the stream version in the old layout
+  // and the class's own version in the current one.
+  int32_t StoredVersion(const CRuntimeClass& cls, int32_t streamVersion) const;
 };
 
 // Types whose memory image is their file image.
