@@ -293,6 +293,9 @@ TEST(VetterDialog, AboutBoxShortcutsAndExitWhileRunningModally) {
     QMetaObject::invokeMethod(
         &scripted.dialog,
         [&] {
+          // Shortcuts of a window reach it only while it is the active one.
+          scripted.dialog.activateWindow();
+          EXPECT_TRUE(QTest::qWaitForWindowActive(&scripted.dialog));
           QTest::keyClick(&scripted.dialog, Qt::Key_O, Qt::ControlModifier);
           QTest::keyClick(&scripted.dialog, Qt::Key_Q, Qt::ControlModifier);
         },
