@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <algorithm>
 
 #include "app/gui/dialog_units.h"
 #include "app/gui/vetter_dlg.h"
