@@ -1,0 +1,17 @@
+// recaster-gui: the converter's desktop dialog. The process lives as long as the dialog.
+#include <QApplication>
+
+#include "app/class_registration.h"
+#include "app/gui/vetter_dlg.h"
+
+int main(int argc, char* argv[]) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Recaster"));
+  QApplication::setWindowIcon(KX::gui::ProgramIcon());
+  // The loader creates objects by the class names stored in a file, so every class has to be
+  // known before the dialog can open one.
+  KX::RegisterAllClasses();
+  KX::gui::CVetterDlg dialog;
+  dialog.exec();
+  return 0;
+}
