@@ -308,3 +308,23 @@ TEST(ClassifyHelpers, FindRawDataNeedsCustomDataAtTheSecondRoot) {
 
 }  // namespace
 }  // namespace KX
+
+namespace KX {
+namespace {
+
+// The kinds are part of the interface (the conversion and stored reports use the numbers).
+TEST(ClassifyHelpers, KindsKeepTheirNumbers) {
+  const std::pair<int32_t, int32_t> kinds[] = {
+      {kKindCharacter, 16},  {kKindScene, 32},      {kKindSingleObjectScene, 34},
+      {kKindFog, 52},        {kKindParticles, 64},  {kKindLight, 96},
+      {kKindCamera, 144},    {kKindReserved, 160},  {kKindLowerTorso, 176},
+      {kKindTeeth, 192},     {kKindEyes, 193},      {kKindHair, 208},
+      {kKindBody, 209},      {kKindHands, 210},     {kKindLower, 211},
+      {kKindUpper, 212},     {kKindShoes, 213},     {kKindMotion, 224},
+      {kKindFace, 225},      {kKindGesture, 226},   {kKindProject, 4096},
+      {kKindUnknown, 65535}};
+  for (const auto& [kind, number] : kinds) EXPECT_EQ(kind, number);
+}
+
+}  // namespace
+}  // namespace KX
