@@ -1,16 +1,31 @@
 #!/usr/bin/env bash
-# Runs the converter on the bundled example scene.
+# Converts the bundled example scene into a prop and shows what came out:
+#   1. installs what is missing (scripts/bootstrap.sh) and builds `recaster` (release, no tests);
+#   2. `recaster check` tells the sample would be converted;
+#   3. `recaster convert` writes out/sample_scene.fbprop (replacing an earlier run's);
+#   4. `recaster info --tree` prints the prop's hierarchy;
+#   5. `recaster thumbnail` extracts its thumbnail to out/sample_thumbnail.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
 scripts/bootstrap.sh
-if [ ! -x build/recaster ]; then
-  cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build build -j"$(nproc)"
-fi
-if [ ! -x build/recaster ]; then
-  echo "demo: the command-line converter 'recaster' is not built yet; the scene library and its tests are."
-  echo "demo: run scripts/test.sh to build and test what exists."
-  exit 0
-fi
-mkdir -p build/demo-out
-build/recaster convert examples/*.crv --output-dir build/demo-out
+
+BUILD=build-demo
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DKX_BUILD_TESTS=OFF -DKX_BUILD_BENCH=OFF >/dev/null
+cmake --build "$BUILD" -j"${JOBS:-$(nproc)}" --target recaster
+RECASTER="$BUILD/recaster"
+SAMPLE=examples/sample_scene.crv
+
+mkdir -p out
+echo
+echo "== recaster check $SAMPLE"
+"$RECASTER" check "$SAMPLE"
+echo
+echo "== recaster convert $SAMPLE -o out/sample_scene.fbprop --force"
+"$RECASTER" convert "$SAMPLE" -o out/sample_scene.fbprop --force
+echo
+echo "== recaster info --tree out/sample_scene.fbprop"
+"$RECASTER" info --tree out/sample_scene.fbprop
+echo
+echo "== recaster thumbnail out/sample_scene.fbprop -o out/sample_thumbnail.png"
+"$RECASTER" thumbnail out/sample_scene.fbprop -o out/sample_thumbnail.png

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <nlohmann/json.hpp>
 
 #include "app/cli/cli_ui.h"
@@ -26,6 +27,7 @@ struct Job {
   std::string output;
   int exitCode = -1;
   std::string message, detail;
+  bool duplicate = false;  // an earlier job writes the same prop
 };
 
 struct Worker {
@@ -63,6 +65,11 @@ std::vector<Job> CollectJobs(const std::vector<std::string>& paths, const fs::pa
       missing.push_back(given);
     }
   }
+  // Two inputs that map to one prop would overwrite each other while both count as converted;
+  // the first one keeps the name.
+  std::set<std::string> outputs;
+  for (Job& job : jobs)
+    if (!outputs.insert(fs::path(job.output).lexically_normal().string()).second) job.duplicate = true;
   return jobs;
 }
 
@@ -137,6 +144,14 @@ int RunBatch(const CTextTable& texts, const std::vector<std::string>& paths,
   std::fflush(nullptr);
   while (done < jobs.size()) {
     while (next < jobs.size() && workers.size() < static_cast<size_t>(jobCount)) {
+      if (jobs[next].duplicate) {
+        Job& job = jobs[next++];
+        job.exitCode = kExitFailure;
+        job.message = "another input converts to the same prop " + job.output + "; not converted";
+        ++done;
+        progress(job);
+        continue;
+      }
       int fds[2];
       if (::pipe(fds) != 0) return kExitFailure;
       const pid_t pid = ::fork();

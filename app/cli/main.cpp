@@ -1,6 +1,7 @@
 // recaster: converts old 3D scenes into props, checks and inspects scene files from a terminal.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "app/classify.h"
@@ -19,6 +20,13 @@ namespace {
 
 int Convert(const CTextTable& texts, const std::string& input, std::string output, bool force) {
   if (output.empty()) output = DefaultOutputPath(input);
+  // An old scene named like a prop would otherwise be replaced by its own conversion.
+  std::error_code ec;
+  if (std::filesystem::equivalent(input, output, ec)) {
+    std::fprintf(stderr, "%s: the prop would replace the scene it comes from; choose another output\n",
+                 input.c_str());
+    return kExitUsage;
+  }
   CCliUi ui(texts, input, output, force, false);
   const CommandOutcome outcome = OnValidate(ui);
   if (outcome == CommandOutcome::kSaved) std::printf("%s: written %s\n", input.c_str(), output.c_str());

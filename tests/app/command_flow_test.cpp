@@ -1,0 +1,191 @@
+// The conversion command end to end, through a front-end that answers the dialogs from a script:
+// which messages come in which order, when the save dialog is offered, and what reaches the file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/command_flow.h"
+#include "app_fixtures.h"
+#include "content/content_data.h"
+#include "control/keyframe_control.h"
+#include "image/thumbnail.h"
+#include "scene/node.h"
+#include "support/temp_dir.h"
+
+namespace KX {
+namespace {
+
+using test::LegacyRef;
+using test::LegacyScene;
+using Events = std::vector<std::string>;
+
+class CommandFlowTest : public ::testing::Test {
+ protected:
+  void SetUp() override { test::RegisterForTests(); }
+
+  // A "Scene Root" with one child holding a complete mesh: kind 34 without keys on the root.
+  LegacyRef SingleObjectScene() {
+    const auto root = scene.Root(u"Scene Root");
+    const auto box = scene.Node(u"Box");
+    scene.AddChild(root, box);
+    const auto mesh = scene.Mesh(u"Tri", test::LegacyMesh::Triangle());
+    scene.SetMaterial(mesh, scene.Material({}));
+    scene.AddChild(box, mesh);
+    return root;
+  }
+  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
+    const std::string path = dir.Path(name);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return path;
+  }
+  // Runs the command on `source`, saving to `target` (nullopt: cancel the save dialog).
+  CommandOutcome Run(const std::string& source, std::optional<std::string> target) {
+    ui = test::ScriptedUi();
+    ui.answers = {source, target};
+    const CommandOutcome outcome = OnValidate(ui);
+    EXPECT_EQ(ui.waitDepth, 0) << "the wait cursor is left on";
+    return outcome;
+  }
+  std::unique_ptr<CPersistContext> LoadTarget() {
+    auto loaded = std::make_unique<CPersistContext>();
+    EXPECT_EQ(LoadFile(0, *loaded, target), kOk) << loaded->diagnostics.Describe();
+    return loaded;
+  }
+
+  test::TempDir dir{"kx_command"};
+  LegacyScene scene{"1.50"};
+  test::ScriptedUi ui;
+  const std::string target = dir.Path("out.fbprop");
+};
+
+TEST_F(CommandFlowTest, CancellingTheOpenDialogShowsNothing) {
+  ui.answers = {std::nullopt};
+  EXPECT_EQ(OnValidate(ui), CommandOutcome::kCancelled);
+  EXPECT_EQ(ui.events, Events{"open"});
+  EXPECT_EQ(ui.waitDepth, 0);
+}
+
+TEST_F(CommandFlowTest, ASingleObjectSceneIsConvertedAndSaved) {
+  SingleObjectScene();
+  std::vector<uint8_t> pixels(4 * 3 * 4, 0x7F);
+  scene.Thumbnail(4, 3, pixels);
+  scene.RawDataChain({{u"Notes", {1, 2}, u""}});
+  const std::string source = Write("scene.crv", scene.Bytes());
+
+  EXPECT_EQ(Run(source, target), CommandOutcome::kSaved);
+  // 104 comes once the tree is converted, before the save dialog, which starts without a name.
+  EXPECT_EQ(ui.events, (Events{"open", "#104", "save", "#106"}));
+  EXPECT_EQ(ui.initialPaths.at(1), "");
+  EXPECT_EQ(ui.messages[0].type, kMessageInformation);
+  EXPECT_EQ(ui.messages[1].type, kMessageWarning);
+  EXPECT_EQ(ui.waitingAtMessage, (std::vector<bool>{true, false}));
+
+  auto saved = LoadTarget();
+  EXPECT_EQ(saved->version, 201);
+  ASSERT_EQ(saved->roots.size(), 1u) << "the raw-data root stays behind";
+  auto* root = KindOf<CNode>(saved->roots[0].get());
+  ASSERT_TRUE(root);
+  EXPECT_EQ(root->tag, 32u);
+  EXPECT_TRUE(KindOf<CKeyframeControl>(root->controllers.get()));
+  EXPECT_TRUE(saved->extInfo.empty()) << "no summary without records";
+  auto* thumbnail = KindOf<CThumbnail>(saved->thumbnail.get());
+  ASSERT_TRUE(thumbnail);
+  EXPECT_EQ(thumbnail->picture.width, 4);
+  EXPECT_TRUE(thumbnail->picture.HasPixels());
+}
+
+TEST_F(CommandFlowTest, SeveralSummaryRecordsMakeExactlyOne) {
+  const auto root = SingleObjectScene();
+  test::LegacyRose first;
+  first.name = u"first";
+  first.block2[3] = 5;
+  scene.RoseData(root, first);
+  scene.RoseData(root, {});
+  const std::string source = Write("scene.crv", scene.Bytes());
+  ASSERT_EQ(Run(source, target), CommandOutcome::kSaved);
+  auto saved = LoadTarget();
+  ASSERT_EQ(saved->extInfo.size(), 1u);
+  auto* summary = KindOf<CRoseData>(saved->extInfo[0].get());
+  ASSERT_TRUE(summary);
+  EXPECT_EQ(summary->name, u"first");
+  EXPECT_EQ(summary->block2[3], 5);
+}
+
+TEST_F(CommandFlowTest, CancellingTheSaveDialogWritesNothing) {
+  SingleObjectScene();
+  const std::string source = Write("scene.crv", scene.Bytes());
+  EXPECT_EQ(Run(source, std::nullopt), CommandOutcome::kSaveCancelled);
+  EXPECT_EQ(ui.events, (Events{"open", "#104", "save"}));
+  EXPECT_FALSE(std::filesystem::exists(target));
+}
+
+TEST_F(CommandFlowTest, FilesOfVersionTwoAreNeverClassified) {
+  // A camera scene, which an old file would have refused.
+  CRefPtr<CNode> root(new CNode);
+  root->name = u"CameraRoot";
+  CPersistContext document;
+  AddRoot(document, root.get());
+  std::vector<uint8_t> bytes = test::SaveToBytes(document);
+  const std::string current = Write("current.crv", bytes);
+  bytes.at(11) = 0;  // minor version 1 -> 0: a 2.00 file
+  const std::string twoZero = Write("two.crv", bytes);
+  for (const std::string& source : {current, twoZero}) {
+    EXPECT_EQ(Run(source, target), CommandOutcome::kAlreadyCompatible);
+    EXPECT_EQ(ui.events, (Events{"open", "#105"}));
+    EXPECT_EQ(ui.messages[0].type, kMessageWarning);
+  }
+}
+
+TEST_F(CommandFlowTest, OtherKindsAreRefusedWithoutASaveDialog) {
+  const auto camera = scene.Root(u"CameraRoot");
+  const auto mesh = scene.Mesh(u"Tri", test::LegacyMesh::Triangle());
+  scene.SetMaterial(mesh, scene.Material({}));
+  scene.AddChild(camera, mesh);
+  const std::string cameraScene = Write("camera.crv", scene.Bytes());
+  scene = LegacyScene("1.50");
+  SingleObjectScene();
+  scene.RawDataChain({{u"ProjectState", {1}, u""}});
+  const std::string project = Write("project.crv", scene.Bytes());
+
+  for (const auto& [source, kind] : {std::pair{cameraScene, "144"}, std::pair{project, "4096"}}) {
+    EXPECT_EQ(Run(source, target), CommandOutcome::kNotAScene);
+    EXPECT_EQ(ui.events, (Events{"open", "#103"}));
+    EXPECT_EQ(ui.messages[0].type, kMessageError);
+    EXPECT_NE(ui.messages[0].detail.find(kind), std::string::npos) << ui.messages[0].detail;
+    EXPECT_TRUE(ui.waitingAtMessage[0]);
+  }
+
+  // A first root that is no node is not valid either.
+  scene = LegacyScene("1.50");
+  scene.MarkRoot(scene.Mesh(u"Tri", test::LegacyMesh::Triangle()));
+  EXPECT_EQ(Run(Write("mesh.crv", scene.Bytes()), target), CommandOutcome::kNotAScene);
+  EXPECT_EQ(ui.events, (Events{"open", "#103"}));
+  EXPECT_FALSE(std::filesystem::exists(target));
+}
+
+TEST_F(CommandFlowTest, ALoadFailureSaysWhere) {
+  SingleObjectScene();
+  std::vector<uint8_t> bytes = scene.Bytes();
+  bytes.resize(bytes.size() - 7);
+  EXPECT_EQ(Run(Write("cut.crv", bytes), target), CommandOutcome::kLoadFailed);
+  EXPECT_EQ(ui.events, (Events{"open", "#102"}));
+  EXPECT_EQ(ui.messages[0].type, kMessageError);
+  EXPECT_NE(ui.messages[0].detail.find("offset"), std::string::npos) << ui.messages[0].detail;
+
+  EXPECT_EQ(Run(dir.Path("missing.crv"), target), CommandOutcome::kLoadFailed);
+  EXPECT_EQ(ui.events, (Events{"open", "#102"}));
+}
+
+TEST_F(CommandFlowTest, ASaveFailureIsReported) {
+  SingleObjectScene();
+  const std::string source = Write("scene.crv", scene.Bytes());
+  EXPECT_EQ(Run(source, dir.Path("no/such/folder/out.fbprop")), CommandOutcome::kSaveFailed);
+  EXPECT_EQ(ui.events, (Events{"open", "#104", "save", "#107"}));
+  EXPECT_EQ(ui.messages[1].type, kMessageError);
+  EXPECT_FALSE(ui.messages[1].detail.empty());
+}
+
+}  // namespace
+}  // namespace KX
