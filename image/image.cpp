@@ -86,6 +86,8 @@ class CImageCacheAccess {
   template <class T>
   static void Enter(T& image, const std::u16string& key) {
     Leave(image);
+    // An empty key would look like "not cached" to Leave and outlive its image.
+    if (key.empty()) return;
     try {
       Cache<T>().insert_or_assign(key, &image);
       image.cacheKey_ = key;

@@ -479,3 +479,24 @@ TEST_F(ImageObjectTest, DuplicatedAnimationKeepsSharedFramesShared) {
 
 }  // namespace
 }  // namespace KX
+
+namespace KX {
+namespace {
+
+// A stored path naming a folder resolves to no file at all; such an image must never be cached,
+// or a later load would be handed the destroyed object.
+TEST(ImageCache, APathThatResolvesToNothingIsNeverCached) {
+  test::RegisterForTests();
+  test::Bytes body;
+  body.Version(2, 0).I32(1).W(u"").Version(2, 0).W(u"pictures\\");
+  const test::Bytes file = test::NewHeader().I32(0).I32(0).A("_Root").A("CAnmImage")
+                               .I32(static_cast<int32_t>(body.size())).Append(body);
+  for (int round = 0; round < 2; ++round) {
+    CPersistContext context;
+    EXPECT_TRUE(Failed(test::LoadFromBytes(file.data, context)));
+  }
+  EXPECT_EQ(FindCachedAnmImage(u""), nullptr);
+}
+
+}  // namespace
+}  // namespace KX
