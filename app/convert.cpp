@@ -7,6 +7,7 @@
 
 #include "app/classify.h"
 #include "app/texts.h"
+#include "core/address_table.h"
 #include "control/keyframe_control.h"
 #include "control/link_control.h"
 #include "core/math/matrix.h"
@@ -42,10 +43,9 @@ std::vector<T*> Collect(CNode& root, bool kindOf) {
   root.FindObjects(found, std::nullopt, &T::classRecord, kindOf);
   std::vector<T*> objects;
   objects.reserve(found.size());
-  std::unordered_set<const CBase*> seen;
-  seen.reserve(found.size() * 2);
+  CAddressTable<uint8_t> seen(found.size());
   for (CBase* object : found)
-    if (seen.insert(object).second)
+    if (seen.Insert(object).second)
       if (T* typed = KindOf<T>(object)) objects.push_back(typed);
   return objects;
 }

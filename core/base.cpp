@@ -61,8 +61,7 @@ Status CBase::Load(CReader& in) {
 Status CBase::Link(CLinker&) { return kNothingDone; }
 
 Status CBase::CollectForSave(CPersistContext& context) {
-  const auto [it, inserted] = context.saveIds.emplace(this, 0);
-  if (!inserted) return kNothingDone;
+  if (!context.saveIds.Insert(this).second) return kNothingDone;
   context.saveList.push_back(this);
   return kOk;
 }

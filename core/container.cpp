@@ -1,5 +1,7 @@
 #include "core/container.h"
 
+#include "core/address_table.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,44 +54,6 @@ class CChildCollector final : public CReferenceVisitor {
 class CLinkBreaker final : public CReferenceVisitor {
  public:
   void Owned(CBase*, void* slot, void (*clear)(void*)) override { clear(slot); }
-};
-
-// Open-addressing map from object address to a small state, sized once for every object of a
-// load: the ownership check visits each object a few times and must not allocate per object.
-template <class Value>
-class CAddressTable {
- public:
-  explicit CAddressTable(size_t expected) {
-    size_t capacity = 16;
-    while (capacity < expected * 2) capacity *= 2;
-    keys_.assign(capacity, nullptr);
-    values_.resize(capacity);
-    mask_ = capacity - 1;
-  }
-  Value& operator[](const CBase* key) {
-    size_t i = (reinterpret_cast<uintptr_t>(key) >> 4) * 0x9E3779B97F4A7C15ull & mask_;
-    while (keys_[i] && keys_[i] != key) i = (i + 1) & mask_;
-    if (!keys_[i]) {
-      // Objects owned by loaded ones are loaded ones, so the table never fills; grow anyway
-      // rather than loop if a class reports something else.
-      if (++size_ * 2 > keys_.size()) return Grow(key);
-      keys_[i] = key;
-    }
-    return values_[i];
-  }
-
- private:
-  Value& Grow(const CBase* key) {
-    CAddressTable bigger(keys_.size());
-    for (size_t i = 0; i < keys_.size(); ++i)
-      if (keys_[i]) bigger[keys_[i]] = values_[i];
-    *this = std::move(bigger);
-    return (*this)[key];
-  }
-  std::vector<const CBase*> keys_;
-  std::vector<Value> values_;
-  size_t mask_ = 0;
-  size_t size_ = 0;
 };
 
 // Refuses object graphs that own themselves, nest deeper than kMaxOwnershipDepth, or share so
@@ -459,13 +423,13 @@ Status SaveToStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie)
   context.cookie = cookie;
   context.measuring = true;
   context.saveList.clear();
-  context.saveIds.clear();
+  context.saveIds.Clear();
   struct Done {
     CPersistContext& c;
     ~Done() {
       c.measuring = false;
       c.saveList.clear();
-      c.saveIds.clear();
+      c.saveIds.Clear();
     }
   } done{context};
 
@@ -500,8 +464,8 @@ Status SaveToStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie)
   // Ids 1..n in write order, so the same objects always give the same bytes.
   int32_t nextId = 1;
   auto assign = [&](const CBase* object) {
-    auto [it, inserted] = context.saveIds.emplace(object, 0);
-    if (it->second == 0) it->second = nextId++;
+    int32_t& id = context.saveIds[object];
+    if (id == 0) id = nextId++;
   };
   if (context.thumbnail) assign(context.thumbnail.get());
   for (const auto& entry : context.extInfo) assign(entry.get());

@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/address_table.h"
 #include "core/base.h"
 #include "core/io_buffer.h"
 #include "core/persist.h"
@@ -47,7 +48,7 @@ class CPersistContext {
   std::map<int32_t, CLoadRecord*> duplicates;
   // Save: every object to write, in collection order, and the id each is written under.
   std::vector<CBase*> saveList;
-  std::unordered_map<const CBase*, int32_t> saveIds;
+  CAddressTable<int32_t> saveIds;
   bool measuring = false;
 
   CLoadDiagnostics diagnostics;

@@ -207,8 +207,8 @@ CWriter& CWriter::Version(const CRuntimeClass& cls) { return Write(cls.major).Wr
 
 int32_t CWriter::IdOf(const CBase* object) const {
   if (!object || !context_) return 0;
-  const auto it = context_->saveIds.find(object);
-  return it == context_->saveIds.end() ? 0 : it->second;
+  const int32_t* id = context_->saveIds.Find(object);
+  return id ? *id : 0;
 }
 
 CWriter& CWriter::Ref(const CBase* object) { return Write(IdOf(object)); }

@@ -1,0 +1,77 @@
+#pragma once
+// Open-addressing tables keyed by object address. Walks over large object graphs (the ownership
+// check of a load, the ids of a save, the passes of the conversion) look up every object a few
+// times; these tables allocate once for the whole walk instead of once per object.
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+namespace KX {
+
+class CBase;
+
+template <class Value>
+class CAddressTable {
+ public:
+  explicit CAddressTable(size_t expected = 0) { Rehash(Capacity(expected)); }
+
+  // The value of `key`, default-constructed when the key is new.
+  Value& operator[](const CBase* key) { return Insert(key).first; }
+
+  // The value of `key` and whether it was new.
+  std::pair<Value&, bool> Insert(const CBase* key) {
+    size_t i = Slot(key);
+    if (keys_[i] == key) return {values_[i], false};
+    if ((size_ + 1) * 2 > keys_.size()) {
+      Rehash(keys_.size() * 2);
+      i = Slot(key);
+    }
+    keys_[i] = key;
+    ++size_;
+    return {values_[i], true};
+  }
+
+  // The value of `key`, or null when it has none.
+  const Value* Find(const CBase* key) const {
+    const size_t i = Slot(key);
+    return keys_[i] == key ? &values_[i] : nullptr;
+  }
+
+  size_t size() const { return size_; }
+  void Clear(size_t expected = 0) {
+    size_ = 0;
+    keys_.assign(Capacity(expected), nullptr);
+    values_.assign(keys_.size(), Value{});
+  }
+
+ private:
+  static size_t Capacity(size_t expected) {
+    size_t capacity = 16;
+    while (capacity < expected * 2) capacity *= 2;
+    return capacity;
+  }
+  // The key's slot, or the empty slot where it would go.
+  size_t Slot(const CBase* key) const {
+    size_t i = (reinterpret_cast<uintptr_t>(key) >> 4) * 0x9E3779B97F4A7C15ull & (keys_.size() - 1);
+    while (keys_[i] && keys_[i] != key) i = (i + 1) & (keys_.size() - 1);
+    return i;
+  }
+  void Rehash(size_t capacity) {
+    std::vector<const CBase*> oldKeys(capacity, nullptr);
+    std::vector<Value> oldValues(capacity);
+    oldKeys.swap(keys_);
+    oldValues.swap(values_);
+    for (size_t i = 0; i < oldKeys.size(); ++i)
+      if (oldKeys[i]) {
+        const size_t j = Slot(oldKeys[i]);
+        keys_[j] = oldKeys[i];
+        values_[j] = std::move(oldValues[i]);
+      }
+  }
+
+  std::vector<const CBase*> keys_;
+  std::vector<Value> values_;
+  size_t size_ = 0;
+};
+
+}  // namespace KX
