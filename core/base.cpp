@@ -75,8 +75,9 @@ Status CBase::Save(CWriter& out) const {
     out.Fail(kErrBadArgument);
     return out.status();
   }
-  out.Write(className).Write(static_cast<int32_t>(recordSize));
-  out.Version(classRecord).Write(out.IdOf(this)).Write(name);
+  // The record header and the object's id frame the record; they are not fields.
+  out.Data(className).Data(static_cast<int32_t>(recordSize));
+  out.Version(classRecord).Data(out.IdOf(this)).Field("name", name);
   return out.status();
 }
 

@@ -120,7 +120,8 @@ Status CCorva::CollectForSave(CPersistContext& context) {
 
 Status CCorva::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CBase::Save(out));
-  out.Version(classRecord).Ref(controllers.get()).Ref(controllers2.get()).Ref(customData.get());
+  out.Version(classRecord).Ref("controllers", controllers.get()).Ref("controllers2", controllers2.get());
+  out.Ref("customData", customData.get());
   return out.status();
 }
 

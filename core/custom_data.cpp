@@ -42,7 +42,8 @@ Status CCustomData::Link(CLinker& in) {
 
 Status CCustomData::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord).Write(key).Write(param1).Write(param2).Ref(next.get());
+  out.Version(classRecord).Field("key", key).Field("param1", param1).Field("param2", param2);
+  out.Ref("next", next.get());
   return out.status();
 }
 
@@ -127,8 +128,11 @@ Status CRawData::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCustomData::Save(out));
   // The presence word is a non-zero marker; old writers stored an address there.
   const int32_t present = data ? 1 : 0;
-  out.Version(classRecord).Write(size).Write(present);
-  if (data) out.WriteBytes(data.get(), static_cast<size_t>(size));
+  out.Version(classRecord).Field("size", size).Count(present);
+  if (data)
+    out.FieldBytes("data", data.get(), static_cast<size_t>(size));
+  else
+    out.Absent("data");
   return out.status();
 }
 
@@ -188,7 +192,8 @@ Status CAuthorInfo::Load(CReader& in) {
 
 Status CAuthorInfo::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCustomData::Save(out));
-  out.Version(classRecord).Write(text1).Write(text2).Write(text3).Write(text4).Write(text5);
+  out.Version(classRecord).Field("text1", text1).Field("text2", text2).Field("text3", text3);
+  out.Field("text4", text4).Field("text5", text5);
   return out.status();
 }
 

@@ -180,7 +180,7 @@ void CLinker::WrongClass(CBase* object, const CRuntimeClass& expected) {
 
 // ---------------------------------------------------------------------------------------------
 
-CWriter& CWriter::WriteBytes(const void* source, size_t count) {
+CWriter& CWriter::StoreBytes(const void* source, size_t count) {
   if (ok() && count) {
     Fail(stream_.Write(source, count, cookie_));
     if (ok()) written_ += count;
@@ -188,22 +188,31 @@ CWriter& CWriter::WriteBytes(const void* source, size_t count) {
   return *this;
 }
 
-CWriter& CWriter::Write(bool value) {
+CWriter& CWriter::Store(bool value) {
   const uint8_t byte = value ? 1 : 0;
-  return WriteBytes(&byte, 1);
+  return StoreBytes(&byte, 1);
 }
 
-CWriter& CWriter::Write(const std::string& text) {
-  Write(static_cast<int32_t>(text.size()));
-  return WriteBytes(text.data(), text.size());
+CWriter& CWriter::Store(const std::string& text) {
+  Store(static_cast<int32_t>(text.size()));
+  return StoreBytes(text.data(), text.size());
 }
 
-CWriter& CWriter::Write(const std::u16string& text) {
-  Write(static_cast<int32_t>(text.size()));
-  return WriteBytes(text.data(), text.size() * 2);
+CWriter& CWriter::Store(const std::u16string& text) {
+  Store(static_cast<int32_t>(text.size()));
+  return StoreBytes(text.data(), text.size() * 2);
 }
 
-CWriter& CWriter::Version(const CRuntimeClass& cls) { return Write(cls.major).Write(cls.minor); }
+CWriter& CWriter::FieldBytes(const char* name, const void* source, size_t count) {
+  if (fields_)
+    fields_->Bytes(name, std::span<const uint8_t>(static_cast<const uint8_t*>(source), count));
+  return StoreBytes(source, count);
+}
+
+CWriter& CWriter::Version(const CRuntimeClass& cls) {
+  if (fields_) fields_->Level(cls);
+  return Store(cls.major).Store(cls.minor);
+}
 
 int32_t CWriter::IdOf(const CBase* object) const {
   if (!object || !context_) return 0;
@@ -211,6 +220,10 @@ int32_t CWriter::IdOf(const CBase* object) const {
   return id ? *id : 0;
 }
 
-CWriter& CWriter::Ref(const CBase* object) { return Write(IdOf(object)); }
+CWriter& CWriter::Ref(const char* name, const CBase* object) {
+  const int32_t id = IdOf(object);
+  if (fields_) fields_->Reference(name, id);
+  return Store(id);
+}
 
 }  // namespace KX

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/base.h"
+#include "core/fields.h"
 #include "core/io_buffer.h"
 
 namespace KX {
@@ -196,10 +197,17 @@ class CLinker {
   CLoadRecord& record_;
 };
 
+// Writes class blocks. Fields are written by name (Field, FieldArray, Ref with a name): the
+// bytes go to the stream and, when a field sink is attached, the value is listed under that name.
+// Counts and presence words that only frame a listed field are written with Count; values that a
+// Save lists in another shape than it stores them are listed with Note and stored with Data.
+// Write and WriteBytes store without a name; with a sink attached their bytes are counted as
+// unlisted, which is how tests find a field a class forgot to name.
 class CWriter {
  public:
-  CWriter(CIoBuffer& stream, int32_t cookie, CPersistContext* context = nullptr)
-      : stream_(stream), context_(context), cookie_(cookie) {}
+  CWriter(CIoBuffer& stream, int32_t cookie, CPersistContext* context = nullptr,
+          CFieldSink* fields = nullptr)
+      : stream_(stream), context_(context), fields_(fields), cookie_(cookie) {}
 
   Status status() const { return status_; }
   bool ok() const { return Succeeded(status_); }
@@ -209,15 +217,89 @@ class CWriter {
   uint64_t BytesWritten() const { return written_; }
   int32_t cookie() const { return cookie_; }
   CPersistContext* context() const { return context_; }
+  // The sink that lists named fields; null when only bytes are wanted.
+  CFieldSink* fields() const { return fields_; }
+  // Bytes stored without a name while a sink was attached.
+  uint64_t UnlistedBytes() const { return unlisted_; }
 
-  template <PlainValue T>
-  CWriter& Write(const T& value) {
-    return WriteBytes(&value, sizeof(T));
+  // --- named fields -----------------------------------------------------------------------
+  template <class T>
+  CWriter& Field(const char* name, const T& value) {
+    if (fields_) Describe(*fields_, name, value);
+    return Store(value);
   }
-  CWriter& Write(bool value);
-  CWriter& Write(const std::string& text);
-  CWriter& Write(const std::u16string& text);
-  CWriter& WriteBytes(const void* source, size_t count);
+  template <PlainValue T>
+  CWriter& FieldArray(const char* name, std::span<const T> values) {
+    if (fields_) DescribeList(*fields_, name, values);
+    return StoreBytes(values.data(), values.size_bytes());
+  }
+  template <PlainValue T>
+  CWriter& FieldArray(const char* name, const std::vector<T>& values) {
+    return FieldArray(name, std::span<const T>(values));
+  }
+  // Opaque bytes under one name.
+  CWriter& FieldBytes(const char* name, const void* source, size_t count);
+  // The id of a referenced object; 0 for null or for an object this save does not write.
+  CWriter& Ref(const char* name, const CBase* object);
+  // The version pair of a class level; the fields after it belong to that level.
+  CWriter& Version(const CRuntimeClass& cls);
+
+  // A count or presence word that frames a listed field: stored, not listed.
+  template <std::integral T>
+  CWriter& Count(T value) {
+    return Store(value);
+  }
+  // Lists a value without storing it; the bytes follow through Data.
+  template <class T>
+  CWriter& Note(const char* name, const T& value) {
+    if (fields_) Describe(*fields_, name, value);
+    return *this;
+  }
+  // Lists a field the record marks as not stored.
+  CWriter& Absent(const char* name) {
+    if (fields_) fields_->Absent(name);
+    return *this;
+  }
+  // Stores what Note listed, or what is not a field at all (record headers, ids).
+  template <class T>
+  CWriter& Data(const T& value) {
+    return Store(value);
+  }
+  CWriter& DataBytes(const void* source, size_t count) { return StoreBytes(source, count); }
+
+  // A list or record of the listing, open for the lifetime of the returned scope.
+  class Scope {
+   public:
+    Scope(CFieldSink* sink, bool record, const char* name) : sink_(sink), record_(record) {
+      if (sink_) record_ ? sink_->BeginRecord(name) : sink_->BeginList(name);
+    }
+    ~Scope() {
+      if (sink_) record_ ? sink_->EndRecord() : sink_->EndList();
+    }
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
+
+   private:
+    CFieldSink* sink_;
+    bool record_;
+  };
+  [[nodiscard]] Scope List(const char* name) { return Scope(fields_, false, name); }
+  [[nodiscard]] Scope Record(const char* name) { return Scope(fields_, true, name); }
+
+  // --- unnamed values ---------------------------------------------------------------------
+  template <class T>
+  CWriter& Write(const T& value) {
+    const uint64_t before = written_;
+    Store(value);
+    if (fields_) unlisted_ += written_ - before;
+    return *this;
+  }
+  CWriter& WriteBytes(const void* source, size_t count) {
+    const uint64_t before = written_;
+    StoreBytes(source, count);
+    if (fields_) unlisted_ += written_ - before;
+    return *this;
+  }
   template <PlainValue T>
   CWriter& WriteArray(std::span<const T> values) {
     return WriteBytes(values.data(), values.size_bytes());
@@ -227,18 +309,27 @@ class CWriter {
     return WriteArray(std::span<const T>(values));
   }
 
-  // The version pair of a class level.
-  CWriter& Version(const CRuntimeClass& cls);
-  // The id of a referenced object; 0 for null or for an object this save does not write.
-  CWriter& Ref(const CBase* object);
   int32_t IdOf(const CBase* object) const;
 
  private:
+  template <PlainValue T>
+  CWriter& Store(const T& value) {
+    return StoreBytes(&value, sizeof(T));
+  }
+  CWriter& Store(bool value);
+  // int32 byte count, bytes.
+  CWriter& Store(const std::string& text);
+  // int32 count, UTF-16 units.
+  CWriter& Store(const std::u16string& text);
+  CWriter& StoreBytes(const void* source, size_t count);
+
   CIoBuffer& stream_;
   CPersistContext* context_;
+  CFieldSink* fields_;
   int32_t cookie_;
   Status status_ = kOk;
   uint64_t written_ = 0;
+  uint64_t unlisted_ = 0;
 };
 
 // Bytes a value takes in the current layout, for GetSaveSize.

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <string>
+#include <vector>
 
 #include "app/class_registration.h"
 #include "support/round_trip.h"
@@ -10,6 +12,80 @@
 
 namespace KX::test {
 namespace {
+
+// Checks the shape of a listing: fields only inside a class level, a name on every field of a
+// level or record and none on list elements, no name twice in one level or record, scopes closed
+// in order, levels only at the top.
+class CFieldShapeCheck final : public CFieldSink {
+ public:
+  std::vector<std::string> errors;
+  std::vector<std::string> levels;
+
+  void Level(const CRuntimeClass& cls) override {
+    if (!open_.empty()) errors.push_back(std::string("level ") + cls.className + " inside a scope");
+    levels.push_back(cls.className);
+    open_.clear();
+    open_.push_back({false, {}, "level " + levels.back()});
+  }
+  void Integer(const char* name, int64_t) override { Add(name); }
+  void Unsigned(const char* name, uint64_t) override { Add(name); }
+  void Number(const char* name, double) override { Add(name); }
+  void Boolean(const char* name, bool) override { Add(name); }
+  void Text(const char* name, std::string_view) override { Add(name); }
+  void Reference(const char* name, int32_t) override { Add(name); }
+  void Bytes(const char* name, std::span<const uint8_t>) override { Add(name); }
+  void Absent(const char* name) override { Add(name); }
+  void BeginList(const char* name) override { Open(name, true); }
+  void EndList() override { Close(true); }
+  void BeginRecord(const char* name) override { Open(name, false); }
+  void EndRecord() override { Close(false); }
+
+  // Levels stay open until the next one; anything else must be closed at the end.
+  bool Balanced() const { return open_.size() <= 1; }
+
+ private:
+  struct Scope {
+    bool list = false;
+    std::set<std::string> names;
+    std::string where;
+  };
+  std::vector<Scope> open_;
+
+  void Add(const char* name) {
+    if (open_.empty()) {
+      errors.push_back(std::string("field ") + (name ? name : "(unnamed)") + " outside any level");
+      return;
+    }
+    Scope& scope = open_.back();
+    if (scope.list) {
+      if (name) errors.push_back(std::string("list element named ") + name + " in " + scope.where);
+      return;
+    }
+    if (!name || !*name) {
+      errors.push_back("unnamed field in " + scope.where);
+      return;
+    }
+    if (!scope.names.insert(name).second)
+      errors.push_back(std::string("field ") + name + " twice in " + scope.where);
+  }
+  void Open(const char* name, bool list) {
+    Add(name);
+    open_.push_back({list, {}, std::string(list ? "list " : "record ") + (name ? name : "(element)")});
+  }
+  void Close(bool list) {
+    if (open_.size() <= 1 || open_.back().list != list) {
+      errors.push_back(list ? "EndList without its list" : "EndRecord without its record");
+      return;
+    }
+    open_.pop_back();
+  }
+};
+
+std::vector<std::string> ClassChain(const CRuntimeClass* cls) {
+  std::vector<std::string> chain;
+  for (; cls; cls = cls->baseClass) chain.insert(chain.begin(), cls->className);
+  return chain;
+}
 
 TEST(RoundTrip, EveryRegisteredClassHasASample) {
   RegisterAllClasses();
@@ -38,6 +114,38 @@ TEST(RoundTrip, EverySampleSavesLoadsAndSavesIdentically) {
     for (CBase* object : found) present |= sample.className == object->GetRuntimeClass()->className;
     EXPECT_TRUE(present) << "the sample holds no object of its class";
     ExpectRoundTrip(root.get());
+  }
+}
+
+// Every byte a Save writes belongs to a named field (or frames one), so `recaster info --json`
+// lists every persisted field of every class; listing a save does not change its bytes.
+TEST(RoundTrip, EverySavedByteBelongsToANamedField) {
+  RegisterForTests();
+  for (const auto& sample : RoundTripSamples()) {
+    SCOPED_TRACE(sample.className);
+    CRefPtr<CBase> root = sample.make();
+    ASSERT_TRUE(root);
+    CPersistContext context;
+    AddRoot(context, root.get());
+    Status status = kOk;
+    SaveToBytes(context, &status);  // assigns the ids and prepares what a save prepares
+    ASSERT_EQ(status, kOk);
+    for (const CBase* object : context.saveList) {
+      const std::string className = object->GetRuntimeClass()->className;
+      CMemoryIo plain;
+      CWriter plainOut(plain, 0, &context);
+      ASSERT_EQ(object->Save(plainOut), kOk) << className;
+
+      CMemoryIo listed;
+      CFieldShapeCheck check;
+      CWriter listedOut(listed, 0, &context, &check);
+      ASSERT_EQ(object->Save(listedOut), kOk) << className;
+      EXPECT_EQ(listedOut.UnlistedBytes(), 0u) << className << " writes bytes under no field name";
+      EXPECT_EQ(plain.bytes(), listed.bytes()) << className << ": listing changed the bytes";
+      for (const auto& error : check.errors) ADD_FAILURE() << className << ": " << error;
+      EXPECT_TRUE(check.Balanced()) << className << " leaves a list or record open";
+      EXPECT_EQ(check.levels, ClassChain(object->GetRuntimeClass())) << className;
+    }
   }
 }
 

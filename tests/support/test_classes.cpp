@@ -20,7 +20,7 @@ Status CTestControl::Load(CReader& in) {
 
 Status CTestControl::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CDataControl::Save(out));
-  out.Version(classRecord).Write(static_cast<int32_t>(keyTimes.size())).WriteArray(keyTimes);
+  out.Version(classRecord).Count(static_cast<int32_t>(keyTimes.size())).FieldArray("keyTimes", keyTimes);
   return out.status();
 }
 
