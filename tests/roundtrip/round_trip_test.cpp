@@ -125,11 +125,12 @@ TEST(RoundTrip, EverySavedByteBelongsToANamedField) {
     SCOPED_TRACE(sample.className);
     CRefPtr<CBase> root = sample.make();
     ASSERT_TRUE(root);
+    // What a save does before writing: collect (and prepare) the objects, number them.
     CPersistContext context;
-    AddRoot(context, root.get());
-    Status status = kOk;
-    SaveToBytes(context, &status);  // assigns the ids and prepares what a save prepares
-    ASSERT_EQ(status, kOk);
+    ASSERT_TRUE(Succeeded(root->CollectForSave(context)));
+    ASSERT_FALSE(context.saveList.empty());
+    int32_t nextId = 1;
+    for (const CBase* object : context.saveList) context.saveIds[object] = nextId++;
     for (const CBase* object : context.saveList) {
       const std::string className = object->GetRuntimeClass()->className;
       CMemoryIo plain;
