@@ -10,7 +10,9 @@
 //   inline void DescribeValue(CFieldSink& sink, const char* name, const SpringSetting& s) {
 //     CFieldRecord(sink, name)("frequency", s.frequency)("startTime", s.startTime)("mode", s.mode);
 //   }
+#include <charconv>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <span>
 #include <string>
@@ -52,6 +54,16 @@ class CFieldSink {
 
 template <class T>
 void Describe(CFieldSink& sink, const char* name, const T& value);
+
+// The double nearest the shortest decimal that reads back as `value`, so that a listing shows
+// 0.1 for the float 0.1 rather than the double it widens to.
+inline double ShortestWidened(float value) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text - 1, value);
+  if (result.ec != std::errc()) return value;
+  *result.ptr = '\0';
+  return std::strtod(text, nullptr);
+}
 
 // Opens a record for the lifetime of the object; fields are added with operator().
 class CFieldRecord {
@@ -118,6 +130,8 @@ void Describe(CFieldSink& sink, const char* name, const T& value) {
     sink.Boolean(name, value);
   } else if constexpr (std::is_enum_v<T>) {
     Describe(sink, name, static_cast<std::underlying_type_t<T>>(value));
+  } else if constexpr (std::is_same_v<T, float>) {
+    sink.Number(name, ShortestWidened(value));
   } else if constexpr (std::is_floating_point_v<T>) {
     sink.Number(name, static_cast<double>(value));
   } else if constexpr (std::is_integral_v<T> && std::is_signed_v<T>) {

@@ -1,12 +1,14 @@
 #include "app/cli/describe.h"
 
+#include <cmath>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <unordered_map>
 #include <unordered_set>
 
 #include "control/control.h"
 #include "core/corva.h"
+#include "core/fields.h"
+#include "core/persist.h"
 #include "core/text.h"
 #include "image/thumbnail.h"
 #include "scene/geometry.h"
@@ -76,6 +78,98 @@ void PrintNode(std::FILE* out, const CSpatial& object, int depth) {
       if (child) PrintNode(out, *child, depth + 1);
 }
 
+using Json = nlohmann::ordered_json;
+
+std::string Base64(std::span<const uint8_t> bytes) {
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  text.reserve((bytes.size() + 2) / 3 * 4);
+  size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    const uint32_t v = bytes[i] << 16 | bytes[i + 1] << 8 | bytes[i + 2];
+    for (int shift : {18, 12, 6, 0}) text += kDigits[(v >> shift) & 63];
+  }
+  if (const size_t left = bytes.size() - i; left > 0) {
+    const uint32_t v = bytes[i] << 16 | (left == 2 ? bytes[i + 1] << 8 : 0);
+    text += kDigits[(v >> 18) & 63];
+    text += kDigits[(v >> 12) & 63];
+    text += left == 2 ? kDigits[(v >> 6) & 63] : '=';
+    text += '=';
+  }
+  return text;
+}
+
+// Builds the "fields" and "versions" of one object from the fields its Save names.
+class CJsonFields final : public CFieldSink {
+ public:
+  Json fields = Json::object();
+  Json versions = Json::object();
+
+  void Level(const CRuntimeClass& cls) override {
+    versions[cls.className] = cls.Version();
+    open_.assign(1, &(fields[cls.className] = Json::object()));
+  }
+  void Integer(const char* name, int64_t value) override { Add(name, value); }
+  void Unsigned(const char* name, uint64_t value) override { Add(name, value); }
+  void Number(const char* name, double value) override {
+    // JSON has no spelling for these; a text keeps them apart from a missing value.
+    if (std::isnan(value))
+      Add(name, "nan");
+    else if (std::isinf(value))
+      Add(name, value > 0 ? "inf" : "-inf");
+    else
+      Add(name, value);
+  }
+  void Boolean(const char* name, bool value) override { Add(name, value); }
+  void Text(const char* name, std::string_view utf8) override { Add(name, std::string(utf8)); }
+  void Reference(const char* name, int32_t id) override { Add(name, id); }
+  void Bytes(const char* name, std::span<const uint8_t> bytes) override { Add(name, Base64(bytes)); }
+  void Absent(const char* name) override { Add(name, nullptr); }
+  void BeginList(const char* name) override { open_.push_back(&Add(name, Json::array())); }
+  void EndList() override { Close(); }
+  void BeginRecord(const char* name) override { open_.push_back(&Add(name, Json::object())); }
+  void EndRecord() override { Close(); }
+
+ private:
+  // The innermost open level, record or list. Only the innermost one is ever added to, so the
+  // pointers to the outer ones stay valid.
+  std::vector<Json*> open_;
+
+  Json& Add(const char* name, Json value) {
+    // Fields a class writes before its first level are kept under the object's own heading.
+    if (open_.empty()) open_.push_back(&(fields["(record)"] = Json::object()));
+    Json& parent = *open_.back();
+    if (parent.is_array()) {
+      parent.push_back(std::move(value));
+      return parent.back();
+    }
+    Json& slot = parent[name ? name : "(unnamed)"];
+    slot = std::move(value);
+    return slot;
+  }
+  void Close() {
+    if (open_.size() > 1) open_.pop_back();
+  }
+};
+
+// A stream that only counts: the listing needs what Save names, not the bytes.
+class CDiscardIo final : public CIoBuffer {
+ public:
+  bool IsEnd() const override { return true; }
+  Status Read(void*, size_t, size_t, int32_t) override { return kErrStream; }
+  Status Write(const void*, size_t count, int32_t) override {
+    written_ += count;
+    return kOk;
+  }
+  Status Skip(int64_t) override { return kErrStream; }
+  uint64_t Tell() const override { return written_; }
+  uint64_t Remaining() const override { return 0; }
+
+ private:
+  uint64_t written_ = 0;
+};
+
 }  // namespace
 
 void PrintSummary(std::FILE* out, const std::string& path, const CPersistContext& document) {
@@ -112,11 +206,14 @@ void PrintTree(std::FILE* out, const CPersistContext& document) {
 
 std::string DocumentJson(const std::string& path, const CPersistContext& document) {
   const auto objects = AllObjects(document);
-  std::unordered_map<const CBase*, int32_t> ids;
-  for (size_t i = 0; i < objects.size(); ++i) ids[objects[i]] = static_cast<int32_t>(i + 1);
+  // The listing's ids, held where a writer looks them up, so references inside the fields use
+  // the same numbers.
+  CPersistContext listing;
+  for (size_t i = 0; i < objects.size(); ++i)
+    listing.saveIds[objects[i]] = static_cast<int32_t>(i + 1);
   auto idOf = [&](const CBase* object) {
-    const auto it = ids.find(object);
-    return it == ids.end() ? 0 : it->second;
+    const int32_t* id = object ? listing.saveIds.Find(object) : nullptr;
+    return id ? *id : 0;
   };
 
   class CReferenceLister final : public CReferenceVisitor {
@@ -147,9 +244,21 @@ std::string DocumentJson(const std::string& path, const CPersistContext& documen
     for (const CBase* target : lister.owned) entry["owns"].push_back(idOf(target));
     entry["refersTo"] = nlohmann::json::array();
     for (const CBase* target : lister.plain) entry["refersTo"].push_back(idOf(target));
+
+    // The fields as a save would write them now: what a save prepares (an image's encoded
+    // picture) is prepared first.
+    CJsonFields fields;
+    CDiscardIo discard;
+    CWriter out(discard, 0, &listing, &fields);
+    Status status = object->PrepareSave(listing);
+    if (Succeeded(status)) status = object->Save(out);
+    entry["versions"] = std::move(fields.versions);
+    entry["fields"] = std::move(fields.fields);
+    if (Failed(status)) entry["error"] = StatusText(status);
     json["objects"].push_back(std::move(entry));
   }
-  return json.dump(2);
+  // Stored texts are bytes; anything that is not UTF-8 is shown with replacement characters.
+  return json.dump(2, ' ', false, Json::error_handler_t::replace);
 }
 
 }  // namespace KX::cli

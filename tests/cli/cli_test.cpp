@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "core/container.h"
+#include "core/custom_data.h"
 #include "image/pixel_buffer.h"
 #include "image/thumbnail.h"
 #include "scene/node.h"
@@ -122,6 +124,55 @@ TEST_F(CliTest, InfoSummaryTreeAndJson) {
     }
   EXPECT_TRUE(foundRoot);
   EXPECT_EQ(Recaster("info " + dir.Path("missing.crv")).exitCode, 5);
+}
+
+// The fields of --json come from what each class saves, under the library's field names, with
+// references as listing ids, floats as their shortest decimal and opaque bytes in base64.
+TEST_F(CliTest, InfoJsonListsEveryPersistedField) {
+  CPersistContext context;
+  CRefPtr<CNode> root(new CNode);
+  root->name = u"Szene \u00e4";
+  root->position = {0.1f, -2.5f, 1e-3f};
+  CRefPtr<CNode> child(new CNode);
+  child->name = u"Box";
+  root->AddChild(child.get());
+  CRefPtr<CRawData> payload(new CRawData);
+  payload->key = "blob";
+  const uint8_t bytes[] = {'a', 'b', 'c', 'd'};
+  ASSERT_EQ(payload->SetPayload(bytes), kOk);
+  ASSERT_EQ(child->AttachCustomData(payload.get()), kOk);
+  AddRoot(context, root.get());
+  CRefPtr<CThumbnail> thumbnail(new CThumbnail);
+  thumbnail->picture.Create(2, 1, kPixelBGR, 0x00010203);
+  context.thumbnail = thumbnail;
+  const std::string path = dir.Path("fields.crv");
+  ASSERT_EQ(SaveFile(0, context, path), kOk);
+
+  const ToolRun run = Recaster("info --json " + path);
+  ASSERT_EQ(run.exitCode, 0) << run.out;
+  const auto parsed = nlohmann::json::parse(run.out);
+  std::map<int, nlohmann::json> byId;
+  for (const auto& object : parsed["objects"]) byId[object["id"].get<int>()] = object;
+  ASSERT_EQ(byId.size(), 4u);  // thumbnail, two nodes, the payload
+
+  const auto& rootJson = byId.at(parsed["roots"][0].get<int>());
+  EXPECT_EQ(rootJson["fields"]["CBase"]["name"], "Szene \u00e4");
+  EXPECT_EQ(rootJson["fields"]["CSpatial"]["position"], nlohmann::json::parse("[0.1, -2.5, 0.001]"));
+  EXPECT_EQ(rootJson["fields"]["CSpatial"]["scale"], nlohmann::json::parse("[1, 1, 1]"));
+  EXPECT_EQ(rootJson["fields"]["CNode"]["children"], rootJson["owns"]);
+  EXPECT_EQ(rootJson["versions"]["CNode"], CNode::classRecord.Version());
+
+  const auto& childJson = byId.at(rootJson["owns"][0].get<int>());
+  const auto& rawJson = byId.at(childJson["fields"]["CCorva"]["customData"].get<int>());
+  EXPECT_EQ(rawJson["class"], "CRawData");
+  EXPECT_EQ(rawJson["fields"]["CCustomData"]["key"], "blob");
+  EXPECT_EQ(rawJson["fields"]["CRawData"]["size"], 4);
+  EXPECT_EQ(rawJson["fields"]["CRawData"]["data"], "YWJjZA==");
+
+  const auto& picture = byId.at(parsed["thumbnail"].get<int>())["fields"]["CThumbnail"]["picture"];
+  EXPECT_EQ(picture["width"], 2);
+  EXPECT_EQ(picture["height"], 1);
+  EXPECT_TRUE(picture["pixels"].is_string());
 }
 
 TEST_F(CliTest, ThumbnailIsWrittenInTheFormatOfItsExtension) {
