@@ -2,9 +2,9 @@
 
 #include <cmath>
 #include <map>
-#include <nlohmann/json.hpp>
 #include <unordered_set>
 
+#include "app/cli/json_writer.h"
 #include "control/control.h"
 #include "core/corva.h"
 #include "core/fields.h"
@@ -78,8 +78,6 @@ void PrintNode(std::FILE* out, const CSpatial& object, int depth) {
       if (child) PrintNode(out, *child, depth + 1);
 }
 
-using Json = nlohmann::ordered_json;
-
 std::string Base64(std::span<const uint8_t> bytes) {
   static constexpr char kDigits[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -100,56 +98,87 @@ std::string Base64(std::span<const uint8_t> bytes) {
   return text;
 }
 
-// Builds the "fields" and "versions" of one object from the fields its Save names.
+// Writes the fields of one object as they are named, one member per class level, and keeps the
+// versions of the levels for after them.
 class CJsonFields final : public CFieldSink {
  public:
-  Json fields = Json::object();
-  Json versions = Json::object();
+  explicit CJsonFields(CJsonWriter& json) : json_(json), base_(json.Depth()) {}
+
+  std::vector<std::pair<const char*, int32_t>> versions;
 
   void Level(const CRuntimeClass& cls) override {
-    versions[cls.className] = cls.Version();
-    open_.assign(1, &(fields[cls.className] = Json::object()));
+    versions.emplace_back(cls.className, cls.Version());
+    OpenLevel(cls.className);
   }
-  void Integer(const char* name, int64_t value) override { Add(name, value); }
-  void Unsigned(const char* name, uint64_t value) override { Add(name, value); }
+  void Integer(const char* name, int64_t value) override {
+    Name(name);
+    json_.Integer(value);
+  }
+  void Unsigned(const char* name, uint64_t value) override {
+    Name(name);
+    json_.Unsigned(value);
+  }
   void Number(const char* name, double value) override {
+    Name(name);
     // JSON has no spelling for these; a text keeps them apart from a missing value.
     if (std::isnan(value))
-      Add(name, "nan");
+      json_.String("nan");
     else if (std::isinf(value))
-      Add(name, value > 0 ? "inf" : "-inf");
+      json_.String(value > 0 ? "inf" : "-inf");
     else
-      Add(name, value);
+      json_.Number(value);
   }
-  void Boolean(const char* name, bool value) override { Add(name, value); }
-  void Text(const char* name, std::string_view utf8) override { Add(name, std::string(utf8)); }
-  void Reference(const char* name, int32_t id) override { Add(name, id); }
-  void Bytes(const char* name, std::span<const uint8_t> bytes) override { Add(name, Base64(bytes)); }
-  void Absent(const char* name) override { Add(name, nullptr); }
-  void BeginList(const char* name) override { open_.push_back(&Add(name, Json::array())); }
-  void EndList() override { Close(); }
-  void BeginRecord(const char* name) override { open_.push_back(&Add(name, Json::object())); }
-  void EndRecord() override { Close(); }
+  void Boolean(const char* name, bool value) override {
+    Name(name);
+    json_.Boolean(value);
+  }
+  void Text(const char* name, std::string_view utf8) override {
+    Name(name);
+    json_.String(utf8);
+  }
+  void Reference(const char* name, int32_t id) override {
+    Name(name);
+    json_.Integer(id);
+  }
+  void Bytes(const char* name, std::span<const uint8_t> bytes) override {
+    Name(name);
+    json_.String(Base64(bytes));
+  }
+  void Absent(const char* name) override {
+    Name(name);
+    json_.Null();
+  }
+  void BeginList(const char* name) override {
+    Name(name);
+    json_.BeginList();
+  }
+  void EndList() override {
+    if (json_.Depth() > base_ + 1) json_.EndList();
+  }
+  void BeginRecord(const char* name) override {
+    Name(name);
+    json_.BeginObject();
+  }
+  void EndRecord() override {
+    if (json_.Depth() > base_ + 1) json_.EndObject();
+  }
+
+  // Closes the last level.
+  void Finish() { json_.CloseTo(base_); }
 
  private:
-  // The innermost open level, record or list. Only the innermost one is ever added to, so the
-  // pointers to the outer ones stay valid.
-  std::vector<Json*> open_;
+  CJsonWriter& json_;
+  size_t base_;  // the depth of the "fields" object
 
-  Json& Add(const char* name, Json value) {
-    // Fields a class writes before its first level are kept under the object's own heading.
-    if (open_.empty()) open_.push_back(&(fields["(record)"] = Json::object()));
-    Json& parent = *open_.back();
-    if (parent.is_array()) {
-      parent.push_back(std::move(value));
-      return parent.back();
-    }
-    Json& slot = parent[name ? name : "(unnamed)"];
-    slot = std::move(value);
-    return slot;
+  void OpenLevel(const char* heading) {
+    json_.CloseTo(base_);
+    json_.Key(heading);
+    json_.BeginObject();
   }
-  void Close() {
-    if (open_.size() > 1) open_.pop_back();
+  void Name(const char* name) {
+    // Fields a class writes before its first level are kept under a heading of their own.
+    if (json_.Depth() == base_) OpenLevel("(record)");
+    json_.Key(name ? name : "(unnamed)");  // ignored inside a list
   }
 };
 
@@ -204,7 +233,7 @@ void PrintTree(std::FILE* out, const CPersistContext& document) {
   }
 }
 
-std::string DocumentJson(const std::string& path, const CPersistContext& document) {
+void WriteDocumentJson(std::FILE* out, const std::string& path, const CPersistContext& document) {
   const auto objects = AllObjects(document);
   // The listing's ids, held where a writer looks them up, so references inside the fields use
   // the same numbers.
@@ -222,43 +251,74 @@ std::string DocumentJson(const std::string& path, const CPersistContext& documen
     void Owned(CBase* target, void*, void (*)(void*)) override { owned.push_back(target); }
     void Plain(CBase* target, void*, void (*)(void*)) override { plain.push_back(target); }
   };
+  auto idList = [&](CJsonWriter& json, const std::vector<const CBase*>& targets) {
+    json.BeginList();
+    for (const CBase* target : targets) json.Integer(idOf(target));
+    json.EndList();
+  };
 
-  nlohmann::ordered_json json;
-  json["file"] = path;
-  json["format"] = document.version < kFirstNewLayoutVersion ? "KXCorva" : "_KXBrix";
-  json["streamVersion"] = document.version;
-  json["thumbnail"] = idOf(document.thumbnail.get());
-  json["extInfo"] = nlohmann::json::array();
-  for (const auto& entry : document.extInfo) json["extInfo"].push_back(idOf(entry.get()));
-  json["roots"] = nlohmann::json::array();
-  for (const auto& root : document.roots) json["roots"].push_back(idOf(root.get()));
-  json["objects"] = nlohmann::json::array();
+  CJsonWriter json(out);
+  json.BeginObject();
+  json.Key("file");
+  json.String(path);
+  json.Key("format");
+  json.String(document.version < kFirstNewLayoutVersion ? "KXCorva" : "_KXBrix");
+  json.Key("streamVersion");
+  json.Integer(document.version);
+  json.Key("thumbnail");
+  json.Integer(idOf(document.thumbnail.get()));
+  json.Key("extInfo");
+  json.BeginList();
+  for (const auto& entry : document.extInfo) json.Integer(idOf(entry.get()));
+  json.EndList();
+  json.Key("roots");
+  json.BeginList();
+  for (const auto& root : document.roots) json.Integer(idOf(root.get()));
+  json.EndList();
+  json.Key("objects");
+  json.BeginList();
   for (CBase* object : objects) {
-    nlohmann::ordered_json entry;
-    entry["id"] = idOf(object);
-    entry["class"] = object->GetRuntimeClass()->className;
-    entry["name"] = Name(*object);
+    json.BeginObject();
+    json.Key("id");
+    json.Integer(idOf(object));
+    json.Key("class");
+    json.String(object->GetRuntimeClass()->className);
+    json.Key("name");
+    json.String(Name(*object));
     CReferenceLister lister;
     object->VisitReferences(lister);
-    entry["owns"] = nlohmann::json::array();
-    for (const CBase* target : lister.owned) entry["owns"].push_back(idOf(target));
-    entry["refersTo"] = nlohmann::json::array();
-    for (const CBase* target : lister.plain) entry["refersTo"].push_back(idOf(target));
+    json.Key("owns");
+    idList(json, lister.owned);
+    json.Key("refersTo");
+    idList(json, lister.plain);
 
     // The fields as a save would write them now: what a save prepares (an image's encoded
     // picture) is prepared first.
-    CJsonFields fields;
+    json.Key("fields");
+    json.BeginObject();
+    CJsonFields fields(json);
     CDiscardIo discard;
-    CWriter out(discard, 0, &listing, &fields);
+    CWriter writer(discard, 0, &listing, &fields);
     Status status = object->PrepareSave(listing);
-    if (Succeeded(status)) status = object->Save(out);
-    entry["versions"] = std::move(fields.versions);
-    entry["fields"] = std::move(fields.fields);
-    if (Failed(status)) entry["error"] = StatusText(status);
-    json["objects"].push_back(std::move(entry));
+    if (Succeeded(status)) status = object->Save(writer);
+    fields.Finish();
+    json.EndObject();
+    json.Key("versions");
+    json.BeginObject();
+    for (const auto& [className, version] : fields.versions) {
+      json.Key(className);
+      json.Integer(version);
+    }
+    json.EndObject();
+    if (Failed(status)) {
+      json.Key("error");
+      json.String(StatusText(status));
+    }
+    json.EndObject();
   }
-  // Stored texts are bytes; anything that is not UTF-8 is shown with replacement characters.
-  return json.dump(2, ' ', false, Json::error_handler_t::replace);
+  json.EndList();
+  json.EndObject();
+  std::fputc('\n', out);
 }
 
 }  // namespace KX::cli

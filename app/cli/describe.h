@@ -11,7 +11,7 @@ namespace KX::cli {
 void PrintSummary(std::FILE* out, const std::string& path, const CPersistContext& document);
 // The node hierarchy below every root: class, name, controllers and materials.
 void PrintTree(std::FILE* out, const CPersistContext& document);
-// Every object the file holds as JSON (see docs/info-json.md).
-std::string DocumentJson(const std::string& path, const CPersistContext& document);
+// Every object the file holds, with every field it stores, as JSON (see docs/info-json.md).
+void WriteDocumentJson(std::FILE* out, const std::string& path, const CPersistContext& document);
 
 }  // namespace KX::cli

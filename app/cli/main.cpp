@@ -66,7 +66,7 @@ int Info(const std::string& file, bool tree, bool json) {
     return kExitLoadFailed;
   }
   if (json) {
-    std::printf("%s\n", DocumentJson(file, document).c_str());
+    WriteDocumentJson(stdout, file, document);
     return kExitSaved;
   }
   PrintSummary(stdout, file, document);

@@ -137,7 +137,7 @@ TEST_F(CliTest, InfoJsonListsEveryPersistedField) {
   child->name = u"Box";
   root->AddChild(child.get());
   CRefPtr<CRawData> payload(new CRawData);
-  payload->key = "blob";
+  payload->key = u"blob";
   const uint8_t bytes[] = {'a', 'b', 'c', 'd'};
   ASSERT_EQ(payload->SetPayload(bytes), kOk);
   ASSERT_EQ(child->AttachCustomData(payload.get()), kOk);
