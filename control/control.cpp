@@ -74,8 +74,9 @@ float CControl::LegacyStartTime(const CReader& in) const {
 
 Status CControl::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord).Write(outOfRange).Write(priority).Write(auxValue).Write(timeScale);
-  out.Write(enabled).Ref(owner).Ref(next.get());
+  out.Version(classRecord).Field("outOfRange", outOfRange).Field("priority", priority);
+  out.Field("auxValue", auxValue).Field("timeScale", timeScale).Field("enabled", enabled);
+  out.Ref("owner", owner).Ref("next", next.get());
   return out.status();
 }
 

@@ -101,12 +101,14 @@ Status CFlexiData::Link(CLinker& in) {
 Status CFlexiData::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCorva::Save(out));
   out.Version(classRecord);
-  WriteCounted(out, flexiRecords);
-  WriteCounted(out, flexiMatrices);
-  WriteRefList(out, flexiObjects);
-  for (uint32_t value : flexiValues) out.Write(value);
-  out.Write(flexiFlag).Write(flexiValue7).Write(flexiValue8);
-  out.Write(flexiVector1).Write(flexiVector2).Write(flexiPair);
+  WriteCounted(out, "flexiRecords", flexiRecords);
+  WriteCounted(out, "flexiMatrices", flexiMatrices);
+  WriteRefList(out, "flexiObjects", flexiObjects);
+  out.FieldArray("flexiValues", std::span<const uint32_t>(flexiValues));
+  out.Field("flexiFlag", flexiFlag).Field("flexiValue7", flexiValue7);
+  out.Field("flexiValue8", flexiValue8).Field("flexiVector1", flexiVector1);
+  out.Field("flexiVector2", flexiVector2);
+  out.FieldArray("flexiPair", std::span<const uint32_t>(flexiPair));
   return out.status();
 }
 
@@ -255,7 +257,7 @@ Status CFlexiControl::CollectForSave(CPersistContext& context) {
 
 Status CFlexiControl::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CRTSControl::Save(out));
-  out.Version(classRecord).Ref(data.get()).Write(settings);
+  out.Version(classRecord).Ref("data", data.get()).Field("settings", settings);
   return out.status();
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "control/rts_control.h"
+#include "core/fields.h"
 
 namespace KX {
 
@@ -25,11 +26,21 @@ struct FlexiSettings {
 };
 static_assert(sizeof(FlexiSettings) == 36);
 
+inline void DescribeValue(CFieldSink& sink, const char* name, const FlexiSettings& s) {
+  CFieldRecord(sink, name)("stiffness", s.stiffness)("damping", s.damping)("reserved", s.reserved);
+}
+
 // 20 bytes per record as stored; kept for the tools that edit chains.
 struct FlexiRecord {
   uint8_t bytes[20] = {};
 };
 static_assert(sizeof(FlexiRecord) == 20);
+
+// The record's bytes are opaque to the library.
+inline void DescribeValue(CFieldSink& sink, const char* name, const FlexiRecord& r) {
+  CFieldRecord record(sink, name);
+  sink.Bytes("bytes", std::span<const uint8_t>(r.bytes));
+}
 
 class CFlexiData : public CCorva {
   KX_DECLARE_CLASS(CFlexiData)

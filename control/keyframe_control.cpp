@@ -133,15 +133,15 @@ void CKeyframeControl::RebuildTransitions() {
 Status CKeyframeControl::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CRTSControl::Save(out));
   out.Version(classRecord);
-  WriteCounted(out, rotationKeys);
-  WriteCounted(out, positionKeys);
-  WriteCounted(out, scaleKeys);
-  WriteCounted(out, keyTimes);
-  WriteCounted(out, rotationTimes);
-  WriteCounted(out, positionTimes);
-  WriteCounted(out, scaleTimes);
-  WriteCounted(out, transition);
-  WriteCounted(out, type);
+  WriteCounted(out, "rotationKeys", rotationKeys);
+  WriteCounted(out, "positionKeys", positionKeys);
+  WriteCounted(out, "scaleKeys", scaleKeys);
+  WriteCounted(out, "keyTimes", keyTimes);
+  WriteCounted(out, "rotationTimes", rotationTimes);
+  WriteCounted(out, "positionTimes", positionTimes);
+  WriteCounted(out, "scaleTimes", scaleTimes);
+  WriteCounted(out, "transition", transition);
+  WriteCounted(out, "type", type);
   return out.status();
 }
 
@@ -274,8 +274,8 @@ Status CKeyframeClipControl::Load(CReader& in) {
 Status CKeyframeClipControl::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CKeyframeControl::Save(out));
   out.Version(classRecord);
-  WriteCounted(out, clips);
-  WriteCounted(out, sequence);
+  WriteCounted(out, "clips", clips);
+  WriteCounted(out, "sequence", sequence);
   return out.status();
 }
 

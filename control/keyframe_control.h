@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "control/rts_control.h"
+#include "core/fields.h"
 #include "core/math/vector.h"
 
 namespace KX {
@@ -72,6 +73,13 @@ struct ClipRecord {
 };
 static_assert(sizeof(ClipRecord) == 80);
 
+// The name is listed unit by unit: a loaded clip keeps whatever its file held after the
+// terminator, and saves it again.
+inline void DescribeValue(CFieldSink& sink, const char* name, const ClipRecord& c) {
+  CFieldRecord(sink, name)("name", c.name)("id", c.id)("mode", c.mode)("start", c.start)(
+      "end", c.end);
+}
+
 // One step of the clip sequence: from startTime, clips[clipIndex] plays `repeat` times.
 struct SequenceEntry {
   float startTime = 0.0f;
@@ -79,6 +87,10 @@ struct SequenceEntry {
   uint32_t repeat = 1;
 };
 static_assert(sizeof(SequenceEntry) == 12);
+
+inline void DescribeValue(CFieldSink& sink, const char* name, const SequenceEntry& e) {
+  CFieldRecord(sink, name)("startTime", e.startTime)("clipIndex", e.clipIndex)("repeat", e.repeat);
+}
 
 inline constexpr int32_t kClipHold = 0;
 inline constexpr int32_t kClipDefault = 2;

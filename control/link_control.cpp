@@ -62,12 +62,12 @@ Status CLinkControl::Link(CLinker& in) {
 Status CLinkControl::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CRTSControl::Save(out));
   out.Version(classRecord);
-  WriteCounted(out, linkOffsets);
-  WriteRefList(out, linkParents);
-  WriteCounted(out, linkTimes);
-  WriteCounted(out, linkFlags);
-  WriteCounted(out, linkModes);
-  WriteCounted(out, linkBases);
+  WriteCounted(out, "linkOffsets", linkOffsets);
+  WriteRefList(out, "linkParents", linkParents);
+  WriteCounted(out, "linkTimes", linkTimes);
+  WriteCounted(out, "linkFlags", linkFlags);
+  WriteCounted(out, "linkModes", linkModes);
+  WriteCounted(out, "linkBases", linkBases);
   return out.status();
 }
 

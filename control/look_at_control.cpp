@@ -94,12 +94,12 @@ Status CLookAtControl::Link(CLinker& in) {
 Status CLookAtControl::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CRTSControl::Save(out));
   out.Version(classRecord);
-  WriteCounted(out, aimTimes);
-  WriteCounted(out, aimSettings);
-  WriteRefList(out, targets);
-  WriteRefList(out, upObjects);
-  WriteCounted(out, angleLimits);
-  WriteCounted(out, blendTimes);
+  WriteCounted(out, "aimTimes", aimTimes);
+  WriteCounted(out, "aimSettings", aimSettings);
+  WriteRefList(out, "targets", targets);
+  WriteRefList(out, "upObjects", upObjects);
+  WriteCounted(out, "angleLimits", angleLimits);
+  WriteCounted(out, "blendTimes", blendTimes);
   return out.status();
 }
 

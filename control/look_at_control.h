@@ -6,6 +6,7 @@
 #include "control/key_search.h"
 #include "control/ref_list.h"
 #include "control/rts_control.h"
+#include "core/fields.h"
 
 namespace KX {
 
@@ -25,6 +26,12 @@ struct AimSettings {
   uint32_t reserved = 0;
 };
 static_assert(sizeof(AimSettings) == 48);
+
+inline void DescribeValue(CFieldSink& sink, const char* name, const AimSettings& s) {
+  CFieldRecord(sink, name)("axis", s.axis)("secondary", s.secondary)("angleZ", s.angleZ)(
+      "angleY", s.angleY)("angleX", s.angleX)("transition", s.transition)("weight", s.weight)(
+      "reserved", s.reserved);
+}
 
 class CLookAtControl : public CRTSControl {
   KX_DECLARE_CLASS(CLookAtControl)

@@ -49,9 +49,10 @@ void ReadUintCountedArray(CReader& in, std::vector<T>& values) {
   in.ReadArray(values, static_cast<int64_t>(count));
 }
 
+// The uint32 count, then the elements, listed as `name`.
 template <class T>
-void WriteUintCountedArray(CWriter& out, const std::vector<T>& values) {
-  out.Write(static_cast<uint32_t>(values.size())).WriteArray(values);
+void WriteUintCountedArray(CWriter& out, const char* name, const std::vector<T>& values) {
+  out.Count(static_cast<uint32_t>(values.size())).FieldArray(name, values);
 }
 
 // A plain reference after duplication: the copy of its object, or null when the object was not
@@ -124,10 +125,12 @@ Status CBoneSkinControl::Link(CLinker& in) {
 
 Status CBoneSkinControl::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CDataControl::Save(out));
-  out.Version(classRecord).Write(static_cast<uint32_t>(bones.size()));
+  out.Version(classRecord).Count(static_cast<uint32_t>(bones.size()));
+  const auto list = out.List("bones");
   for (const SkinBone& bone : bones) {
-    out.Ref(bone.bone).Write(bone.bindMatrix);
-    WriteUintCountedArray(out, bone.influences);
+    const auto record = out.Record(nullptr);
+    out.Ref("bone", bone.bone).Field("bindMatrix", bone.bindMatrix);
+    WriteUintCountedArray(out, "influences", bone.influences);
   }
   return out.status();
 }
@@ -325,9 +328,9 @@ Status CMorphControl::Load(CReader& in) {
 
 Status CMorphControl::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CDataControl::Save(out));
-  out.Version(classRecord).Write(static_cast<int32_t>(deltas.size())).WriteArray(deltas);
-  WriteUintCountedArray(out, weightKeys);
-  WriteUintCountedArray(out, weightTimes);
+  out.Version(classRecord).Count(static_cast<int32_t>(deltas.size())).FieldArray("deltas", deltas);
+  WriteUintCountedArray(out, "weightKeys", weightKeys);
+  WriteUintCountedArray(out, "weightTimes", weightTimes);
   return out.status();
 }
 
@@ -403,6 +406,7 @@ Status CMeshSelControl::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CDataControl::Save(out));
   out.Version(classRecord);
   if (!out.ok()) return out.status();
+  const auto record = out.Record("selection");
   return selection.Save(out);
 }
 
@@ -470,9 +474,11 @@ Status ReadGroups(CReader& in, std::vector<std::vector<uint32_t>>& groups) {
   return in.status();
 }
 
-void WriteGroups(CWriter& out, const std::vector<std::vector<uint32_t>>& groups) {
-  out.Write(static_cast<uint32_t>(groups.size()));
-  for (const auto& group : groups) WriteUintCountedArray(out, group);
+// The uint32 group count, then each group as a counted array; listed as `name`, a list of lists.
+void WriteGroups(CWriter& out, const char* name, const std::vector<std::vector<uint32_t>>& groups) {
+  out.Count(static_cast<uint32_t>(groups.size()));
+  const auto list = out.List(name);
+  for (const auto& group : groups) WriteUintCountedArray(out, nullptr, group);
 }
 
 int64_t GroupsSize(const std::vector<std::vector<uint32_t>>& groups) {
@@ -503,11 +509,11 @@ Status CConnectData::Link(CLinker& in) {
 
 Status CConnectData::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord).Ref(mesh1).Ref(mesh2);
-  WriteUintCountedArray(out, seamVertices1);
-  WriteUintCountedArray(out, seamVertices2);
-  WriteGroups(out, normalGroups1);
-  WriteGroups(out, normalGroups2);
+  out.Version(classRecord).Ref("mesh1", mesh1).Ref("mesh2", mesh2);
+  WriteUintCountedArray(out, "seamVertices1", seamVertices1);
+  WriteUintCountedArray(out, "seamVertices2", seamVertices2);
+  WriteGroups(out, "normalGroups1", normalGroups1);
+  WriteGroups(out, "normalGroups2", normalGroups2);
   return out.status();
 }
 
@@ -662,7 +668,7 @@ Status CConnectControl::CollectForSave(CPersistContext& context) {
 
 Status CConnectControl::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CDataControl::Save(out));
-  out.Version(classRecord).Ref(connection.get());
+  out.Version(classRecord).Ref("connection", connection.get());
   return out.status();
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "control/control.h"
+#include "core/fields.h"
 #include "core/math/matrix.h"
 #include "scene/buffer.h"
 
@@ -24,6 +25,10 @@ struct BoneInfluence {
   friend bool operator==(const BoneInfluence&, const BoneInfluence&) = default;
 };
 static_assert(sizeof(BoneInfluence) == 8);
+
+inline void DescribeValue(CFieldSink& sink, const char* name, const BoneInfluence& b) {
+  CFieldRecord(sink, name)("vertex", b.vertex)("weight", b.weight);
+}
 
 // One influencing bone. The bone is a plain reference; its name is kept beside it so that a copy
 // whose bones are not in the copied graph can find bones of the same name again (ResolveNames).

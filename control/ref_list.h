@@ -27,10 +27,12 @@ void ResolveRefList(CLinker& in, std::vector<T*>& list) {
   for (T*& slot : list) in.Resolve(slot);
 }
 
+// The count, then one id per entry, listed as `name`.
 template <class T>
-void WriteRefList(CWriter& out, const std::vector<T*>& list) {
-  out.Write(static_cast<int32_t>(list.size()));
-  for (const T* object : list) out.Ref(object);
+void WriteRefList(CWriter& out, const char* name, const std::vector<T*>& list) {
+  out.Count(static_cast<int32_t>(list.size()));
+  const auto entries = out.List(name);
+  for (const T* object : list) out.Ref(nullptr, object);
 }
 
 template <class T>
@@ -56,10 +58,10 @@ void VisitRefList(CReferenceVisitor& visit, std::vector<T*>& list) {
 // An object the running subtree evaluation has not reached yet.
 inline bool IsPending(const CCorva* object) { return object && object->flag; }
 
-// A counted array of plain values, as the controller blocks store them.
+// A counted array of plain values, as the controller blocks store them, listed as `name`.
 template <class T>
-void WriteCounted(CWriter& out, const std::vector<T>& values) {
-  out.Write(static_cast<int32_t>(values.size())).WriteArray(values);
+void WriteCounted(CWriter& out, const char* name, const std::vector<T>& values) {
+  out.Count(static_cast<int32_t>(values.size())).FieldArray(name, values);
 }
 template <class T>
 int64_t CountedSize(const std::vector<T>& values) {

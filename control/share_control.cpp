@@ -52,9 +52,10 @@ Status CShareControl::Link(CLinker& in) {
 Status CShareControl::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CRTSControl::Save(out));
   out.Version(classRecord);
-  WriteRefList(out, sources);
-  WriteCounted(out, shareEntries);
-  out.Write(positionFactor).Write(rotationFactor).Write(scaleFactor);
+  WriteRefList(out, "sources", sources);
+  WriteCounted(out, "shareEntries", shareEntries);
+  out.Field("positionFactor", positionFactor).Field("rotationFactor", rotationFactor);
+  out.Field("scaleFactor", scaleFactor);
   return out.status();
 }
 

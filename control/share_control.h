@@ -4,6 +4,7 @@
 
 #include "control/ref_list.h"
 #include "control/rts_control.h"
+#include "core/fields.h"
 
 namespace KX {
 
@@ -17,6 +18,12 @@ struct ShareEntry {
   uint8_t reserved3[4] = {};
 };
 static_assert(sizeof(ShareEntry) == 40);
+
+inline void DescribeValue(CFieldSink& sink, const char* name, const ShareEntry& e) {
+  CFieldRecord(sink, name)("startTime", e.startTime)("reserved1", e.reserved1)(
+      "copyScale", e.copyScale)("reserved2", e.reserved2)("scaleFactor", e.scaleFactor)(
+      "reserved3", e.reserved3);
+}
 
 class CShareControl : public CRTSControl {
   KX_DECLARE_CLASS(CShareControl)

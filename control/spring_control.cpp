@@ -50,10 +50,10 @@ Status CSpringControl::Load(CReader& in) {
 Status CSpringControl::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CRTSControl::Save(out));
   out.Version(classRecord);
-  WriteCounted(out, values1);
-  WriteCounted(out, values2);
-  WriteCounted(out, values3);
-  WriteCounted(out, settings);
+  WriteCounted(out, "values1", values1);
+  WriteCounted(out, "values2", values2);
+  WriteCounted(out, "values3", values3);
+  WriteCounted(out, "settings", settings);
   return out.status();
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "control/rts_control.h"
+#include "core/fields.h"
 
 namespace KX {
 
@@ -23,6 +24,11 @@ struct SpringSetting {
   int32_t mode = 0;
 };
 static_assert(sizeof(SpringSetting) == 36);
+
+inline void DescribeValue(CFieldSink& sink, const char* name, const SpringSetting& s) {
+  CFieldRecord(sink, name)("frequency", s.frequency)("rotationFrequency", s.rotationFrequency)(
+      "reserved1", s.reserved1)("startTime", s.startTime)("reserved2", s.reserved2)("mode", s.mode);
+}
 
 class CSpringControl : public CRTSControl {
   KX_DECLARE_CLASS(CSpringControl)
