@@ -146,8 +146,9 @@ TEST(RoundTrip, EverySavedByteBelongsToANamedField) {
       for (const auto& error : check.errors) ADD_FAILURE() << className << ": " << error;
       EXPECT_TRUE(check.Balanced()) << className << " leaves a list or record open";
       // The test object of the samples borrows its base's block and has no level of its own.
-      if (object->GetRuntimeClass() != &CTestObject::classRecord)
+      if (object->GetRuntimeClass() != &CTestObject::classRecord) {
         EXPECT_EQ(check.levels, ClassChain(object->GetRuntimeClass())) << className;
+      }
     }
   }
 }
