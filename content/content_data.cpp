@@ -28,8 +28,8 @@ void ReadEntries(CReader& in, CContentEntries& entries) {
   if (in.ok() && count != 0) in.ReadArray(entries, count);
 }
 
-void WriteEntries(CWriter& out, const CContentEntries& entries) {
-  out.Write(static_cast<int32_t>(entries.size())).WriteArray(entries);
+void WriteEntries(CWriter& out, const char* name, const CContentEntries& entries) {
+  out.Count(static_cast<int32_t>(entries.size())).FieldArray(name, entries);
 }
 
 int64_t EntryBytes(const CContentEntries& entries) {
@@ -51,9 +51,10 @@ void ReadIdList(CReader& in, std::vector<CBase*>& list) {
   for (int32_t i = 0; i < count && in.ok(); ++i) in.Ref();
 }
 
-void WriteIdList(CWriter& out, const std::vector<CBase*>& list) {
-  out.Write(static_cast<int32_t>(list.size()));
-  for (const CBase* object : list) out.Ref(object);
+void WriteIdList(CWriter& out, const char* name, const std::vector<CBase*>& list) {
+  out.Count(static_cast<int32_t>(list.size()));
+  auto ids = out.List(name);
+  for (const CBase* object : list) out.Ref(nullptr, object);
 }
 
 void ReadVectors(CReader& in, std::vector<CVector3<float>>& vectors) {
@@ -61,8 +62,8 @@ void ReadVectors(CReader& in, std::vector<CVector3<float>>& vectors) {
   if (in.ok()) in.ReadArray(vectors, count);
 }
 
-void WriteVectors(CWriter& out, const std::vector<CVector3<float>>& vectors) {
-  out.Write(static_cast<int32_t>(vectors.size())).WriteArray(vectors);
+void WriteVectors(CWriter& out, const char* name, const std::vector<CVector3<float>>& vectors) {
+  out.Count(static_cast<int32_t>(vectors.size())).FieldArray(name, vectors);
 }
 
 }  // namespace
@@ -89,7 +90,7 @@ Status CSkyData::Load(CReader& in) {
 Status CSkyData::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCustomData::Save(out));
   out.Version(classRecord);
-  WriteEntries(out, entries);
+  WriteEntries(out, "entries", entries);
   return out.status();
 }
 
@@ -126,8 +127,8 @@ Status CWaterData::Load(CReader& in) {
 Status CWaterData::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCustomData::Save(out));
   out.Version(classRecord);
-  WriteEntries(out, entries);
-  out.Write(floatValue).Write(intValue);
+  WriteEntries(out, "entries", entries);
+  out.Field("floatValue", floatValue).Field("intValue", intValue);
   return out.status();
 }
 
@@ -152,7 +153,7 @@ Status CExCntData::Load(CReader& in) {
 
 Status CExCntData::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCustomData::Save(out));
-  out.Version(classRecord).Write(text1).Write(text2);
+  out.Version(classRecord).Field("text1", text1).Field("text2", text2);
   return out.status();
 }
 
@@ -191,7 +192,10 @@ Status CRoseData::Load(CReader& in) {
 
 Status CRoseData::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCustomData::Save(out));
-  out.Version(classRecord).Write(block1).Write(block2).Write(block3).Write(flag).Write(extra);
+  out.Version(classRecord).FieldBytes("block1", block1.data(), block1.size());
+  out.FieldBytes("block2", block2.data(), block2.size());
+  out.FieldBytes("block3", block3.data(), block3.size());
+  out.Field("flag", flag).Field("extra", extra);
   return out.status();
 }
 
@@ -244,10 +248,11 @@ Status CAccData::Load(CReader& in) {
 
 Status CAccData::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCustomData::Save(out));
-  out.Version(classRecord).Write(static_cast<int32_t>(entries.size()));
-  for (const auto& [key, value] : entries) out.Write(value);
-  for (const auto& [key, value] : entries) out.Write(key);
-  out.Write(text);
+  // Listed as the table it is; stored as all the values, then all the keys.
+  out.Version(classRecord).Count(static_cast<int32_t>(entries.size())).Note("entries", entries);
+  for (const auto& [key, value] : entries) out.Data(value);
+  for (const auto& [key, value] : entries) out.Data(key);
+  out.Field("text", text);
   return out.status();
 }
 
@@ -316,12 +321,12 @@ Status CHeadData::Link(CLinker& in) {
 
 Status CHeadData::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCustomData::Save(out));
-  out.Version(classRecord).Ref(reference);
-  WriteIdList(out, list1);
-  WriteIdList(out, list2);
-  WriteVectors(out, vectors1);
-  WriteVectors(out, vectors2);
-  out.Write(block);
+  out.Version(classRecord).Ref("reference", reference);
+  WriteIdList(out, "list1", list1);
+  WriteIdList(out, "list2", list2);
+  WriteVectors(out, "vectors1", vectors1);
+  WriteVectors(out, "vectors2", vectors2);
+  out.FieldBytes("block", block.data(), block.size());
   return out.status();
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/custom_data.h"
+#include "core/fields.h"
 #include "core/math/vector.h"
 
 namespace KX {
@@ -17,6 +18,10 @@ struct CContentEntry {
   int32_t values[3] = {};
 };
 static_assert(sizeof(CContentEntry) == 12);
+
+inline void DescribeValue(CFieldSink& sink, const char* name, const CContentEntry& entry) {
+  CFieldRecord(sink, name)("values", entry.values);
+}
 
 // A list of entries: int32 count, then 12 bytes each.
 using CContentEntries = std::vector<CContentEntry>;
@@ -101,6 +106,10 @@ struct CAccValue {
   int32_t values[7] = {};
 };
 static_assert(sizeof(CAccValue) == 28);
+
+inline void DescribeValue(CFieldSink& sink, const char* name, const CAccValue& value) {
+  CFieldRecord(sink, name)("values", value.values);
+}
 
 class CAccData : public CCustomData {
   KX_DECLARE_CLASS(CAccData)

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <new>
@@ -40,6 +41,14 @@ struct DiskFrame {
 static_assert(sizeof(DiskFrame) == 24);
 constexpr int64_t kFrameRecordSize = sizeof(DiskFrame);
 
+// Listed like the frame it stores: the id is the frame's image.
+void DescribeValue(CFieldSink& sink, const char* name, const DiskFrame& frame) {
+  CFieldRecord record(sink, name);
+  record("frameValue1", frame.frameValue1)("frameValue2", frame.frameValue2)
+      ("offsetX", frame.offsetX)("offsetY", frame.offsetY)("frameBytes", frame.frameBytes)
+      ("reserved", frame.reserved);
+  sink.Reference("image", frame.imageId);
+}
 
 bool ExistsOnDisk(const std::string& file) {
   struct stat st;
@@ -308,24 +317,21 @@ Status CImage::PrepareSave(CPersistContext&) {
 
 Status CImage::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CBase::Save(out));
-  out.Version(classRecord).Write(path).Write(picture.storage);
+  out.Version(classRecord).Field("path", path).Field("storage", picture.storage);
   if (!path.empty()) return out.status();
-  out.Write(storeEncoded);
-  if (!storeEncoded) return WritePictureBlock(out, picture);
-  out.Write(encodeFormat).Write(blobSize);
-  if (blobSize > 0 && out.ok()) {
-    if (IsMappedHandle(blobHandle)) {
-      const void* block = LockBlock(blobHandle);
-      if (block == nullptr) {
-        out.Fail(kErrOutOfMemory);
-        return out.status();
-      }
-      out.WriteBytes(block, static_cast<size_t>(blobSize));
-      UnlockBlock(blobHandle);
-    } else {
-      out.WriteBytes(blob.get(), static_cast<size_t>(blobSize));
-    }
+  out.Field("storeEncoded", storeEncoded);
+  if (!storeEncoded) return WritePictureBlock(out, "picture", picture);
+  out.Field("encodeFormat", encodeFormat).Count(blobSize);
+  if (!out.ok()) return out.status();
+  const auto size = static_cast<size_t>(std::max(blobSize, 0));
+  const bool mapped = size > 0 && IsMappedHandle(blobHandle);
+  const void* bytes = mapped ? LockBlock(blobHandle) : blob.get();
+  if (mapped && bytes == nullptr) {
+    out.Fail(kErrOutOfMemory);
+    return out.status();
   }
+  out.FieldBytes("blob", bytes, size);
+  if (mapped) UnlockBlock(blobHandle);
   return out.status();
 }
 
@@ -479,7 +485,7 @@ Status CAnmImage::CollectForSave(CPersistContext& context) {
 
 Status CAnmImage::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CBase::Save(out));
-  out.Version(classRecord).Write(path);
+  out.Version(classRecord).Field("path", path);
   if (!path.empty()) return out.status();
   if (frames.size() > static_cast<size_t>(INT32_MAX)) {
     out.Fail(kErrBadArgument);
@@ -498,7 +504,7 @@ Status CAnmImage::Save(CWriter& out) const {
                           {frame.frameBytes[0], frame.frameBytes[1], frame.frameBytes[2]},
                           frame.reserved, out.IdOf(frame.image.get())};
   }
-  out.Write(static_cast<int32_t>(frames.size())).WriteArray(stored);
+  out.Count(static_cast<int32_t>(frames.size())).FieldArray("frames", stored);
   return out.status();
 }
 

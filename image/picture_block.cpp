@@ -40,18 +40,23 @@ Status ReadPictureBlock(CReader& in, CPixelBuffer& picture) {
   return in.status();
 }
 
-Status WritePictureBlock(CWriter& out, const CPixelBuffer& picture) {
+Status WritePictureBlock(CWriter& out, const char* name, const CPixelBuffer& picture) {
   const bool present = picture.HasPixels();
-  out.Write(picture.width).Write(picture.height).Write(picture.format).Write(picture.alignRows)
-      .Write(picture.resolutionX).Write(picture.resolutionY).Write(int32_t{present ? 1 : 0});
-  if (present && out.ok()) {
-    CPixelLock lock(picture);
-    if (lock.get() == nullptr) {
-      out.Fail(kErrOutOfMemory);
-      return out.status();
-    }
-    out.WriteBytes(lock.get(), static_cast<size_t>(PictureBytes(picture)));
+  auto record = out.Record(name);
+  out.Field("width", picture.width).Field("height", picture.height).Field("format", picture.format);
+  out.Field("alignRows", picture.alignRows).Field("resolutionX", picture.resolutionX);
+  out.Field("resolutionY", picture.resolutionY).Count(int32_t{present ? 1 : 0});
+  if (!present) {
+    out.Absent("pixels");
+    return out.status();
   }
+  if (!out.ok()) return out.status();
+  CPixelLock lock(picture);
+  if (lock.get() == nullptr) {
+    out.Fail(kErrOutOfMemory);
+    return out.status();
+  }
+  out.FieldBytes("pixels", lock.get(), static_cast<size_t>(PictureBytes(picture)));
   return out.status();
 }
 

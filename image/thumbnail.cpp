@@ -50,8 +50,8 @@ Status CThumbnail::Load(CReader& in) {
 Status CThumbnail::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCorva::Save(out));
   out.Version(classRecord);
-  KX_RETURN_IF_FAILED(WritePictureBlock(out, picture));
-  out.Write(value1).Write(value2).Write(flag2).Write(value3);
+  KX_RETURN_IF_FAILED(WritePictureBlock(out, "picture", picture));
+  out.Field("value1", value1).Field("value2", value2).Field("flag2", flag2).Field("value3", value3);
   return out.status();
 }
 

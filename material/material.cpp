@@ -169,13 +169,19 @@ Status CStandardMaterial::CollectForSave(CPersistContext& context) {
 Status CStandardMaterial::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CMaterial::Save(out));
   const int32_t count = UsedChannels();
-  out.Version(classRecord).Write(ambient).Write(diffuse).Write(specular).Write(emissive);
-  out.Write(param).Write(materialFlag).Write(count);
-  for (int32_t i = 0; i < count; ++i) out.Ref(channelTexture[i].get());
+  out.Version(classRecord).Field("ambient", ambient).Field("diffuse", diffuse);
+  out.Field("specular", specular).Field("emissive", emissive);
+  out.FieldArray("param", std::span<const float>(param)).Field("materialFlag", materialFlag);
+  // What is stored of the channel count: the channels the arrays below hold.
+  out.Field("channelCount", count);
+  {
+    auto list = out.List("channelTexture");
+    for (int32_t i = 0; i < count; ++i) out.Ref(nullptr, channelTexture[i].get());
+  }
   const auto used = static_cast<size_t>(count);
-  out.WriteArray(std::span<const float>(channelAmount.data(), used));
-  out.WriteArray(std::span<const CUvPair>(channelOffset.data(), used));
-  out.WriteArray(std::span<const CUvPair>(channelTiling.data(), used));
+  out.FieldArray("channelAmount", std::span<const float>(channelAmount.data(), used));
+  out.FieldArray("channelOffset", std::span<const CUvPair>(channelOffset.data(), used));
+  out.FieldArray("channelTiling", std::span<const CUvPair>(channelTiling.data(), used));
   return out.status();
 }
 
@@ -281,8 +287,9 @@ Status CMultiMaterial::Save(CWriter& out) const {
     out.Fail(kErrBadArgument);
     return out.status();
   }
-  out.Version(classRecord).Write(static_cast<uint32_t>(subMaterials.size()));
-  for (const auto& material : subMaterials) out.Ref(material.get());
+  out.Version(classRecord).Count(static_cast<uint32_t>(subMaterials.size()));
+  auto list = out.List("subMaterials");
+  for (const auto& material : subMaterials) out.Ref(nullptr, material.get());
   return out.status();
 }
 
@@ -392,8 +399,8 @@ Status CBlendMaterial::CollectForSave(CPersistContext& context) {
 
 Status CBlendMaterial::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CMaterial::Save(out));
-  out.Version(classRecord).Write(blendValue);
-  out.Ref(extraObject.get()).Ref(material1.get()).Ref(material2.get());
+  out.Version(classRecord).Field("blendValue", blendValue).Ref("extraObject", extraObject.get());
+  out.Ref("material1", material1.get()).Ref("material2", material2.get());
   return out.status();
 }
 

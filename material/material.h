@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/fields.h"
 #include "core/math/vector.h"
 #include "material/material_base.h"
 #include "material/texture.h"
@@ -31,6 +32,10 @@ struct CUvPair {
   friend constexpr bool operator==(const CUvPair&, const CUvPair&) = default;
 };
 static_assert(sizeof(CUvPair) == 8);
+
+inline void DescribeValue(CFieldSink& sink, const char* name, const CUvPair& p) {
+  CFieldRecord(sink, name)("u", p.u)("v", p.v);
+}
 
 class CStandardMaterial : public CMaterial {
   KX_DECLARE_CLASS(CStandardMaterial)

@@ -118,7 +118,7 @@ Status CTextureMap::CollectForSave(CPersistContext& context) {
 
 Status CTextureMap::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CTexture::Save(out));
-  out.Version(classRecord).Write(channel).Ref(image.get());
+  out.Version(classRecord).Field("channel", channel).Ref("image", image.get());
   return out.status();
 }
 
@@ -193,7 +193,8 @@ Status CBlendTex::CollectForSave(CPersistContext& context) {
 
 Status CBlendTex::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CTexture::Save(out));
-  out.Version(classRecord).Write(weight1).Write(weight2).Ref(texture1.get()).Ref(texture2.get());
+  out.Version(classRecord).Field("weight1", weight1).Field("weight2", weight2);
+  out.Ref("texture1", texture1.get()).Ref("texture2", texture2.get());
   return out.status();
 }
 
@@ -271,8 +272,9 @@ Status CNormalBumpTex::CollectForSave(CPersistContext& context) {
 
 Status CNormalBumpTex::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CTexture::Save(out));
-  out.Version(classRecord).Write(use1).Write(use2).Write(amount1).Write(amount2);
-  out.Ref(map1.get()).Ref(map2.get());
+  out.Version(classRecord).Field("use1", use1).Field("use2", use2);
+  out.Field("amount1", amount1).Field("amount2", amount2);
+  out.Ref("map1", map1.get()).Ref("map2", map2.get());
   return out.status();
 }
 
@@ -309,7 +311,7 @@ Status CRefractionMap::Load(CReader& in) {
 
 Status CRefractionMap::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CTexture::Save(out));
-  out.Version(classRecord).Write(refraction);
+  out.Version(classRecord).Field("refraction", refraction);
   return out.status();
 }
 

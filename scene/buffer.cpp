@@ -48,8 +48,8 @@ Status CBitArray::Load(CReader& in) {
 }
 
 Status CBitArray::Save(CWriter& out) const {
-  out.Write(bitCount).Write(wordCount()).Write(static_cast<int32_t>(words.empty() ? 0 : 1));
-  out.WriteArray(words);
+  const int32_t present = words.empty() ? 0 : 1;
+  out.Field("bitCount", bitCount).Count(wordCount()).Count(present).FieldArray("words", words);
   return out.status();
 }
 

@@ -87,23 +87,35 @@ int64_t PresentArraySize(const CBuffer<T>& buffer, int64_t count) {
   return 4 + (BufferPresent(buffer.size(), count) ? count * static_cast<int64_t>(sizeof(T)) : 0);
 }
 
+// Writes `count` elements as the list `name`: the zeros that pad a shorter buffer are elements
+// of the same list.
 template <class T>
-void WriteExactly(CWriter& out, const std::vector<T>& items, int64_t count) {
+void WriteExactly(CWriter& out, const char* name, const std::vector<T>& items, int64_t count) {
   const size_t stored = std::min(items.size(), static_cast<size_t>(std::max<int64_t>(count, 0)));
-  out.WriteArray(std::span<const T>(items.data(), stored));
+  const uint64_t padding = count > 0 ? static_cast<uint64_t>(count) - stored : 0;
+  if (out.fields()) {
+    auto list = out.List(name);
+    for (size_t i = 0; i < stored; ++i) out.Note(nullptr, items[i]);
+    for (uint64_t i = 0; i < padding; ++i) out.Note(nullptr, T{});
+  }
+  out.DataBytes(items.data(), stored * sizeof(T));
   static constexpr uint8_t kZeros[4096] = {};
-  for (uint64_t left = (static_cast<uint64_t>(count) - stored) * sizeof(T); left > 0 && out.ok();) {
+  for (uint64_t left = padding * sizeof(T); left > 0 && out.ok();) {
     const size_t chunk = static_cast<size_t>(std::min<uint64_t>(left, sizeof(kZeros)));
-    out.WriteBytes(kZeros, chunk);
+    out.DataBytes(kZeros, chunk);
     left -= chunk;
   }
 }
 
+// The presence word frames the array; an array that is not stored is listed as absent.
 template <class T>
-void WritePresentArray(CWriter& out, const CBuffer<T>& buffer, int64_t count) {
+void WritePresentArray(CWriter& out, const char* name, const CBuffer<T>& buffer, int64_t count) {
   const bool present = BufferPresent(buffer.size(), count);
-  out.Write(static_cast<int32_t>(present ? 1 : 0));
-  if (present) WriteExactly(out, buffer.items, count);
+  out.Count(static_cast<int32_t>(present ? 1 : 0));
+  if (present)
+    WriteExactly(out, name, buffer.items, count);
+  else
+    out.Absent(name);
 }
 
 // Any non-zero presence word means the array follows. A buffer that is not stored loads empty,

@@ -100,10 +100,13 @@ Status CCamera::CollectForSave(CPersistContext& context) {
 Status CCamera::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CSpatial::Save(out));
   out.Version(classRecord);
-  out.Write(param1).Write(param2).Write(param3).Write(param4).Write(param5).Write(param6);
-  out.Write(param7).Write(localEye).Write(localUp).Write(localTarget);
-  out.Write(cameraFlag).Write(fixedTarget).Ref(target.get());
-  out.Write(param8).Write(param9).Write(param10).Write(param11);
+  out.Field("param1", param1).Field("param2", param2).Field("param3", param3);
+  out.Field("param4", param4).Field("param5", param5).Field("param6", param6);
+  out.Field("param7", param7).Field("localEye", localEye).Field("localUp", localUp);
+  out.Field("localTarget", localTarget).Field("cameraFlag", cameraFlag);
+  out.Field("fixedTarget", fixedTarget).Ref("target", target.get());
+  out.Field("param8", param8).Field("param9", param9).Field("param10", param10);
+  out.Field("param11", param11);
   return out.status();
 }
 

@@ -123,18 +123,18 @@ int64_t CGeometry::IndexListCount() const {
 Status CGeometry::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CSpatial::Save(out));
   const int32_t n = positions.count();
-  out.Version(classRecord).Write(n).WriteArray(positions.items);
-  WritePresentArray(out, vertexValues, n);
-  out.Write(normals.count());
-  WritePresentArray(out, normals, normals.count());
-  out.Write(mapVertices.count());
-  WritePresentArray(out, mapVertices, mapVertices.count());
+  out.Version(classRecord).Count(n).FieldArray("positions", positions.items);
+  WritePresentArray(out, "vertexValues", vertexValues, n);
+  out.Count(normals.count());
+  WritePresentArray(out, "normals", normals, normals.count());
+  out.Count(mapVertices.count());
+  WritePresentArray(out, "mapVertices", mapVertices, mapVertices.count());
   const int64_t k = IndexListCount();
-  out.Write(static_cast<int32_t>(k));
-  WritePresentArray(out, indexList1, k);
-  WritePresentArray(out, indexList2, k);
-  WritePresentArray(out, indexList3, k);
-  out.Ref(material.get()).Write(geometryFlag);
+  out.Count(static_cast<int32_t>(k));
+  WritePresentArray(out, "indexList1", indexList1, k);
+  WritePresentArray(out, "indexList2", indexList2, k);
+  WritePresentArray(out, "indexList3", indexList3, k);
+  out.Ref("material", material.get()).Field("geometryFlag", geometryFlag);
   return out.status();
 }
 

@@ -67,7 +67,7 @@ Status CLight::Load(CReader& in) {
 
 Status CLight::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CSpatial::Save(out));
-  out.Version(classRecord).Write(color).Write(enabled);
+  out.Version(classRecord).Field("color", color).Field("enabled", enabled);
   return out.status();
 }
 
@@ -97,7 +97,7 @@ Status CDirectionalLight::Load(CReader& in) {
 
 Status CDirectionalLight::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CLight::Save(out));
-  out.Version(classRecord).Write(localDirection);
+  out.Version(classRecord).Field("localDirection", localDirection);
   return out.status();
 }
 
@@ -139,8 +139,9 @@ Status CPointLight::Load(CReader& in) {
 
 Status CPointLight::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CLight::Save(out));
-  out.Version(classRecord).Write(localPosition).Write(range);
-  out.Write(attenuation0).Write(attenuation1).Write(attenuation2);
+  out.Version(classRecord).Field("localPosition", localPosition).Field("range", range);
+  out.Field("attenuation0", attenuation0).Field("attenuation1", attenuation1);
+  out.Field("attenuation2", attenuation2);
   return out.status();
 }
 
@@ -190,8 +191,10 @@ Status CSpotLight::Load(CReader& in) {
 
 Status CSpotLight::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CLight::Save(out));
-  out.Version(classRecord).Write(localPosition).Write(localDirection).Write(range).Write(falloff);
-  out.Write(attenuation0).Write(attenuation1).Write(attenuation2).Write(theta).Write(phi);
+  out.Version(classRecord).Field("localPosition", localPosition);
+  out.Field("localDirection", localDirection).Field("range", range).Field("falloff", falloff);
+  out.Field("attenuation0", attenuation0).Field("attenuation1", attenuation1);
+  out.Field("attenuation2", attenuation2).Field("theta", theta).Field("phi", phi);
   return out.status();
 }
 

@@ -172,9 +172,10 @@ Status CNode::CollectForSave(CPersistContext& context) {
 
 Status CNode::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CSpatial::Save(out));
-  out.Version(classRecord).Write(tag).Write(option1).Write(option2).Write(option3);
-  out.Write(static_cast<int32_t>(children.size()));
-  for (const auto& child : children) out.Ref(child.get());
+  out.Version(classRecord).Field("tag", tag).Field("option1", option1).Field("option2", option2);
+  out.Field("option3", option3).Count(static_cast<int32_t>(children.size()));
+  auto list = out.List("children");
+  for (const auto& child : children) out.Ref(nullptr, child.get());
   return out.status();
 }
 

@@ -162,8 +162,9 @@ Status CSpatial::CollectForSave(CPersistContext& context) {
 
 Status CSpatial::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord).Write(rotation).Write(position).Write(scale).Write(flags);
-  out.Ref(attachment.get()).Ref(bounding.get()).Write(visible).Write(frozen);
+  out.Version(classRecord).Field("rotation", rotation).Field("position", position);
+  out.Field("scale", scale).Field("flags", flags).Ref("attachment", attachment.get());
+  out.Ref("bounding", bounding.get()).Field("visible", visible).Field("frozen", frozen);
   return out.status();
 }
 

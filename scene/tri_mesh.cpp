@@ -62,12 +62,12 @@ Status CUvwMap::Load(CReader& in) {
 Status CUvwMap::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCorva::Save(out));
   const int64_t faceIndexCount = 3 * static_cast<int64_t>(std::max(faceCount, 0));
-  out.Version(classRecord).Write(mapVertices.count());
-  WritePresentArray(out, mapVertices, mapVertices.count());
-  out.Write(faceCount);
-  WritePresentArray(out, faceIndices, faceIndexCount);
-  out.Write(values.count());
-  WritePresentArray(out, values, values.count());
+  out.Version(classRecord).Count(mapVertices.count());
+  WritePresentArray(out, "mapVertices", mapVertices, mapVertices.count());
+  out.Field("faceCount", faceCount);
+  WritePresentArray(out, "faceIndices", faceIndices, faceIndexCount);
+  out.Count(values.count());
+  WritePresentArray(out, "values", values, values.count());
   return out.status();
 }
 
@@ -229,16 +229,19 @@ Status CTriMesh::CollectForSave(CPersistContext& context) {
 Status CTriMesh::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CGeometry::Save(out));
   const int64_t faces = std::max(faceCount, 0);
-  out.Version(classRecord).Write(faceCount);
-  WritePresentArray(out, facePositionIndices, 3 * faces);
-  WritePresentArray(out, faceNormalIndices, 3 * faces);
-  WritePresentArray(out, faceMapIndices, 3 * faces);
-  WritePresentArray(out, faceTriples4, 3 * faces);
-  WritePresentArray(out, faceValues1, faces);
-  WritePresentArray(out, faceValues2, faces);
-  out.Write(static_cast<int32_t>(mapChannels.size()));
-  for (const auto& channel : mapChannels) out.Ref(channel.get());
-  out.Write(static_cast<int32_t>(extraVectors.size())).WriteArray(extraVectors);
+  out.Version(classRecord).Field("faceCount", faceCount);
+  WritePresentArray(out, "facePositionIndices", facePositionIndices, 3 * faces);
+  WritePresentArray(out, "faceNormalIndices", faceNormalIndices, 3 * faces);
+  WritePresentArray(out, "faceMapIndices", faceMapIndices, 3 * faces);
+  WritePresentArray(out, "faceTriples4", faceTriples4, 3 * faces);
+  WritePresentArray(out, "faceValues1", faceValues1, faces);
+  WritePresentArray(out, "faceValues2", faceValues2, faces);
+  out.Count(static_cast<int32_t>(mapChannels.size()));
+  {
+    auto list = out.List("mapChannels");
+    for (const auto& channel : mapChannels) out.Ref(nullptr, channel.get());
+  }
+  out.Count(static_cast<int32_t>(extraVectors.size())).FieldArray("extraVectors", extraVectors);
   return out.status();
 }
 

@@ -4,6 +4,7 @@
 #include <limits>
 #include <vector>
 
+#include "core/fields.h"
 #include "scene/geometry.h"
 
 namespace KX {
@@ -41,6 +42,10 @@ struct ExtraVector {
   friend bool operator==(const ExtraVector&, const ExtraVector&) = default;
 };
 static_assert(sizeof(ExtraVector) == 12);
+
+inline void DescribeValue(CFieldSink& sink, const char* name, const ExtraVector& e) {
+  CFieldRecord(sink, name)("v", e.v);
+}
 
 // What a ray query found.
 struct RayHit {
