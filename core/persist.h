@@ -309,8 +309,6 @@ class CWriter {
     return WriteArray(std::span<const T>(values));
   }
 
-  CWriter& Ref(const CBase* object) { return Write(IdOf(object)); }
-
   int32_t IdOf(const CBase* object) const;
 
  private:

@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/io_buffer.h"
 #include "core/persist.h"
 #include "support/bytes.h"
+#include "support/field_trace.h"
 #include "support/temp_dir.h"
 
 namespace KX {
@@ -117,36 +117,6 @@ TEST(Primitives, EncodingsAreLittleEndianWithoutPadding) {
   EXPECT_EQ(SizeOf(std::u16string(u"xyz")), 10);
 }
 
-// A sink that writes down what it is told, one line per event.
-class CFieldLog final : public CFieldSink {
- public:
-  std::vector<std::string> lines;
-  void Level(const CRuntimeClass& cls) override { lines.push_back(std::string("level ") + cls.className); }
-  void Integer(const char* n, int64_t v) override { Put(n, std::to_string(v)); }
-  void Unsigned(const char* n, uint64_t v) override { Put(n, std::to_string(v) + "u"); }
-  void Number(const char* n, double v) override {
-    std::ostringstream text;
-    text << v;
-    Put(n, text.str());
-  }
-  void Boolean(const char* n, bool v) override { Put(n, v ? "true" : "false"); }
-  void Text(const char* n, std::string_view v) override { Put(n, "'" + std::string(v) + "'"); }
-  void Reference(const char* n, int32_t id) override { Put(n, "#" + std::to_string(id)); }
-  void Bytes(const char* n, std::span<const uint8_t> b) override {
-    Put(n, std::to_string(b.size()) + " bytes");
-  }
-  void Absent(const char* n) override { Put(n, "absent"); }
-  void BeginList(const char* n) override { Put(n, "["); }
-  void EndList() override { lines.push_back("]"); }
-  void BeginRecord(const char* n) override { Put(n, "{"); }
-  void EndRecord() override { lines.push_back("}"); }
-
- private:
-  void Put(const char* name, const std::string& value) {
-    lines.push_back((name ? std::string(name) + "=" : std::string()) + value);
-  }
-};
-
 TEST(Primitives, NamedFieldsStoreTheSameBytesAndListTheirValues) {
   auto save = [](CWriter& w) {
     const float keys[] = {0.1f, 2.0f};
@@ -161,21 +131,10 @@ TEST(Primitives, NamedFieldsStoreTheSameBytesAndListTheirValues) {
     }
     w.Note("shown", std::string("as text")).Data(int32_t{9});
   };
-  CMemoryIo plain;
-  CWriter plainOut(plain, 0);
-  save(plainOut);
-  CMemoryIo listed;
-  CFieldLog log;
-  CWriter listedOut(listed, 0, nullptr, &log);
-  save(listedOut);
-  ASSERT_EQ(listedOut.status(), kOk);
-  EXPECT_EQ(listed.bytes(), plain.bytes());
-  EXPECT_EQ(listedOut.UnlistedBytes(), 0u);
-  const std::vector<std::string> expected = {
-      "level CBase", "count=-3", "flag=true", "label='h\xc3\xa9'", "axis=[", "1", "2", "3", "]",
-      "keys=[", "0.1", "2", "]", "blob=2 bytes", "missing=absent", "target=#0",
-      "entries=[", "{", "id=7u", "}", "]", "shown='as text'"};
-  EXPECT_EQ(log.lines, expected);
+  std::vector<uint8_t> stored;
+  EXPECT_EQ(test::Listing(save, &stored),
+            "level CBase count=-3 flag=true label=h\xc3\xa9 axis[ 1 2 3 ] keys[ 0.1 2 ] "
+            "blob:bytes(2) missing:absent target->0 entries[ { id=7 } ] shown=as text");
   const auto bytes = test::Bytes()
                          .I32(CBase::classRecord.major)
                          .I32(CBase::classRecord.minor)
@@ -190,11 +149,12 @@ TEST(Primitives, NamedFieldsStoreTheSameBytesAndListTheirValues) {
                          .I16(7)
                          .I32(9)
                          .data;
-  EXPECT_EQ(listed.bytes(), bytes);
+  EXPECT_EQ(stored, bytes);
 
   // Unnamed writes still store, and with a sink attached they are counted as unlisted.
   CMemoryIo more;
-  CWriter unnamed(more, 0, nullptr, &log);
+  test::CFieldTrace trace;
+  CWriter unnamed(more, 0, nullptr, &trace);
   unnamed.Write(int32_t{1}).WriteBytes("abc", 3);
   EXPECT_EQ(unnamed.UnlistedBytes(), 7u);
 }
