@@ -14,6 +14,7 @@
 #include "image/thumbnail.h"
 #include "material/material.h"
 #include "material/texture.h"
+#include "scene/bounding.h"
 #include "scene/camera.h"
 #include "scene/light.h"
 #include "scene/node.h"
@@ -28,6 +29,8 @@ void RegisterAllClasses() {
   RegisterClass<CImage>();
   RegisterClass<CAnmImage>();
   RegisterClass<CNode>();
+  RegisterClass<CBoundingBox>();
+  RegisterClass<CBoundingMesh>();
   RegisterClass<CTriMesh>();
   RegisterClass<CUvwMap>("CTriMeshUVWMap");
   RegisterClass<CUvwMap>();
