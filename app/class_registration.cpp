@@ -18,6 +18,7 @@
 #include "scene/camera.h"
 #include "scene/light.h"
 #include "scene/node.h"
+#include "scene/scene_object.h"
 #include "scene/tri_mesh.h"
 
 namespace KX {
@@ -28,6 +29,8 @@ namespace KX {
 void RegisterAllClasses() {
   RegisterClass<CImage>();
   RegisterClass<CAnmImage>();
+  RegisterClass<CScene>();
+  RegisterClass<CCameraSwitcher>();
   RegisterClass<CNode>();
   RegisterClass<CBoundingBox>();
   RegisterClass<CBoundingMesh>();

@@ -24,6 +24,12 @@ constexpr int64_t kHullMemory = 76;
 // Faces a hull stores: a negative count stands for none.
 int64_t StoredFaces(int32_t faceCount) { return faceCount > 0 ? faceCount : 0; }
 
+bool IsCopyIn(const DuplicateMap& map, const CBase* object) {
+  for (const auto& entry : map)
+    if (entry.second.get() == object) return true;
+  return false;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -174,10 +180,14 @@ Status CBoundingMesh::ResolveNames(CBase* root) {
 Status CBoundingMesh::RemapReferences(DuplicateMap& map) {
   KX_RETURN_IF_FAILED(CCorva::RemapReferences(map));
   if (node) {
-    const auto it = map.find(node);
-    CSpatial* copy = it == map.end() ? nullptr : KindOf<CSpatial>(it->second.get());
-    if (!copy) return kErrNodeNotFound;
-    node = copy;
+    if (const auto it = map.find(node); it != map.end()) {
+      CSpatial* copy = KindOf<CSpatial>(it->second.get());
+      if (!copy) return kErrNodeNotFound;
+      node = copy;
+    } else if (!IsCopyIn(map, node)) {
+      // A node that already is a copy was reached before through a chain two copies share.
+      return kErrNodeNotFound;
+    }
   }
   return next ? next->RemapReferences(map) : kOk;
 }
