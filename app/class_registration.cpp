@@ -14,9 +14,11 @@
 #include "image/thumbnail.h"
 #include "material/material.h"
 #include "material/texture.h"
+#include "scene/bounding.h"
 #include "scene/camera.h"
 #include "scene/light.h"
 #include "scene/node.h"
+#include "scene/scene_object.h"
 #include "scene/tri_mesh.h"
 
 namespace KX {
@@ -27,7 +29,11 @@ namespace KX {
 void RegisterAllClasses() {
   RegisterClass<CImage>();
   RegisterClass<CAnmImage>();
+  RegisterClass<CScene>();
+  RegisterClass<CCameraSwitcher>();
   RegisterClass<CNode>();
+  RegisterClass<CBoundingBox>();
+  RegisterClass<CBoundingMesh>();
   RegisterClass<CTriMesh>();
   RegisterClass<CUvwMap>("CTriMeshUVWMap");
   RegisterClass<CUvwMap>();

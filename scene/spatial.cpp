@@ -6,6 +6,7 @@
 #include "core/math/quaternion.h"
 #include "core/math/transform.h"
 #include "core/persist.h"
+#include "scene/bounding.h"
 #include "scene/node.h"
 
 namespace KX {
@@ -217,7 +218,15 @@ Status CSpatial::EvaluateTransform(float time) {
 
 Status CSpatial::AddBounding(CCorva* object) {
   if (!object) return kErrBadArgument;
-  if (bounding) return kErrBadArgument;
+  if (bounding) {
+    // Only a chain of hulls can take another member, and only another hull.
+    auto* head = KindOf<CBoundingMesh>(bounding.get());
+    auto* hull = KindOf<CBoundingMesh>(object);
+    if (!head || !hull) return kErrBadArgument;
+    KX_RETURN_IF_FAILED(head->AppendBounding(hull));
+    object->modified = 1;
+    return kOk;
+  }
   object->modified = 1;
   bounding = object;
   return kOk;

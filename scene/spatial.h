@@ -86,9 +86,10 @@ class CSpatial : public CCorva {
   // Recomputes `bound`; kNothingDone for objects without geometry.
   virtual Status UpdateBound() = 0;
 
-  // Null: kErrBadArgument. Makes `object` the head of the bounding chain when there is none.
-  // Appending behind an existing head needs the chain's own append, which only the bounding-mesh
-  // class knows; until it exists that case answers kErrBadArgument and changes nothing.
+  // Null: kErrBadArgument. Makes `object` the head of the bounding chain when there is none, else
+  // appends it at the end of the chain. Only hulls (CBoundingMesh) chain: appending to a head
+  // that is not one, appending something that is not one, or appending a hull that would close
+  // the chain into a loop answers kErrBadArgument and changes nothing.
   Status AddBounding(CCorva* object);
   // The rest transform as one matrix: scale along the local axes, then rotate, then translate.
   CMatrix4 GetLocalMatrix() const;

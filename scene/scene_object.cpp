@@ -1,0 +1,382 @@
+#include "scene/scene_object.h"
+
+#include <new>
+
+#include "control/ref_list.h"
+#include "core/persist.h"
+#include "scene/spatial.h"
+
+namespace KX {
+
+KX_DEFINE_CLASS(CScene, CCorva, 2, 1)
+KX_DEFINE_CLASS(CCameraSwitcher, CCorva, 1, 2)
+
+namespace {
+
+// Scene blocks from this version on store object7.
+constexpr int32_t kObject7Version = 201;
+// Switcher blocks store the active camera from 1.1 on, the secondary camera and the extra object
+// from 1.2 on.
+constexpr int32_t kActiveCameraVersion = 101;
+constexpr int32_t kSecondaryCameraVersion = 102;
+
+// Seven references, then value1 to value6.
+constexpr int64_t kSceneFields = 7 * kIdSize + 12 + 16 + 1 + 12 + 12 + 4;
+constexpr int64_t kSceneMemory = 92;
+// The two counts, primary camera, switching, active and secondary camera, extra object.
+constexpr int64_t kSwitcherFixedFields = 4 + 4 + kIdSize + 4 + 3 * kIdSize;
+constexpr int64_t kSwitcherMemory = 68;
+
+constexpr const char* kObjectNames[8] = {"object1", "object2", "object3", "object4",
+                                         "object5", "object6", "object7", "object8"};
+// Stored, searched and collected: object1 to object7.
+constexpr size_t kStoredObjects = 7;
+
+bool IsCopyIn(const DuplicateMap& map, const CBase* object) {
+  for (const auto& entry : map)
+    if (entry.second.get() == object) return true;
+  return false;
+}
+
+// A plain camera reference after duplication: its copy. One that already names a copy (reached
+// before through an owner two copies share) stays; one whose object was not copied fails.
+Status RemapCamera(CSpatial*& camera, const DuplicateMap& map) {
+  if (!camera) return kOk;
+  if (const auto it = map.find(camera); it != map.end()) {
+    CSpatial* copy = KindOf<CSpatial>(it->second.get());
+    if (!copy) return kErrMalformed;
+    camera = copy;
+    return kOk;
+  }
+  return IsCopyIn(map, camera) ? kOk : kErrMalformed;
+}
+
+template <class T>
+Status DuplicateInto(const CRefPtr<T>& original, CRefPtr<T>& slot, DuplicateMap& map) {
+  CRefPtr<CBase> copy;
+  KX_RETURN_IF_FAILED(original->Duplicate(copy, map));
+  slot = KindOf<T>(copy.get());
+  return kOk;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Scene
+
+std::array<CRefPtr<CCorva>*, 8> CScene::Objects() {
+  return {&object1, &object2, &object3, &object4, &object5, &object6, &object7, &object8};
+}
+
+std::array<const CRefPtr<CCorva>*, 8> CScene::Objects() const {
+  return {&object1, &object2, &object3, &object4, &object5, &object6, &object7, &object8};
+}
+
+Status CScene::Set(CRefPtr<CCorva>& slot, CCorva* object, bool mark) {
+  if (!object) return kErrBadArgument;
+  slot = object;
+  if (mark) modified = 1;
+  return kOk;
+}
+
+CBase* CScene::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
+  if (CBase* hit = CCorva::FindObject(wanted, cls, kindOf)) return hit;
+  const auto objects = Objects();
+  for (size_t i = 0; i < kStoredObjects; ++i)
+    if (const auto& object = *objects[i])
+      if (CBase* hit = object->FindObject(wanted, cls, kindOf)) return hit;
+  return nullptr;
+}
+
+void CScene::FindObjects(std::vector<CBase*>& list, NameFilter wanted, const CRuntimeClass* cls,
+                         bool kindOf) {
+  CCorva::FindObjects(list, wanted, cls, kindOf);
+  const auto objects = Objects();
+  for (size_t i = 0; i < kStoredObjects; ++i)
+    if (const auto& object = *objects[i]) object->FindObjects(list, wanted, cls, kindOf);
+}
+
+Status CScene::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
+  const Status status = CCorva::Duplicate(out, map);
+  if (status != kOk) return status;
+  auto* copy = static_cast<CScene*>(out.get());
+  const auto mine = Objects();
+  const auto theirs = copy->Objects();
+  for (size_t i = 0; i < mine.size(); ++i) {
+    if (!*mine[i]) continue;
+    KX_RETURN_IF_FAILED(DuplicateInto(*mine[i], *theirs[i], map));
+    if (theirs[i] != &copy->object8) copy->modified = 1;
+  }
+  return kOk;
+}
+
+Status CScene::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CCorva::AssignTo(target, released));
+  auto* scene = KindOf<CScene>(target);
+  if (!scene) return kErrMalformed;
+  scene->value1 = value1;
+  scene->value2 = value2;
+  scene->value3 = value3;
+  scene->value4 = value4;
+  scene->value5 = value5;
+  scene->value6 = value6;
+  auto share = [&](CRefPtr<CCorva>& theirs, const CRefPtr<CCorva>& mine) {
+    if (theirs) released.emplace_back(theirs.get());
+    theirs = mine;
+  };
+  share(scene->object1, object1);
+  share(scene->object2, object2);
+  share(scene->object3, object3);
+  share(scene->object4, object4);
+  share(scene->object6, object6);
+  share(scene->object7, object7);
+  return kOk;
+}
+
+Status CScene::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CCorva::Load(in));
+  const int32_t version = in.Version(classRecord);
+  in.Ref().Ref().Ref().Ref().Ref().Ref();
+  if (version >= kObject7Version) in.Ref();
+  in.Read(value1).Read(value2).Read(value3).Read(value4).Read(value5).Read(value6);
+  return in.status();
+}
+
+Status CScene::Link(CLinker& in) {
+  KX_RETURN_IF_FAILED(CCorva::Link(in));
+  for (CRefPtr<CCorva>* object : {&object1, &object2, &object3, &object4, &object5, &object6})
+    in.Resolve(*object);
+  if (in.StoredVersion(classRecord) >= kObject7Version) in.Resolve(object7);
+  return kOk;
+}
+
+Status CScene::CollectForSave(CPersistContext& context) {
+  const Status status = CCorva::CollectForSave(context);
+  if (status != kOk) return status;
+  const auto objects = Objects();
+  for (size_t i = 0; i < kStoredObjects; ++i)
+    if (const auto& object = *objects[i]) KX_RETURN_IF_FAILED(object->CollectForSave(context));
+  return kOk;
+}
+
+Status CScene::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CCorva::Save(out));
+  out.Version(classRecord);
+  const auto objects = Objects();
+  for (size_t i = 0; i < kStoredObjects; ++i) out.Ref(kObjectNames[i], objects[i]->get());
+  out.Field("value1", value1).Field("value2", value2).Field("value3", value3);
+  out.Field("value4", value4).Field("value5", value5).Field("value6", value6);
+  return out.status();
+}
+
+int64_t CScene::GetMemorySize() const { return CCorva::GetMemorySize() + kSceneMemory; }
+
+int64_t CScene::GetSaveSize() const {
+  return CCorva::GetSaveSize() + kVersionPairSize + kSceneFields;
+}
+
+bool CScene::HasAttachments() const {
+  const auto objects = Objects();
+  for (size_t i = 0; i < kStoredObjects; ++i)
+    if (*objects[i]) return true;
+  return CCorva::HasAttachments();
+}
+
+void CScene::VisitReferences(CReferenceVisitor& visit) {
+  CCorva::VisitReferences(visit);
+  for (CRefPtr<CCorva>* object : Objects()) visit(*object);
+}
+
+Status CScene::ResolveNames(CBase* root) {
+  KX_RETURN_IF_FAILED(CCorva::ResolveNames(root));
+  for (CRefPtr<CCorva>* object : Objects())
+    if (*object) KX_RETURN_IF_FAILED((*object)->ResolveNames(root));
+  return kOk;
+}
+
+Status CScene::RemapReferences(DuplicateMap& map) {
+  KX_RETURN_IF_FAILED(CCorva::RemapReferences(map));
+  for (CRefPtr<CCorva>* object : Objects())
+    if (*object) KX_RETURN_IF_FAILED((*object)->RemapReferences(map));
+  return kOk;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Camera switcher
+
+CCameraSwitcher::CCameraSwitcher(const CCameraSwitcher& other)
+    : CCorva(other),
+      cameras(other.cameras),
+      switchTimes(other.switchTimes),
+      extraObject(other.extraObject),
+      switching(other.switching) {}
+
+CBase* CCameraSwitcher::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
+  if (CBase* hit = CCorva::FindObject(wanted, cls, kindOf)) return hit;
+  if (primaryCamera)
+    if (CBase* hit = primaryCamera->FindObject(wanted, cls, kindOf)) return hit;
+  if (secondaryCamera)
+    if (CBase* hit = secondaryCamera->FindObject(wanted, cls, kindOf)) return hit;
+  return extraObject ? extraObject->FindObject(wanted, cls, kindOf) : nullptr;
+}
+
+void CCameraSwitcher::FindObjects(std::vector<CBase*>& list, NameFilter wanted,
+                                  const CRuntimeClass* cls, bool kindOf) {
+  CCorva::FindObjects(list, wanted, cls, kindOf);
+  if (primaryCamera) primaryCamera->FindObjects(list, wanted, cls, kindOf);
+  if (secondaryCamera) secondaryCamera->FindObjects(list, wanted, cls, kindOf);
+  if (extraObject) extraObject->FindObjects(list, wanted, cls, kindOf);
+}
+
+Status CCameraSwitcher::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
+  const Status status = CCorva::Duplicate(out, map);
+  if (status != kOk) return status;
+  auto* copy = KindOf<CCameraSwitcher>(out.get());
+  if (!copy) return kErrMalformed;
+  if (primaryCamera) {
+    KX_RETURN_IF_FAILED(DuplicateInto(primaryCamera, copy->primaryCamera, map));
+    copy->modified = 1;
+  }
+  if (extraObject) {
+    KX_RETURN_IF_FAILED(DuplicateInto(extraObject, copy->extraObject, map));
+    copy->modified = 1;
+  }
+  return kOk;
+}
+
+Status CCameraSwitcher::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CCorva::AssignTo(target, released));
+  auto* switcher = KindOf<CCameraSwitcher>(target);
+  if (!switcher) return kErrMalformed;
+  if (switcher == this) return kOk;
+  try {
+    switcher->cameras = cameras;
+    switcher->switchTimes = switchTimes;
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  switcher->switching = switching;
+  switcher->activeCamera = activeCamera;
+  switcher->secondaryCamera = secondaryCamera;
+  if (switcher->primaryCamera) released.emplace_back(switcher->primaryCamera.get());
+  switcher->primaryCamera = primaryCamera;
+  if (switcher->extraObject) released.emplace_back(switcher->extraObject.get());
+  switcher->extraObject = extraObject;
+  return kOk;
+}
+
+Status CCameraSwitcher::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CCorva::Load(in));
+  const int32_t version = in.Version(classRecord);
+  ReadRefList(in, cameras);
+  in.ReadCountedArray(switchTimes);
+  in.Ref().Read(switching);
+  if (version >= kActiveCameraVersion) in.Ref();
+  if (version >= kSecondaryCameraVersion) in.Ref().Ref();
+  return in.status();
+}
+
+Status CCameraSwitcher::Link(CLinker& in) {
+  KX_RETURN_IF_FAILED(CCorva::Link(in));
+  ResolveRefList(in, cameras);
+  in.Resolve(primaryCamera);
+  const int32_t version = in.StoredVersion(classRecord);
+  if (version >= kActiveCameraVersion) in.Resolve(activeCamera);
+  if (version >= kSecondaryCameraVersion) {
+    in.Resolve(secondaryCamera);
+    in.Resolve(extraObject);
+  }
+  return kOk;
+}
+
+Status CCameraSwitcher::CollectForSave(CPersistContext& context) {
+  const Status status = CCorva::CollectForSave(context);
+  if (status != kOk) return status;
+  if (primaryCamera) KX_RETURN_IF_FAILED(primaryCamera->CollectForSave(context));
+  if (extraObject) KX_RETURN_IF_FAILED(extraObject->CollectForSave(context));
+  return kOk;
+}
+
+Status CCameraSwitcher::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CCorva::Save(out));
+  out.Version(classRecord);
+  WriteRefList(out, "cameras", cameras);
+  WriteCounted(out, "switchTimes", switchTimes);
+  out.Ref("primaryCamera", primaryCamera.get()).Field("switching", switching);
+  out.Ref("activeCamera", activeCamera).Ref("secondaryCamera", secondaryCamera);
+  out.Ref("extraObject", extraObject.get());
+  return out.status();
+}
+
+int64_t CCameraSwitcher::GetMemorySize() const {
+  return CCorva::GetMemorySize() + kSwitcherMemory + 4 * static_cast<int64_t>(cameras.size()) +
+         4 * static_cast<int64_t>(switchTimes.size());
+}
+
+int64_t CCameraSwitcher::GetSaveSize() const {
+  return CCorva::GetSaveSize() + kVersionPairSize + kSwitcherFixedFields +
+         kIdSize * static_cast<int64_t>(cameras.size()) +
+         4 * static_cast<int64_t>(switchTimes.size());
+}
+
+bool CCameraSwitcher::HasAttachments() const {
+  return !cameras.empty() || primaryCamera || activeCamera || extraObject || secondaryCamera ||
+         CCorva::HasAttachments();
+}
+
+void CCameraSwitcher::VisitReferences(CReferenceVisitor& visit) {
+  CCorva::VisitReferences(visit);
+  visit(primaryCamera);
+  visit(extraObject);
+  VisitRefList(visit, cameras);
+  visit(secondaryCamera);
+  visit(activeCamera);
+}
+
+Status CCameraSwitcher::Update(float time) {
+  if (switching == 0) {
+    // The fixed camera is driven only while it is the active one.
+    if (primaryCamera && primaryCamera.get() == activeCamera)
+      return primaryCamera->UpdateHierarchy(time, 0.0f, 0.0f, true);
+    if (secondaryCamera && secondaryCamera == activeCamera)
+      return secondaryCamera->UpdateHierarchy(time, 0.0f, 0.0f, true);
+    return kNothingDone;
+  }
+  if (switchTimes.empty() || cameras.empty()) {
+    activeCamera = nullptr;
+  } else {
+    bool passed = false;
+    size_t interval = switchTimes.size();  // none found
+    for (size_t i = 0; i < switchTimes.size(); ++i) {
+      if (!(switchTimes[i] <= time)) continue;
+      passed = true;
+      if (i + 1 < switchTimes.size() && time < switchTimes[i + 1]) interval = i;
+    }
+    if (!passed)
+      activeCamera = nullptr;
+    else if (interval == switchTimes.size())
+      activeCamera = cameras.back();
+    else
+      // A list with fewer cameras than times keeps its last camera for the intervals it lacks.
+      activeCamera = interval < cameras.size() ? cameras[interval] : cameras.back();
+  }
+  modified = 1;
+  return kOk;
+}
+
+Status CCameraSwitcher::ResolveNames(CBase* root) {
+  KX_RETURN_IF_FAILED(CCorva::ResolveNames(root));
+  if (primaryCamera) KX_RETURN_IF_FAILED(primaryCamera->ResolveNames(root));
+  return extraObject ? extraObject->ResolveNames(root) : kOk;
+}
+
+Status CCameraSwitcher::RemapReferences(DuplicateMap& map) {
+  KX_RETURN_IF_FAILED(CCorva::RemapReferences(map));
+  for (CSpatial*& camera : cameras) KX_RETURN_IF_FAILED(RemapCamera(camera, map));
+  KX_RETURN_IF_FAILED(RemapCamera(activeCamera, map));
+  if (primaryCamera) KX_RETURN_IF_FAILED(primaryCamera->RemapReferences(map));
+  if (secondaryCamera) KX_RETURN_IF_FAILED(secondaryCamera->RemapReferences(map));
+  return extraObject ? extraObject->RemapReferences(map) : kOk;
+}
+
+}  // namespace KX
