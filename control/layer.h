@@ -215,29 +215,50 @@ class CClip : public CLayer<T> {
   // The sub-controller a clip plays, or null when its index names none.
   T* SourceOf(const ClipEntry& clip) const { return this->At(clip.source); }
 
-  // Length of one pass of the clip's source, in the time its EvaluateTransform takes; 0 when it
-  // has none that can be played.
-  float SourceLength(const ClipEntry& clip) const {
-    const T* source = SourceOf(clip);
+  // Length of one pass of a sub-controller, in the time its evaluation takes; 0 when it has
+  // none that can be played.
+  static float PassLength(const T* source) {
     if (!source || source->timeScale == 0.0f) return 0.0f;
     const float h = source->GetDuration() / source->timeScale;
     return std::isfinite(h) && h > 0.0f ? h : 0.0f;
   }
+  float SourceLength(const ClipEntry& clip) const { return PassLength(SourceOf(clip)); }
 
-  // Length of the clip in the composite's scaled time; infinite for a clip of speed 0 that
-  // has something left to play.
-  float ClipLength(uint32_t index) const {
-    if (index >= ClipCount()) return 0.0f;
-    const ClipEntry& clip = clipRecords[index];
-    const double played = static_cast<double>(SourceLength(clip)) * clip.repeat - clip.trim;
-    if (clip.speed == 0.0f)
-      return played > 0.0 ? std::numeric_limits<float>::infinity() : 0.0f;
+  // Length of a clip in the composite's scaled time, its source's pass taking `pass`; infinite
+  // for a clip of speed 0 that has something left to play.
+  static float ClipLength(const ClipEntry& clip, float pass) {
+    const double played = static_cast<double>(pass) * clip.repeat - clip.trim;
+    if (clip.speed == 0.0f) return played > 0.0 ? std::numeric_limits<float>::infinity() : 0.0f;
     const double length = played / clip.speed;
     return std::isnan(length) ? 0.0f : static_cast<float>(length);
+  }
+  float ClipLength(uint32_t index) const {
+    if (index >= ClipCount()) return 0.0f;
+    return ClipLength(clipRecords[index], SourceLength(clipRecords[index]));
   }
   float ClipEnd(uint32_t index) const {
     if (index >= ClipCount()) return 0.0f;
     return clipStart[index] + ClipLength(index);
+  }
+
+  // The end of the clip that ends last; clips that never end do not count. Each sub-controller's
+  // length is taken once, however many clips play it.
+  float LastEnd() const {
+    std::vector<float> passes;
+    try {
+      passes.resize(this->subControllers.size());
+    } catch (const std::bad_alloc&) {
+      return 0.0f;
+    }
+    for (size_t i = 0; i < passes.size(); ++i) passes[i] = PassLength(this->subControllers[i].get());
+    float last = 0.0f;
+    for (uint32_t i = 0; i < ClipCount(); ++i) {
+      const ClipEntry& clip = clipRecords[i];
+      const float pass = clip.source < passes.size() ? passes[clip.source] : 0.0f;
+      const float end = clipStart[i] + ClipLength(clip, pass);
+      if (std::isfinite(end)) last = std::max(last, end);
+    }
+    return last;
   }
 
   // The clip in force at scaled time t, searched from `current`, which moves to it.

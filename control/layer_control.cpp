@@ -146,14 +146,7 @@ int64_t CRTSClipControl::GetSaveSize() const {
          CountedSize(clip.clipStart) + CountedSize(clip.clipRecords) + CountedSize(subFlags);
 }
 
-float CRTSClipControl::GetDuration() const {
-  float duration = 0.0f;
-  for (uint32_t i = 0; i < clip.ClipCount(); ++i) {
-    const float end = clip.ClipEnd(i);
-    if (std::isfinite(end)) duration = std::max(duration, end);
-  }
-  return duration;
-}
+float CRTSClipControl::GetDuration() const { return clip.LastEnd(); }
 
 Status CRTSClipControl::EvaluateTransform(float time) {
   if (!enabled) {
