@@ -3,6 +3,7 @@
 #include "content/content_data.h"
 #include "control/flexi_control.h"
 #include "control/keyframe_control.h"
+#include "control/layer_control.h"
 #include "control/link_control.h"
 #include "control/look_at_control.h"
 #include "control/mesh_deformers.h"
@@ -34,6 +35,9 @@ void RegisterAllClasses() {
   RegisterClass<CNode>();
   RegisterClass<CBoundingBox>();
   RegisterClass<CBoundingMesh>();
+  RegisterClass<CRTSLayerControl>();
+  RegisterClass<CRTSSelectorControl>();
+  RegisterClass<CRTSClipControl>();
   RegisterClass<CTriMesh>();
   RegisterClass<CUvwMap>("CTriMeshUVWMap");
   RegisterClass<CUvwMap>();
