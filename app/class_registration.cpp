@@ -11,6 +11,8 @@
 #include "control/spring_control.h"
 #include "core/base.h"
 #include "core/custom_data.h"
+#include "environment/environment.h"
+#include "environment/terrain.h"
 #include "image/image.h"
 #include "image/thumbnail.h"
 #include "material/material.h"
@@ -31,7 +33,13 @@ void RegisterAllClasses() {
   RegisterClass<CImage>();
   RegisterClass<CAnmImage>();
   RegisterClass<CScene>();
+  RegisterClass<CWater>();
+  RegisterClass<CSky>();
+  RegisterClass<CTerrain>();
   RegisterClass<CCameraSwitcher>();
+  RegisterClass<CHeightMap>();
+  RegisterClass<CHeightData>();
+  RegisterClass<CQuadTree>();
   RegisterClass<CNode>();
   RegisterClass<CBoundingBox>();
   RegisterClass<CBoundingMesh>();

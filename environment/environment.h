@@ -1,0 +1,101 @@
+#pragma once
+// Outdoor environment objects that are not placed in space themselves: the sky, the water and the
+// terrain. Each holds one content object (the geometry a renderer builds them from) and, for sky
+// and water, a few settings that are stored and copied but not computed with here.
+#include <cstdint>
+#include <vector>
+
+#include "core/corva.h"
+#include "core/math/vector.h"
+
+namespace KX {
+
+// What sky, water and terrain have in common: the content reference and every generic walk over
+// it. Not a class of the file format: its field is stored in each concrete class's own block.
+class CEnvironmentObject : public CCorva {
+ public:
+  CRefPtr<CCorva> content;
+
+  CBase* FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf) override;
+  void FindObjects(std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
+                   bool kindOf) override;
+  Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
+  Status Link(CLinker& in) override;
+  Status CollectForSave(CPersistContext& context) override;
+  bool HasAttachments() const override;
+  void VisitReferences(CReferenceVisitor& visit) override;
+  Status ResolveNames(CBase* root) override;
+  Status RemapReferences(DuplicateMap& map) override;
+
+ protected:
+  CEnvironmentObject() = default;
+  // A copy starts without content.
+  CEnvironmentObject(const CEnvironmentObject& other) : CCorva(other) {}
+
+  // The base levels' assignment, then the target shares the content; what it held before goes
+  // to `released`. The caller has checked that the target is of its own class.
+  void ShareContentWith(CEnvironmentObject& target, ReleasedList& released) const;
+};
+
+class CSky : public CEnvironmentObject {
+  KX_DECLARE_CLASS(CSky)
+
+ public:
+  bool skyFlag = false;
+
+  CSky() = default;
+  CSky(const CSky&) = default;
+
+  Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
+  Status AssignTo(CBase* target, ReleasedList& released) const override;
+  Status Load(CReader& in) override;
+  Status Save(CWriter& out) const override;
+  int64_t GetMemorySize() const override;
+  int64_t GetSaveSize() const override;
+};
+
+class CWater : public CEnvironmentObject {
+  KX_DECLARE_CLASS(CWater)
+
+ public:
+  CVector3<float> waterVector1{0.0f, 0.0f, 0.0f};
+  bool waterFlag1 = false;
+  CVector3<float> waterVector2{0.0f, 0.0f, 1.0f};
+  CVector3<float> waterVector3{0.0f, 0.0f, 0.0f};
+  float waterValue1 = 0.5f;
+  float waterValue2 = 1.0f, waterValue3 = 1.0f, waterValue4 = 1.0f, waterValue5 = 1.0f;
+  float waterValue6 = 0.0f, waterValue7 = 0.0f, waterValue8 = 0.0f;
+  float waterValue9 = 0.0f;  // stored from class version 2.1 on
+  bool waterFlag2 = false;
+  bool waterFlag3 = false;
+
+  CWater() = default;
+  CWater(const CWater&) = default;
+
+  Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
+  Status AssignTo(CBase* target, ReleasedList& released) const override;
+  Status Load(CReader& in) override;
+  Status Save(CWriter& out) const override;
+  int64_t GetMemorySize() const override;
+  int64_t GetSaveSize() const override;
+
+ private:
+  void CopySettingsTo(CWater& target) const;
+};
+
+class CTerrain : public CEnvironmentObject {
+  KX_DECLARE_CLASS(CTerrain)
+
+ public:
+  CTerrain() = default;
+  CTerrain(const CTerrain&) = default;
+
+  Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
+  Status AssignTo(CBase* target, ReleasedList& released) const override;
+  Status Load(CReader& in) override;
+  Status Save(CWriter& out) const override;
+  int64_t GetMemorySize() const override;
+  int64_t GetSaveSize() const override;
+};
+
+}  // namespace KX
