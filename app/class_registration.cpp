@@ -17,11 +17,11 @@
 #include "image/thumbnail.h"
 #include "material/material.h"
 #include "material/texture.h"
-#include "scene/bounding.h"
+#include "scene/bounding_objects.h"
 #include "scene/camera.h"
 #include "scene/light.h"
 #include "scene/node.h"
-#include "scene/scene_object.h"
+#include "scene/scene_settings.h"
 #include "scene/tri_mesh.h"
 
 namespace KX {

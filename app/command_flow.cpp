@@ -49,10 +49,14 @@ Status CheckCompatibility(CPersistContext& document, CRefPtr<CNode>& root, IConv
 
 Status SaveProp(CNode* root, const std::string& path, CThumbnail* thumbnail, std::string* detail) {
   CPersistContext target;
-  AddRoot(target, root);
+  Status status = AddRoot(target, root);
+  if (Failed(status)) {
+    if (detail) *detail = "there is no converted scene to save: " + StatusDetail(status);
+    return status;
+  }
   if (thumbnail) target.thumbnail = thumbnail;
   CRefPtr<CRoseData> summary;
-  Status status = BuildPropSummary(root, summary);
+  status = BuildPropSummary(root, summary);
   if (Failed(status)) {
     if (detail) *detail = "the summary record could not be made: " + StatusDetail(status);
     return status;

@@ -188,9 +188,13 @@ Status CompactMultiMaterial(CGeometry& geometry, CMultiMaterial& multi) {
   return kOk;
 }
 
-void RemoveFromParent(CSpatial& object, RemovedObjects& removed) {
-  removed.emplace_back(&object);
-  if (object.parent) object.parent->RemoveChild(&object);
+Status RemoveFromParent(CSpatial& object, RemovedObjects& removed) {
+  try {
+    removed.emplace_back(&object);
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  return object.parent ? object.parent->RemoveChild(&object) : kOk;
 }
 
 bool NameHasMarker(const std::u16string& name) {
@@ -233,7 +237,7 @@ Status CleanUpGeometry(CNode& root) {
       if (KindOf<CKeyframeControl>(c)) keyframes.push_back(c);
     for (size_t i = 0; i + 1 < keyframes.size(); ++i) {
       removed.emplace_back(keyframes[i]);
-      object->DetachController(keyframes[i]);
+      KX_RETURN_IF_FAILED(object->DetachController(keyframes[i]));
     }
 
     auto* geometry = KindOf<CGeometry>(object);
@@ -244,9 +248,9 @@ Status CleanUpGeometry(CNode& root) {
       if (auto* mesh = KindOf<CTriMesh>(geometry);
           mesh && (mesh->normals.empty() || mesh->indexList1.empty() || mesh->indexList2.empty() ||
                    mesh->faceTriples4.empty()))
-        RemoveFromParent(*geometry, removed);
+        KX_RETURN_IF_FAILED(RemoveFromParent(*geometry, removed));
     } else {
-      RemoveFromParent(*geometry, removed);
+      KX_RETURN_IF_FAILED(RemoveFromParent(*geometry, removed));
     }
   }
   return kOk;
@@ -317,19 +321,20 @@ Status RestructureRoot(CNode& root) {
       released.emplace_back(object);
       // A camera in a group takes the group with it; one right below the root leaves alone.
       if (CNode* above = holder->parent)
-        above->RemoveChild(holder);
+        KX_RETURN_IF_FAILED(above->RemoveChild(holder));
       else
-        holder->RemoveChild(object);
+        KX_RETURN_IF_FAILED(holder->RemoveChild(object));
     }
 
     CRefPtr<CNode> first(root.children.empty() ? nullptr : KindOf<CNode>(root.children.front().get()));
     if (first && first->name == u"AccRoot") {
       // The accessory level goes; its first child takes its place at the end of the root.
-      root.RemoveChild(first.get());
+      // A step that fails fails the conversion: nothing may be dropped from the tree unnoticed.
+      KX_RETURN_IF_FAILED(root.RemoveChild(first.get()));
       CRefPtr<CNode> inner(first->children.empty() ? nullptr : KindOf<CNode>(first->children.front().get()));
       if (inner) {
-        first->RemoveChild(inner.get());
-        root.AddChild(inner.get());
+        KX_RETURN_IF_FAILED(first->RemoveChild(inner.get()));
+        KX_RETURN_IF_FAILED(root.AddChild(inner.get()));
       }
     }
     if (first && first->name == u"SceneRoot") {
@@ -337,8 +342,7 @@ Status RestructureRoot(CNode& root) {
       root.modified = 1;
     }
   }
-  AddRestKeys(root);
-  return kOk;
+  return AddRestKeys(root);
 }
 
 Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui) {

@@ -4,6 +4,7 @@
 //
 // Two shapes: 600,000 small records of about 160 bytes (per-object cost dominates) and 3,000
 // objects with 100 KB payloads (the byte copies dominate). Throughput is reported in bytes of the file per second.
+#include "bench/require.h"
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -63,7 +64,7 @@ void BM_LoadSave(benchmark::State& state) {
     KX::CPersistContext in;
     if (KX::Failed(KX::LoadFile(0, in, scene.path))) state.SkipWithError("load failed");
     KX::CPersistContext save;
-    for (const auto& root : in.roots) KX::AddRoot(save, root.get());
+    for (const auto& root : in.roots) KX::Require(KX::AddRoot(save, root.get()));
     if (KX::Failed(KX::SaveFile(0, save, out))) state.SkipWithError("save failed");
   }
   std::remove(out.c_str());

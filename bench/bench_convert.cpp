@@ -6,6 +6,7 @@
 // The scene: a root, GROUPS group nodes, each with PER_GROUP children that alternate between
 // nodes and one-triangle meshes; every object carries a two-key keyframe controller and the
 // meshes of a group share one standard material.
+#include "bench/require.h"
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -45,7 +46,7 @@ void Animate(KX::CSpatial& object, float offset) {
   keys->positionKeys = {{offset, 0, 0}, {offset, 1, 0}};
   keys->scaleKeys = {{1, 1, 1}, {1, 1, 1}};
   keys->RebuildTransitions();
-  object.AttachController(keys.get());
+  Require(object.AttachController(keys.get()));
 }
 
 KX::CRefPtr<KX::CTriMesh> Triangle(KX::CMaterialBase* material) {
@@ -92,11 +93,11 @@ int main(int argc, char** argv) {
           child = new KX::CNode;
         child->position = {0, static_cast<float>(i), 0};
         Animate(*child, static_cast<float>(i));
-        group->AddChild(child.get());
+        Require(group->AddChild(child.get()));
       }
-      root->AddChild(group.get());
+      Require(root->AddChild(group.get()));
     }
-    KX::AddRoot(context, root.get());
+    Require(KX::AddRoot(context, root.get()));
     if (KX::Failed(KX::SaveFile(0, context, path))) return 1;
   }
   const double generated = Seconds(start);

@@ -8,6 +8,7 @@
 // The file holds 20 meshes of 100,000 vertices and about 200,000 faces each (2 million vertices,
 // 4 million faces, about 215 MB): positions, normals and map vertices per vertex, position,
 // normal and map indices per face.
+#include "bench/require.h"
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -74,7 +75,7 @@ KX::Status LoadAndSave(const std::string& path, const std::string& out) {
   KX::CPersistContext in;
   KX_RETURN_IF_FAILED(KX::LoadFile(0, in, path));
   KX::CPersistContext save;
-  for (const auto& root : in.roots) KX::AddRoot(save, root.get());
+  for (const auto& root : in.roots) KX::Require(KX::AddRoot(save, root.get()));
   return KX::SaveFile(0, save, out);
 }
 

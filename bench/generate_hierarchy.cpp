@@ -1,4 +1,5 @@
 #include "bench/generate_hierarchy.h"
+#include "bench/require.h"
 
 #include <cmath>
 #include <vector>
@@ -23,8 +24,8 @@ CRefPtr<CNode> GenerateKeyedHierarchy(int32_t nodes, int32_t keys, float duratio
       control->scaleKeys.push_back({1.0f, 1.0f, 1.0f});
     }
     control->RebuildTransitions();
-    node->AttachController(control.get());
-    if (n > 0) all[static_cast<size_t>((n - 1) / fanout)]->AddChild(node.get());
+    Require(node->AttachController(control.get()));
+    if (n > 0) Require(all[static_cast<size_t>((n - 1) / fanout)]->AddChild(node.get()));
     all.push_back(node);
   }
   return all.empty() ? CRefPtr<CNode>() : all.front();

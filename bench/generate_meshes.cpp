@@ -1,4 +1,5 @@
 #include "bench/generate_meshes.h"
+#include "bench/require.h"
 
 #include <cmath>
 #include <string>
@@ -34,7 +35,7 @@ CRefPtr<CTriMesh> GenerateGridMesh(int32_t vertices) {
   mesh->faceCount = static_cast<int32_t>(faces.size() / 3);
   mesh->faceNormalIndices.items = faces;
   mesh->faceMapIndices.items = faces;
-  mesh->SizeWorkingBuffers();
+  Require(mesh->SizeWorkingBuffers());
   return mesh;
 }
 
@@ -45,9 +46,9 @@ void GenerateMeshScene(CPersistContext& context, int32_t meshes, int32_t vertice
     CRefPtr<CTriMesh> mesh = GenerateGridMesh(verticesPerMesh);
     mesh->name = u"mesh " + std::u16string(1, static_cast<char16_t>(u'A' + i % 26));
     mesh->position = {static_cast<float>(i) * 1000.0f, 0, 0};
-    root->AddChild(mesh.get());
+    Require(root->AddChild(mesh.get()));
   }
-  AddRoot(context, root.get());
+  Require(AddRoot(context, root.get()));
 }
 
 CTriMesh* GenerateSkinnedScene(CRefPtr<CNode>& root, int32_t vertices, int32_t bones) {
@@ -63,15 +64,15 @@ CTriMesh* GenerateSkinnedScene(CRefPtr<CNode>& root, int32_t vertices, int32_t b
     turn.m[1][0] = -std::sin(angle);
     turn.m[1][1] = std::cos(angle);
     bone->transform = turn * MatrixTranslation({0.1f * static_cast<float>(b), 0, 0});
-    root->AddChild(bone.get());
+    Require(root->AddChild(bone.get()));
     boneNodes.push_back(bone.get());
   }
   CRefPtr<CTriMesh> mesh = GenerateGridMesh(vertices);
   mesh->transform = MatrixTranslation({5, 5, 5});
-  root->AddChild(mesh.get());
+  Require(root->AddChild(mesh.get()));
 
   CRefPtr<CBoneSkinControl> skin(new CBoneSkinControl);
-  mesh->AttachController(skin.get());
+  Require(mesh->AttachController(skin.get()));
   std::vector<std::vector<BoneInfluence>> influences(static_cast<size_t>(bones));
   const auto n = static_cast<uint32_t>(mesh->positions.size());
   for (uint32_t v = 0; v < n; ++v) {
@@ -84,7 +85,7 @@ CTriMesh* GenerateSkinnedScene(CRefPtr<CNode>& root, int32_t vertices, int32_t b
     skin->bones.push_back({boneNodes[static_cast<size_t>(b)], boneNodes[static_cast<size_t>(b)]->name,
                            MatrixTranslation({-0.1f * static_cast<float>(b), 0, 0}),
                            std::move(influences[static_cast<size_t>(b)])});
-  skin->RebuildTables();
+  Require(skin->RebuildTables());
   return mesh.get();
 }
 

@@ -1,4 +1,5 @@
 #include "bench/generate_scenes.h"
+#include "bench/require.h"
 
 #include <sys/stat.h>
 
@@ -20,11 +21,11 @@ void GenerateRecordScene(CPersistContext& context, int32_t roots, int32_t chain,
       raw->name = u"record " + std::u16string(1, static_cast<char16_t>(u'A' + i % 26));
       raw->key = u"bench";
       raw->param1 = i;
-      raw->SetPayload(payload);
+      Require(raw->SetPayload(payload));
       if (i % 2 == 0) {
         CRefPtr<CAuthorInfo> info(new CAuthorInfo);
         info->text1 = u"generated";
-        raw->AttachCustomData(info.get());
+        Require(raw->AttachCustomData(info.get()));
       }
       if (tail)
         tail->next = raw;
@@ -32,7 +33,7 @@ void GenerateRecordScene(CPersistContext& context, int32_t roots, int32_t chain,
         head = raw;
       tail = raw.get();
     }
-    AddRoot(context, head.get());
+    Require(AddRoot(context, head.get()));
   }
 }
 

@@ -98,10 +98,6 @@ int64_t CSkyData::GetMemorySize() const {
   return CCustomData::GetMemorySize() + 24 + EntryBytes(entries);
 }
 
-int64_t CSkyData::GetSaveSize() const {
-  return CCustomData::GetSaveSize() + 12 + EntryBytes(entries);
-}
-
 // ---------------------------------------------------------------------------------------------
 
 Status CWaterData::Clone(CRefPtr<CBase>& out) const { return CloneByCopy(*this, out); }
@@ -136,10 +132,6 @@ int64_t CWaterData::GetMemorySize() const {
   return CCustomData::GetMemorySize() + 32 + EntryBytes(entries);
 }
 
-int64_t CWaterData::GetSaveSize() const {
-  return CCustomData::GetSaveSize() + 20 + EntryBytes(entries);
-}
-
 // ---------------------------------------------------------------------------------------------
 
 Status CExCntData::Clone(CRefPtr<CBase>& out) const { return CloneByCopy(*this, out); }
@@ -159,10 +151,6 @@ Status CExCntData::Save(CWriter& out) const {
 
 int64_t CExCntData::GetMemorySize() const {
   return CCustomData::GetMemorySize() + 56 + 2 * static_cast<int64_t>(text1.size() + text2.size());
-}
-
-int64_t CExCntData::GetSaveSize() const {
-  return CCustomData::GetSaveSize() + 16 + 2 * static_cast<int64_t>(text1.size() + text2.size());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -200,11 +188,6 @@ Status CRoseData::Save(CWriter& out) const {
 }
 
 int64_t CRoseData::GetMemorySize() const { return CCustomData::GetMemorySize() + 64; }
-
-int64_t CRoseData::GetSaveSize() const {
-  return CCustomData::GetSaveSize() + kVersionPairSize +
-         static_cast<int64_t>(block1.size() + block2.size() + block3.size()) + 1 + 4;
-}
 
 // ---------------------------------------------------------------------------------------------
 
@@ -258,10 +241,6 @@ Status CAccData::Save(CWriter& out) const {
 
 int64_t CAccData::GetMemorySize() const {
   return CCustomData::GetMemorySize() + 68 + 2 * static_cast<int64_t>(text.size()) + EntryBytes();
-}
-
-int64_t CAccData::GetSaveSize() const {
-  return CCustomData::GetSaveSize() + 16 + 2 * static_cast<int64_t>(text.size()) + EntryBytes();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -332,11 +311,6 @@ Status CHeadData::Save(CWriter& out) const {
 
 int64_t CHeadData::GetMemorySize() const {
   return CCustomData::GetMemorySize() + 1624 + 4 * static_cast<int64_t>(list1.size() + list2.size()) +
-         12 * static_cast<int64_t>(vectors1.size() + vectors2.size());
-}
-
-int64_t CHeadData::GetSaveSize() const {
-  return CCustomData::GetSaveSize() + 796 + 4 * static_cast<int64_t>(list1.size() + list2.size()) +
          12 * static_cast<int64_t>(vectors1.size() + vectors2.size());
 }
 

@@ -40,7 +40,6 @@ class CSkyData : public CCustomData {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
 };
 
 class CWaterData : public CCustomData {
@@ -59,7 +58,6 @@ class CWaterData : public CCustomData {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
 };
 
 // Two texts about external content.
@@ -76,7 +74,6 @@ class CExCntData : public CCustomData {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
 };
 
 // The summary record every prop carries.
@@ -98,7 +95,6 @@ class CRoseData : public CCustomData {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
 };
 
 // Seven raw 32-bit values of the accessory table.
@@ -127,7 +123,6 @@ class CAccData : public CCustomData {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
 
  private:
   int64_t EntryBytes() const;
@@ -155,7 +150,6 @@ class CHeadData : public CCustomData {
   Status Link(CLinker& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
 };
 

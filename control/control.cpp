@@ -82,10 +82,6 @@ Status CControl::Save(CWriter& out) const {
 
 int64_t CControl::GetMemorySize() const { return CCorva::GetMemorySize() + 28; }
 
-int64_t CControl::GetSaveSize() const {
-  return CCorva::GetSaveSize() + kVersionPairSize + 4 * 4 + 1 + 2 * kIdSize;
-}
-
 bool CControl::HasAttachments() const { return owner || CChainLink::HasAttachments(); }
 
 void CControl::VisitReferences(CReferenceVisitor& visit) {
@@ -179,7 +175,5 @@ Status CDataControl::Save(CWriter& out) const {
   out.Version(classRecord);
   return out.status();
 }
-
-int64_t CDataControl::GetSaveSize() const { return CControl::GetSaveSize() + kVersionPairSize; }
 
 }  // namespace KX

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "core/chain_link.h"
-#include "core/corva.h"
+#include "core/scene_object_base.h"
 
 namespace KX {
 
@@ -40,7 +40,6 @@ class CControl : public CChainLink<CCorva, CControl> {
   Status Link(CLinker& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
   Status Update(float time) override = 0;
@@ -84,7 +83,6 @@ class CDataControl : public CControl {
 
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
-  int64_t GetSaveSize() const override;
 
   Status EvaluateTransform(float) override { return kNothingDone; }
   Status ApplyTransform() override { return kNothingDone; }

@@ -112,12 +112,6 @@ Status CFlexiData::Save(CWriter& out) const {
   return out.status();
 }
 
-int64_t CFlexiData::GetSaveSize() const {
-  return CCorva::GetSaveSize() + 85 + 20 * static_cast<int64_t>(flexiRecords.size()) +
-         64 * static_cast<int64_t>(flexiMatrices.size()) +
-         kIdSize * static_cast<int64_t>(flexiObjects.size());
-}
-
 int64_t CFlexiData::GetMemorySize() const {
   return CCorva::GetMemorySize() + 77 + 3 * 16 + CountedSize(flexiRecords) +
          CountedSize(flexiMatrices) + RefListSize(flexiObjects) + CountedSize(points);
@@ -259,10 +253,6 @@ Status CFlexiControl::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CRTSControl::Save(out));
   out.Version(classRecord).Ref("data", data.get()).Field("settings", settings);
   return out.status();
-}
-
-int64_t CFlexiControl::GetSaveSize() const {
-  return CRTSControl::GetSaveSize() + kVersionPairSize + kIdSize + sizeof(FlexiSettings);
 }
 
 int64_t CFlexiControl::GetMemorySize() const {

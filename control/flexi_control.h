@@ -78,7 +78,6 @@ class CFlexiData : public CCorva {
   Status Link(CLinker& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
   Status RemapReferences(DuplicateMap& map) override;
 
@@ -119,7 +118,6 @@ class CFlexiControl : public CRTSControl {
   Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
   Status RemapReferences(DuplicateMap& map) override;

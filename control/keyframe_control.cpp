@@ -161,10 +161,6 @@ int64_t CKeyframeControl::GetMemorySize() const {
   return CRTSControl::GetMemorySize() + 236 + 4 * KeyElements(*this);
 }
 
-int64_t CKeyframeControl::GetSaveSize() const {
-  return CRTSControl::GetSaveSize() + kVersionPairSize + 4 * (9 + KeyElements(*this));
-}
-
 float CKeyframeControl::GetDuration() const {
   if (!keyTimes.empty()) return keyTimes.back();
   float duration = 0.0f;
@@ -282,12 +278,6 @@ Status CKeyframeClipControl::Save(CWriter& out) const {
 int64_t CKeyframeClipControl::GetMemorySize() const {
   return CKeyframeControl::GetMemorySize() + 24 + static_cast<int64_t>(sizeof(ClipRecord)) *
                                                       static_cast<int64_t>(clips.size()) +
-         static_cast<int64_t>(sizeof(SequenceEntry)) * static_cast<int64_t>(sequence.size());
-}
-
-int64_t CKeyframeClipControl::GetSaveSize() const {
-  return CKeyframeControl::GetSaveSize() + kVersionPairSize + 4 +
-         static_cast<int64_t>(sizeof(ClipRecord)) * static_cast<int64_t>(clips.size()) + 4 +
          static_cast<int64_t>(sizeof(SequenceEntry)) * static_cast<int64_t>(sequence.size());
 }
 

@@ -43,7 +43,6 @@ class CKeyframeControl : public CRTSControl {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
 
   float GetDuration() const override;
   Status EvaluateTransform(float time) override;
@@ -110,7 +109,6 @@ class CKeyframeClipControl : public CKeyframeControl {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
 
   Status EvaluateTransform(float time) override;
 

@@ -141,11 +141,6 @@ int64_t CRTSClipControl::GetMemorySize() const {
   return CRTSComposite::GetMemorySize() + 4 + static_cast<int64_t>(subFlags.size());
 }
 
-int64_t CRTSClipControl::GetSaveSize() const {
-  return CRTSControl::GetSaveSize() + kVersionPairSize + clip.IdsSize() +
-         CountedSize(clip.clipStart) + CountedSize(clip.clipRecords) + CountedSize(subFlags);
-}
-
 float CRTSClipControl::GetDuration() const { return clip.LastEnd(); }
 
 Status CRTSClipControl::EvaluateTransform(float time) {
@@ -337,12 +332,6 @@ int64_t CRTSLayerControl::GetMemorySize() const {
                                          weightType.size());
 }
 
-int64_t CRTSLayerControl::GetSaveSize() const {
-  int64_t size = CRTSControl::GetSaveSize() + kVersionPairSize + layer.IdsSize() + 4;
-  for (const auto& track : weightTracks) size += CountedSize(track);
-  return size + CountedSize(weightTimes) + CountedSize(weightTransition) + CountedSize(weightType);
-}
-
 std::vector<float> CRTSLayerControl::WeightsAt(float time) {
   const size_t n = layer.subControllers.size();
   std::vector<float> weights(n, 0.0f);
@@ -428,10 +417,6 @@ Status CRTSSelectorControl::Save(CWriter& out) const {
   out.Version(classRecord).Field("transitionTime", transitionTime);
   layer.WriteIds(out, "subControllers");
   return out.status();
-}
-
-int64_t CRTSSelectorControl::GetSaveSize() const {
-  return CRTSControl::GetSaveSize() + kVersionPairSize + 4 + layer.IdsSize();
 }
 
 int32_t CRTSSelectorControl::SelectAt(float time) const {

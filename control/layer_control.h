@@ -5,7 +5,7 @@
 // animate the composite's owner and are not on its controller chain: the composite evaluates them.
 #include <vector>
 
-#include "control/layer.h"
+#include "control/composite_parts.h"
 #include "control/rts_control.h"
 
 namespace KX {
@@ -36,7 +36,6 @@ class CRTSClipControl : public CRTSComposite {
   Status Link(CLinker& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
 
   // The end of the clip that ends last, in scaled time; clips that never end do not count.
   float GetDuration() const override;
@@ -99,7 +98,6 @@ class CRTSLayerControl : public CRTSComposite {
   Status Link(CLinker& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
 
   float GetDuration() const override { return layer.LongestDuration(); }
   Status EvaluateTransform(float time) override;
@@ -136,7 +134,6 @@ class CRTSSelectorControl : public CRTSComposite {
   Status Load(CReader& in) override;
   Status Link(CLinker& in) override;
   Status Save(CWriter& out) const override;
-  int64_t GetSaveSize() const override;
 
   float GetDuration() const override { return layer.LongestDuration(); }
   Status EvaluateTransform(float time) override;

@@ -71,12 +71,6 @@ Status CLinkControl::Save(CWriter& out) const {
   return out.status();
 }
 
-int64_t CLinkControl::GetSaveSize() const {
-  return CRTSControl::GetSaveSize() + kVersionPairSize + CountedSize(linkOffsets) +
-         RefListSize(linkParents) + CountedSize(linkTimes) + CountedSize(linkFlags) +
-         CountedSize(linkModes) + CountedSize(linkBases);
-}
-
 int64_t CLinkControl::GetMemorySize() const {
   return CRTSControl::GetMemorySize() + 72 + 6 * 16 + CountedSize(linkOffsets) +
          RefListSize(linkParents) + CountedSize(linkTimes) + CountedSize(linkFlags) +

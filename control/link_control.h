@@ -44,7 +44,6 @@ class CLinkControl : public CRTSControl {
   Status Link(CLinker& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
   Status RemapReferences(DuplicateMap& map) override;
 

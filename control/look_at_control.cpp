@@ -109,12 +109,6 @@ int64_t CLookAtControl::GetMemorySize() const {
          CountedSize(angleLimits) + CountedSize(blendTimes);
 }
 
-int64_t CLookAtControl::GetSaveSize() const {
-  return CRTSControl::GetSaveSize() + kVersionPairSize + CountedSize(aimTimes) +
-         CountedSize(aimSettings) + RefListSize(targets) + RefListSize(upObjects) +
-         CountedSize(angleLimits) + CountedSize(blendTimes);
-}
-
 void CLookAtControl::VisitReferences(CReferenceVisitor& visit) {
   CRTSControl::VisitReferences(visit);
   VisitRefList(visit, targets);

@@ -142,13 +142,6 @@ int64_t CBoneSkinControl::GetMemorySize() const {
   return size + 4 * static_cast<int64_t>(weightStart.size() + weightBones.size() + weights.size());
 }
 
-int64_t CBoneSkinControl::GetSaveSize() const {
-  int64_t size = CDataControl::GetSaveSize() + kVersionPairSize + 4;
-  for (const SkinBone& bone : bones)
-    size += kStoredBoneSize + 8 * static_cast<int64_t>(bone.influences.size());
-  return size;
-}
-
 void CBoneSkinControl::VisitReferences(CReferenceVisitor& visit) {
   CDataControl::VisitReferences(visit);
   for (SkinBone& bone : bones) visit(bone.bone);
@@ -339,13 +332,6 @@ int64_t CMorphControl::GetMemorySize() const {
          4 * static_cast<int64_t>(weightKeys.size() + weightTimes.size());
 }
 
-int64_t CMorphControl::GetSaveSize() const {
-  return CDataControl::GetSaveSize() + kVersionPairSize + 4 +
-         12 * static_cast<int64_t>(deltas.size()) + 4 +
-         4 * static_cast<int64_t>(weightKeys.size()) + 4 +
-         4 * static_cast<int64_t>(weightTimes.size());
-}
-
 bool CMorphControl::WeightAt(float t, float& weight) {
   const KeySegment segment = FindKeySegment(t, weightTimes, cursor);
   if (segment.code == kKeyNone) return false;
@@ -412,10 +398,6 @@ Status CMeshSelControl::Save(CWriter& out) const {
 
 int64_t CMeshSelControl::GetMemorySize() const {
   return CDataControl::GetMemorySize() + selection.GetMemorySize();
-}
-
-int64_t CMeshSelControl::GetSaveSize() const {
-  return CDataControl::GetSaveSize() + kVersionPairSize + selection.GetSaveSize();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -521,13 +503,6 @@ int64_t CConnectData::GetMemorySize() const {
   int64_t size = CCorva::GetMemorySize() + 72 +
                  4 * static_cast<int64_t>(seamVertices1.size() + seamVertices2.size());
   return size + GroupsSize(normalGroups1) + GroupsSize(normalGroups2);
-}
-
-int64_t CConnectData::GetSaveSize() const {
-  return CCorva::GetSaveSize() + kVersionPairSize + 2 * kIdSize + 4 +
-         4 * static_cast<int64_t>(seamVertices1.size()) + 4 +
-         4 * static_cast<int64_t>(seamVertices2.size()) + GroupsSize(normalGroups1) +
-         GroupsSize(normalGroups2);
 }
 
 void CConnectData::VisitReferences(CReferenceVisitor& visit) {
@@ -673,10 +648,6 @@ Status CConnectControl::Save(CWriter& out) const {
 }
 
 int64_t CConnectControl::GetMemorySize() const { return CDataControl::GetMemorySize() + 4; }
-
-int64_t CConnectControl::GetSaveSize() const {
-  return CDataControl::GetSaveSize() + kVersionPairSize + kIdSize;
-}
 
 bool CConnectControl::HasAttachments() const {
   return connection || CDataControl::HasAttachments();

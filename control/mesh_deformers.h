@@ -66,7 +66,6 @@ class CBoneSkinControl : public CDataControl {
   Status Link(CLinker& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
   // Skins the owner's worldPositions and leaves them in world space.
   Status Update(float time) override;
@@ -109,7 +108,6 @@ class CMorphControl : public CDataControl {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   // Adds the weighted deltas to the owner's worldPositions. Weight 0: kNothingDone.
   Status Update(float time) override;
   float GetDuration() const override { return weightTimes.empty() ? 0.0f : weightTimes.back(); }
@@ -134,7 +132,6 @@ class CMeshSelControl : public CDataControl {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   Status Update(float) override { return kNothingDone; }
   float GetDuration() const override { return 0.0f; }
   Status ApplyData() override { return owner ? kNothingDone : kErrBadArgument; }
@@ -169,7 +166,6 @@ class CConnectData : public CCorva {
   Status Link(CLinker& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
   // Welds when both meshes reached `time`; otherwise kNothingDone and nothing moves.
   Status Update(float time) override;
@@ -197,7 +193,6 @@ class CConnectControl : public CDataControl {
   Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
   // Records that the owner reached `time`, brings its normals up to date, then lets the

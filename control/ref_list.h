@@ -3,7 +3,7 @@
 // stored as a count and one object id per entry, resolved by Link in the same order.
 #include <vector>
 
-#include "core/corva.h"
+#include "core/scene_object_base.h"
 #include "core/persist.h"
 
 namespace KX {

@@ -52,7 +52,6 @@ Status CRTSControl::Save(CWriter& out) const {
 }
 
 int64_t CRTSControl::GetMemorySize() const { return CControl::GetMemorySize() + 64; }
-int64_t CRTSControl::GetSaveSize() const { return CControl::GetSaveSize() + kVersionPairSize; }
 
 CSpatial* CRTSControl::SpatialOwner() const { return KindOf<CSpatial>(owner); }
 

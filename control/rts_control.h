@@ -25,7 +25,6 @@ class CRTSControl : public CControl {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   // Transform controllers do their work in EvaluateTransform; the data pass has nothing for them.
   Status Update(float) override { return kNothingDone; }
 

@@ -59,11 +59,6 @@ Status CShareControl::Save(CWriter& out) const {
   return out.status();
 }
 
-int64_t CShareControl::GetSaveSize() const {
-  return CRTSControl::GetSaveSize() + kVersionPairSize + RefListSize(sources) +
-         CountedSize(shareEntries) + 3 * 12;
-}
-
 int64_t CShareControl::GetMemorySize() const {
   return CRTSControl::GetMemorySize() + 2 * 16 + RefListSize(sources) +
          CountedSize(shareEntries) + 3 * 12;

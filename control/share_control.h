@@ -45,7 +45,6 @@ class CShareControl : public CRTSControl {
   Status Link(CLinker& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
   Status RemapReferences(DuplicateMap& map) override;
 

@@ -57,11 +57,6 @@ Status CSpringControl::Save(CWriter& out) const {
   return out.status();
 }
 
-int64_t CSpringControl::GetSaveSize() const {
-  return CRTSControl::GetSaveSize() + kVersionPairSize + CountedSize(values1) +
-         CountedSize(values2) + CountedSize(values3) + CountedSize(settings);
-}
-
 int64_t CSpringControl::GetMemorySize() const {
   return CRTSControl::GetMemorySize() + 5 * 68 + 12 + CountedSize(values1) +
          CountedSize(values2) + CountedSize(values3) + CountedSize(settings);

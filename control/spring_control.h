@@ -52,7 +52,6 @@ class CSpringControl : public CRTSControl {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
 
   float GetDuration() const override { return 0.0f; }
   Status EvaluateTransform(float time) override;

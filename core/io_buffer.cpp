@@ -24,7 +24,7 @@ Status CIoBuffer::Reserve(int64_t, int64_t) { return kOk; }
 
 Status CFileIo::OpenRead(const std::string& filePath) {
   if (filePath.empty()) return kErrBadArgument;
-  Close();
+  Close().Ignore();  // a file still open from before is given up
   path = filePath;
   struct stat st;
   if (::stat(filePath.c_str(), &st) != 0) return kErrFileSize;
@@ -40,7 +40,7 @@ Status CFileIo::OpenRead(const std::string& filePath) {
 
 Status CFileIo::OpenWrite(const std::string& filePath) {
   if (filePath.empty()) return kErrBadArgument;
-  Close();
+  Close().Ignore();  // a file still open from before is given up
   path = filePath;
   file = std::fopen(filePath.c_str(), "wb");
   if (!file) return kErrOpen;

@@ -46,7 +46,8 @@ class CFileIo final : public CIoBuffer {
   CFileIo() = default;
   CFileIo(const CFileIo&) = delete;
   CFileIo& operator=(const CFileIo&) = delete;
-  ~CFileIo() override { Close(); }
+  // A file still open here was not finished by its user; nothing is left to report to.
+  ~CFileIo() override { Close().Ignore(); }
 
   Status OpenRead(const std::string& filePath);
   Status OpenWrite(const std::string& filePath);

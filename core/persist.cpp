@@ -182,7 +182,7 @@ void CLinker::WrongClass(CBase* object, const CRuntimeClass& expected) {
 
 CWriter& CWriter::StoreBytes(const void* source, size_t count) {
   if (ok() && count) {
-    Fail(stream_.Write(source, count, cookie_));
+    if (stream_) Fail(stream_->Write(source, count, cookie_));
     if (ok()) written_ += count;
   }
   return *this;

@@ -207,7 +207,12 @@ class CWriter {
  public:
   CWriter(CIoBuffer& stream, int32_t cookie, CPersistContext* context = nullptr,
           CFieldSink* fields = nullptr)
-      : stream_(stream), context_(context), fields_(fields), cookie_(cookie) {}
+      : stream_(&stream), context_(context), fields_(fields), cookie_(cookie) {}
+  // A writer that stores nothing and only counts: what GetSaveSize runs Save through, so that
+  // a record's size comes from the same lines that write it.
+  struct CountOnly {};
+  explicit CWriter(CountOnly) : stream_(nullptr), context_(nullptr), fields_(nullptr), cookie_(0) {}
+  bool Counting() const { return stream_ == nullptr; }
 
   Status status() const { return status_; }
   bool ok() const { return Succeeded(status_); }
@@ -323,7 +328,7 @@ class CWriter {
   CWriter& Store(const std::u16string& text);
   CWriter& StoreBytes(const void* source, size_t count);
 
-  CIoBuffer& stream_;
+  CIoBuffer* stream_;  // null when only counting
   CPersistContext* context_;
   CFieldSink* fields_;
   int32_t cookie_;
@@ -332,12 +337,8 @@ class CWriter {
   uint64_t unlisted_ = 0;
 };
 
-// Bytes a value takes in the current layout, for GetSaveSize.
+// Bytes a value takes in the current layout.
 inline constexpr int64_t kVersionPairSize = 8;
 inline constexpr int64_t kIdSize = 4;
-inline int64_t SizeOf(const std::string& text) { return 4 + static_cast<int64_t>(text.size()); }
-inline int64_t SizeOf(const std::u16string& text) {
-  return 4 + 2 * static_cast<int64_t>(text.size());
-}
 
 }  // namespace KX

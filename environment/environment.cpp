@@ -112,10 +112,6 @@ Status CSky::Save(CWriter& out) const {
 
 int64_t CSky::GetMemorySize() const { return CCorva::GetMemorySize() + kSkyMemory; }
 
-int64_t CSky::GetSaveSize() const {
-  return CCorva::GetSaveSize() + kVersionPairSize + kSkyFields;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Water
 
@@ -173,10 +169,6 @@ Status CWater::Save(CWriter& out) const {
 
 int64_t CWater::GetMemorySize() const { return CCorva::GetMemorySize() + kWaterMemory; }
 
-int64_t CWater::GetSaveSize() const {
-  return CCorva::GetSaveSize() + kVersionPairSize + kWaterFields;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Terrain
 
@@ -202,9 +194,5 @@ Status CTerrain::Save(CWriter& out) const {
 }
 
 int64_t CTerrain::GetMemorySize() const { return CCorva::GetMemorySize() + kTerrainMemory; }
-
-int64_t CTerrain::GetSaveSize() const {
-  return CCorva::GetSaveSize() + kVersionPairSize + kTerrainFields;
-}
 
 }  // namespace KX

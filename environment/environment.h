@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/corva.h"
+#include "core/scene_object_base.h"
 #include "core/math/vector.h"
 
 namespace KX {
@@ -51,7 +51,6 @@ class CSky : public CEnvironmentObject {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
 };
 
 class CWater : public CEnvironmentObject {
@@ -77,7 +76,6 @@ class CWater : public CEnvironmentObject {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
 
  private:
   void CopySettingsTo(CWater& target) const;
@@ -95,7 +93,6 @@ class CTerrain : public CEnvironmentObject {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
 };
 
 }  // namespace KX

@@ -114,10 +114,6 @@ Status CQuadTree::Save(CWriter& out) const {
 
 int64_t CQuadTree::GetMemorySize() const { return CCorva::GetMemorySize() + kQuadTreeMemory; }
 
-int64_t CQuadTree::GetSaveSize() const {
-  return CCorva::GetSaveSize() + kVersionPairSize + kQuadTreeFields;
-}
-
 bool CQuadTree::HasAttachments() const {
   for (const auto& child : children)
     if (child) return true;
@@ -171,8 +167,6 @@ int64_t CHeightData::GetMemorySize() const {
   return CCorva::GetMemorySize() + kHeightDataMemory +
          static_cast<int64_t>(sizeof(float)) * static_cast<int64_t>(samples.size());
 }
-
-int64_t CHeightData::GetSaveSize() const { return CCorva::GetSaveSize() + kVersionPairSize; }
 
 // ---------------------------------------------------------------------------------------------
 // Height map
@@ -230,10 +224,6 @@ Status CHeightMap::Save(CWriter& out) const {
 // The embedded block counts whole: it lives inside the map.
 int64_t CHeightMap::GetMemorySize() const {
   return CCorva::GetMemorySize() + heightData.GetMemorySize();
-}
-
-int64_t CHeightMap::GetSaveSize() const {
-  return CCorva::GetSaveSize() + kVersionPairSize + kHeightMapFields;
 }
 
 bool CHeightMap::HasAttachments() const { return source || CCorva::HasAttachments(); }

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/corva.h"
+#include "core/scene_object_base.h"
 
 namespace KX {
 
@@ -36,7 +36,6 @@ class CQuadTree : public CCorva {
   Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
   Status ResolveNames(CBase* root) override;
@@ -65,7 +64,6 @@ class CHeightData : public CCorva {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
 };
 
 // A height map: its own height-field block (never stored) and the object it is built from.
@@ -92,7 +90,6 @@ class CHeightMap : public CCorva {
   Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
   Status ResolveNames(CBase* root) override;

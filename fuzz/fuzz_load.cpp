@@ -5,7 +5,7 @@
 
 #include "support/test_classes.h"
 #include "core/container.h"
-#include "core/corva.h"
+#include "core/scene_object_base.h"
 #include "core/fields.h"
 #include "core/persist.h"
 

@@ -340,15 +340,6 @@ int64_t CImage::GetMemorySize() const {
          2 * static_cast<int64_t>(path.size()) + 140;
 }
 
-int64_t CImage::GetSaveSize() const {
-  int64_t size = CBase::GetSaveSize() + kVersionPairSize + SizeOf(path) + 2;
-  if (path.empty()) {
-    size += 1;
-    size += storeEncoded ? 4 + 4 + static_cast<int64_t>(blobSize) : PictureBlockSize(picture);
-  }
-  return size;
-}
-
 Status CImage::LoadFromFile(std::u16string_view file) {
   if (file.empty()) return kErrBadArgument;
   FreeBlob();
@@ -509,12 +500,6 @@ Status CAnmImage::Save(CWriter& out) const {
 }
 
 int64_t CAnmImage::GetMemorySize() const { return 96; }
-
-int64_t CAnmImage::GetSaveSize() const {
-  int64_t size = CBase::GetSaveSize() + kVersionPairSize + SizeOf(path);
-  if (path.empty()) size += 4 + kFrameRecordSize * static_cast<int64_t>(frames.size());
-  return size;
-}
 
 bool CAnmImage::HasAttachments() const {
   for (const auto& frame : frames)

@@ -42,7 +42,6 @@ class CImage : public CBase {
   Status PrepareSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
 
   // Decodes a picture file into `picture`; the format comes from the extension.
   Status LoadFromFile(std::u16string_view file);
@@ -96,7 +95,6 @@ class CAnmImage : public CBase {
   Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
 

@@ -59,8 +59,4 @@ int64_t CThumbnail::GetMemorySize() const {
   return CCorva::GetMemorySize() + PictureBytes(picture) + 60;
 }
 
-int64_t CThumbnail::GetSaveSize() const {
-  return CCorva::GetSaveSize() + kVersionPairSize + PictureBlockSize(picture) + 4 + 4 + 1 + 4;
-}
-
 }  // namespace KX

@@ -3,7 +3,7 @@
 // values that are kept through load and save as they were found.
 #include <cstdint>
 
-#include "core/corva.h"
+#include "core/scene_object_base.h"
 #include "image/pixel_buffer.h"
 
 namespace KX {
@@ -28,7 +28,6 @@ class CThumbnail : public CCorva {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
 };
 
 }  // namespace KX

@@ -67,8 +67,6 @@ Status CMaterial::Save(CWriter& out) const {
   return out.status();
 }
 
-int64_t CMaterial::GetSaveSize() const { return CMaterialBase::GetSaveSize() + kVersionPairSize; }
-
 // ---------------------------------------------------------------------------------------------
 
 CStandardMaterial::CStandardMaterial() {
@@ -187,11 +185,6 @@ Status CStandardMaterial::Save(CWriter& out) const {
 
 int64_t CStandardMaterial::GetMemorySize() const { return CMaterial::GetMemorySize() + kStandardMemory; }
 
-int64_t CStandardMaterial::GetSaveSize() const {
-  return CMaterial::GetSaveSize() + kVersionPairSize + kStandardFixedFields +
-         UsedChannels() * kStandardChannelFields;
-}
-
 void CStandardMaterial::VisitReferences(CReferenceVisitor& visit) {
   CMaterial::VisitReferences(visit);
   for (auto& texture : channelTexture) visit(texture);
@@ -297,11 +290,6 @@ int64_t CMultiMaterial::GetMemorySize() const {
   return CMaterial::GetMemorySize() + kMultiMemory + static_cast<int64_t>(subMaterials.size());
 }
 
-int64_t CMultiMaterial::GetSaveSize() const {
-  return CMaterial::GetSaveSize() + kVersionPairSize + kMultiFixedFields +
-         kIdSize * static_cast<int64_t>(subMaterials.size());
-}
-
 bool CMultiMaterial::HasAttachments() const {
   return !subMaterials.empty() || CMaterial::HasAttachments();
 }
@@ -405,10 +393,6 @@ Status CBlendMaterial::Save(CWriter& out) const {
 }
 
 int64_t CBlendMaterial::GetMemorySize() const { return CMaterial::GetMemorySize() + kBlendMemory; }
-
-int64_t CBlendMaterial::GetSaveSize() const {
-  return CMaterial::GetSaveSize() + kVersionPairSize + kBlendFields;
-}
 
 void CBlendMaterial::VisitReferences(CReferenceVisitor& visit) {
   CMaterial::VisitReferences(visit);

@@ -22,7 +22,6 @@ class CMaterial : public CMaterialBase {
 
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
-  int64_t GetSaveSize() const override;
 };
 
 // A texture-coordinate pair, as the channels store their offsets and tilings.
@@ -72,7 +71,6 @@ class CStandardMaterial : public CMaterial {
   Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
   Status ResolveNames(CBase* root) override;
 
@@ -106,7 +104,6 @@ class CMultiMaterial : public CMaterial {
   Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
   Status ResolveNames(CBase* root) override;
@@ -141,7 +138,6 @@ class CBlendMaterial : public CMaterial {
   Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
   Status ResolveNames(CBase* root) override;
 

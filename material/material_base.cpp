@@ -23,6 +23,4 @@ Status CMaterialBase::Save(CWriter& out) const {
   return out.status();
 }
 
-int64_t CMaterialBase::GetSaveSize() const { return CCorva::GetSaveSize() + kVersionPairSize; }
-
 }  // namespace KX

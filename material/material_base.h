@@ -1,7 +1,7 @@
 #pragma once
 // The common base of materials and textures: scene objects that can be shared by several meshes,
 // carry controllers, and know whether the values controllers wrote into them have been taken in.
-#include "core/corva.h"
+#include "core/scene_object_base.h"
 
 namespace KX {
 
@@ -15,7 +15,6 @@ class CMaterialBase : public CCorva {
   Status AssignTo(CBase* target, ReleasedList& released) const override;
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
-  int64_t GetSaveSize() const override;
 
   // Marks derived state out of date; a material controller calls it after writing values.
   virtual void Invalidate() = 0;

@@ -55,8 +55,6 @@ Status CTexture::Save(CWriter& out) const {
   return out.status();
 }
 
-int64_t CTexture::GetSaveSize() const { return CMaterialBase::GetSaveSize() + kVersionPairSize; }
-
 // ---------------------------------------------------------------------------------------------
 
 CBase* CTextureMap::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
@@ -123,10 +121,6 @@ Status CTextureMap::Save(CWriter& out) const {
 }
 
 int64_t CTextureMap::GetMemorySize() const { return CTexture::GetMemorySize() + kTextureMapMemory; }
-
-int64_t CTextureMap::GetSaveSize() const {
-  return CTexture::GetSaveSize() + kVersionPairSize + kTextureMapFields;
-}
 
 void CTextureMap::VisitReferences(CReferenceVisitor& visit) {
   CTexture::VisitReferences(visit);
@@ -199,10 +193,6 @@ Status CBlendTex::Save(CWriter& out) const {
 }
 
 int64_t CBlendTex::GetMemorySize() const { return CTexture::GetMemorySize() + kBlendTexMemory; }
-
-int64_t CBlendTex::GetSaveSize() const {
-  return CTexture::GetSaveSize() + kVersionPairSize + kBlendTexFields;
-}
 
 void CBlendTex::VisitReferences(CReferenceVisitor& visit) {
   CTexture::VisitReferences(visit);
@@ -282,10 +272,6 @@ int64_t CNormalBumpTex::GetMemorySize() const {
   return CTexture::GetMemorySize() + kNormalBumpMemory;
 }
 
-int64_t CNormalBumpTex::GetSaveSize() const {
-  return CTexture::GetSaveSize() + kVersionPairSize + kNormalBumpFields;
-}
-
 void CNormalBumpTex::VisitReferences(CReferenceVisitor& visit) {
   CTexture::VisitReferences(visit);
   visit(map1);
@@ -319,10 +305,6 @@ int64_t CRefractionMap::GetMemorySize() const {
   return CTexture::GetMemorySize() + kRefractionMemory;
 }
 
-int64_t CRefractionMap::GetSaveSize() const {
-  return CTexture::GetSaveSize() + kVersionPairSize + kRefractionFields;
-}
-
 // ---------------------------------------------------------------------------------------------
 
 Status CCubeMap::Load(CReader& in) {
@@ -336,7 +318,5 @@ Status CCubeMap::Save(CWriter& out) const {
   out.Version(classRecord);
   return out.status();
 }
-
-int64_t CCubeMap::GetSaveSize() const { return CTexture::GetSaveSize() + kVersionPairSize; }
 
 }  // namespace KX

@@ -16,7 +16,6 @@ class CTexture : public CMaterialBase {
 
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
-  int64_t GetSaveSize() const override;
 
   // Textures keep no derived state.
   void Invalidate() override {}
@@ -47,7 +46,6 @@ class CTextureMap : public CTexture {
   Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
 };
 
@@ -76,7 +74,6 @@ class CBlendTex : public CTexture {
   Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
 };
 
@@ -111,7 +108,6 @@ class CNormalBumpTex : public CTexture {
   Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
 };
 
@@ -129,7 +125,6 @@ class CRefractionMap : public CTexture {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
 };
 
 class CCubeMap : public CTexture {
@@ -142,7 +137,6 @@ class CCubeMap : public CTexture {
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
-  int64_t GetSaveSize() const override;
 };
 
 }  // namespace KX

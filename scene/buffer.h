@@ -136,7 +136,6 @@ class CBitArray {
   std::vector<uint32_t> words;
 
   CBitArray() = default;
-  explicit CBitArray(int32_t bits) { Resize(bits); }
 
   int32_t wordCount() const { return static_cast<int32_t>(words.size()); }
   // Sets the number of bits; every bit starts clear. Negative counts count as 0.

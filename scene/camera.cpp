@@ -112,10 +112,6 @@ Status CCamera::Save(CWriter& out) const {
 
 int64_t CCamera::GetMemorySize() const { return CSpatial::GetMemorySize() + kCameraMemory; }
 
-int64_t CCamera::GetSaveSize() const {
-  return CSpatial::GetSaveSize() + kVersionPairSize + kCameraFields + kExtraParamFields;
-}
-
 bool CCamera::HasAttachments() const { return target || CSpatial::HasAttachments(); }
 
 void CCamera::VisitReferences(CReferenceVisitor& visit) {
@@ -160,7 +156,5 @@ Status CCameraTarget::Save(CWriter& out) const {
   out.Version(classRecord);
   return out.status();
 }
-
-int64_t CCameraTarget::GetSaveSize() const { return CSpatial::GetSaveSize() + kVersionPairSize; }
 
 }  // namespace KX

@@ -52,7 +52,6 @@ class CCamera : public CSpatial {
   Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
   Status Update(float time) override;
@@ -74,7 +73,6 @@ class CCameraTarget : public CSpatial {
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
-  int64_t GetSaveSize() const override;
   void CollectSpatials(SpatialQueue& queue) override { queue.push_back(this); }
   Status UpdateBound() override { return kNothingDone; }
 };

@@ -147,15 +147,6 @@ int64_t CGeometry::GetMemorySize() const {
          4 * static_cast<int64_t>(indices);
 }
 
-int64_t CGeometry::GetSaveSize() const {
-  const int64_t n = positions.count();
-  const int64_t k = IndexListCount();
-  return CSpatial::GetSaveSize() + kVersionPairSize + kBlockFields + 12 * n +
-         PresentArraySize(vertexValues, n) + PresentArraySize(normals, normals.count()) +
-         PresentArraySize(mapVertices, mapVertices.count()) + PresentArraySize(indexList1, k) +
-         PresentArraySize(indexList2, k) + PresentArraySize(indexList3, k);
-}
-
 bool CGeometry::HasAttachments() const { return material || CSpatial::HasAttachments(); }
 
 void CGeometry::VisitReferences(CReferenceVisitor& visit) {

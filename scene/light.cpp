@@ -73,10 +73,6 @@ Status CLight::Save(CWriter& out) const {
 
 int64_t CLight::GetMemorySize() const { return CSpatial::GetMemorySize() + kLightMemory; }
 
-int64_t CLight::GetSaveSize() const {
-  return CSpatial::GetSaveSize() + kVersionPairSize + kLightFields;
-}
-
 // ---------------------------------------------------------------------------------------------
 
 Status CDirectionalLight::AssignTo(CBase* target, ReleasedList& released) const {
@@ -103,10 +99,6 @@ Status CDirectionalLight::Save(CWriter& out) const {
 
 int64_t CDirectionalLight::GetMemorySize() const {
   return CLight::GetMemorySize() + kDirectionalMemory;
-}
-
-int64_t CDirectionalLight::GetSaveSize() const {
-  return CLight::GetSaveSize() + kVersionPairSize + kDirectionalFields;
 }
 
 Status CDirectionalLight::Update(float time) {
@@ -146,10 +138,6 @@ Status CPointLight::Save(CWriter& out) const {
 }
 
 int64_t CPointLight::GetMemorySize() const { return CLight::GetMemorySize() + kPointMemory; }
-
-int64_t CPointLight::GetSaveSize() const {
-  return CLight::GetSaveSize() + kVersionPairSize + kPointFields;
-}
 
 Status CPointLight::Update(float time) {
   KX_RETURN_IF_FAILED(CLight::Update(time));
@@ -199,10 +187,6 @@ Status CSpotLight::Save(CWriter& out) const {
 }
 
 int64_t CSpotLight::GetMemorySize() const { return CLight::GetMemorySize() + kSpotMemory; }
-
-int64_t CSpotLight::GetSaveSize() const {
-  return CLight::GetSaveSize() + kVersionPairSize + kSpotFields;
-}
 
 Status CSpotLight::Update(float time) {
   KX_RETURN_IF_FAILED(CLight::Update(time));

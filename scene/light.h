@@ -37,7 +37,6 @@ class CLight : public CSpatial {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   // A light is a leaf of the hierarchy and has no geometry to bound.
   void CollectSpatials(SpatialQueue& queue) override { queue.push_back(this); }
   Status UpdateBound() override { return kNothingDone; }
@@ -60,7 +59,6 @@ class CDirectionalLight : public CLight {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   Status Update(float time) override;
   int32_t GetLightType() const override { return kLightDirectional; }
 };
@@ -84,7 +82,6 @@ class CPointLight : public CLight {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   Status Update(float time) override;
   int32_t GetLightType() const override { return kLightPoint; }
 };
@@ -113,7 +110,6 @@ class CSpotLight : public CLight {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   Status Update(float time) override;
   int32_t GetLightType() const override { return kLightSpot; }
 };

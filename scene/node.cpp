@@ -183,17 +183,12 @@ int64_t CNode::GetMemorySize() const {
   return CSpatial::GetMemorySize() + 4 * static_cast<int64_t>(children.size()) + kNodeMemorySize;
 }
 
-int64_t CNode::GetSaveSize() const {
-  return CSpatial::GetSaveSize() + kVersionPairSize + kBlockFields +
-         kIdSize * static_cast<int64_t>(children.size());
-}
-
 bool CNode::HasAttachments() const { return !children.empty() || CSpatial::HasAttachments(); }
 
 void CNode::VisitReferences(CReferenceVisitor& visit) {
   CSpatial::VisitReferences(visit);
   for (auto& child : children)
-    if (child) visit.Owned(child.get(), &child, &DropChild);
+    visit(child, kFollowAll, &DropChild);
 }
 
 Status CNode::Update(float time) {
@@ -327,7 +322,5 @@ Status CBillboardNode::Save(CWriter& out) const {
   out.Version(classRecord);
   return out.status();
 }
-
-int64_t CBillboardNode::GetSaveSize() const { return CNode::GetSaveSize() + kVersionPairSize; }
 
 }  // namespace KX

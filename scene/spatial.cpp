@@ -6,7 +6,7 @@
 #include "core/math/quaternion.h"
 #include "core/math/transform.h"
 #include "core/persist.h"
-#include "scene/bounding.h"
+#include "scene/bounding_objects.h"
 #include "scene/node.h"
 
 namespace KX {
@@ -171,10 +171,6 @@ Status CSpatial::Save(CWriter& out) const {
 
 int64_t CSpatial::GetMemorySize() const { return kSpatialMemorySize; }
 
-int64_t CSpatial::GetSaveSize() const {
-  return CCorva::GetSaveSize() + kVersionPairSize + kBlockFields;
-}
-
 bool CSpatial::HasAttachments() const {
   return attachment || bounding || CCorva::HasAttachments();
 }
@@ -211,7 +207,7 @@ Status CSpatial::EvaluateTransform(float time) {
   for (CControl* c = controllers.get(); c; c = c->next.get()) {
     KX_RETURN_IF_FAILED(c->EvaluateTransform(time));
     // A controller that has nothing to write (a data controller) says so; that is no failure.
-    c->ApplyTransform();
+    KX_RETURN_IF_FAILED(c->ApplyTransform());
   }
   return kOk;
 }

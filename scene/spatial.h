@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <deque>
 
-#include "core/corva.h"
+#include "core/scene_object_base.h"
 #include "core/math/matrix.h"
-#include "scene/bound.h"
+#include "scene/bound_volume.h"
 
 namespace KX {
 
@@ -68,7 +68,6 @@ class CSpatial : public CCorva {
   Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
   Status Update(float time) override;

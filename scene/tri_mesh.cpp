@@ -77,13 +77,6 @@ int64_t CUvwMap::GetMemorySize() const {
               static_cast<int64_t>(faceIndices.size() + values.size()));
 }
 
-int64_t CUvwMap::GetSaveSize() const {
-  const int64_t faceIndexCount = 3 * static_cast<int64_t>(std::max(faceCount, 0));
-  return CCorva::GetSaveSize() + kVersionPairSize + 3 * 4 +
-         PresentArraySize(mapVertices, mapVertices.count()) +
-         PresentArraySize(faceIndices, faceIndexCount) + PresentArraySize(values, values.count());
-}
-
 Status CUvwMap::SetFaceCount(int32_t n) {
   faceCount = std::max(n, 0);
   modified = 1;
@@ -250,17 +243,6 @@ int64_t CTriMesh::GetMemorySize() const {
                        faceMapIndices.size() + faceTriples4.size() + faceValues1.size() +
                        faceValues2.size() + mapChannels.size();
   return CGeometry::GetMemorySize() + 4 * static_cast<int64_t>(indices) +
-         12 * static_cast<int64_t>(extraVectors.size());
-}
-
-int64_t CTriMesh::GetSaveSize() const {
-  const int64_t faces = std::max(faceCount, 0);
-  return CGeometry::GetSaveSize() + kVersionPairSize + 4 +
-         PresentArraySize(facePositionIndices, 3 * faces) +
-         PresentArraySize(faceNormalIndices, 3 * faces) +
-         PresentArraySize(faceMapIndices, 3 * faces) + PresentArraySize(faceTriples4, 3 * faces) +
-         PresentArraySize(faceValues1, faces) + PresentArraySize(faceValues2, faces) + 4 +
-         kIdSize * static_cast<int64_t>(mapChannels.size()) + 4 +
          12 * static_cast<int64_t>(extraVectors.size());
 }
 

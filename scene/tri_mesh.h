@@ -28,7 +28,6 @@ class CUvwMap : public CCorva {
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
 
   // Sets the face count and sizes faceIndices to three per face (zeros); n <= 0 empties it.
   Status SetFaceCount(int32_t n);
@@ -85,7 +84,6 @@ class CTriMesh : public CGeometry {
   Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
   // Rest positions -> working copy, deformers, world space, normals, map channels.

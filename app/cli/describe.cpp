@@ -6,7 +6,7 @@
 
 #include "app/cli/json_writer.h"
 #include "control/control.h"
-#include "core/corva.h"
+#include "core/scene_object_base.h"
 #include "core/fields.h"
 #include "core/persist.h"
 #include "core/text.h"
@@ -34,7 +34,7 @@ std::vector<CBase*> AllObjects(const CPersistContext& document) {
   class CCollector final : public CReferenceVisitor {
    public:
     std::vector<CBase*> owned;
-    void Owned(CBase* target, void*, void (*)(void*)) override { owned.push_back(target); }
+    void Owned(const CReference& ref) override { owned.push_back(ref.target); }
   };
   auto walk = [&](CBase* start) {
     std::vector<CBase*> pending{start};
@@ -248,8 +248,8 @@ void WriteDocumentJson(std::FILE* out, const std::string& path, const CPersistCo
   class CReferenceLister final : public CReferenceVisitor {
    public:
     std::vector<const CBase*> owned, plain;
-    void Owned(CBase* target, void*, void (*)(void*)) override { owned.push_back(target); }
-    void Plain(CBase* target, void*, void (*)(void*)) override { plain.push_back(target); }
+    void Owned(const CReference& ref) override { owned.push_back(ref.target); }
+    void Plain(const CReference& ref) override { plain.push_back(ref.target); }
   };
   auto idList = [&](CJsonWriter& json, const std::vector<const CBase*>& targets) {
     json.BeginList();

@@ -295,10 +295,10 @@ TEST(ClassifyHelpers, FindRawDataNeedsCustomDataAtTheSecondRoot) {
   record->name = u"A";
   xml->name = u"B";
   record->next = xml;
-  AddRoot(document, first.get());
+  EXPECT_TRUE(::KX::Succeeded(AddRoot(document, first.get())));
   EXPECT_EQ(FindRawData(document, u"A"), nullptr) << "one root";
   CRefPtr<CNode> notData(new CNode);
-  AddRoot(document, notData.get());
+  EXPECT_TRUE(::KX::Succeeded(AddRoot(document, notData.get())));
   EXPECT_EQ(FindRawData(document, u"A"), nullptr) << "the second root is no custom data";
   document.roots[1] = record.get();
   EXPECT_EQ(FindRawData(document, u"A"), record.get());

@@ -126,7 +126,7 @@ TEST_F(CommandFlowTest, FilesOfVersionTwoAreNeverClassified) {
   CRefPtr<CNode> root(new CNode);
   root->name = u"CameraRoot";
   CPersistContext document;
-  AddRoot(document, root.get());
+  EXPECT_TRUE(::KX::Succeeded(AddRoot(document, root.get())));
   std::vector<uint8_t> bytes = test::SaveToBytes(document);
   const std::string current = Write("current.crv", bytes);
   bytes.at(11) = 0;  // minor version 1 -> 0: a 2.00 file

@@ -27,8 +27,8 @@ TEST(PropSummary, CopiesTheFirstAndAndsEveryFlag) {
   first->name = u"first";
   first->key = u"k";
   first->block2[5] = 9;
-  root->AttachCustomData(first.get());
-  root->AttachCustomData(second.get());
+  EXPECT_TRUE(::KX::Succeeded(root->AttachCustomData(first.get())));
+  EXPECT_TRUE(::KX::Succeeded(root->AttachCustomData(second.get())));
   CRefPtr<CRoseData> summary;
   ASSERT_EQ(BuildPropSummary(root.get(), summary), kOk);
   ASSERT_TRUE(summary);

@@ -49,11 +49,11 @@ class CliTest : public ::testing::Test {
     root->name = u"Scene Root";
     CRefPtr<CNode> child(new CNode);
     child->name = u"Box";
-    root->AddChild(child.get());
-    AddRoot(context, root.get());
+    EXPECT_TRUE(::KX::Succeeded(root->AddChild(child.get())));
+    EXPECT_TRUE(::KX::Succeeded(AddRoot(context, root.get())));
     if (withThumbnail) {
       CRefPtr<CThumbnail> thumbnail(new CThumbnail);
-      thumbnail->picture.Create(4, 3, kPixelBGR, 0x00336699);
+      EXPECT_TRUE(::KX::Succeeded(thumbnail->picture.Create(4, 3, kPixelBGR, 0x00336699)));
       context.thumbnail = thumbnail;
     }
     const std::string path = dir.Path(name);
@@ -135,15 +135,15 @@ TEST_F(CliTest, InfoJsonListsEveryPersistedField) {
   root->position = {0.1f, -2.5f, 1e-3f};
   CRefPtr<CNode> child(new CNode);
   child->name = u"Box";
-  root->AddChild(child.get());
+  EXPECT_TRUE(::KX::Succeeded(root->AddChild(child.get())));
   CRefPtr<CRawData> payload(new CRawData);
   payload->key = u"blob";
   const uint8_t bytes[] = {'a', 'b', 'c', 'd'};
   ASSERT_EQ(payload->SetPayload(bytes), kOk);
   ASSERT_EQ(child->AttachCustomData(payload.get()), kOk);
-  AddRoot(context, root.get());
+  EXPECT_TRUE(::KX::Succeeded(AddRoot(context, root.get())));
   CRefPtr<CThumbnail> thumbnail(new CThumbnail);
-  thumbnail->picture.Create(2, 1, kPixelBGR, 0x00010203);
+  EXPECT_TRUE(::KX::Succeeded(thumbnail->picture.Create(2, 1, kPixelBGR, 0x00010203)));
   context.thumbnail = thumbnail;
   const std::string path = dir.Path("fields.crv");
   ASSERT_EQ(SaveFile(0, context, path), kOk);

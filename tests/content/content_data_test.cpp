@@ -141,8 +141,8 @@ TEST_F(ContentDataTest, HeadDataReferencesLinkAndRoundTrip) {
   CRefPtr<CRawData> target(new CRawData);
   target->name = u"target";
   CRefPtr<CHeadData> head(new CHeadData);
-  root->AttachCustomData(target.get());
-  root->AttachCustomData(head.get());
+  EXPECT_TRUE(::KX::Succeeded(root->AttachCustomData(target.get())));
+  EXPECT_TRUE(::KX::Succeeded(root->AttachCustomData(head.get())));
   head->reference = target.get();
   head->list1 = {target.get(), nullptr};
   head->list2 = {root.get()};

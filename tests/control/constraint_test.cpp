@@ -29,14 +29,14 @@ void ExpectNear(const V& a, const V& b, float tolerance = 1e-4f) {
 // from the animated pose the way a scene does.
 CKeyframeControl* Keyed(CSpatial* object) {
   CRefPtr<CKeyframeControl> keys(new CKeyframeControl);
-  object->AttachController(keys.get());
+  EXPECT_TRUE(::KX::Succeeded(object->AttachController(keys.get())));
   return keys.get();
 }
 
 template <class T>
 T* Attach(CSpatial* object) {
   CRefPtr<T> control(new T);
-  object->AttachController(control.get());
+  EXPECT_TRUE(::KX::Succeeded(object->AttachController(control.get())));
   return control.get();
 }
 
@@ -45,8 +45,8 @@ struct Scene {
   CRefPtr<CNode> a{new CNode};
   CRefPtr<CNode> b{new CNode};
   Scene() {
-    root->AddChild(a.get());
-    root->AddChild(b.get());
+    EXPECT_TRUE(::KX::Succeeded(root->AddChild(a.get())));
+    EXPECT_TRUE(::KX::Succeeded(root->AddChild(b.get())));
   }
 };
 
@@ -92,7 +92,7 @@ TEST(LookAtControl, AimsAtItsTargetAndWaitsForIt) {
 TEST(LookAtControl, BlendsIntoTheNextEntryAndBreaksMutualWaits) {
   Scene s;
   CRefPtr<CTestLeaf> c(new CTestLeaf);
-  s.root->AddChild(c.get());
+  EXPECT_TRUE(::KX::Succeeded(s.root->AddChild(c.get())));
   s.b->position = {0, 10, 0};
   c->position = {10, 0, 0};
   for (CSpatial* o : {static_cast<CSpatial*>(s.a.get()), static_cast<CSpatial*>(s.b.get()),
@@ -197,7 +197,7 @@ TEST(LinkControl, ModesAndStoredPendingState) {
   s.b->transform = MatrixTranslation({10, 0, 0});
   Keyed(s.a.get());
   auto* link = Attach<CLinkControl>(s.a.get());
-  link->AddLink(0, s.b.get(), kLinkFromBase);
+  EXPECT_TRUE(::KX::Succeeded(link->AddLink(0, s.b.get(), kLinkFromBase)));
   link->linkBases[0] = MatrixTranslation({4, 0, 0});
   ASSERT_EQ(s.a->EvaluateTransform(0), kOk);
   // offset = transform^-1 * base, so the owner lands on base * parent.
@@ -229,7 +229,7 @@ TEST(LinkControl, ModesAndStoredPendingState) {
 TEST(ShareControl, CopiesTheSourcesLocalPose) {
   Scene s;
   CRefPtr<CNode> source(new CNode);
-  s.b->AddChild(source.get());
+  EXPECT_TRUE(::KX::Succeeded(s.b->AddChild(source.get())));
   s.b->position = {5, 0, 0};
   source->position = {1, 2, 3};
   source->scale = {2, 2, 2};
@@ -304,8 +304,8 @@ TEST(SpringControl, TrailsAndSettlesWithoutNaN) {
 TEST(FlexiControl, ChainTrailsAndSettlesOnItsAnimatedPoses) {
   // root -> n1 -> n2, one chain over all three.
   CRefPtr<CNode> root(new CNode), n1(new CNode), n2(new CNode);
-  root->AddChild(n1.get());
-  n1->AddChild(n2.get());
+  EXPECT_TRUE(::KX::Succeeded(root->AddChild(n1.get())));
+  EXPECT_TRUE(::KX::Succeeded(n1->AddChild(n2.get())));
   n1->position = {0, 1, 0};
   n2->position = {0, 1, 0};
   CRefPtr<CFlexiData> chain(new CFlexiData);

@@ -257,8 +257,8 @@ TEST_F(ControlTest, OwnerAndNextAreLinkedByIdAndRoundTrip) {
   auto a = Keyed({0, 1}), b = Keyed({0, 2});
   a->name = u"a";
   b->name = u"b";
-  owner->AttachController(a.get());
-  owner->AttachController(b.get());
+  EXPECT_TRUE(::KX::Succeeded(owner->AttachController(a.get())));
+  EXPECT_TRUE(::KX::Succeeded(owner->AttachController(b.get())));
   auto loaded = test::ExpectRoundTrip(owner.get());
   auto* o = KindOf<CCorva>(loaded.get());
   ASSERT_TRUE(o && o->controllers && o->controllers->next);
@@ -299,7 +299,7 @@ TEST_F(ControlTest, DuplicateCopiesTheChainAndAssignToSharesIt) {
 TEST_F(ControlTest, DisabledControllersHoldTheirValue) {
   CRefPtr<test::CTestObject> owner(new test::CTestObject);
   auto c = Keyed({0, 1, 2});
-  owner->AttachController(c.get());
+  EXPECT_TRUE(::KX::Succeeded(owner->AttachController(c.get())));
   ASSERT_EQ(c->Update(1.5f), kOk);
   EXPECT_EQ(c->value, 1);
   c->enabled = false;

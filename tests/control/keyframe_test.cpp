@@ -34,8 +34,8 @@ struct Rig {
   CRefPtr<CKeyframeControl> keys{new CKeyframeControl};
   explicit Rig(CKeyframeControl* control = nullptr) {
     if (control) keys = control;
-    parent->AddChild(leaf.get());
-    leaf->AttachController(keys.get());
+    EXPECT_TRUE(::KX::Succeeded(parent->AddChild(leaf.get())));
+    EXPECT_TRUE(::KX::Succeeded(leaf->AttachController(keys.get())));
   }
   CMatrix4 At(float time) {
     EXPECT_EQ(keys->EvaluateTransform(time), kOk);

@@ -55,11 +55,11 @@ struct Rig {
   CRefPtr<CNode> leaf{new CNode};
   CRefPtr<T> control{new T};
   Rig() {
-    parent->AddChild(leaf.get());
+    EXPECT_TRUE(::KX::Succeeded(parent->AddChild(leaf.get())));
     leaf->position = {7, 8, 9};
   }
   // Attaches once the sub-controllers are in place, so that they get the owner.
-  void Attach() { leaf->AttachController(control.get()); }
+  void Attach() { EXPECT_TRUE(::KX::Succeeded(leaf->AttachController(control.get()))); }
   V At(float time, Status expected = kOk) {
     EXPECT_EQ(control->EvaluateTransform(time), expected) << time;
     return control->matrix.Translation();

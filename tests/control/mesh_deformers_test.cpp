@@ -25,7 +25,7 @@ CRefPtr<CTriMesh> Mesh(std::vector<V> points, const char16_t* name = u"") {
   CRefPtr<CTriMesh> mesh(new CTriMesh);
   mesh->name = name;
   mesh->positions.items = std::move(points);
-  mesh->SizeWorkingBuffers();
+  EXPECT_TRUE(::KX::Succeeded(mesh->SizeWorkingBuffers()));
   return mesh;
 }
 
@@ -84,9 +84,9 @@ TEST_F(Deformers, SkinAfterAWorldSpaceDeformerDoesNotTransformTwice) {
   auto mesh = Mesh({{1, 0, 0}, {0, 1, 0}});
   mesh->transform = MatrixTranslation({10, 0, 0});
   CRefPtr<CBoneSkinControl> skin(new CBoneSkinControl);
-  mesh->AttachController(skin.get());
+  EXPECT_TRUE(::KX::Succeeded(mesh->AttachController(skin.get())));
   auto bone = Bone(u"b", MatrixTranslation({0, 0, 5}));
-  skin->AddBone(bone.get(), {}, {{0, 1.0f}});
+  EXPECT_TRUE(::KX::Succeeded(skin->AddBone(bone.get(), {}, {{0, 1.0f}})));
   // As a deformer before it would leave them: already in world space.
   mesh->worldPositions.items = {{11, 0, 0}, {10, 1, 0}};
   mesh->inWorldSpace = true;
@@ -99,12 +99,12 @@ TEST_F(Deformers, SkinBonesLinkByIdAndBindByName) {
   CRefPtr<CNode> root(new CNode);
   auto bone = Bone(u"arm", MatrixTranslation({0, 3, 0}));
   auto mesh = Mesh({{0, 0, 0}, {1, 1, 1}}, u"body");
-  root->AddChild(bone.get());
-  root->AddChild(mesh.get());
+  EXPECT_TRUE(::KX::Succeeded(root->AddChild(bone.get())));
+  EXPECT_TRUE(::KX::Succeeded(root->AddChild(mesh.get())));
   CRefPtr<CBoneSkinControl> skin(new CBoneSkinControl);
-  mesh->AttachController(skin.get());
+  EXPECT_TRUE(::KX::Succeeded(mesh->AttachController(skin.get())));
   CMatrix4 bind = MatrixTranslation({1, 0, 0});
-  skin->AddBone(bone.get(), bind, {{1, 1.0f}});
+  EXPECT_TRUE(::KX::Succeeded(skin->AddBone(bone.get(), bind, {{1, 1.0f}})));
 
   const CRefPtr<CBase> loaded = test::ExpectRoundTrip(root.get());
   auto* loadedRoot = KindOf<CNode>(loaded.get());
@@ -138,7 +138,7 @@ CRefPtr<CMorphControl> Morph(CTriMesh* mesh) {
   morph->deltas = {{2, 0, 0}, {0, 4, 0}, {9, 9, 9}};
   morph->weightKeys = {0, 1};
   morph->weightTimes = {0, 2};
-  mesh->AttachController(morph.get());
+  EXPECT_TRUE(::KX::Succeeded(mesh->AttachController(morph.get())));
   return morph;
 }
 
@@ -209,8 +209,8 @@ TEST_F(Deformers, SeamWeldsOnlyWhenBothMeshesReachedTheTime) {
   CRefPtr<CNode> root(new CNode);
   auto a = Mesh({{0, 0, 0}, {5, 5, 5}}, u"a");
   auto b = Mesh({{7, 7, 7}, {2, 0, 0}}, u"b");
-  root->AddChild(a.get());
-  root->AddChild(b.get());
+  EXPECT_TRUE(::KX::Succeeded(root->AddChild(a.get())));
+  EXPECT_TRUE(::KX::Succeeded(root->AddChild(b.get())));
   CRefPtr<CConnectData> seam(new CConnectData);
   seam->mesh1 = a.get();
   seam->mesh2 = b.get();
@@ -219,7 +219,7 @@ TEST_F(Deformers, SeamWeldsOnlyWhenBothMeshesReachedTheTime) {
   for (CTriMesh* mesh : {a.get(), b.get()}) {
     CRefPtr<CConnectControl> control(new CConnectControl);
     control->connection = seam;
-    mesh->AttachController(control.get());
+    EXPECT_TRUE(::KX::Succeeded(mesh->AttachController(control.get())));
   }
 
   ASSERT_EQ(a->Update(1), kOk);
@@ -277,7 +277,7 @@ TEST_F(Deformers, SeamJoinsNormalsFromBothSides) {
 
 TEST_F(Deformers, SelectionHasNothingToEvaluateAndKeepsItsBits) {
   CRefPtr<CMeshSelControl> sel(new CMeshSelControl);
-  sel->selection.Resize(33);
+  EXPECT_TRUE(::KX::Succeeded(sel->selection.Resize(33)));
   sel->selection.Set(32);
   EXPECT_EQ(sel->Update(0), kNothingDone);
   EXPECT_EQ(sel->GetDuration(), 0.0f);
@@ -313,13 +313,13 @@ TEST_F(Deformers, HostileWordsNeverReachPastABuffer) {
     m->facePositionIndices.items = {0, 1, 2};
     m->faceNormalIndices.items = {0, 1, 2};
     m->normals.items.assign(3, V{0, 0, 1});
-    m->SizeWorkingBuffers();
-    root->AddChild(m);
+    EXPECT_TRUE(::KX::Succeeded(m->SizeWorkingBuffers()));
+    EXPECT_TRUE(::KX::Succeeded(root->AddChild(m)));
   }
-  root->AddChild(bone.get());
+  EXPECT_TRUE(::KX::Succeeded(root->AddChild(bone.get())));
   CRefPtr<CBoneSkinControl> skin(new CBoneSkinControl);
-  a->AttachController(skin.get());
-  skin->AddBone(bone.get(), {}, {{1, 0.5f}, {2, 1.0f}});
+  EXPECT_TRUE(::KX::Succeeded(a->AttachController(skin.get())));
+  EXPECT_TRUE(::KX::Succeeded(skin->AddBone(bone.get(), {}, {{1, 0.5f}, {2, 1.0f}})));
   auto morph = Morph(a.get());
   CRefPtr<CConnectData> seam(new CConnectData);
   seam->mesh1 = a.get();
@@ -331,7 +331,7 @@ TEST_F(Deformers, HostileWordsNeverReachPastABuffer) {
   for (CTriMesh* m : {a.get(), b.get()}) {
     CRefPtr<CConnectControl> control(new CConnectControl);
     control->connection = seam;
-    m->AttachController(control.get());
+    EXPECT_TRUE(::KX::Succeeded(m->AttachController(control.get())));
   }
   const auto good = test::SaveRootToBytes(root.get());
   int loads = 0;
@@ -345,7 +345,7 @@ TEST_F(Deformers, HostileWordsNeverReachPastABuffer) {
       for (const auto& loadedRoot : context.roots) {
         auto* node = KindOf<CNode>(loadedRoot.get());
         if (!node) continue;
-        node->UpdateHierarchy(0, 1, 0, false);
+        EXPECT_TRUE(::KX::Succeeded(node->UpdateHierarchy(0, 1, 0, false)));
         for (const auto& child : node->children)
           if (auto* mesh = KindOf<CTriMesh>(child.get())) {
             RayHit hit;
@@ -353,7 +353,7 @@ TEST_F(Deformers, HostileWordsNeverReachPastABuffer) {
           }
       }
       CPersistContext save;
-      for (const auto& loadedRoot : context.roots) AddRoot(save, loadedRoot.get());
+      for (const auto& loadedRoot : context.roots) EXPECT_TRUE(::KX::Succeeded(AddRoot(save, loadedRoot.get())));
       test::SaveToBytes(save);
     }
   }

@@ -73,7 +73,7 @@ TEST_F(ContainerTest, SingleRootFileLayout) {
   CRefPtr<test::CTestObject> root(new test::CTestObject);
   CRefPtr<CRawData> attached(new CRawData);
   attached->name = u"meta";
-  root->AttachCustomData(attached.get());
+  EXPECT_TRUE(::KX::Succeeded(root->AttachCustomData(attached.get())));
   const auto bytes = test::SaveRootToBytes(root.get());
 
   Bytes rootRecord;
@@ -97,7 +97,7 @@ TEST_F(ContainerTest, SavingTheSameObjectsTwiceGivesIdenticalBytes) {
   for (int i = 0; i < 5; ++i) {
     CRefPtr<CRawData> raw(new CRawData);
     raw->name = u"r" + std::u16string(1, char16_t('0' + i));
-    root->AttachCustomData(raw.get());
+    EXPECT_TRUE(::KX::Succeeded(root->AttachCustomData(raw.get())));
   }
   EXPECT_EQ(test::SaveRootToBytes(root.get()), test::SaveRootToBytes(root.get()));
   test::ExpectRoundTrip(root.get());
@@ -134,7 +134,7 @@ TEST_F(ContainerTest, ThumbnailAndExtendedInformationSections) {
   context.thumbnail = thumb;
   context.extInfo = {info1, info2};
   CRefPtr<CRawData> root(new CRawData);
-  AddRoot(context, root.get());
+  EXPECT_TRUE(::KX::Succeeded(AddRoot(context, root.get())));
   Status status = kOk;
   const auto bytes = test::SaveToBytes(context, &status);
   ASSERT_EQ(status, kOk);
@@ -204,11 +204,11 @@ TEST_F(ContainerTest, EveryTruncationFailsCleanly) {
   CRefPtr<test::CTestObject> root(new test::CTestObject);
   CRefPtr<test::CTestControl> control(new test::CTestControl);
   control->keyTimes = {0, 1, 2};
-  root->AttachController(control.get());
+  EXPECT_TRUE(::KX::Succeeded(root->AttachController(control.get())));
   CRefPtr<CRawData> raw(new CRawData);
   const uint8_t payload[] = {1, 2, 3, 4, 5};
-  raw->SetPayload(payload);
-  root->AttachCustomData(raw.get());
+  EXPECT_TRUE(::KX::Succeeded(raw->SetPayload(payload)));
+  EXPECT_TRUE(::KX::Succeeded(root->AttachCustomData(raw.get())));
   const auto bytes = test::SaveRootToBytes(root.get());
   for (size_t n = 0; n < bytes.size(); ++n) {
     std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
@@ -360,7 +360,7 @@ TEST_F(SaveFileTest, WritesAndLoadsBack) {
   CRefPtr<CRawData> raw(new CRawData);
   raw->name = u"saved";
   CPersistContext out;
-  AddRoot(out, raw.get());
+  EXPECT_TRUE(::KX::Succeeded(AddRoot(out, raw.get())));
   EXPECT_EQ(AddRoot(out, raw.get()), kNothingDone);
   EXPECT_EQ(AddRoot(out, nullptr), kErrBadArgument);
   const std::string path = dir + "/scene.fbprop";
@@ -382,7 +382,7 @@ TEST_F(SaveFileTest, AFailedSaveLeavesTheTargetUntouched) {
   std::ofstream(path) << "precious";
   CRefPtr<CRawData> raw(new CRawData);
   CPersistContext out;
-  AddRoot(out, raw.get());
+  EXPECT_TRUE(::KX::Succeeded(AddRoot(out, raw.get())));
   out.extInfo.push_back(nullptr);  // cannot be written
   EXPECT_LT(SaveFile(0, out, path), 0);
   std::ifstream in(path);

@@ -18,7 +18,7 @@ class CustomDataTest : public ::testing::Test {
 CRefPtr<CRawData> Raw(const char16_t* name, std::vector<uint8_t> payload = {}) {
   CRefPtr<CRawData> r(new CRawData);
   r->name = name;
-  r->SetPayload(payload);
+  EXPECT_TRUE(::KX::Succeeded(r->SetPayload(payload)));
   return r;
 }
 

@@ -113,8 +113,6 @@ TEST(Primitives, EncodingsAreLittleEndianWithoutPadding) {
                             .data;
   EXPECT_EQ(out.bytes(), expected);
   EXPECT_EQ(w.BytesWritten(), expected.size());
-  // A wide string of three characters takes ten bytes.
-  EXPECT_EQ(SizeOf(std::u16string(u"xyz")), 10);
 }
 
 TEST(Primitives, NamedFieldsStoreTheSameBytesAndListTheirValues) {

@@ -3,7 +3,7 @@
 #include "core/container.h"
 #include "environment/environment.h"
 #include "environment/terrain.h"
-#include "scene/bounding.h"
+#include "scene/bounding_objects.h"
 #include "scene/node.h"
 #include "support/bytes.h"
 #include "support/round_trip.h"
@@ -346,10 +346,10 @@ TEST_F(Environment, HeightMapAndHeightData) {
 TEST_F(Environment, RemappingReachesWhatTheNodesOwn) {
   CRefPtr<CNode> stage(new CNode);
   CRefPtr<CNode> child(new CNode);
-  stage->AddChild(child.get());
+  EXPECT_TRUE(::KX::Succeeded(stage->AddChild(child.get())));
   CRefPtr<CBoundingMesh> hull(new CBoundingMesh);
   hull->node = child.get();
-  stage->AddBounding(hull.get());
+  EXPECT_TRUE(::KX::Succeeded(stage->AddBounding(hull.get())));
   CRefPtr<CQuadTree> tree(new CQuadTree);
   tree->children[0] = stage;
   CRefPtr<CHeightMap> map(new CHeightMap);

@@ -161,7 +161,7 @@ TEST(VetterDialog, EachOutcomeShowsItsMessage) {
   const QString old = QString::fromStdString(WriteFile(dir, "old.crv", OldSingleObjectScene()));
   CRefPtr<CNode> node(new CNode);
   CPersistContext document;
-  AddRoot(document, node.get());
+  EXPECT_TRUE(::KX::Succeeded(AddRoot(document, node.get())));
   const std::string currentPath = dir.Path("current.crv");
   ASSERT_EQ(SaveFile(0, document, currentPath), kOk);
   const QString current = QString::fromStdString(currentPath);

@@ -39,13 +39,13 @@ TEST(FieldListing, PictureBlockIsARecordWithItsPixels) {
   ASSERT_EQ(picture.Create(3, 2, kPixelBGR, 0x112233), kOk);
   picture.resolutionX = 72;
   std::vector<uint8_t> stored;
-  EXPECT_EQ(Listing([&](CWriter& out) { WritePictureBlock(out, "picture", picture); }, &stored),
+  EXPECT_EQ(Listing([&](CWriter& out) { EXPECT_TRUE(::KX::Succeeded(WritePictureBlock(out, "picture", picture))); }, &stored),
             "picture{ width=3 height=2 format=1 alignRows=1 resolutionX=72 resolutionY=96 "
             "pixels:bytes(24) }");
   EXPECT_EQ(static_cast<int64_t>(stored.size()), PictureBlockSize(picture));
 
   const CPixelBuffer empty;
-  EXPECT_EQ(Listing([&](CWriter& out) { WritePictureBlock(out, "picture", empty); }, &stored),
+  EXPECT_EQ(Listing([&](CWriter& out) { EXPECT_TRUE(::KX::Succeeded(WritePictureBlock(out, "picture", empty))); }, &stored),
             "picture{ width=0 height=0 format=0 alignRows=0 resolutionX=96 resolutionY=96 "
             "pixels:absent }");
   EXPECT_EQ(stored, Bytes().I32(0).I32(0).I32(0).I16(0).I32(96).I32(96).I32(0).data);

@@ -17,8 +17,8 @@ struct Tree {
   CRefPtr<CNode> a{new CNode};
   CRefPtr<CNode> b{new CNode};
   Tree() {
-    root->AddChild(a.get());
-    root->AddChild(b.get());
+    EXPECT_TRUE(::KX::Succeeded(root->AddChild(a.get())));
+    EXPECT_TRUE(::KX::Succeeded(root->AddChild(b.get())));
     a->name = u"a";
     b->name = u"b";
   }
@@ -27,7 +27,7 @@ struct Tree {
     control->name = u"control";
     control->timeScale = 1.5f;
     control->outOfRange = kOutOfRangeLoop;
-    (owner ? owner : a.get())->AttachController(control);
+    EXPECT_TRUE(::KX::Succeeded((owner ? owner : a.get())->AttachController(control)));
     return root;
   }
 };
@@ -74,8 +74,8 @@ const RoundTripRegistrar keyframeClip("CKeyframeClipControl", [] {
 const RoundTripRegistrar link("CLinkControl", [] {
   Tree tree;
   auto* c = new CLinkControl;
-  c->AddLink(1, tree.b.get(), kLinkKeepWorldPose);
-  c->AddLink(2, nullptr, kLinkFromBase, false);
+  EXPECT_TRUE(::KX::Succeeded(c->AddLink(1, tree.b.get(), kLinkKeepWorldPose)));
+  EXPECT_TRUE(::KX::Succeeded(c->AddLink(2, nullptr, kLinkFromBase, false)));
   c->linkOffsets[0].m[3][0] = 4;
   c->linkBases[1].m[3][1] = 5;
   return tree.With(c);
@@ -145,7 +145,7 @@ CRefPtr<CBase> FlexiChain() {
   auto* second = new CFlexiControl;
   second->SetData(chain.get());
   second->settings.stiffness = 0.5f;
-  tree.b->AttachController(second);
+  EXPECT_TRUE(::KX::Succeeded(tree.b->AttachController(second)));
   auto* first = new CFlexiControl;
   first->SetData(chain.get());
   return tree.With(first);

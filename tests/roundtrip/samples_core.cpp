@@ -12,7 +12,7 @@ CRefPtr<CBase> RawSample() {
   raw->param1 = 3;
   raw->param2 = -9;
   const uint8_t payload[] = {0, 1, 2, 255};
-  raw->SetPayload(payload);
+  EXPECT_TRUE(::KX::Succeeded(raw->SetPayload(payload)));
   CRefPtr<CRawData> next(new CRawData);
   next->name = u"next";
   raw->next = next;
@@ -23,7 +23,7 @@ CRefPtr<CBase> XmlSample() {
   CRefPtr<CXmlRawData> xml(new CXmlRawData);
   xml->name = u"xml";
   const std::string text = "<scene version=\"2\"/>";
-  xml->SetPayload({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+  EXPECT_TRUE(::KX::Succeeded(xml->SetPayload({reinterpret_cast<const uint8_t*>(text.data()), text.size()})));
   return xml;
 }
 

@@ -1,7 +1,7 @@
 // Round-trip samples of the sky, water and terrain objects and the terrain structure.
 #include "environment/environment.h"
 #include "environment/terrain.h"
-#include "scene/bounding.h"
+#include "scene/bounding_objects.h"
 #include "scene/node.h"
 #include "support/round_trip.h"
 

@@ -28,14 +28,14 @@ CRefPtr<CTriMesh> SampleMesh(const char16_t* name) {
   mesh->extraVectors = {{{1, 2, 3}}};
   mesh->geometryFlag = true;
   mesh->position = {2, 0, 0};
-  mesh->SizeWorkingBuffers();
+  EXPECT_TRUE(::KX::Succeeded(mesh->SizeWorkingBuffers()));
   return mesh;
 }
 
 CRefPtr<CUvwMap> SampleChannel() {
   CRefPtr<CUvwMap> channel(new CUvwMap);
   channel->name = u"channel";
-  channel->SetFaceCount(2);
+  EXPECT_TRUE(::KX::Succeeded(channel->SetFaceCount(2)));
   channel->faceIndices.items = {0, 1, 2, 2, 1, 0};
   channel->mapVertices.items = {{0, 0, 0}, {0.5f, 1, 0}, {1, 0, 0}};
   channel->values.items = {9};
@@ -60,23 +60,23 @@ CRefPtr<CBase> DeformedSample() {
   CRefPtr<CNode> root(new CNode);
   CRefPtr<CNode> bone(new CNode);
   bone->name = u"bone";
-  root->AddChild(bone.get());
+  EXPECT_TRUE(::KX::Succeeded(root->AddChild(bone.get())));
   auto mesh = SampleMesh(u"skinned");
-  root->AddChild(mesh.get());
+  EXPECT_TRUE(::KX::Succeeded(root->AddChild(mesh.get())));
   CRefPtr<CBoneSkinControl> skin(new CBoneSkinControl);
   skin->name = u"skin";
-  mesh->AttachController(skin.get());
-  skin->AddBone(bone.get(), MatrixTranslation({0, -1, 0}), {{0, 0.5f}, {3, 1.0f}});
+  EXPECT_TRUE(::KX::Succeeded(mesh->AttachController(skin.get())));
+  EXPECT_TRUE(::KX::Succeeded(skin->AddBone(bone.get(), MatrixTranslation({0, -1, 0}), {{0, 0.5f}, {3, 1.0f}})));
   CRefPtr<CMorphControl> morph(new CMorphControl);
   morph->deltas = {{0, 0, 1}, {0, 0, 2}};
   morph->weightKeys = {0, 0.5f, 1};
   morph->weightTimes = {0, 1, 3};
   morph->outOfRange = kOutOfRangeLoop;
-  mesh->AttachController(morph.get());
+  EXPECT_TRUE(::KX::Succeeded(mesh->AttachController(morph.get())));
   CRefPtr<CMeshSelControl> sel(new CMeshSelControl);
-  sel->selection.Resize(4);
+  EXPECT_TRUE(::KX::Succeeded(sel->selection.Resize(4)));
   sel->selection.Set(2);
-  mesh->AttachController(sel.get());
+  EXPECT_TRUE(::KX::Succeeded(mesh->AttachController(sel.get())));
   return root;
 }
 
@@ -84,8 +84,8 @@ CRefPtr<CBase> ConnectSample() {
   CRefPtr<CNode> root(new CNode);
   auto a = SampleMesh(u"a");
   auto b = SampleMesh(u"b");
-  root->AddChild(a.get());
-  root->AddChild(b.get());
+  EXPECT_TRUE(::KX::Succeeded(root->AddChild(a.get())));
+  EXPECT_TRUE(::KX::Succeeded(root->AddChild(b.get())));
   CRefPtr<CConnectData> seam(new CConnectData);
   seam->mesh1 = a.get();
   seam->mesh2 = b.get();
@@ -96,7 +96,7 @@ CRefPtr<CBase> ConnectSample() {
   for (CTriMesh* mesh : {a.get(), b.get()}) {
     CRefPtr<CConnectControl> control(new CConnectControl);
     control->connection = seam;
-    mesh->AttachController(control.get());
+    EXPECT_TRUE(::KX::Succeeded(mesh->AttachController(control.get())));
   }
   return root;
 }

@@ -8,7 +8,7 @@ namespace KX::test {
 namespace {
 
 void Pattern(CPixelBuffer& picture, int32_t w, int32_t h, int32_t format, int seed) {
-  picture.Create(w, h, format, 0);
+  EXPECT_TRUE(::KX::Succeeded(picture.Create(w, h, format, 0)));
   CPixelLock lock(picture);
   for (int32_t y = 0; y < h; ++y)
     for (int32_t i = 0; i < w * picture.bytesPerPixel; ++i)
@@ -23,9 +23,9 @@ CRefPtr<CImage> EncodedImage() {
   CPixelBuffer source;
   Pattern(source, 5, 3, kPixelBGRA, 1);
   std::vector<uint8_t> bytes;
-  EncodeBlob(source, kCodecPNG, bytes);
-  image->picture.CopyFrom(source);
-  image->KeepBlob(bytes);
+  EXPECT_TRUE(::KX::Succeeded(EncodeBlob(source, kCodecPNG, bytes)));
+  EXPECT_TRUE(::KX::Succeeded(image->picture.CopyFrom(source)));
+  EXPECT_TRUE(::KX::Succeeded(image->KeepBlob(bytes)));
   return image;
 }
 
@@ -37,7 +37,7 @@ CRefPtr<CBase> AnmImageSample() {
   CAnmFrame values;
   values.frameValue2 = 10;
   values.frameBytes[0] = 2;
-  anm->AddFrame(values, EncodedImage().get());
+  EXPECT_TRUE(::KX::Succeeded(anm->AddFrame(values, EncodedImage().get())));
   // A raw-pixel frame with padded rows.
   CRefPtr<CImage> raw(new CImage);
   raw->storeEncoded = false;
@@ -46,7 +46,7 @@ CRefPtr<CBase> AnmImageSample() {
   Pattern(raw->picture, 3, 2, kPixelBGR, 9);
   values.offsetX = 4;
   values.offsetY = -1;
-  anm->AddFrame(values, raw.get());
+  EXPECT_TRUE(::KX::Succeeded(anm->AddFrame(values, raw.get())));
   return anm;
 }
 

@@ -23,11 +23,11 @@ CRefPtr<CBase> OnTree(CControl* control) {
   CRefPtr<CControl> keep(control);
   CRefPtr<CNode> root(new CNode);
   CRefPtr<CNode> child(new CNode);
-  root->AddChild(child.get());
+  EXPECT_TRUE(::KX::Succeeded(root->AddChild(child.get())));
   control->name = u"composite";
   control->timeScale = 1.5f;
   control->outOfRange = kOutOfRangePingPong;
-  child->AttachController(control);
+  EXPECT_TRUE(::KX::Succeeded(child->AttachController(control)));
   return CRefPtr<CBase>(root.get());
 }
 

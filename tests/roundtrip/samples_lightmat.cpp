@@ -52,7 +52,7 @@ CRefPtr<CImage> SmallPicture() {
   CRefPtr<CImage> image(new CImage);
   image->name = u"pic";
   image->storeEncoded = false;
-  image->picture.Create(2, 2, kPixelBGR, 0);
+  EXPECT_TRUE(::KX::Succeeded(image->picture.Create(2, 2, kPixelBGR, 0)));
   return image;
 }
 

@@ -1,8 +1,8 @@
 // Round-trip samples of the bounding objects and the scene-level objects.
-#include "scene/bounding.h"
+#include "scene/bounding_objects.h"
 #include "scene/camera.h"
 #include "scene/node.h"
-#include "scene/scene_object.h"
+#include "scene/scene_settings.h"
 #include "support/round_trip.h"
 
 namespace KX::test {
@@ -20,7 +20,7 @@ CRefPtr<CBase> BoundingBoxSample() {
 CRefPtr<CBase> BoundingMeshSample() {
   CRefPtr<CNode> root(new CNode);
   CRefPtr<CNode> child(new CNode);
-  root->AddChild(child.get());
+  EXPECT_TRUE(::KX::Succeeded(root->AddChild(child.get())));
   CRefPtr<CBoundingMesh> body(new CBoundingMesh);
   body->node = root.get();
   body->faceCount = 1;
@@ -31,17 +31,17 @@ CRefPtr<CBase> BoundingMeshSample() {
   limb->name = u"limb";
   limb->node = child.get();
   limb->vertices.items = {{0, 0, 2}};
-  root->AddBounding(body.get());
-  root->AddBounding(limb.get());
+  EXPECT_TRUE(::KX::Succeeded(root->AddBounding(body.get())));
+  EXPECT_TRUE(::KX::Succeeded(root->AddBounding(limb.get())));
   return root;
 }
 
 CRefPtr<CBase> SceneSample() {
   CRefPtr<CScene> scene(new CScene);
   scene->name = u"settings";
-  scene->SetObject1(new CNode);
-  scene->SetObject4(new CBoundingBox);
-  scene->SetObject7(scene->object4.get());  // one object in two fields
+  EXPECT_TRUE(::KX::Succeeded(scene->SetObject1(new CNode)));
+  EXPECT_TRUE(::KX::Succeeded(scene->SetObject4(new CBoundingBox)));
+  EXPECT_TRUE(::KX::Succeeded(scene->SetObject7(scene->object4.get())));  // one object in two fields
   scene->value1 = {1, 2, 3};
   scene->value2 = {0.1f, 0.2f, 0.3f, 0.4f};
   scene->value3 = true;
@@ -58,7 +58,7 @@ CRefPtr<CBase> CameraSwitcherSample() {
   for (int i = 0; i < 2; ++i) {
     CRefPtr<CCamera> camera(new CCamera);
     camera->position = {float(i), 0, 5};
-    stage->AddChild(camera.get());
+    EXPECT_TRUE(::KX::Succeeded(stage->AddChild(camera.get())));
     switcher->cameras.push_back(camera.get());
   }
   switcher->switchTimes = {0, 1.5f};
@@ -66,7 +66,7 @@ CRefPtr<CBase> CameraSwitcherSample() {
   switcher->primaryCamera = new CCamera;
   switcher->secondaryCamera = switcher->cameras[0];
   switcher->extraObject = stage;
-  switcher->Update(2);
+  EXPECT_TRUE(::KX::Succeeded(switcher->Update(2)));
   return switcher;
 }
 

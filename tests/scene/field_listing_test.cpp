@@ -52,14 +52,15 @@ TEST(FieldListing, PresentArraysListWhatIsStoredUpToTheCount) {
 }
 
 TEST(FieldListing, BitArrayListsItsBitCountAndWords) {
-  CBitArray bits(40);
+  CBitArray bits;
+  ASSERT_EQ(bits.Resize(40), kOk);
   bits.Set(39);
   std::vector<uint8_t> stored;
-  EXPECT_EQ(Listing([&](CWriter& out) { bits.Save(out); }, &stored), "bitCount=40 words[ 0 128 ]");
+  EXPECT_EQ(Listing([&](CWriter& out) { EXPECT_TRUE(::KX::Succeeded(bits.Save(out))); }, &stored), "bitCount=40 words[ 0 128 ]");
   EXPECT_EQ(stored, Bytes().I32(40).I32(2).I32(1).U32(0).U32(128).data);
 
   const CBitArray none;
-  EXPECT_EQ(Listing([&](CWriter& out) { none.Save(out); }, &stored), "bitCount=0 words[ ]");
+  EXPECT_EQ(Listing([&](CWriter& out) { EXPECT_TRUE(::KX::Succeeded(none.Save(out))); }, &stored), "bitCount=0 words[ ]");
   EXPECT_EQ(stored, Bytes().I32(0).I32(0).I32(0).data);
 }
 

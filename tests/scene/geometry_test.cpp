@@ -31,7 +31,7 @@ CRefPtr<CTriMesh> Mesh(std::vector<V> points, std::vector<uint32_t> faces,
   mesh->facePositionIndices.items = std::move(faces);
   mesh->faceNormalIndices.items = std::move(normalFaces);
   mesh->normals.items.assign(normalCount, V{});
-  mesh->SizeWorkingBuffers();
+  EXPECT_TRUE(::KX::Succeeded(mesh->SizeWorkingBuffers()));
   return mesh;
 }
 
@@ -65,7 +65,8 @@ TEST(GeometryBuffers, ResizeCopyAndBits) {
   EXPECT_EQ(copy.CopyFrom(CIndexBuffer{}), kOk);
   EXPECT_TRUE(copy.empty());
 
-  CBitArray bits(40);
+  CBitArray bits;
+  ASSERT_EQ(bits.Resize(40), kOk);
   EXPECT_EQ(bits.wordCount(), 2);
   bits.Set(39);
   bits.Set(40);  // past the end: ignored
@@ -141,7 +142,7 @@ TEST_F(Geometry, UpdateTransformsOnceAndDeformerInWorldSpaceIsNotMovedAgain) {
   ASSERT_EQ(mesh->Update(0), kOk);               // every update starts from the rest copy
   EXPECT_EQ(mesh->worldPositions[0], (V{11, 0, 0}));
 
-  mesh->AttachController(new CWorldDeformer);
+  EXPECT_TRUE(::KX::Succeeded(mesh->AttachController(new CWorldDeformer)));
   ASSERT_EQ(mesh->Update(0), kOk);
   EXPECT_EQ(mesh->worldPositions[0], (V{1, 0, 100}));
   EXPECT_TRUE(mesh->inWorldSpace);
@@ -251,14 +252,14 @@ CRefPtr<CTriMesh> FullMesh() {
   mesh->extraVectors = {{{1, 2, 3}}, {{4, 5, 6}}};
   mesh->geometryFlag = true;
   mesh->position = {1, 1, 1};
-  mesh->SizeWorkingBuffers();
+  EXPECT_TRUE(::KX::Succeeded(mesh->SizeWorkingBuffers()));
   return mesh;
 }
 
 TEST_F(Geometry, CurrentLayoutIsByteExact) {
   auto mesh = FullMesh();
   CRefPtr<CUvwMap> channel(new CUvwMap);
-  channel->SetFaceCount(1);
+  EXPECT_TRUE(::KX::Succeeded(channel->SetFaceCount(1)));
   channel->faceIndices.items = {0, 1, 0};
   channel->mapVertices.items = {{1, 0, 0}, {0, 1, 0}};
   mesh->mapChannels = {channel, nullptr};
@@ -387,7 +388,7 @@ TEST_F(Geometry, CountsBeyondTheFileAreStreamErrors) {
 TEST_F(Geometry, CloneDuplicateAndAssign) {
   auto mesh = FullMesh();
   CRefPtr<CUvwMap> channel(new CUvwMap);
-  channel->SetMapVertexCount(2);
+  EXPECT_TRUE(::KX::Succeeded(channel->SetMapVertexCount(2)));
   mesh->mapChannels = {channel};
   mesh->material = new CStandardMaterial;
 

@@ -12,7 +12,7 @@ using Order = std::vector<const CCorva*>;
 CWaitControl* Animate(CCorva* object, Order* order = nullptr) {
   CRefPtr<CWaitControl> c(new CWaitControl);
   c->order = order;
-  object->AttachController(c.get());
+  EXPECT_TRUE(::KX::Succeeded(object->AttachController(c.get())));
   return c.get();
 }
 
@@ -43,8 +43,8 @@ TEST(UpdateHierarchy, ParentsFirstThenBoundsUpToTheRoot) {
   // failed evaluation left on it does not hold mid back.
   CRefPtr<CNode> root(new CNode), mid(new CNode);
   CRefPtr<CTestLeaf> leaf(new CTestLeaf);
-  root->AddChild(mid.get());
-  mid->AddChild(leaf.get());
+  EXPECT_TRUE(::KX::Succeeded(root->AddChild(mid.get())));
+  EXPECT_TRUE(::KX::Succeeded(mid->AddChild(leaf.get())));
   leaf->geometry = {{1, 2, 3}, 4, {-3, -2, -1}, {5, 6, 7}};
   root->flag = 1;
   Order order;
@@ -59,8 +59,8 @@ TEST(UpdateHierarchy, ParentsFirstThenBoundsUpToTheRoot) {
 class MutualWait : public ::testing::Test {
  protected:
   void SetUp() override {
-    root->AddChild(a.get());
-    root->AddChild(b.get());
+    EXPECT_TRUE(::KX::Succeeded(root->AddChild(a.get())));
+    EXPECT_TRUE(::KX::Succeeded(root->AddChild(b.get())));
     waitA = Animate(a.get(), &order);
     waitB = Animate(b.get(), &order);
     waitA->waitFor = b.get();

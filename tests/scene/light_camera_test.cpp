@@ -124,8 +124,8 @@ TEST(Camera, TargetIsEvaluatedSearchedAndCopiedWithTheCamera) {
   CRefPtr<CCameraTarget> target(new CCameraTarget);
   target->name = u"aim";
   camera->target = target;
-  root->AddChild(camera.get());
-  root->AddChild(target.get());
+  EXPECT_TRUE(::KX::Succeeded(root->AddChild(camera.get())));
+  EXPECT_TRUE(::KX::Succeeded(root->AddChild(target.get())));
 
   SpatialQueue queue;
   camera->CollectSpatials(queue);

@@ -68,7 +68,7 @@ TEST_F(NodePersistence, CurrentLayoutIsByteExact) {
   root->frozen = true;
   root->transform.m[3][0] = 99;  // never saved
   CRefPtr<CBillboardNode> bb(new CBillboardNode);
-  root->AddChild(bb.get());
+  EXPECT_TRUE(::KX::Succeeded(root->AddChild(bb.get())));
   root->children.push_back(nullptr);
 
   const Bytes rootRecord = NodeRecord(1, *root, {2, 0});

@@ -37,14 +37,14 @@ TEST(NodeChildren, AddAndRemoveStatuses) {
 
   // A tree cannot be made to own itself.
   CRefPtr<CNode> low(new CNode);
-  a->AddChild(b.get());
-  b->AddChild(low.get());
+  EXPECT_TRUE(::KX::Succeeded(a->AddChild(b.get())));
+  EXPECT_TRUE(::KX::Succeeded(b->AddChild(low.get())));
   EXPECT_EQ(low->AddChild(a.get()), kErrBadArgument);
   EXPECT_EQ(a->AddChild(a.get()), kErrBadArgument);
   EXPECT_TRUE(low->children.empty());
 
   // A node that goes away leaves no parent link behind.
-  a->AddChild(leaf.get());
+  EXPECT_TRUE(::KX::Succeeded(a->AddChild(leaf.get())));
   a = nullptr;
   EXPECT_EQ(b->parent, nullptr);
   EXPECT_EQ(leaf->parent, nullptr);
@@ -55,9 +55,9 @@ TEST(NodeAssign, MovesEveryChildToTheTarget) {
   source->tag = 5;
   source->option3 = true;
   CRefPtr<CTestLeaf> c1(new CTestLeaf), c2(new CTestLeaf), old(new CTestLeaf);
-  source->AddChild(c1.get());
-  source->AddChild(c2.get());
-  target->AddChild(old.get());
+  EXPECT_TRUE(::KX::Succeeded(source->AddChild(c1.get())));
+  EXPECT_TRUE(::KX::Succeeded(source->AddChild(c2.get())));
+  EXPECT_TRUE(::KX::Succeeded(target->AddChild(old.get())));
   ReleasedList released;
   ASSERT_EQ(source->AssignTo(target.get(), released), kOk);
   EXPECT_TRUE(source->children.empty());
@@ -74,8 +74,8 @@ TEST(NodeAssign, MovesEveryChildToTheTarget) {
   // A target inside the source's subtree would end up below itself: refused, nothing moves.
   CRefPtr<CNode> low(new CNode);
   CRefPtr<CNode> mid(new CNode);
-  target->AddChild(mid.get());
-  mid->AddChild(low.get());
+  EXPECT_TRUE(::KX::Succeeded(target->AddChild(mid.get())));
+  EXPECT_TRUE(::KX::Succeeded(mid->AddChild(low.get())));
   EXPECT_EQ(target->AssignTo(low.get(), released), kErrBadArgument);
   EXPECT_EQ(Children(*target), (Kids{c1.get(), c2.get(), mid.get()}));
 }
@@ -84,9 +84,9 @@ TEST(NodeCopies, DuplicateNodesFiltersByTagAndLeavesOutNonNodes) {
   CRefPtr<CNode> root(new CNode), sub(new CNode), deep(new CNode);
   root->tag = 7;
   sub->tag = 3;
-  root->AddChild(new CTestLeaf);
-  root->AddChild(sub.get());
-  sub->AddChild(deep.get());
+  EXPECT_TRUE(::KX::Succeeded(root->AddChild(new CTestLeaf)));
+  EXPECT_TRUE(::KX::Succeeded(root->AddChild(sub.get())));
+  EXPECT_TRUE(::KX::Succeeded(sub->AddChild(deep.get())));
 
   DuplicateMap map;
   CRefPtr<CNode> copy;
@@ -117,9 +117,9 @@ TEST(NodeBound, JoinsChildrenAndIgnoresEmptyOnes) {
   CRefPtr<CTestLeaf> empty(new CTestLeaf), a(new CTestLeaf), b(new CTestLeaf);
   a->geometry = {{0, 0, 0}, 1, {-1, -1, -1}, {1, 1, 1}};
   b->geometry = {{10, 0, 0}, 2, {8, -2, -2}, {12, 2, 2}};
-  n->AddChild(empty.get());
-  n->AddChild(a.get());
-  n->AddChild(b.get());
+  EXPECT_TRUE(::KX::Succeeded(n->AddChild(empty.get())));
+  EXPECT_TRUE(::KX::Succeeded(n->AddChild(a.get())));
+  EXPECT_TRUE(::KX::Succeeded(n->AddChild(b.get())));
   n->children.push_back(nullptr);  // an unresolved reference
   ASSERT_EQ(n->UpdateBound(), kOk);
   // The smallest sphere around both, the union of the boxes.

@@ -3,6 +3,8 @@
 // transform controller that waits for another object the way constraint controllers do.
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "control/control.h"
 #include "core/custom_data.h"
 #include "core/persist.h"
@@ -64,11 +66,11 @@ inline CRefPtr<CBase> SampleTree(CNode* root) {
   root->bounding = new test::CTestObject;
   CRefPtr<test::CTestControl> control(new test::CTestControl);
   control->keyTimes = {0, 1};
-  root->AttachController(control.get());
+  EXPECT_TRUE(::KX::Succeeded(root->AttachController(control.get())));
   CRefPtr<CNode> child(new CNode);
   child->visible = false;
-  child->AddChild(new CBillboardNode);
-  root->AddChild(child.get());
+  EXPECT_TRUE(::KX::Succeeded(child->AddChild(new CBillboardNode)));
+  EXPECT_TRUE(::KX::Succeeded(root->AddChild(child.get())));
   return keep;
 }
 

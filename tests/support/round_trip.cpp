@@ -18,7 +18,7 @@ std::vector<uint8_t> SaveToBytes(CPersistContext& context, Status* status) {
 
 std::vector<uint8_t> SaveRootToBytes(CBase* root) {
   CPersistContext context;
-  AddRoot(context, root);
+  EXPECT_EQ(AddRoot(context, root), kOk);
   Status status = kOk;
   auto bytes = SaveToBytes(context, &status);
   EXPECT_EQ(status, kOk) << "saving a " << root->GetRuntimeClass()->className;

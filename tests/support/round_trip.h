@@ -7,6 +7,7 @@
 
 #include "core/base.h"
 #include "core/container.h"
+#include <gtest/gtest.h>
 
 namespace KX::test {
 

@@ -24,10 +24,6 @@ Status CTestControl::Save(CWriter& out) const {
   return out.status();
 }
 
-int64_t CTestControl::GetSaveSize() const {
-  return CDataControl::GetSaveSize() + kVersionPairSize + 4 + 4 * static_cast<int64_t>(keyTimes.size());
-}
-
 Status CTestControl::Update(float time) {
   ++updates;
   if (const Status s = IsDisabled(); s != kOk) return s;

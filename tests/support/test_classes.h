@@ -26,7 +26,6 @@ class CTestControl : public CDataControl {
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
-  int64_t GetSaveSize() const override;
   float GetDuration() const override { return keyTimes.empty() ? 0.0f : keyTimes.back(); }
   Status Update(float time) override;
   Status ApplyData() override;

@@ -1,4 +1,4 @@
-#include "scene/bound.h"
+#include "scene/bound_volume.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "scene/scene_object.h"
+#include "scene/scene_settings.h"
 
 #include <new>
 
@@ -171,10 +171,6 @@ Status CScene::Save(CWriter& out) const {
 
 int64_t CScene::GetMemorySize() const { return CCorva::GetMemorySize() + kSceneMemory; }
 
-int64_t CScene::GetSaveSize() const {
-  return CCorva::GetSaveSize() + kVersionPairSize + kSceneFields;
-}
-
 bool CScene::HasAttachments() const {
   const auto objects = Objects();
   for (size_t i = 0; i < kStoredObjects; ++i)
@@ -310,12 +306,6 @@ Status CCameraSwitcher::Save(CWriter& out) const {
 
 int64_t CCameraSwitcher::GetMemorySize() const {
   return CCorva::GetMemorySize() + kSwitcherMemory + 4 * static_cast<int64_t>(cameras.size()) +
-         4 * static_cast<int64_t>(switchTimes.size());
-}
-
-int64_t CCameraSwitcher::GetSaveSize() const {
-  return CCorva::GetSaveSize() + kVersionPairSize + kSwitcherFixedFields +
-         kIdSize * static_cast<int64_t>(cameras.size()) +
          4 * static_cast<int64_t>(switchTimes.size());
 }
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "control/control.h"
-#include "core/corva.h"
+#include "core/scene_object_base.h"
 #include "core/fields.h"
 #include "core/persist.h"
 

@@ -1,4 +1,4 @@
-#include "scene/bounding.h"
+#include "scene/bounding_objects.h"
 
 #include <new>
 #include <unordered_set>
@@ -54,10 +54,6 @@ Status CBoundingBox::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCorva::Save(out));
   out.Version(classRecord).FieldArray("corners", std::span<const CVector3<float>>(corners));
   return out.status();
-}
-
-int64_t CBoundingBox::GetSaveSize() const {
-  return CCorva::GetSaveSize() + kVersionPairSize + kCornerBytes;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -137,11 +133,6 @@ Status CBoundingMesh::Save(CWriter& out) const {
 }
 
 int64_t CBoundingMesh::GetMemorySize() const { return CCorva::GetMemorySize() + kHullMemory; }
-
-int64_t CBoundingMesh::GetSaveSize() const {
-  return CCorva::GetSaveSize() + kVersionPairSize + kHullFixedFields +
-         12 * StoredFaces(faceCount) + 12 * static_cast<int64_t>(vertices.size());
-}
 
 bool CBoundingMesh::HasAttachments() const { return node || CChainLink::HasAttachments(); }
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/corva.h"
+#include "core/scene_object_base.h"
 #include "core/math/vector.h"
 
 namespace KX {
@@ -44,7 +44,6 @@ class CScene : public CCorva {
   Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
   Status ResolveNames(CBase* root) override;
@@ -99,7 +98,6 @@ class CCameraSwitcher : public CCorva {
   Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
   // Switching: picks the camera whose interval holds `time` (none before the first switch time,

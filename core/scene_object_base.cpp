@@ -1,8 +1,11 @@
-#include "core/corva.h"
+#include "core/scene_object_base.h"
+
+#include <unordered_set>
 
 #include "control/control.h"
 #include "core/custom_data.h"
 #include "core/persist.h"
+#include "core/walker.h"
 
 namespace KX {
 
@@ -20,6 +23,44 @@ T* LastOf(T* head) {
   return head;
 }
 
+// Points the references an object states for retargeting at their copies.
+class CRetargeter final : public CReferenceVisitor {
+ public:
+  explicit CRetargeter(const DuplicateMap& map) : map_(map) {}
+
+  Status Apply(CBase& object) {
+    status_ = kOk;
+    object.VisitReferences(*this);
+    return status_;
+  }
+  void Owned(const CReference& ref) override { Retarget(ref); }
+  void Plain(const CReference& ref) override { Retarget(ref); }
+
+ private:
+  void Retarget(const CReference& ref) {
+    if (Failed(status_) || !ref.Follows(kRetarget | kRetargetOrFail)) return;
+    if (const auto it = map_.find(ref.target); it != map_.end()) {
+      if (!ref.Assign(it->second.get())) status_ = kErrMalformed;
+      return;
+    }
+    if (ref.Follows(kRetarget)) {
+      ref.Clear();
+      return;
+    }
+    // Reached before through an owner that two copies share: it names a copy already.
+    if (!IsCopy(ref.target)) status_ = kErrMalformed;
+  }
+  bool IsCopy(const CBase* object) {
+    if (copies_.empty())
+      for (const auto& entry : map_) copies_.insert(entry.second.get());
+    return copies_.count(object) != 0;
+  }
+
+  const DuplicateMap& map_;
+  std::unordered_set<const CBase*> copies_;
+  Status status_ = kOk;
+};
+
 }  // namespace
 
 CCorva::CCorva() = default;
@@ -29,25 +70,6 @@ CCorva::~CCorva() {
   customData = nullptr;
   controllers2 = nullptr;
   controllers = nullptr;
-}
-
-CBase* CCorva::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
-  if (CBase* hit = CBase::FindObject(wanted, cls, kindOf)) return hit;
-  if (controllers)
-    if (CBase* hit = controllers->FindObject(wanted, cls, kindOf)) return hit;
-  if (controllers2)
-    if (CBase* hit = controllers2->FindObject(wanted, cls, kindOf)) return hit;
-  if (customData)
-    if (CBase* hit = customData->FindObject(wanted, cls, kindOf)) return hit;
-  return nullptr;
-}
-
-void CCorva::FindObjects(std::vector<CBase*>& list, NameFilter wanted, const CRuntimeClass* cls,
-                         bool kindOf) {
-  CBase::FindObjects(list, wanted, cls, kindOf);
-  if (controllers) controllers->FindObjects(list, wanted, cls, kindOf);
-  if (controllers2) controllers2->FindObjects(list, wanted, cls, kindOf);
-  if (customData) customData->FindObjects(list, wanted, cls, kindOf);
 }
 
 Status CCorva::Clone(CRefPtr<CBase>&) const { return kErrBadArgument; }
@@ -109,15 +131,6 @@ Status CCorva::Link(CLinker& in) {
   return kOk;
 }
 
-Status CCorva::CollectForSave(CPersistContext& context) {
-  const Status status = CBase::CollectForSave(context);
-  if (status != kOk) return status;
-  if (controllers) KX_RETURN_IF_FAILED(controllers->CollectForSave(context));
-  if (controllers2) KX_RETURN_IF_FAILED(controllers2->CollectForSave(context));
-  if (customData) KX_RETURN_IF_FAILED(customData->CollectForSave(context));
-  return kOk;
-}
-
 Status CCorva::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CBase::Save(out));
   out.Version(classRecord).Ref("controllers", controllers.get()).Ref("controllers2", controllers2.get());
@@ -126,7 +139,6 @@ Status CCorva::Save(CWriter& out) const {
 }
 
 int64_t CCorva::GetMemorySize() const { return CBase::GetMemorySize() + 16; }
-int64_t CCorva::GetSaveSize() const { return CBase::GetSaveSize() + kVersionPairSize + 3 * kIdSize; }
 
 bool CCorva::HasAttachments() const {
   return controllers || controllers2 || customData || CBase::HasAttachments();
@@ -155,18 +167,29 @@ Status CCorva::Update(float time) {
 
 Status CCorva::ResolveNames(CBase* root) {
   if (!root) return kErrBadArgument;
-  if (controllers) KX_RETURN_IF_FAILED(controllers->ResolveNames(root));
-  if (controllers2) KX_RETURN_IF_FAILED(controllers2->ResolveNames(root));
-  if (customData) KX_RETURN_IF_FAILED(customData->ResolveNames(root));
-  return kOk;
+  Status failure = kOk;
+  const Status status = Walk(this, kResolve, [&](CBase* object) {
+    auto* corva = KindOf<CCorva>(object);
+    failure = corva ? corva->ResolveOwnNames(root) : kOk;
+    return Failed(failure) ? WalkStep::kStop : WalkStep::kDescend;
+  }, &failure);
+  return Failed(status) ? status : kOk;
 }
 
 Status CCorva::RemapReferences(DuplicateMap& map) {
-  if (controllers) KX_RETURN_IF_FAILED(controllers->RemapReferences(map));
-  if (controllers2) KX_RETURN_IF_FAILED(controllers2->RemapReferences(map));
-  if (customData) KX_RETURN_IF_FAILED(customData->RemapReferences(map));
-  return kOk;
+  CRetargeter retarget(map);
+  Status failure = kOk;
+  const Status status = Walk(this, kRemap, [&](CBase* object) {
+    failure = retarget.Apply(*object);
+    if (Succeeded(failure))
+      if (auto* corva = KindOf<CCorva>(object)) failure = corva->RemapOwnReferences(map);
+    return Failed(failure) ? WalkStep::kStop : WalkStep::kDescend;
+  }, &failure);
+  return Failed(status) ? status : kOk;
 }
+
+Status CCorva::ResolveOwnNames(CBase*) { return kOk; }
+Status CCorva::RemapOwnReferences(DuplicateMap&) { return kOk; }
 
 Status CCorva::AttachTo(CRefPtr<CControl>& head, CControl* controller) {
   if (!controller || controller->owner) return kErrBadArgument;

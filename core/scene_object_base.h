@@ -23,25 +23,30 @@ class CCorva : public CBase {
   CCorva(const CCorva& other);
   ~CCorva() override;
 
-  CBase* FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf) override;
-  void FindObjects(std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
-                   bool kindOf) override;
   Status Clone(CRefPtr<CBase>& out) const override;
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
   Status Load(CReader& in) override;
   Status Link(CLinker& in) override;
-  Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
 
   virtual Status Update(float time);
+  // Binds the references of this object and of every object the walk reaches through references
+  // stated for name binding; each object looks its own names up in ResolveOwnNames.
   virtual Status ResolveNames(CBase* root);
+  // After a graph was copied (the copies are the map's values): points the references of this
+  // object and of every object reached through references stated for remapping at their copies,
+  // as each statement says; each object then does what its RemapOwnReferences adds.
   virtual Status RemapReferences(DuplicateMap& map);
   virtual Status AttachController(CControl* controller);
+
+  // What a class adds at each object these walks reach: references kept by name are looked up
+  // with FindObject on the root; remapping that a statement cannot express. Both answer kOk here.
+  virtual Status ResolveOwnNames(CBase* root);
+  virtual Status RemapOwnReferences(DuplicateMap& map);
 
   CControl* GetController() const { return controllers.get(); }
   CControl* GetController2() const { return controllers2.get(); }

@@ -60,9 +60,9 @@ TEST_F(CorvaTest, AttachingAnOwnedControllerOrNullChangesNothing) {
 TEST_F(CorvaTest, DetachingHeadMiddleAndStrangers) {
   CRefPtr<CTestObject> object(new CTestObject);
   auto a = NewControl(u"a"), b = NewControl(u"b"), c = NewControl(u"c");
-  object->AttachController(a.get());
-  object->AttachController(b.get());
-  object->AttachController(c.get());
+  EXPECT_TRUE(::KX::Succeeded(object->AttachController(a.get())));
+  EXPECT_TRUE(::KX::Succeeded(object->AttachController(b.get())));
+  EXPECT_TRUE(::KX::Succeeded(object->AttachController(c.get())));
 
   EXPECT_EQ(object->DetachController(a.get()), kOk);
   EXPECT_EQ(object->controllers.get(), b.get());
@@ -76,7 +76,7 @@ TEST_F(CorvaTest, DetachingHeadMiddleAndStrangers) {
 
   // Owned by this object but not in its first chain.
   auto second = NewControl(u"s");
-  object->AttachController2(second.get());
+  EXPECT_TRUE(::KX::Succeeded(object->AttachController2(second.get())));
   EXPECT_EQ(object->DetachController(second.get()), kErrMalformed);
   EXPECT_EQ(object->DetachController(nullptr), kErrBadArgument);
 
@@ -91,8 +91,8 @@ TEST_F(CorvaTest, CustomDataIsAppendedAtTheEnd) {
   CRefPtr<CRawData> a(new CRawData), b(new CRawData);
   a->name = u"a";
   b->name = u"b";
-  object->AttachCustomData(a.get());
-  object->AttachCustomData(b.get());
+  EXPECT_TRUE(::KX::Succeeded(object->AttachCustomData(a.get())));
+  EXPECT_TRUE(::KX::Succeeded(object->AttachCustomData(b.get())));
   EXPECT_EQ(object->customData.get(), a.get());
   EXPECT_EQ(a->next.get(), b.get());
   EXPECT_EQ(object->GetLastCustomData(), b.get());
@@ -108,9 +108,9 @@ TEST_F(CorvaTest, SearchOrderIsSelfControllersSecondChainThenCustomData) {
   auto c1 = NewControl(u"same"), c2 = NewControl(u"same");
   CRefPtr<CRawData> data(new CRawData);
   data->name = u"same";
-  object->AttachController(c1.get());
-  object->AttachController2(c2.get());
-  object->AttachCustomData(data.get());
+  EXPECT_TRUE(::KX::Succeeded(object->AttachController(c1.get())));
+  EXPECT_TRUE(::KX::Succeeded(object->AttachController2(c2.get())));
+  EXPECT_TRUE(::KX::Succeeded(object->AttachCustomData(data.get())));
   EXPECT_EQ(object->FindObject(u"same", nullptr, false), object.get());
   EXPECT_EQ(object->FindObject(u"same", &CControl::classRecord, true), c1.get());
   EXPECT_EQ(object->FindObject(u"same", &CRawData::classRecord, false), data.get());
@@ -124,9 +124,9 @@ TEST_F(CorvaTest, UpdateRunsDataControllersThenTheOtherChains) {
   auto a = NewControl(u"a"), b = NewControl(u"b"), second = NewControl(u"s");
   a->keyTimes = {0, 1, 2, 3};
   b->keyTimes = {0, 10};
-  object->AttachController(a.get());
-  object->AttachController(b.get());
-  object->AttachController2(second.get());
+  EXPECT_TRUE(::KX::Succeeded(object->AttachController(a.get())));
+  EXPECT_TRUE(::KX::Succeeded(object->AttachController(b.get())));
+  EXPECT_TRUE(::KX::Succeeded(object->AttachController2(second.get())));
   EXPECT_EQ(object->Update(2.5f), kOk);
   EXPECT_EQ(a->updates, 1);
   EXPECT_EQ(b->updates, 1);
@@ -156,8 +156,8 @@ TEST_F(CorvaTest, UpdateStopsAtAChainWithoutDataControllers) {
   CRefPtr<CTestObject> object(new CTestObject);
   CRefPtr<CTransformish> transform(new CTransformish);
   auto second = NewControl(u"s");
-  object->AttachController(transform.get());
-  object->AttachController2(second.get());
+  EXPECT_TRUE(::KX::Succeeded(object->AttachController(transform.get())));
+  EXPECT_TRUE(::KX::Succeeded(object->AttachController2(second.get())));
   EXPECT_EQ(object->Update(1.0f), kOk);
   EXPECT_EQ(transform->updates, 0);
   EXPECT_EQ(second->updates, 1);
@@ -174,7 +174,7 @@ TEST_F(CorvaTest, DuplicateKeepsSharedControllersShared) {
   CRefPtr<CTestObject> one(new CTestObject), two(new CTestObject);
   auto shared = NewControl(u"shared");
   shared->keyTimes = {1, 2};
-  one->AttachController(shared.get());
+  EXPECT_TRUE(::KX::Succeeded(one->AttachController(shared.get())));
   ReleasedList released;
   ASSERT_EQ(one->AssignTo(two.get(), released), kOk);  // two now shares one's chains
   EXPECT_EQ(two->controllers.get(), shared.get());
@@ -195,8 +195,8 @@ TEST_F(CorvaTest, DuplicateKeepsSharedControllersShared) {
 TEST_F(CorvaTest, AssignToSharesChainsAndReleasesTheOldOnes) {
   CRefPtr<CTestObject> from(new CTestObject), to(new CTestObject);
   CRefPtr<CRawData> mine(new CRawData), theirs(new CRawData);
-  from->AttachCustomData(mine.get());
-  to->AttachCustomData(theirs.get());
+  EXPECT_TRUE(::KX::Succeeded(from->AttachCustomData(mine.get())));
+  EXPECT_TRUE(::KX::Succeeded(to->AttachCustomData(theirs.get())));
   from->flag = 3;
   ReleasedList released;
   ASSERT_EQ(from->AssignTo(to.get(), released), kOk);

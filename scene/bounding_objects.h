@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "core/chain_link.h"
-#include "core/corva.h"
+#include "core/scene_object_base.h"
 #include "scene/buffer.h"
 
 namespace KX {
@@ -28,7 +28,6 @@ class CBoundingBox : public CCorva {
   Status AssignTo(CBase* target, ReleasedList& released) const override;
   Status Load(CReader& in) override;
   Status Save(CWriter& out) const override;
-  int64_t GetSaveSize() const override;
 };
 
 class CBoundingMesh;
@@ -59,7 +58,6 @@ class CBoundingMesh : public CChainLink<CCorva, CBoundingMesh> {
   Status Link(CLinker& in) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
-  int64_t GetSaveSize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
   Status Update(float time) override;

@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "core/container.h"
-#include "scene/bounding.h"
+#include "scene/bounding_objects.h"
 #include "scene/camera.h"
-#include "scene/scene_object.h"
+#include "scene/scene_settings.h"
 #include "scene_fixtures.h"
 #include "support/round_trip.h"
 
@@ -59,8 +59,8 @@ TEST_F(SceneObjects, SceneBlockIsByteExactAndOlderBlocksLackObject7) {
   CRefPtr<CScene> scene = SceneWithValues();
   CRefPtr<CBoundingBox> box(new CBoundingBox);
   box->corners[0].x = 5;
-  scene->SetObject2(box.get());
-  scene->SetObject8(new CBoundingBox);  // never saved
+  EXPECT_TRUE(::KX::Succeeded(scene->SetObject2(box.get())));
+  EXPECT_TRUE(::KX::Succeeded(scene->SetObject8(new CBoundingBox)));  // never saved
   const Bytes sceneBody = BaseBlocks(1).Version(2, 1).I32(0).I32(2).I32(0).I32(0).I32(0).I32(0).I32(0)
                               .Append(SceneValues(*scene));
   const Bytes expected = NewFile().A("_Root").Append(Record("CScene", sceneBody)).Append(BoxRecord(2, 5));
@@ -90,14 +90,14 @@ TEST_F(SceneObjects, SceneCopiesKeepEachFieldInItsPlace) {
   CRefPtr<CBoundingBox> shared(new CBoundingBox);
   CRefPtr<CBoundingBox> objects[8];
   for (auto& object : objects) object = new CBoundingBox;
-  scene->SetObject1(objects[0].get());
-  scene->SetObject2(shared.get());
-  scene->SetObject3(objects[2].get());
-  scene->SetObject4(shared.get());
-  scene->SetObject5(objects[4].get());
-  scene->SetObject6(objects[5].get());
-  scene->SetObject7(objects[6].get());
-  scene->SetObject8(objects[7].get());
+  EXPECT_TRUE(::KX::Succeeded(scene->SetObject1(objects[0].get())));
+  EXPECT_TRUE(::KX::Succeeded(scene->SetObject2(shared.get())));
+  EXPECT_TRUE(::KX::Succeeded(scene->SetObject3(objects[2].get())));
+  EXPECT_TRUE(::KX::Succeeded(scene->SetObject4(shared.get())));
+  EXPECT_TRUE(::KX::Succeeded(scene->SetObject5(objects[4].get())));
+  EXPECT_TRUE(::KX::Succeeded(scene->SetObject6(objects[5].get())));
+  EXPECT_TRUE(::KX::Succeeded(scene->SetObject7(objects[6].get())));
+  EXPECT_TRUE(::KX::Succeeded(scene->SetObject8(objects[7].get())));
 
   DuplicateMap map;
   CRefPtr<CBase> out;
@@ -119,8 +119,8 @@ TEST_F(SceneObjects, SceneCopiesKeepEachFieldInItsPlace) {
   // Assigning shares all but object5 and object8.
   CRefPtr<CScene> target(new CScene);
   CRefPtr<CBoundingBox> before(new CBoundingBox);
-  target->SetObject1(before.get());
-  target->SetObject5(before.get());
+  EXPECT_TRUE(::KX::Succeeded(target->SetObject1(before.get())));
+  EXPECT_TRUE(::KX::Succeeded(target->SetObject5(before.get())));
   ReleasedList released;
   ASSERT_EQ(scene->AssignTo(target.get(), released), kOk);
   EXPECT_EQ(target->object1, scene->object1);
@@ -159,7 +159,7 @@ struct Rig {
   CRefPtr<CCameraSwitcher> switcher{new CCameraSwitcher};
   Rig() {
     for (auto& cam : cams) {
-      stage->AddChild(cam.get());
+      EXPECT_TRUE(::KX::Succeeded(stage->AddChild(cam.get())));
       switcher->cameras.push_back(cam.get());
     }
     switcher->switching = 1;
@@ -183,16 +183,16 @@ TEST_F(SceneObjects, SwitcherPicksTheCameraOfTheInterval) {
   // More cameras than times: past the last time it is the last camera of the list.
   CRefPtr<CCamera> extra(new CCamera);
   rig.switcher->cameras.push_back(extra.get());
-  rig.switcher->Update(11);
+  EXPECT_TRUE(::KX::Succeeded(rig.switcher->Update(11)));
   EXPECT_EQ(rig.switcher->activeCamera, extra.get());
   // Fewer cameras than times: the intervals without a camera of their own keep the last one.
   rig.switcher->cameras = {a};
-  rig.switcher->Update(7);
+  EXPECT_TRUE(::KX::Succeeded(rig.switcher->Update(7)));
   EXPECT_EQ(rig.switcher->activeCamera, a);
-  rig.switcher->Update(2);
+  EXPECT_TRUE(::KX::Succeeded(rig.switcher->Update(2)));
   EXPECT_EQ(rig.switcher->activeCamera, a);
   rig.switcher->cameras.clear();
-  rig.switcher->Update(2);
+  EXPECT_TRUE(::KX::Succeeded(rig.switcher->Update(2)));
   EXPECT_EQ(rig.switcher->activeCamera, nullptr);
 }
 
@@ -200,9 +200,9 @@ TEST_F(SceneObjects, FixedCameraIsDrivenOnlyWhileActive) {
   Rig rig;
   CRefPtr<CCamera> primary(new CCamera);
   CRefPtr<test::CWaitControl> driven(new test::CWaitControl);
-  primary->AttachController(driven.get());
+  EXPECT_TRUE(::KX::Succeeded(primary->AttachController(driven.get())));
   CRefPtr<test::CWaitControl> second(new test::CWaitControl);
-  rig.cams[1]->AttachController(second.get());
+  EXPECT_TRUE(::KX::Succeeded(rig.cams[1]->AttachController(second.get())));
   rig.switcher->primaryCamera = primary;
   rig.switcher->secondaryCamera = rig.cams[1].get();
   rig.switcher->switching = 0;
@@ -228,7 +228,7 @@ TEST_F(SceneObjects, SwitcherCopiesAndRemapping) {
   rig.switcher->primaryCamera = new CCamera;
   rig.switcher->extraObject = new CBoundingBox;
   rig.switcher->secondaryCamera = rig.cams[2].get();
-  rig.switcher->Update(6);
+  EXPECT_TRUE(::KX::Succeeded(rig.switcher->Update(6)));
 
   CRefPtr<CBase> cloned;
   ASSERT_EQ(rig.switcher->Clone(cloned), kOk);
@@ -283,7 +283,7 @@ TEST_F(SceneObjects, SwitcherRecords) {
   rig.switcher->primaryCamera = rig.cams[0];
   rig.switcher->secondaryCamera = rig.cams[2].get();
   rig.switcher->switchTimes = {0, 2.5f};
-  rig.switcher->Update(3);
+  EXPECT_TRUE(::KX::Succeeded(rig.switcher->Update(3)));
   const CRefPtr<CBase> loaded = test::ExpectRoundTrip(rig.switcher.get());
   auto* back = KindOf<CCameraSwitcher>(loaded.get());
   ASSERT_TRUE(back && back->extraObject);

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "core/container.h"
-#include "scene/bounding.h"
+#include "scene/bounding_objects.h"
 #include "scene_fixtures.h"
 #include "support/round_trip.h"
 
@@ -65,7 +65,7 @@ TEST_F(Bounding, CurrentLayoutIsByteExact) {
   head->hullFlag2 = false;
   head->hullFlag1 = false;     // never saved
   head->scale = {7, 7, 7};     // never saved
-  head->AppendBounding(Hull({}).get());
+  EXPECT_TRUE(::KX::Succeeded(head->AppendBounding(Hull({}).get())));
   const Bytes first = Record("CBoundingMesh", BaseBlocks(1).Append(HullBlock(1, 0, 2, 1, 3, false)));
   const Bytes second = Record("CBoundingMesh", BaseBlocks(2).Append(HullBlock(1, 0, 0, 0, 0)));
   EXPECT_EQ(test::SaveRootToBytes(head.get()),
@@ -158,8 +158,8 @@ TEST_F(Bounding, UpdateMovesEveryHullOfTheChainWithItsNode) {
   moved->node = node.get();
   CRefPtr<CBoundingMesh> still = Hull({{1, 2, 3}});
   still->worldVertices.items.clear();  // sized again by the update
-  node->AddBounding(moved.get());
-  node->AddBounding(still.get());
+  EXPECT_TRUE(::KX::Succeeded(node->AddBounding(moved.get())));
+  EXPECT_TRUE(::KX::Succeeded(node->AddBounding(still.get())));
   ASSERT_EQ(node->Update(0.5f), kOk);
   EXPECT_EQ(moved->worldVertices.items, (std::vector<V>{{11, 2, 3}, {10, 0, 0}}));
   EXPECT_EQ(still->worldVertices.items, (std::vector<V>{{1, 2, 3}}));
@@ -175,14 +175,14 @@ TEST_F(Bounding, NamesBindNodesAlongTheChain) {
   arm->name = u"arm";
   leg->name = u"leg";
   stray->name = u"tail";
-  root->AddChild(arm.get());
-  root->AddChild(leg.get());
+  EXPECT_TRUE(::KX::Succeeded(root->AddChild(arm.get())));
+  EXPECT_TRUE(::KX::Succeeded(root->AddChild(leg.get())));
   CRefPtr<CNode> stand(new CNode), standArm(new CNode);
   standArm->name = u"arm";
   CRefPtr<CBoundingMesh> first = Hull({}), second = Hull({});
   first->node = standArm.get();
   second->node = standArm.get();
-  first->AppendBounding(second.get());
+  EXPECT_TRUE(::KX::Succeeded(first->AppendBounding(second.get())));
   EXPECT_EQ(first->ResolveNames(root.get()), kOk);
   EXPECT_EQ(first->node, arm.get());
   EXPECT_EQ(second->node, arm.get());
@@ -197,14 +197,14 @@ TEST_F(Bounding, NamesBindNodesAlongTheChain) {
 
 TEST_F(Bounding, DuplicatedTreeMovesHullsWithTheCopies) {
   CRefPtr<CNode> root(new CNode), limb(new CNode);
-  root->AddChild(limb.get());
+  EXPECT_TRUE(::KX::Succeeded(root->AddChild(limb.get())));
   CRefPtr<CBoundingMesh> a = Hull({{1, 0, 0}}, u"a"), b = Hull({{0, 1, 0}}, u"b");
   a->node = root.get();
   b->node = limb.get();
   a->faceCount = 3;
   a->hullFlag1 = false;
-  root->AddBounding(a.get());
-  root->AddBounding(b.get());
+  EXPECT_TRUE(::KX::Succeeded(root->AddBounding(a.get())));
+  EXPECT_TRUE(::KX::Succeeded(root->AddBounding(b.get())));
 
   DuplicateMap map;
   CRefPtr<CBase> out;
@@ -235,9 +235,9 @@ TEST_F(Bounding, AssignSharesTheTailAndCopiesTheHull) {
   source->faceCount = 1;
   source->faceIndices.items = {0, 0, 0};
   source->scale = {2, 2, 2};
-  source->AppendBounding(tail.get());
+  EXPECT_TRUE(::KX::Succeeded(source->AppendBounding(tail.get())));
   CRefPtr<CBoundingMesh> target = Hull({{9, 9, 9}, {8, 8, 8}}), oldTail = Hull({});
-  target->AppendBounding(oldTail.get());
+  EXPECT_TRUE(::KX::Succeeded(target->AppendBounding(oldTail.get())));
   ReleasedList released;
   ASSERT_EQ(source->AssignTo(target.get(), released), kOk);
   EXPECT_EQ(target->node, node.get());

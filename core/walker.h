@@ -1,0 +1,110 @@
+#pragma once
+// The one walker behind every generic walk over a graph of objects: searches, collection for
+// saving, name binding and remapping after a copy. It follows the references each class states
+// (core/references.h) depth first, in the stated order, visiting each object once per walk, with
+// an explicit stack: whatever plain references point at, a walk ends, in time linear in the
+// references it follows and without deep recursion.
+#include <vector>
+
+#include "core/base.h"
+
+namespace KX {
+
+// Paths longer than this are refused by the walks that answer a status (malformed), and not
+// searched further by the searches. Loading already refuses owned nesting deeper than its own
+// limit; plain references can only make paths longer by joining such trees.
+inline constexpr size_t kMaxWalkDepth = 1u << 16;
+
+// What a walk does at each object it reaches.
+enum class WalkStep {
+  kDescend,  // go on into the object's references
+  kSkip,     // leave its references alone
+  kStop,     // end the walk
+};
+
+// Walks from `start` along the references whose statement includes `follow`, calling
+// `step(object)` once per object in depth-first pre-order. `step` may change the references of
+// the object it is called for; they are read after it answers. Answers kOk, kNothingDone when
+// `step` skipped `start` itself, the status `step` stored in `failure` when it stopped, or
+// kErrMalformed when a path ran deeper than kMaxWalkDepth.
+template <class Step>
+Status Walk(CBase* start, Walks follow, Step&& step, Status* failure = nullptr);
+
+// The object itself or the first object in its references that matches, in search order.
+CBase* FindFirst(CBase* start, NameFilter name, const CRuntimeClass* cls, bool kindOf);
+// Appends every match in search order, each once.
+void FindAll(CBase* start, std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
+             bool kindOf);
+
+// --------------------------------------------------------------------------------------------
+
+namespace walker_detail {
+
+// Reference targets a walk follows, appended in statement order.
+class CFollowCollector final : public CReferenceVisitor {
+ public:
+  CFollowCollector(Walks follow, std::vector<CBase*>& out) : follow_(follow), out_(out) {}
+  void Owned(const CReference& ref) override { Add(ref); }
+  void Plain(const CReference& ref) override { Add(ref); }
+
+ private:
+  void Add(const CReference& ref) {
+    if (ref.Follows(follow_)) out_.push_back(ref.target);
+  }
+  Walks follow_;
+  std::vector<CBase*>& out_;
+};
+
+// The objects one walk has reached. A small open-addressing table of addresses: walks run on
+// every pass of the conversion, over scenes of many thousands of objects.
+class CVisited {
+ public:
+  // True when `object` was not reached before (and is now).
+  bool Insert(const CBase* object);
+
+ private:
+  void Grow();
+  std::vector<const CBase*> slots_;
+  size_t count_ = 0;
+};
+
+}  // namespace walker_detail
+
+template <class Step>
+Status Walk(CBase* start, Walks follow, Step&& step, Status* failure) {
+  if (!start) return kErrBadArgument;
+  struct Pending {
+    CBase* object;
+    size_t depth;
+  };
+  std::vector<Pending> stack;
+  std::vector<CBase*> targets;
+  walker_detail::CVisited visited;
+  walker_detail::CFollowCollector collector(follow, targets);
+  Status status = kOk;
+  try {
+    stack.push_back({start, 1});
+    while (!stack.empty()) {
+      const Pending current = stack.back();
+      stack.pop_back();
+      if (!visited.Insert(current.object)) continue;
+      const WalkStep next = step(current.object);
+      if (next == WalkStep::kStop) return failure ? *failure : kOk;
+      if (next == WalkStep::kSkip) {
+        if (current.object == start) status = kNothingDone;
+        continue;
+      }
+      targets.clear();
+      current.object->VisitReferences(collector);
+      if (targets.empty()) continue;
+      if (current.depth >= kMaxWalkDepth) return kErrMalformed;
+      // Reversed, so that the first stated reference is walked first.
+      for (size_t i = targets.size(); i-- > 0;) stack.push_back({targets[i], current.depth + 1});
+    }
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  return status;
+}
+
+}  // namespace KX
