@@ -29,7 +29,7 @@ CRefPtr<CRawData> Raw(const char16_t* name, const std::string& payload) {
   CRefPtr<CRawData> raw(new CRawData);
   raw->name = name;
   raw->key = u"key";
-  raw->SetPayload({reinterpret_cast<const uint8_t*>(payload.data()), payload.size()});
+  Must(raw->SetPayload({reinterpret_cast<const uint8_t*>(payload.data()), payload.size()}));
   return raw;
 }
 
