@@ -9,9 +9,9 @@
 //
 //   void CSpatial::VisitReferences(CReferenceVisitor& visit) {
 //     CCorva::VisitReferences(visit);
-//     visit(attachment, kSearch | kCollect | kRemap);   // owned, not followed by name binding
-//     visit(bounding);                                  // owned, followed by every walk
-//     visit(parent);                                    // plain back-link, followed by none
+//     visit(attachment, kSearch | kCollect);  // owned; name binding and remapping stop here
+//     visit(bounding);                         // owned, followed by every walk
+//     visit(parent);                           // plain back-link, followed by none
 //   }
 //
 // A CRefPtr is an owned (counted) reference, a raw pointer a plain one. Owned references are
