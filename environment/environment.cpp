@@ -51,7 +51,8 @@ void CEnvironmentObject::VisitReferences(CReferenceVisitor& visit) {
 Status CEnvironmentObject::ShareContentWith(CEnvironmentObject& target,
                                             ReleasedList& released) const {
   if (&target == this) return kOk;
-  if (target.content) KX_RETURN_IF_FAILED(TryAppend(released, CRefPtr<CBase>(target.content.get())));
+  if (target.content)
+    KX_RETURN_IF_FAILED(TryAppend(released, CRefPtr<CBase>(target.content.get())));
   target.content = content;
   return kOk;
 }

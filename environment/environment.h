@@ -10,7 +10,8 @@
 namespace KX {
 
 // What sky, water and terrain have in common: the content reference, which every walk follows
-// after the chains. Not a class of the file format: its field is stored in each concrete class's own block.
+// after the chains. Not a class of the file format: its field is stored in each concrete class's
+// own block.
 class CEnvironmentObject : public CCorva {
  public:
   CRefPtr<CCorva> content;

@@ -177,7 +177,8 @@ Status CMultiMaterial::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
   const Status status = CMaterial::Duplicate(out, map);
   if (status != kOk) return status;
   auto* copy = static_cast<CMultiMaterial*>(out.get());
-  KX_RETURN_IF_FAILED(TryAllocate([&] { copy->subMaterials.assign(subMaterials.size(), nullptr); }));
+  KX_RETURN_IF_FAILED(
+      TryAllocate([&] { copy->subMaterials.assign(subMaterials.size(), nullptr); }));
   for (size_t i = 0; i < subMaterials.size(); ++i)
     KX_RETURN_IF_FAILED(DuplicateInto(subMaterials[i], copy->subMaterials[i], map));
   return kOk;

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "content/content_data.h"
 #include "core/container.h"
 #include "environment/environment.h"
 #include "environment/terrain.h"
-#include "content/content_data.h"
 #include "material/walk_probe.h"
 #include "scene/bounding_objects.h"
 #include "support/bytes.h"

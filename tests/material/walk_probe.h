@@ -41,8 +41,6 @@ struct WalkCase {
   std::function<CRefPtr<CCorva>(const std::vector<CRefPtr<CCubeMap>>& parts)> build;
 };
 
-inline std::ostream& operator<<(std::ostream& os, const WalkCase& c) { return os << c.what; }
-
 // The names of the probes in `objects`, in order.
 inline std::vector<std::u16string> ProbeNames(const std::vector<CBase*>& objects) {
   std::vector<std::u16string> names;
@@ -59,7 +57,8 @@ inline void ExpectWalks(const WalkCase& c) {
   std::vector<std::u16string> expectedOrder{u"own"};
   for (size_t i = 0; i < c.parts; ++i) {
     parts.emplace_back(new CCubeMap);
-    probes.emplace_back(new CWalkProbe(u"part" + std::u16string(1, u'0' + static_cast<char16_t>(i))));
+    probes.emplace_back(
+        new CWalkProbe(u"part" + std::u16string(1, u'0' + static_cast<char16_t>(i))));
     ASSERT_EQ(parts[i]->AttachCustomData(probes[i].get()), kOk);
     expectedOrder.push_back(probes[i]->name);
   }
