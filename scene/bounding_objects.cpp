@@ -3,6 +3,7 @@
 #include <new>
 #include <unordered_set>
 
+#include "core/alloc.h"
 #include "core/persist.h"
 #include "scene/spatial.h"
 
@@ -16,9 +17,6 @@ namespace {
 // Hull blocks from this version on end with hullFlag2.
 constexpr int32_t kHullFlagVersion = 201;
 
-constexpr int64_t kCornerBytes = 8 * 12;
-// node, next, face count, vertex count, hullFlag2.
-constexpr int64_t kHullFixedFields = 2 * kIdSize + 4 + 4 + 1;
 constexpr int64_t kHullMemory = 76;
 
 // Faces a hull stores: a negative count stands for none.
@@ -137,8 +135,9 @@ int64_t CBoundingMesh::GetMemorySize() const { return CCorva::GetMemorySize() + 
 bool CBoundingMesh::HasAttachments() const { return node || CChainLink::HasAttachments(); }
 
 void CBoundingMesh::VisitReferences(CReferenceVisitor& visit) {
-  CChainLink::VisitReferences(visit);
+  CCorva::VisitReferences(visit);
   visit(node);
+  VisitNext(visit);
 }
 
 Status CBoundingMesh::Update(float time) {
@@ -156,31 +155,27 @@ Status CBoundingMesh::Update(float time) {
   return kOk;
 }
 
-Status CBoundingMesh::ResolveNames(CBase* root) {
-  KX_RETURN_IF_FAILED(CCorva::ResolveNames(root));
-  if (node) {
-    if (!root) return kErrNodeNotFound;
-    // The name is taken before the lookup replaces the node it belongs to.
-    const std::u16string wanted = node->name;
-    node = KindOf<CSpatial>(root->FindObject(std::u16string_view(wanted), &CSpatial::classRecord, true));
-    if (!node) return kErrNodeNotFound;
-  }
-  return next ? next->ResolveNames(root) : kOk;
+Status CBoundingMesh::ResolveOwnNames(CBase* root) {
+  if (!node) return kOk;
+  if (!root) return kErrNodeNotFound;
+  // The name is taken before the lookup replaces the node it belongs to.
+  std::u16string wanted;
+  KX_RETURN_IF_FAILED(TryAssign(wanted, node->name));
+  node = KindOf<CSpatial>(
+      root->FindObject(std::u16string_view(wanted), &CSpatial::classRecord, true));
+  return node ? kOk : kErrNodeNotFound;
 }
 
-Status CBoundingMesh::RemapReferences(DuplicateMap& map) {
-  KX_RETURN_IF_FAILED(CCorva::RemapReferences(map));
-  if (node) {
-    if (const auto it = map.find(node); it != map.end()) {
-      CSpatial* copy = KindOf<CSpatial>(it->second.get());
-      if (!copy) return kErrNodeNotFound;
-      node = copy;
-    } else if (!IsCopyIn(map, node)) {
-      // A node that already is a copy was reached before through a chain two copies share.
-      return kErrNodeNotFound;
-    }
+Status CBoundingMesh::RemapOwnReferences(DuplicateMap& map) {
+  if (!node) return kOk;
+  if (const auto it = map.find(node); it != map.end()) {
+    CSpatial* copy = KindOf<CSpatial>(it->second.get());
+    if (!copy) return kErrNodeNotFound;
+    node = copy;
+    return kOk;
   }
-  return next ? next->RemapReferences(map) : kOk;
+  // A node that already is a copy was reached before through a chain two copies share.
+  return IsCopyIn(map, node) ? kOk : kErrNodeNotFound;
 }
 
 Status CBoundingMesh::AppendBounding(CBoundingMesh* object) {

@@ -59,12 +59,16 @@ class CBoundingMesh : public CChainLink<CCorva, CBoundingMesh> {
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
+  // The base's chains, `node` (followed by no walk: the two hooks below bind and remap it), then
+  // the rest of the chain, followed by every walk.
   void VisitReferences(CReferenceVisitor& visit) override;
   Status Update(float time) override;
-  // Binds `node` again by its name: the spatial object of that name under `root`.
-  Status ResolveNames(CBase* root) override;
-  // `node` becomes its copy from the map; a node that was not copied fails.
-  Status RemapReferences(DuplicateMap& map) override;
+  // Binds `node` again by its name: the spatial object of that name under `root`; none there:
+  // kErrNodeNotFound.
+  Status ResolveOwnNames(CBase* root) override;
+  // `node` becomes its copy from the map; one that names a copy already stays. Not a retargeting
+  // statement, because a node that was not copied fails with kErrNodeNotFound, not as malformed.
+  Status RemapOwnReferences(DuplicateMap& map) override;
 
   // Appends `object` (with whatever tail it carries) at the end of this chain. Null, or an object
   // that would close the chain into a loop: kErrBadArgument, nothing changes.

@@ -2,15 +2,14 @@
 
 #include <bit>
 
+#include "core/alloc.h"
+
 namespace KX {
 
 Status CBitArray::Resize(int32_t bits) {
   bits = std::max(bits, 0);
-  try {
-    words.assign((static_cast<size_t>(bits) + 31) / 32, 0u);
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  const size_t wordsNeeded = (static_cast<size_t>(bits) + 31) / 32;
+  KX_RETURN_IF_FAILED(TryAllocate([&] { words.assign(wordsNeeded, 0u); }));
   bitCount = bits;
   return kOk;
 }

@@ -82,11 +82,6 @@ using CIndexBuffer = CBuffer<uint32_t>;
 // beyond the count have no place in the file.
 inline bool BufferPresent(size_t size, int64_t count) { return size > 0 && count > 0; }
 
-template <class T>
-int64_t PresentArraySize(const CBuffer<T>& buffer, int64_t count) {
-  return 4 + (BufferPresent(buffer.size(), count) ? count * static_cast<int64_t>(sizeof(T)) : 0);
-}
-
 // Writes `count` elements as the list `name`: the zeros that pad a shorter buffer are elements
 // of the same list.
 template <class T>
@@ -148,7 +143,6 @@ class CBitArray {
   Status Load(CReader& in);
   Status Save(CWriter& out) const;
   int64_t GetMemorySize() const { return 4 * static_cast<int64_t>(words.size()) + 16; }
-  int64_t GetSaveSize() const { return 4 * static_cast<int64_t>(words.size()) + 12; }
   friend bool operator==(const CBitArray&, const CBitArray&) = default;
 };
 

@@ -1,5 +1,6 @@
 #include "scene/camera.h"
 
+#include "core/alloc.h"
 #include "core/container.h"
 #include "core/persist.h"
 #include "scene/light.h"
@@ -14,24 +15,9 @@ namespace {
 // Blocks stored from this version on end with param8 to param11.
 constexpr int32_t kExtraParamsVersion = 200;
 
-// The block layout, not counting the version pair: seven floats, three vectors, two switches,
-// the target's id, then the later four values.
-constexpr int64_t kCameraFields = 7 * 4 + 3 * 12 + 2 + kIdSize;
-constexpr int64_t kExtraParamFields = 4 * 4;
 constexpr int64_t kCameraMemory = 124;
 
 }  // namespace
-
-CBase* CCamera::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
-  if (CBase* hit = CSpatial::FindObject(wanted, cls, kindOf)) return hit;
-  return target ? target->FindObject(wanted, cls, kindOf) : nullptr;
-}
-
-void CCamera::FindObjects(std::vector<CBase*>& list, NameFilter wanted, const CRuntimeClass* cls,
-                          bool kindOf) {
-  CSpatial::FindObjects(list, wanted, cls, kindOf);
-  if (target) target->FindObjects(list, wanted, cls, kindOf);
-}
 
 Status CCamera::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
   const Status status = CSpatial::Duplicate(out, map);
@@ -70,7 +56,8 @@ Status CCamera::AssignTo(CBase* targetObject, ReleasedList& released) const {
   camera->param10 = param10;
   camera->param11 = param11;
   // The target camera shares this camera's target object; the one it had goes to the caller.
-  if (camera->target && camera->target != target) released.emplace_back(camera->target.get());
+  if (camera->target && camera->target != target)
+    KX_RETURN_IF_FAILED(TryAppend(released, CRefPtr<CBase>(camera->target.get())));
   camera->target = target;
   return kOk;
 }
@@ -89,12 +76,6 @@ Status CCamera::Link(CLinker& in) {
   KX_RETURN_IF_FAILED(CSpatial::Link(in));
   in.Resolve(target);
   return kOk;
-}
-
-Status CCamera::CollectForSave(CPersistContext& context) {
-  const Status status = CSpatial::CollectForSave(context);
-  if (status != kOk) return status;
-  return target ? target->CollectForSave(context) : kOk;
 }
 
 Status CCamera::Save(CWriter& out) const {
@@ -126,16 +107,6 @@ Status CCamera::Update(float time) {
   worldTarget = fixedTarget || !target ? TransformPoint(localTarget, transform)
                                        : target->transform.Translation();
   return kOk;
-}
-
-Status CCamera::ResolveNames(CBase* root) {
-  KX_RETURN_IF_FAILED(CSpatial::ResolveNames(root));
-  return target ? target->ResolveNames(root) : kOk;
-}
-
-Status CCamera::RemapReferences(DuplicateMap& map) {
-  KX_RETURN_IF_FAILED(CSpatial::RemapReferences(map));
-  return target ? target->RemapReferences(map) : kOk;
 }
 
 void CCamera::CollectSpatials(SpatialQueue& queue) {

@@ -41,22 +41,17 @@ class CCamera : public CSpatial {
   // Copies every field, the computed ones included; the copy shares the target object.
   CCamera(const CCamera&) = default;
 
-  CBase* FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf) override;
-  void FindObjects(std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
-                   bool kindOf) override;
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
   Status Load(CReader& in) override;
   Status Link(CLinker& in) override;
-  Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
+  // The spatial part's references, then the target object, followed by every walk.
   void VisitReferences(CReferenceVisitor& visit) override;
   Status Update(float time) override;
-  Status ResolveNames(CBase* root) override;
-  Status RemapReferences(DuplicateMap& map) override;
   // The camera, then its target object's objects: evaluating a camera evaluates what it aims at.
   void CollectSpatials(SpatialQueue& queue) override;
   Status UpdateBound() override { return kNothingDone; }

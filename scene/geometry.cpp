@@ -1,5 +1,6 @@
 #include "scene/geometry.h"
 
+#include "core/alloc.h"
 #include "core/persist.h"
 
 namespace KX {
@@ -8,8 +9,6 @@ KX_DEFINE_CLASS(CGeometry, CSpatial, 2, 0)
 
 namespace {
 
-// The four counts, the material id and the flag; the presence words come with their arrays.
-constexpr int64_t kBlockFields = 4 * 4 + kIdSize + 1;
 // What an estimate of a geometry's memory adds to the spatial part, besides its arrays.
 constexpr int64_t kGeometryMemorySize = 156;
 
@@ -30,17 +29,6 @@ CGeometry::CGeometry(const CGeometry& other)
       normalsValid(other.normalsValid),
       inWorldSpace(other.inWorldSpace),
       autoNormals(other.autoNormals) {}
-
-CBase* CGeometry::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
-  if (CBase* hit = CSpatial::FindObject(wanted, cls, kindOf)) return hit;
-  return material ? material->FindObject(wanted, cls, kindOf) : nullptr;
-}
-
-void CGeometry::FindObjects(std::vector<CBase*>& list, NameFilter wanted,
-                            const CRuntimeClass* cls, bool kindOf) {
-  CSpatial::FindObjects(list, wanted, cls, kindOf);
-  if (material) material->FindObjects(list, wanted, cls, kindOf);
-}
 
 Status CGeometry::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
   const Status status = CSpatial::Duplicate(out, map);
@@ -73,7 +61,8 @@ Status CGeometry::AssignTo(CBase* target, ReleasedList& released) const {
   geometry->normalsValid = normalsValid;
   geometry->inWorldSpace = inWorldSpace;
   geometry->autoNormals = autoNormals;
-  if (geometry->material) released.emplace_back(geometry->material.get());
+  if (geometry->material)
+    KX_RETURN_IF_FAILED(TryAppend(released, CRefPtr<CBase>(geometry->material.get())));
   geometry->material = material;
   geometry->modified = 1;
   return kOk;
@@ -107,12 +96,6 @@ Status CGeometry::Link(CLinker& in) {
   KX_RETURN_IF_FAILED(CSpatial::Link(in));
   in.Resolve(material);
   return kOk;
-}
-
-Status CGeometry::CollectForSave(CPersistContext& context) {
-  const Status status = CSpatial::CollectForSave(context);
-  if (status != kOk) return status;
-  return material ? material->CollectForSave(context) : kOk;
 }
 
 int64_t CGeometry::IndexListCount() const {
@@ -157,16 +140,6 @@ void CGeometry::VisitReferences(CReferenceVisitor& visit) {
 Status CGeometry::Update(float time) {
   KX_RETURN_IF_FAILED(CSpatial::Update(time));
   return material ? material->Update(time) : kOk;
-}
-
-Status CGeometry::ResolveNames(CBase* root) {
-  KX_RETURN_IF_FAILED(CSpatial::ResolveNames(root));
-  return material ? material->ResolveNames(root) : kOk;
-}
-
-Status CGeometry::RemapReferences(DuplicateMap& map) {
-  KX_RETURN_IF_FAILED(CSpatial::RemapReferences(map));
-  return material ? material->RemapReferences(map) : kOk;
 }
 
 Status CGeometry::UpdateBound() {

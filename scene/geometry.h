@@ -37,21 +37,16 @@ class CGeometry : public CSpatial {
   // (Duplicate gives it one).
   CGeometry(const CGeometry& other);
 
-  CBase* FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf) override;
-  void FindObjects(std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
-                   bool kindOf) override;
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
   Status Load(CReader& in) override;
   Status Link(CLinker& in) override;
-  Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
+  // The spatial part's references, then the material, followed by every walk.
   void VisitReferences(CReferenceVisitor& visit) override;
   Status Update(float time) override;
-  Status ResolveNames(CBase* root) override;
-  Status RemapReferences(DuplicateMap& map) override;
   void CollectSpatials(SpatialQueue& queue) override { queue.push_back(this); }
   // The bound of the first n worldPositions (n = the vertex count): box, its middle, and the
   // farthest point.

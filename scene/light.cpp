@@ -18,12 +18,6 @@ namespace {
 // Files older than this kept four more bytes between a light's colour and its switch.
 constexpr int32_t kCurrentBlockVersion = 200;
 
-// The block layouts, not counting the version pair.
-constexpr int64_t kLightFields = 12 + 1;
-constexpr int64_t kDirectionalFields = 12;
-constexpr int64_t kPointFields = 12 + 4 * 4;
-constexpr int64_t kSpotFields = 12 + 12 + 7 * 4;
-
 // What a memory estimate adds for each level.
 constexpr int64_t kLightMemory = 16;
 constexpr int64_t kDirectionalMemory = 24;

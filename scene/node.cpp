@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "core/alloc.h"
 #include "core/container.h"
 #include "core/persist.h"
 
@@ -17,8 +18,6 @@ namespace {
 constexpr int32_t kCurrentBlockVersion = 200;
 constexpr int32_t kOption3Version = 201;
 
-// tag, three options, the child count.
-constexpr int64_t kBlockFields = 4 + 3 + 4;
 // What an estimate of a node's memory adds to the spatial part, besides 4 per child.
 constexpr int64_t kNodeMemorySize = 36;
 
@@ -46,21 +45,6 @@ CNode::~CNode() {
       child->parent = nullptr;
     children.pop_back();
   }
-}
-
-CBase* CNode::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
-  if (CBase* hit = CSpatial::FindObject(wanted, cls, kindOf)) return hit;
-  for (const auto& child : children)
-    if (child)
-      if (CBase* hit = child->FindObject(wanted, cls, kindOf)) return hit;
-  return nullptr;
-}
-
-void CNode::FindObjects(std::vector<CBase*>& list, NameFilter wanted, const CRuntimeClass* cls,
-                        bool kindOf) {
-  CSpatial::FindObjects(list, wanted, cls, kindOf);
-  for (const auto& child : children)
-    if (child) child->FindObjects(list, wanted, cls, kindOf);
 }
 
 Status CNode::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
@@ -150,23 +134,19 @@ Status CNode::Link(CLinker& in) {
     in.Resolve(child);
     // A child listed by two nodes (or twice by one) would have two parents and be walked twice.
     if (child && child->parent) {
-      in.Refuse(kErrMalformed, "a " + std::string(GetRuntimeClass()->className) +
-                                   " (record at offset " + std::to_string(in.record().offset) +
-                                   ") lists a " + child->GetRuntimeClass()->className +
-                                   " that another listing holds already");
+      const Status said = TryAllocate([&] {
+        in.Refuse(kErrMalformed, "a " + std::string(GetRuntimeClass()->className) +
+                                     " (record at offset " + std::to_string(in.record().offset) +
+                                     ") lists a " + child->GetRuntimeClass()->className +
+                                     " that another listing holds already");
+      });
+      // Without memory for the explanation the graph is refused all the same.
+      if (Failed(said)) in.Refuse(kErrMalformed, std::string());
       child = nullptr;
     }
     slot = child;
     if (child) child->parent = this;
   }
-  return kOk;
-}
-
-Status CNode::CollectForSave(CPersistContext& context) {
-  const Status status = CSpatial::CollectForSave(context);
-  if (status != kOk) return status;
-  for (const auto& child : children)
-    if (child) KX_RETURN_IF_FAILED(child->CollectForSave(context));
   return kOk;
 }
 
@@ -195,20 +175,6 @@ Status CNode::Update(float time) {
   KX_RETURN_IF_FAILED(CSpatial::Update(time));
   for (const auto& child : children)
     if (child) KX_RETURN_IF_FAILED(child->Update(time));
-  return kOk;
-}
-
-Status CNode::ResolveNames(CBase* root) {
-  KX_RETURN_IF_FAILED(CSpatial::ResolveNames(root));
-  for (const auto& child : children)
-    if (child) KX_RETURN_IF_FAILED(child->ResolveNames(root));
-  return kOk;
-}
-
-Status CNode::RemapReferences(DuplicateMap& map) {
-  KX_RETURN_IF_FAILED(CSpatial::RemapReferences(map));
-  for (const auto& child : children)
-    if (child) KX_RETURN_IF_FAILED(child->RemapReferences(map));
   return kOk;
 }
 
@@ -259,11 +225,7 @@ Status CNode::CopyNodes(DuplicateMap* map, CRefPtr<CNode>& out, TagFilter filter
   auto* copy = KindOf<CNode>(cloned.get());
   if (!copy) return kErrMalformed;
   if (map) {
-    try {
-      map->emplace(this, cloned);
-    } catch (const std::bad_alloc&) {
-      return kErrOutOfMemory;
-    }
+    KX_RETURN_IF_FAILED(TryAllocate([&] { map->emplace(this, cloned); }));
   }
   out = copy;
   for (const auto& child : children) {
@@ -284,11 +246,7 @@ Status CNode::AddChild(CSpatial* child) {
   // of this node's own tree. Adding it would make the tree own itself.
   for (const CSpatial* p = this; p; p = p->parent)
     if (p == child) return kErrBadArgument;
-  try {
-    children.emplace_back(child);
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  KX_RETURN_IF_FAILED(TryAppend(children, CRefPtr<CSpatial>(child)));
   modified = 1;
   child->parent = this;
   return kOk;

@@ -31,9 +31,6 @@ class CNode : public CSpatial {
   // Lets go of every child, clearing its parent link.
   ~CNode() override;
 
-  CBase* FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf) override;
-  void FindObjects(std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
-                   bool kindOf) override;
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   // Besides the settings, moves every child of this node to the target, whose own children go to
@@ -42,14 +39,12 @@ class CNode : public CSpatial {
   Status AssignTo(CBase* target, ReleasedList& released) const override;
   Status Load(CReader& in) override;
   Status Link(CLinker& in) override;
-  Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
+  // The spatial part's references, then the children in list order, each followed by every walk.
   void VisitReferences(CReferenceVisitor& visit) override;
   Status Update(float time) override;
-  Status ResolveNames(CBase* root) override;
-  Status RemapReferences(DuplicateMap& map) override;
   void CollectSpatials(SpatialQueue& queue) override;
   // Each child's bound first, then this node's bound joins theirs (as they are, untransformed).
   // A node without children keeps its bound.

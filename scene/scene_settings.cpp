@@ -1,8 +1,7 @@
 #include "scene/scene_settings.h"
 
-#include <new>
-
 #include "control/ref_list.h"
+#include "core/alloc.h"
 #include "core/persist.h"
 #include "scene/spatial.h"
 
@@ -20,36 +19,13 @@ constexpr int32_t kObject7Version = 201;
 constexpr int32_t kActiveCameraVersion = 101;
 constexpr int32_t kSecondaryCameraVersion = 102;
 
-// Seven references, then value1 to value6.
-constexpr int64_t kSceneFields = 7 * kIdSize + 12 + 16 + 1 + 12 + 12 + 4;
 constexpr int64_t kSceneMemory = 92;
-// The two counts, primary camera, switching, active and secondary camera, extra object.
-constexpr int64_t kSwitcherFixedFields = 4 + 4 + kIdSize + 4 + 3 * kIdSize;
 constexpr int64_t kSwitcherMemory = 68;
 
 constexpr const char* kObjectNames[8] = {"object1", "object2", "object3", "object4",
                                          "object5", "object6", "object7", "object8"};
-// Stored, searched and collected: object1 to object7.
+// Stored, searched and saved: object1 to object7.
 constexpr size_t kStoredObjects = 7;
-
-bool IsCopyIn(const DuplicateMap& map, const CBase* object) {
-  for (const auto& entry : map)
-    if (entry.second.get() == object) return true;
-  return false;
-}
-
-// A plain camera reference after duplication: its copy. One that already names a copy (reached
-// before through an owner two copies share) stays; one whose object was not copied fails.
-Status RemapCamera(CSpatial*& camera, const DuplicateMap& map) {
-  if (!camera) return kOk;
-  if (const auto it = map.find(camera); it != map.end()) {
-    CSpatial* copy = KindOf<CSpatial>(it->second.get());
-    if (!copy) return kErrMalformed;
-    camera = copy;
-    return kOk;
-  }
-  return IsCopyIn(map, camera) ? kOk : kErrMalformed;
-}
 
 template <class T>
 Status DuplicateInto(const CRefPtr<T>& original, CRefPtr<T>& slot, DuplicateMap& map) {
@@ -79,23 +55,6 @@ Status CScene::Set(CRefPtr<CCorva>& slot, CCorva* object, bool mark) {
   return kOk;
 }
 
-CBase* CScene::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
-  if (CBase* hit = CCorva::FindObject(wanted, cls, kindOf)) return hit;
-  const auto objects = Objects();
-  for (size_t i = 0; i < kStoredObjects; ++i)
-    if (const auto& object = *objects[i])
-      if (CBase* hit = object->FindObject(wanted, cls, kindOf)) return hit;
-  return nullptr;
-}
-
-void CScene::FindObjects(std::vector<CBase*>& list, NameFilter wanted, const CRuntimeClass* cls,
-                         bool kindOf) {
-  CCorva::FindObjects(list, wanted, cls, kindOf);
-  const auto objects = Objects();
-  for (size_t i = 0; i < kStoredObjects; ++i)
-    if (const auto& object = *objects[i]) object->FindObjects(list, wanted, cls, kindOf);
-}
-
 Status CScene::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
   const Status status = CCorva::Duplicate(out, map);
   if (status != kOk) return status;
@@ -120,17 +79,17 @@ Status CScene::AssignTo(CBase* target, ReleasedList& released) const {
   scene->value4 = value4;
   scene->value5 = value5;
   scene->value6 = value6;
-  auto share = [&](CRefPtr<CCorva>& theirs, const CRefPtr<CCorva>& mine) {
-    if (theirs) released.emplace_back(theirs.get());
+  auto share = [&](CRefPtr<CCorva>& theirs, const CRefPtr<CCorva>& mine) -> Status {
+    if (theirs) KX_RETURN_IF_FAILED(TryAppend(released, CRefPtr<CBase>(theirs.get())));
     theirs = mine;
+    return kOk;
   };
-  share(scene->object1, object1);
-  share(scene->object2, object2);
-  share(scene->object3, object3);
-  share(scene->object4, object4);
-  share(scene->object6, object6);
-  share(scene->object7, object7);
-  return kOk;
+  KX_RETURN_IF_FAILED(share(scene->object1, object1));
+  KX_RETURN_IF_FAILED(share(scene->object2, object2));
+  KX_RETURN_IF_FAILED(share(scene->object3, object3));
+  KX_RETURN_IF_FAILED(share(scene->object4, object4));
+  KX_RETURN_IF_FAILED(share(scene->object6, object6));
+  return share(scene->object7, object7);
 }
 
 Status CScene::Load(CReader& in) {
@@ -147,15 +106,6 @@ Status CScene::Link(CLinker& in) {
   for (CRefPtr<CCorva>* object : {&object1, &object2, &object3, &object4, &object5, &object6})
     in.Resolve(*object);
   if (in.StoredVersion(classRecord) >= kObject7Version) in.Resolve(object7);
-  return kOk;
-}
-
-Status CScene::CollectForSave(CPersistContext& context) {
-  const Status status = CCorva::CollectForSave(context);
-  if (status != kOk) return status;
-  const auto objects = Objects();
-  for (size_t i = 0; i < kStoredObjects; ++i)
-    if (const auto& object = *objects[i]) KX_RETURN_IF_FAILED(object->CollectForSave(context));
   return kOk;
 }
 
@@ -180,21 +130,9 @@ bool CScene::HasAttachments() const {
 
 void CScene::VisitReferences(CReferenceVisitor& visit) {
   CCorva::VisitReferences(visit);
-  for (CRefPtr<CCorva>* object : Objects()) visit(*object);
-}
-
-Status CScene::ResolveNames(CBase* root) {
-  KX_RETURN_IF_FAILED(CCorva::ResolveNames(root));
-  for (CRefPtr<CCorva>* object : Objects())
-    if (*object) KX_RETURN_IF_FAILED((*object)->ResolveNames(root));
-  return kOk;
-}
-
-Status CScene::RemapReferences(DuplicateMap& map) {
-  KX_RETURN_IF_FAILED(CCorva::RemapReferences(map));
-  for (CRefPtr<CCorva>* object : Objects())
-    if (*object) KX_RETURN_IF_FAILED((*object)->RemapReferences(map));
-  return kOk;
+  const auto objects = Objects();
+  for (size_t i = 0; i < kStoredObjects; ++i) visit(*objects[i]);
+  visit(object8, kResolve | kRemap);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -206,23 +144,6 @@ CCameraSwitcher::CCameraSwitcher(const CCameraSwitcher& other)
       switchTimes(other.switchTimes),
       extraObject(other.extraObject),
       switching(other.switching) {}
-
-CBase* CCameraSwitcher::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
-  if (CBase* hit = CCorva::FindObject(wanted, cls, kindOf)) return hit;
-  if (primaryCamera)
-    if (CBase* hit = primaryCamera->FindObject(wanted, cls, kindOf)) return hit;
-  if (secondaryCamera)
-    if (CBase* hit = secondaryCamera->FindObject(wanted, cls, kindOf)) return hit;
-  return extraObject ? extraObject->FindObject(wanted, cls, kindOf) : nullptr;
-}
-
-void CCameraSwitcher::FindObjects(std::vector<CBase*>& list, NameFilter wanted,
-                                  const CRuntimeClass* cls, bool kindOf) {
-  CCorva::FindObjects(list, wanted, cls, kindOf);
-  if (primaryCamera) primaryCamera->FindObjects(list, wanted, cls, kindOf);
-  if (secondaryCamera) secondaryCamera->FindObjects(list, wanted, cls, kindOf);
-  if (extraObject) extraObject->FindObjects(list, wanted, cls, kindOf);
-}
 
 Status CCameraSwitcher::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
   const Status status = CCorva::Duplicate(out, map);
@@ -245,18 +166,16 @@ Status CCameraSwitcher::AssignTo(CBase* target, ReleasedList& released) const {
   auto* switcher = KindOf<CCameraSwitcher>(target);
   if (!switcher) return kErrMalformed;
   if (switcher == this) return kOk;
-  try {
-    switcher->cameras = cameras;
-    switcher->switchTimes = switchTimes;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  KX_RETURN_IF_FAILED(TryAssign(switcher->cameras, cameras));
+  KX_RETURN_IF_FAILED(TryAssign(switcher->switchTimes, switchTimes));
   switcher->switching = switching;
   switcher->activeCamera = activeCamera;
   switcher->secondaryCamera = secondaryCamera;
-  if (switcher->primaryCamera) released.emplace_back(switcher->primaryCamera.get());
+  if (switcher->primaryCamera)
+    KX_RETURN_IF_FAILED(TryAppend(released, CRefPtr<CBase>(switcher->primaryCamera.get())));
   switcher->primaryCamera = primaryCamera;
-  if (switcher->extraObject) released.emplace_back(switcher->extraObject.get());
+  if (switcher->extraObject)
+    KX_RETURN_IF_FAILED(TryAppend(released, CRefPtr<CBase>(switcher->extraObject.get())));
   switcher->extraObject = extraObject;
   return kOk;
 }
@@ -285,14 +204,6 @@ Status CCameraSwitcher::Link(CLinker& in) {
   return kOk;
 }
 
-Status CCameraSwitcher::CollectForSave(CPersistContext& context) {
-  const Status status = CCorva::CollectForSave(context);
-  if (status != kOk) return status;
-  if (primaryCamera) KX_RETURN_IF_FAILED(primaryCamera->CollectForSave(context));
-  if (extraObject) KX_RETURN_IF_FAILED(extraObject->CollectForSave(context));
-  return kOk;
-}
-
 Status CCameraSwitcher::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCorva::Save(out));
   out.Version(classRecord);
@@ -316,11 +227,11 @@ bool CCameraSwitcher::HasAttachments() const {
 
 void CCameraSwitcher::VisitReferences(CReferenceVisitor& visit) {
   CCorva::VisitReferences(visit);
+  visit.Each(cameras, kRetargetOrFail);
+  visit(activeCamera, kRetargetOrFail);
   visit(primaryCamera);
+  visit(secondaryCamera, kSearch | kRemap);
   visit(extraObject);
-  VisitRefList(visit, cameras);
-  visit(secondaryCamera);
-  visit(activeCamera);
 }
 
 Status CCameraSwitcher::Update(float time) {
@@ -352,21 +263,6 @@ Status CCameraSwitcher::Update(float time) {
   }
   modified = 1;
   return kOk;
-}
-
-Status CCameraSwitcher::ResolveNames(CBase* root) {
-  KX_RETURN_IF_FAILED(CCorva::ResolveNames(root));
-  if (primaryCamera) KX_RETURN_IF_FAILED(primaryCamera->ResolveNames(root));
-  return extraObject ? extraObject->ResolveNames(root) : kOk;
-}
-
-Status CCameraSwitcher::RemapReferences(DuplicateMap& map) {
-  KX_RETURN_IF_FAILED(CCorva::RemapReferences(map));
-  for (CSpatial*& camera : cameras) KX_RETURN_IF_FAILED(RemapCamera(camera, map));
-  KX_RETURN_IF_FAILED(RemapCamera(activeCamera, map));
-  if (primaryCamera) KX_RETURN_IF_FAILED(primaryCamera->RemapReferences(map));
-  if (secondaryCamera) KX_RETURN_IF_FAILED(secondaryCamera->RemapReferences(map));
-  return extraObject ? extraObject->RemapReferences(map) : kOk;
 }
 
 }  // namespace KX

@@ -20,7 +20,7 @@ class CScene : public CCorva {
  public:
   CRefPtr<CCorva> object1, object2, object3, object4, object5, object6;
   CRefPtr<CCorva> object7;  // stored from class version 2.1 on
-  CRefPtr<CCorva> object8;  // never stored, never searched
+  CRefPtr<CCorva> object8;  // never stored or searched
   CVector3<float> value1;
   CVector4<float> value2;
   bool value3 = false;
@@ -32,22 +32,18 @@ class CScene : public CCorva {
   // Copies the values; the copy shares all eight objects.
   CScene(const CScene&) = default;
 
-  CBase* FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf) override;
-  void FindObjects(std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
-                   bool kindOf) override;
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   // The target shares object1 to object4, object6 and object7; object5 and object8 stay its own.
   Status AssignTo(CBase* target, ReleasedList& released) const override;
   Status Load(CReader& in) override;
   Status Link(CLinker& in) override;
-  Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
+  // object1 to object7 go with every walk; object8, never stored, only with name binding and
+  // remapping.
   void VisitReferences(CReferenceVisitor& visit) override;
-  Status ResolveNames(CBase* root) override;
-  Status RemapReferences(DuplicateMap& map) override;
 
   // Null: kErrBadArgument. Every setter but the last marks the scene modified.
   Status SetObject1(CCorva* object) { return Set(object1, object, true); }
@@ -87,27 +83,22 @@ class CCameraSwitcher : public CCorva {
   // primary, secondary or active camera.
   CCameraSwitcher(const CCameraSwitcher& other);
 
-  CBase* FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf) override;
-  void FindObjects(std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
-                   bool kindOf) override;
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
   Status Load(CReader& in) override;
   Status Link(CLinker& in) override;
-  Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
+  // The camera list and the active camera only point at their copies after a copy (one that was
+  // not copied fails the remapping, malformed); the primary camera and the extra object go with
+  // every walk; the secondary camera, not owned, with searches and remapping only.
   void VisitReferences(CReferenceVisitor& visit) override;
   // Switching: picks the camera whose interval holds `time` (none before the first switch time,
   // the last camera of the list from the last time on). Otherwise evaluates the fixed camera's
   // subtree at `time` when it is the active one; kNothingDone when neither is.
   Status Update(float time) override;
-  Status ResolveNames(CBase* root) override;
-  // The camera list and the active camera become their copies; one that was not copied fails
-  // with kErrMalformed.
-  Status RemapReferences(DuplicateMap& map) override;
 };
 
 }  // namespace KX

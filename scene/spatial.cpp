@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "control/control.h"
+#include "core/alloc.h"
 #include "core/math/quaternion.h"
 #include "core/math/transform.h"
 #include "core/persist.h"
@@ -24,9 +25,6 @@ constexpr int32_t kFrozenVersion = 202;
 constexpr uint32_t kLegacyPlainFlags = 512;
 
 constexpr float kRotationNoise = 0.00001f;
-
-// The block layout, not counting the version pair.
-constexpr int64_t kBlockFields = 36 + 12 + 12 + 4 + 2 * kIdSize + 1 + 1;
 
 // What an estimate of an object's memory answers for every spatial object.
 constexpr int64_t kSpatialMemorySize = 188;
@@ -64,22 +62,6 @@ CSpatial::CSpatial(const CSpatial& other)
       auxFlag(other.auxFlag),
       auxMode(other.auxMode) {}
 
-CBase* CSpatial::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
-  if (CBase* hit = CCorva::FindObject(wanted, cls, kindOf)) return hit;
-  if (attachment)
-    if (CBase* hit = attachment->FindObject(wanted, cls, kindOf)) return hit;
-  if (bounding)
-    if (CBase* hit = bounding->FindObject(wanted, cls, kindOf)) return hit;
-  return nullptr;
-}
-
-void CSpatial::FindObjects(std::vector<CBase*>& list, NameFilter wanted, const CRuntimeClass* cls,
-                           bool kindOf) {
-  CCorva::FindObjects(list, wanted, cls, kindOf);
-  if (attachment) attachment->FindObjects(list, wanted, cls, kindOf);
-  if (bounding) bounding->FindObjects(list, wanted, cls, kindOf);
-}
-
 Status CSpatial::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
   const Status status = CCorva::Duplicate(out, map);
   if (status != kOk) return status;
@@ -111,13 +93,13 @@ Status CSpatial::AssignTo(CBase* target, ReleasedList& released) const {
   spatial->auxFlag = auxFlag;
   spatial->auxMode = auxMode;
   // The target shares what this object carries; what it carried before goes to the caller.
-  auto share = [&](CRefPtr<CCorva>& theirs, const CRefPtr<CCorva>& mine) {
-    if (theirs) released.emplace_back(theirs.get());
+  auto share = [&](CRefPtr<CCorva>& theirs, const CRefPtr<CCorva>& mine) -> Status {
+    if (theirs) KX_RETURN_IF_FAILED(TryAppend(released, CRefPtr<CBase>(theirs.get())));
     theirs = mine;
+    return kOk;
   };
-  share(spatial->attachment, attachment);
-  share(spatial->bounding, bounding);
-  return kOk;
+  KX_RETURN_IF_FAILED(share(spatial->attachment, attachment));
+  return share(spatial->bounding, bounding);
 }
 
 Status CSpatial::Load(CReader& in) {
@@ -153,14 +135,6 @@ Status CSpatial::Link(CLinker& in) {
   return kOk;
 }
 
-Status CSpatial::CollectForSave(CPersistContext& context) {
-  const Status status = CCorva::CollectForSave(context);
-  if (status != kOk) return status;
-  if (attachment) KX_RETURN_IF_FAILED(attachment->CollectForSave(context));
-  if (bounding) KX_RETURN_IF_FAILED(bounding->CollectForSave(context));
-  return kOk;
-}
-
 Status CSpatial::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCorva::Save(out));
   out.Version(classRecord).Field("rotation", rotation).Field("position", position);
@@ -177,7 +151,7 @@ bool CSpatial::HasAttachments() const {
 
 void CSpatial::VisitReferences(CReferenceVisitor& visit) {
   CCorva::VisitReferences(visit);
-  visit(attachment);
+  visit(attachment, kSearch | kCollect);
   visit(bounding);
   visit(parent);
 }
@@ -185,16 +159,6 @@ void CSpatial::VisitReferences(CReferenceVisitor& visit) {
 Status CSpatial::Update(float time) {
   KX_RETURN_IF_FAILED(CCorva::Update(time));
   return bounding ? bounding->Update(time) : kOk;
-}
-
-Status CSpatial::ResolveNames(CBase* root) {
-  KX_RETURN_IF_FAILED(CCorva::ResolveNames(root));
-  return bounding ? bounding->ResolveNames(root) : kOk;
-}
-
-Status CSpatial::RemapReferences(DuplicateMap& map) {
-  KX_RETURN_IF_FAILED(CCorva::RemapReferences(map));
-  return bounding ? bounding->RemapReferences(map) : kOk;
 }
 
 CBase* CSpatial::GetTargetAt(float time) {
@@ -271,11 +235,7 @@ Status CSpatial::UpdateHierarchy(float startTime, float deltaTime, float rate,
 
 Status CSpatial::EvaluateSubtreeAt(float time) {
   SpatialQueue queue;
-  try {
-    CollectSpatials(queue);
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  KX_RETURN_IF_FAILED(TryAllocate([&] { CollectSpatials(queue); }));
   for (CSpatial* object : queue) object->flag = 1;
 
   // Objects that cannot be evaluated yet go to the back of the queue. A pass is one round over
@@ -297,7 +257,7 @@ Status CSpatial::EvaluateSubtreeAt(float time) {
     // ever evaluate; only parents inside the subtree are waited for.
     if (object != this && object->parent && object->parent->flag) {
       if (stalled) return kErrMalformed;
-      queue.push_back(object);
+      KX_RETURN_IF_FAILED(TryAppend(queue, object));
       continue;
     }
     Status status = object->EvaluateTransform(time);
@@ -307,7 +267,7 @@ Status CSpatial::EvaluateSubtreeAt(float time) {
     }
     if (status != kErrPending) return status;
     if (!stalled) {
-      queue.push_back(object);
+      KX_RETURN_IF_FAILED(TryAppend(queue, object));
       continue;
     }
     // Everything left waits for something else. Break one wait: let this object's controllers

@@ -58,21 +58,17 @@ class CSpatial : public CCorva {
   // Copies the transform, bound and settings; the copy has no parent, attachment or bounding.
   CSpatial(const CSpatial& other);
 
-  CBase* FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf) override;
-  void FindObjects(std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
-                   bool kindOf) override;
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
   Status Load(CReader& in) override;
   Status Link(CLinker& in) override;
-  Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
+  // The attachment is searched and saved with the object, but neither bound by name nor
+  // remapped; the bounding chain goes with every walk; the parent link with none.
   void VisitReferences(CReferenceVisitor& visit) override;
   Status Update(float time) override;
-  Status ResolveNames(CBase* root) override;
-  Status RemapReferences(DuplicateMap& map) override;
 
   // Appends this object and, for nodes, its subtree in pre-order.
   virtual void CollectSpatials(SpatialQueue& queue) = 0;

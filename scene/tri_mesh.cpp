@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/alloc.h"
 #include "core/math/matrix.h"
 #include "core/persist.h"
 
@@ -119,21 +120,6 @@ CTriMesh::CTriMesh(const CTriMesh& other)
       mapChannels(other.mapChannels),
       extraVectors(other.extraVectors) {}
 
-CBase* CTriMesh::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
-  if (CBase* hit = CGeometry::FindObject(wanted, cls, kindOf)) return hit;
-  for (const auto& channel : mapChannels)
-    if (channel)
-      if (CBase* hit = channel->FindObject(wanted, cls, kindOf)) return hit;
-  return nullptr;
-}
-
-void CTriMesh::FindObjects(std::vector<CBase*>& list, NameFilter wanted, const CRuntimeClass* cls,
-                           bool kindOf) {
-  CGeometry::FindObjects(list, wanted, cls, kindOf);
-  for (const auto& channel : mapChannels)
-    if (channel) channel->FindObjects(list, wanted, cls, kindOf);
-}
-
 Status CTriMesh::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
   const Status status = CGeometry::Duplicate(out, map);
   if (status != kOk) return status;
@@ -192,11 +178,7 @@ Status CTriMesh::Load(CReader& in) {
     in.Skip(kIdSize);
     --channels;
   }
-  try {
-    mapChannels.resize(static_cast<size_t>(channels));
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  KX_RETURN_IF_FAILED(TryResize(mapChannels, static_cast<size_t>(channels)));
   for (int32_t i = 0; i < channels && in.ok(); ++i) in.Ref();
 
   const int32_t extra = in.Get<int32_t>();
@@ -208,14 +190,6 @@ Status CTriMesh::Load(CReader& in) {
 Status CTriMesh::Link(CLinker& in) {
   KX_RETURN_IF_FAILED(CGeometry::Link(in));
   for (auto& channel : mapChannels) in.Resolve(channel);
-  return kOk;
-}
-
-Status CTriMesh::CollectForSave(CPersistContext& context) {
-  const Status status = CGeometry::CollectForSave(context);
-  if (status != kOk) return status;
-  for (const auto& channel : mapChannels)
-    if (channel) KX_RETURN_IF_FAILED(channel->CollectForSave(context));
   return kOk;
 }
 
@@ -254,7 +228,7 @@ bool CTriMesh::HasAttachments() const {
 
 void CTriMesh::VisitReferences(CReferenceVisitor& visit) {
   CGeometry::VisitReferences(visit);
-  for (auto& channel : mapChannels) visit(channel);
+  visit.Each(mapChannels);
 }
 
 Status CTriMesh::Update(float time) {
@@ -269,20 +243,6 @@ Status CTriMesh::Update(float time) {
   if (autoNormals && !normalsValid) KX_RETURN_IF_FAILED(ComputeNormals());
   for (const auto& channel : mapChannels)
     if (channel) KX_RETURN_IF_FAILED(channel->Update(time));
-  return kOk;
-}
-
-Status CTriMesh::ResolveNames(CBase* root) {
-  KX_RETURN_IF_FAILED(CGeometry::ResolveNames(root));
-  for (const auto& channel : mapChannels)
-    if (channel) KX_RETURN_IF_FAILED(channel->ResolveNames(root));
-  return kOk;
-}
-
-Status CTriMesh::RemapReferences(DuplicateMap& map) {
-  KX_RETURN_IF_FAILED(CGeometry::RemapReferences(map));
-  for (const auto& channel : mapChannels)
-    if (channel) KX_RETURN_IF_FAILED(channel->RemapReferences(map));
   return kOk;
 }
 

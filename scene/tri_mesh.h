@@ -73,23 +73,18 @@ class CTriMesh : public CGeometry {
   // Deep copy of every buffer; the copy shares the same map channel objects.
   CTriMesh(const CTriMesh& other);
 
-  CBase* FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf) override;
-  void FindObjects(std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
-                   bool kindOf) override;
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
   Status Load(CReader& in) override;
   Status Link(CLinker& in) override;
-  Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
+  // The geometry's references, then the map channels in order, followed by every walk.
   void VisitReferences(CReferenceVisitor& visit) override;
   // Rest positions -> working copy, deformers, world space, normals, map channels.
   Status Update(float time) override;
-  Status ResolveNames(CBase* root) override;
-  Status RemapReferences(DuplicateMap& map) override;
 
   // The nearest face the ray from `origin` along `direction` passes through, in worldPositions;
   // faces seen from behind count only when twoSided. Points on an edge are outside. On a miss

@@ -139,7 +139,7 @@ TEST_F(SceneObjects, SceneCopiesKeepEachFieldInItsPlace) {
   EXPECT_EQ(scene->FindObject(u"seventh", nullptr, false), objects[6].get());
   std::vector<CBase*> found;
   scene->FindObjects(found, std::nullopt, &CBoundingBox::classRecord, false);
-  EXPECT_EQ(found.size(), 7u);  // object2 and object4 are one box, found twice
+  EXPECT_EQ(found.size(), 6u);  // object2 and object4 are one box, found once
 
   CRefPtr<CScene> fresh(new CScene);
   EXPECT_EQ(fresh->SetObject3(nullptr), kErrBadArgument);
@@ -251,9 +251,15 @@ TEST_F(SceneObjects, SwitcherCopiesAndRemapping) {
   ASSERT_EQ(copy->RemapReferences(map), kOk);
   auto* stage = KindOf<CNode>(stageCopy.get());
   for (size_t i = 0; i < 3; ++i) EXPECT_EQ(copy->cameras[i], stage->children[i].get());
-  // A second remapping finds copies already and leaves them.
+  // A second remapping finds copies already and leaves them; the active camera is remapped like
+  // the list.
+  copy->activeCamera = rig.cams[1].get();
   EXPECT_EQ(copy->RemapReferences(map), kOk);
   EXPECT_EQ(copy->cameras[0], stage->children[0].get());
+  EXPECT_EQ(copy->activeCamera, stage->children[1].get());
+  CRefPtr<CCamera> uncopied(new CCamera);
+  copy->activeCamera = uncopied.get();
+  EXPECT_EQ(copy->RemapReferences(map), kErrMalformed);
 
   // A listed camera that was not copied cannot be remapped.
   DuplicateMap alone;
