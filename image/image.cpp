@@ -40,7 +40,6 @@ struct DiskFrame {
   int32_t imageId;
 };
 static_assert(sizeof(DiskFrame) == 24);
-constexpr int64_t kFrameRecordSize = sizeof(DiskFrame);
 
 // Listed like the frame it stores: the id is the frame's image.
 void DescribeValue(CFieldSink& sink, const char* name, const DiskFrame& frame) {

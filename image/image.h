@@ -38,8 +38,8 @@ class CImage : public CBase {
   Status Clone(CRefPtr<CBase>& out) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
   Status Load(CReader& in) override;
-  // Encodes the picture before the image joins the save: a save reached through the walk
-  // alone does not prepare it.
+  // Kept by hand: the picture is encoded (PrepareSave) before the image joins the save, which
+  // the collection walk has no step for. An image refers to nothing, so it collects itself only.
   Status CollectForSave(CPersistContext& context) override;
   Status PrepareSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
