@@ -1,5 +1,6 @@
 #include "content/content_data.h"
 
+#include "core/alloc.h"
 #include "core/persist.h"
 
 namespace KX {
@@ -47,7 +48,10 @@ T* AssignTarget(CBase* target) {
 void ReadIdList(CReader& in, std::vector<CBase*>& list) {
   const int32_t count = in.Get<int32_t>();
   if (!in.CanHold(count, 4)) return;
-  list.assign(static_cast<size_t>(count), nullptr);
+  if (Failed(TryAllocate([&] { list.assign(static_cast<size_t>(count), nullptr); }))) {
+    in.Fail(kErrOutOfMemory);
+    return;
+  }
   for (int32_t i = 0; i < count && in.ok(); ++i) in.Ref();
 }
 
@@ -76,8 +80,7 @@ Status CSkyData::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CCustomData::AssignTo(target, released));
   auto* sky = AssignTarget<CSkyData>(target);
   if (!sky) return kErrMalformed;
-  if (sky != this) sky->entries = entries;
-  return kOk;
+  return sky != this ? TryAssign(sky->entries, entries) : kOk;
 }
 
 Status CSkyData::Load(CReader& in) {
@@ -108,8 +111,7 @@ Status CWaterData::AssignTo(CBase* target, ReleasedList& released) const {
   if (!water) return kErrMalformed;
   water->floatValue = floatValue;
   water->intValue = intValue;
-  if (water != this) water->entries = entries;
-  return kOk;
+  return water != this ? TryAssign(water->entries, entries) : kOk;
 }
 
 Status CWaterData::Load(CReader& in) {
@@ -203,11 +205,11 @@ Status CAccData::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CCustomData::AssignTo(target, released));
   auto* acc = AssignTarget<CAccData>(target);
   if (!acc) return kErrMalformed;
-  if (acc != this) {
+  if (acc == this) return kOk;
+  return TryAllocate([&] {
     acc->entries = entries;
     acc->text = text;
-  }
-  return kOk;
+  });
 }
 
 Status CAccData::Load(CReader& in) {
@@ -219,14 +221,16 @@ Status CAccData::Load(CReader& in) {
   // Each entry takes its value and at least a key length.
   if (!in.CanHold(count, sizeof(CAccValue) + 4)) return in.status();
   in.ReadArray(values, count);
-  std::vector<std::u16string> keys(values.size());
+  std::vector<std::u16string> keys;
+  KX_RETURN_IF_FAILED(TryResize(keys, values.size()));
   for (auto& key : keys) in.Read(key);
   if (version > kAccTextAbove) in.Read(text);
   if (!in.ok()) return in.status();
   entries.clear();
   // The table keeps one value per key; where a file repeats a key, its first value stays.
-  for (size_t i = 0; i < keys.size(); ++i) entries.emplace(std::move(keys[i]), values[i]);
-  return kOk;
+  return TryAllocate([&] {
+    for (size_t i = 0; i < keys.size(); ++i) entries.emplace(std::move(keys[i]), values[i]);
+  });
 }
 
 Status CAccData::Save(CWriter& out) const {
@@ -259,17 +263,14 @@ Status CHeadData::AssignTo(CBase* target, ReleasedList& released) const {
   auto* head = AssignTarget<CHeadData>(target);
   if (!head) return kErrMalformed;
   if (head == this) return kOk;
-  try {
-    head->reference = reference;
+  head->reference = reference;
+  head->block = block;
+  return TryAllocate([&] {
     head->list1 = list1;
     head->list2 = list2;
     head->vectors1 = vectors1;
     head->vectors2 = vectors2;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
-  head->block = block;
-  return kOk;
+  });
 }
 
 Status CHeadData::Load(CReader& in) {
@@ -316,9 +317,11 @@ int64_t CHeadData::GetMemorySize() const {
 
 void CHeadData::VisitReferences(CReferenceVisitor& visit) {
   CCustomData::VisitReferences(visit);
-  visit(reference);
-  for (CBase*& entry : list1) visit(entry);
-  for (CBase*& entry : list2) visit(entry);
+  // No walk goes on through these. A copy made with its chain names the copies of what they
+  // named, or nothing: a plain reference into the original graph would outlive it.
+  visit(reference, kRetarget);
+  visit.Each(list1, kRetarget);
+  visit.Each(list2, kRetarget);
 }
 
 }  // namespace KX

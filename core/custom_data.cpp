@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/alloc.h"
 #include "core/persist.h"
 
 namespace KX {
@@ -20,7 +21,7 @@ Status CCustomData::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CCorva::AssignTo(target, released));
   auto* record = KindOf<CCustomData>(target);
   if (!record) return kErrMalformed;
-  record->key = key;
+  KX_RETURN_IF_FAILED(TryAssign(record->key, key));
   record->param1 = param1;
   record->param2 = param2;
   ShareNextWith(*record, released);
@@ -164,12 +165,13 @@ Status CAuthorInfo::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CCustomData::AssignTo(target, released));
   auto* info = KindOf<CAuthorInfo>(target);
   if (!info) return kErrMalformed;
-  info->text1 = text1;
-  info->text2 = text2;
-  info->text3 = text3;
-  info->text4 = text4;
-  info->text5 = text5;
-  return kOk;
+  return TryAllocate([&] {
+    info->text1 = text1;
+    info->text2 = text2;
+    info->text3 = text3;
+    info->text4 = text4;
+    info->text5 = text5;
+  });
 }
 
 Status CAuthorInfo::Load(CReader& in) {

@@ -1,5 +1,6 @@
 #include "environment/environment.h"
 
+#include "core/alloc.h"
 #include "core/persist.h"
 
 namespace KX {
@@ -13,30 +14,15 @@ namespace {
 // Water blocks store waterValue9 from this version on.
 constexpr int32_t kWaterValue9Version = 201;
 
-// The content reference, the flag.
-constexpr int64_t kSkyFields = kIdSize + 1;
+// What memory estimates add per class.
 constexpr int64_t kSkyMemory = 8;
-// The content reference, three vectors, three flags, nine values.
-constexpr int64_t kWaterFields = kIdSize + 3 * 12 + 3 * 1 + 9 * 4;
 constexpr int64_t kWaterMemory = 84;
-constexpr int64_t kTerrainFields = kIdSize;
 constexpr int64_t kTerrainMemory = 4;
 
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
-// Shared content walks
-
-CBase* CEnvironmentObject::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
-  if (CBase* hit = CCorva::FindObject(wanted, cls, kindOf)) return hit;
-  return content ? content->FindObject(wanted, cls, kindOf) : nullptr;
-}
-
-void CEnvironmentObject::FindObjects(std::vector<CBase*>& list, NameFilter wanted,
-                                     const CRuntimeClass* cls, bool kindOf) {
-  CCorva::FindObjects(list, wanted, cls, kindOf);
-  if (content) content->FindObjects(list, wanted, cls, kindOf);
-}
+// Shared content
 
 Status CEnvironmentObject::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
   const Status status = CCorva::Duplicate(out, map);
@@ -55,12 +41,6 @@ Status CEnvironmentObject::Link(CLinker& in) {
   return kOk;
 }
 
-Status CEnvironmentObject::CollectForSave(CPersistContext& context) {
-  const Status status = CCorva::CollectForSave(context);
-  if (status != kOk) return status;
-  return content ? content->CollectForSave(context) : kOk;
-}
-
 bool CEnvironmentObject::HasAttachments() const { return content || CCorva::HasAttachments(); }
 
 void CEnvironmentObject::VisitReferences(CReferenceVisitor& visit) {
@@ -68,21 +48,13 @@ void CEnvironmentObject::VisitReferences(CReferenceVisitor& visit) {
   visit(content);
 }
 
-Status CEnvironmentObject::ResolveNames(CBase* root) {
-  KX_RETURN_IF_FAILED(CCorva::ResolveNames(root));
-  return content ? content->ResolveNames(root) : kOk;
-}
-
-Status CEnvironmentObject::RemapReferences(DuplicateMap& map) {
-  KX_RETURN_IF_FAILED(CCorva::RemapReferences(map));
-  return content ? content->RemapReferences(map) : kOk;
-}
-
-void CEnvironmentObject::ShareContentWith(CEnvironmentObject& target,
-                                          ReleasedList& released) const {
-  if (&target == this) return;
-  if (target.content) released.emplace_back(target.content.get());
+Status CEnvironmentObject::ShareContentWith(CEnvironmentObject& target,
+                                            ReleasedList& released) const {
+  if (&target == this) return kOk;
+  if (target.content)
+    KX_RETURN_IF_FAILED(TryAppend(released, CRefPtr<CBase>(target.content.get())));
   target.content = content;
+  return kOk;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -93,8 +65,7 @@ Status CSky::AssignTo(CBase* target, ReleasedList& released) const {
   auto* sky = KindOf<CSky>(target);
   if (!sky) return kErrMalformed;
   sky->skyFlag = skyFlag;
-  ShareContentWith(*sky, released);
-  return kOk;
+  return ShareContentWith(*sky, released);
 }
 
 Status CSky::Load(CReader& in) {
@@ -138,8 +109,7 @@ Status CWater::AssignTo(CBase* target, ReleasedList& released) const {
   auto* water = KindOf<CWater>(target);
   if (!water) return kErrMalformed;
   CopySettingsTo(*water);
-  ShareContentWith(*water, released);
-  return kOk;
+  return ShareContentWith(*water, released);
 }
 
 Status CWater::Load(CReader& in) {
@@ -176,8 +146,7 @@ Status CTerrain::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CCorva::AssignTo(target, released));
   auto* terrain = KindOf<CTerrain>(target);
   if (!terrain) return kErrMalformed;
-  ShareContentWith(*terrain, released);
-  return kOk;
+  return ShareContentWith(*terrain, released);
 }
 
 Status CTerrain::Load(CReader& in) {

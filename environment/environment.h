@@ -3,38 +3,32 @@
 // terrain. Each holds one content object (the geometry a renderer builds them from) and, for sky
 // and water, a few settings that are stored and copied but not computed with here.
 #include <cstdint>
-#include <vector>
 
 #include "core/scene_object_base.h"
 #include "core/math/vector.h"
 
 namespace KX {
 
-// What sky, water and terrain have in common: the content reference and every generic walk over
-// it. Not a class of the file format: its field is stored in each concrete class's own block.
+// What sky, water and terrain have in common: the content reference, which every walk follows
+// after the chains. Not a class of the file format: its field is stored in each concrete class's
+// own block.
 class CEnvironmentObject : public CCorva {
  public:
   CRefPtr<CCorva> content;
 
-  CBase* FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf) override;
-  void FindObjects(std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
-                   bool kindOf) override;
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   Status Link(CLinker& in) override;
-  Status CollectForSave(CPersistContext& context) override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
-  Status ResolveNames(CBase* root) override;
-  Status RemapReferences(DuplicateMap& map) override;
 
  protected:
   CEnvironmentObject() = default;
   // A copy starts without content.
   CEnvironmentObject(const CEnvironmentObject& other) : CCorva(other) {}
 
-  // The base levels' assignment, then the target shares the content; what it held before goes
-  // to `released`. The caller has checked that the target is of its own class.
-  void ShareContentWith(CEnvironmentObject& target, ReleasedList& released) const;
+  // The target shares the content; what it held before goes to `released`. The caller has
+  // checked that the target is of its own class.
+  Status ShareContentWith(CEnvironmentObject& target, ReleasedList& released) const;
 };
 
 class CSky : public CEnvironmentObject {

@@ -12,11 +12,13 @@ KX_DEFINE_CLASS(CHeightMap, CCorva, 2, 0)
 
 namespace {
 
-// Origin, the two values, the four child references.
-constexpr int64_t kQuadTreeFields = 8 + 4 + 4 + 4 * kIdSize;
 constexpr int64_t kQuadTreeMemory = 32;
 constexpr int64_t kHeightDataMemory = 36;
-constexpr int64_t kHeightMapFields = kIdSize;
+
+// What a node or a map owns is searched and saved with it, and remapped after a copy (the copy
+// made by Duplicate must not keep plain references into the originals); name binding stops at
+// the node or map itself.
+constexpr Walks kTerrainPart = kFollowAll & ~kResolve;
 
 // The copy of an owned object, made through the map so that shared objects stay shared.
 Status DuplicateInto(const CRefPtr<CBase>& original, CRefPtr<CBase>& slot, DuplicateMap& map) {
@@ -26,16 +28,21 @@ Status DuplicateInto(const CRefPtr<CBase>& original, CRefPtr<CBase>& slot, Dupli
   return kOk;
 }
 
-// Owned objects that are scene objects take part in name binding and remapping; other leaves
-// hold no references to bind.
-Status ResolveNamesIn(const CRefPtr<CBase>& object, CBase* root) {
-  CCorva* corva = KindOf<CCorva>(object.get());
-  return corva ? corva->ResolveNames(root) : kOk;
-}
-Status RemapIn(const CRefPtr<CBase>& object, DuplicateMap& map) {
-  CCorva* corva = KindOf<CCorva>(object.get());
-  return corva ? corva->RemapReferences(map) : kOk;
-}
+// Passes the references of an embedded object on with no walk following them: they belong to
+// the object that embeds it, and no walk goes into it.
+class CUnwalked final : public CReferenceVisitor {
+ public:
+  explicit CUnwalked(CReferenceVisitor& inner) : inner_(inner) {}
+  void Owned(const CReference& ref) override { inner_.Owned(Unwalked(ref)); }
+  void Plain(const CReference& ref) override { inner_.Plain(Unwalked(ref)); }
+
+ private:
+  static CReference Unwalked(CReference ref) {
+    ref.walks = kNoWalk;
+    return ref;
+  }
+  CReferenceVisitor& inner_;
+};
 
 }  // namespace
 
@@ -45,21 +52,6 @@ Status RemapIn(const CRefPtr<CBase>& object, DuplicateMap& map) {
 CQuadTree::CQuadTree(const CQuadTree& other)
     : CCorva(other), quadValue1(other.quadValue1), quadValue2(other.quadValue2) {
   std::copy(std::begin(other.origin), std::end(other.origin), origin);
-}
-
-CBase* CQuadTree::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
-  if (CBase* hit = CCorva::FindObject(wanted, cls, kindOf)) return hit;
-  for (const auto& child : children)
-    if (child)
-      if (CBase* hit = child->FindObject(wanted, cls, kindOf)) return hit;
-  return nullptr;
-}
-
-void CQuadTree::FindObjects(std::vector<CBase*>& list, NameFilter wanted,
-                            const CRuntimeClass* cls, bool kindOf) {
-  CCorva::FindObjects(list, wanted, cls, kindOf);
-  for (const auto& child : children)
-    if (child) child->FindObjects(list, wanted, cls, kindOf);
 }
 
 Status CQuadTree::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
@@ -93,14 +85,6 @@ Status CQuadTree::Link(CLinker& in) {
   return kOk;
 }
 
-Status CQuadTree::CollectForSave(CPersistContext& context) {
-  const Status status = CCorva::CollectForSave(context);
-  if (status != kOk) return status;
-  for (const auto& child : children)
-    if (child) KX_RETURN_IF_FAILED(child->CollectForSave(context));
-  return kOk;
-}
-
 Status CQuadTree::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCorva::Save(out));
   out.Version(classRecord).Field("origin", origin);
@@ -122,19 +106,7 @@ bool CQuadTree::HasAttachments() const {
 
 void CQuadTree::VisitReferences(CReferenceVisitor& visit) {
   CCorva::VisitReferences(visit);
-  for (auto& child : children) visit(child);
-}
-
-Status CQuadTree::ResolveNames(CBase* root) {
-  KX_RETURN_IF_FAILED(CCorva::ResolveNames(root));
-  for (const auto& child : children) KX_RETURN_IF_FAILED(ResolveNamesIn(child, root));
-  return kOk;
-}
-
-Status CQuadTree::RemapReferences(DuplicateMap& map) {
-  KX_RETURN_IF_FAILED(CCorva::RemapReferences(map));
-  for (const auto& child : children) KX_RETURN_IF_FAILED(RemapIn(child, map));
-  return kOk;
+  for (auto& child : children) visit(child, kTerrainPart);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -171,17 +143,6 @@ int64_t CHeightData::GetMemorySize() const {
 // ---------------------------------------------------------------------------------------------
 // Height map
 
-CBase* CHeightMap::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
-  if (CBase* hit = CCorva::FindObject(wanted, cls, kindOf)) return hit;
-  return source ? source->FindObject(wanted, cls, kindOf) : nullptr;
-}
-
-void CHeightMap::FindObjects(std::vector<CBase*>& list, NameFilter wanted,
-                             const CRuntimeClass* cls, bool kindOf) {
-  CCorva::FindObjects(list, wanted, cls, kindOf);
-  if (source) source->FindObjects(list, wanted, cls, kindOf);
-}
-
 Status CHeightMap::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
   const Status status = CCorva::Duplicate(out, map);
   if (status != kOk || !source) return status;
@@ -209,12 +170,6 @@ Status CHeightMap::Link(CLinker& in) {
   return kOk;
 }
 
-Status CHeightMap::CollectForSave(CPersistContext& context) {
-  const Status status = CCorva::CollectForSave(context);
-  if (status != kOk) return status;
-  return source ? source->CollectForSave(context) : kOk;
-}
-
 Status CHeightMap::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCorva::Save(out));
   out.Version(classRecord).Ref("source", source.get());
@@ -230,18 +185,11 @@ bool CHeightMap::HasAttachments() const { return source || CCorva::HasAttachment
 
 void CHeightMap::VisitReferences(CReferenceVisitor& visit) {
   CCorva::VisitReferences(visit);
-  visit(source);
-  heightData.VisitReferences(visit);
-}
-
-Status CHeightMap::ResolveNames(CBase* root) {
-  KX_RETURN_IF_FAILED(CCorva::ResolveNames(root));
-  return ResolveNamesIn(source, root);
-}
-
-Status CHeightMap::RemapReferences(DuplicateMap& map) {
-  KX_RETURN_IF_FAILED(CCorva::RemapReferences(map));
-  return RemapIn(source, map);
+  visit(source, kTerrainPart);
+  // The embedded block is never stored, copied or searched; what its chains hold is stated so
+  // that it is known, and no walk follows it.
+  CUnwalked unwalked(visit);
+  heightData.VisitReferences(unwalked);
 }
 
 }  // namespace KX

@@ -24,22 +24,16 @@ class CQuadTree : public CCorva {
   // Copies the origin and the values; the copy has no children.
   CQuadTree(const CQuadTree& other);
 
-  CBase* FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf) override;
-  void FindObjects(std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
-                   bool kindOf) override;
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   // Checks the target's class; copies nothing of this level.
   Status AssignTo(CBase* target, ReleasedList& released) const override;
   Status Load(CReader& in) override;
   Status Link(CLinker& in) override;
-  Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
-  Status ResolveNames(CBase* root) override;
-  Status RemapReferences(DuplicateMap& map) override;
 };
 
 // Height-field parameters and a sample block. Only the version of the level is stored; the
@@ -78,22 +72,16 @@ class CHeightMap : public CCorva {
   // The copy has a fresh height-field block and no source.
   CHeightMap(const CHeightMap& other) : CCorva(other) {}
 
-  CBase* FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf) override;
-  void FindObjects(std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
-                   bool kindOf) override;
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   // Checks the target's class; copies nothing of this level.
   Status AssignTo(CBase* target, ReleasedList& released) const override;
   Status Load(CReader& in) override;
   Status Link(CLinker& in) override;
-  Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
-  Status ResolveNames(CBase* root) override;
-  Status RemapReferences(DuplicateMap& map) override;
 };
 
 }  // namespace KX

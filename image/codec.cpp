@@ -12,6 +12,8 @@
 
 #include <magick/api.h>
 
+#include "core/alloc.h"
+
 namespace KX {
 
 namespace {
@@ -319,12 +321,8 @@ Status CodecEncode(const CodecEncodeFrame* frames, size_t count, int32_t formatC
     if (blob != nullptr) MagickFree(blob);
     return kErrOutOfMemory;
   }
-  Status status = kOk;
-  try {
-    out.assign(static_cast<const uint8_t*>(blob), static_cast<const uint8_t*>(blob) + length);
-  } catch (const std::bad_alloc&) {
-    status = kErrOutOfMemory;
-  }
+  const auto* bytes = static_cast<const uint8_t*>(blob);
+  const Status status = TryAllocate([&] { out.assign(bytes, bytes + length); });
   MagickFree(blob);
   return status;
 }

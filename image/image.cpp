@@ -7,6 +7,7 @@
 #include <map>
 #include <new>
 
+#include "core/alloc.h"
 #include "core/container.h"
 #include "core/io_buffer.h"
 #include "core/persist.h"
@@ -39,7 +40,6 @@ struct DiskFrame {
   int32_t imageId;
 };
 static_assert(sizeof(DiskFrame) == 24);
-constexpr int64_t kFrameRecordSize = sizeof(DiskFrame);
 
 // Listed like the frame it stores: the id is the frame's image.
 void DescribeValue(CFieldSink& sink, const char* name, const DiskFrame& frame) {
@@ -206,11 +206,7 @@ void CImage::FreeBlob() {
 Status CImage::GetBlob(std::vector<uint8_t>& bytes) const {
   bytes.clear();
   if (blobSize <= 0) return kOk;
-  try {
-    bytes.resize(static_cast<size_t>(blobSize));
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  KX_RETURN_IF_FAILED(TryResize(bytes, static_cast<size_t>(blobSize)));
   if (IsMappedHandle(blobHandle)) {
     const void* block = LockBlock(blobHandle);
     if (block == nullptr) return kErrOutOfMemory;
@@ -321,7 +317,24 @@ Status CImage::Save(CWriter& out) const {
   if (!path.empty()) return out.status();
   out.Field("storeEncoded", storeEncoded);
   if (!storeEncoded) return WritePictureBlock(out, "picture", picture);
-  out.Field("encodeFormat", encodeFormat).Count(blobSize);
+  out.Field("encodeFormat", encodeFormat);
+  if (!HasBlob() && picture.HasPixels()) {
+    // Pixels nothing prepared (the image joined the save through another object): encoded here
+    // rather than written as no picture. PrepareSave keeps the bytes and spares this.
+    std::vector<uint8_t> encoded;
+    if (const Status status = EncodeBlob(picture, encodeFormat, encoded); Failed(status)) {
+      out.Fail(status);
+      return out.status();
+    }
+    if (encoded.size() > static_cast<size_t>(INT32_MAX)) {
+      out.Fail(kErrBadArgument);
+      return out.status();
+    }
+    out.Count(static_cast<int32_t>(encoded.size()));
+    out.FieldBytes("blob", encoded.data(), encoded.size());
+    return out.status();
+  }
+  out.Count(blobSize);
   if (!out.ok()) return out.status();
   const auto size = static_cast<size_t>(std::max(blobSize, 0));
   const bool mapped = size > 0 && IsMappedHandle(blobHandle);
@@ -363,21 +376,6 @@ Status CImage::BlitFrom(int32_t destX, int32_t destY, const CImage* source, int3
 CAnmImage::CAnmImage(const CAnmImage& other) : CBase(other), frames(other.frames) {}
 
 CAnmImage::~CAnmImage() { CImageCacheAccess::Leave(*this); }
-
-CBase* CAnmImage::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
-  if (CBase* hit = CBase::FindObject(wanted, cls, kindOf)) return hit;
-  for (auto& frame : frames)
-    if (frame.image)
-      if (CBase* hit = frame.image->FindObject(wanted, cls, kindOf)) return hit;
-  return nullptr;
-}
-
-void CAnmImage::FindObjects(std::vector<CBase*>& list, NameFilter wanted, const CRuntimeClass* cls,
-                            bool kindOf) {
-  CBase::FindObjects(list, wanted, cls, kindOf);
-  for (auto& frame : frames)
-    if (frame.image) frame.image->FindObjects(list, wanted, cls, kindOf);
-}
 
 Status CAnmImage::Clone(CRefPtr<CBase>& out) const { return CloneByCopy(*this, out); }
 
@@ -439,11 +437,7 @@ Status CAnmImage::Load(CReader& in) {
   std::vector<DiskFrame> stored;
   in.ReadArray(stored, count);
   if (!in.ok()) return in.status();
-  try {
-    frames.resize(stored.size());
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  KX_RETURN_IF_FAILED(TryResize(frames, stored.size()));
   for (size_t i = 0; i < stored.size(); ++i) {
     CAnmFrame& frame = frames[i];
     frame.frameValue1 = stored[i].frameValue1;
@@ -466,14 +460,6 @@ Status CAnmImage::Link(CLinker& in) {
   return kOk;
 }
 
-Status CAnmImage::CollectForSave(CPersistContext& context) {
-  const Status status = CBase::CollectForSave(context);
-  if (status != kOk) return status;
-  for (auto& frame : frames)
-    if (frame.image) KX_RETURN_IF_FAILED(frame.image->CollectForSave(context));
-  return kOk;
-}
-
 Status CAnmImage::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CBase::Save(out));
   out.Version(classRecord).Field("path", path);
@@ -483,10 +469,8 @@ Status CAnmImage::Save(CWriter& out) const {
     return out.status();
   }
   std::vector<DiskFrame> stored;
-  try {
-    stored.resize(frames.size());
-  } catch (const std::bad_alloc&) {
-    out.Fail(kErrOutOfMemory);
+  if (const Status status = TryResize(stored, frames.size()); Failed(status)) {
+    out.Fail(status);
     return out.status();
   }
   for (size_t i = 0; i < frames.size(); ++i) {
@@ -547,11 +531,7 @@ Status CAnmImage::LoadFromFile(std::u16string_view file) {
     values.offsetY = info.offsetY;
     std::memcpy(values.frameBytes, info.frameBytes, 3);
     values.image = image;
-    try {
-      built.push_back(std::move(values));
-    } catch (const std::bad_alloc&) {
-      return kErrOutOfMemory;
-    }
+    KX_RETURN_IF_FAILED(TryAppend(built, std::move(values)));
   }
   frames.swap(built);
   modified = 1;

@@ -38,6 +38,8 @@ class CImage : public CBase {
   Status Clone(CRefPtr<CBase>& out) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
   Status Load(CReader& in) override;
+  // Kept by hand: the picture is encoded (PrepareSave) before the image joins the save, which
+  // the collection walk has no step for. An image refers to nothing, so it collects itself only.
   Status CollectForSave(CPersistContext& context) override;
   Status PrepareSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
@@ -84,15 +86,11 @@ class CAnmImage : public CBase {
   CAnmImage(const CAnmImage& other);
   ~CAnmImage() override;
 
-  CBase* FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf) override;
-  void FindObjects(std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
-                   bool kindOf) override;
   Status Clone(CRefPtr<CBase>& out) const override;
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
   Status Load(CReader& in) override;
   Status Link(CLinker& in) override;
-  Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;

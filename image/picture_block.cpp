@@ -7,10 +7,6 @@ int64_t PictureBytes(const CPixelBuffer& picture) {
   return static_cast<int64_t>(picture.stride) * picture.height;
 }
 
-int64_t PictureBlockSize(const CPixelBuffer& picture) {
-  return kPictureHeaderSize + PictureBytes(picture);
-}
-
 Status ReadPictureBlock(CReader& in, CPixelBuffer& picture) {
   int32_t width = 0, height = 0, format = 0, resolutionX = 0, resolutionY = 0, present = 0;
   int16_t alignRows = 0;

@@ -8,17 +8,12 @@
 
 namespace KX {
 
-// Bytes of the block before the pixels.
-inline constexpr int64_t kPictureHeaderSize = 4 + 4 + 4 + 2 + 4 + 4 + 4;
-
 // Reads the block into `picture`, whose previous pixels are released. A pixel count that cannot
 // come from what is left of the stream is refused before anything is allocated for it.
 Status ReadPictureBlock(CReader& in, CPixelBuffer& picture);
 // Writes the block as the record `name`; the presence word is 1 when the picture has pixels,
 // else 0 and the pixels are listed as absent.
 Status WritePictureBlock(CWriter& out, const char* name, const CPixelBuffer& picture);
-// Bytes WritePictureBlock writes.
-int64_t PictureBlockSize(const CPixelBuffer& picture);
 // Bytes of the picture's rows (stride times height), 0 without pixels.
 int64_t PictureBytes(const CPixelBuffer& picture);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/alloc.h"
 #include "core/container.h"
 #include "core/persist.h"
 
@@ -24,15 +25,13 @@ constexpr int32_t kOffsetsVersion = 201;
 constexpr int32_t kLegacyAmountChannel = 4;
 constexpr float kLegacyAmount = 0.2f;
 
-// Standard material block, not counting the version pair: four colours, ten parameters, the
-// flag, the channel count, then per channel an id, an amount, an offset and a tiling.
+// What memory estimates add per level. A standard material holds four colours, ten parameters,
+// two flags, the channel count, then per channel a reference, an amount, an offset and a tiling.
 constexpr int64_t kStandardFixedFields = 4 * 12 + 10 * 4 + 1 + 4;
 constexpr int64_t kStandardChannelFields = kIdSize + 4 + 8 + 8;
 constexpr int64_t kStandardMemory =
     kStandardFixedFields + 2 + CStandardMaterial::kChannels * kStandardChannelFields;
-constexpr int64_t kMultiFixedFields = 4;
 constexpr int64_t kMultiMemory = 24;
-constexpr int64_t kBlendFields = 4 + 3 * kIdSize;
 constexpr int64_t kBlendMemory = 16;
 
 template <class T>
@@ -76,21 +75,6 @@ CStandardMaterial::CStandardMaterial() {
 
 int32_t CStandardMaterial::UsedChannels() const { return std::clamp(channelCount, 0, kChannels); }
 
-CBase* CStandardMaterial::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
-  if (CBase* hit = CMaterial::FindObject(wanted, cls, kindOf)) return hit;
-  for (const auto& texture : channelTexture)
-    if (texture)
-      if (CBase* hit = texture->FindObject(wanted, cls, kindOf)) return hit;
-  return nullptr;
-}
-
-void CStandardMaterial::FindObjects(std::vector<CBase*>& list, NameFilter wanted,
-                                    const CRuntimeClass* cls, bool kindOf) {
-  CMaterial::FindObjects(list, wanted, cls, kindOf);
-  for (const auto& texture : channelTexture)
-    if (texture) texture->FindObjects(list, wanted, cls, kindOf);
-}
-
 Status CStandardMaterial::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
   const Status status = CMaterial::Duplicate(out, map);
   if (status != kOk) return status;
@@ -112,7 +96,7 @@ Status CStandardMaterial::AssignTo(CBase* target, ReleasedList& released) const 
   material->materialFlag = materialFlag;
   material->channelCount = channelCount;
   for (int32_t i = 0; i < kChannels; ++i) {
-    ShareReference(material->channelTexture[i], channelTexture[i], released);
+    KX_RETURN_IF_FAILED(ShareReference(material->channelTexture[i], channelTexture[i], released));
     material->channelAmount[i] = channelAmount[i];
     material->channelOffset[i] = channelOffset[i];
     material->channelTiling[i] = channelTiling[i];
@@ -156,14 +140,6 @@ Status CStandardMaterial::Link(CLinker& in) {
   return kOk;
 }
 
-Status CStandardMaterial::CollectForSave(CPersistContext& context) {
-  const Status status = CMaterial::CollectForSave(context);
-  if (status != kOk) return status;
-  for (int32_t i = 0; i < UsedChannels(); ++i)
-    if (channelTexture[i]) KX_RETURN_IF_FAILED(channelTexture[i]->CollectForSave(context));
-  return kOk;
-}
-
 Status CStandardMaterial::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CMaterial::Save(out));
   const int32_t count = UsedChannels();
@@ -187,41 +163,22 @@ int64_t CStandardMaterial::GetMemorySize() const { return CMaterial::GetMemorySi
 
 void CStandardMaterial::VisitReferences(CReferenceVisitor& visit) {
   CMaterial::VisitReferences(visit);
-  for (auto& texture : channelTexture) visit(texture);
-}
-
-Status CStandardMaterial::ResolveNames(CBase* root) {
-  for (const auto& texture : channelTexture)
-    if (texture) KX_RETURN_IF_FAILED(texture->ResolveNames(root));
-  return CMaterial::ResolveNames(root);
+  // Every channel is searched, bound and remapped, but only the channels in use are saved: the
+  // block stores no more ids than channelCount, so a texture beyond it would be written as a
+  // record nothing refers to.
+  const int32_t used = UsedChannels();
+  for (int32_t i = 0; i < kChannels; ++i)
+    visit(channelTexture[i], i < used ? kFollowAll : kFollowAll & ~kCollect);
 }
 
 // ---------------------------------------------------------------------------------------------
-
-CBase* CMultiMaterial::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
-  if (CBase* hit = CMaterial::FindObject(wanted, cls, kindOf)) return hit;
-  for (const auto& material : subMaterials)
-    if (material)
-      if (CBase* hit = material->FindObject(wanted, cls, kindOf)) return hit;
-  return nullptr;
-}
-
-void CMultiMaterial::FindObjects(std::vector<CBase*>& list, NameFilter wanted,
-                                 const CRuntimeClass* cls, bool kindOf) {
-  CMaterial::FindObjects(list, wanted, cls, kindOf);
-  for (const auto& material : subMaterials)
-    if (material) material->FindObjects(list, wanted, cls, kindOf);
-}
 
 Status CMultiMaterial::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
   const Status status = CMaterial::Duplicate(out, map);
   if (status != kOk) return status;
   auto* copy = static_cast<CMultiMaterial*>(out.get());
-  try {
-    copy->subMaterials.assign(subMaterials.size(), nullptr);
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  KX_RETURN_IF_FAILED(
+      TryAllocate([&] { copy->subMaterials.assign(subMaterials.size(), nullptr); }));
   for (size_t i = 0; i < subMaterials.size(); ++i)
     KX_RETURN_IF_FAILED(DuplicateInto(subMaterials[i], copy->subMaterials[i], map));
   return kOk;
@@ -266,14 +223,6 @@ Status CMultiMaterial::Link(CLinker& in) {
   return kOk;
 }
 
-Status CMultiMaterial::CollectForSave(CPersistContext& context) {
-  const Status status = CMaterial::CollectForSave(context);
-  if (status != kOk) return status;
-  for (const auto& material : subMaterials)
-    if (material) KX_RETURN_IF_FAILED(material->CollectForSave(context));
-  return kOk;
-}
-
 Status CMultiMaterial::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CMaterial::Save(out));
   if (subMaterials.size() > static_cast<size_t>(INT32_MAX)) {
@@ -299,12 +248,6 @@ void CMultiMaterial::VisitReferences(CReferenceVisitor& visit) {
   for (auto& material : subMaterials) visit(material);
 }
 
-Status CMultiMaterial::ResolveNames(CBase* root) {
-  for (const auto& material : subMaterials)
-    if (material) KX_RETURN_IF_FAILED(material->ResolveNames(root));
-  return CMaterial::ResolveNames(root);
-}
-
 void CMultiMaterial::Invalidate() {
   for (const auto& material : subMaterials)
     if (material) material->Invalidate();
@@ -323,24 +266,6 @@ bool CMultiMaterial::IsValid() const {
 
 // ---------------------------------------------------------------------------------------------
 
-CBase* CBlendMaterial::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
-  if (CBase* hit = CMaterial::FindObject(wanted, cls, kindOf)) return hit;
-  if (extraObject)
-    if (CBase* hit = extraObject->FindObject(wanted, cls, kindOf)) return hit;
-  for (const auto* material : {&material1, &material2})
-    if (*material)
-      if (CBase* hit = (*material)->FindObject(wanted, cls, kindOf)) return hit;
-  return nullptr;
-}
-
-void CBlendMaterial::FindObjects(std::vector<CBase*>& list, NameFilter wanted,
-                                 const CRuntimeClass* cls, bool kindOf) {
-  CMaterial::FindObjects(list, wanted, cls, kindOf);
-  if (extraObject) extraObject->FindObjects(list, wanted, cls, kindOf);
-  if (material1) material1->FindObjects(list, wanted, cls, kindOf);
-  if (material2) material2->FindObjects(list, wanted, cls, kindOf);
-}
-
 Status CBlendMaterial::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
   const Status status = CMaterial::Duplicate(out, map);
   if (status != kOk) return status;
@@ -355,9 +280,9 @@ Status CBlendMaterial::AssignTo(CBase* target, ReleasedList& released) const {
   auto* blend = KindOf<CBlendMaterial>(target);
   if (!blend) return kErrMalformed;
   blend->blendValue = blendValue;
-  ShareReference(blend->extraObject, extraObject, released);
-  ShareReference(blend->material1, material1, released);
-  ShareReference(blend->material2, material2, released);
+  KX_RETURN_IF_FAILED(ShareReference(blend->extraObject, extraObject, released));
+  KX_RETURN_IF_FAILED(ShareReference(blend->material1, material1, released));
+  KX_RETURN_IF_FAILED(ShareReference(blend->material2, material2, released));
   return kOk;
 }
 
@@ -376,15 +301,6 @@ Status CBlendMaterial::Link(CLinker& in) {
   return kOk;
 }
 
-Status CBlendMaterial::CollectForSave(CPersistContext& context) {
-  const Status status = CMaterial::CollectForSave(context);
-  if (status != kOk) return status;
-  if (extraObject) KX_RETURN_IF_FAILED(extraObject->CollectForSave(context));
-  if (material1) KX_RETURN_IF_FAILED(material1->CollectForSave(context));
-  if (material2) KX_RETURN_IF_FAILED(material2->CollectForSave(context));
-  return kOk;
-}
-
 Status CBlendMaterial::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CMaterial::Save(out));
   out.Version(classRecord).Field("blendValue", blendValue).Ref("extraObject", extraObject.get());
@@ -399,13 +315,6 @@ void CBlendMaterial::VisitReferences(CReferenceVisitor& visit) {
   visit(extraObject);
   visit(material1);
   visit(material2);
-}
-
-Status CBlendMaterial::ResolveNames(CBase* root) {
-  if (auto* extra = KindOf<CCorva>(extraObject.get())) KX_RETURN_IF_FAILED(extra->ResolveNames(root));
-  if (material1) KX_RETURN_IF_FAILED(material1->ResolveNames(root));
-  if (material2) KX_RETURN_IF_FAILED(material2->ResolveNames(root));
-  return CMaterial::ResolveNames(root);
 }
 
 void CBlendMaterial::Invalidate() {

@@ -1,6 +1,7 @@
 #pragma once
 // The common base of materials and textures: scene objects that can be shared by several meshes,
 // carry controllers, and know whether the values controllers wrote into them have been taken in.
+#include "core/alloc.h"
 #include "core/scene_object_base.h"
 
 namespace KX {
@@ -25,10 +26,11 @@ class CMaterialBase : public CCorva {
 // The shared-reference copy of AssignTo: the target takes `mine`; what it held before goes to
 // `released`, for the caller to let go of when it chooses.
 template <class T>
-void ShareReference(CRefPtr<T>& theirs, const CRefPtr<T>& mine, ReleasedList& released) {
-  if (theirs == mine) return;
-  if (theirs) released.emplace_back(theirs.get());
+Status ShareReference(CRefPtr<T>& theirs, const CRefPtr<T>& mine, ReleasedList& released) {
+  if (theirs == mine) return kOk;
+  if (theirs) KX_RETURN_IF_FAILED(TryAppend(released, CRefPtr<CBase>(theirs.get())));
   theirs = mine;
+  return kOk;
 }
 
 }  // namespace KX

@@ -21,15 +21,15 @@ namespace {
 // texture map counts its coordinate channels from 1.
 constexpr int32_t kCurrentBlockVersion = 200;
 
-// Block layouts, not counting the version pair, and what memory estimates add per level.
-constexpr int64_t kTextureMapFields = 4 + kIdSize;
-constexpr int64_t kBlendTexFields = 4 + 4 + 2 * kIdSize;
-constexpr int64_t kNormalBumpFields = 1 + 1 + 4 + 4 + 2 * kIdSize;
-constexpr int64_t kRefractionFields = 4;
+// What memory estimates add per level.
 constexpr int64_t kTextureMapMemory = 8;
 constexpr int64_t kBlendTexMemory = 16;
 constexpr int64_t kNormalBumpMemory = 20;
 constexpr int64_t kRefractionMemory = 4;
+
+// What a texture refers to is searched, saved and remapped with it; name binding stops at the
+// texture itself.
+constexpr Walks kTexturePart = kFollowAll & ~kResolve;
 
 // Duplicates a set reference through the map into the copy's slot.
 template <class T>
@@ -57,17 +57,6 @@ Status CTexture::Save(CWriter& out) const {
 
 // ---------------------------------------------------------------------------------------------
 
-CBase* CTextureMap::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
-  if (CBase* hit = CTexture::FindObject(wanted, cls, kindOf)) return hit;
-  return image ? image->FindObject(wanted, cls, kindOf) : nullptr;
-}
-
-void CTextureMap::FindObjects(std::vector<CBase*>& list, NameFilter wanted,
-                              const CRuntimeClass* cls, bool kindOf) {
-  CTexture::FindObjects(list, wanted, cls, kindOf);
-  if (image) image->FindObjects(list, wanted, cls, kindOf);
-}
-
 Status CTextureMap::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
   const Status status = CTexture::Duplicate(out, map);
   if (status != kOk) return status;
@@ -79,7 +68,7 @@ Status CTextureMap::AssignTo(CBase* target, ReleasedList& released) const {
   auto* map = KindOf<CTextureMap>(target);
   if (!map) return kErrMalformed;
   map->channel = channel;
-  ShareReference(map->image, image, released);
+  KX_RETURN_IF_FAILED(ShareReference(map->image, image, released));
   return kOk;
 }
 
@@ -106,14 +95,6 @@ Status CTextureMap::Link(CLinker& in) {
   return kOk;
 }
 
-Status CTextureMap::CollectForSave(CPersistContext& context) {
-  const Status status = CTexture::CollectForSave(context);
-  if (status != kOk) return status;
-  if (!image) return kOk;
-  KX_RETURN_IF_FAILED(image->CollectForSave(context));
-  return kOk;
-}
-
 Status CTextureMap::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CTexture::Save(out));
   out.Version(classRecord).Field("channel", channel).Ref("image", image.get());
@@ -124,25 +105,10 @@ int64_t CTextureMap::GetMemorySize() const { return CTexture::GetMemorySize() + 
 
 void CTextureMap::VisitReferences(CReferenceVisitor& visit) {
   CTexture::VisitReferences(visit);
-  visit(image);
+  visit(image, kTexturePart);
 }
 
 // ---------------------------------------------------------------------------------------------
-
-CBase* CBlendTex::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
-  if (CBase* hit = CTexture::FindObject(wanted, cls, kindOf)) return hit;
-  for (const auto* texture : {&texture1, &texture2})
-    if (*texture)
-      if (CBase* hit = (*texture)->FindObject(wanted, cls, kindOf)) return hit;
-  return nullptr;
-}
-
-void CBlendTex::FindObjects(std::vector<CBase*>& list, NameFilter wanted, const CRuntimeClass* cls,
-                            bool kindOf) {
-  CTexture::FindObjects(list, wanted, cls, kindOf);
-  if (texture1) texture1->FindObjects(list, wanted, cls, kindOf);
-  if (texture2) texture2->FindObjects(list, wanted, cls, kindOf);
-}
 
 Status CBlendTex::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
   const Status status = CTexture::Duplicate(out, map);
@@ -158,8 +124,8 @@ Status CBlendTex::AssignTo(CBase* target, ReleasedList& released) const {
   if (!blend) return kErrMalformed;
   blend->weight1 = weight1;
   blend->weight2 = weight2;
-  ShareReference(blend->texture1, texture1, released);
-  ShareReference(blend->texture2, texture2, released);
+  KX_RETURN_IF_FAILED(ShareReference(blend->texture1, texture1, released));
+  KX_RETURN_IF_FAILED(ShareReference(blend->texture2, texture2, released));
   return kOk;
 }
 
@@ -177,14 +143,6 @@ Status CBlendTex::Link(CLinker& in) {
   return kOk;
 }
 
-Status CBlendTex::CollectForSave(CPersistContext& context) {
-  const Status status = CTexture::CollectForSave(context);
-  if (status != kOk) return status;
-  if (texture1) KX_RETURN_IF_FAILED(texture1->CollectForSave(context));
-  if (texture2) KX_RETURN_IF_FAILED(texture2->CollectForSave(context));
-  return kOk;
-}
-
 Status CBlendTex::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CTexture::Save(out));
   out.Version(classRecord).Field("weight1", weight1).Field("weight2", weight2);
@@ -196,26 +154,11 @@ int64_t CBlendTex::GetMemorySize() const { return CTexture::GetMemorySize() + kB
 
 void CBlendTex::VisitReferences(CReferenceVisitor& visit) {
   CTexture::VisitReferences(visit);
-  visit(texture1);
-  visit(texture2);
+  visit(texture1, kTexturePart);
+  visit(texture2, kTexturePart);
 }
 
 // ---------------------------------------------------------------------------------------------
-
-CBase* CNormalBumpTex::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
-  if (CBase* hit = CTexture::FindObject(wanted, cls, kindOf)) return hit;
-  for (const auto* map : {&map1, &map2})
-    if (*map)
-      if (CBase* hit = (*map)->FindObject(wanted, cls, kindOf)) return hit;
-  return nullptr;
-}
-
-void CNormalBumpTex::FindObjects(std::vector<CBase*>& list, NameFilter wanted,
-                                 const CRuntimeClass* cls, bool kindOf) {
-  CTexture::FindObjects(list, wanted, cls, kindOf);
-  if (map1) map1->FindObjects(list, wanted, cls, kindOf);
-  if (map2) map2->FindObjects(list, wanted, cls, kindOf);
-}
 
 Status CNormalBumpTex::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
   const Status status = CTexture::Duplicate(out, map);
@@ -233,8 +176,8 @@ Status CNormalBumpTex::AssignTo(CBase* target, ReleasedList& released) const {
   bump->use2 = use2;
   bump->amount1 = amount1;
   bump->amount2 = amount2;
-  ShareReference(bump->map1, map1, released);
-  ShareReference(bump->map2, map2, released);
+  KX_RETURN_IF_FAILED(ShareReference(bump->map1, map1, released));
+  KX_RETURN_IF_FAILED(ShareReference(bump->map2, map2, released));
   return kOk;
 }
 
@@ -252,14 +195,6 @@ Status CNormalBumpTex::Link(CLinker& in) {
   return kOk;
 }
 
-Status CNormalBumpTex::CollectForSave(CPersistContext& context) {
-  const Status status = CTexture::CollectForSave(context);
-  if (status != kOk) return status;
-  if (map1) KX_RETURN_IF_FAILED(map1->CollectForSave(context));
-  if (map2) KX_RETURN_IF_FAILED(map2->CollectForSave(context));
-  return kOk;
-}
-
 Status CNormalBumpTex::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CTexture::Save(out));
   out.Version(classRecord).Field("use1", use1).Field("use2", use2);
@@ -274,8 +209,8 @@ int64_t CNormalBumpTex::GetMemorySize() const {
 
 void CNormalBumpTex::VisitReferences(CReferenceVisitor& visit) {
   CTexture::VisitReferences(visit);
-  visit(map1);
-  visit(map2);
+  visit(map1, kTexturePart);
+  visit(map2, kTexturePart);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -159,6 +159,32 @@ TEST_F(ContentDataTest, HeadDataReferencesLinkAndRoundTrip) {
   EXPECT_EQ(loadedHead->block[767], 9);
 }
 
+// Remapping after a copy points the copy's plain references at the copies of what they named,
+// or at nothing when that was not copied: never at the originals.
+TEST_F(ContentDataTest, HeadDataCopiesNameCopiesOrNothing) {
+  CRefPtr<test::CTestObject> root(new test::CTestObject), outsider(new test::CTestObject);
+  CRefPtr<CRawData> target(new CRawData);
+  CRefPtr<CHeadData> head(new CHeadData);
+  ASSERT_EQ(root->AttachCustomData(target.get()), kOk);
+  ASSERT_EQ(root->AttachCustomData(head.get()), kOk);
+  head->reference = target.get();
+  DuplicateMap copies;
+  CRefPtr<CBase> dup;
+  ASSERT_EQ(root->Duplicate(dup, copies), kOk);
+  auto* copy = KindOf<CHeadData>(copies.at(head.get()).get());
+  ASSERT_TRUE(copy);
+  // The lists as an AssignTo from the original would leave them.
+  copy->list1 = {root.get(), outsider.get()};
+  copy->list2 = {outsider.get()};
+  ASSERT_EQ(KindOf<CCorva>(dup.get())->RemapReferences(copies), kOk);
+  EXPECT_EQ(copy->reference, copies.at(target.get()).get());
+  EXPECT_EQ(copy->list1, (std::vector<CBase*>{dup.get(), nullptr}));
+  EXPECT_EQ(copy->list2, (std::vector<CBase*>{nullptr}));
+  EXPECT_EQ(head->reference, target.get());
+  // Searches do not go through them.
+  EXPECT_EQ(head->FindObject(std::nullopt, &test::CTestObject::classRecord, false), nullptr);
+}
+
 TEST_F(ContentDataTest, HeadDataReferenceToAnObjectNothingKeepsIsDropped) {
   // The reference names a record that is neither a root nor owned by anything.
   Bytes own;

@@ -141,9 +141,16 @@ TEST_F(CustomDataTest, ChainsAreSearchedDuplicatedAndSharedAsAWhole) {
   a->next = b;
   b->next = c;
   EXPECT_EQ(a->FindObject(u"c", nullptr, false), c.get());
+  // A record's own chain comes before the rest of the chain it is in.
+  auto own = Raw(u"own");
+  ASSERT_EQ(a->AttachCustomData(own.get()), kOk);
   std::vector<CBase*> found;
   a->FindObjects(found, std::nullopt, &CRawData::classRecord, true);
-  EXPECT_EQ(found.size(), 3u);
+  EXPECT_EQ(found, (std::vector<CBase*>{a.get(), own.get(), b.get(), c.get()}));
+  CPersistContext context;
+  ASSERT_EQ(a->CollectForSave(context), kOk);
+  EXPECT_EQ(context.saveList, found);
+  a->customData = nullptr;
 
   DuplicateMap map;
   CRefPtr<CBase> copy;

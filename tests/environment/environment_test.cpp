@@ -1,10 +1,11 @@
 #include <gtest/gtest.h>
 
+#include "content/content_data.h"
 #include "core/container.h"
 #include "environment/environment.h"
 #include "environment/terrain.h"
+#include "material/walk_probe.h"
 #include "scene/bounding_objects.h"
-#include "scene/node.h"
 #include "support/bytes.h"
 #include "support/round_trip.h"
 #include "support/test_classes.h"
@@ -341,28 +342,72 @@ TEST_F(Environment, HeightMapAndHeightData) {
   EXPECT_FALSE(target->source);
 }
 
-// Copies of an object reached through a terrain node must not keep plain references to the
-// originals: remapping goes on into what the node owns.
+using Parts = std::vector<CRefPtr<CCubeMap>>;
+
+template <class T>
+CRefPtr<CCorva> WithContent(const Parts& p) {
+  CRefPtr<T> object(new T);
+  object->content = p[0];
+  return CRefPtr<CCorva>(object);
+}
+
+// Sky, water and terrain take their content into every walk; a quad-tree node's children and a
+// height map's source are searched, saved and remapped with it but not name-bound; nothing
+// goes into a height map's own height-field block.
+const test::WalkCase kWalkCases[] = {
+    {"sky", kFollowAll, 1, WithContent<CSky>},
+    {"water", kFollowAll, 1, WithContent<CWater>},
+    {"terrain", kFollowAll, 1, WithContent<CTerrain>},
+    {"quad-tree node", kSearch | kCollect | kRemap, 2,
+     [](const Parts& p) {
+       CRefPtr<CQuadTree> node(new CQuadTree);
+       node->children[3] = p[1];
+       node->children[1] = p[0];
+       return CRefPtr<CCorva>(node);
+     }},
+    {"height map source", kSearch | kCollect | kRemap, 1,
+     [](const Parts& p) {
+       CRefPtr<CHeightMap> map(new CHeightMap);
+       map->source = p[0];
+       return CRefPtr<CCorva>(map);
+     }},
+    {"height map block", kNoWalk, 1,
+     [](const Parts& p) {
+       CRefPtr<CHeightMap> map(new CHeightMap);
+       EXPECT_EQ(map->heightData.AttachCustomData(p[0]->GetCustomData()), kOk);
+       return CRefPtr<CCorva>(map);
+     }},
+};
+
+TEST_F(Environment, EachWalkReachesThePartsItShould) {
+  for (const test::WalkCase& c : kWalkCases) {
+    SCOPED_TRACE(c.what);
+    test::ExpectWalks(c);
+  }
+}
+
+// A copy made through a height map and a terrain node names the copies of what the originals
+// named, not the originals.
 TEST_F(Environment, RemappingReachesWhatTheNodesOwn) {
-  CRefPtr<CNode> stage(new CNode);
-  CRefPtr<CNode> child(new CNode);
-  EXPECT_TRUE(::KX::Succeeded(stage->AddChild(child.get())));
-  CRefPtr<CBoundingMesh> hull(new CBoundingMesh);
-  hull->node = child.get();
-  EXPECT_TRUE(::KX::Succeeded(stage->AddBounding(hull.get())));
+  CRefPtr<CTerrain> patch(new CTerrain);
+  CRefPtr<CSky> neighbour(new CSky);
+  CRefPtr<CHeadData> record(new CHeadData);
+  record->reference = neighbour.get();
+  ASSERT_EQ(patch->AttachCustomData(record.get()), kOk);
   CRefPtr<CQuadTree> tree(new CQuadTree);
-  tree->children[0] = stage;
+  tree->children[0] = patch;
+  tree->children[2] = neighbour;
   CRefPtr<CHeightMap> map(new CHeightMap);
   map->source = tree;
 
   DuplicateMap copies;
   CRefPtr<CBase> dup;
   ASSERT_EQ(map->Duplicate(dup, copies), kOk);
-  auto* copy = KindOf<CHeightMap>(dup.get());
-  ASSERT_EQ(copy->RemapReferences(copies), kOk);
-  auto* copiedHull = KindOf<CBoundingMesh>(copies.at(hull.get()).get());
-  ASSERT_TRUE(copiedHull);
-  EXPECT_EQ(copiedHull->node, copies.at(child.get()).get());
+  ASSERT_EQ(KindOf<CHeightMap>(dup.get())->RemapReferences(copies), kOk);
+  auto* copiedRecord = KindOf<CHeadData>(copies.at(record.get()).get());
+  ASSERT_TRUE(copiedRecord);
+  EXPECT_EQ(copiedRecord->reference, copies.at(neighbour.get()).get());
+  EXPECT_EQ(record->reference, neighbour.get());
 }
 
 }  // namespace

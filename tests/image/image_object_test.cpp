@@ -232,6 +232,23 @@ TEST_F(ImageObjectTest, EmbeddedBytesAreSavedAsReadUntilThePixelsChange) {
   EXPECT_TRUE(image->HasBlob());
 }
 
+// Pixels without kept bytes reach the file also when another object brings the image into the
+// save (here a frame of an animation).
+TEST_F(ImageObjectTest, PixelsWithoutBytesAreSavedWhereverTheImageIsReached) {
+  CRefPtr<CImage> image(new CImage);
+  image->encodeFormat = kCodecPNG;
+  Pattern(image->picture, 5, 3, kPixelBGRA, 9);
+  CRefPtr<CAnmImage> anm(new CAnmImage);
+  ASSERT_EQ(anm->AddFrame(CAnmFrame{}, image.get()), kOk);
+
+  CPersistContext context;
+  ASSERT_EQ(test::LoadFromBytes(test::SaveRootToBytes(anm.get()), context), kOk)
+      << context.diagnostics.Describe();
+  auto* loaded = KindOf<CAnmImage>(context.roots.at(0).get());
+  ASSERT_TRUE(loaded && loaded->frames.size() == 1 && loaded->frames[0].image);
+  EXPECT_EQ(Pixels(loaded->frames[0].image->picture), Pixels(image->picture));
+}
+
 TEST_F(ImageObjectTest, EmbeddedImageWithoutPictureSavesAsItLoaded) {
   // An empty blob means no picture; saving must not try to encode nothing.
   Bytes body = ImageHead(1, u"");
