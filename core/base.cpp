@@ -63,12 +63,15 @@ Status CBase::Link(CLinker&) { return kNothingDone; }
 
 Status CBase::CollectForSave(CPersistContext& context) {
   // Depth-first pre-order from here; an object the save has already collected is not entered
-  // again, nor is what it refers to.
+  // again, nor is what it refers to. Each object packs what it keeps outside its fields (an
+  // encoded picture, a tree description) as it joins the save, so that sizes and bytes agree.
+  Status failure = kOk;
   return Walk(this, kCollect, [&](CBase* object) {
     if (!context.saveIds.Insert(object).second) return WalkStep::kSkip;
     context.saveList.push_back(object);
-    return WalkStep::kDescend;
-  });
+    failure = object->PrepareSave(context);
+    return Failed(failure) ? WalkStep::kStop : WalkStep::kDescend;
+  }, &failure);
 }
 
 Status CBase::PrepareSave(CPersistContext&) { return kOk; }

@@ -296,11 +296,6 @@ Status CImage::Load(CReader& in) {
   return KeepBlob(bytes);
 }
 
-Status CImage::CollectForSave(CPersistContext& context) {
-  KX_RETURN_IF_FAILED(PrepareSave(context));
-  return CBase::CollectForSave(context);
-}
-
 Status CImage::PrepareSave(CPersistContext&) {
   if (HasBlob() || !storeEncoded) return kNothingDone;
   // An external picture writes only its path, and an empty one writes an empty blob: neither has

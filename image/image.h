@@ -38,9 +38,6 @@ class CImage : public CBase {
   Status Clone(CRefPtr<CBase>& out) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
   Status Load(CReader& in) override;
-  // Kept by hand: the picture is encoded (PrepareSave) before the image joins the save, which
-  // the collection walk has no step for. An image refers to nothing, so it collects itself only.
-  Status CollectForSave(CPersistContext& context) override;
   Status PrepareSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
