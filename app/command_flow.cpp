@@ -4,6 +4,7 @@
 #include "app/convert.h"
 #include "app/prop_summary.h"
 #include "app/texts.h"
+#include "core/alloc.h"
 
 namespace KX {
 
@@ -49,6 +50,15 @@ Status CheckCompatibility(CPersistContext& document, CRefPtr<CNode>& root, IConv
 
 Status SaveProp(CNode* root, const std::string& path, CThumbnail* thumbnail, std::string* detail) {
   CPersistContext target;
+  Status status = PreparePropDocument(root, thumbnail, target, detail);
+  if (Failed(status)) return status;
+  status = SaveFile(0, target, path);
+  if (Failed(status) && detail) *detail = "writing " + path + " failed: " + StatusDetail(status);
+  return status;
+}
+
+Status PreparePropDocument(CNode* root, CThumbnail* thumbnail, CPersistContext& target,
+                           std::string* detail) {
   Status status = AddRoot(target, root);
   if (Failed(status)) {
     if (detail) *detail = "there is no converted scene to save: " + StatusDetail(status);
@@ -61,10 +71,8 @@ Status SaveProp(CNode* root, const std::string& path, CThumbnail* thumbnail, std
     if (detail) *detail = "the summary record could not be made: " + StatusDetail(status);
     return status;
   }
-  if (summary) target.extInfo.emplace_back(summary.get());
-  status = SaveFile(0, target, path);
-  if (Failed(status) && detail) *detail = "writing " + path + " failed: " + StatusDetail(status);
-  return status;
+  if (summary) KX_RETURN_IF_FAILED(TryAppend(target.extInfo, CRefPtr<CBase>(summary.get())));
+  return kOk;
 }
 
 CommandOutcome OnValidate(IConverterUi& ui) {

@@ -32,5 +32,8 @@ Status CheckCompatibility(CPersistContext& document, CRefPtr<CNode>& root, IConv
 // Writes `root` as a prop to `path` with `thumbnail` (may be null) and the summary record of the
 // tree's CRoseData records. Answers the save status; `detail` receives what went wrong.
 Status SaveProp(CNode* root, const std::string& path, CThumbnail* thumbnail, std::string* detail);
+// What SaveProp writes: the converted root, the source thumbnail and the summary record.
+Status PreparePropDocument(CNode* root, CThumbnail* thumbnail, CPersistContext& target,
+                           std::string* detail);
 
 }  // namespace KX

@@ -1,4 +1,5 @@
 #include "app/convert.h"
+#include "core/alloc.h"
 
 #include <limits>
 #include <string_view>
@@ -141,11 +142,7 @@ Status CompactMultiMaterial(CGeometry& geometry, CMultiMaterial& multi) {
     if (!material) {
       if (!used.contains(static_cast<uint32_t>(i))) continue;
       // A used slot without a standard material gets a default one.
-      try {
-        subs[i] = new CStandardMaterial;
-      } catch (const std::bad_alloc&) {
-        return kErrOutOfMemory;
-      }
+      KX_RETURN_IF_FAILED(TryNew<CStandardMaterial>(subs[i]));
       material = subs[i].get();
       multi.modified = 1;
     }
@@ -189,11 +186,7 @@ Status CompactMultiMaterial(CGeometry& geometry, CMultiMaterial& multi) {
 }
 
 Status RemoveFromParent(CSpatial& object, RemovedObjects& removed) {
-  try {
-    removed.emplace_back(&object);
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  KX_RETURN_IF_FAILED(TryAppend(removed, CRefPtr<CBase>(&object)));
   return object.parent ? object.parent->RemoveChild(&object) : kOk;
 }
 
@@ -206,92 +199,105 @@ bool NameHasMarker(const std::u16string& name) {
 }  // namespace
 
 Status RemoveLinkControllers(CNode& root) {
-  for (CSpatial* object : Collect<CSpatial>(root, true)) {
-    if (!object->controllers) continue;
-    auto* link = KindOf<CLinkControl>(
-        object->controllers->FindObject(std::nullopt, &CLinkControl::classRecord, false));
-    if (link) KX_RETURN_IF_FAILED(object->DetachController(link));
-  }
-  return kOk;
+  return Guarded([&]() -> Status {
+    for (CSpatial* object : Collect<CSpatial>(root, true)) {
+      if (!object->controllers) continue;
+      auto* link = KindOf<CLinkControl>(
+          object->controllers->FindObject(std::nullopt, &CLinkControl::classRecord, false));
+      if (link) KX_RETURN_IF_FAILED(object->DetachController(link));
+    }
+    return kOk;
+  });
 }
 
 Status CleanUpMaterials(CGeometry& geometry, RemovedObjects& removed) {
-  if (!geometry.material) return kOk;
-  std::vector<CBase*> found;
-  geometry.material->FindObjects(found, std::nullopt, &CStandardMaterial::classRecord, false);
-  std::unordered_set<const CBase*> seen;
-  for (CBase* object : found)
-    if (seen.insert(object).second)
-      if (auto* standard = KindOf<CStandardMaterial>(object)) CleanUpChannels(*standard, removed);
-  if (auto* multi = KindOf<CMultiMaterial>(geometry.material.get()))
-    return CompactMultiMaterial(geometry, *multi);
-  return kOk;
+  return Guarded([&]() -> Status {
+    if (!geometry.material) return kOk;
+    std::vector<CBase*> found;
+    geometry.material->FindObjects(found, std::nullopt, &CStandardMaterial::classRecord, false);
+    std::unordered_set<const CBase*> seen;
+    for (CBase* object : found)
+      if (seen.insert(object).second)
+        if (auto* standard = KindOf<CStandardMaterial>(object)) CleanUpChannels(*standard, removed);
+    if (auto* multi = KindOf<CMultiMaterial>(geometry.material.get()))
+      return CompactMultiMaterial(geometry, *multi);
+    return kOk;
+  });
 }
 
 Status CleanUpGeometry(CNode& root) {
-  RemovedObjects removed;
-  for (CSpatial* object : Collect<CSpatial>(root, true)) {
-    // Only the last keyframe controller of the chain stays.
-    std::vector<CControl*> keyframes;
-    for (CControl* c = object->controllers.get(); c; c = c->next.get())
-      if (KindOf<CKeyframeControl>(c)) keyframes.push_back(c);
-    for (size_t i = 0; i + 1 < keyframes.size(); ++i) {
-      removed.emplace_back(keyframes[i]);
-      KX_RETURN_IF_FAILED(object->DetachController(keyframes[i]));
-    }
+  return Guarded([&]() -> Status {
+    RemovedObjects removed;
+    for (CSpatial* object : Collect<CSpatial>(root, true)) {
+      // Only the last keyframe controller of the chain stays.
+      std::vector<CControl*> keyframes;
+      for (CControl* c = object->controllers.get(); c; c = c->next.get())
+        if (KindOf<CKeyframeControl>(c)) keyframes.push_back(c);
+      for (size_t i = 0; i + 1 < keyframes.size(); ++i) {
+        removed.emplace_back(keyframes[i]);
+        KX_RETURN_IF_FAILED(object->DetachController(keyframes[i]));
+      }
 
-    auto* geometry = KindOf<CGeometry>(object);
-    if (!geometry) continue;
-    KX_RETURN_IF_FAILED(CleanUpMaterials(*geometry, removed));
-    const bool hasPositions = !geometry->positions.empty();
-    if (hasPositions && geometry->material) {
-      if (auto* mesh = KindOf<CTriMesh>(geometry);
-          mesh && (mesh->normals.empty() || mesh->indexList1.empty() || mesh->indexList2.empty() ||
-                   mesh->faceTriples4.empty()))
+      auto* geometry = KindOf<CGeometry>(object);
+      if (!geometry) continue;
+      KX_RETURN_IF_FAILED(CleanUpMaterials(*geometry, removed));
+      const bool hasPositions = !geometry->positions.empty();
+      if (hasPositions && geometry->material) {
+        if (auto* mesh = KindOf<CTriMesh>(geometry);
+            mesh && (mesh->normals.empty() || mesh->indexList1.empty() || mesh->indexList2.empty() ||
+                     mesh->faceTriples4.empty()))
+          KX_RETURN_IF_FAILED(RemoveFromParent(*geometry, removed));
+      } else {
         KX_RETURN_IF_FAILED(RemoveFromParent(*geometry, removed));
-    } else {
-      KX_RETURN_IF_FAILED(RemoveFromParent(*geometry, removed));
+      }
     }
-  }
-  return kOk;
+    return kOk;
+  });
 }
 
-void TagNodes(CNode& root, int32_t tag) {
-  for (CNode* node : Collect<CNode>(root, false)) {
-    node->tag = tag;
-    node->modified = 1;
-  }
+Status TagNodes(CNode& root, int32_t tag) {
+  return Guarded([&]() -> Status {
+    for (CNode* node : Collect<CNode>(root, false)) {
+      node->tag = tag;
+      node->modified = 1;
+    }
+    return kOk;
+  });
 }
 
-void StripControllers(CNode& root) {
-  for (CSpatial* object : Collect<CSpatial>(root, true)) object->DetachAllControllers();
+Status StripControllers(CNode& root) {
+  return Guarded([&]() -> Status {
+    for (CSpatial* object : Collect<CSpatial>(root, true)) object->DetachAllControllers();
+    return kOk;
+  });
 }
 
 Status BakeTransforms(CNode& root) {
-  for (CTriMesh* mesh : Collect<CTriMesh>(root, false)) {
-    // The mesh's own local matrix, then each ancestor's up to the top, as one matrix: row
-    // vectors, so the nearest transform comes first.
-    CMatrix4 toScene = mesh->GetLocalMatrix();
-    for (const CNode* up = mesh->parent; up; up = up->parent) {
-      CMatrix4 next;
-      MatrixMultiply(next, toScene, up->GetLocalMatrix());
-      toScene = next;
+  return Guarded([&]() -> Status {
+    for (CTriMesh* mesh : Collect<CTriMesh>(root, false)) {
+      // The mesh's own local matrix, then each ancestor's up to the top, as one matrix: row
+      // vectors, so the nearest transform comes first.
+      CMatrix4 toScene = mesh->GetLocalMatrix();
+      for (const CNode* up = mesh->parent; up; up = up->parent) {
+        CMatrix4 next;
+        MatrixMultiply(next, toScene, up->GetLocalMatrix());
+        toScene = next;
+      }
+      for (auto& point : mesh->positions.items) point = TransformCoord(point, toScene);
+      mesh->modified = 1;
     }
-    for (auto& point : mesh->positions.items) point = TransformCoord(point, toScene);
-    mesh->modified = 1;
-  }
-  for (CSpatial* object : Collect<CSpatial>(root, true)) {
-    object->SetFromMatrix(MatrixIdentity());
-    object->modified = 1;
-  }
-  return kOk;
+    for (CSpatial* object : Collect<CSpatial>(root, true)) {
+      object->SetFromMatrix(MatrixIdentity());
+      object->modified = 1;
+    }
+    return kOk;
+  });
 }
 
 Status AddRestKeys(CNode& root) {
-  for (CSpatial* object : Collect<CSpatial>(root, true)) {
-    CRefPtr<CKeyframeControl> key;
-    try {
-      key = new CKeyframeControl;
+  return Guarded([&]() -> Status {
+    for (CSpatial* object : Collect<CSpatial>(root, true)) {
+      CRefPtr<CKeyframeControl> key(new CKeyframeControl);
       key->timeScale = 1.0f;
       key->legacyValue = 0.0f;
       key->keyTimes = {0.0f};
@@ -300,68 +306,70 @@ Status AddRestKeys(CNode& root) {
       key->scaleKeys = {object->scale};
       key->transition = {std::numeric_limits<float>::max()};
       key->type = {0};
-    } catch (const std::bad_alloc&) {
-      return kErrOutOfMemory;
+      KX_RETURN_IF_FAILED(object->AttachController(key.get()));
     }
-    KX_RETURN_IF_FAILED(object->AttachController(key.get()));
-  }
-  return kOk;
+    return kOk;
+  });
 }
 
 Status RestructureRoot(CNode& root) {
-  if (root.tag == kPropTag) {
-    std::vector<CSpatial*> cameras;
-    for (CCamera* camera : Collect<CCamera>(root, false)) cameras.push_back(camera);
-    for (CCameraTarget* target : Collect<CCameraTarget>(root, false)) cameras.push_back(target);
-    std::vector<CRefPtr<CBase>> released;  // alive until the pass is over
-    for (CSpatial* object : cameras) {
-      CNode* holder = object->parent;
-      if (!holder) continue;
-      released.emplace_back(holder);
-      released.emplace_back(object);
-      // A camera in a group takes the group with it; one right below the root leaves alone.
-      if (CNode* above = holder->parent)
-        KX_RETURN_IF_FAILED(above->RemoveChild(holder));
-      else
-        KX_RETURN_IF_FAILED(holder->RemoveChild(object));
-    }
+  return Guarded([&]() -> Status {
+    if (root.tag == kPropTag) {
+      std::vector<CSpatial*> cameras;
+      for (CCamera* camera : Collect<CCamera>(root, false)) cameras.push_back(camera);
+      for (CCameraTarget* target : Collect<CCameraTarget>(root, false)) cameras.push_back(target);
+      std::vector<CRefPtr<CBase>> released;  // alive until the pass is over
+      for (CSpatial* object : cameras) {
+        CNode* holder = object->parent;
+        if (!holder) continue;
+        released.emplace_back(holder);
+        released.emplace_back(object);
+        // A camera in a group takes the group with it; one right below the root leaves alone.
+        if (CNode* above = holder->parent)
+          KX_RETURN_IF_FAILED(above->RemoveChild(holder));
+        else
+          KX_RETURN_IF_FAILED(holder->RemoveChild(object));
+      }
 
-    CRefPtr<CNode> first(root.children.empty() ? nullptr : KindOf<CNode>(root.children.front().get()));
-    if (first && first->name == u"AccRoot") {
-      // The accessory level goes; its first child takes its place at the end of the root.
-      // A step that fails fails the conversion: nothing may be dropped from the tree unnoticed.
-      KX_RETURN_IF_FAILED(root.RemoveChild(first.get()));
-      CRefPtr<CNode> inner(first->children.empty() ? nullptr : KindOf<CNode>(first->children.front().get()));
-      if (inner) {
-        KX_RETURN_IF_FAILED(first->RemoveChild(inner.get()));
-        KX_RETURN_IF_FAILED(root.AddChild(inner.get()));
+      CRefPtr<CNode> first(root.children.empty() ? nullptr : KindOf<CNode>(root.children.front().get()));
+      if (first && first->name == u"AccRoot") {
+        // The accessory level goes; its first child takes its place at the end of the root.
+        // A step that fails fails the conversion: nothing may be dropped from the tree unnoticed.
+        KX_RETURN_IF_FAILED(root.RemoveChild(first.get()));
+        CRefPtr<CNode> inner(first->children.empty() ? nullptr : KindOf<CNode>(first->children.front().get()));
+        if (inner) {
+          KX_RETURN_IF_FAILED(first->RemoveChild(inner.get()));
+          KX_RETURN_IF_FAILED(root.AddChild(inner.get()));
+        }
+      }
+      if (first && first->name == u"SceneRoot") {
+        root.name = u"SceneRoot";
+        root.modified = 1;
       }
     }
-    if (first && first->name == u"SceneRoot") {
-      root.name = u"SceneRoot";
-      root.modified = 1;
-    }
-  }
-  return AddRestKeys(root);
+    return AddRestKeys(root);
+  });
 }
 
 Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui) {
-  CRefPtr<CNode> root(document.roots.empty() ? nullptr : KindOf<CNode>(document.roots.front().get()));
-  if (!root) return kErrMalformed;
-  KX_RETURN_IF_FAILED(RemoveLinkControllers(*root));
-  KX_RETURN_IF_FAILED(CleanUpGeometry(*root));
-  const int32_t kind = ClassifyContent(document);
-  for (int32_t refused : kRefusedKinds)
-    if (kind == refused) {
-      ui.ShowMessage(ui.Text(kTextNotAScene), kMessageError,
-                     "after the clean-up the content is of kind " + std::to_string(kind) + " (" +
-                         ContentKindName(kind) + ")");
-      return kErrMalformed;
-    }
-  TagNodes(*root, kPropTag);
-  StripControllers(*root);
-  if (!NameHasMarker(root->name)) KX_RETURN_IF_FAILED(BakeTransforms(*root));
-  return RestructureRoot(*root);
+  return Guarded([&]() -> Status {
+    CRefPtr<CNode> root(document.roots.empty() ? nullptr : KindOf<CNode>(document.roots.front().get()));
+    if (!root) return kErrMalformed;
+    KX_RETURN_IF_FAILED(RemoveLinkControllers(*root));
+    KX_RETURN_IF_FAILED(CleanUpGeometry(*root));
+    const int32_t kind = ClassifyContent(document);
+    for (int32_t refused : kRefusedKinds)
+      if (kind == refused) {
+        ui.ShowMessage(ui.Text(kTextNotAScene), kMessageError,
+                       "after the clean-up the content is of kind " + std::to_string(kind) + " (" +
+                           ContentKindName(kind) + ")");
+        return kErrMalformed;
+      }
+    KX_RETURN_IF_FAILED(TagNodes(*root, kPropTag));
+    KX_RETURN_IF_FAILED(StripControllers(*root));
+    if (!NameHasMarker(root->name)) KX_RETURN_IF_FAILED(BakeTransforms(*root));
+    return RestructureRoot(*root);
+  });
 }
 
 }  // namespace KX

@@ -1,5 +1,7 @@
 #include "app/prop_summary.h"
 
+#include "core/alloc.h"
+
 #include <unordered_set>
 
 namespace KX {
@@ -18,11 +20,7 @@ Status BuildPropSummary(CBase* root, CRefPtr<CRoseData>& summary) {
 
   const auto& first = *static_cast<CRoseData*>(found.front());
   CRefPtr<CRoseData> record;
-  try {
-    record = new CRoseData;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  KX_RETURN_IF_FAILED(TryNew<CRoseData>(record));
   record->name = first.name;
   record->key = first.key;
   record->param1 = first.param1;

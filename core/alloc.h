@@ -35,6 +35,17 @@ Status TryAssign(Target& target, const Source& source) {
   return TryAllocate([&] { target = source; });
 }
 
+// Runs `body` (answering a Status) and answers its status, or kErrOutOfMemory when something in
+// it could not allocate: for whole passes that allocate in many places.
+template <class Body>
+Status Guarded(Body&& body) {
+  try {
+    return std::forward<Body>(body)();
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+}
+
 // A new object in `out` (a CRefPtr or any pointer holder).
 template <class T, class Holder, class... Args>
 Status TryNew(Holder& out, Args&&... args) {

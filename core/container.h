@@ -50,6 +50,9 @@ class CPersistContext {
   std::vector<CBase*> saveList;
   CAddressTable<int32_t> saveIds;
   bool measuring = false;
+  // When set, a load appends the stream offset of every object id it reads as a reference: what
+  // a tool that rewrites references in place (the fuzzer's mutator) needs to find them.
+  std::vector<uint64_t>* referenceOffsets = nullptr;
 
   CLoadDiagnostics diagnostics;
   // Set by CLinker::Refuse: the load fails with it once the link pass is over.

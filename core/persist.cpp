@@ -127,6 +127,14 @@ int32_t CReader::Version(const CRuntimeClass& cls) {
 }
 
 CReader& CReader::Ref(int32_t& id) {
+  if (ok() && context_ && context_->referenceOffsets) {
+    try {
+      context_->referenceOffsets->push_back(Offset());
+    } catch (const std::bad_alloc&) {
+      Fail(kErrOutOfMemory);
+      return *this;
+    }
+  }
   Read(id);
   if (ok() && record_) record_->ids.push_back(id);
   return *this;

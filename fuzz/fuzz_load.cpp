@@ -1,8 +1,17 @@
 // Feeds arbitrary bytes to the scene loader. Whatever loads must survive being searched,
-// duplicated, listed field by field, saved, loaded again and saved again to the same bytes.
+// duplicated, listed field by field, saved, loaded again and saved again to the same bytes, and
+// then everything the programs do after a load: listing, classification, the conversion into a
+// prop and the prop's save.
+//
+// Byte flips rarely make a valid reference to another object, and references are where the
+// shape of a graph goes wrong; so half the mutations re-point stored object references at other
+// ids of the same file.
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <random>
 
+#include "support/after_load.h"
 #include "support/test_classes.h"
 #include "core/container.h"
 #include "core/scene_object_base.h"
@@ -60,13 +69,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<KX::CBase*> all;
     root->FindObjects(all, std::nullopt, nullptr, false);
     for (const KX::CBase* object : all) CheckListing(*object);
-    root->FindObject(u"x", &KX::CCorva::classRecord, true);
-    KX::DuplicateMap map;
-    KX::CRefPtr<KX::CBase> copy;
-    if (KX::Succeeded(root->Duplicate(copy, map)))
-      if (auto* corva = KX::KindOf<KX::CCorva>(copy.get())) corva->RemapReferences(map);
-    root->GetSaveSize();
-    root->GetMemorySize();
   }
 
   const auto first = Save(context);
@@ -74,5 +76,41 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   KX::CMemoryIo reread(first);
   if (KX::Failed(KX::LoadFromStream(again, reread, 0))) std::abort();
   if (Save(again) != first) std::abort();
+
+  const KX::test::AfterLoadReport report = KX::test::RunAfterLoad(context);
+  // A prop the conversion produced must save and load.
+  if (KX::Succeeded(report.converted) && report.converted != KX::kNothingDone &&
+      KX::Failed(report.propSaved))
+    std::abort();
   return 0;
+}
+
+extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t maxSize);
+
+extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t maxSize,
+                                          unsigned int seed) {
+  static const bool registered = (KX::test::RegisterForTests(), true);
+  (void)registered;
+  std::minstd_rand random(seed);
+  if (random() % 2 == 0) {
+    std::vector<uint64_t> offsets;
+    std::vector<int32_t> ids;
+    {
+      KX::CPersistContext context;
+      context.referenceOffsets = &offsets;
+      KX::CMemoryIo in({data, size});
+      if (KX::Succeeded(KX::LoadFromStream(context, in, 0)))
+        for (const auto& entry : context.objects) ids.push_back(entry.first);
+    }
+    if (!ids.empty() && !offsets.empty()) {
+      const int changes = 1 + static_cast<int>(random() % 3);
+      for (int i = 0; i < changes; ++i) {
+        const uint64_t at = offsets[random() % offsets.size()];
+        const int32_t id = ids[random() % ids.size()];
+        if (at + sizeof id <= size) std::memcpy(data + at, &id, sizeof id);
+      }
+      return size;
+    }
+  }
+  return LLVMFuzzerMutate(data, size, maxSize);
 }
