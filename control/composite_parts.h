@@ -13,9 +13,9 @@
 
 #include "control/control.h"
 #include "core/alloc.h"
-#include "core/scene_object_base.h"
 #include "core/fields.h"
 #include "core/persist.h"
+#include "core/scene_object_base.h"
 
 namespace KX {
 
@@ -77,7 +77,8 @@ class CLayer {
   void ReadIds(CReader& in) {
     const int32_t count = in.Get<int32_t>();
     if (!in.CanHold(count, kIdSize)) return;
-    if (const Status s = TryAllocate([&] { subControllers.assign(static_cast<size_t>(count), nullptr); });
+    if (const Status s =
+            TryAllocate([&] { subControllers.assign(static_cast<size_t>(count), nullptr); });
         Failed(s)) {
       in.Fail(s);
       return;
@@ -92,7 +93,6 @@ class CLayer {
     const auto list = out.List(name);
     for (const auto& sub : subControllers) out.Ref(nullptr, sub.get());
   }
-  int64_t IdsSize() const { return 4 + kIdSize * static_cast<int64_t>(subControllers.size()); }
 
   // The longest sub-controller, in the composite's time: duration over time scale. Controllers
   // that cannot be played (a zero or unusable scale) do not count.

@@ -250,7 +250,8 @@ Status CKeyframeClipControl::Load(CReader& in) {
   } else {
     const int32_t count = in.Get<int32_t>();
     if (!in.CanHold(count, kNarrowClipSize)) return in.status();
-    KX_RETURN_IF_FAILED(TryAllocate([&] { clips.assign(static_cast<size_t>(count), ClipRecord{}); }));
+    KX_RETURN_IF_FAILED(
+        TryAllocate([&] { clips.assign(static_cast<size_t>(count), ClipRecord{}); }));
     for (ClipRecord& clip : clips) {
       uint8_t narrow[32] = {};
       in.ReadBytes(narrow, sizeof narrow);

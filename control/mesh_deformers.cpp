@@ -95,7 +95,8 @@ Status CBoneSkinControl::Link(CLinker& in) {
   KX_RETURN_IF_FAILED(CDataControl::Link(in));
   for (SkinBone& bone : bones) {
     in.Resolve(bone.bone);
-    KX_RETURN_IF_FAILED(TryAssign(bone.boneName, bone.bone ? bone.bone->name : std::u16string()));
+    KX_RETURN_IF_FAILED(
+        TryAllocate([&] { bone.boneName = bone.bone ? bone.bone->name : std::u16string(); }));
   }
   KX_RETURN_IF_FAILED(RebuildTables());
   return kOk;
@@ -245,7 +246,9 @@ Status CBoneSkinControl::ResolveOwnNames(CBase* root) {
   return RebuildTables();
 }
 
-Status CBoneSkinControl::RemapOwnReferences(DuplicateMap&) { return RebuildTables(); }
+Status CBoneSkinControl::RemapOwnReferences(DuplicateMap&) {
+  return RebuildTables();
+}
 
 // ---------------------------------------------------------------------------------------------
 // Morphing
