@@ -2,7 +2,7 @@
 // The parts that composite controllers are made of: CLayer<T>, an ordered list of owned
 // sub-controllers of one kind, and CClip<T>, that list plus a clip table which plays the
 // sub-controllers one after another on a timeline. A composite controller holds one of them as a
-// member and forwards its generic walks (search, copy, collection, names, remapping, owner) to it.
+// member, states its sub-controllers among its references and passes copies and its owner on.
 // T is a controller class: everything here only needs CControl's interface.
 #include <algorithm>
 #include <cmath>
@@ -12,9 +12,10 @@
 #include <vector>
 
 #include "control/control.h"
-#include "core/scene_object_base.h"
+#include "core/alloc.h"
 #include "core/fields.h"
 #include "core/persist.h"
+#include "core/scene_object_base.h"
 
 namespace KX {
 
@@ -35,26 +36,10 @@ class CLayer {
     return index < subControllers.size() ? subControllers[index].get() : nullptr;
   }
 
-  CBase* FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf) const {
-    for (const auto& sub : subControllers)
-      if (sub)
-        if (CBase* hit = sub->FindObject(name, cls, kindOf)) return hit;
-    return nullptr;
-  }
-
-  void FindObjects(std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
-                   bool kindOf) const {
-    for (const auto& sub : subControllers)
-      if (sub) sub->FindObjects(list, name, cls, kindOf);
-  }
-
   // Copies every sub-controller through `map` into `copy`, which must be empty.
   Status DuplicateInto(CLayer& copy, DuplicateMap& map) const {
-    try {
-      copy.subControllers.assign(subControllers.size(), nullptr);
-    } catch (const std::bad_alloc&) {
-      return kErrOutOfMemory;
-    }
+    KX_RETURN_IF_FAILED(
+        TryAllocate([&] { copy.subControllers.assign(subControllers.size(), nullptr); }));
     for (size_t i = 0; i < subControllers.size(); ++i) {
       if (!subControllers[i]) continue;
       CRefPtr<CBase> sub;
@@ -79,42 +64,23 @@ class CLayer {
     return kOk;
   }
 
-  Status CollectForSave(CPersistContext& context) const {
-    for (const auto& sub : subControllers)
-      if (sub) KX_RETURN_IF_FAILED(sub->CollectForSave(context));
-    return kOk;
-  }
-
-  Status ResolveNames(CBase* root) const {
-    for (const auto& sub : subControllers)
-      if (sub) KX_RETURN_IF_FAILED(sub->ResolveNames(root));
-    return kOk;
-  }
-
-  Status RemapReferences(DuplicateMap& map) const {
-    for (const auto& sub : subControllers)
-      if (sub) KX_RETURN_IF_FAILED(sub->RemapReferences(map));
-    return kOk;
-  }
-
   // The sub-controllers animate the composite's owner.
   void SetOwner(CCorva* object) const {
     for (const auto& sub : subControllers)
       if (sub) sub->SetOwner(object);
   }
 
-  void VisitReferences(CReferenceVisitor& visit) {
-    for (auto& sub : subControllers) visit(sub);
-  }
+  // Every sub-controller, in list order, followed by every walk.
+  void VisitReferences(CReferenceVisitor& visit) { visit.Each(subControllers); }
 
   // Stored as a count and one object id per entry; Link resolves them in the same order.
   void ReadIds(CReader& in) {
     const int32_t count = in.Get<int32_t>();
     if (!in.CanHold(count, kIdSize)) return;
-    try {
-      subControllers.assign(static_cast<size_t>(count), nullptr);
-    } catch (const std::bad_alloc&) {
-      in.Fail(kErrOutOfMemory);
+    if (const Status s =
+            TryAllocate([&] { subControllers.assign(static_cast<size_t>(count), nullptr); });
+        Failed(s)) {
+      in.Fail(s);
       return;
     }
     for (int32_t i = 0; i < count; ++i) in.Ref();
@@ -127,7 +93,6 @@ class CLayer {
     const auto list = out.List(name);
     for (const auto& sub : subControllers) out.Ref(nullptr, sub.get());
   }
-  int64_t IdsSize() const { return 4 + kIdSize * static_cast<int64_t>(subControllers.size()); }
 
   // The longest sub-controller, in the composite's time: duration over time scale. Controllers
   // that cannot be played (a zero or unusable scale) do not count.
@@ -245,11 +210,7 @@ class CClip : public CLayer<T> {
   // length is taken once, however many clips play it.
   float LastEnd() const {
     std::vector<float> passes;
-    try {
-      passes.resize(this->subControllers.size());
-    } catch (const std::bad_alloc&) {
-      return 0.0f;
-    }
+    if (Failed(TryResize(passes, this->subControllers.size()))) return 0.0f;
     for (size_t i = 0; i < passes.size(); ++i) passes[i] = PassLength(this->subControllers[i].get());
     float last = 0.0f;
     for (uint32_t i = 0; i < ClipCount(); ++i) {
@@ -310,9 +271,9 @@ class CClip : public CLayer<T> {
 };
 
 // What every composite controller does with its sub-controllers, on top of its controller base
-// (a transform or data controller): searches find the composite and its own chains first, then
-// the sub-controllers, then the rest of the composite's chain; copies, collection for saving, name
-// binding, reference remapping and the owner are passed on to every sub-controller in list order.
+// (a transform or data controller): every walk reaches the composite and its own chains first,
+// then the sub-controllers in list order, then the rest of the composite's chain; copies and the
+// owner are passed on to every sub-controller in list order.
 template <class Base, class T>
 class CCompositeControl : public Base {
  public:
@@ -322,48 +283,22 @@ class CCompositeControl : public Base {
   virtual CLayer<T>& Part() = 0;
   virtual const CLayer<T>& Part() const = 0;
 
-  CBase* FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf) override {
-    if (CBase* hit = CCorva::FindObject(name, cls, kindOf)) return hit;
-    if (CBase* hit = Part().FindObject(name, cls, kindOf)) return hit;
-    return this->next ? this->next->FindObject(name, cls, kindOf) : nullptr;
-  }
-
-  void FindObjects(std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
-                   bool kindOf) override {
-    CCorva::FindObjects(list, name, cls, kindOf);
-    Part().FindObjects(list, name, cls, kindOf);
-    if (this->next) this->next->FindObjects(list, name, cls, kindOf);
-  }
-
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override {
     const Status status = Base::Duplicate(out, map);
     if (status != kOk) return status;
     return Part().DuplicateInto(static_cast<CCompositeControl*>(out.get())->Part(), map);
   }
 
-  Status CollectForSave(CPersistContext& context) override {
-    const Status status = Base::CollectForSave(context);
-    if (status != kOk) return status;
-    return Part().CollectForSave(context);
-  }
-
   bool HasAttachments() const override {
     return !Part().subControllers.empty() || Base::HasAttachments();
   }
 
+  // The controller bases between CControl and a composite state nothing of their own, so the
+  // sub-controllers go between CCorva's references and the chain links.
   void VisitReferences(CReferenceVisitor& visit) override {
-    Base::VisitReferences(visit);
+    CCorva::VisitReferences(visit);
     Part().VisitReferences(visit);
-  }
-
-  Status ResolveNames(CBase* root) override {
-    KX_RETURN_IF_FAILED(Base::ResolveNames(root));
-    return Part().ResolveNames(root);
-  }
-
-  Status RemapReferences(DuplicateMap& map) override {
-    KX_RETURN_IF_FAILED(Base::RemapReferences(map));
-    return Part().RemapReferences(map);
+    this->VisitChainLinks(visit);
   }
 
   void SetOwner(CCorva* object) override {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "core/alloc.h"
 #include "core/persist.h"
 
 namespace KX {
@@ -85,8 +86,8 @@ int64_t CControl::GetMemorySize() const { return CCorva::GetMemorySize() + 28; }
 bool CControl::HasAttachments() const { return owner || CChainLink::HasAttachments(); }
 
 void CControl::VisitReferences(CReferenceVisitor& visit) {
-  CChainLink::VisitReferences(visit);
-  visit(owner);
+  CCorva::VisitReferences(visit);
+  VisitChainLinks(visit);
 }
 
 void CControl::SetOwner(CCorva* object) {
@@ -100,13 +101,14 @@ void CControl::CollectActive(float start, float length, std::vector<float>& time
                              std::vector<float>& priorities) {
   const float a = timeScale * start;
   const float e = timeScale * length + a;
-  if (a >= 0 && GetDuration() > a) {
-    times.push_back(start);
-    priorities.push_back(priority);
-  } else if (a < 0 && e > 0) {
-    times.push_back(0.0f);
-    priorities.push_back(priority);
-  }
+  float from = 0.0f;
+  if (a >= 0 && GetDuration() > a)
+    from = start;
+  else if (!(a < 0 && e > 0))
+    return;
+  // The two lists stay in step: when memory runs out the window is left out of both.
+  if (Failed(TryAppend(times, from))) return;
+  if (Failed(TryAppend(priorities, priority))) times.pop_back();
 }
 
 bool CControl::CheckStart(float& time, float limit, float level) {

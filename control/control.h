@@ -71,6 +71,15 @@ class CControl : public CChainLink<CCorva, CControl> {
   // Start time that blocks stored at version 2.0 or older kept in `auxValue`, for keyed
   // subclasses to subtract from their key times while loading; 0 for newer blocks.
   float LegacyStartTime(const CReader& in) const;
+
+ protected:
+  // What a controller states after its object's own references: the rest of its chain, then its
+  // owner. A controller whose own parts are walked before the rest of the chain states
+  // CCorva's references, then those parts, then these.
+  void VisitChainLinks(CReferenceVisitor& visit) {
+    VisitNext(visit);
+    visit(owner);
+  }
 };
 
 // Base of every controller that computes values into its owner rather than a transform.

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "control/ref_list.h"
+#include "core/alloc.h"
 #include "scene/spatial.h"
 
 namespace KX {
@@ -119,13 +120,9 @@ int64_t CFlexiData::GetMemorySize() const {
 
 void CFlexiData::VisitReferences(CReferenceVisitor& visit) {
   CCorva::VisitReferences(visit);
-  VisitRefList(visit, flexiObjects);
+  // A copied chain keeps the objects that were copied with it.
+  visit.Each(flexiObjects, kRetarget);
   for (Point& point : points) visit(point.control);
-}
-
-Status CFlexiData::RemapReferences(DuplicateMap& map) {
-  RemapRefList(map, flexiObjects);
-  return CCorva::RemapReferences(map);
 }
 
 size_t CFlexiData::Register(CFlexiControl* control, const CVector3<float>& animated,
@@ -194,17 +191,6 @@ void CFlexiControl::SetData(CFlexiData* chain) {
   started = false;
 }
 
-CBase* CFlexiControl::FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf) {
-  if (CBase* hit = CRTSControl::FindObject(name, cls, kindOf)) return hit;
-  return data ? data->FindObject(name, cls, kindOf) : nullptr;
-}
-
-void CFlexiControl::FindObjects(std::vector<CBase*>& list, NameFilter name,
-                                const CRuntimeClass* cls, bool kindOf) {
-  CRTSControl::FindObjects(list, name, cls, kindOf);
-  if (data) data->FindObjects(list, name, cls, kindOf);
-}
-
 Status CFlexiControl::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
   const Status status = CRTSControl::Duplicate(out, map);
   if (status != kOk) return status;
@@ -222,7 +208,8 @@ Status CFlexiControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CRTSControl::AssignTo(target, released));
   auto* flexi = KindOf<CFlexiControl>(target);
   if (!flexi) return kErrMalformed;
-  if (flexi->data && flexi->data != data) released.emplace_back(flexi->data.get());
+  if (flexi->data && flexi->data != data)
+    KX_RETURN_IF_FAILED(TryAppend(released, flexi->data.get()));
   flexi->SetData(data.get());
   flexi->settings = settings;
   return kOk;
@@ -243,12 +230,6 @@ Status CFlexiControl::Link(CLinker& in) {
   return kOk;
 }
 
-Status CFlexiControl::CollectForSave(CPersistContext& context) {
-  const Status status = CRTSControl::CollectForSave(context);
-  if (status != kOk) return status;
-  return data ? data->CollectForSave(context) : kOk;
-}
-
 Status CFlexiControl::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CRTSControl::Save(out));
   out.Version(classRecord).Ref("data", data.get()).Field("settings", settings);
@@ -263,12 +244,8 @@ bool CFlexiControl::HasAttachments() const { return data || CRTSControl::HasAtta
 
 void CFlexiControl::VisitReferences(CReferenceVisitor& visit) {
   CRTSControl::VisitReferences(visit);
-  visit(data);
-}
-
-Status CFlexiControl::RemapReferences(DuplicateMap& map) {
-  KX_RETURN_IF_FAILED(CRTSControl::RemapReferences(map));
-  return data ? data->RemapReferences(map) : kOk;
+  // Searched, collected and remapped with the controller; the chain binds no names.
+  visit(data, kSearch | kCollect | kRemap);
 }
 
 CMatrix4 CFlexiControl::AnimatedPose() const {
@@ -291,7 +268,9 @@ Status CFlexiControl::EvaluateTransform(float time) {
   }
   matrix = animated;
   if (!data) return kNothingDone;
-  const size_t index = data->Register(this, animated.Translation(), restart);
+  size_t index = 0;
+  KX_RETURN_IF_FAILED(
+      TryAllocate([&] { index = data->Register(this, animated.Translation(), restart); }));
   if (data->IsDriver(this) && std::isfinite(now) && std::isfinite(simulationTime)) {
     const float ahead = now - simulationTime;
     if (std::fabs(ahead) > kCatchUpLimit)

@@ -79,7 +79,6 @@ class CFlexiData : public CCorva {
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
-  Status RemapReferences(DuplicateMap& map) override;
 
   // Enters `control` as a point (at the end, the first time) with its animated position; with
   // `restart` the point is put back there at rest. Answers the point's index.
@@ -107,20 +106,15 @@ class CFlexiControl : public CRTSControl {
   CFlexiControl(const CFlexiControl& other);
   ~CFlexiControl() override;
 
-  CBase* FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf) override;
-  void FindObjects(std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
-                   bool kindOf) override;
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
   Status Load(CReader& in) override;
   Status Link(CLinker& in) override;
-  Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
-  Status RemapReferences(DuplicateMap& map) override;
 
   float GetDuration() const override { return 0.0f; }
   // Answers kNothingDone: the owner applies `matrix` as usual.

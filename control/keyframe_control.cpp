@@ -6,6 +6,7 @@
 
 #include "control/key_search.h"
 #include "control/ref_list.h"
+#include "core/alloc.h"
 #include "core/math/transform.h"
 #include "core/persist.h"
 #include "scene/spatial.h"
@@ -119,7 +120,7 @@ Status CKeyframeControl::Load(CReader& in) {
     if (const float start = LegacyStartTime(in); start != 0.0f)
       for (auto* times : {&keyTimes, &rotationTimes, &positionTimes, &scaleTimes})
         for (float& t : *times) t -= start;
-  RebuildTransitions();
+  KX_RETURN_IF_FAILED(TryAllocate([&] { RebuildTransitions(); }));
   keyCursor = rotationCursor = positionCursor = scaleCursor = 0;
   return in.status();
 }
@@ -249,11 +250,8 @@ Status CKeyframeClipControl::Load(CReader& in) {
   } else {
     const int32_t count = in.Get<int32_t>();
     if (!in.CanHold(count, kNarrowClipSize)) return in.status();
-    try {
-      clips.assign(static_cast<size_t>(count), ClipRecord{});
-    } catch (const std::bad_alloc&) {
-      return kErrOutOfMemory;
-    }
+    KX_RETURN_IF_FAILED(
+        TryAllocate([&] { clips.assign(static_cast<size_t>(count), ClipRecord{}); }));
     for (ClipRecord& clip : clips) {
       uint8_t narrow[32] = {};
       in.ReadBytes(narrow, sizeof narrow);

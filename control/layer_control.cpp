@@ -5,6 +5,7 @@
 
 #include "control/key_search.h"
 #include "control/ref_list.h"
+#include "core/alloc.h"
 #include "core/math/transform.h"
 #include "core/persist.h"
 #include "scene/spatial.h"
@@ -111,11 +112,7 @@ Status CRTSClipControl::Load(CReader& in) {
   if (version >= kSubFlagsVersion) {
     in.ReadCountedArray(subFlags);
   } else if (in.ok()) {
-    try {
-      subFlags.assign(clip.subControllers.size(), 0);
-    } catch (const std::bad_alloc&) {
-      return kErrOutOfMemory;
-    }
+    KX_RETURN_IF_FAILED(TryAllocate([&] { subFlags.assign(clip.subControllers.size(), 0); }));
   }
   currentClip = 0;
   return in.status();
@@ -293,11 +290,7 @@ Status CRTSLayerControl::Load(CReader& in) {
   const int32_t tracks = in.Get<int32_t>();
   // Every track takes at least its count.
   if (!in.CanHold(tracks, 4)) return in.status();
-  try {
-    weightTracks.assign(static_cast<size_t>(tracks), {});
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  KX_RETURN_IF_FAILED(TryAllocate([&] { weightTracks.assign(static_cast<size_t>(tracks), {}); }));
   for (auto& track : weightTracks) in.ReadCountedArray(track);
   in.ReadCountedArray(weightTimes).ReadCountedArray(weightTransition).ReadCountedArray(weightType);
   weightCursor = 0;
@@ -363,7 +356,8 @@ Status CRTSLayerControl::EvaluateTransform(float time) {
     matrix = space.Combine(spatial->GetLocalMatrix());
     return kOk;
   }
-  const std::vector<float> weights = WeightsAt(time);
+  std::vector<float> weights;
+  KX_RETURN_IF_FAILED(TryAllocate([&] { weights = WeightsAt(time); }));
   CQuaternion rotation;
   CVector3<float> scale{1.0f, 1.0f, 1.0f};
   CVector3<float> position;
@@ -481,7 +475,8 @@ Status CRTSSelectorControl::EvaluateTransform(float time) {
   const CSpatial* spatial = SpatialOwner();
   if (!spatial) return kErrBadArgument;
   Select(time);
-  const std::vector<float> weights = Weights(MapTime(time));
+  std::vector<float> weights;
+  KX_RETURN_IF_FAILED(TryAllocate([&] { weights = Weights(MapTime(time)); }));
   bool first = true;
   CVector3<float> scale{1.0f, 1.0f, 1.0f};
   CQuaternion rotation;

@@ -1,6 +1,7 @@
 #include "control/link_control.h"
 
 #include "control/key_search.h"
+#include "core/alloc.h"
 #include "scene/node.h"
 
 namespace KX {
@@ -13,6 +14,16 @@ namespace {
 constexpr int32_t kLastUntakenVersion = 201;
 
 }  // namespace
+
+CLinkControl::CLinkControl(const CLinkControl& other)
+    : CRTSControl(other),
+      linkOffsets(other.linkOffsets),
+      linkBases(other.linkBases),
+      linkTimes(other.linkTimes),
+      linkParents(other.linkParents),
+      linkModes(other.linkModes),
+      linkFlags(other.linkFlags),
+      linkPending(other.linkPending) {}
 
 Status CLinkControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CRTSControl::AssignTo(target, released));
@@ -43,11 +54,8 @@ Status CLinkControl::Load(CReader& in) {
   in.ReadCountedArray(linkTimes).ReadCountedArray(linkFlags).ReadCountedArray(linkModes);
   in.ReadCountedArray(linkBases);
   if (!in.ok()) return in.status();
-  try {
-    linkPending.assign(linkTimes.size(), version <= kLastUntakenVersion ? 1 : 0);
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  KX_RETURN_IF_FAILED(TryAllocate(
+      [&] { linkPending.assign(linkTimes.size(), version <= kLastUntakenVersion ? 1 : 0); }));
   currentLink = -1;
   currentParent = nullptr;
   return kOk;
@@ -79,16 +87,8 @@ int64_t CLinkControl::GetMemorySize() const {
 
 void CLinkControl::VisitReferences(CReferenceVisitor& visit) {
   CRTSControl::VisitReferences(visit);
-  VisitRefList(visit, linkParents);
+  visit.Each(linkParents, kRetarget);
   visit(currentParent);
-}
-
-Status CLinkControl::RemapReferences(DuplicateMap& map) {
-  RemapRefList(map, linkParents);
-  // The link in force is taken again from the copies on the next evaluation.
-  currentLink = -1;
-  currentParent = nullptr;
-  return CRTSControl::RemapReferences(map);
 }
 
 Status CLinkControl::AddLink(float time, CSpatial* parent, int32_t mode, bool followScale) {

@@ -36,7 +36,8 @@ class CLinkControl : public CRTSControl {
   std::vector<uint8_t> linkPending;
 
   CLinkControl() = default;
-  CLinkControl(const CLinkControl&) = default;
+  // Copies the links; the copy takes the link in force afresh on its first evaluation.
+  CLinkControl(const CLinkControl& other);
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
@@ -45,7 +46,6 @@ class CLinkControl : public CRTSControl {
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
-  Status RemapReferences(DuplicateMap& map) override;
 
   float GetDuration() const override { return 0.0f; }
   Status EvaluateTransform(float time) override;

@@ -111,14 +111,8 @@ int64_t CLookAtControl::GetMemorySize() const {
 
 void CLookAtControl::VisitReferences(CReferenceVisitor& visit) {
   CRTSControl::VisitReferences(visit);
-  VisitRefList(visit, targets);
-  VisitRefList(visit, upObjects);
-}
-
-Status CLookAtControl::RemapReferences(DuplicateMap& map) {
-  RemapRefList(map, targets);
-  RemapRefList(map, upObjects);
-  return CRTSControl::RemapReferences(map);
+  visit.Each(targets, kRetarget);
+  visit.Each(upObjects, kRetarget);
 }
 
 float CLookAtControl::GetDuration() const { return aimTimes.empty() ? 0.0f : aimTimes.back(); }

@@ -56,7 +56,6 @@ class CLookAtControl : public CRTSControl {
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
-  Status RemapReferences(DuplicateMap& map) override;
 
   float GetDuration() const override;
   Status EvaluateTransform(float time) override;

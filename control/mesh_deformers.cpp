@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "control/key_search.h"
+#include "core/alloc.h"
 #include "core/persist.h"
 #include "scene/tri_mesh.h"
 
@@ -55,21 +56,6 @@ void WriteUintCountedArray(CWriter& out, const char* name, const std::vector<T>&
   out.Count(static_cast<uint32_t>(values.size())).FieldArray(name, values);
 }
 
-// A plain reference after duplication: the copy of its object, or null when the object was not
-// copied. A reference that already names a copy (an object reached twice through a shared owner)
-// stays as it is.
-template <class T>
-void RemapPlain(T*& ref, const DuplicateMap& map) {
-  if (!ref) return;
-  if (const auto it = map.find(ref); it != map.end()) {
-    ref = KindOf<T>(it->second.get());
-    return;
-  }
-  for (const auto& [original, copy] : map)
-    if (copy.get() == ref) return;
-  ref = nullptr;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -85,11 +71,7 @@ Status CBoneSkinControl::AssignTo(CBase* target, ReleasedList& released) const {
   auto* skin = KindOf<CBoneSkinControl>(target);
   if (!skin) return kErrMalformed;
   if (skin == this) return kOk;
-  try {
-    skin->bones = bones;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  KX_RETURN_IF_FAILED(TryAssign(skin->bones, bones));
   skin->modified = 1;
   return skin->RebuildTables();
 }
@@ -100,11 +82,7 @@ Status CBoneSkinControl::Load(CReader& in) {
   const uint32_t count = in.Get<uint32_t>();
   bones.clear();
   if (!in.CanHold(count, kStoredBoneSize)) return in.status();
-  try {
-    bones.resize(count);
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  KX_RETURN_IF_FAILED(TryResize(bones, count));
   for (SkinBone& bone : bones) {
     in.Ref().Read(bone.bindMatrix);
     ReadUintCountedArray(in, bone.influences);
@@ -117,7 +95,8 @@ Status CBoneSkinControl::Link(CLinker& in) {
   KX_RETURN_IF_FAILED(CDataControl::Link(in));
   for (SkinBone& bone : bones) {
     in.Resolve(bone.bone);
-    bone.boneName = bone.bone ? bone.bone->name : std::u16string();
+    KX_RETURN_IF_FAILED(
+        TryAllocate([&] { bone.boneName = bone.bone ? bone.bone->name : std::u16string(); }));
   }
   KX_RETURN_IF_FAILED(RebuildTables());
   return kOk;
@@ -144,16 +123,15 @@ int64_t CBoneSkinControl::GetMemorySize() const {
 
 void CBoneSkinControl::VisitReferences(CReferenceVisitor& visit) {
   CDataControl::VisitReferences(visit);
-  for (SkinBone& bone : bones) visit(bone.bone);
+  // A copy's bones that were not copied along are found again by name.
+  for (SkinBone& bone : bones) visit(bone.bone, kRetarget);
 }
 
 Status CBoneSkinControl::AddBone(CSpatial* bone, const CMatrix4& bindMatrix,
                                  std::vector<BoneInfluence> influences) {
-  try {
+  KX_RETURN_IF_FAILED(TryAllocate([&] {
     bones.push_back({bone, bone ? bone->name : std::u16string(), bindMatrix, std::move(influences)});
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  }));
   modified = 1;
   return RebuildTables();
 }
@@ -202,11 +180,7 @@ Status CBoneSkinControl::RebuildTables(size_t vertexCount) {
   } catch (const std::bad_alloc&) {
     return kErrOutOfMemory;
   }
-  try {
-    builtBones_.resize(bones.size());
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  KX_RETURN_IF_FAILED(TryResize(builtBones_, bones.size()));
   for (size_t b = 0; b < bones.size(); ++b) builtBones_[b] = bones[b].bone;
   tableVertices_ = vertexCount;
   tablesBuilt_ = true;
@@ -234,11 +208,7 @@ Status CBoneSkinControl::Update(float) {
     MatrixInverse(toLocal, ownerTransform);
     rigid = CMatrix4{};
   }
-  try {
-    skin_.resize(bones.size());
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  KX_RETURN_IF_FAILED(TryResize(skin_, bones.size()));
   for (size_t b = 0; b < bones.size(); ++b) {
     if (!bones[b].bone) continue;  // not in the tables
     skin_[b] = bones[b].bindMatrix * bones[b].bone->transform;
@@ -267,21 +237,17 @@ Status CBoneSkinControl::Update(float) {
   return kOk;
 }
 
-Status CBoneSkinControl::ResolveNames(CBase* root) {
-  if (!root) return kErrBadArgument;
+Status CBoneSkinControl::ResolveOwnNames(CBase* root) {
   for (SkinBone& bone : bones) {
     if (bone.boneName.empty()) continue;
     bone.bone = KindOf<CSpatial>(
         root->FindObject(std::u16string_view(bone.boneName), &CSpatial::classRecord, true));
   }
-  KX_RETURN_IF_FAILED(RebuildTables());
-  return CDataControl::ResolveNames(root);
+  return RebuildTables();
 }
 
-Status CBoneSkinControl::RemapReferences(DuplicateMap& map) {
-  for (SkinBone& bone : bones) RemapPlain(bone.bone, map);
-  KX_RETURN_IF_FAILED(RebuildTables());
-  return CDataControl::RemapReferences(map);
+Status CBoneSkinControl::RemapOwnReferences(DuplicateMap&) {
+  return RebuildTables();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -372,11 +338,7 @@ Status CMeshSelControl::AssignTo(CBase* target, ReleasedList& released) const {
   auto* sel = KindOf<CMeshSelControl>(target);
   if (!sel) return kErrMalformed;
   if (sel == this) return kOk;
-  try {
-    sel->selection = selection;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  KX_RETURN_IF_FAILED(TryAssign(sel->selection, selection));
   sel->modified = 1;
   return kOk;
 }
@@ -444,11 +406,7 @@ Status ReadGroups(CReader& in, std::vector<std::vector<uint32_t>>& groups) {
   groups.clear();
   // Every list takes at least its count.
   if (!in.CanHold(count, 4)) return in.status();
-  try {
-    groups.resize(count);
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  KX_RETURN_IF_FAILED(TryResize(groups, count));
   for (auto& group : groups) {
     ReadUintCountedArray(in, group);
     if (!in.ok()) break;
@@ -507,15 +465,8 @@ int64_t CConnectData::GetMemorySize() const {
 
 void CConnectData::VisitReferences(CReferenceVisitor& visit) {
   CCorva::VisitReferences(visit);
-  visit(mesh1);
-  visit(mesh2);
-}
-
-Status CConnectData::RemapReferences(DuplicateMap& map) {
-  KX_RETURN_IF_FAILED(CCorva::RemapReferences(map));
-  RemapPlain(mesh1, map);
-  RemapPlain(mesh2, map);
-  return kOk;
+  visit(mesh1, kRetarget);
+  visit(mesh2, kRetarget);
 }
 
 Status CConnectData::Update(float time) {
@@ -582,22 +533,6 @@ Status CConnectData::Update(float time) {
 CConnectControl::CConnectControl(const CConnectControl& other)
     : CDataControl(other), connection(other.connection) {}
 
-CBase* CConnectControl::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
-  // The connection comes before the rest of the chain, as an object's own parts come before
-  // what follows it.
-  if (CBase* hit = CCorva::FindObject(wanted, cls, kindOf)) return hit;
-  if (connection)
-    if (CBase* hit = connection->FindObject(wanted, cls, kindOf)) return hit;
-  return next ? next->FindObject(wanted, cls, kindOf) : nullptr;
-}
-
-void CConnectControl::FindObjects(std::vector<CBase*>& list, NameFilter wanted,
-                                  const CRuntimeClass* cls, bool kindOf) {
-  CCorva::FindObjects(list, wanted, cls, kindOf);
-  if (connection) connection->FindObjects(list, wanted, cls, kindOf);
-  if (next) next->FindObjects(list, wanted, cls, kindOf);
-}
-
 Status CConnectControl::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
   const Status status = CDataControl::Duplicate(out, map);
   if (status != kOk) return status;
@@ -616,7 +551,7 @@ Status CConnectControl::AssignTo(CBase* target, ReleasedList& released) const {
   auto* control = KindOf<CConnectControl>(target);
   if (!control) return kErrMalformed;
   if (control == this) return kOk;
-  if (control->connection) released.emplace_back(control->connection.get());
+  if (control->connection) KX_RETURN_IF_FAILED(TryAppend(released, control->connection.get()));
   control->connection = connection;
   control->modified = 1;
   return kOk;
@@ -635,12 +570,6 @@ Status CConnectControl::Link(CLinker& in) {
   return kOk;
 }
 
-Status CConnectControl::CollectForSave(CPersistContext& context) {
-  const Status status = CDataControl::CollectForSave(context);
-  if (status != kOk) return status;
-  return connection ? connection->CollectForSave(context) : kOk;
-}
-
 Status CConnectControl::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CDataControl::Save(out));
   out.Version(classRecord).Ref("connection", connection.get());
@@ -654,8 +583,11 @@ bool CConnectControl::HasAttachments() const {
 }
 
 void CConnectControl::VisitReferences(CReferenceVisitor& visit) {
-  CDataControl::VisitReferences(visit);
+  // The connection comes before the rest of the chain, as an object's own parts come before
+  // what follows it; CDataControl states nothing of its own.
+  CCorva::VisitReferences(visit);
   visit(connection);
+  VisitChainLinks(visit);
 }
 
 Status CConnectControl::Update(float time) {
@@ -667,16 +599,6 @@ Status CConnectControl::Update(float time) {
   if (mesh == connection->mesh2) connection->time2 = time;
   if (mesh->autoNormals && !mesh->normalsValid) KX_RETURN_IF_FAILED(mesh->ComputeNormals());
   return connection->Update(time);
-}
-
-Status CConnectControl::ResolveNames(CBase* root) {
-  KX_RETURN_IF_FAILED(CDataControl::ResolveNames(root));
-  return connection ? connection->ResolveNames(root) : kOk;
-}
-
-Status CConnectControl::RemapReferences(DuplicateMap& map) {
-  KX_RETURN_IF_FAILED(CDataControl::RemapReferences(map));
-  return connection ? connection->RemapReferences(map) : kOk;
 }
 
 }  // namespace KX

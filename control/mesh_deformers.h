@@ -31,7 +31,7 @@ inline void DescribeValue(CFieldSink& sink, const char* name, const BoneInfluenc
 }
 
 // One influencing bone. The bone is a plain reference; its name is kept beside it so that a copy
-// whose bones are not in the copied graph can find bones of the same name again (ResolveNames).
+// whose bones are not in the copied graph can find bones of the same name again (name binding).
 struct SkinBone {
   CSpatial* bone = nullptr;
   std::u16string boneName;
@@ -70,8 +70,9 @@ class CBoneSkinControl : public CDataControl {
   // Skins the owner's worldPositions and leaves them in world space.
   Status Update(float time) override;
   // Binds bones by their names under `root`, then rebuilds the derived tables.
-  Status ResolveNames(CBase* root) override;
-  Status RemapReferences(DuplicateMap& map) override;
+  Status ResolveOwnNames(CBase* root) override;
+  // The tables leave out bones that are gone: remapping may have cleared some.
+  Status RemapOwnReferences(DuplicateMap& map) override;
   float GetDuration() const override { return 0.0f; }
   Status ApplyData() override { return owner ? kNothingDone : kErrBadArgument; }
 
@@ -169,7 +170,6 @@ class CConnectData : public CCorva {
   void VisitReferences(CReferenceVisitor& visit) override;
   // Welds when both meshes reached `time`; otherwise kNothingDone and nothing moves.
   Status Update(float time) override;
-  Status RemapReferences(DuplicateMap& map) override;
 };
 
 class CConnectControl : public CDataControl {
@@ -182,15 +182,11 @@ class CConnectControl : public CDataControl {
   // The copy shares the connection; Duplicate gives it a copy.
   CConnectControl(const CConnectControl& other);
 
-  CBase* FindObject(NameFilter name, const CRuntimeClass* cls, bool kindOf) override;
-  void FindObjects(std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
-                   bool kindOf) override;
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
   Status Load(CReader& in) override;
   Status Link(CLinker& in) override;
-  Status CollectForSave(CPersistContext& context) override;
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
@@ -198,8 +194,6 @@ class CConnectControl : public CDataControl {
   // Records that the owner reached `time`, brings its normals up to date, then lets the
   // connection weld.
   Status Update(float time) override;
-  Status ResolveNames(CBase* root) override;
-  Status RemapReferences(DuplicateMap& map) override;
   float GetDuration() const override { return 0.0f; }
   Status ApplyData() override { return owner ? kNothingDone : kErrBadArgument; }
 };

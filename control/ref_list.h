@@ -3,8 +3,9 @@
 // stored as a count and one object id per entry, resolved by Link in the same order.
 #include <vector>
 
-#include "core/scene_object_base.h"
+#include "core/alloc.h"
 #include "core/persist.h"
+#include "core/scene_object_base.h"
 
 namespace KX {
 
@@ -13,10 +14,9 @@ template <class T>
 void ReadRefList(CReader& in, std::vector<T*>& list) {
   const int32_t count = in.Get<int32_t>();
   if (!in.CanHold(count, kIdSize)) return;
-  try {
-    list.assign(static_cast<size_t>(count), nullptr);
-  } catch (const std::bad_alloc&) {
-    in.Fail(kErrOutOfMemory);
+  if (const Status s = TryAllocate([&] { list.assign(static_cast<size_t>(count), nullptr); });
+      Failed(s)) {
+    in.Fail(s);
     return;
   }
   for (int32_t i = 0; i < count; ++i) in.Ref();
@@ -40,16 +40,7 @@ int64_t RefListSize(const std::vector<T*>& list) {
   return 4 + kIdSize * static_cast<int64_t>(list.size());
 }
 
-// Each reference becomes its copy from the map, or null when the object was not copied.
-template <class T>
-void RemapRefList(DuplicateMap& map, std::vector<T*>& list) {
-  for (T*& slot : list) {
-    if (!slot) continue;
-    const auto it = map.find(slot);
-    slot = it == map.end() ? nullptr : KindOf<T>(it->second.get());
-  }
-}
-
+// Every entry, as plain references that no walk follows.
 template <class T>
 void VisitRefList(CReferenceVisitor& visit, std::vector<T*>& list) {
   for (T*& slot : list) visit(slot);

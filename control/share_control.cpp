@@ -66,12 +66,7 @@ int64_t CShareControl::GetMemorySize() const {
 
 void CShareControl::VisitReferences(CReferenceVisitor& visit) {
   CRTSControl::VisitReferences(visit);
-  VisitRefList(visit, sources);
-}
-
-Status CShareControl::RemapReferences(DuplicateMap& map) {
-  RemapRefList(map, sources);
-  return CRTSControl::RemapReferences(map);
+  visit.Each(sources, kRetarget);
 }
 
 Status CShareControl::EvaluateTransform(float time) {

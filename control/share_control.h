@@ -46,7 +46,6 @@ class CShareControl : public CRTSControl {
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
-  Status RemapReferences(DuplicateMap& map) override;
 
   float GetDuration() const override { return 0.0f; }
   // kErrMalformed when no entry has started; kErrPending while the source is not evaluated.

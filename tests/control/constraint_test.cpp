@@ -189,6 +189,18 @@ TEST(LinkControl, SwitchesParentsKeepingTheWorldPose) {
   s.b->transform = MatrixScaling({0, 0, 0});
   EXPECT_EQ(link->EvaluateTransform(1), kOk);
   EXPECT_TRUE(IsFinite(link->linkOffsets[0]));
+
+  // A copy links to the copied parent and takes the link in force afresh.
+  DuplicateMap map;
+  CRefPtr<CBase> dup;
+  ASSERT_EQ(s.root->Duplicate(dup, map), kOk);
+  auto* dupLink = KindOf<CLinkControl>(map.at(link).get());
+  ASSERT_TRUE(dupLink);
+  ASSERT_EQ(dupLink->RemapReferences(map), kOk);
+  EXPECT_EQ(dupLink->linkParents,
+            (std::vector<CSpatial*>{KindOf<CSpatial>(map.at(s.b.get()).get()), nullptr}));
+  EXPECT_EQ(dupLink->currentLink, -1);
+  EXPECT_EQ(dupLink->currentParent, nullptr);
 }
 
 TEST(LinkControl, ModesAndStoredPendingState) {

@@ -345,7 +345,9 @@ TEST_F(Deformers, HostileWordsNeverReachPastABuffer) {
       for (const auto& loadedRoot : context.roots) {
         auto* node = KindOf<CNode>(loadedRoot.get());
         if (!node) continue;
-        EXPECT_TRUE(::KX::Succeeded(node->UpdateHierarchy(0, 1, 0, false)));
+        // A hostile word may well leave a deformer without its owner, which the update rightly
+        // refuses; what counts here is that it stays within its buffers.
+        node->UpdateHierarchy(0, 1, 0, false).Ignore();
         for (const auto& child : node->children)
           if (auto* mesh = KindOf<CTriMesh>(child.get())) {
             RayHit hit;
