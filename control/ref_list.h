@@ -40,12 +40,6 @@ int64_t RefListSize(const std::vector<T*>& list) {
   return 4 + kIdSize * static_cast<int64_t>(list.size());
 }
 
-// Every entry, as plain references that no walk follows.
-template <class T>
-void VisitRefList(CReferenceVisitor& visit, std::vector<T*>& list) {
-  for (T*& slot : list) visit(slot);
-}
-
 // An object the running subtree evaluation has not reached yet.
 inline bool IsPending(const CCorva* object) { return object && object->flag; }
 
