@@ -255,7 +255,11 @@ Status CTreeRuntime::Compute(const CMatrix4* transform, uint32_t seed, bool comp
   CRandom random(seed);
   // Drawn in every case, so that a seed grows the same shape whatever size it is given.
   const float sizeDraw = random.Signed();
-  const float height = sizeSet_ ? std::max(0.0f, size_ + sizeVariance_ * sizeDraw) : model_.size;
+  float height = model_.size;
+  if (sizeSet_) {
+    if (!std::isfinite(size_) || !std::isfinite(sizeVariance_)) return kErrMalformed;
+    height = std::max(0.0f, size_ + sizeVariance_ * sizeDraw);
+  }
   if (!std::isfinite(height)) return kErrMalformed;
 
   CBranchGeometry built;
