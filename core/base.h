@@ -102,14 +102,14 @@ T* SlotCast(CBase* object) {
 
 template <class T>
 bool CReferenceVisitor::AssignOwned(void* slot, CBase* object) {
-  T* typed = KindOf<T>(object);
+  T* typed = SlotCast<T>(object);
   if (object && !typed) return false;
   *static_cast<CRefPtr<T>*>(slot) = typed;
   return true;
 }
 template <class T>
 bool CReferenceVisitor::AssignPlain(void* slot, CBase* object) {
-  T* typed = KindOf<T>(object);
+  T* typed = SlotCast<T>(object);
   if (object && !typed) return false;
   *static_cast<T**>(slot) = typed;
   return true;

@@ -300,7 +300,8 @@ TEST_F(Trees, CopiesShareTheirPartsAndGrowTheirOwnRuntime) {
   EXPECT_EQ(target->parts[1], tree->parts[1]);
   ASSERT_EQ(released.size(), 1u);
   EXPECT_TRUE(target->treeBlock.empty());
-  EXPECT_EQ(tree->AssignTo(new CWind, released), kErrMalformed);
+  CRefPtr<CWind> notATree(new CWind);
+  EXPECT_EQ(tree->AssignTo(notATree.get(), released), kErrMalformed);
 
   CRefPtr<CWind> wind(new CWind);
   CWindSettings settings;
