@@ -40,8 +40,8 @@ bool ValidWind(int32_t method) {
 }
 bool Finite(const V& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
-// A small generator with the same sequence on every platform (the standard distributions are
-// not specified to that degree): splitmix64, 24 bits per draw.
+// A small generator with the same sequence on every platform (the standard library's
+// distributions may differ between implementations): splitmix64, 24 bits per draw.
 class CRandom {
  public:
   explicit CRandom(uint32_t seed) : state_(0x9E3779B97F4A7C15ull * (static_cast<uint64_t>(seed) + 1)) {}
