@@ -12,7 +12,10 @@
 #include "core/base.h"
 #include "core/custom_data.h"
 #include "environment/environment.h"
+#include "environment/grass.h"
 #include "environment/terrain.h"
+#include "environment/tree.h"
+#include "environment/wind.h"
 #include "image/image.h"
 #include "image/thumbnail.h"
 #include "material/material.h"
@@ -81,6 +84,10 @@ void RegisterAllClasses() {
   RegisterClass<CBillboardNode>();
   RegisterClass<CRawData>();
   RegisterClass<CAuthorInfo>();
+  RegisterClass<CTree>();
+  RegisterClass<CTreeInstance>();
+  RegisterClass<CWind>();
+  RegisterClass<CGrass>();
   RegisterClass<CFlexiControl>();
   RegisterClass<CFlexiData>();
   RegisterClass<CXmlRawData>();

@@ -92,17 +92,24 @@ template <class T>
 const T* KindOf(const CBase* object) {
   return object && object->IsKindOf(&T::classRecord) ? static_cast<const T*>(object) : nullptr;
 }
+// The object as a T for a reference of type T. Its C++ class decides, not its record chain: the
+// record of a grass object leaves out the spatial level (IsKindOf answers that it is no spatial
+// object), yet a node's child list holds it like any spatial object.
+template <class T>
+T* SlotCast(CBase* object) {
+  return dynamic_cast<T*>(object);
+}
 
 template <class T>
 bool CReferenceVisitor::AssignOwned(void* slot, CBase* object) {
-  T* typed = KindOf<T>(object);
+  T* typed = SlotCast<T>(object);
   if (object && !typed) return false;
   *static_cast<CRefPtr<T>*>(slot) = typed;
   return true;
 }
 template <class T>
 bool CReferenceVisitor::AssignPlain(void* slot, CBase* object) {
-  T* typed = KindOf<T>(object);
+  T* typed = SlotCast<T>(object);
   if (object && !typed) return false;
   *static_cast<T**>(slot) = typed;
   return true;

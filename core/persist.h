@@ -187,7 +187,7 @@ class CLinker {
   template <class T>
   T* Checked(CBase* object) {
     if (!object) return nullptr;
-    if (T* typed = KindOf<T>(object)) return typed;
+    if (T* typed = SlotCast<T>(object)) return typed;
     WrongClass(object, T::classRecord);
     return nullptr;
   }

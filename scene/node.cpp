@@ -55,7 +55,7 @@ Status CNode::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
     if (!child) continue;
     CRefPtr<CBase> childCopy;
     KX_RETURN_IF_FAILED(child->Duplicate(childCopy, map));
-    KX_RETURN_IF_FAILED(copy->AddChild(KindOf<CSpatial>(childCopy.get())));
+    KX_RETURN_IF_FAILED(copy->AddChild(SlotCast<CSpatial>(childCopy.get())));
   }
   return kOk;
 }

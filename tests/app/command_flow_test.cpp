@@ -9,6 +9,9 @@
 #include "app_fixtures.h"
 #include "content/content_data.h"
 #include "control/keyframe_control.h"
+#include "environment/grass.h"
+#include "environment/tree.h"
+#include "environment/wind.h"
 #include "image/thumbnail.h"
 #include "scene/node.h"
 #include "support/temp_dir.h"
@@ -185,6 +188,58 @@ TEST_F(CommandFlowTest, ASaveFailureIsReported) {
   EXPECT_EQ(ui.events, (Events{"open", "#104", "save", "#107"}));
   EXPECT_EQ(ui.messages[1].type, kMessageError);
   EXPECT_FALSE(ui.messages[1].detail.empty());
+}
+
+// Trees placed by instances, grass and wind: the trees of the authoring product carry their
+// description in another runtime's form, which comes through the conversion byte for byte.
+TEST_F(CommandFlowTest, OutdoorScenesConvertWithTheirTreesGrassAndWind) {
+  const std::vector<uint8_t> foreignTree{'S', 'P', 'T', 'R', 0, 1, 2, 3, 0xFE, 0x80, 9};
+  const std::vector<uint8_t> foreignWind{'W', 'I', 'N', 'D', 0, 0, 0x42};
+  CTreeRuntime ours;
+  std::vector<uint8_t> ourTree;
+  ASSERT_EQ(ours.SaveTree(ourTree), kOk);
+
+  const auto root = scene.Root(u"Scene Root");
+  const auto garden = scene.Node(u"Garden");
+  scene.AddChild(root, garden);
+  const auto wind = scene.Wind(u"Breeze", foreignWind);
+  const auto elm = scene.Tree(u"Elm", foreignTree, 3, {wind});
+  const auto oak = scene.Tree(u"Oak", ourTree, 8);
+  scene.AddChild(garden, scene.TreeInstance(u"Elm 1", elm, test::Translation({4, 0, 0})));
+  scene.AddChild(garden, scene.TreeInstance(u"Oak 1", oak));
+  scene.AddChild(garden, scene.Grass(u"Meadow", {2, 0, 1}));
+  const std::string source = Write("garden.crv", scene.Bytes());
+
+  ASSERT_EQ(Run(source, target), CommandOutcome::kSaved) << (ui.messages.empty() ? "" : ui.messages[0].detail);
+  auto saved = LoadTarget();
+  EXPECT_TRUE(saved->diagnostics.warnings.empty()) << saved->diagnostics.Describe();
+  CBase* prop = saved->roots.at(0).get();
+  auto find = [&](std::u16string_view name) { return prop->FindObject(name, nullptr, false); };
+
+  auto* elmInstance = KindOf<CTreeInstance>(find(u"Elm 1"));
+  auto* oakInstance = KindOf<CTreeInstance>(find(u"Oak 1"));
+  ASSERT_TRUE(elmInstance && oakInstance);
+  ASSERT_TRUE(elmInstance->tree && oakInstance->tree);
+  std::vector<uint8_t> block;
+  ASSERT_EQ(elmInstance->tree->runtime->SaveTree(block), kOk);
+  EXPECT_EQ(block, foreignTree);
+  EXPECT_TRUE(elmInstance->tree->corners.empty());
+  EXPECT_EQ(elmInstance->tree->seed, 3u);
+  ASSERT_EQ(oakInstance->tree->runtime->SaveTree(block), kOk);
+  EXPECT_EQ(block, ourTree);
+  EXPECT_EQ(oakInstance->tree->corners.size(), 8u) << "our tree is grown again";
+
+  auto* loadedWind = KindOf<CWind>(elmInstance->tree->parts[0].get());
+  ASSERT_TRUE(loadedWind);
+  ASSERT_EQ(loadedWind->engine->Save(block), kOk);
+  EXPECT_EQ(block, foreignWind);
+
+  auto* grass = KindOf<CGrass>(find(u"Meadow"));
+  ASSERT_TRUE(grass);
+  ASSERT_EQ(grass->layers.size(), 3u);
+  EXPECT_EQ(grass->layers[0].blades.size(), 2u);
+  EXPECT_EQ(grass->layers[2].blades.at(0).bytes[59], 2);
+  EXPECT_EQ(grass->parent, find(u"Garden"));
 }
 
 }  // namespace

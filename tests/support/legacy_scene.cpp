@@ -224,6 +224,35 @@ LegacyRef LegacyScene::RawImage(std::u16string name, int32_t width, int32_t heig
   return ref;
 }
 
+LegacyRef LegacyScene::Tree(std::u16string name, const std::vector<uint8_t>& block, uint32_t seed,
+                           const std::vector<LegacyRef>& parts) {
+  if (parts.size() > 10) throw std::invalid_argument("a tree has ten part slots");
+  const LegacyRef ref = Add(Kind::kTree, std::move(name));
+  At(ref).bytes = block;
+  At(ref).channel = static_cast<int32_t>(seed);
+  At(ref).refs = parts;
+  return ref;
+}
+
+LegacyRef LegacyScene::TreeInstance(std::u16string name, LegacyRef tree, const CMatrix4& transform) {
+  const LegacyRef ref = Add(Kind::kTreeInstance, std::move(name));
+  At(ref).transform = transform;
+  At(ref).target = tree;
+  return ref;
+}
+
+LegacyRef LegacyScene::Grass(std::u16string name, const std::vector<int32_t>& bladesPerLayer) {
+  const LegacyRef ref = Add(Kind::kGrass, std::move(name));
+  At(ref).counts = bladesPerLayer;
+  return ref;
+}
+
+LegacyRef LegacyScene::Wind(std::u16string name, const std::vector<uint8_t>& block) {
+  const LegacyRef ref = Add(Kind::kWind, std::move(name));
+  At(ref).bytes = block;
+  return ref;
+}
+
 void LegacyScene::AppendController(LegacyRef owner, LegacyRef controller) {
   At(controller).owner = owner;
   LegacyRef* slot = &At(owner).controllers;
@@ -506,6 +535,45 @@ void LegacyScene::WriteRecord(test::Bytes& out, int32_t id, const Record& r) con
       out.Raw(r.rose.block1.data(), r.rose.block1.size());
       out.Raw(r.rose.block2.data(), r.rose.block2.size());
       out.Raw(r.rose.block3.data(), r.rose.block3.size());
+      break;
+    case Kind::kTree:
+      out.A("CTree");
+      WriteCorva(out, id, r);
+      out.I32(static_cast<int32_t>(r.bytes.size())).Raw(r.bytes.data(), r.bytes.size());
+      out.U32(static_cast<uint32_t>(r.channel)).F32(-1.0f).F32(-1.0f);  // seed, model's own size
+      for (size_t i = 0; i < 10; ++i) out.I32(i < r.refs.size() ? r.refs[i].id : 0);
+      break;
+    case Kind::kTreeInstance:
+      out.A("CTreeInstance");
+      WriteSpatial(out, id, r);
+      out.I32(r.target.id).I32(0).I32(0);  // tree, no object, value
+      for (int i = 0; i < 8 + 3 * 13; ++i) out.F32(0.0f);  // the block and the three records
+      break;
+    case Kind::kGrass:
+      out.A("CGrass");
+      WriteCorva(out, id, r);  // no spatial level
+      out.I32(0).I32(0);
+      Vec(out, {0, 0, 0});
+      out.I32(0).F32(1.0f).F32(1.0f).I32(0).I32(0);
+      out.I32(static_cast<int32_t>(r.counts.size()));
+      for (size_t layer = 0; layer < r.counts.size(); ++layer) {
+        Vec(out, {0, 0, 0});
+        Vec(out, {0, 1, 0});
+        Vec(out, {1, 1, 1});
+        out.U32(static_cast<uint32_t>(layer));
+        out.I32(r.counts[layer]);
+        for (int32_t blade = 0; blade < 60 * r.counts[layer]; ++blade) out.U8(static_cast<uint8_t>(layer));
+      }
+      Vec(out, {0.5f, 0.5f, 0.5f});  // the area: centre, radius, box
+      out.F32(0.87f);
+      Vec(out, {0, 0, 0});
+      Vec(out, {1, 1, 1});
+      out.I32(0).I32(0);
+      break;
+    case Kind::kWind:
+      out.A("CWind");
+      WriteCorva(out, id, r);
+      out.I32(static_cast<int32_t>(r.bytes.size())).Raw(r.bytes.data(), r.bytes.size());
       break;
   }
 }

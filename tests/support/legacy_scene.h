@@ -133,6 +133,17 @@ class LegacyScene {
   LegacyRef RawImage(std::u16string name, int32_t width, int32_t height, int32_t format,
                      const std::vector<uint8_t>& rows);
 
+  // Vegetation and wind. A tree carries its description block as stored (ours or another
+  // runtime's) and objects in its part slots; an instance places it; grass holds layers of
+  // blades and its record has no spatial level; a wind carries its settings block.
+  LegacyRef Tree(std::u16string name, const std::vector<uint8_t>& block, uint32_t seed = 1,
+                 const std::vector<LegacyRef>& parts = {});
+  LegacyRef TreeInstance(std::u16string name, LegacyRef tree,
+                         const CMatrix4& transform = MatrixIdentity());
+  // One layer per entry, with that many blades, each blade's bytes all equal to its layer index.
+  LegacyRef Grass(std::u16string name, const std::vector<int32_t>& bladesPerLayer);
+  LegacyRef Wind(std::u16string name, const std::vector<uint8_t>& block);
+
   // Controllers join the end of `owner`'s controller chain.
   LegacyRef KeyframeController(LegacyRef owner, const std::vector<LegacyKey>& keys,
                                float startTime = 0.0f);
@@ -161,7 +172,7 @@ class LegacyScene {
   enum class Kind {
     kNode, kBillboardNode, kMesh, kCamera, kCameraTarget, kStandardMaterial, kMultiMaterial,
     kTextureMap, kBlendTex, kNormalBumpTex, kImage, kRawImage, kKeyframe, kLink, kMorph,
-    kRawData, kRoseData,
+    kRawData, kRoseData, kTree, kTreeInstance, kGrass, kWind,
   };
   struct Record {
     Kind kind;
@@ -177,10 +188,11 @@ class LegacyScene {
     LegacyRef target;
     // Materials and textures.
     LegacyMaterial standard;
-    std::vector<LegacyRef> refs;  // sub-materials; textures' referenced objects
+    std::vector<LegacyRef> refs;  // sub-materials; textures' referenced objects; tree parts
     int32_t channel = 0;
     float weight1 = 1, weight2 = 1;
-    std::vector<uint8_t> bytes;  // encoded picture, raw rows, raw-data payload
+    std::vector<uint8_t> bytes;  // encoded picture, raw rows, raw-data payload, tree or wind block
+    std::vector<int32_t> counts;  // grass blades per layer
     int32_t width = 0, height = 0, format = 0;
     // Controllers.
     LegacyRef owner, next;
