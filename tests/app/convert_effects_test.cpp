@@ -141,15 +141,5 @@ TEST_F(ConvertEffects, EveryClassComesThroughAPropConversion) {
   EXPECT_EQ(test::SaveToBytes(reread), bytes);
 }
 
-TEST_F(ConvertEffects, BillboardsOfUnbakedRootsKeepTheirPositions) {
-  Build(u"Scene Root");
-  // A "Scene Root" with several children is a plain scene as well.
-  ASSERT_EQ(Convert(), kOk);
-  auto* sign = Find<CBillboard>(u"Sign");
-  ASSERT_TRUE(sign);
-  EXPECT_EQ(sign->positions.items, (std::vector<V>{{-1, -1, 0}, {1, 1, 0}}));
-  EXPECT_EQ(sign->position, (V{5, 0, 0}));
-}
-
 }  // namespace
 }  // namespace KX

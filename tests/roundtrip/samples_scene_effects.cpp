@@ -51,16 +51,8 @@ CRefPtr<CBase> ImageLayerSample() {
   layer->name = u"overlay";
   layer->layerValue1 = 0.5f;
   layer->layerValue2 = {1, 2, 3, 4, 5, 6, 7, 8};
-  layer->layerValue3 = 3;
-  layer->layerValue4 = 4;
-  layer->layerValue5 = {9, 0, 0, 0, 0, 0, 0, 0xFF};
-  layer->layerValue6 = 6;
-  layer->layerValue9 = 9;
-  layer->layerValue10 = 10;
   layer->layerValue12 = 12;
-  layer->layerFlag1 = true;
   layer->layerFlag3 = true;
-  layer->layerValue13 = 13;
   layer->layerSource = SampleSound(16, {1, 0, 2, 0});
   layer->layerObjects = {new CNode, nullptr, layer->layerSource};
   return layer;
@@ -69,17 +61,11 @@ CRefPtr<CBase> ImageLayerSample() {
 CRefPtr<CBase> AudioInstanceSample() {
   CRefPtr<CAudioInstance> emitter(new CAudioInstance);
   emitter->name = u"bell";
-  emitter->position = {1, 2, 3};
   emitter->audioValue0 = 10;
-  emitter->audioValue1 = 1;
-  emitter->audioValue5 = 5;
   emitter->audioScale1 = 0.25f;
-  emitter->audioScale2 = 2;
-  emitter->audioScale3 = 3;
   emitter->SetAudio(SampleSound(8, {0x80, 0x90, 0x70}).get());
   return emitter;
 }
-
 CRefPtr<CBase> AudioDataSample() { return SampleSound(16, {0, 1, 2, 3, 4, 5, 6, 7, 8}); }
 
 const RoundTripRegistrar billboard("CBillboard", BillboardSample);
