@@ -1,14 +1,11 @@
 // Old scenes holding billboards, particle systems, image layers and sound convert: geometry of
 // either kind is cleaned up like any geometry, billboards are baked like meshes, and every one of
-// them ends static with a single rest key; the prop saves and loads again.
+// them ends static with a single rest key.
 #include <gtest/gtest.h>
 
 #include "app/convert.h"
-#include "app/command_flow.h"
 #include "app_fixtures.h"
 #include "control/keyframe_control.h"
-#include "control/link_control.h"
-#include "core/text.h"
 #include "scene/audio.h"
 #include "scene/billboard.h"
 #include "scene/image_layer.h"
@@ -123,22 +120,6 @@ TEST_F(ConvertEffects, EveryClassComesThroughAPropConversion) {
   EXPECT_EQ(emitter->audio.get(), overlay->layerSource.get());
   EXPECT_EQ(emitter->audio->samples, (std::vector<uint8_t>{0x80, 0x90, 0xA0}));
   EXPECT_EQ(emitter->audio->format.bitsPerSample, 8);
-
-  // The prop as the command writes it loads again with all of it.
-  CPersistContext prop;
-  std::string detail;
-  ASSERT_EQ(PreparePropDocument(Root(), nullptr, prop, &detail), kOk) << detail;
-  const auto bytes = test::SaveToBytes(prop);
-  CPersistContext reread;
-  ASSERT_EQ(test::LoadFromBytes(bytes, reread), kOk) << reread.diagnostics.Describe();
-  auto* again = KindOf<CNode>(reread.roots.at(0).get());
-  ASSERT_TRUE(again);
-  for (const char16_t* name : {u"Sign", u"Sparks", u"Overlay", u"Emitter", u"Bell", u"Layered"})
-    EXPECT_TRUE(again->FindObject(name, nullptr, false)) << ToUtf8(name);
-  auto* signAgain = KindOf<CBillboard>(again->FindObject(u"Sign", nullptr, false));
-  ASSERT_TRUE(signAgain && signAgain->subObjects.size() == 1 && signAgain->subObjects[0]);
-  EXPECT_EQ(signAgain->subObjects[0]->name, u"Sub");
-  EXPECT_EQ(test::SaveToBytes(reread), bytes);
 }
 
 }  // namespace
