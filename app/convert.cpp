@@ -1,13 +1,14 @@
 #include "app/convert.h"
-#include "core/alloc.h"
 
 #include <limits>
+#include <span>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "app/classify.h"
 #include "app/texts.h"
+#include "core/alloc.h"
 #include "core/address_table.h"
 #include "control/keyframe_control.h"
 #include "control/link_control.h"
@@ -122,19 +123,32 @@ CTextureMap* BumpMap(CStandardMaterial& material) {
   return KindOf<CTextureMap>(bump);
 }
 
-Status CompactMultiMaterial(CGeometry& geometry, CMultiMaterial& multi) {
+// The material ids a geometry holds: per-vertex values (as many as there are positions) and,
+// for a mesh, per-face values (as many as there are faces).
+size_t VertexValueCount(const CGeometry& geometry) {
+  return std::min<size_t>(geometry.vertexValues.items.size(), geometry.positions.items.size());
+}
+size_t FaceValueCount(const CTriMesh* mesh) {
+  return mesh ? std::min<size_t>(mesh->faceValues1.items.size(),
+                                 static_cast<size_t>(std::max(mesh->faceCount, 0)))
+              : 0;
+}
+
+// Drops the sub-materials that are neither standard materials nor used, and renumbers the ids of
+// every geometry that uses the multi-material with one table: the ids used by any of them count
+// as used, so that geometries sharing the list keep their faces on the same materials.
+Status CompactMultiMaterial(std::span<CGeometry* const> users, CMultiMaterial& multi) {
   auto& subs = multi.subMaterials;
   const size_t n = subs.size();
   // Without sub-materials no value can name one; there is nothing to compact or remap.
   if (n == 0) return kOk;
-  auto* mesh = KindOf<CTriMesh>(&geometry);
-  const size_t vertexValues = std::min<size_t>(geometry.vertexValues.items.size(), geometry.positions.items.size());
-  const size_t faceValues =
-      mesh ? std::min<size_t>(mesh->faceValues1.items.size(), static_cast<size_t>(std::max(mesh->faceCount, 0))) : 0;
 
   std::unordered_set<uint32_t> used;
-  for (size_t i = 0; i < vertexValues; ++i) used.insert(geometry.vertexValues.items[i]);
-  for (size_t i = 0; i < faceValues; ++i) used.insert(mesh->faceValues1.items[i]);
+  for (const CGeometry* geometry : users) {
+    const auto* mesh = KindOf<CTriMesh>(geometry);
+    for (size_t i = 0; i < VertexValueCount(*geometry); ++i) used.insert(geometry->vertexValues.items[i]);
+    for (size_t i = 0; i < FaceValueCount(mesh); ++i) used.insert(mesh->faceValues1.items[i]);
+  }
 
   std::vector<int32_t> newIndex(n, -1);
   std::vector<CRefPtr<CMaterialBase>> kept;
@@ -161,13 +175,15 @@ Status CompactMultiMaterial(CGeometry& geometry, CMultiMaterial& multi) {
     value = static_cast<uint32_t>(index);
     return true;
   };
-  for (size_t i = 0; i < vertexValues; ++i)
-    if (!remap(geometry.vertexValues.items[i])) return kErrMalformed;
-  if (mesh) {
-    for (size_t i = 0; i < faceValues; ++i)
-      if (!remap(mesh->faceValues1.items[i])) return kErrMalformed;
-    for (auto& extra : mesh->extraVectors)
-      if (!remap(extra.v[0])) return kErrMalformed;
+  for (CGeometry* geometry : users) {
+    for (size_t i = 0; i < VertexValueCount(*geometry); ++i)
+      if (!remap(geometry->vertexValues.items[i])) return kErrMalformed;
+    if (auto* mesh = KindOf<CTriMesh>(geometry)) {
+      for (size_t i = 0; i < FaceValueCount(mesh); ++i)
+        if (!remap(mesh->faceValues1.items[i])) return kErrMalformed;
+      for (auto& extra : mesh->extraVectors)
+        if (!remap(extra.v[0])) return kErrMalformed;
+    }
   }
 
   // Every bump map after the first uses the first one's coordinate channel.
@@ -211,7 +227,8 @@ Status RemoveLinkControllers(CNode& root) {
   });
 }
 
-Status CleanUpMaterials(CGeometry& geometry, RemovedObjects& removed) {
+Status CleanUpMaterials(CGeometry& geometry, RemovedObjects& removed,
+                        const MultiMaterialUsers* users) {
   return Guarded([&]() -> Status {
     if (!geometry.material) return kOk;
     std::vector<CBase*> found;
@@ -220,16 +237,27 @@ Status CleanUpMaterials(CGeometry& geometry, RemovedObjects& removed) {
     for (CBase* object : found)
       if (seen.insert(object).second)
         if (auto* standard = KindOf<CStandardMaterial>(object)) CleanUpChannels(*standard, removed);
-    if (auto* multi = KindOf<CMultiMaterial>(geometry.material.get()))
-      return CompactMultiMaterial(geometry, *multi);
-    return kOk;
+    auto* multi = KindOf<CMultiMaterial>(geometry.material.get());
+    if (!multi) return kOk;
+    CGeometry* alone[] = {&geometry};
+    const auto shared = users ? users->find(multi) : MultiMaterialUsers::const_iterator{};
+    if (!users || shared == users->end()) return CompactMultiMaterial(alone, *multi);
+    // Compacted once, with the first geometry that uses it, for all of them.
+    if (shared->second.front() != &geometry) return kOk;
+    return CompactMultiMaterial(shared->second, *multi);
   });
 }
 
 Status CleanUpGeometry(CNode& root) {
   return Guarded([&]() -> Status {
     RemovedObjects removed;
-    for (CSpatial* object : Collect<CSpatial>(root, true)) {
+    const std::vector<CSpatial*> objects = Collect<CSpatial>(root, true);
+    MultiMaterialUsers users;
+    for (CSpatial* object : objects)
+      if (auto* geometry = KindOf<CGeometry>(object))
+        if (const auto* multi = KindOf<CMultiMaterial>(geometry->material.get()))
+          users[multi].push_back(geometry);
+    for (CSpatial* object : objects) {
       // Only the last keyframe controller of the chain stays.
       std::vector<CControl*> keyframes;
       for (CControl* c = object->controllers.get(); c; c = c->next.get())
@@ -241,7 +269,7 @@ Status CleanUpGeometry(CNode& root) {
 
       auto* geometry = KindOf<CGeometry>(object);
       if (!geometry) continue;
-      KX_RETURN_IF_FAILED(CleanUpMaterials(*geometry, removed));
+      KX_RETURN_IF_FAILED(CleanUpMaterials(*geometry, removed, &users));
       const bool hasPositions = !geometry->positions.empty();
       if (hasPositions && geometry->material) {
         if (auto* mesh = KindOf<CTriMesh>(geometry);

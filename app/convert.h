@@ -5,10 +5,12 @@
 // stripped, free-standing meshes baked into their vertices, cameras removed, an accessory root
 // flattened, and every spatial object gets one key holding its rest pose.
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 #include "app/converter_ui.h"
 #include "core/container.h"
+#include "material/material.h"
 #include "scene/geometry.h"
 #include "scene/node.h"
 
@@ -27,7 +29,12 @@ Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui);
 
 Status RemoveLinkControllers(CNode& root);
 Status CleanUpGeometry(CNode& root);
-Status CleanUpMaterials(CGeometry& geometry, RemovedObjects& removed);
+// Geometries of a tree by the multi-material they use, in the order the tree is searched.
+using MultiMaterialUsers = std::unordered_map<const CMultiMaterial*, std::vector<CGeometry*>>;
+// Cleans the channels of every standard material the geometry uses and compacts its
+// multi-material: for all of `users` of it at once when given, else for this geometry alone.
+Status CleanUpMaterials(CGeometry& geometry, RemovedObjects& removed,
+                        const MultiMaterialUsers* users = nullptr);
 Status TagNodes(CNode& root, int32_t tag);
 Status StripControllers(CNode& root);
 Status BakeTransforms(CNode& root);

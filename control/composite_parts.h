@@ -208,14 +208,17 @@ class CClip : public CLayer<T> {
 
   // The end of the clip that ends last; clips that never end do not count. Each sub-controller's
   // length is taken once, however many clips play it.
+  // Without memory for that table each clip asks its sub-controller again: slower, same answer.
   float LastEnd() const {
     std::vector<float> passes;
-    if (Failed(TryResize(passes, this->subControllers.size()))) return 0.0f;
+    const bool cached = Succeeded(TryResize(passes, this->subControllers.size()));
     for (size_t i = 0; i < passes.size(); ++i) passes[i] = PassLength(this->subControllers[i].get());
     float last = 0.0f;
     for (uint32_t i = 0; i < ClipCount(); ++i) {
       const ClipEntry& clip = clipRecords[i];
-      const float pass = clip.source < passes.size() ? passes[clip.source] : 0.0f;
+      const float pass = !cached                         ? SourceLength(clip)
+                         : clip.source < passes.size() ? passes[clip.source]
+                                                       : 0.0f;
       const float end = clipStart[i] + ClipLength(clip, pass);
       if (std::isfinite(end)) last = std::max(last, end);
     }

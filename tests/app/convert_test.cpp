@@ -349,6 +349,73 @@ TEST_F(MultiMaterialTest, IdsOfDroppedEntriesStopTheConversion) {
   EXPECT_EQ(status, kErrMalformed);
 }
 
+// Meshes that share one multi-material: the list is compacted once, for all of them, and every
+// face keeps the material it named before.
+TEST_F(MultiMaterialTest, MeshesSharingAListKeepEachFaceOnItsMaterial) {
+  struct Case {
+    const char* what;
+    std::vector<const char16_t*> subs;  // null: no standard material
+    std::vector<std::vector<uint32_t>> faces;  // two face values per mesh
+    std::vector<std::vector<const char16_t*>> expected;  // material of each face afterwards
+  };
+  const Case cases[] = {
+      {"a dropped entry in front", {nullptr, u"A", u"B"}, {{1, 2}, {1, 2}},
+       {{u"A", u"B"}, {u"A", u"B"}}},
+      {"disjoint ids", {u"A", nullptr, u"B", u"C"}, {{0, 0}, {2, 2}, {3, 3}},
+       {{u"A", u"A"}, {u"B", u"B"}, {u"C", u"C"}}},
+      {"an entry only the second mesh uses", {nullptr, u"A", nullptr, u"B"}, {{1, 3}, {2, 1}},
+       {{u"A", u"B"}, {u"", u"A"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    scene = LegacyScene("1.50");
+    std::vector<LegacyRef> subs;
+    for (const char16_t* name : c.subs) subs.push_back(name ? scene.Material({}, name) : LegacyRef{});
+    const auto multi = scene.MultiMaterial(subs);
+    const auto root = scene.Root(u"Scene Root");
+    for (size_t m = 0; m < c.faces.size(); ++m) {
+      auto mesh = test::LegacyMesh::Triangle();
+      mesh.faceCount = 2;
+      mesh.facePositionIndices = {0, 1, 2, 0, 2, 1};
+      mesh.faceNormalIndices = mesh.faceMapIndices = mesh.faceTriples4 = mesh.facePositionIndices;
+      mesh.faceValues1 = c.faces[m];
+      const auto ref = scene.Mesh(u"Mesh" + std::u16string(1, char16_t(u'0' + m)), mesh);
+      scene.SetMaterial(ref, multi);
+      scene.AddChild(root, ref);
+    }
+    ASSERT_EQ(Convert(), kOk);
+    for (size_t m = 0; m < c.faces.size(); ++m) {
+      auto* mesh = Find<CTriMesh>(u"Mesh" + std::u16string(1, char16_t(u'0' + m)));
+      ASSERT_TRUE(mesh);
+      CMultiMaterial* list = Multi(mesh);
+      ASSERT_TRUE(list);
+      for (size_t f = 0; f < 2; ++f) {
+        const uint32_t id = mesh->faceValues1.items[f];
+        ASSERT_LT(id, list->subMaterials.size()) << "mesh " << m << " face " << f;
+        EXPECT_EQ(list->subMaterials[id]->name, c.expected[m][f]) << "mesh " << m << " face " << f;
+      }
+    }
+  }
+}
+
+TEST_F(MultiMaterialTest, AnIdOneSharingMeshCannotKeepStopsTheConversion) {
+  const auto a = scene.Material({}, u"A");
+  const auto multi = scene.MultiMaterial({a, {}, scene.Material({}, u"B")});
+  const auto root = scene.Root(u"Scene Root");
+  // The second mesh's 4 is used as such, but names entry 1 (4 modulo 3), which is dropped.
+  for (std::vector<uint32_t> faces : {std::vector<uint32_t>{0, 2}, std::vector<uint32_t>{0, 4}}) {
+    auto mesh = test::LegacyMesh::Triangle();
+    mesh.faceCount = 2;
+    mesh.facePositionIndices = {0, 1, 2, 0, 2, 1};
+    mesh.faceNormalIndices = mesh.faceMapIndices = mesh.faceTriples4 = mesh.facePositionIndices;
+    mesh.faceValues1 = faces;
+    const auto ref = scene.Mesh(u"Mesh", mesh);
+    scene.SetMaterial(ref, multi);
+    scene.AddChild(root, ref);
+  }
+  EXPECT_EQ(Convert(), kErrMalformed);
+}
+
 TEST_F(MultiMaterialTest, ShortValueListsAreNeverReadPastTheirEnd) {
   // Without any values every standard material stays.
   const auto red = scene.Material({}, u"red");

@@ -1,6 +1,9 @@
 // The generic walks (searching, collection for saving, name binding, remapping) over every
 // class: each follows the references a class states, in the stated order, and every operation
 // that runs after a load ends on graphs whose plain references close cycles.
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <functional>
 #include <set>
 
@@ -8,6 +11,7 @@
 #include "core/walker.h"
 #include "support/after_load.h"
 #include "support/round_trip.h"
+#include "support/temp_dir.h"
 #include "support/test_classes.h"
 
 namespace KX::test {
@@ -100,6 +104,38 @@ TEST(Walks, EveryOperationAfterALoadEndsWhenPlainReferencesPointBack) {
     if (Succeeded(LoadFromBytes(bytes, loaded))) RunAfterLoad(loaded);
   }
   EXPECT_GT(repointed, 10u) << "the samples should hold plain references to point back";
+}
+
+// The tool's exit code, or -1 when a signal ended it.
+int RunTool(const std::string& arguments) {
+  const std::string command = std::string(KX_RECASTER_PATH) + " " + arguments + " >/dev/null 2>&1";
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The same graphs as files, through the real tool: each listing and the check end with one of
+// the tool's own exit codes.
+TEST(Walks, TheToolListsAndChecksFilesWhosePlainReferencesPointBack) {
+  RegisterForTests();
+  TempDir dir("kx_walks");
+  int files = 0;
+  for (const auto& sample : RoundTripSamples()) {
+    SCOPED_TRACE(sample.className);
+    CRefPtr<CBase> object = sample.make();
+    CRefPtr<CBase> scene = InScene(object.get());
+    ASSERT_TRUE(scene);
+    if (PointPlainReferencesBack(scene.get(), scene.get()) == 0) continue;
+    CPersistContext context;
+    ASSERT_EQ(AddRoot(context, scene.get()), kOk);
+    const std::string path = dir.Path("cycle_" + sample.className + ".crv");
+    ASSERT_EQ(SaveFile(0, context, path), kOk);
+    ++files;
+    for (const char* command : {"info --json", "info --tree", "info", "check"}) {
+      const int code = RunTool(std::string(command) + " " + path);
+      EXPECT_TRUE(code == 0 || code == 5) << command << " ended with " << code;
+    }
+  }
+  EXPECT_GT(files, 5);
 }
 
 // A test object with two plain references that every walk follows: enough to build lattices
