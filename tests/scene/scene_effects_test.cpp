@@ -280,16 +280,6 @@ std::string Names(const std::vector<CBase*>& objects) {
   return names;
 }
 
-// Names of the objects a walk reaches from `start`.
-std::string Reached(CBase* start, Walks walk) {
-  std::vector<CBase*> reached;
-  EXPECT_TRUE(Succeeded(Walk(start, walk, [&](CBase* object) {
-    reached.push_back(object);
-    return WalkStep::kDescend;
-  })));
-  return Names(reached);
-}
-
 TEST_F(SceneEffects, BillboardsKeepTheirSubObjectsOutOfSearches) {
   auto named = [](CCorva* object, const char16_t* name) {
     object->name = name;
