@@ -20,10 +20,14 @@
 #include "image/thumbnail.h"
 #include "material/material.h"
 #include "material/texture.h"
+#include "scene/audio.h"
+#include "scene/billboard.h"
 #include "scene/bounding_objects.h"
 #include "scene/camera.h"
+#include "scene/image_layer.h"
 #include "scene/light.h"
 #include "scene/node.h"
+#include "scene/particles.h"
 #include "scene/scene_settings.h"
 #include "scene/tri_mesh.h"
 
@@ -40,6 +44,7 @@ void RegisterAllClasses() {
   RegisterClass<CSky>();
   RegisterClass<CTerrain>();
   RegisterClass<CCameraSwitcher>();
+  RegisterClass<CImageLayer>();
   RegisterClass<CHeightMap>();
   RegisterClass<CHeightData>();
   RegisterClass<CQuadTree>();
@@ -56,6 +61,8 @@ void RegisterAllClasses() {
   RegisterClass<CTriMesh>("CBoneMesh");
   RegisterClass<CTriMesh>("CBoneNodeMesh");
   RegisterClass<CTriMesh>("CBoneShapeMesh");
+  RegisterClass<CParticles>();
+  RegisterClass<CBillboard>();
   RegisterClass<CPointLight>();
   RegisterClass<CDirectionalLight>();
   RegisterClass<CSpotLight>();
@@ -80,6 +87,8 @@ void RegisterAllClasses() {
   RegisterClass<CLookAtControl>();
   RegisterClass<CSpringControl>();
   RegisterClass<CShareControl>();
+  RegisterClass<CAudioData>();
+  RegisterClass<CAudioInstance>();
   RegisterClass<CThumbnail>();
   RegisterClass<CBillboardNode>();
   RegisterClass<CRawData>();

@@ -17,6 +17,7 @@
 #include "image/image.h"
 #include "material/material.h"
 #include "material/texture.h"
+#include "scene/billboard.h"
 #include "scene/camera.h"
 #include "scene/tri_mesh.h"
 
@@ -302,17 +303,23 @@ Status StripControllers(CNode& root) {
 
 Status BakeTransforms(CNode& root) {
   return Guarded([&]() -> Status {
-    for (CTriMesh* mesh : Collect<CTriMesh>(root, false)) {
-      // The mesh's own local matrix, then each ancestor's up to the top, as one matrix: row
+    // Meshes, and billboards, which are moved into world space at their update exactly like
+    // meshes: with every transform reset below, a billboard whose positions kept its transforms
+    // out would end up somewhere else. Particle positions are written in world space by their
+    // controllers and are not baked.
+    for (CGeometry* geometry : Collect<CGeometry>(root, true)) {
+      if (geometry->GetRuntimeClass() != &CTriMesh::classRecord && !KindOf<CBillboard>(geometry))
+        continue;
+      // The geometry's own local matrix, then each ancestor's up to the top, as one matrix: row
       // vectors, so the nearest transform comes first.
-      CMatrix4 toScene = mesh->GetLocalMatrix();
-      for (const CNode* up = mesh->parent; up; up = up->parent) {
+      CMatrix4 toScene = geometry->GetLocalMatrix();
+      for (const CNode* up = geometry->parent; up; up = up->parent) {
         CMatrix4 next;
         MatrixMultiply(next, toScene, up->GetLocalMatrix());
         toScene = next;
       }
-      for (auto& point : mesh->positions.items) point = TransformCoord(point, toScene);
-      mesh->modified = 1;
+      for (auto& point : geometry->positions.items) point = TransformCoord(point, toScene);
+      geometry->modified = 1;
     }
     for (CSpatial* object : Collect<CSpatial>(root, true)) {
       object->SetFromMatrix(MatrixIdentity());

@@ -85,6 +85,8 @@ class CReader {
   uint64_t Offset() const { return stream_.Tell(); }
   CIoBuffer& stream() const { return stream_; }
   CPersistContext& context() const { return *context_; }
+  // Null when the reader reads outside a load (plain values, tests).
+  CPersistContext* contextOrNull() const { return context_; }
   CLoadRecord& record() const { return *record_; }
   // Null when the reader reads plain values outside an object record.
   CLoadRecord* recordOrNull() const { return record_; }

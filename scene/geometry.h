@@ -60,6 +60,9 @@ class CGeometry : public CSpatial {
  protected:
   // Index-list count as written: the longest of the three lists.
   int64_t IndexListCount() const;
+  // worldPositions *= transform, as points (the first n, n = the vertex count); sets
+  // inWorldSpace. What every geometry that is moved into world space at its update does.
+  void TransformWorldPositions();
 };
 
 }  // namespace KX

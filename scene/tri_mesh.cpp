@@ -251,21 +251,7 @@ int64_t CTriMesh::StoredFaces(const CIndexBuffer& indices) const {
 }
 
 Status CTriMesh::TransformToWorld() {
-  const size_t n = std::min(positions.size(), worldPositions.size());
-  CVector3<float>* p = worldPositions.data();
-  const auto& m = transform.m;
-  if (m[0][3] == 0.0f && m[1][3] == 0.0f && m[2][3] == 0.0f && m[3][3] == 1.0f) {
-    // Affine: w is exactly 1, so the divide by w would change nothing.
-    for (size_t i = 0; i < n; ++i) {
-      const CVector3<float> v = p[i];
-      p[i] = {v.x * m[0][0] + v.y * m[1][0] + v.z * m[2][0] + m[3][0],
-              v.x * m[0][1] + v.y * m[1][1] + v.z * m[2][1] + m[3][1],
-              v.x * m[0][2] + v.y * m[1][2] + v.z * m[2][2] + m[3][2]};
-    }
-  } else {
-    for (size_t i = 0; i < n; ++i) p[i] = TransformCoord(p[i], transform);
-  }
-  inWorldSpace = true;
+  TransformWorldPositions();
   return kOk;
 }
 

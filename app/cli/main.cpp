@@ -9,6 +9,7 @@
 #include "app/cli/batch.h"
 #include "app/cli/cli_ui.h"
 #include "app/cli/describe.h"
+#include "app/cli/extract.h"
 #include "app/command_flow.h"
 #include "app/texts.h"
 #include "image/codec.h"
@@ -146,6 +147,11 @@ int main(int argc, char** argv) {
   thumbnail->add_option("-o,--output", picture, "Picture to write; its extension names the format")
       ->required();
 
+  auto* extract = app.add_subcommand("extract", "Write the pictures and sounds a file embeds into a folder");
+  extract->add_option("FILE", input, "Scene or prop file")->required();
+  extract->add_option("-o,--output-dir", output, "Folder for the files (made when missing)")->required();
+  extract->add_flag("--force", force, "Replace files that exist");
+
   auto* batch = app.add_subcommand("batch", "Convert every .crv file given or found below folders");
   batch->add_option("PATH", paths, "Scene files and folders")->required();
   batch->add_option("-o,--output-dir", output, "Folder for the props")->required();
@@ -164,6 +170,7 @@ int main(int argc, char** argv) {
   if (*check) return Check(files);
   if (*info) return Info(input, tree, json);
   if (*thumbnail) return Thumbnail(input, picture);
+  if (*extract) return RunExtract(input, output, force);
   if (*batch) return RunBatch(texts, paths, output, jobs, force, report);
   return kExitUsage;
 }

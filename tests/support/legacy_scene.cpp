@@ -154,6 +154,47 @@ LegacyRef LegacyScene::CameraTarget(std::u16string name, const CMatrix4& transfo
   return ref;
 }
 
+LegacyRef LegacyScene::Billboard(std::u16string name, const std::vector<CVector3<float>>& positions,
+                                 const CMatrix4& transform, const std::vector<LegacyRef>& subObjects) {
+  const LegacyRef ref = Add(Kind::kBillboard, std::move(name));
+  At(ref).transform = transform;
+  At(ref).mesh.positions = positions;
+  At(ref).refs = subObjects;
+  return ref;
+}
+
+LegacyRef LegacyScene::Particles(std::u16string name, int32_t capacity, const CMatrix4& transform) {
+  const LegacyRef ref = Add(Kind::kParticles, std::move(name));
+  At(ref).transform = transform;
+  At(ref).capacity = capacity;
+  At(ref).mesh.positions.assign(static_cast<size_t>(std::max(capacity, 0)), CVector3<float>{});
+  return ref;
+}
+
+LegacyRef LegacyScene::ImageLayer(std::u16string name, LegacyRef source,
+                                  const std::vector<LegacyRef>& objects, const CMatrix4& transform) {
+  const LegacyRef ref = Add(Kind::kImageLayer, std::move(name));
+  At(ref).transform = transform;
+  At(ref).target = source;
+  At(ref).refs = objects;
+  return ref;
+}
+
+LegacyRef LegacyScene::AudioInstance(std::u16string name, LegacyRef sound, const CMatrix4& transform) {
+  const LegacyRef ref = Add(Kind::kAudioInstance, std::move(name));
+  At(ref).transform = transform;
+  At(ref).target = sound;
+  return ref;
+}
+
+LegacyRef LegacyScene::Sound(std::u16string name, const PcmFormat& format,
+                             const std::vector<uint8_t>& samples) {
+  const LegacyRef ref = Add(Kind::kAudioData, std::move(name));
+  At(ref).pcm = format;
+  At(ref).bytes = samples;
+  return ref;
+}
+
 void LegacyScene::MarkRoot(LegacyRef object) {
   At(object);
   if (std::find(roots_.begin(), roots_.end(), object) == roots_.end()) roots_.push_back(object);
@@ -372,6 +413,24 @@ void LegacyScene::WriteTexture(test::Bytes& out, int32_t id, const Record& r) co
   out.U8(0);               // the byte old texture blocks carried
 }
 
+void LegacyScene::WriteGeometry(test::Bytes& out, const LegacyMesh& m, const Record& r) const {
+  const auto n = static_cast<int32_t>(m.positions.size());
+  out.I32(n);
+  for (const auto& p : m.positions) Vec(out, p);  // no presence word
+  U32Array(out, m.vertexValues, n);
+  out.I32(static_cast<int32_t>(m.normals.size()));
+  VecArray(out, m.normals, static_cast<int64_t>(m.normals.size()));
+  out.I32(static_cast<int32_t>(m.mapVertices.size()));
+  VecArray(out, m.mapVertices, static_cast<int64_t>(m.mapVertices.size()));
+  const auto k = static_cast<int32_t>(
+      std::max({m.indexList1.size(), m.indexList2.size(), m.indexList3.size()}));
+  out.I32(k);
+  U32Array(out, m.indexList1, k);
+  U32Array(out, m.indexList2, k);
+  U32Array(out, m.indexList3, k);
+  out.I32(r.material.id).U8(0);  // material, geometry flag
+}
+
 void LegacyScene::WriteRecord(test::Bytes& out, int32_t id, const Record& r) const {
   switch (r.kind) {
     case Kind::kNode:
@@ -387,21 +446,7 @@ void LegacyScene::WriteRecord(test::Bytes& out, int32_t id, const Record& r) con
       const LegacyMesh& m = r.mesh;
       out.A("CTriMesh");
       WriteSpatial(out, id, r);
-      const auto n = static_cast<int32_t>(m.positions.size());
-      out.I32(n);
-      for (const auto& p : m.positions) Vec(out, p);  // no presence word
-      U32Array(out, m.vertexValues, n);
-      out.I32(static_cast<int32_t>(m.normals.size()));
-      VecArray(out, m.normals, static_cast<int64_t>(m.normals.size()));
-      out.I32(static_cast<int32_t>(m.mapVertices.size()));
-      VecArray(out, m.mapVertices, static_cast<int64_t>(m.mapVertices.size()));
-      const auto k = static_cast<int32_t>(
-          std::max({m.indexList1.size(), m.indexList2.size(), m.indexList3.size()}));
-      out.I32(k);
-      U32Array(out, m.indexList1, k);
-      U32Array(out, m.indexList2, k);
-      U32Array(out, m.indexList3, k);
-      out.I32(r.material.id).U8(0);  // material, geometry flag
+      WriteGeometry(out, m, r);
       const int64_t triples = 3 * static_cast<int64_t>(std::max(m.faceCount, 0));
       out.I32(m.faceCount);
       U32Array(out, m.facePositionIndices, triples);
@@ -526,6 +571,45 @@ void LegacyScene::WriteRecord(test::Bytes& out, int32_t id, const Record& r) con
       out.A("CRawData");
       WriteCustomData(out, id, r);
       out.I32(static_cast<int32_t>(r.bytes.size())).I32(r.bytes.empty() ? 0 : 1);
+      out.Raw(r.bytes.data(), r.bytes.size());
+      break;
+    case Kind::kBillboard:
+      out.A("CBillboard");
+      WriteSpatial(out, id, r);
+      WriteGeometry(out, r.mesh, r);
+      out.U32(0).U32(0).I32(static_cast<int32_t>(r.refs.size()));  // two values, the objects
+      for (LegacyRef object : r.refs) out.I32(object.id);
+      break;
+    case Kind::kParticles:
+      out.A("CParticles");
+      WriteSpatial(out, id, r);
+      WriteGeometry(out, r.mesh, r);
+      out.I32(r.capacity).U32(0);  // capacity, particleValue
+      break;
+    case Kind::kImageLayer: {
+      out.A("CImageLayer");
+      WriteSpatial(out, id, r);
+      // Old blocks: no version, and two flags only.
+      out.F32(1.0f);
+      for (int i = 0; i < 8; ++i) out.U8(0);
+      out.U32(0).U32(0);
+      for (int i = 0; i < 8; ++i) out.U8(0);
+      for (int i = 0; i < 7; ++i) out.U32(0);
+      out.U8(0).U8(0).U32(0).I32(r.target.id).I32(static_cast<int32_t>(r.refs.size()));
+      for (LegacyRef object : r.refs) out.I32(object.id);
+      break;
+    }
+    case Kind::kAudioInstance:
+      out.A("CAudioInstance");
+      WriteSpatial(out, id, r);
+      // Five values, the three scales (second, third, first); no fourth-word value before 2.01.
+      for (int i = 0; i < 5; ++i) out.U32(0);
+      out.F32(1.0f).F32(1.0f).F32(1.0f).I32(r.target.id);
+      break;
+    case Kind::kAudioData:
+      out.A("CAudioData");
+      WriteCorva(out, id, r);
+      out.Raw(&r.pcm, sizeof r.pcm).U32(static_cast<uint32_t>(r.bytes.size()));
       out.Raw(r.bytes.data(), r.bytes.size());
       break;
     case Kind::kRoseData:

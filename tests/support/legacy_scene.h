@@ -25,6 +25,7 @@
 #include "core/math/matrix.h"
 #include "core/math/quaternion.h"
 #include "core/math/vector.h"
+#include "scene/audio.h"
 #include "support/bytes.h"
 
 namespace KX::test {
@@ -113,6 +114,21 @@ class LegacyScene {
   LegacyRef Camera(std::u16string name, const CMatrix4& transform = MatrixIdentity(),
                    LegacyRef target = {});
   LegacyRef CameraTarget(std::u16string name, const CMatrix4& transform = MatrixIdentity());
+  // A billboard with these rest positions (no normals or faces), updating `subObjects` with it.
+  LegacyRef Billboard(std::u16string name, const std::vector<CVector3<float>>& positions,
+                      const CMatrix4& transform = MatrixIdentity(),
+                      const std::vector<LegacyRef>& subObjects = {});
+  // A particle system of `capacity` particles, stored with as many (zero) positions, as the
+  // tools wrote it.
+  LegacyRef Particles(std::u16string name, int32_t capacity,
+                      const CMatrix4& transform = MatrixIdentity());
+  // An image layer with its source and further objects; old blocks have no third flag.
+  LegacyRef ImageLayer(std::u16string name, LegacyRef source, const std::vector<LegacyRef>& objects,
+                       const CMatrix4& transform = MatrixIdentity());
+  // A sound emitter playing `sound` (a Sound of this scene, or none).
+  LegacyRef AudioInstance(std::u16string name, LegacyRef sound,
+                          const CMatrix4& transform = MatrixIdentity());
+  LegacyRef Sound(std::u16string name, const PcmFormat& format, const std::vector<uint8_t>& samples);
   void MarkRoot(LegacyRef object);
   void AddChild(LegacyRef parent, LegacyRef child);
   void SetVisible(LegacyRef spatial, bool visible);
@@ -172,7 +188,8 @@ class LegacyScene {
   enum class Kind {
     kNode, kBillboardNode, kMesh, kCamera, kCameraTarget, kStandardMaterial, kMultiMaterial,
     kTextureMap, kBlendTex, kNormalBumpTex, kImage, kRawImage, kKeyframe, kLink, kMorph,
-    kRawData, kRoseData, kTree, kTreeInstance, kGrass, kWind,
+    kRawData, kRoseData, kTree, kTreeInstance, kGrass, kWind, kBillboard, kParticles,
+    kImageLayer, kAudioInstance, kAudioData,
   };
   struct Record {
     Kind kind;
@@ -200,6 +217,9 @@ class LegacyScene {
     std::vector<LegacyKey> keys;
     std::vector<CVector3<float>> deltas;
     std::vector<float> weightKeys, weightTimes;
+    // Particles and sound.
+    int32_t capacity = 0;
+    PcmFormat pcm;
     // Custom data.
     std::u16string key;
     LegacyRose rose;
@@ -215,6 +235,8 @@ class LegacyScene {
   void WriteControl(test::Bytes& out, int32_t id, const Record& r) const;
   void WriteCustomData(test::Bytes& out, int32_t id, const Record& r) const;
   void WriteTexture(test::Bytes& out, int32_t id, const Record& r) const;
+  // The geometry block of `mesh` with the material of `r`.
+  void WriteGeometry(test::Bytes& out, const LegacyMesh& mesh, const Record& r) const;
 
   std::string version_;
   int32_t streamVersion_ = 150;

@@ -1,0 +1,322 @@
+#include "app/cli/extract.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <unordered_set>
+#include <vector>
+
+#include "app/cli/cli_ui.h"
+#include "core/container.h"
+#include "core/text.h"
+#include "core/walker.h"
+#include "image/codec.h"
+#include "image/image.h"
+#include "scene/audio.h"
+
+namespace fs = std::filesystem;
+
+namespace KX::cli {
+
+namespace {
+
+constexpr size_t kMaxStemBytes = 100;
+
+// The temporary file being written, removed by the signal handler when the program is stopped
+// while it is incomplete. Plain memory, so that the handler may read it.
+char g_pending[4096];
+volatile sig_atomic_t g_hasPending = 0;
+
+extern "C" void RemovePendingAndStop(int signal) {
+  if (g_hasPending) ::unlink(g_pending);
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+// Removes the incomplete file of this run when the program is interrupted.
+class CPendingFileGuard {
+ public:
+  CPendingFileGuard() {
+    struct sigaction action {};
+    action.sa_handler = RemovePendingAndStop;
+    sigemptyset(&action.sa_mask);
+    for (size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &action, &previous_[i]);
+  }
+  ~CPendingFileGuard() {
+    for (size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &previous_[i], nullptr);
+  }
+  CPendingFileGuard(const CPendingFileGuard&) = delete;
+  CPendingFileGuard& operator=(const CPendingFileGuard&) = delete;
+
+  static bool Set(const std::string& path) {
+    if (path.size() >= sizeof g_pending) return false;
+    g_hasPending = 0;
+    std::memcpy(g_pending, path.c_str(), path.size() + 1);
+    g_hasPending = 1;
+    return true;
+  }
+  static void Clear() { g_hasPending = 0; }
+
+ private:
+  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+  struct sigaction previous_[std::size(kSignals)] {};
+};
+
+enum class Kind { kEncodedPicture, kPixelPicture, kSound };
+
+struct Item {
+  Kind kind;
+  CBase* object;
+  std::string fileName;
+};
+
+const char* ExtensionOf(int32_t codec) {
+  switch (codec) {
+    case kCodecBMP: return ".bmp";
+    case kCodecJPEG: return ".jpg";
+    case kCodecPNG: return ".png";
+    case kCodecTGA: return ".tga";
+    case kCodecGIF: return ".gif";
+    case kCodecTIFF: return ".tif";
+    default: return ".bin";
+  }
+}
+
+// The codec of an image's stored bytes: their signature, else the format the image says.
+int32_t StoredCodec(const CImage& image, const std::vector<uint8_t>& bytes) {
+  const int32_t sniffed = CodecSniffFormat(bytes.data(), bytes.size());
+  return sniffed != kCodecNone ? sniffed : image.encodeFormat;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+// Every object the file would save, each once, in save order.
+std::vector<CBase*> SavedObjects(const CPersistContext& document) {
+  std::vector<CBase*> order;
+  std::unordered_set<const CBase*> seen;
+  for (const auto& root : document.roots) {
+    if (!root) continue;
+    Walk(root.get(), kCollect, [&](CBase* object) {
+      if (!seen.insert(object).second) return WalkStep::kSkip;
+      order.push_back(object);
+      return WalkStep::kDescend;
+    }).Ignore();  // a walk that runs too deep only leaves out what lies below
+  }
+  return order;
+}
+
+// Writes `bytes` to `target` through a temporary file beside it, renamed into place only when
+// complete; an existing target is replaced only with `replace`. Answers an empty string on
+// success, else what went wrong. Nothing is left behind on failure.
+std::string WriteFile(const std::string& folder, const std::string& target,
+                      const std::vector<uint8_t>& bytes, bool replace) {
+  std::string temp = (fs::path(folder) / ".recaster-extract-XXXXXX").string();
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return std::string("cannot create a file in the folder: ") + std::strerror(errno);
+  if (!CPendingFileGuard::Set(temp)) {
+    ::close(fd);
+    ::unlink(temp.c_str());
+    return "the folder's path is too long";
+  }
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  std::string failure;
+  if (::fchmod(fd, 0666 & ~mask) != 0) failure = std::strerror(errno);
+  for (size_t done = 0; failure.empty() && done < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) failure = std::string("write failed: ") + std::strerror(n < 0 ? errno : EIO);
+    else done += static_cast<size_t>(n);
+  }
+  if (failure.empty() && ::fsync(fd) != 0) failure = std::string("write failed: ") + std::strerror(errno);
+  if (::close(fd) != 0 && failure.empty()) failure = std::string("write failed: ") + std::strerror(errno);
+  if (failure.empty()) {
+    if (replace) {
+      if (::rename(temp.c_str(), target.c_str()) != 0) failure = std::strerror(errno);
+    } else if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+      if (errno == EEXIST) {
+        failure = "exists (it appeared meanwhile); pass --force to replace it";
+      } else if (errno == EINVAL || errno == ENOSYS) {
+        // A file system without the no-replace rename: a hard link cannot replace either.
+        if (::link(temp.c_str(), target.c_str()) != 0)
+          failure = errno == EEXIST ? "exists (it appeared meanwhile); pass --force to replace it"
+                                    : std::strerror(errno);
+      } else {
+        failure = std::strerror(errno);
+      }
+    }
+  }
+  // After a rename the temporary name is gone; after a link it is the second name of the file.
+  ::unlink(temp.c_str());
+  CPendingFileGuard::Clear();
+  return failure;
+}
+
+}  // namespace
+
+std::string SafeFileStem(std::u16string_view name, std::string_view fallback) {
+  std::string text = ToUtf8(name);
+  for (char& c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || std::strchr("/\\:*?\"<>|", c)) c = '_';
+  }
+  const size_t first = text.find_first_not_of(". ");
+  text.erase(0, first == std::string::npos ? text.size() : first);
+  if (text.size() > kMaxStemBytes) {
+    size_t cut = kMaxStemBytes;
+    // Not inside a character: continuation bytes are 10xxxxxx.
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    text.resize(cut);
+  }
+  const size_t last = text.find_last_not_of(". ");
+  text.resize(last == std::string::npos ? 0 : last + 1);
+  return text.empty() ? std::string(fallback) : text;
+}
+
+int RunExtract(const std::string& file, const std::string& folder, bool force) {
+  CPersistContext document;
+  if (Failed(LoadFile(0, document, file))) {
+    std::fprintf(stderr, "%s: cannot be loaded: %s\n", file.c_str(), document.diagnostics.Describe().c_str());
+    return kExitLoadFailed;
+  }
+
+  // What there is to write, and under which names.
+  std::vector<Item> items;
+  std::unordered_set<std::string> taken;
+  size_t linked = 0, empty = 0;
+  for (CBase* object : SavedObjects(document)) {
+    Kind kind;
+    std::string extension;
+    const char* fallback = "image";
+    if (const auto* image = KindOf<CImage>(object)) {
+      if (!image->path.empty()) {
+        ++linked;
+        continue;
+      }
+      if (image->HasBlob()) {
+        std::vector<uint8_t> bytes;
+        if (Failed(image->GetBlob(bytes))) bytes.clear();
+        kind = Kind::kEncodedPicture;
+        extension = ExtensionOf(StoredCodec(*image, bytes));
+      } else if (image->picture.HasPixels()) {
+        kind = Kind::kPixelPicture;
+        extension = ".png";
+      } else {
+        ++empty;
+        continue;
+      }
+    } else if (KindOf<CAudioData>(object)) {
+      kind = Kind::kSound;
+      extension = ".wav";
+      fallback = "sound";
+    } else {
+      continue;
+    }
+    std::string stem = SafeFileStem(object->name, fallback);
+    // A name that carries the extension already ("oak.png") keeps it once.
+    if (stem.size() > extension.size() &&
+        Lower(stem.substr(stem.size() - extension.size())) == extension)
+      stem.resize(stem.size() - extension.size());
+    std::string name = stem + extension;
+    // Names differing only in case would meet on file systems that ignore case.
+    for (int n = 2; !taken.insert(Lower(name)).second; ++n) name = stem + "-" + std::to_string(n) + extension;
+    items.push_back({kind, object, name});
+  }
+  if (items.empty()) {
+    std::fprintf(stderr, "%s: holds no embedded picture or sound", file.c_str());
+    if (linked) std::fprintf(stderr, " (%zu picture(s) linked to files of their own)", linked);
+    std::fprintf(stderr, "\n");
+    return kExitFailure;
+  }
+
+  std::error_code ec;
+  if (!fs::exists(folder, ec)) {
+    if (!fs::create_directories(folder, ec) || ec) {
+      std::fprintf(stderr, "%s: the folder cannot be made: %s\n", folder.c_str(), ec.message().c_str());
+      return kExitSaveFailed;
+    }
+  } else if (!fs::is_directory(folder, ec)) {
+    std::fprintf(stderr, "%s: is not a folder\n", folder.c_str());
+    return kExitUsage;
+  }
+
+  // Nothing is replaced without --force, and nothing but plain files even with it: the files
+  // that are in the way are all named before anything is written.
+  bool blocked = false;
+  for (const Item& item : items) {
+    const std::string target = (fs::path(folder) / item.fileName).string();
+    struct stat st;
+    if (::lstat(target.c_str(), &st) != 0) continue;
+    if (!S_ISREG(st.st_mode)) {
+      std::fprintf(stderr, "%s: exists and is no plain file; not replaced\n", target.c_str());
+      blocked = true;
+    } else if (!force) {
+      std::fprintf(stderr, "%s: exists; pass --force to replace it\n", target.c_str());
+      blocked = true;
+    }
+  }
+  if (blocked) {
+    std::fprintf(stderr, "%s: nothing was written\n", folder.c_str());
+    return kExitUsage;
+  }
+
+  CPendingFileGuard guard;
+  size_t pictures = 0, sounds = 0, failed = 0;
+  for (const Item& item : items) {
+    const std::string target = (fs::path(folder) / item.fileName).string();
+    std::vector<uint8_t> bytes;
+    Status status = kOk;
+    char what[160] = "";
+    if (item.kind == Kind::kSound) {
+      const auto& sound = static_cast<const CAudioData&>(*item.object);
+      status = EncodeWave(sound, bytes);
+      std::snprintf(what, sizeof what, "sound, %u channel(s), %u Hz, %u-bit, %zu bytes of samples",
+                    sound.format.channels, sound.format.samplesPerSecond, sound.format.bitsPerSample,
+                    sound.samples.size());
+    } else {
+      const auto& image = static_cast<const CImage&>(*item.object);
+      if (item.kind == Kind::kEncodedPicture) {
+        status = image.GetBlob(bytes);
+        const char* format = CodecFormatName(StoredCodec(image, bytes));
+        std::snprintf(what, sizeof what, "picture %d x %d, %s as stored", image.picture.width,
+                      image.picture.height, *format ? format : "unknown format");
+      } else {
+        status = EncodeBlob(image.picture, kCodecPNG, bytes);
+        std::snprintf(what, sizeof what, "picture %d x %d, PNG of its pixels", image.picture.width,
+                      image.picture.height);
+      }
+    }
+    if (Failed(status)) {
+      std::fprintf(stderr, "%s: could not be made (%s)\n", target.c_str(), StatusText(status));
+      ++failed;
+      continue;
+    }
+    if (const std::string failure = WriteFile(folder, target, bytes, force); !failure.empty()) {
+      std::fprintf(stderr, "%s: cannot be written: %s\n", target.c_str(), failure.c_str());
+      ++failed;
+      continue;
+    }
+    std::printf("%s: %s\n", target.c_str(), what);
+    ++(item.kind == Kind::kSound ? sounds : pictures);
+  }
+  std::printf("%s: %zu picture(s) and %zu sound(s) written to %s", file.c_str(), pictures, sounds,
+              folder.c_str());
+  if (linked) std::printf("; %zu picture(s) linked to files of their own", linked);
+  if (empty) std::printf("; %zu image(s) without a picture", empty);
+  std::printf("\n");
+  // What was written must have been told.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) return kExitSaveFailed;
+  return failed ? kExitSaveFailed : kExitSaved;
+}
+
+}  // namespace KX::cli
