@@ -1,6 +1,9 @@
 #include "app/gui/file_dialog.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QFileInfo>
 #include <QMessageBox>
 
@@ -37,11 +40,24 @@ void CFileDialog::accept() {
       const QString problem = SaveTargetProblem(files.front(), request_.source);
       if (!problem.isEmpty()) {
         ShowRefusal(this, problem);
+        TypeAgain();
         return;
       }
     }
   }
   QFileDialog::accept();
+}
+
+void CFileDialog::TypeAgain() {
+  // The toolkit takes a file selected in the list before the name typed, and it unselects the
+  // list only while the name box has the focus; after the refusal the refused file would
+  // otherwise stay chosen whatever the user types next.
+  if (auto* list = findChild<QAbstractItemView*>(QStringLiteral("listView")))
+    if (list->selectionModel()) list->selectionModel()->clearSelection();
+  if (auto* name = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+    name->setFocus();
+    name->selectAll();
+  }
 }
 
 void ShowRefusal(QWidget* parent, const QString& text) {

@@ -17,6 +17,9 @@ class CFileDialog : public QFileDialog {
   void accept() override;
 
  private:
+  // After a refusal: the next name typed is the one taken.
+  void TypeAgain();
+
   FileRequest request_;
 };
 

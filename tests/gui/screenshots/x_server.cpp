@@ -1,7 +1,7 @@
 // The screenshot tests draw on an X server of their own with one font, one style and one
 // resolution, so that the same build draws the same pixels on every machine: Xvfb at 96 dots per
 // inch, DejaVu Sans through a font configuration that knows no other font, the toolkit's own
-// style with its own colours, and no desktop settings of the user.
+// style with its own colours, and no desktop settings or services of the user.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -40,8 +40,12 @@ class XServerEnvironment : public ::testing::Environment {
                              "QT_SCREEN_SCALE_FACTORS", "QT_AUTO_SCREEN_SCALE_FACTOR",
                              "QT_SCALE_FACTOR_ROUNDING_POLICY", "XDG_CURRENT_DESKTOP",
                              "XDG_SESSION_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION",
-                             "GNOME_DESKTOP_SESSION_ID", "QT_FONT_DPI", "XCURSOR_THEME"})
+                             "GNOME_DESKTOP_SESSION_ID", "QT_FONT_DPI", "XCURSOR_THEME",
+                             "AT_SPI_BUS_ADDRESS", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON"})
       ::unsetenv(name);
+    // No desktop service answers (a settings portal could change colours or fonts), and none is
+    // started on the test's server.
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + home_->Path("no-bus")).c_str(), 1);
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     ::setenv("QT_ENABLE_HIGHDPI_SCALING", "0", 1);
     ::setenv("QT_XCB_GL_INTEGRATION", "none", 1);
