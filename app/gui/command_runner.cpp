@@ -146,7 +146,8 @@ Status WatchedSave(CPersistContext& document, const std::string& path, CWorkCont
     CWatchedIo watched(file, control);
     errno = 0;
     status = SaveToStream(document, watched, 0);
-    if (Failed(status) && errno != 0 && reason && !control.stopped())
+    // A failed write answers a stream error; the system's reason is in errno then.
+    if (status == kErrStream && errno != 0 && reason && !control.stopped())
       *reason = SystemSays("writing", errno);
   }
   if (Succeeded(status)) status = file.Flush();

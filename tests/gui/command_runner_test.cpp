@@ -1,11 +1,10 @@
-// The watched load and save: the same bytes and diagnostics as the library's, progress, holding,
-// and a stop that leaves nothing behind.
+// The watched load and save: the same bytes and diagnostics as the library's, progress, and a
+// stop that leaves nothing behind.
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -102,35 +101,6 @@ TEST_F(WatchedFiles, AStoppedSaveLeavesTheOldFileAndNothingBesideIt) {
   ASSERT_EQ(saved, kOk) << reason;
   ASSERT_EQ(::stat(created.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
-}
-
-TEST_F(WatchedFiles, AFailedSaveSaysWhatTheSystemSaid) {
-  // A name the file system cannot take even as the temporary file beside it.
-  const std::string target = dir.Path(std::string(300, 'p') + ".fbprop");
-  std::string reason;
-  EXPECT_EQ(WatchedSave(document, target, control, &reason), kErrOpen);
-  EXPECT_NE(reason.find("File name too long"), std::string::npos) << reason;
-  EXPECT_TRUE(FilesIn(dir.path).empty());
-}
-
-TEST_F(WatchedFiles, AHeldLoadWaitsUntilReleasedOrStopped) {
-  const std::string path = dir.Path("scene.fbprop");
-  ASSERT_EQ(SaveFile(0, document, path), kOk);
-  for (const bool stop : {false, true}) {
-    SCOPED_TRACE(stop ? "stopped while held" : "released");
-    CWorkControl held;
-    held.Hold(true);
-    CPersistContext loaded;
-    Status status = kOk;
-    std::thread worker([&] { status = WatchedLoad(loaded, path, held); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(held.Current().done, 0u) << "read while held";
-    if (stop) held.Stop();
-    else held.Hold(false);
-    worker.join();
-    EXPECT_EQ(Succeeded(status), !stop);
-    EXPECT_EQ(loaded.roots.size(), stop ? 0u : 1u);
-  }
 }
 
 }  // namespace
