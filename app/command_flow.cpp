@@ -75,13 +75,26 @@ Status PreparePropDocument(CNode* root, CThumbnail* thumbnail, CPersistContext& 
   return kOk;
 }
 
+Status IConverterUi::LoadDocument(CPersistContext& document, const std::string& path) {
+  return LoadFile(0, document, path);
+}
+
+Status IConverterUi::SaveDocument(CPersistContext& document, const std::string& path) {
+  return SaveFile(0, document, path);
+}
+
+bool IConverterUi::SaveFailed(const std::string& text, const std::string& detail) {
+  ShowMessage(text, kMessageError, detail);
+  return false;
+}
+
 CommandOutcome OnValidate(IConverterUi& ui) {
   std::string path;
   if (!ui.ChooseFile(FileDialog::kOpen, path)) return CommandOutcome::kCancelled;
 
   ui.BeginWaitCursor();
   CPersistContext document;
-  const Status loaded = LoadFile(0, document, path);
+  const Status loaded = ui.LoadDocument(document, path);
   if (Failed(loaded)) {
     ui.EndWaitCursor();
     ui.ShowMessage(ui.Text(kTextLoadFailed), kMessageError, document.diagnostics.Describe());
@@ -94,23 +107,32 @@ CommandOutcome OnValidate(IConverterUi& ui) {
   if (checked != kOk)
     return checked == kNothingDone ? CommandOutcome::kAlreadyCompatible : CommandOutcome::kNotAScene;
 
-  // The save dialog starts with an empty name.
-  path.clear();
-  if (!ui.ChooseFile(FileDialog::kSave, path)) return CommandOutcome::kSaveCancelled;
-
-  ui.BeginWaitCursor();
   CRefPtr<CThumbnail> thumbnail(KindOf<CThumbnail>(document.thumbnail.get()));
-  std::string detail;
-  const Status saved = SaveProp(root.get(), path, thumbnail.get(), &detail);
-  ui.EndWaitCursor();
-  if (Failed(saved)) {
-    ui.ShowMessage(ui.Text(kTextSaveFailed), kMessageError, detail);
+  // A failed save keeps the converted scene for as long as the user wants to try elsewhere.
+  for (;;) {
+    // The save dialog starts with an empty name.
+    path.clear();
+    if (!ui.ChooseFile(FileDialog::kSave, path)) return CommandOutcome::kSaveCancelled;
+
+    ui.BeginWaitCursor();
+    std::string detail;
+    CPersistContext target;
+    Status saved = PreparePropDocument(root.get(), thumbnail.get(), target, &detail);
+    if (Succeeded(saved)) {
+      saved = ui.SaveDocument(target, path);
+      if (Failed(saved)) detail = "writing " + path + " failed: " + StatusDetail(saved);
+    }
     ui.EndWaitCursor();
-    return CommandOutcome::kSaveFailed;
+    if (Failed(saved)) {
+      const bool again = ui.SaveFailed(ui.Text(kTextSaveFailed), detail);
+      ui.EndWaitCursor();
+      if (again) continue;
+      return CommandOutcome::kSaveFailed;
+    }
+    ui.ShowMessage(ui.Text(kTextFinished), kMessageWarning, "");
+    ui.EndWaitCursor();
+    return CommandOutcome::kSaved;
   }
-  ui.ShowMessage(ui.Text(kTextFinished), kMessageWarning, "");
-  ui.EndWaitCursor();
-  return CommandOutcome::kSaved;
 }
 
 }  // namespace KX

@@ -6,6 +6,8 @@
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
+  // The settings (the folders the file dialogs start in) are kept under this name.
+  QApplication::setOrganizationName(QStringLiteral("Recaster"));
   QApplication::setApplicationName(QStringLiteral("Recaster"));
   QApplication::setWindowIcon(KX::gui::ProgramIcon());
   // The loader creates objects by the class names stored in a file, so every class has to be

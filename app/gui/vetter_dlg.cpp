@@ -2,17 +2,23 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFile>
-#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QToolButton>
 #include <exception>
 
 #include "app/gui/about_dlg.h"
 #include "app/gui/dialog_units.h"
+#include "app/gui/file_dialog.h"
 
 namespace KX::gui {
 
@@ -46,6 +52,25 @@ QPixmap DrawIcon(int side) {
   return pixmap;
 }
 
+// Three bars, the usual sign of a menu, in the button text's colour.
+QIcon MenuIcon(const QColor& color) {
+  QIcon icon;
+  for (const int side : {16, 32}) {
+    QPixmap pixmap(side, side);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    const int bar = std::max(2, side / 8);
+    for (int i = 0; i < 3; ++i)
+      painter.fillRect(QRect(side / 8, side / 4 + i * (side / 4) - bar / 2, side * 3 / 4, bar), color);
+    icon.addPixmap(pixmap);
+  }
+  return icon;
+}
+
+QString FileNameOf(const std::string& path) {
+  return QFileInfo(QFile::decodeName(QByteArray::fromStdString(path))).fileName();
+}
+
 }  // namespace
 
 QIcon ProgramIcon() {
@@ -67,6 +92,8 @@ CVetterDlg::CVetterDlg(const std::string& resourceFolder, QWidget* parent)
   setFont(DialogFont());
   BuildControls();
   BuildCommands();
+  progressTimer_.setInterval(50);
+  connect(&progressTimer_, &QTimer::timeout, this, [this] { ShowProgress(); });
 }
 
 CVetterDlg::~CVetterDlg() { DropWaitCursors(); }
@@ -88,18 +115,33 @@ void CVetterDlg::BuildControls() {
   displayText_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   displayText_->setGeometry(units.Rect(7, 33, 167, 39));
 
+  // While a command works, its progress takes the place of the text: what it does to which file,
+  // and how far it has come where the size is known.
+  progressText_ = new QLabel(this);
+  progressText_->setObjectName(QStringLiteral("progressText"));
+  progressText_->setTextFormat(Qt::PlainText);
+  progressText_->setGeometry(units.Rect(7, 33, 167, 10));
+  progressText_->hide();
+  progressBar_ = new QProgressBar(this);
+  progressBar_->setObjectName(QStringLiteral("progressBar"));
+  progressBar_->setTextVisible(false);
+  progressBar_->setGeometry(units.Rect(7, 45, 167, 9));
+  progressBar_->hide();
+
   start_->setFocus();
 }
 
 void CVetterDlg::BuildCommands() {
-  // There is no system menu every platform lets us extend, so the window's context menu carries
-  // the commands, with shortcuts for the keyboard.
+  // There is no system menu every platform lets us extend, so the commands live in a menu of the
+  // window: behind the menu button, where a new user sees them, and on a right click.
   setContextMenuPolicy(Qt::ActionsContextMenu);
   auto add = [this](const QString& text, int id, const QKeySequence& shortcut) {
     auto* action = new QAction(text, this);
     action->setData(id);
     action->setShortcut(shortcut);
     action->setShortcutContext(Qt::WindowShortcut);
+    // The menu is where the user learns the shortcuts.
+    action->setShortcutVisibleInContextMenu(true);
     connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
     addAction(action);
     return action;
@@ -113,16 +155,86 @@ void CVetterDlg::BuildCommands() {
     addAction(separator);
     add(about, kIdAbout, QKeySequence());
   }
+
+  auto* menu = new QMenu(this);
+  menu->setObjectName(QStringLiteral("commandMenu"));
+  menu->addActions(actions());
+  const CDialogUnits units(font());
+  menuButton_ = new QToolButton(this);
+  menuButton_->setObjectName(QStringLiteral("menuButton"));
+  menuButton_->setIcon(MenuIcon(palette().color(QPalette::ButtonText)));
+  menuButton_->setAccessibleName(QStringLiteral("Menu"));
+  menuButton_->setToolTip(QStringLiteral(
+      "Menu: Validate (Ctrl+O), About, Exit (Ctrl+Q).\nA right click on the window opens it too."));
+  menuButton_->setPopupMode(QToolButton::InstantPopup);
+  menuButton_->setMenu(menu);
+  menuButton_->setGeometry(units.Rect(160, 7, 14, 13));
+  // The menu's arrow would crowd the small button; the bars say it all.
+  menuButton_->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0; }"));
 }
 
 void CVetterDlg::OnCommand(int id) {
   switch (id) {
-    case kIdAbout: ShowAbout(); break;
-    case kIdExit: accept(); break;
+    case kIdAbout:
+      if (!running_) ShowAbout();
+      break;
+    case kIdExit:
+      // While a command works, leaving asks first, as closing the window does.
+      if (running_) close();
+      else accept();
+      break;
     case kIdValidate:
     case kIdStart: RunValidate(); break;
     default: break;
   }
+}
+
+void CVetterDlg::keyPressEvent(QKeyEvent* event) {
+  // Escape would close the dialog, and with it the program, at a single stray key; the window
+  // closes only when asked to (Exit, Ctrl+Q, the close button).
+  if (event->matches(QKeySequence::Cancel)) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void CVetterDlg::closeEvent(QCloseEvent* event) {
+  if (!running_) {
+    QDialog::closeEvent(event);
+    return;
+  }
+  // The command cannot be left behind: asked to stop, it ends at its next read or write, and the
+  // window closes once it has.
+  event->ignore();
+  if (!closeWhenDone_ && runner_ && AskToStop()) closeWhenDone_ = true;
+}
+
+bool CVetterDlg::AskToStop() {
+  // Nothing else opens and nothing more is read or written while the user decides.
+  runner_->Hold(true);
+  const CWorkControl::Snapshot now = control_->Current();
+  const bool saving = now.phase == CWorkControl::Phase::kSaving;
+  const QString name = now.file.empty() ? QFileInfo(source_).fileName() : FileNameOf(now.file);
+  QMessageBox box(QMessageBox::Question, kCaption,
+                  (saving ? QStringLiteral("Stop saving \u201C%1\u201D and close Recaster?")
+                          : QStringLiteral("Stop converting \u201C%1\u201D and close Recaster?"))
+                      .arg(name),
+                  QMessageBox::NoButton, this);
+  box.setObjectName(QStringLiteral("stopQuestion"));
+  box.setTextFormat(Qt::PlainText);
+  box.setInformativeText(saving ? QStringLiteral("The prop will not be written; a file already "
+                                                 "there keeps its content.")
+                                : QStringLiteral("Nothing will be written."));
+  QPushButton* stop = box.addButton(QStringLiteral("Stop"), QMessageBox::DestructiveRole);
+  QPushButton* keepOn = box.addButton(QStringLiteral("Continue"), QMessageBox::RejectRole);
+  box.setDefaultButton(keepOn);
+  box.setEscapeButton(keepOn);
+  box.exec();
+  const bool stopping = box.clickedButton() == stop;
+  if (stopping) control_->Stop();
+  runner_->Hold(false);
+  return stopping;
 }
 
 void CVetterDlg::ShowAbout() {
@@ -135,37 +247,102 @@ void CVetterDlg::RunValidate() {
   // command inside the first.
   if (running_) return;
   running_ = true;
+  control_ = std::make_unique<CWorkControl>();
+  control_->SetStreamHook(streamHook_);
+  SetWorking(true);
   try {
-    lastOutcome_ = OnValidate(*this);
+    CCommandRunner runner(*this, *control_);
+    runner_ = &runner;
+    lastOutcome_ = runner.Run();
   } catch (const std::exception& e) {
     // Nothing may leave a slot by an exception; the user learns that the command stopped.
+    runner_ = nullptr;
     DropWaitCursors();
     ShowMessage("The command stopped unexpectedly.", kMessageError, e.what());
     lastOutcome_.reset();
   }
+  runner_ = nullptr;
+  SetWorking(false);
+  control_.reset();
   // The command balances its wait cursors; this only guards against one left on for good.
   DropWaitCursors();
   running_ = false;
+  if (closeWhenDone_) {
+    closeWhenDone_ = false;
+    reject();
+  }
+}
+
+void CVetterDlg::SetWorking(bool working) {
+  start_->setEnabled(!working);
+  for (QAction* action : actions()) {
+    const int id = action->data().toInt();
+    if (id == kIdValidate || id == kIdAbout) action->setEnabled(!working);
+  }
+  if (working) {
+    progressTimer_.start();
+  } else {
+    progressTimer_.stop();
+    start_->setFocus();
+  }
+  ShowProgress();
+}
+
+void CVetterDlg::ShowProgress() {
+  const CWorkControl::Snapshot now = control_ ? control_->Current() : CWorkControl::Snapshot{};
+  const bool busy = now.phase != CWorkControl::Phase::kIdle;
+  if (busy) {
+    const char* doing = now.phase == CWorkControl::Phase::kLoading   ? "Loading"
+                        : now.phase == CWorkControl::Phase::kSaving ? "Saving"
+                                                                    : "Converting";
+    const QString text = QStringLiteral("%1 %2\u2026").arg(QLatin1String(doing), FileNameOf(now.file));
+    progressText_->setText(progressText_->fontMetrics().elidedText(text, Qt::ElideMiddle,
+                                                                   progressText_->width()));
+    // The conversion has no measure; a load and a save are measured in bytes once the size is
+    // known (a save knows it after collecting what it writes).
+    if (now.phase == CWorkControl::Phase::kChecking || now.total == 0) {
+      progressBar_->setRange(0, 0);
+    } else {
+      progressBar_->setRange(0, 1000);
+      progressBar_->setValue(static_cast<int>(std::min<uint64_t>(now.done, now.total) * 1000 / now.total));
+    }
+  }
+  progressText_->setVisible(busy);
+  progressBar_->setVisible(busy);
+  displayText_->setVisible(!busy);
 }
 
 bool CVetterDlg::ChooseFile(FileDialog mode, std::string& path) {
-  const FileRequest request = MakeFileRequest(mode, *this);
-  const std::optional<QString> chosen = chooser_ ? chooser_(request) : ShowFileDialog(request);
-  if (!chosen || chosen->isEmpty()) return false;
-  // The library opens files by their name in the file system's encoding.
-  path = QFile::encodeName(*chosen).toStdString();
-  return true;
+  ShowProgress();
+  const bool open = mode == FileDialog::kOpen;
+  FileRequest request = MakeFileRequest(mode, *this);
+  request.source = source_;
+  request.startFolder = open ? OpenStartFolder() : SaveStartFolder(source_);
+  for (;;) {
+    const std::optional<QString> chosen = chooser_ ? chooser_(request) : ShowFileDialog(request);
+    if (!chosen || chosen->isEmpty()) return false;
+    const QString file = QFileInfo(*chosen).absoluteFilePath();
+    if (open) {
+      source_ = file;
+      RememberOpened(file);
+    } else {
+      // Our own dialog refuses these before it closes; a chooser of another kind might not. The
+      // dialog comes back and the converted scene is kept.
+      const QString problem = SaveTargetProblem(file, source_);
+      if (!problem.isEmpty()) {
+        ShowRefusal(this, problem);
+        continue;
+      }
+      RememberSaved(source_, file);
+    }
+    // The library opens files by their name in the file system's encoding.
+    path = QFile::encodeName(file).toStdString();
+    return true;
+  }
 }
 
 std::optional<QString> CVetterDlg::ShowFileDialog(const FileRequest& request) {
-  const bool open = request.mode == FileDialog::kOpen;
-  QFileDialog dialog(this, open ? QStringLiteral("Open") : QStringLiteral("Save As"));
-  dialog.setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
-  dialog.setFileMode(request.fileMustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-  if (!request.nameFilter.isEmpty()) dialog.setNameFilter(request.nameFilter);
-  dialog.setDefaultSuffix(request.defaultSuffix);
-  dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
-  dialog.selectFile(request.initialName);
+  CFileDialog dialog(request, this);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList files = dialog.selectedFiles();
   if (files.isEmpty()) return std::nullopt;
@@ -173,12 +350,30 @@ std::optional<QString> CVetterDlg::ShowFileDialog(const FileRequest& request) {
 }
 
 void CVetterDlg::ShowMessage(const std::string& text, MessageType type, const std::string& detail) {
+  ShowProgress();
   QMessageBox box(IconOf(type), kCaption, QString::fromStdString(text), QMessageBox::Ok, this);
   // The texts are shown as they are, whatever they look like.
   box.setTextFormat(Qt::PlainText);
   // The detail goes apart so that the main text stays exactly the program's text.
   if (!detail.empty()) box.setDetailedText(QString::fromStdString(detail));
   box.exec();
+}
+
+bool CVetterDlg::SaveFailed(const std::string& text, const std::string& detail) {
+  ShowProgress();
+  QMessageBox box(QMessageBox::Critical, kCaption, QString::fromStdString(text),
+                  QMessageBox::NoButton, this);
+  box.setObjectName(QStringLiteral("saveFailed"));
+  box.setTextFormat(Qt::PlainText);
+  box.setInformativeText(QStringLiteral("The converted scene is kept until you save it elsewhere "
+                                        "or discard it."));
+  if (!detail.empty()) box.setDetailedText(QString::fromStdString(detail));
+  QPushButton* elsewhere = box.addButton(QStringLiteral("Save Elsewhere..."), QMessageBox::AcceptRole);
+  QPushButton* discard = box.addButton(QStringLiteral("Discard"), QMessageBox::RejectRole);
+  box.setDefaultButton(elsewhere);
+  box.setEscapeButton(discard);
+  box.exec();
+  return box.clickedButton() == elsewhere;
 }
 
 void CVetterDlg::BeginWaitCursor() {

@@ -1,82 +1,30 @@
-#include <QAction>
-#include <QApplication>
-#include <QFileDialog>
-#include <QLabel>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QTest>
-#include <vector>
+#include <unistd.h>
 
-#include <gtest/gtest.h>
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
+#include <QToolButton>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 
 #include "app/gui/about_dlg.h"
-#include "app/gui/vetter_dlg.h"
-#include "gui/modal_script.h"
-#include "support/bytes.h"
-#include "support/temp_dir.h"
+#include "gui/dialog_fixtures.h"
 
 namespace KX::gui {
 namespace {
 
-using test::ModalScript;
-
-// Checks a message box against the text, icon and whether a detail came with it, then closes it.
-// `waitCursor` says whether the command's wait cursor is on while the box is up.
-ModalScript::Handler Expect(const std::string& text, QMessageBox::Icon icon, bool detail,
-                            bool waitCursor) {
-  return [=](QWidget* window) {
-    auto* box = qobject_cast<QMessageBox*>(window);
-    ASSERT_TRUE(box) << window->metaObject()->className();
-    EXPECT_EQ(box->text().toStdString(), text);
-    EXPECT_EQ(box->windowTitle(), "Recaster");
-    EXPECT_EQ(box->icon(), icon);
-    EXPECT_EQ(!box->detailedText().isEmpty(), detail) << box->detailedText().toStdString();
-    const QCursor* cursor = QApplication::overrideCursor();
-    EXPECT_EQ(cursor && cursor->shape() == Qt::WaitCursor, waitCursor);
-    box->button(QMessageBox::Ok)->click();
-  };
-}
-
-// The dialog with scripted file choices: each request is recorded and answered in turn.
-struct ScriptedDialog {
-  explicit ScriptedDialog(std::vector<std::optional<QString>> answers, std::string folder = "")
-      : dialog(folder) {
-    dialog.SetFileChooser([this, answers = std::move(answers)](const FileRequest& request) {
-      requests.push_back(request);
-      const size_t i = requests.size() - 1;
-      return i < answers.size() ? answers[i] : std::nullopt;
-    });
-  }
-  CVetterDlg dialog;
-  std::vector<FileRequest> requests;
-};
-
-QAction* ActionOf(QWidget& widget, int id) {
-  for (QAction* action : widget.actions())
-    if (!action->isSeparator() && action->data().toInt() == id) return action;
-  return nullptr;
-}
-
-std::string WriteFile(const test::TempDir& dir, const std::string& name, const test::Bytes& b) {
-  return dir.File(name, std::string(b.data.begin(), b.data.end()));
-}
-
-// An old scene: a "Scene Root" node with one child node, which is a scene of a single object.
-test::Bytes OldSingleObjectScene() {
-  auto spatial = [](test::Bytes& b, int32_t id, const char* name) {
-    b.I32(id).A(name).I32(0).I32(0).I32(0);  // CBase, CCorva
-    for (int i = 0; i < 16; ++i) b.F32(i % 5 == 0 ? 1.0f : 0.0f);
-    b.U8(1);
-  };
-  test::Bytes file = test::OldHeader("1.50").Append(test::OldEmptyThumbnail());
-  file.A("_CorvaRoot").A("CNode");
-  spatial(file, 1, "Scene Root");
-  file.I32(0).U32(0).U8(0).U8(1).I32(1).I32(2);  // no unused ids; tag, options; child 2
-  file.A("CNode");
-  spatial(file, 2, "Box");
-  file.I32(0).U32(0).U8(0).U8(1).I32(0);
-  return file;
-}
+using namespace test;
 
 TEST(VetterDialog, StartsWithCaptionControlsAndLayout) {
   test::TempDir empty("kx_gui");
@@ -112,6 +60,21 @@ TEST(VetterDialog, StartsWithCaptionControlsAndLayout) {
   EXPECT_EQ(validate->text(), "Validate Fabler2.5 3D Scene...");
   EXPECT_EQ(exit->text(), "Exit");
   EXPECT_EQ(about->text(), "&About Vetter...");
+
+  // The same commands behind a menu button a new user can see, with their shortcuts shown.
+  auto* menuButton = dialog.findChild<QToolButton*>("menuButton");
+  ASSERT_TRUE(menuButton && menuButton->menu());
+  EXPECT_FALSE(menuButton->isHidden());
+  EXPECT_FALSE(menuButton->toolTip().isEmpty());
+  EXPECT_EQ(menuButton->menu()->actions(), dialog.actions());
+  EXPECT_TRUE(validate->isShortcutVisibleInContextMenu());
+  EXPECT_EQ(validate->shortcut(), QKeySequence("Ctrl+O"));
+  EXPECT_EQ(exit->shortcut(), QKeySequence("Ctrl+Q"));
+  EXPECT_TRUE(dialog.rect().contains(menuButton->geometry()));
+  EXPECT_FALSE(menuButton->geometry().intersects(start->geometry()));
+  // The progress shows only while a command works.
+  EXPECT_TRUE(dialog.findChild<QProgressBar*>("progressBar")->isHidden());
+  EXPECT_TRUE(dialog.findChild<QLabel*>("progressText")->isHidden());
 }
 
 TEST(VetterDialog, TextsOfAResourceModuleAndSurvivingABrokenOne) {
@@ -158,7 +121,8 @@ TEST(VetterDialog, CancellingTheOpenDialogShowsNothing) {
 TEST(VetterDialog, EachOutcomeShowsItsMessage) {
   test::TempDir dir("kx_gui");
   const QString garbage = QString::fromStdString(dir.File("garbage.crv", "not a scene at all"));
-  const QString old = QString::fromStdString(WriteFile(dir, "old.crv", OldSingleObjectScene()));
+  const QString old = QString::fromStdString(WriteFile(dir, "old.crv", OldScene()));
+  const QString rootless = QString::fromStdString(WriteFile(dir, "rootless.crv", OldFileWithoutRoot()));
   CRefPtr<CNode> node(new CNode);
   CPersistContext document;
   EXPECT_TRUE(::KX::Succeeded(AddRoot(document, node.get())));
@@ -166,18 +130,18 @@ TEST(VetterDialog, EachOutcomeShowsItsMessage) {
   ASSERT_EQ(SaveFile(0, document, currentPath), kOk);
   const QString current = QString::fromStdString(currentPath);
   const std::string target = dir.Path("out.fbprop");
+  // A name the file system cannot take: the save itself fails.
+  const QString unwritable = QString::fromStdString(dir.Path(std::string(300, 'x') + ".fbprop"));
 
   // The check's messages come while the wait cursor is still on, the others after it.
   const auto loadFailed = Expect("Error when loading file.", QMessageBox::Critical, true, false);
   const auto compatible = Expect(
       "This file is already compatible with Fabler3. There is no need to process it.",
       QMessageBox::Warning, false, true);
-  const auto converted = Expect(
-      "Fabler 3D Scene will be converted to 3D Prop and become compatible with Fabler3.",
-      QMessageBox::Information, false, true);
-  const auto saveFailed = Expect("Error when saving file.", QMessageBox::Critical, true, false);
-  const auto finished = Expect("Process is finished. Please reload the props to your Fabler3.",
-                               QMessageBox::Warning, false, false);
+  const auto notAScene = Expect(kNotAScene, QMessageBox::Critical, true, true);
+  const auto converted = Expect(kWillConvert, QMessageBox::Information, false, true);
+  const auto saveFailed = Expect(kSaveFailed, QMessageBox::Critical, true, false, "Discard");
+  const auto finished = Expect(kFinished, QMessageBox::Warning, false, false);
   const struct {
     const char* what;
     std::vector<std::optional<QString>> answers;
@@ -186,9 +150,10 @@ TEST(VetterDialog, EachOutcomeShowsItsMessage) {
   } cases[] = {
       {"garbage", {garbage}, {loadFailed}, CommandOutcome::kLoadFailed},
       {"current layout", {current}, {compatible}, CommandOutcome::kAlreadyCompatible},
+      {"no root", {rootless}, {notAScene}, CommandOutcome::kNotAScene},
       {"save cancelled", {old, std::nullopt}, {converted}, CommandOutcome::kSaveCancelled},
-      {"no such folder", {old, QString::fromStdString(dir.Path("missing/out.fbprop"))},
-       {converted, saveFailed}, CommandOutcome::kSaveFailed},
+      {"save failed, discarded", {old, unwritable}, {converted, saveFailed},
+       CommandOutcome::kSaveFailed},
       {"saved", {old, QString::fromStdString(target)}, {converted, finished},
        CommandOutcome::kSaved},
   };
@@ -203,12 +168,15 @@ TEST(VetterDialog, EachOutcomeShowsItsMessage) {
     EXPECT_EQ(scripted.dialog.lastOutcome(), c.outcome);
     EXPECT_EQ(scripted.requests.size(), c.answers.size());  // no save dialog before 104
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(scripted.dialog.findChild<QLabel*>("displayText")->isVisibleTo(&scripted.dialog));
     if (scripted.requests.size() < 2) continue;
     const FileRequest& save = scripted.requests[1];
     EXPECT_EQ(save.mode, FileDialog::kSave);
     EXPECT_EQ(save.nameFilter, "Fabler Prop Files (*.fbprop *.crv)");
+    EXPECT_EQ(save.filterLabels, QStringList{"Fabler Prop Files (*.fbprop;*.crv)"});
     EXPECT_EQ(save.defaultSuffix, "fbprop");
     EXPECT_TRUE(save.initialName.isEmpty());  // even though the source is known
+    EXPECT_EQ(save.source, old);
     EXPECT_TRUE(save.confirmOverwrite);
     EXPECT_FALSE(save.fileMustExist);  // a new target has to be possible
   }
@@ -216,6 +184,145 @@ TEST(VetterDialog, EachOutcomeShowsItsMessage) {
   ASSERT_EQ(LoadFile(0, written, target), kOk);
   ASSERT_EQ(written.roots.size(), 1u);
   EXPECT_TRUE(KindOf<CNode>(written.roots[0].get()));
+  // Nothing of the failed save is left beside it.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 5);
+}
+
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(VetterDialog, ARefusedOrFailedSaveBringsTheSaveDialogBackWithTheConversionKept) {
+  test::TempDir dir("kx_gui");
+  const std::string source = WriteFile(dir, "old.crv", OldScene());
+  const std::string original = Contents(source);
+  const QString old = QString::fromStdString(source);
+  const QString target = QString::fromStdString(dir.Path("out.fbprop"));
+  const QString unwritable = QString::fromStdString(dir.Path(std::string(300, 'x') + ".fbprop"));
+  ASSERT_EQ(::symlink(source.c_str(), dir.Path("link.crv").c_str()), 0);
+
+  ScriptedDialog scripted({old, old, QString::fromStdString(dir.path + "/link.crv"),
+                           QString::fromStdString(dir.Path("missing/out.fbprop")), unwritable,
+                           target});
+  std::string detail;
+  {
+    ModalScript script;
+    script.Then("104", Expect(kWillConvert, QMessageBox::Information, false, true))
+        .Then("the source itself", ExpectRefusal("\u201Cold.crv\u201D is the scene being converted"))
+        .Then("a link to the source", ExpectRefusal("is the scene being converted"))
+        .Then("a missing folder", ExpectRefusal(QString::fromStdString(dir.path + "/missing")))
+        .Then("a failed save", Expect(kSaveFailed, QMessageBox::Critical, true, false,
+                                      "Save Elsewhere...", &detail))
+        .Then("106", Expect(kFinished, QMessageBox::Warning, false, false));
+    scripted.dialog.OnCommand(CVetterDlg::kIdStart);
+  }
+  EXPECT_EQ(scripted.dialog.lastOutcome(), CommandOutcome::kSaved);
+  ASSERT_EQ(scripted.requests.size(), 6u);
+  for (size_t i = 1; i < 6; ++i) {
+    EXPECT_EQ(scripted.requests[i].mode, FileDialog::kSave);
+    EXPECT_TRUE(scripted.requests[i].initialName.isEmpty());
+  }
+  // The detail says what the system said, not only that writing failed.
+  EXPECT_NE(detail.find("File name too long"), std::string::npos) << detail;
+  EXPECT_EQ(Contents(source), original);
+  CPersistContext written;
+  ASSERT_EQ(LoadFile(0, written, target.toStdString()), kOk);
+  EXPECT_EQ(written.roots.size(), 1u);
+}
+
+// Puts `name` into the file name box, as pasting does, and presses Return.
+void TypeAndPressReturn(QFileDialog& files, const QString& name) {
+  auto* edit = files.findChild<QLineEdit*>("fileNameEdit");
+  edit->setText(name);
+  QTest::keyClick(edit, Qt::Key_Return);
+}
+
+// Answers the real file dialog: checks where it starts, then types `name` and presses Return.
+// That is queued: a refusal opens from inside it.
+ModalScript::Handler TypeInFileDialog(QString folder, QString name,
+                                      std::function<void(QFileDialog&)> check = {}) {
+  return [=](QWidget* window) {
+    auto* files = qobject_cast<QFileDialog*>(window);
+    ASSERT_TRUE(files) << window->metaObject()->className();
+    EXPECT_EQ(files->directory().absolutePath(), folder);
+    if (check) check(*files);
+    QMetaObject::invokeMethod(
+        files,
+        [files, name] {
+          TypeAndPressReturn(*files, name);
+        },
+        Qt::QueuedConnection);
+  };
+}
+
+// After a refusal over the still open file dialog: gives another name and presses Return again.
+// The refused file, chosen in the list when it was typed, must not be taken again.
+ModalScript::Handler RefusedThenType(const QString& words, QString name) {
+  return [=](QWidget* window) {
+    auto* files = qobject_cast<QFileDialog*>(window->parentWidget());
+    ASSERT_TRUE(files) << "the refusal is not over the file dialog";
+    EXPECT_TRUE(files->isVisible());
+    ExpectRefusal(words)(window);
+    QMetaObject::invokeMethod(
+        files,
+        [files, name] {
+          // Where the focus lands after the refusal is the window system's choice; in the
+          // list, the toolkit keeps the refused file chosen unless the dialog unchose it.
+          files->findChild<QAbstractItemView*>("listView")->setFocus();
+          TypeAndPressReturn(*files, name);
+        },
+        Qt::QueuedConnection);
+  };
+}
+
+TEST(VetterDialog, TheRealFileDialogsStartWhereTheyShouldAndRefuseBeforeClosing) {
+  QSettings().clear();
+  test::TempDir scenes("kx_gui_scenes"), props("kx_gui_props");
+  const QString scenesFolder = QString::fromStdString(scenes.path);
+  const QString propsFolder = QString::fromStdString(props.path);
+  const std::string source = WriteFile(scenes, "old.crv", OldScene());
+  const std::string original = Contents(source);
+  test::TempDir empty("kx_gui");
+  {
+    CVetterDlg dialog(empty.path);
+    ModalScript script;
+    script.Then("open", TypeInFileDialog(QDir::currentPath(), QString::fromStdString(source)))
+        .Then("104", Expect(kWillConvert, QMessageBox::Information, false, true))
+        .Then("save", TypeInFileDialog(scenesFolder, "old.crv", [](QFileDialog& files) {
+          // The list shows the filter as written; behind it both patterns filter.
+          auto* types = files.findChild<QComboBox*>("fileTypeCombo");
+          ASSERT_TRUE(types);
+          EXPECT_EQ(types->currentText(), "Fabler Prop Files (*.fbprop;*.crv)");
+          auto* model = files.findChild<QFileSystemModel*>();
+          ASSERT_TRUE(model);
+          EXPECT_EQ(model->nameFilters(), (QStringList{"*.fbprop", "*.crv"}));
+        }))
+        .Then("the source", RefusedThenType("is the scene being converted", "missing/out.fbprop"))
+        .Then("a missing folder", RefusedThenType(scenesFolder + "/missing", propsFolder + "/old.fbprop"))
+        .Then("106", Expect(kFinished, QMessageBox::Warning, false, false));
+    dialog.OnCommand(CVetterDlg::kIdStart);
+    EXPECT_EQ(dialog.lastOutcome(), CommandOutcome::kSaved);
+  }
+  EXPECT_EQ(Contents(source), original);
+  EXPECT_TRUE(std::filesystem::exists(props.Path("old.fbprop")));
+
+  // The next run, as the next start of the program: opening starts where the scene came from,
+  // saving where the last prop of that folder went.
+  const std::string second = WriteFile(scenes, "second.crv", OldScene());
+  CVetterDlg dialog(empty.path);
+  ModalScript script;
+  script.Then("open", TypeInFileDialog(scenesFolder, "second.crv"))
+      .Then("104", Expect(kWillConvert, QMessageBox::Information, false, true))
+      .Then("save", [&](QWidget* window) {
+        auto* files = qobject_cast<QFileDialog*>(window);
+        ASSERT_TRUE(files);
+        EXPECT_EQ(files->directory().absolutePath(), propsFolder);
+        files->reject();
+      });
+  dialog.OnCommand(CVetterDlg::kIdStart);
+  EXPECT_EQ(dialog.lastOutcome(), CommandOutcome::kSaveCancelled);
+  QSettings().clear();
 }
 
 TEST(VetterDialog, AboutBoxShortcutsAndExitWhileRunningModally) {
@@ -234,13 +341,17 @@ TEST(VetterDialog, AboutBoxShortcutsAndExitWhileRunningModally) {
     aboutShown = true;
     EXPECT_TRUE(about->isModal());
     about->findChild<QPushButton*>("aboutOk")->click();
-    // Back in the main dialog: Ctrl+O asks for a file (cancelled), Ctrl+Q closes as with OK.
+    // Back in the main dialog: Escape leaves it open, Ctrl+O asks for a file (cancelled),
+    // Ctrl+Q closes as with OK.
     QMetaObject::invokeMethod(
         &scripted.dialog,
         [&] {
           // Shortcuts of a window reach it only while it is the active one.
           scripted.dialog.activateWindow();
           EXPECT_TRUE(QTest::qWaitForWindowActive(&scripted.dialog));
+          QTest::keyClick(scripted.dialog.findChild<QPushButton*>("startButton"), Qt::Key_Escape);
+          QTest::keyClick(&scripted.dialog, Qt::Key_Escape);
+          EXPECT_TRUE(scripted.dialog.isVisible()) << "Escape closed the window";
           QTest::keyClick(&scripted.dialog, Qt::Key_O, Qt::ControlModifier);
           QTest::keyClick(&scripted.dialog, Qt::Key_Q, Qt::ControlModifier);
         },

@@ -1,0 +1,296 @@
+#include "app/gui/command_runner.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QEventLoop>
+#include <cerrno>
+#include <cstring>
+#include <future>
+#include <random>
+
+#include "core/container.h"
+
+namespace KX::gui {
+
+// ---------------------------------------------------------------------------------------------
+
+void CWorkControl::Enter(Phase phase, std::string file) {
+  std::lock_guard lock(mutex_);
+  phase_ = phase;
+  file_ = std::move(file);
+  done_.store(0, std::memory_order_relaxed);
+  total_.store(0, std::memory_order_relaxed);
+}
+
+bool CWorkControl::Continue() {
+  if (hook_) hook_();
+  if (heldFlag_.load(std::memory_order_acquire)) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return !held_ || stopped(); });
+  }
+  return !stopped();
+}
+
+CWorkControl::Snapshot CWorkControl::Current() const {
+  std::lock_guard lock(mutex_);
+  return {phase_, file_, done_.load(std::memory_order_relaxed),
+          total_.load(std::memory_order_relaxed)};
+}
+
+void CWorkControl::Hold(bool held) {
+  {
+    std::lock_guard lock(mutex_);
+    held_ = held;
+    heldFlag_.store(held, std::memory_order_release);
+  }
+  changed_.notify_all();
+}
+
+void CWorkControl::Stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopped_.store(true, std::memory_order_release);
+  }
+  changed_.notify_all();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+Status CWatchedIo::Done(Status status) {
+  control_.SetDone(inner_.Tell());
+  return status;
+}
+
+Status CWatchedIo::Reserve(int64_t totalBytes, int64_t largestRecord) {
+  if (totalBytes > 0) control_.SetTotal(static_cast<uint64_t>(totalBytes));
+  return inner_.Reserve(totalBytes, largestRecord);
+}
+
+Status CWatchedIo::Read(void* dest, size_t capacity, size_t count, int32_t cookie) {
+  if (!control_.Continue()) return kErrStream;
+  return Done(inner_.Read(dest, capacity, count, cookie));
+}
+
+Status CWatchedIo::Write(const void* source, size_t count, int32_t cookie) {
+  if (!control_.Continue()) return kErrStream;
+  return Done(inner_.Write(source, count, cookie));
+}
+
+Status CWatchedIo::Skip(int64_t offset) {
+  if (!control_.Continue()) return kErrStream;
+  return Done(inner_.Skip(offset));
+}
+
+Status WatchedLoad(CPersistContext& document, const std::string& path, CWorkControl& control) {
+  CFileIo file;
+  if (const Status status = file.OpenRead(path); Failed(status)) {
+    document.diagnostics = {};
+    document.diagnostics.status = status;
+    document.diagnostics.message = "cannot open " + path;
+    return status;
+  }
+  control.SetTotal(file.size);
+  CWatchedIo watched(file, control);
+  const Status status = LoadFromStream(document, watched, 0);
+  file.Close().Ignore();  // read-only: everything needed has been read
+  document.stream = nullptr;
+  return status;
+}
+
+namespace {
+
+std::string SystemSays(const char* what, int error) {
+  return std::string(what) + ": " + std::strerror(error);
+}
+
+// Creates a new file beside `path` with a name of its own, as a new file at `path` would be made
+// (the process's umask applies), or with the mode of the file already there.
+int CreateBeside(const std::string& path, std::string& temp) {
+  struct stat existing;
+  const bool replaces = ::stat(path.c_str(), &existing) == 0;
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device seed;
+  std::mt19937 random(seed());
+  std::uniform_int_distribution<size_t> pick(0, sizeof kLetters - 2);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = path + ".part";
+    for (int i = 0; i < 6; ++i) temp += kLetters[pick(random)];
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      if (replaces) ::fchmod(fd, existing.st_mode & 07777);
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
+}
+
+}  // namespace
+
+Status WatchedSave(CPersistContext& document, const std::string& path, CWorkControl& control,
+                   std::string* reason) {
+  if (path.empty()) return kErrBadArgument;
+  std::string temp;
+  const int fd = CreateBeside(path, temp);
+  if (fd < 0) {
+    if (reason) *reason = SystemSays("cannot create a file in that folder", errno);
+    return kErrOpen;
+  }
+  ::close(fd);
+
+  CFileIo file;
+  Status status = file.OpenWrite(temp);
+  if (Succeeded(status)) {
+    CWatchedIo watched(file, control);
+    errno = 0;
+    status = SaveToStream(document, watched, 0);
+    // A failed write answers a stream error; the system's reason is in errno then.
+    if (status == kErrStream && errno != 0 && reason && !control.stopped())
+      *reason = SystemSays("writing", errno);
+  }
+  if (Succeeded(status)) status = file.Flush();
+  if (Succeeded(status) && ::fsync(::fileno(file.file)) != 0) {
+    if (reason) *reason = SystemSays("writing", errno);
+    status = kErrStream;
+  }
+  const Status closed = file.Close();
+  if (Succeeded(status)) status = closed;
+  document.stream = nullptr;
+  // Stopped after the last write, the prop is complete; the user still asked for nothing.
+  if (Succeeded(status) && control.stopped()) status = kErrStream;
+  if (Succeeded(status) && ::rename(temp.c_str(), path.c_str()) != 0) {
+    if (reason) *reason = SystemSays("cannot put the file in place", errno);
+    status = kErrOpen;
+  }
+  if (Failed(status)) ::unlink(temp.c_str());
+  return status;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+CCommandRunner::CCommandRunner(IConverterUi& front, CWorkControl& control)
+    : front_(front), control_(control) {}
+
+CCommandRunner::~CCommandRunner() {
+  // Run joins the thread before it returns or throws; this only guards a runner never run.
+  if (thread_.joinable()) {
+    control_.Stop();
+    thread_.join();
+  }
+}
+
+CommandOutcome CCommandRunner::Run() {
+  QEventLoop loop;
+  connect(this, &CCommandRunner::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+  thread_ = std::thread([this] {
+    try {
+      outcome_ = OnValidate(*this);
+    } catch (...) {
+      error_ = std::current_exception();
+    }
+    control_.Enter(CWorkControl::Phase::kIdle);
+    emit finished();
+  });
+  loop.exec();
+  thread_.join();
+  if (error_) std::rethrow_exception(error_);
+  return outcome_;
+}
+
+void CCommandRunner::Hold(bool held) {
+  control_.Hold(held);
+  {
+    std::lock_guard lock(mutex_);
+    held_ = held;
+  }
+  if (!held) Serve();
+}
+
+template <class R>
+R CCommandRunner::OnUiThread(R stopped, std::function<R()> call) {
+  if (control_.stopped()) return stopped;
+  std::promise<R> result;
+  std::future<R> answer = result.get_future();
+  {
+    std::lock_guard lock(mutex_);
+    pending_ = [&] {
+      try {
+        // Stopped while the call waited to be served: the front-end hears nothing more.
+        result.set_value(control_.stopped() ? stopped : call());
+      } catch (...) {
+        result.set_exception(std::current_exception());
+      }
+    };
+  }
+  QMetaObject::invokeMethod(this, &CCommandRunner::Serve, Qt::QueuedConnection);
+  return answer.get();
+}
+
+void CCommandRunner::Serve() {
+  std::function<void()> call;
+  {
+    std::lock_guard lock(mutex_);
+    if (held_ || !pending_) return;
+    call = std::move(pending_);
+    pending_ = nullptr;
+  }
+  call();
+}
+
+bool CCommandRunner::ChooseFile(FileDialog mode, std::string& path) {
+  control_.Enter(CWorkControl::Phase::kIdle);
+  return OnUiThread<bool>(false, [&] { return front_.ChooseFile(mode, path); });
+}
+
+void CCommandRunner::ShowMessage(const std::string& text, MessageType type,
+                                 const std::string& detail) {
+  control_.Enter(CWorkControl::Phase::kIdle);
+  OnUiThread<bool>(false, [&] {
+    front_.ShowMessage(text, type, detail);
+    return true;
+  });
+}
+
+bool CCommandRunner::SaveFailed(const std::string& text, const std::string& detail) {
+  control_.Enter(CWorkControl::Phase::kIdle);
+  const std::string full = saveReason_.empty() ? detail : detail + "; " + saveReason_;
+  return OnUiThread<bool>(false, [&] { return front_.SaveFailed(text, full); });
+}
+
+void CCommandRunner::BeginWaitCursor() {
+  OnUiThread<bool>(false, [&] {
+    front_.BeginWaitCursor();
+    return true;
+  });
+}
+
+void CCommandRunner::EndWaitCursor() {
+  OnUiThread<bool>(false, [&] {
+    front_.EndWaitCursor();
+    return true;
+  });
+}
+
+std::string CCommandRunner::Text(unsigned id) {
+  return OnUiThread<std::string>({}, [&] { return front_.Text(id); });
+}
+
+Status CCommandRunner::LoadDocument(CPersistContext& document, const std::string& path) {
+  control_.Enter(CWorkControl::Phase::kLoading, path);
+  const Status status = WatchedLoad(document, path, control_);
+  control_.Enter(Succeeded(status) ? CWorkControl::Phase::kChecking : CWorkControl::Phase::kIdle,
+                 path);
+  return status;
+}
+
+Status CCommandRunner::SaveDocument(CPersistContext& document, const std::string& path) {
+  control_.Enter(CWorkControl::Phase::kSaving, path);
+  saveReason_.clear();
+  const Status status = WatchedSave(document, path, control_, &saveReason_);
+  control_.Enter(CWorkControl::Phase::kIdle);
+  return status;
+}
+
+}  // namespace KX::gui
