@@ -7,6 +7,7 @@
 #include "core/container.h"
 #include "core/math/transform.h"
 #include "core/persist.h"
+#include "environment/runtime_block.h"
 
 namespace KX {
 
@@ -173,34 +174,15 @@ Status CTree::Link(CLinker& in) {
 }
 
 Status CTree::PrepareSave(CPersistContext&) {
-  if (!runtime) {
-    treeBlock = {};
-    return kOk;
-  }
-  std::vector<uint8_t> block;
-  // The runtime fails to make its saved form only for want of memory.
-  if (Failed(runtime->SaveTree(block))) return kErrOutOfMemory;
-  treeBlock = std::move(block);
-  return kOk;
+  return PrepareRuntimeBlock(runtime.get(), treeBlock,
+                             [&](std::vector<uint8_t>& block) { return runtime->SaveTree(block); });
 }
 
 Status CTree::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCorva::Save(out));
-  std::vector<uint8_t> unprepared;
-  const std::vector<uint8_t>* block = &treeBlock;
-  if (treeBlock.empty() && runtime) {
-    if (const Status status = runtime->SaveTree(unprepared); Failed(status)) {
-      out.Fail(status);
-      return out.status();
-    }
-    block = &unprepared;
-  }
-  if (block->size() > static_cast<size_t>(INT32_MAX)) {
-    out.Fail(kErrBadArgument);
-    return out.status();
-  }
-  out.Version(classRecord).Count(static_cast<int32_t>(block->size()));
-  out.FieldBytes("treeBlock", block->data(), block->size());
+  out.Version(classRecord);
+  KX_RETURN_IF_FAILED(WriteRuntimeBlock(out, "treeBlock", runtime.get(), treeBlock,
+                                        [&](std::vector<uint8_t>& block) { return runtime->SaveTree(block); }));
   out.Field("seed", seed).Field("treeSize", treeSize).Field("sizeVariance", sizeVariance);
   {
     const auto list = out.List("parts");

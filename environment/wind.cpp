@@ -5,6 +5,7 @@
 #include "core/alloc.h"
 #include "core/container.h"
 #include "core/persist.h"
+#include "environment/runtime_block.h"
 
 namespace KX {
 
@@ -82,34 +83,15 @@ Status CWind::Load(CReader& in) {
 }
 
 Status CWind::PrepareSave(CPersistContext&) {
-  if (!engine) {
-    windBlock = {};
-    return kOk;
-  }
-  std::vector<uint8_t> block;
-  if (Failed(engine->Save(block))) return kErrOutOfMemory;
-  windBlock = std::move(block);
-  return kOk;
+  return PrepareRuntimeBlock(engine.get(), windBlock,
+                             [&](std::vector<uint8_t>& block) { return engine->Save(block); });
 }
 
 Status CWind::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCorva::Save(out));
-  std::vector<uint8_t> unprepared;
-  const std::vector<uint8_t>* block = &windBlock;
-  if (windBlock.empty() && engine) {
-    if (const Status status = engine->Save(unprepared); Failed(status)) {
-      out.Fail(status);
-      return out.status();
-    }
-    block = &unprepared;
-  }
-  if (block->size() > static_cast<size_t>(INT32_MAX)) {
-    out.Fail(kErrBadArgument);
-    return out.status();
-  }
-  out.Version(classRecord).Count(static_cast<int32_t>(block->size()));
-  out.FieldBytes("windBlock", block->data(), block->size());
-  return out.status();
+  out.Version(classRecord);
+  return WriteRuntimeBlock(out, "windBlock", engine.get(), windBlock,
+                           [&](std::vector<uint8_t>& block) { return engine->Save(block); });
 }
 
 int64_t CWind::GetMemorySize() const { return CCorva::GetMemorySize() + kWindMemory; }
