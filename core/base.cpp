@@ -79,8 +79,9 @@ Status CBase::PrepareSave(CPersistContext&) { return kOk; }
 Status CBase::Save(CWriter& out) const {
   const std::string className = GetRuntimeClass()->className;
   // While counting, the size word is only a placeholder of the same width.
+  const int64_t* measured = out.context() ? out.context()->saveSizes.Find(this) : nullptr;
   const int64_t recordSize =
-      out.Counting() ? 0 : GetSaveSize() - static_cast<int64_t>(className.size()) - 8;
+      out.Counting() ? 0 : (measured ? *measured : GetSaveSize()) - static_cast<int64_t>(className.size()) - 8;
   if (recordSize < 0 || recordSize > INT32_MAX) {
     out.Fail(kErrBadArgument);
     return out.status();

@@ -429,12 +429,14 @@ Status SaveToStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie)
   context.measuring = true;
   context.saveList.clear();
   context.saveIds.Clear();
+  context.saveSizes.Clear();
   struct Done {
     CPersistContext& c;
     ~Done() {
       c.measuring = false;
       c.saveList.clear();
       c.saveIds.Clear();
+      c.saveSizes.Clear();
     }
   } done{context};
 
@@ -442,7 +444,7 @@ Status SaveToStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie)
   int64_t largest = 16;
   if (context.thumbnail) {
     const int64_t part = static_cast<int64_t>(kThumbnailSection.size()) + 4 +
-                         context.thumbnail->GetSaveSize();
+                         (context.saveSizes[context.thumbnail.get()] = context.thumbnail->GetSaveSize());
     total += part;
     largest = std::max(largest, part);
   }
@@ -450,7 +452,7 @@ Status SaveToStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie)
     total += static_cast<int64_t>(kExtInfoSection.size()) + 8;
     for (const auto& entry : context.extInfo) {
       if (!entry) return kErrBadArgument;
-      const int64_t size = entry->GetSaveSize();
+      const int64_t size = context.saveSizes[entry.get()] = entry->GetSaveSize();
       total += size;
       largest = std::max(largest, size);
     }
@@ -461,7 +463,7 @@ Status SaveToStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie)
   }
   total += static_cast<int64_t>(context.roots.size()) * (static_cast<int64_t>(kRootMarker.size()) + 4);
   for (const CBase* object : context.saveList) {
-    const int64_t size = object->GetSaveSize();
+    const int64_t size = context.saveSizes[object] = object->GetSaveSize();
     total += size;
     largest = std::max(largest, size);
   }

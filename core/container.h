@@ -49,6 +49,9 @@ class CPersistContext {
   // Save: every object to write, in collection order, and the id each is written under.
   std::vector<CBase*> saveList;
   CAddressTable<int32_t> saveIds;
+  // Save: each record's size as the save measured it, so that writing the record's size word
+  // does not run its Save a second time only to count.
+  CAddressTable<int64_t> saveSizes;
   bool measuring = false;
   // When set, a load appends the stream offset of every object id it reads as a reference: what
   // a tool that rewrites references in place (the fuzzer's mutator) needs to find them.
