@@ -1,14 +1,18 @@
 #include "app/class_registration.h"
 
 #include "content/content_data.h"
+#include "control/camera_control.h"
 #include "control/flexi_control.h"
+#include "control/image_control.h"
 #include "control/keyframe_control.h"
 #include "control/layer_control.h"
+#include "control/light_controls.h"
 #include "control/link_control.h"
 #include "control/look_at_control.h"
 #include "control/mesh_deformers.h"
 #include "control/share_control.h"
 #include "control/spring_control.h"
+#include "control/visibility_control.h"
 #include "core/base.h"
 #include "core/custom_data.h"
 #include "environment/environment.h"
@@ -83,9 +87,15 @@ void RegisterAllClasses() {
   RegisterClass<CConnectControl>();
   RegisterClass<CConnectData>();
   RegisterClass<CMeshSelControl>();
+  RegisterClass<CLightControl>();
+  RegisterClass<CCameraControl>();
+  RegisterClass<CAnmImageControl>();
   RegisterClass<CLinkControl>();
   RegisterClass<CLookAtControl>();
   RegisterClass<CSpringControl>();
+  RegisterClass<CBooleanControl>();
+  RegisterClass<CSpotLightControl>();
+  RegisterClass<CPointLightControl>();
   RegisterClass<CShareControl>();
   RegisterClass<CAudioData>();
   RegisterClass<CAudioInstance>();

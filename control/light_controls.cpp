@@ -1,0 +1,249 @@
+#include "control/light_controls.h"
+
+#include "control/data_keys.h"
+#include "core/alloc.h"
+#include "core/persist.h"
+#include "scene/light.h"
+
+namespace KX {
+
+KX_DEFINE_CLASS(CLightDataControl, CDataControl, 2, 0)
+KX_DEFINE_CLASS(CLightControl, CLightDataControl, 2, 1)
+KX_DEFINE_CLASS(CPointLightControl, CDataControl, 2, 1)
+KX_DEFINE_CLASS(CSpotLightControl, CDataControl, 2, 1)
+
+namespace {
+
+// Blocks stored at this version or older kept their key times in scene time.
+constexpr int32_t kLegacyKeysVersion = 200;
+
+constexpr int64_t kLightDataMemory = 12;
+// Two lists and a cursor, over the held value.
+constexpr int64_t kKeyedMemory = 2 * 16 + 4;
+
+}  // namespace
+
+// --- CLightDataControl -----------------------------------------------------------------------
+
+Status CLightDataControl::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
+  auto* control = KindOf<CLightDataControl>(target);
+  if (!control) return kErrMalformed;
+  control->color = color;
+  return kOk;
+}
+
+Status CLightDataControl::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CDataControl::Load(in));
+  in.Version(classRecord);
+  return in.status();
+}
+
+Status CLightDataControl::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CDataControl::Save(out));
+  out.Version(classRecord);
+  return out.status();
+}
+
+int64_t CLightDataControl::GetMemorySize() const {
+  return CDataControl::GetMemorySize() + kLightDataMemory;
+}
+
+Status CLightDataControl::ApplyData() {
+  auto* light = KindOf<CLight>(owner);
+  if (!light) return kErrBadArgument;
+  light->color = color;
+  light->modified = 0;
+  return kOk;
+}
+
+// --- CLightControl ---------------------------------------------------------------------------
+
+Status CLightControl::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CLightDataControl::AssignTo(target, released));
+  auto* control = KindOf<CLightControl>(target);
+  if (!control) return kErrMalformed;
+  if (control == this) return kOk;
+  KX_RETURN_IF_FAILED(
+      CopyLists(*this, *control, &CLightControl::colorKeys, &CLightControl::keyTimes));
+  control->cursor = 0;
+  control->modified = 1;
+  return kOk;
+}
+
+Status CLightControl::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CLightDataControl::Load(in));
+  const int32_t version = in.Version(classRecord);
+  ReadKeyList(in, colorKeys);
+  ReadKeyList(in, keyTimes);
+  cursor = 0;
+  if (!in.ok()) return in.status();
+  if (version <= kLegacyKeysVersion) ShiftKeyTimes(keyTimes, LegacyStartTime(in));
+  return kOk;
+}
+
+Status CLightControl::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CLightDataControl::Save(out));
+  out.Version(classRecord);
+  WriteKeyList(out, "colorKeys", colorKeys);
+  WriteKeyList(out, "keyTimes", keyTimes);
+  return out.status();
+}
+
+int64_t CLightControl::GetMemorySize() const {
+  return CLightDataControl::GetMemorySize() + kKeyedMemory + ListBytes(colorKeys) +
+         ListBytes(keyTimes);
+}
+
+Status CLightControl::Update(float time) {
+  if (const Status s = IsDisabled(); s != kOk) return s;
+  auto* light = KindOf<CLight>(owner);
+  if (!light) return kErrBadArgument;
+  color = light->color;
+  if (!keyTimes.empty())
+    BlendKeys(colorKeys, FindKeySegment(MapTime(time), keyTimes, cursor), color);
+  return kOk;
+}
+
+float CLightControl::GetDuration() const {
+  return LastKeyTime(keyTimes);
+}
+
+// --- CPointLightControl ----------------------------------------------------------------------
+
+CPointLightControl::CPointLightControl() : range(DefaultLightRange()) {}
+
+Status CPointLightControl::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
+  auto* control = KindOf<CPointLightControl>(target);
+  if (!control) return kErrMalformed;
+  if (control == this) return kOk;
+  KX_RETURN_IF_FAILED(
+      CopyLists(*this, *control, &CPointLightControl::rangeKeys, &CPointLightControl::keyTimes));
+  control->range = range;
+  control->cursor = 0;
+  control->modified = 1;
+  return kOk;
+}
+
+Status CPointLightControl::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CDataControl::Load(in));
+  const int32_t version = in.Version(classRecord);
+  ReadKeyList(in, rangeKeys);
+  ReadKeyList(in, keyTimes);
+  cursor = 0;
+  if (!in.ok()) return in.status();
+  if (version <= kLegacyKeysVersion) ShiftKeyTimes(keyTimes, LegacyStartTime(in));
+  return kOk;
+}
+
+Status CPointLightControl::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CDataControl::Save(out));
+  out.Version(classRecord);
+  WriteKeyList(out, "rangeKeys", rangeKeys);
+  WriteKeyList(out, "keyTimes", keyTimes);
+  return out.status();
+}
+
+int64_t CPointLightControl::GetMemorySize() const {
+  return CDataControl::GetMemorySize() + 4 + kKeyedMemory + ListBytes(rangeKeys) +
+         ListBytes(keyTimes);
+}
+
+Status CPointLightControl::Update(float time) {
+  if (const Status s = IsDisabled(); s != kOk) return s;
+  if (auto* light = KindOf<CPointLight>(owner)) range = light->range;
+  if (!keyTimes.empty())
+    BlendKeys(rangeKeys, FindKeySegment(MapTime(time), keyTimes, cursor), range);
+  return kOk;
+}
+
+float CPointLightControl::GetDuration() const {
+  return LastKeyTime(keyTimes);
+}
+
+Status CPointLightControl::ApplyData() {
+  auto* light = KindOf<CPointLight>(owner);
+  if (!light) return kErrBadArgument;
+  light->range = range;
+  light->modified = 0;
+  return kOk;
+}
+
+// --- CSpotLightControl -----------------------------------------------------------------------
+
+CSpotLightControl::CSpotLightControl() : range(DefaultLightRange()) {
+  const CSpotLight fresh;
+  cone = {fresh.falloff, fresh.phi, fresh.theta};
+}
+
+Status CSpotLightControl::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
+  auto* control = KindOf<CSpotLightControl>(target);
+  if (!control) return kErrMalformed;
+  if (control == this) return kOk;
+  KX_RETURN_IF_FAILED(CopyLists(*this, *control, &CSpotLightControl::keyTimes,
+                                &CSpotLightControl::coneKeys, &CSpotLightControl::rangeKeys));
+  control->range = range;
+  control->cone = cone;
+  control->cursor = 0;
+  control->modified = 1;
+  return kOk;
+}
+
+Status CSpotLightControl::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CDataControl::Load(in));
+  const int32_t version = in.Version(classRecord);
+  ReadKeyList(in, keyTimes);
+  ReadKeyList(in, coneKeys);
+  ReadKeyList(in, rangeKeys);
+  cursor = 0;
+  if (!in.ok()) return in.status();
+  if (version <= kLegacyKeysVersion) ShiftKeyTimes(keyTimes, LegacyStartTime(in));
+  return kOk;
+}
+
+Status CSpotLightControl::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CDataControl::Save(out));
+  out.Version(classRecord);
+  WriteKeyList(out, "keyTimes", keyTimes);
+  WriteKeyList(out, "coneKeys", coneKeys);
+  WriteKeyList(out, "rangeKeys", rangeKeys);
+  return out.status();
+}
+
+int64_t CSpotLightControl::GetMemorySize() const {
+  return CDataControl::GetMemorySize() + 16 + 16 + kKeyedMemory + ListBytes(keyTimes) +
+         ListBytes(coneKeys) + ListBytes(rangeKeys);
+}
+
+Status CSpotLightControl::Update(float time) {
+  if (const Status s = IsDisabled(); s != kOk) return s;
+  // Without keys the light keeps its cone and range: zeros would switch it off.
+  if (auto* light = KindOf<CSpotLight>(owner)) {
+    range = light->range;
+    cone = {light->falloff, light->phi, light->theta};
+  }
+  if (keyTimes.empty()) return kOk;
+  const KeySegment segment = FindKeySegment(MapTime(time), keyTimes, cursor);
+  BlendKeys(rangeKeys, segment, range);
+  BlendKeys(coneKeys, segment, cone);
+  return kOk;
+}
+
+float CSpotLightControl::GetDuration() const {
+  return LastKeyTime(keyTimes);
+}
+
+Status CSpotLightControl::ApplyData() {
+  auto* light = KindOf<CSpotLight>(owner);
+  if (!light) return kErrBadArgument;
+  light->range = range;
+  light->falloff = cone.falloff;
+  light->phi = cone.phi;
+  light->theta = cone.theta;
+  light->modified = 0;
+  return kOk;
+}
+
+}  // namespace KX

@@ -1,0 +1,84 @@
+#include "control/visibility_control.h"
+
+#include "control/data_keys.h"
+#include "core/persist.h"
+#include "scene/spatial.h"
+
+namespace KX {
+
+KX_DEFINE_CLASS(CBooleanControl, CDataControl, 2, 1)
+
+namespace {
+
+// Blocks stored at this version or older kept their key times in scene time.
+constexpr int32_t kLegacyKeysVersion = 200;
+
+// Two lists and a cursor.
+constexpr int64_t kBooleanMemory = 2 * 16 + 4;
+
+// The object whose flag the controller sets. Its C++ class decides, as for a child list: grass
+// has a visibility flag although its record leaves out the spatial level.
+CSpatial* VisibleOwner(CCorva* owner) {
+  return SlotCast<CSpatial>(owner);
+}
+
+}  // namespace
+
+Status CBooleanControl::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
+  auto* control = KindOf<CBooleanControl>(target);
+  if (!control) return kErrMalformed;
+  if (control == this) return kOk;
+  KX_RETURN_IF_FAILED(
+      CopyLists(*this, *control, &CBooleanControl::keyTimes, &CBooleanControl::keyValues));
+  control->cursor = 0;
+  control->modified = 1;
+  return kOk;
+}
+
+Status CBooleanControl::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CDataControl::Load(in));
+  const int32_t version = in.Version(classRecord);
+  ReadKeyList(in, keyTimes);
+  ReadKeyList(in, keyValues);
+  cursor = 0;
+  if (!in.ok()) return in.status();
+  if (version <= kLegacyKeysVersion) ShiftKeyTimes(keyTimes, LegacyStartTime(in));
+  return kOk;
+}
+
+Status CBooleanControl::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CDataControl::Save(out));
+  out.Version(classRecord);
+  WriteKeyList(out, "keyTimes", keyTimes);
+  WriteKeyList(out, "keyValues", keyValues);
+  return out.status();
+}
+
+int64_t CBooleanControl::GetMemorySize() const {
+  return CDataControl::GetMemorySize() + kBooleanMemory + ListBytes(keyTimes) +
+         ListBytes(keyValues);
+}
+
+Status CBooleanControl::Update(float time) {
+  if (const Status s = IsDisabled(); s != kOk) return s;
+  CSpatial* object = VisibleOwner(owner);
+  if (!object) return kErrBadArgument;
+  const KeyNear near = FindKeyNear(MapTime(time), keyTimes, cursor);
+  if (near.code == kKeyNone || near.code == kKeyBefore) return kNothingDone;
+  cursor = near.index;
+  uint8_t value = 0;
+  if (!HoldKey(keyValues, near.index, value)) return kNothingDone;
+  object->visible = value != 0;
+  return kOk;
+}
+
+float CBooleanControl::GetDuration() const {
+  return LastKeyTime(keyTimes);
+}
+
+Status CBooleanControl::ApplyData() {
+  return VisibleOwner(owner) ? kNothingDone : kErrBadArgument;
+}
+
+}  // namespace KX
