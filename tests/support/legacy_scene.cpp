@@ -17,7 +17,9 @@ std::string Narrow(const std::u16string& text) {
   return narrow;
 }
 
-void Vec(test::Bytes& out, const CVector3<float>& v) { out.F32(v.x).F32(v.y).F32(v.z); }
+void Vec(test::Bytes& out, const CVector3<float>& v) {
+  out.F32(v.x).F32(v.y).F32(v.z);
+}
 
 void Matrix(test::Bytes& out, const CMatrix4& m) {
   for (const auto& row : m.m)
@@ -49,6 +51,28 @@ void PictureBlock(test::Bytes& out, int32_t width, int32_t height, int32_t forma
   out.Raw(rows.data(), rows.size());
 }
 
+// A key list as stored: uint32 count, then the elements; times moved by `shift`.
+test::Bytes FloatList(const std::vector<float>& values, float shift = 0.0f) {
+  test::Bytes out;
+  out.U32(static_cast<uint32_t>(values.size()));
+  for (float v : values) out.F32(v + shift);
+  return out;
+}
+
+test::Bytes VecList(const std::vector<CVector3<float>>& values) {
+  test::Bytes out;
+  out.U32(static_cast<uint32_t>(values.size()));
+  for (const auto& v : values) Vec(out, v);
+  return out;
+}
+
+template <class T>
+test::Bytes PlainList(const std::vector<T>& values) {
+  test::Bytes out;
+  out.U32(static_cast<uint32_t>(values.size()));
+  return out.Raw(values.data(), values.size() * sizeof(T));
+}
+
 }  // namespace
 
 CMatrix4 Transform(const CVector3<float>& position, const CVector3<float>& euler,
@@ -56,7 +80,9 @@ CMatrix4 Transform(const CVector3<float>& position, const CVector3<float>& euler
   return ComposeMatrix(scale, RotationFromEuler(euler), position);
 }
 
-CMatrix4 Translation(const CVector3<float>& position) { return MatrixTranslation(position); }
+CMatrix4 Translation(const CVector3<float>& position) {
+  return MatrixTranslation(position);
+}
 
 LegacyMesh LegacyMesh::Triangle(float size) {
   LegacyMesh mesh;
@@ -134,7 +160,8 @@ LegacyRef LegacyScene::Root(std::u16string name, const CMatrix4& transform) {
   return ref;
 }
 
-LegacyRef LegacyScene::Mesh(std::u16string name, const LegacyMesh& mesh, const CMatrix4& transform) {
+LegacyRef LegacyScene::Mesh(std::u16string name, const LegacyMesh& mesh,
+                            const CMatrix4& transform) {
   const LegacyRef ref = Add(Kind::kMesh, std::move(name));
   At(ref).transform = transform;
   At(ref).mesh = mesh;
@@ -154,8 +181,19 @@ LegacyRef LegacyScene::CameraTarget(std::u16string name, const CMatrix4& transfo
   return ref;
 }
 
+LegacyRef LegacyScene::Light(std::u16string name, int32_t type, const CVector3<float>& color,
+                             const CMatrix4& transform) {
+  if (type < 1 || type > 3) throw std::invalid_argument("light kinds are 1 to 3");
+  const LegacyRef ref = Add(Kind::kLight, std::move(name));
+  At(ref).transform = transform;
+  At(ref).channel = type;
+  At(ref).color = color;
+  return ref;
+}
+
 LegacyRef LegacyScene::Billboard(std::u16string name, const std::vector<CVector3<float>>& positions,
-                                 const CMatrix4& transform, const std::vector<LegacyRef>& subObjects) {
+                                 const CMatrix4& transform,
+                                 const std::vector<LegacyRef>& subObjects) {
   const LegacyRef ref = Add(Kind::kBillboard, std::move(name));
   At(ref).transform = transform;
   At(ref).mesh.positions = positions;
@@ -172,7 +210,8 @@ LegacyRef LegacyScene::Particles(std::u16string name, int32_t capacity, const CM
 }
 
 LegacyRef LegacyScene::ImageLayer(std::u16string name, LegacyRef source,
-                                  const std::vector<LegacyRef>& objects, const CMatrix4& transform) {
+                                  const std::vector<LegacyRef>& objects,
+                                  const CMatrix4& transform) {
   const LegacyRef ref = Add(Kind::kImageLayer, std::move(name));
   At(ref).transform = transform;
   At(ref).target = source;
@@ -180,7 +219,8 @@ LegacyRef LegacyScene::ImageLayer(std::u16string name, LegacyRef source,
   return ref;
 }
 
-LegacyRef LegacyScene::AudioInstance(std::u16string name, LegacyRef sound, const CMatrix4& transform) {
+LegacyRef LegacyScene::AudioInstance(std::u16string name, LegacyRef sound,
+                                     const CMatrix4& transform) {
   const LegacyRef ref = Add(Kind::kAudioInstance, std::move(name));
   At(ref).transform = transform;
   At(ref).target = sound;
@@ -205,7 +245,9 @@ void LegacyScene::AddChild(LegacyRef parent, LegacyRef child) {
   At(parent).children.push_back(child);
 }
 
-void LegacyScene::SetVisible(LegacyRef spatial, bool visible) { At(spatial).visible = visible; }
+void LegacyScene::SetVisible(LegacyRef spatial, bool visible) {
+  At(spatial).visible = visible;
+}
 
 LegacyRef LegacyScene::Material(const LegacyMaterial& material, std::u16string name) {
   const LegacyRef ref = Add(Kind::kStandardMaterial, std::move(name));
@@ -265,8 +307,16 @@ LegacyRef LegacyScene::RawImage(std::u16string name, int32_t width, int32_t heig
   return ref;
 }
 
+LegacyRef LegacyScene::AnmImage(std::u16string name, const std::vector<LegacyRef>& frames,
+                                int32_t step) {
+  const LegacyRef ref = Add(Kind::kAnmImage, std::move(name));
+  At(ref).refs = frames;
+  At(ref).channel = step;
+  return ref;
+}
+
 LegacyRef LegacyScene::Tree(std::u16string name, const std::vector<uint8_t>& block, uint32_t seed,
-                           const std::vector<LegacyRef>& parts) {
+                            const std::vector<LegacyRef>& parts) {
   if (parts.size() > 10) throw std::invalid_argument("a tree has ten part slots");
   const LegacyRef ref = Add(Kind::kTree, std::move(name));
   At(ref).bytes = block;
@@ -275,7 +325,8 @@ LegacyRef LegacyScene::Tree(std::u16string name, const std::vector<uint8_t>& blo
   return ref;
 }
 
-LegacyRef LegacyScene::TreeInstance(std::u16string name, LegacyRef tree, const CMatrix4& transform) {
+LegacyRef LegacyScene::TreeInstance(std::u16string name, LegacyRef tree,
+                                    const CMatrix4& transform) {
   const LegacyRef ref = Add(Kind::kTreeInstance, std::move(name));
   At(ref).transform = transform;
   At(ref).target = tree;
@@ -335,6 +386,56 @@ LegacyRef LegacyScene::MorphController(LegacyRef owner, const std::vector<CVecto
   At(ref).weightTimes = weightTimes;
   AppendController(owner, ref);
   return ref;
+}
+
+LegacyRef LegacyScene::DataController(LegacyRef owner, std::string className,
+                                      std::vector<test::Bytes> lists, float startTime) {
+  const LegacyRef ref = Add(Kind::kDataControl, u"");
+  At(ref).className = std::move(className);
+  At(ref).lists = std::move(lists);
+  At(ref).startTime = startTime;
+  AppendController(owner, ref);
+  return ref;
+}
+
+LegacyRef LegacyScene::LightController(LegacyRef light, const std::vector<CVector3<float>>& colors,
+                                       const std::vector<float>& times, float startTime) {
+  return DataController(light, "CLightControl", {VecList(colors), FloatList(times, startTime)},
+                        startTime);
+}
+
+LegacyRef LegacyScene::PointLightController(LegacyRef light, const std::vector<float>& ranges,
+                                            const std::vector<float>& times, float startTime) {
+  return DataController(light, "CPointLightControl",
+                        {FloatList(ranges), FloatList(times, startTime)}, startTime);
+}
+
+LegacyRef LegacyScene::SpotLightController(LegacyRef light, const std::vector<float>& times,
+                                           const std::vector<CVector3<float>>& cones,
+                                           const std::vector<float>& ranges, float startTime) {
+  return DataController(light, "CSpotLightControl",
+                        {FloatList(times, startTime), VecList(cones), FloatList(ranges)},
+                        startTime);
+}
+
+LegacyRef LegacyScene::CameraController(LegacyRef camera, const LegacyCameraKeys& keys,
+                                        float startTime) {
+  return DataController(camera, "CCameraControl",
+                        {FloatList(keys.timesA, startTime), FloatList(keys.param8),
+                         FloatList(keys.param9), FloatList(keys.param10), PlainList(keys.param11),
+                         FloatList(keys.timesB, startTime), FloatList(keys.param3)},
+                        startTime);
+}
+
+LegacyRef LegacyScene::VisibilityController(LegacyRef spatial, const std::vector<float>& times,
+                                            const std::vector<uint8_t>& values, float startTime) {
+  return DataController(spatial, "CBooleanControl",
+                        {FloatList(times, startTime), PlainList(values)}, startTime);
+}
+
+LegacyRef LegacyScene::AnmImageController(LegacyRef textureMap, LegacyRef animation) {
+  At(animation);
+  return DataController(textureMap, "CAnmImageControl", {test::Bytes().I32(animation.id)}, 0.0f);
 }
 
 LegacyRef LegacyScene::RawDataChain(const std::vector<LegacyRawData>& records) {
@@ -527,11 +628,12 @@ void LegacyScene::WriteRecord(test::Bytes& out, int32_t id, const Record& r) con
     }
     case Kind::kKeyframe: {
       out.A("CKeyframeControl");
-      WriteControl(out, id, r);  // CRTSControl: no block of its own in old files
+      WriteControl(out, id, r);                // CRTSControl: no block of its own in old files
       for (int i = 0; i < 65; ++i) out.U8(0);  // a matrix and a byte old blocks carried
       const auto count = static_cast<int32_t>(r.keys.size());
       out.I32(count);
-      for (const auto& k : r.keys) out.F32(k.rotation.w).F32(k.rotation.x).F32(k.rotation.y).F32(k.rotation.z);
+      for (const auto& k : r.keys)
+        out.F32(k.rotation.w).F32(k.rotation.x).F32(k.rotation.y).F32(k.rotation.z);
       out.I32(count);
       for (const auto& k : r.keys) Vec(out, k.position);
       out.I32(count);
@@ -547,11 +649,11 @@ void LegacyScene::WriteRecord(test::Bytes& out, int32_t id, const Record& r) con
       out.A("CLinkControl");
       WriteControl(out, id, r);
       out.I32(1);
-      Matrix(out, MatrixIdentity());                      // offsets
-      out.I32(1).I32(r.target.id);                        // parents
+      Matrix(out, MatrixIdentity());                        // offsets
+      out.I32(1).I32(r.target.id);                          // parents
       out.I32(1).F32(r.keys.empty() ? 0 : r.keys[0].time);  // times
-      out.I32(1).U8(0);                                   // flags
-      out.I32(1).I32(0);                                  // modes
+      out.I32(1).U8(0);                                     // flags
+      out.I32(1).I32(0);                                    // modes
       out.I32(1);
       Matrix(out, MatrixIdentity());  // bases
       break;
@@ -567,6 +669,37 @@ void LegacyScene::WriteRecord(test::Bytes& out, int32_t id, const Record& r) con
       for (float t : r.weightTimes) out.F32(t);
       break;
     }
+    case Kind::kLight: {
+      static const char* const kLightClasses[] = {"CDirectionalLight", "CPointLight", "CSpotLight"};
+      out.A(kLightClasses[r.channel - 1]);
+      WriteSpatial(out, id, r);
+      Vec(out, r.color);
+      out.I32(0).U8(1);  // the word old light blocks carried; enabled
+      if (r.channel == 1) {
+        Vec(out, {0, 0, -1});
+      } else {
+        Vec(out, {0, 0, 0});
+        if (r.channel == 3) Vec(out, {0, 0, -1});
+        out.F32(100.0f);                                 // range
+        if (r.channel == 3) out.F32(0);                  // falloff
+        out.F32(1).F32(0).F32(0);                        // attenuation
+        if (r.channel == 3) out.F32(0).F32(1.5707964f);  // theta, phi
+      }
+      break;
+    }
+    case Kind::kAnmImage:
+      out.A("CAnmImage");
+      out.I32(id).A(Narrow(r.name));
+      for (int i = 0; i < (streamVersion_ >= 101 ? 3 : 1); ++i) out.I32(0);
+      out.A("").I32(static_cast<int32_t>(r.refs.size()));  // embedded frames
+      for (LegacyRef frame : r.refs) out.I32(0).I32(r.channel).I32(0).I32(0).I32(0).I32(frame.id);
+      break;
+    case Kind::kDataControl:
+      // Data-controller levels have no block of their own in old files.
+      out.A(r.className);
+      WriteControl(out, id, r);
+      for (const test::Bytes& list : r.lists) out.Append(list);
+      break;
     case Kind::kRawData:
       out.A("CRawData");
       WriteCustomData(out, id, r);
@@ -630,7 +763,7 @@ void LegacyScene::WriteRecord(test::Bytes& out, int32_t id, const Record& r) con
     case Kind::kTreeInstance:
       out.A("CTreeInstance");
       WriteSpatial(out, id, r);
-      out.I32(r.target.id).I32(0).I32(0);  // tree, no object, value
+      out.I32(r.target.id).I32(0).I32(0);                  // tree, no object, value
       for (int i = 0; i < 8 + 3 * 13; ++i) out.F32(0.0f);  // the block and the three records
       break;
     case Kind::kGrass:
@@ -646,7 +779,8 @@ void LegacyScene::WriteRecord(test::Bytes& out, int32_t id, const Record& r) con
         Vec(out, {1, 1, 1});
         out.U32(static_cast<uint32_t>(layer));
         out.I32(r.counts[layer]);
-        for (int32_t blade = 0; blade < 60 * r.counts[layer]; ++blade) out.U8(static_cast<uint8_t>(layer));
+        for (int32_t blade = 0; blade < 60 * r.counts[layer]; ++blade)
+          out.U8(static_cast<uint8_t>(layer));
       }
       Vec(out, {0.5f, 0.5f, 0.5f});  // the area: centre, radius, box
       out.F32(0.87f);

@@ -81,6 +81,14 @@ struct LegacyKey {
   CVector3<float> scale{1, 1, 1};
 };
 
+// The lists of a camera controller: group A times with the values they key, group B times with
+// param3.
+struct LegacyCameraKeys {
+  std::vector<float> timesA, param8, param9, param10;
+  std::vector<uint32_t> param11;
+  std::vector<float> timesB, param3;
+};
+
 // A named raw-data record of a custom-data chain.
 struct LegacyRawData {
   std::u16string name;
@@ -114,6 +122,9 @@ class LegacyScene {
   LegacyRef Camera(std::u16string name, const CMatrix4& transform = MatrixIdentity(),
                    LegacyRef target = {});
   LegacyRef CameraTarget(std::u16string name, const CMatrix4& transform = MatrixIdentity());
+  // A light of `type` (1 directional, 2 point, 3 spot) with this colour, otherwise as new.
+  LegacyRef Light(std::u16string name, int32_t type, const CVector3<float>& color = {1, 1, 1},
+                  const CMatrix4& transform = MatrixIdentity());
   // A billboard with these rest positions (no normals or faces), updating `subObjects` with it.
   LegacyRef Billboard(std::u16string name, const std::vector<CVector3<float>>& positions,
                       const CMatrix4& transform = MatrixIdentity(),
@@ -128,7 +139,8 @@ class LegacyScene {
   // A sound emitter playing `sound` (a Sound of this scene, or none).
   LegacyRef AudioInstance(std::u16string name, LegacyRef sound,
                           const CMatrix4& transform = MatrixIdentity());
-  LegacyRef Sound(std::u16string name, const PcmFormat& format, const std::vector<uint8_t>& samples);
+  LegacyRef Sound(std::u16string name, const PcmFormat& format,
+                  const std::vector<uint8_t>& samples);
   void MarkRoot(LegacyRef object);
   void AddChild(LegacyRef parent, LegacyRef child);
   void SetVisible(LegacyRef spatial, bool visible);
@@ -148,6 +160,9 @@ class LegacyScene {
   // A picture embedded as raw rows of `format` (0 BGRA, 1 BGR), width * bytes per pixel each.
   LegacyRef RawImage(std::u16string name, int32_t width, int32_t height, int32_t format,
                      const std::vector<uint8_t>& rows);
+  // An embedded animated picture whose frames are these images, each `step` after the one
+  // before (the frame's second value).
+  LegacyRef AnmImage(std::u16string name, const std::vector<LegacyRef>& frames, int32_t step = 1);
 
   // Vegetation and wind. A tree carries its description block as stored (ours or another
   // runtime's) and objects in its part slots; an instance places it; grass holds layers of
@@ -170,6 +185,23 @@ class LegacyScene {
                             const std::vector<float>& weightKeys = {0.0f, 1.0f},
                             const std::vector<float>& weightTimes = {0.0f, 1.0f});
 
+  // Data controllers, keys in controller time; they are stored after `startTime`, as old tools
+  // kept them. Shorter value lists than time lists are written as given.
+  LegacyRef LightController(LegacyRef light, const std::vector<CVector3<float>>& colors,
+                            const std::vector<float>& times, float startTime = 0.0f);
+  LegacyRef PointLightController(LegacyRef light, const std::vector<float>& ranges,
+                                 const std::vector<float>& times, float startTime = 0.0f);
+  // Cone keys are (falloff, phi, theta).
+  LegacyRef SpotLightController(LegacyRef light, const std::vector<float>& times,
+                                const std::vector<CVector3<float>>& cones,
+                                const std::vector<float>& ranges, float startTime = 0.0f);
+  LegacyRef CameraController(LegacyRef camera, const LegacyCameraKeys& keys,
+                             float startTime = 0.0f);
+  LegacyRef VisibilityController(LegacyRef spatial, const std::vector<float>& times,
+                                 const std::vector<uint8_t>& values, float startTime = 0.0f);
+  // Plays `animation` (an AnmImage of this scene) into the picture of `textureMap`.
+  LegacyRef AnmImageController(LegacyRef textureMap, LegacyRef animation);
+
   // Custom data. RawDataChain makes a chain of raw-data records whose head becomes the next
   // root (the second root of a scene whose first root was marked before). The other two join
   // the end of `holder`'s custom-data chain.
@@ -186,10 +218,35 @@ class LegacyScene {
 
  private:
   enum class Kind {
-    kNode, kBillboardNode, kMesh, kCamera, kCameraTarget, kStandardMaterial, kMultiMaterial,
-    kTextureMap, kBlendTex, kNormalBumpTex, kImage, kRawImage, kKeyframe, kLink, kMorph,
-    kRawData, kRoseData, kTree, kTreeInstance, kGrass, kWind, kBillboard, kParticles,
-    kImageLayer, kAudioInstance, kAudioData,
+    kNode,
+    kBillboardNode,
+    kMesh,
+    kCamera,
+    kCameraTarget,
+    kStandardMaterial,
+    kMultiMaterial,
+    kTextureMap,
+    kBlendTex,
+    kNormalBumpTex,
+    kImage,
+    kRawImage,
+    kKeyframe,
+    kLink,
+    kMorph,
+    kRawData,
+    kRoseData,
+    kTree,
+    kTreeInstance,
+    kGrass,
+    kWind,
+    kBillboard,
+    kParticles,
+    kImageLayer,
+    kAudioInstance,
+    kAudioData,
+    kLight,
+    kAnmImage,
+    kDataControl,
   };
   struct Record {
     Kind kind;
@@ -208,7 +265,7 @@ class LegacyScene {
     std::vector<LegacyRef> refs;  // sub-materials; textures' referenced objects; tree parts
     int32_t channel = 0;
     float weight1 = 1, weight2 = 1;
-    std::vector<uint8_t> bytes;  // encoded picture, raw rows, raw-data payload, tree or wind block
+    std::vector<uint8_t> bytes;   // encoded picture, raw rows, raw-data payload, tree or wind block
     std::vector<int32_t> counts;  // grass blades per layer
     int32_t width = 0, height = 0, format = 0;
     // Controllers.
@@ -217,6 +274,11 @@ class LegacyScene {
     std::vector<LegacyKey> keys;
     std::vector<CVector3<float>> deltas;
     std::vector<float> weightKeys, weightTimes;
+    // Lights: the colour (the kind is in `channel`). Data controllers: the class and its lists
+    // as stored, count and elements each.
+    CVector3<float> color;
+    std::string className;
+    std::vector<test::Bytes> lists;
     // Particles and sound.
     int32_t capacity = 0;
     PcmFormat pcm;
@@ -229,6 +291,8 @@ class LegacyScene {
   Record& At(LegacyRef ref);
   void AppendController(LegacyRef owner, LegacyRef controller);
   void AppendCustomData(LegacyRef holder, LegacyRef record);
+  LegacyRef DataController(LegacyRef owner, std::string className, std::vector<test::Bytes> lists,
+                           float startTime);
   void WriteRecord(test::Bytes& out, int32_t id, const Record& r) const;
   void WriteCorva(test::Bytes& out, int32_t id, const Record& r) const;
   void WriteSpatial(test::Bytes& out, int32_t id, const Record& r) const;
