@@ -6,9 +6,12 @@
 #include "control/layer_control.h"
 #include "control/link_control.h"
 #include "control/look_at_control.h"
+#include "control/material_control.h"
 #include "control/mesh_deformers.h"
+#include "control/particle_control.h"
 #include "control/share_control.h"
 #include "control/spring_control.h"
+#include "control/uvw_map_control.h"
 #include "core/base.h"
 #include "core/custom_data.h"
 #include "environment/environment.h"
@@ -84,13 +87,23 @@ void RegisterAllClasses() {
   RegisterClass<CConnectData>();
   RegisterClass<CMeshSelControl>();
   RegisterClass<CLinkControl>();
+  RegisterClass<CParticleControl>();
+  RegisterClass<CParticleClipControl>();
   RegisterClass<CLookAtControl>();
   RegisterClass<CSpringControl>();
+  RegisterClass<CMaterialControl>();
+  RegisterClass<CMaterialClipControl>();
+  RegisterClass<CMaterialLayerControl>();
   RegisterClass<CShareControl>();
   RegisterClass<CAudioData>();
   RegisterClass<CAudioInstance>();
   RegisterClass<CThumbnail>();
   RegisterClass<CBillboardNode>();
+  // Map controllers were once stored under the mesh-map name.
+  RegisterClass<CUvwMapControl>("CTriMeshUVWMapControl");
+  RegisterClass<CUvwMapControl>();
+  RegisterClass<CUvwMapClipControl>();
+  RegisterClass<CUvwMapDataControl>();
   RegisterClass<CRawData>();
   RegisterClass<CAuthorInfo>();
   RegisterClass<CTree>();
