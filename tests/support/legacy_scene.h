@@ -170,6 +170,26 @@ class LegacyScene {
                             const std::vector<float>& weightKeys = {0.0f, 1.0f},
                             const std::vector<float>& weightTimes = {0.0f, 1.0f});
 
+  // Controllers of materials, map channels and particle systems. With `attach` false the
+  // controller is only made, owned by `owner`, for a composite to play.
+  // A material controller whose ambient colour runs from `from` at `startTime` to `to` 2 s later.
+  LegacyRef MaterialController(LegacyRef material, const CVector3<float>& from,
+                               const CVector3<float>& to, float startTime = 0.0f,
+                               bool attach = true);
+  // A map channel of `mesh` with these coordinates.
+  LegacyRef UvwMap(LegacyRef mesh, const std::vector<CVector3<float>>& coordinates);
+  // n coordinates per key time, n being the map's count; times in scene time, as stored.
+  LegacyRef UvwMapController(LegacyRef map, const std::vector<CVector3<float>>& keys,
+                             const std::vector<float>& times, bool attach = true);
+  // An emitter of `rate` particles a second from `start` to `stop`, the one window old blocks
+  // keep in their timing fields.
+  LegacyRef ParticleController(LegacyRef system, float start, float stop, float rate,
+                               bool attach = true);
+  // A layer ("CMaterialLayerControl": equal weights) or clip (any other class name: sub i starts
+  // at i seconds) playing `subs`, on `owner`.
+  LegacyRef DataComposite(const std::string& className, LegacyRef owner,
+                          const std::vector<LegacyRef>& subs);
+
   // Custom data. RawDataChain makes a chain of raw-data records whose head becomes the next
   // root (the second root of a scene whose first root was marked before). The other two join
   // the end of `holder`'s custom-data chain.
@@ -189,7 +209,8 @@ class LegacyScene {
     kNode, kBillboardNode, kMesh, kCamera, kCameraTarget, kStandardMaterial, kMultiMaterial,
     kTextureMap, kBlendTex, kNormalBumpTex, kImage, kRawImage, kKeyframe, kLink, kMorph,
     kRawData, kRoseData, kTree, kTreeInstance, kGrass, kWind, kBillboard, kParticles,
-    kImageLayer, kAudioInstance, kAudioData,
+    kImageLayer, kAudioInstance, kAudioData, kMaterialControl, kUvwMap, kUvwMapControl,
+    kParticleControl, kDataComposite,
   };
   struct Record {
     Kind kind;
@@ -219,6 +240,10 @@ class LegacyScene {
     std::vector<float> weightKeys, weightTimes;
     // Particles and sound.
     int32_t capacity = 0;
+    float rate = 0;
+    // Map channels of a mesh; a composite controller's class.
+    std::vector<LegacyRef> channels;
+    std::string className;
     PcmFormat pcm;
     // Custom data.
     std::u16string key;
