@@ -106,6 +106,7 @@ Status CMaterialDataControl::AssignTo(CBase* target, ReleasedList& released) con
   auto* control = KindOf<CMaterialDataControl>(target);
   if (!control) return kErrMalformed;
   control->values = values;
+  control->hasValues = hasValues;
   return kOk;
 }
 
@@ -128,6 +129,7 @@ int64_t CMaterialDataControl::GetMemorySize() const {
 Status CMaterialDataControl::ApplyData() {
   CStandardMaterial* m = Material();
   if (!m) return kErrBadArgument;
+  if (!hasValues) return kNothingDone;
   m->ambient = values.ambient;
   m->diffuse = values.diffuse;
   m->specular = values.specular;
@@ -308,6 +310,7 @@ Status CMaterialControl::Update(float time) {
     if (index < channelKeys[k].size()) v.channels[k] = channelKeys[k][index];
   }
   values = v;
+  hasValues = true;
   return kOk;
 }
 
@@ -405,6 +408,7 @@ Status CMaterialLayerControl::Update(float time) {
     if (std::isfinite(weights[i])) sum.AddBlended(sub->values, weights[i]);
   }
   values = sum;
+  hasValues = true;
   return kOk;
 }
 

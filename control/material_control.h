@@ -63,6 +63,8 @@ class CMaterialDataControl : public CDataControl {
 
  public:
   MaterialValues values;
+  // Set once `values` were computed: until then there is nothing to write. Transient.
+  bool hasValues = false;
 
   CMaterialDataControl() = default;
   CMaterialDataControl(const CMaterialDataControl&) = default;
@@ -72,7 +74,9 @@ class CMaterialDataControl : public CDataControl {
   Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
   // Writes the values into the owner and invalidates it. Only a standard material has the
-  // fields: any other owner answers kErrBadArgument and nothing is written.
+  // fields: any other owner answers kErrBadArgument and nothing is written. A controller that has
+  // not computed values yet (never updated, disabled from the start, before its first clip)
+  // answers kNothingDone rather than write placeholders over the material.
   Status ApplyData() override;
 
  protected:
@@ -172,7 +176,10 @@ class CMaterialClipControl : public CDataClipControl<CMaterialDataControl, CMate
 
  protected:
   // The values of the clip played are the values applied.
-  void TakeFrom(const CMaterialDataControl& source) override { values = source.values; }
+  void TakeFrom(const CMaterialDataControl& source) override {
+    values = source.values;
+    hasValues = source.hasValues;
+  }
 };
 
 }  // namespace KX

@@ -340,6 +340,12 @@ TEST_F(DataControls, MaterialKeysAndWhereTheyAreWritten) {
   material->Validate();
   auto c = AmbientKeys({0, 0, 0}, {1, 0, 1});
   ASSERT_EQ(material->AttachController(c.get()), kOk);
+  // Disabled before it ever computed anything: nothing is written over the material.
+  c->enabled = false;
+  ASSERT_EQ(material->Update(1), kOk);
+  ExpectNear(material->ambient, {0.2f, 0.2f, 0.2f});
+  EXPECT_TRUE(material->IsValid());
+  c->enabled = true;
   ASSERT_EQ(material->Update(1), kOk);
   ExpectNear(material->ambient, {0.5f, 0, 0.5f});
   ExpectNear(material->diffuse, {0.8f, 0, 0});
