@@ -9,9 +9,12 @@
 #include "control/light_controls.h"
 #include "control/link_control.h"
 #include "control/look_at_control.h"
+#include "control/material_control.h"
 #include "control/mesh_deformers.h"
+#include "control/particle_control.h"
 #include "control/share_control.h"
 #include "control/spring_control.h"
+#include "control/uvw_map_control.h"
 #include "control/visibility_control.h"
 #include "core/base.h"
 #include "core/custom_data.h"
@@ -91,8 +94,13 @@ void RegisterAllClasses() {
   RegisterClass<CCameraControl>();
   RegisterClass<CAnmImageControl>();
   RegisterClass<CLinkControl>();
+  RegisterClass<CParticleControl>();
+  RegisterClass<CParticleClipControl>();
   RegisterClass<CLookAtControl>();
   RegisterClass<CSpringControl>();
+  RegisterClass<CMaterialControl>();
+  RegisterClass<CMaterialClipControl>();
+  RegisterClass<CMaterialLayerControl>();
   RegisterClass<CBooleanControl>();
   RegisterClass<CSpotLightControl>();
   RegisterClass<CPointLightControl>();
@@ -101,6 +109,11 @@ void RegisterAllClasses() {
   RegisterClass<CAudioInstance>();
   RegisterClass<CThumbnail>();
   RegisterClass<CBillboardNode>();
+  // Map controllers were once stored under the mesh-map name.
+  RegisterClass<CUvwMapControl>("CTriMeshUVWMapControl");
+  RegisterClass<CUvwMapControl>();
+  RegisterClass<CUvwMapClipControl>();
+  RegisterClass<CUvwMapDataControl>();
   RegisterClass<CRawData>();
   RegisterClass<CAuthorInfo>();
   RegisterClass<CTree>();

@@ -159,6 +159,9 @@ struct ClipSearch {
   float rest = 0.0f;    // time until b starts
 };
 
+// Clip blocks up to this version kept their records in the 24-byte form.
+inline constexpr int32_t kLegacyClipTableVersion = 200;
+
 template <class T>
 class CClip : public CLayer<T> {
  public:
@@ -265,6 +268,41 @@ class CClip : public CLayer<T> {
     if (c >= static_cast<float>(clip.repeat) * h - clip.trim || !(h > 0.0f)) return c;
     const double q = static_cast<double>(c) / h;
     return static_cast<float>((q - std::floor(q)) * h);
+  }
+
+  // Reads the clip table stored after the sub-controller ids. Blocks up to 2.0 kept 24-byte
+  // records with their starts in unscaled time, which `timeScale` carries into scaled time.
+  void ReadTable(CReader& in, int32_t version, float timeScale) {
+    if (version > kLegacyClipTableVersion) {
+      in.ReadCountedArray(clipStart).ReadCountedArray(clipRecords);
+      return;
+    }
+    std::vector<LegacyClipEntry> legacy;
+    in.ReadCountedArray(legacy);
+    if (!in.ok()) return;
+    if (const Status s = TryAllocate([&] {
+          clipStart.resize(legacy.size());
+          clipRecords.assign(legacy.size(), ClipEntry{});
+        });
+        Failed(s)) {
+      in.Fail(s);
+      return;
+    }
+    // 0 passes meant one.
+    for (size_t i = 0; i < legacy.size(); ++i) {
+      const LegacyClipEntry& old = legacy[i];
+      ClipEntry& entry = clipRecords[i];
+      clipStart[i] = old.start * timeScale;
+      entry.source = old.source;
+      entry.repeat = old.repeat == 0 ? 1 : old.repeat;
+      entry.inPoint = old.inPoint;
+      entry.trim = old.trim;
+      entry.transition = old.transition;
+    }
+  }
+  void WriteTable(CWriter& out) const {
+    out.Count(static_cast<int32_t>(clipStart.size())).FieldArray("clipStart", clipStart);
+    out.Count(static_cast<int32_t>(clipRecords.size())).FieldArray("clipRecords", clipRecords);
   }
 
   int64_t GetMemorySize() const {

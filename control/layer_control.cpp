@@ -18,9 +18,7 @@ KX_DEFINE_CLASS(CRTSSelectorControl, CRTSControl, 2, 0)
 
 namespace {
 
-// Clip blocks up to 2.0 kept 24-byte clip records in unscaled time; from 2.2 the sub-controller
-// flags follow the clip table.
-constexpr int32_t kLegacyClipVersion = 200;
+// From 2.2 the sub-controller flags follow the clip table.
 constexpr int32_t kSubFlagsVersion = 202;
 
 // Below this a remaining time or a weight counts as nothing.
@@ -85,30 +83,7 @@ Status CRTSClipControl::Load(CReader& in) {
   KX_RETURN_IF_FAILED(CRTSControl::Load(in));
   const int32_t version = in.Version(classRecord);
   clip.ReadIds(in);
-  if (version <= kLegacyClipVersion) {
-    std::vector<LegacyClipEntry> legacy;
-    in.ReadCountedArray(legacy);
-    if (!in.ok()) return in.status();
-    try {
-      clip.clipStart.resize(legacy.size());
-      clip.clipRecords.assign(legacy.size(), ClipEntry{});
-    } catch (const std::bad_alloc&) {
-      return kErrOutOfMemory;
-    }
-    // The oldest blocks kept their starts in unscaled time, and 0 passes meant one.
-    for (size_t i = 0; i < legacy.size(); ++i) {
-      const LegacyClipEntry& old = legacy[i];
-      ClipEntry& entry = clip.clipRecords[i];
-      clip.clipStart[i] = old.start * timeScale;
-      entry.source = old.source;
-      entry.repeat = old.repeat == 0 ? 1 : old.repeat;
-      entry.inPoint = old.inPoint;
-      entry.trim = old.trim;
-      entry.transition = old.transition;
-    }
-  } else {
-    in.ReadCountedArray(clip.clipStart).ReadCountedArray(clip.clipRecords);
-  }
+  clip.ReadTable(in, version, timeScale);
   if (version >= kSubFlagsVersion) {
     in.ReadCountedArray(subFlags);
   } else if (in.ok()) {
@@ -128,8 +103,7 @@ Status CRTSClipControl::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CRTSControl::Save(out));
   out.Version(classRecord);
   clip.WriteIds(out, "subControllers");
-  WriteCounted(out, "clipStart", clip.clipStart);
-  WriteCounted(out, "clipRecords", clip.clipRecords);
+  clip.WriteTable(out);
   WriteCounted(out, "subFlags", subFlags);
   return out.status();
 }

@@ -398,6 +398,53 @@ LegacyRef LegacyScene::DataController(LegacyRef owner, std::string className,
   return ref;
 }
 
+LegacyRef LegacyScene::MaterialController(LegacyRef material, const CVector3<float>& from,
+                                          const CVector3<float>& to, float startTime, bool attach) {
+  const LegacyRef ref = Add(Kind::kMaterialControl, u"");
+  At(ref).deltas = {from, to};
+  At(ref).startTime = startTime;
+  At(ref).owner = material;
+  if (attach) AppendController(material, ref);
+  return ref;
+}
+
+LegacyRef LegacyScene::UvwMap(LegacyRef mesh, const std::vector<CVector3<float>>& coordinates) {
+  const LegacyRef ref = Add(Kind::kUvwMap, u"");
+  At(ref).deltas = coordinates;
+  At(mesh).channels.push_back(ref);
+  return ref;
+}
+
+LegacyRef LegacyScene::UvwMapController(LegacyRef map, const std::vector<CVector3<float>>& keys,
+                                        const std::vector<float>& times, bool attach) {
+  const LegacyRef ref = Add(Kind::kUvwMapControl, u"");
+  At(ref).deltas = keys;
+  At(ref).weightTimes = times;
+  At(ref).owner = map;
+  if (attach) AppendController(map, ref);
+  return ref;
+}
+
+LegacyRef LegacyScene::ParticleController(LegacyRef system, float start, float stop, float rate,
+                                          bool attach) {
+  const LegacyRef ref = Add(Kind::kParticleControl, u"");
+  At(ref).startTime = start;
+  At(ref).weight1 = stop;
+  At(ref).rate = rate;
+  At(ref).owner = system;
+  if (attach) AppendController(system, ref);
+  return ref;
+}
+
+LegacyRef LegacyScene::DataComposite(const std::string& className, LegacyRef owner,
+                                     const std::vector<LegacyRef>& subs) {
+  const LegacyRef ref = Add(Kind::kDataComposite, u"");
+  At(ref).className = className;
+  At(ref).refs = subs;
+  AppendController(owner, ref);
+  return ref;
+}
+
 LegacyRef LegacyScene::LightController(LegacyRef light, const std::vector<CVector3<float>>& colors,
                                        const std::vector<float>& times, float startTime) {
   return DataController(light, "CLightControl", {VecList(colors), FloatList(times, startTime)},
@@ -500,7 +547,8 @@ void LegacyScene::WriteControl(test::Bytes& out, int32_t id, const Record& r) co
   WriteCorva(out, id, r);
   // Out-of-range mode, start time, the value standing in for the priority, a dropped value,
   // time scale, enabled, owner, next.
-  out.I32(0).F32(r.startTime).F32(0).F32(0).F32(1.0f).U8(1);
+  const float held = r.kind == Kind::kParticleControl ? r.weight1 : 0.0f;
+  out.I32(0).F32(r.startTime).F32(held).F32(0).F32(1.0f).U8(1);
   out.I32(r.owner.id).I32(r.next.id);
 }
 
@@ -556,7 +604,10 @@ void LegacyScene::WriteRecord(test::Bytes& out, int32_t id, const Record& r) con
       U32Array(out, m.faceTriples4, triples);
       U32Array(out, m.faceValues1, std::max(m.faceCount, 0));
       U32Array(out, m.faceValues2, std::max(m.faceCount, 0));
-      out.I32(0);  // no map channels (old files would lead with an unused entry)
+      // Old files lead the map channels with an entry no mesh kept.
+      out.I32(r.channels.empty() ? 0 : static_cast<int32_t>(r.channels.size() + 1));
+      if (!r.channels.empty()) out.I32(0);
+      for (LegacyRef channel : r.channels) out.I32(channel.id);
       out.I32(static_cast<int32_t>(m.extraVectors.size()));
       for (const auto& e : m.extraVectors) out.U32(e[0]).U32(e[1]).U32(e[2]);
       break;
@@ -700,6 +751,72 @@ void LegacyScene::WriteRecord(test::Bytes& out, int32_t id, const Record& r) con
       WriteControl(out, id, r);
       for (const test::Bytes& list : r.lists) out.Append(list);
       break;
+    case Kind::kMaterialControl: {
+      out.A("CMaterialControl");
+      WriteControl(out, id, r);  // no data-controller blocks in old files
+      // Group 1: the ambient colour over two keys, in scene time; nothing else is keyed.
+      out.U32(2).F32(r.startTime).F32(r.startTime + 2.0f).U32(2);
+      for (const auto& c : r.deltas) Vec(out, c);
+      for (int i = 0; i < 5 + 4 + 2; ++i) out.U32(0);
+      for (int channel = 0; channel < 6; ++channel) out.U32(0).U32(0);
+      break;
+    }
+    case Kind::kUvwMap:
+      out.A("CUvwMap");
+      WriteCorva(out, id, r);
+      out.I32(static_cast<int32_t>(r.deltas.size()));
+      VecArray(out, r.deltas, static_cast<int64_t>(r.deltas.size()));
+      out.I32(0).I32(0).I32(0).I32(0);  // no faces, no values
+      break;
+    case Kind::kUvwMapControl:
+      out.A("CUvwMapControl");
+      WriteControl(out, id, r);
+      out.U32(static_cast<uint32_t>(r.deltas.size()));
+      for (const auto& c : r.deltas) Vec(out, c);
+      out.U32(static_cast<uint32_t>(r.weightTimes.size()));
+      for (float t : r.weightTimes) out.F32(t);
+      break;
+    case Kind::kParticleControl:
+      out.A("CParticleControl");
+      WriteControl(out, id, r);
+      out.U32(0);             // the word old emitter blocks lead with
+      out.F32(1.0f);          // life
+      Vec(out, {0, 1, 0});    // velocity
+      out.F32(0.0f);          // life variation
+      Vec(out, {0, -1, 0});   // acceleration
+      out.F32(r.rate);        // rate
+      Vec(out, {-1, 0, -1});  // the box
+      Vec(out, {1, 0, 1});
+      for (int i = 0; i < 2; ++i) Vec(out, {0, 0, 0});
+      for (int i = 0; i < 8; ++i) out.F32(1.0f);  // two colours
+      for (int i = 0; i < 2; ++i) Vec(out, {0, 0, 0});
+      for (int i = 0; i < 6; ++i) out.U32(static_cast<uint32_t>(i));  // seed and kept values
+      break;
+    case Kind::kDataComposite: {
+      out.A(r.className);
+      WriteControl(out, id, r);
+      const auto n = static_cast<int32_t>(r.refs.size());
+      if (r.className == "CMaterialLayerControl") {
+        out.U32(static_cast<uint32_t>(n));
+        for (int32_t i = 0; i < n; ++i) out.U32(1).F32(1.0f / static_cast<float>(n));
+        out.I32(n);
+        for (LegacyRef sub : r.refs) out.I32(sub.id);
+        out.U32(0);  // no weight keys
+      } else {
+        out.I32(n);
+        for (LegacyRef sub : r.refs) out.I32(sub.id);
+        // Old clip records: start, transition, source, passes (0: one), in point, trim.
+        out.I32(n);
+        for (int32_t i = 0; i < n; ++i)
+          out.F32(static_cast<float>(i))
+              .F32(0.5f)
+              .U32(static_cast<uint32_t>(i))
+              .U32(0)
+              .F32(0)
+              .F32(0);
+      }
+      break;
+    }
     case Kind::kRawData:
       out.A("CRawData");
       WriteCustomData(out, id, r);

@@ -202,6 +202,26 @@ class LegacyScene {
   // Plays `animation` (an AnmImage of this scene) into the picture of `textureMap`.
   LegacyRef AnmImageController(LegacyRef textureMap, LegacyRef animation);
 
+  // Controllers of materials, map channels and particle systems. With `attach` false the
+  // controller is only made, owned by `owner`, for a composite to play.
+  // A material controller whose ambient colour runs from `from` at `startTime` to `to` 2 s later.
+  LegacyRef MaterialController(LegacyRef material, const CVector3<float>& from,
+                               const CVector3<float>& to, float startTime = 0.0f,
+                               bool attach = true);
+  // A map channel of `mesh` with these coordinates.
+  LegacyRef UvwMap(LegacyRef mesh, const std::vector<CVector3<float>>& coordinates);
+  // n coordinates per key time, n being the map's count; times in scene time, as stored.
+  LegacyRef UvwMapController(LegacyRef map, const std::vector<CVector3<float>>& keys,
+                             const std::vector<float>& times, bool attach = true);
+  // An emitter of `rate` particles a second from `start` to `stop`, the one window old blocks
+  // keep in their timing fields.
+  LegacyRef ParticleController(LegacyRef system, float start, float stop, float rate,
+                               bool attach = true);
+  // A layer ("CMaterialLayerControl": equal weights) or clip (any other class name: sub i starts
+  // at i seconds) playing `subs`, on `owner`.
+  LegacyRef DataComposite(const std::string& className, LegacyRef owner,
+                          const std::vector<LegacyRef>& subs);
+
   // Custom data. RawDataChain makes a chain of raw-data records whose head becomes the next
   // root (the second root of a scene whose first root was marked before). The other two join
   // the end of `holder`'s custom-data chain.
@@ -244,6 +264,11 @@ class LegacyScene {
     kImageLayer,
     kAudioInstance,
     kAudioData,
+    kMaterialControl,
+    kUvwMap,
+    kUvwMapControl,
+    kParticleControl,
+    kDataComposite,
     kLight,
     kAnmImage,
     kDataControl,
@@ -274,13 +299,16 @@ class LegacyScene {
     std::vector<LegacyKey> keys;
     std::vector<CVector3<float>> deltas;
     std::vector<float> weightKeys, weightTimes;
-    // Lights: the colour (the kind is in `channel`). Data controllers: the class and its lists
-    // as stored, count and elements each.
+    // Lights: the colour (the kind is in `channel`). Data controllers and composites: the class;
+    // data controllers also their lists as stored, count and elements each.
     CVector3<float> color;
     std::string className;
     std::vector<test::Bytes> lists;
     // Particles and sound.
     int32_t capacity = 0;
+    float rate = 0;
+    // Map channels of a mesh.
+    std::vector<LegacyRef> channels;
     PcmFormat pcm;
     // Custom data.
     std::u16string key;

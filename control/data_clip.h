@@ -1,0 +1,92 @@
+#pragma once
+// Clip controllers of the data kinds (materials, texture-coordinate maps, particles): the clip
+// table plays one sub-controller at a time, and the clip in force is the one whose start is the
+// last at or before the controller's time. There is no blend between clips: a data value cannot
+// be taken apart and mixed the way a pose can.
+//
+// Stored after the per-kind block: the version pair, the sub-controller ids and the clip table;
+// tables of blocks up to 2.0 hold the 24-byte records in unscaled time.
+#include <span>
+
+#include "control/composite_parts.h"
+#include "control/key_search.h"
+
+namespace KX {
+
+template <class Base, class T>
+class CDataClipControl : public CCompositeControl<Base, T> {
+  using Composite = CCompositeControl<Base, T>;
+
+ public:
+  CClip<T> clip;
+  // Where the last search over the clip starts ended; transient.
+  int32_t clipCursor = 0;
+
+  CDataClipControl() = default;
+  // Copies the clip table; the sub-controllers are links and are not copied.
+  CDataClipControl(const CDataClipControl& other) : Composite(other), clip(other.clip) {}
+
+  CLayer<T>& Part() override { return clip; }
+  const CLayer<T>& Part() const override { return clip; }
+
+  // The end of the clip that ends last, in scaled time.
+  float GetDuration() const override { return clip.LastEnd(); }
+
+  // The clip in force plays its source at the clip's local time; the source's status is the
+  // answer. Before the first clip, without clips or without a source to play: kNothingDone.
+  Status Update(float time) override {
+    if (const Status s = this->IsDisabled(); s != kOk) {
+      this->priority = 0.0f;
+      return s;
+    }
+    if (!this->owner) return kErrBadArgument;
+    const float t = this->MapTime(time);
+    const std::span<const float> starts(clip.clipStart.data(), clip.ClipCount());
+    const KeyNear found = FindKeyNear(t, starts, clipCursor);
+    if (found.code == kKeyNone || found.code == kKeyBefore) return kNothingDone;
+    clipCursor = found.index;
+    const auto index = static_cast<size_t>(found.index);
+    const ClipEntry& entry = clip.clipRecords[index];
+    T* source = clip.SourceOf(entry);
+    if (!source) return kNothingDone;
+    const Status status = source->Update(clip.ClipLocalTime(t - starts[index], entry));
+    if (Succeeded(status)) TakeFrom(*source);
+    return status;
+  }
+
+ protected:
+  // What a kind keeps of the source it played; nothing unless its value lives in the controller.
+  virtual void TakeFrom(const T&) {}
+
+  // The shared parts of AssignTo, after the kind's base copied its own.
+  Status AssignClipTo(CBase* target, ReleasedList& released) const {
+    auto* clipped = dynamic_cast<CDataClipControl*>(target);
+    if (!clipped) return kErrMalformed;
+    if (clipped == this) return kOk;
+    KX_RETURN_IF_FAILED(this->ShareSubControllers(target, released));
+    KX_RETURN_IF_FAILED(TryAllocate([&] {
+      clipped->clip.clipStart = clip.clipStart;
+      clipped->clip.clipRecords = clip.clipRecords;
+    }));
+    clipped->clipCursor = 0;
+    return kOk;
+  }
+
+  // Load, Link and Save of the clip level, after the kind's base.
+  Status LoadClip(CReader& in, const CRuntimeClass& cls) {
+    const int32_t version = in.Version(cls);
+    clip.ReadIds(in);
+    clip.ReadTable(in, version, this->timeScale);
+    clipCursor = 0;
+    return in.status();
+  }
+  void LinkClip(CLinker& in) { clip.ResolveIds(in); }
+  Status SaveClip(CWriter& out, const CRuntimeClass& cls) const {
+    out.Version(cls);
+    clip.WriteIds(out, "subControllers");
+    clip.WriteTable(out);
+    return out.status();
+  }
+};
+
+}  // namespace KX

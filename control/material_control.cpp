@@ -1,0 +1,439 @@
+#include "control/material_control.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "control/key_search.h"
+#include "control/ref_list.h"
+#include "core/alloc.h"
+#include "core/persist.h"
+
+namespace KX {
+
+KX_DEFINE_CLASS(CMaterialDataControl, CDataControl, 2, 0)
+KX_DEFINE_CLASS(CMaterialControl, CMaterialDataControl, 2, 3)
+KX_DEFINE_CLASS(CMaterialLayerControl, CMaterialDataControl, 2, 0)
+KX_DEFINE_CLASS(CMaterialClipControl, CMaterialDataControl, 2, 1)
+
+namespace {
+
+// Keyed blocks stored at this version or older kept their key times in scene time.
+constexpr int32_t kLegacyKeysVersion = 200;
+
+// A uint32 count, then that many elements, bounded by what the stream still holds.
+template <class T>
+void ReadKeys(CReader& in, std::vector<T>& values) {
+  const uint32_t count = in.Get<uint32_t>();
+  in.ReadArray(values, static_cast<int64_t>(count));
+}
+
+template <class T>
+void WriteKeys(CWriter& out, const char* name, const std::vector<T>& values) {
+  out.Count(static_cast<uint32_t>(values.size())).FieldArray(name, values);
+}
+
+template <class T>
+int64_t ListMemory(const std::vector<T>& values) {
+  return 12 + static_cast<int64_t>(sizeof(T) * values.size());
+}
+
+inline float Mix(float a, float b, float u) {
+  return a + u * (b - a);
+}
+inline CVector3<float> Mix(const CVector3<float>& a, const CVector3<float>& b, float u) {
+  return {Mix(a.x, b.x, u), Mix(a.y, b.y, u), Mix(a.z, b.z, u)};
+}
+
+// Sets `value` from the keys of a segment. A list shorter than its times has no value there:
+// `value` keeps what it had.
+template <class T>
+void TakeKey(const KeySegment& seg, const std::vector<T>& keys, T& value) {
+  const auto a = static_cast<size_t>(seg.a), b = static_cast<size_t>(seg.b);
+  if (a < keys.size() && b < keys.size()) value = Mix(keys[a], keys[b], seg.t);
+}
+
+void TakeAmounts(const KeySegment& seg, const std::vector<ChannelAmounts>& keys,
+                 std::array<float, CStandardMaterial::kChannels>& amounts) {
+  const auto a = static_cast<size_t>(seg.a), b = static_cast<size_t>(seg.b);
+  if (a >= keys.size() || b >= keys.size()) return;
+  for (size_t i = 0; i < amounts.size(); ++i)
+    amounts[i] = Mix(keys[a].amount[i], keys[b].amount[i], seg.t);
+}
+
+void Shift(std::vector<float>& times, float start) {
+  for (float& t : times) t -= start;
+}
+
+}  // namespace
+
+// --- held values ------------------------------------------------------------------------------
+
+MaterialValues MaterialValues::Of(const CStandardMaterial& m) {
+  MaterialValues v;
+  v.ambient = m.ambient;
+  v.diffuse = m.diffuse;
+  v.specular = m.specular;
+  std::copy_n(m.param.begin(), v.param.size(), v.param.begin());
+  v.param9 = m.param[9];
+  v.channelAmount = m.channelAmount;
+  for (size_t k = 0; k < kAnimatedChannels.size(); ++k) {
+    v.channels[k].offset = m.channelOffset[kAnimatedChannels[k]];
+    v.channels[k].tiling = m.channelTiling[kAnimatedChannels[k]];
+  }
+  return v;
+}
+
+void MaterialValues::ClearBlended() {
+  ambient = diffuse = specular = {};
+  param.fill(0.0f);
+  param9 = 0.0f;
+  channelAmount.fill(0.0f);
+}
+
+void MaterialValues::AddBlended(const MaterialValues& o, float w) {
+  ambient += o.ambient * w;
+  diffuse += o.diffuse * w;
+  specular += o.specular * w;
+  for (size_t i = 0; i < param.size(); ++i) param[i] += w * o.param[i];
+  param9 += w * o.param9;
+  for (size_t i = 0; i < channelAmount.size(); ++i) channelAmount[i] += w * o.channelAmount[i];
+}
+
+// --- per-kind base ----------------------------------------------------------------------------
+
+Status CMaterialDataControl::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
+  auto* control = KindOf<CMaterialDataControl>(target);
+  if (!control) return kErrMalformed;
+  control->values = values;
+  control->hasValues = hasValues;
+  return kOk;
+}
+
+Status CMaterialDataControl::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CDataControl::Load(in));
+  in.Version(classRecord);
+  return in.status();
+}
+
+Status CMaterialDataControl::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CDataControl::Save(out));
+  out.Version(classRecord);
+  return out.status();
+}
+
+int64_t CMaterialDataControl::GetMemorySize() const {
+  return CDataControl::GetMemorySize() + 204;
+}
+
+Status CMaterialDataControl::ApplyData() {
+  CStandardMaterial* m = Material();
+  if (!m) return kErrBadArgument;
+  if (!hasValues) return kNothingDone;
+  m->ambient = values.ambient;
+  m->diffuse = values.diffuse;
+  m->specular = values.specular;
+  std::copy(values.param.begin(), values.param.end(), m->param.begin());
+  m->param[9] = values.param9;
+  m->channelAmount = values.channelAmount;
+  for (size_t k = 0; k < kAnimatedChannels.size(); ++k) {
+    m->channelOffset[kAnimatedChannels[k]] = values.channels[k].offset;
+    m->channelTiling[kAnimatedChannels[k]] = values.channels[k].tiling;
+  }
+  m->modified = 1;
+  m->Invalidate();
+  return kOk;
+}
+
+// --- keyed controller -------------------------------------------------------------------------
+
+CMaterialControl::CMaterialControl(const CMaterialControl& other)
+    : CMaterialDataControl(other),
+      times1(other.times1),
+      ambientKeys(other.ambientKeys),
+      diffuseKeys(other.diffuseKeys),
+      specularKeys(other.specularKeys),
+      param0Keys(other.param0Keys),
+      param1Keys(other.param1Keys),
+      param2Keys(other.param2Keys),
+      times2(other.times2),
+      param3Keys(other.param3Keys),
+      param4Keys(other.param4Keys),
+      param9Keys(other.param9Keys),
+      times3(other.times3),
+      amountKeys(other.amountKeys),
+      channelTimes(other.channelTimes),
+      channelKeys(other.channelKeys) {}
+
+void CMaterialControl::ResetCursors() {
+  cursor1 = cursor2 = cursor3 = 0;
+  channelCursor.fill(0);
+}
+
+Status CMaterialControl::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CMaterialDataControl::AssignTo(target, released));
+  auto* c = KindOf<CMaterialControl>(target);
+  if (!c) return kErrMalformed;
+  if (c == this) return kOk;
+  KX_RETURN_IF_FAILED(TryAllocate([&] {
+    c->times1 = times1;
+    c->ambientKeys = ambientKeys;
+    c->diffuseKeys = diffuseKeys;
+    c->specularKeys = specularKeys;
+    c->param0Keys = param0Keys;
+    c->param1Keys = param1Keys;
+    c->param2Keys = param2Keys;
+    c->times2 = times2;
+    c->param3Keys = param3Keys;
+    c->param4Keys = param4Keys;
+    c->param9Keys = param9Keys;
+    c->times3 = times3;
+    c->amountKeys = amountKeys;
+    c->channelTimes = channelTimes;
+    c->channelKeys = channelKeys;
+  }));
+  c->ResetCursors();
+  c->modified = 1;
+  return kOk;
+}
+
+Status CMaterialControl::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CMaterialDataControl::Load(in));
+  const int32_t version = in.Version(classRecord);
+  ReadKeys(in, times1);
+  ReadKeys(in, ambientKeys);
+  ReadKeys(in, diffuseKeys);
+  ReadKeys(in, specularKeys);
+  ReadKeys(in, param0Keys);
+  ReadKeys(in, param1Keys);
+  ReadKeys(in, param2Keys);
+  ReadKeys(in, times2);
+  ReadKeys(in, param3Keys);
+  ReadKeys(in, param4Keys);
+  ReadKeys(in, param9Keys);
+  ReadKeys(in, times3);
+  ReadKeys(in, amountKeys);
+  for (size_t k = 0; k < kAnimatedChannels.size(); ++k) {
+    ReadKeys(in, channelTimes[k]);
+    ReadKeys(in, channelKeys[k]);
+  }
+  ResetCursors();
+  if (!in.ok()) return in.status();
+  // Old blocks kept their key times in scene time; they become relative to the controller.
+  if (version <= kLegacyKeysVersion) {
+    if (const float start = LegacyStartTime(in); start != 0.0f) {
+      Shift(times1, start);
+      Shift(times2, start);
+      Shift(times3, start);
+      for (auto& times : channelTimes) Shift(times, start);
+    }
+  }
+  return kOk;
+}
+
+Status CMaterialControl::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CMaterialDataControl::Save(out));
+  out.Version(classRecord);
+  WriteKeys(out, "times1", times1);
+  WriteKeys(out, "ambientKeys", ambientKeys);
+  WriteKeys(out, "diffuseKeys", diffuseKeys);
+  WriteKeys(out, "specularKeys", specularKeys);
+  WriteKeys(out, "param0Keys", param0Keys);
+  WriteKeys(out, "param1Keys", param1Keys);
+  WriteKeys(out, "param2Keys", param2Keys);
+  WriteKeys(out, "times2", times2);
+  WriteKeys(out, "param3Keys", param3Keys);
+  WriteKeys(out, "param4Keys", param4Keys);
+  WriteKeys(out, "param9Keys", param9Keys);
+  WriteKeys(out, "times3", times3);
+  WriteKeys(out, "amountKeys", amountKeys);
+  const auto list = out.List("channels");
+  for (size_t k = 0; k < kAnimatedChannels.size(); ++k) {
+    const auto record = out.Record(nullptr);
+    WriteKeys(out, "times", channelTimes[k]);
+    WriteKeys(out, "keys", channelKeys[k]);
+  }
+  return out.status();
+}
+
+int64_t CMaterialControl::GetMemorySize() const {
+  int64_t size = CMaterialDataControl::GetMemorySize() + ListMemory(times1) +
+                 ListMemory(ambientKeys) + ListMemory(diffuseKeys) + ListMemory(specularKeys) +
+                 ListMemory(param0Keys) + ListMemory(param1Keys) + ListMemory(param2Keys) +
+                 ListMemory(times2) + ListMemory(param3Keys) + ListMemory(param4Keys) +
+                 ListMemory(param9Keys) + ListMemory(times3) + ListMemory(amountKeys);
+  for (size_t k = 0; k < kAnimatedChannels.size(); ++k)
+    size += ListMemory(channelTimes[k]) + ListMemory(channelKeys[k]);
+  return size;
+}
+
+float CMaterialControl::GetDuration() const {
+  float last = 0.0f;
+  auto take = [&](const std::vector<float>& times) {
+    if (!times.empty()) last = std::max(last, times.back());
+  };
+  take(times1);
+  take(times2);
+  take(times3);
+  for (const auto& times : channelTimes) take(times);
+  return last;
+}
+
+Status CMaterialControl::Update(float time) {
+  if (const Status s = IsDisabled(); s != kOk) return s;
+  const CStandardMaterial* material = Material();
+  if (!material) return kErrBadArgument;
+  MaterialValues v = MaterialValues::Of(*material);
+  const float t = MapTime(time);
+  if (!times1.empty()) {
+    const KeySegment seg = FindKeySegment(t, times1, cursor1);
+    TakeKey(seg, ambientKeys, v.ambient);
+    TakeKey(seg, diffuseKeys, v.diffuse);
+    TakeKey(seg, specularKeys, v.specular);
+    TakeKey(seg, param0Keys, v.param[0]);
+    TakeKey(seg, param1Keys, v.param[1]);
+    TakeKey(seg, param2Keys, v.param[2]);
+  }
+  if (!times2.empty()) {
+    const KeySegment seg = FindKeySegment(t, times2, cursor2);
+    TakeKey(seg, param3Keys, v.param[3]);
+    TakeKey(seg, param4Keys, v.param[4]);
+    TakeKey(seg, param9Keys, v.param9);
+  }
+  if (!times3.empty()) TakeAmounts(FindKeySegment(t, times3, cursor3), amountKeys, v.channelAmount);
+  for (size_t k = 0; k < kAnimatedChannels.size(); ++k) {
+    v.channels[k] = UvTransformKey{};
+    const KeyNear near = FindKeyNear(t, channelTimes[k], channelCursor[k]);
+    if (near.code == kKeyNone) continue;
+    channelCursor[k] = near.index;
+    const auto index = static_cast<size_t>(near.index);
+    if (index < channelKeys[k].size()) v.channels[k] = channelKeys[k][index];
+  }
+  values = v;
+  hasValues = true;
+  return kOk;
+}
+
+// --- layer ------------------------------------------------------------------------------------
+
+Status CMaterialLayerControl::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CMaterialDataControl::AssignTo(target, released));
+  auto* layered = KindOf<CMaterialLayerControl>(target);
+  if (!layered) return kErrMalformed;
+  if (layered == this) return kOk;
+  KX_RETURN_IF_FAILED(ShareSubControllers(target, released));
+  KX_RETURN_IF_FAILED(TryAllocate([&] {
+    layered->weightTracks = weightTracks;
+    layered->weightTimes = weightTimes;
+  }));
+  layered->weightCursor = 0;
+  return kOk;
+}
+
+Status CMaterialLayerControl::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CMaterialDataControl::Load(in));
+  in.Version(classRecord);
+  const uint32_t tracks = in.Get<uint32_t>();
+  // Every track takes at least its count.
+  if (!in.CanHold(tracks, 4)) return in.status();
+  KX_RETURN_IF_FAILED(TryAllocate([&] { weightTracks.assign(tracks, {}); }));
+  for (auto& track : weightTracks) ReadKeys(in, track);
+  layer.ReadIds(in);
+  ReadKeys(in, weightTimes);
+  weightCursor = 0;
+  return in.status();
+}
+
+Status CMaterialLayerControl::Link(CLinker& in) {
+  KX_RETURN_IF_FAILED(CMaterialDataControl::Link(in));
+  layer.ResolveIds(in);
+  return kOk;
+}
+
+Status CMaterialLayerControl::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CMaterialDataControl::Save(out));
+  out.Version(classRecord).Count(static_cast<uint32_t>(weightTracks.size()));
+  {
+    const auto tracks = out.List("weightTracks");
+    for (const auto& track : weightTracks)
+      out.Count(static_cast<uint32_t>(track.size())).FieldArray(nullptr, track);
+  }
+  layer.WriteIds(out, "subControllers");
+  WriteKeys(out, "weightTimes", weightTimes);
+  return out.status();
+}
+
+int64_t CMaterialLayerControl::GetMemorySize() const {
+  int64_t size = CCompositeControl::GetMemorySize() + ListMemory(weightTimes) + 16;
+  for (const auto& track : weightTracks) size += ListMemory(track);
+  return size;
+}
+
+std::vector<float> CMaterialLayerControl::WeightsAt(float time) {
+  const size_t n = layer.subControllers.size();
+  std::vector<float> weights(n, 0.0f);
+  if (n == 0) return weights;
+  if (weightTimes.empty()) {
+    std::fill(weights.begin(), weights.end(), 1.0f / static_cast<float>(n));
+    return weights;
+  }
+  const KeySegment seg = FindKeySegment(MapTime(time), weightTimes, weightCursor);
+  const float u = std::isfinite(seg.t) ? seg.t : 0.0f;
+  // A sub-controller without a track of its own takes no part; a short track holds its last
+  // weight.
+  for (size_t i = 0; i < n && i < weightTracks.size(); ++i) {
+    const std::vector<float>& track = weightTracks[i];
+    if (track.empty()) continue;
+    const size_t last = track.size() - 1;
+    const float a = track[std::min(static_cast<size_t>(seg.a), last)];
+    const float b = track[std::min(static_cast<size_t>(seg.b), last)];
+    weights[i] = Mix(a, b, u);
+  }
+  return weights;
+}
+
+Status CMaterialLayerControl::Update(float time) {
+  if (const Status s = IsDisabled(); s != kOk) return s;
+  const CStandardMaterial* material = Material();
+  if (!material) return kErrBadArgument;
+  std::vector<float> weights;
+  KX_RETURN_IF_FAILED(TryAllocate([&] { weights = WeightsAt(time); }));
+  // The offsets and tilings are not blended: they stay as the material has them.
+  MaterialValues sum = MaterialValues::Of(*material);
+  sum.ClearBlended();
+  for (size_t i = 0; i < weights.size(); ++i) {
+    CMaterialDataControl* sub = layer.At(i);
+    if (!sub) continue;
+    KX_RETURN_IF_FAILED(sub->Update(time));
+    if (std::isfinite(weights[i])) sum.AddBlended(sub->values, weights[i]);
+  }
+  values = sum;
+  hasValues = true;
+  return kOk;
+}
+
+// --- clip -------------------------------------------------------------------------------------
+
+Status CMaterialClipControl::AssignTo(CBase* target, ReleasedList& released) const {
+  KX_RETURN_IF_FAILED(CMaterialDataControl::AssignTo(target, released));
+  if (!KindOf<CMaterialClipControl>(target)) return kErrMalformed;
+  return AssignClipTo(target, released);
+}
+
+Status CMaterialClipControl::Load(CReader& in) {
+  KX_RETURN_IF_FAILED(CMaterialDataControl::Load(in));
+  return LoadClip(in, classRecord);
+}
+
+Status CMaterialClipControl::Link(CLinker& in) {
+  KX_RETURN_IF_FAILED(CMaterialDataControl::Link(in));
+  LinkClip(in);
+  return kOk;
+}
+
+Status CMaterialClipControl::Save(CWriter& out) const {
+  KX_RETURN_IF_FAILED(CMaterialDataControl::Save(out));
+  return SaveClip(out, classRecord);
+}
+
+}  // namespace KX
