@@ -176,6 +176,10 @@ class LegacyScene {
   LegacyRef RawDataChain(const std::vector<LegacyRawData>& records);
   LegacyRef RawData(LegacyRef holder, const LegacyRawData& record);
   LegacyRef RoseData(LegacyRef holder, const LegacyRose& rose);
+  // A project record (old blocks hold the first revision: values 1 and 2 given, the rest zero)
+  // and a character record keeping two objects of this scene alive (either may be none).
+  LegacyRef ProjectData(LegacyRef holder, float value1, int32_t value2);
+  LegacyRef CharacterData(LegacyRef holder, LegacyRef object1, LegacyRef object2);
 
   // The thumbnail picture, raw rows of `format` (0 BGRA, 1 BGR); without it the file carries an
   // empty thumbnail, which old files always have.
@@ -189,7 +193,7 @@ class LegacyScene {
     kNode, kBillboardNode, kMesh, kCamera, kCameraTarget, kStandardMaterial, kMultiMaterial,
     kTextureMap, kBlendTex, kNormalBumpTex, kImage, kRawImage, kKeyframe, kLink, kMorph,
     kRawData, kRoseData, kTree, kTreeInstance, kGrass, kWind, kBillboard, kParticles,
-    kImageLayer, kAudioInstance, kAudioData,
+    kImageLayer, kAudioInstance, kAudioData, kProjectData, kCharacterData,
   };
   struct Record {
     Kind kind;
