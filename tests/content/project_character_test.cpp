@@ -340,5 +340,26 @@ TEST_F(ProjectCharacterTest, CopiesShareTheObjectsAndAssignReleasesTheOldOnes) {
   EXPECT_EQ(test::SaveRootToBytes(other.get()), test::SaveRootToBytes(project.get()));
 }
 
+// Counts that cannot fit in what is left of the file are refused before anything is made for them.
+TEST_F(ProjectCharacterTest, CharacterTableCountsBeyondTheFileAreStreamErrors) {
+  Bytes fixed;
+  fixed.Version(2, 5).U8(1).U8(0).U8(0).F32(2).F32(1).F32(1).U32(0).U32(0);
+  for (int i = 0; i < 32; ++i) fixed.U8(0);
+  fixed.I32(0).I32(0).W(u"");
+  const Bytes tails[] = {Bytes().I32(0x10000000), Bytes().I32(0).I32(0x7FFFFFFF),
+                         Bytes().I32(0).I32(0).I32(1).I32(0x20000000),
+                         Bytes().I32(0).I32(0).I32(1).I32(0).I32(-1)};
+  for (const Bytes& tail : tails) {
+    Bytes own = fixed;
+    own.Append(tail);
+    CPersistContext ctx;
+    EXPECT_EQ(
+        test::LoadFromBytes(
+            File(Record("CCharacterData", CommonBlocks(1, false).Append(own), false), false).data,
+            ctx),
+        kErrStream);
+  }
+}
+
 }  // namespace
 }  // namespace KX
