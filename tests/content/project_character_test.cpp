@@ -2,8 +2,6 @@
 // references, tables and copies of a character record.
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "content/character_data.h"
 #include "content/project_data.h"
 #include "scene/node.h"
@@ -55,73 +53,46 @@ Bytes Text(Bytes b, const std::u16string& text, bool old) {
   return b.A(std::string(text.begin(), text.end()));
 }
 
-// Each field of the project record with the first stored version that holds it, how it is
-// written, and how it is copied from one record to another.
-struct ProjectField {
+// The project record's fields, grouped by the first stored version that holds them: their bytes
+// as a file stores them and as a record at its defaults writes them.
+struct ProjectGroup {
   int32_t from;
-  std::function<void(Bytes&, const CProjectData&, bool old)> write;
-  std::function<void(CProjectData&, const CProjectData&)> copy;
+  Bytes stored, defaults;
 };
 
-#define KX_PROJECT_FIELD(from, field, put)                                  \
-  ProjectField {                                                            \
-    from, [](Bytes& b, const CProjectData& p, bool) { b.put(p.field); },    \
-        [](CProjectData& to, const CProjectData& p) { to.field = p.field; } \
-  }
-
-const std::vector<ProjectField>& ProjectFields() {
-  static const std::vector<ProjectField> fields = {
-      KX_PROJECT_FIELD(200, value1, F32),
-      KX_PROJECT_FIELD(200, value2, I32),
-      {200,
-       [](Bytes& b, const CProjectData& p, bool) {
-         b.Raw(p.pair1.data(), 8).Raw(p.pair2.data(), 8);
-       },
-       [](CProjectData& to, const CProjectData& p) { to.pair1 = p.pair1, to.pair2 = p.pair2; }},
-      KX_PROJECT_FIELD(200, value3, F32),
-      KX_PROJECT_FIELD(200, value4, F32),
-      KX_PROJECT_FIELD(200, value5, F32),
-      {201, [](Bytes& b, const CProjectData& p, bool old) { b = Text(b, p.text, old); },
-       [](CProjectData& to, const CProjectData& p) { to.text = p.text; }},
-      KX_PROJECT_FIELD(202, value6, F32),
-      KX_PROJECT_FIELD(202, value7, F32),
-      KX_PROJECT_FIELD(203, flag, U8),
-      KX_PROJECT_FIELD(204, value8, F32),
-      KX_PROJECT_FIELD(205, value9, F32),
-      KX_PROJECT_FIELD(205, value10, F32),
-      KX_PROJECT_FIELD(206, value11, I32),
-  };
-  return fields;
+std::vector<ProjectGroup> ProjectGroups() {
+  Bytes pairs, zeros;
+  for (uint8_t i = 1; i <= 16; ++i) pairs.U8(i), zeros.U8(0);
+  return {{200, Bytes().F32(5).I32(-7).Append(pairs).F32(0.5f).F32(1.5f).F32(2.5f),
+           Bytes().F32(600).I32(0).Append(zeros).F32(0).F32(0).F32(0)},
+          {201, Bytes().W(u"plan"), Bytes().W(u"")},
+          {202, Bytes().F32(3.5f).F32(4.5f), Bytes().F32(0).F32(1)},
+          {203, Bytes().U8(1), Bytes().U8(0)},
+          {204, Bytes().F32(6.5f), Bytes().F32(10)},
+          {205, Bytes().F32(7.5f).F32(8.5f), Bytes().F32(1).F32(1)},
+          {206, Bytes().I32(9), Bytes().I32(2)}};
 }
 
-// A record with no field at its default.
-CRefPtr<CProjectData> Distinct() {
-  CRefPtr<CProjectData> p(new CProjectData);
-  p->value1 = 5;
-  p->value2 = -7;
-  for (uint8_t i = 0; i < 8; ++i) p->pair1[i] = 1 + i, p->pair2[i] = 11 + i;
-  p->value3 = 0.5f;
-  p->value4 = 1.5f;
-  p->value5 = 2.5f;
-  p->text = u"plan";
-  p->value6 = 3.5f;
-  p->value7 = 4.5f;
-  p->flag = true;
-  p->value8 = 6.5f;
-  p->value9 = 7.5f;
-  p->value10 = 8.5f;
-  p->value11 = 9;
-  return p;
-}
-
-// The project block as stored at `version`.
-Bytes ProjectBlock(const CProjectData& p, int32_t version, bool old) {
+// The block stored at `version` (no version pair when `old`), and as it is written back.
+Bytes ProjectBlock(int32_t version, bool old, bool writtenBack = false) {
   Bytes b;
-  if (!old) b.Version(version / 100, version % 100);
-  for (const auto& field : ProjectFields())
-    if (version >= field.from) field.write(b, p, old);
+  if (writtenBack)
+    b.Version(2, 6);
+  else if (!old)
+    b.Version(version / 100, version % 100);
+  for (const auto& group : ProjectGroups()) {
+    if (version >= group.from)
+      b.Append(group.stored);
+    else if (writtenBack)
+      b.Append(group.defaults);
+  }
   return b;
 }
+
+struct Case {
+  int32_t version;
+  bool old;
+};
 
 class ProjectCharacterTest : public ::testing::Test {
  protected:
@@ -143,47 +114,37 @@ class ProjectCharacterTest : public ::testing::Test {
 // revision's), load what they store, keep the defaults of what they do not, and are written back
 // as the current revision.
 TEST_F(ProjectCharacterTest, ProjectRecordOfEveryRevisionInBothLayouts) {
-  const CRefPtr<CProjectData> stored = Distinct();
-  struct Case {
-    int32_t version;
-    bool old;
-  };
   const Case cases[] = {{200, false}, {201, false}, {202, false}, {203, false}, {204, false},
                         {205, false}, {206, false}, {100, true},  {150, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "version " << c.version << (c.old ? " old" : ""));
-    const Bytes own = ProjectBlock(*stored, c.old ? 200 : c.version, c.old);
-    Bytes file = File(Record("CProjectData", CommonBlocks(1, c.old).Append(own), c.old), c.old);
-    if (c.old && c.version == 100) {
+    const int32_t stored = c.old ? 200 : c.version;
+    Bytes file = File(
+        Record("CProjectData", CommonBlocks(1, c.old).Append(ProjectBlock(stored, c.old)), c.old),
+        c.old);
+    if (c.version == 100) {
       // Streams of 1.00 carry only the controller chain in the CCorva block.
       file = test::OldHeader("1.00")
                  .Append(test::OldEmptyThumbnail())
                  .A("_CorvaRoot")
                  .A("CProjectData");
-      file.I32(1).A("").I32(0).A("").I32(0).I32(0).I32(0).Append(own);
+      file.I32(1).A("").I32(0).A("").I32(0).I32(0).I32(0).Append(ProjectBlock(200, true));
     }
     auto* loaded = LoadRoot<CProjectData>(file);
     ASSERT_TRUE(loaded);
-    CRefPtr<CProjectData> expected(new CProjectData);
-    for (const auto& field : ProjectFields())
-      if ((c.old ? 200 : c.version) >= field.from) field.copy(*expected, *stored);
-    const Bytes current =
-        File(Record("CProjectData",
-                    CommonBlocks(1, false).Append(ProjectBlock(*expected, 206, false)), false),
-             false);
-    EXPECT_EQ(test::SaveRootToBytes(loaded), current.data);
+    const Bytes own = ProjectBlock(stored, false, true);
+    EXPECT_EQ(test::SaveRootToBytes(loaded),
+              File(Record("CProjectData", CommonBlocks(1, false).Append(own), false), false).data);
     EXPECT_EQ(loaded->GetSaveSize(),
-              4 + 12 + 4 + 60 + 73 + 2 * static_cast<int64_t>(expected->text.size()));
+              4 + 12 + 4 + 60 + 73 + 2 * static_cast<int64_t>(loaded->text.size()));
   }
-}
-
-TEST_F(ProjectCharacterTest, ProjectRecordNewerThanTheClassIsRefused) {
-  Bytes own = ProjectBlock(*Distinct(), 206, false);
-  own.data[4] = 7;  // 2.07
+  Bytes newer = ProjectBlock(206, false);
+  newer.data[4] = 7;  // 2.07
   CPersistContext ctx;
   EXPECT_EQ(
       test::LoadFromBytes(
-          File(Record("CProjectData", CommonBlocks(1, false).Append(own), false), false).data, ctx),
+          File(Record("CProjectData", CommonBlocks(1, false).Append(newer), false), false).data,
+          ctx),
       kErrNewerVersion);
 }
 
@@ -335,7 +296,9 @@ TEST_F(ProjectCharacterTest, CopiesShareTheObjectsAndAssignReleasesTheOldOnes) {
   EXPECT_EQ(released, (ReleasedList{previous}));
   EXPECT_EQ(source->AssignTo(root.get(), released), kErrMalformed);
 
-  CRefPtr<CProjectData> project = Distinct(), other(new CProjectData);
+  CRefPtr<CProjectData> project(new CProjectData), other(new CProjectData);
+  project->text = u"plan";
+  project->value11 = 9;
   ASSERT_EQ(project->AssignTo(other.get(), released), kOk);
   EXPECT_EQ(test::SaveRootToBytes(other.get()), test::SaveRootToBytes(project.get()));
 }
