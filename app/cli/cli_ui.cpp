@@ -47,7 +47,8 @@ int ExitCodeOf(CommandOutcome outcome, bool refusedOverwrite) {
 bool OutputReplacesInput(const std::string& input, const std::string& output) {
   std::error_code ec;
   if (!std::filesystem::equivalent(input, output, ec)) return false;
-  std::fprintf(stderr, "%s: the output would replace the file it comes from; choose another output\n",
+  std::fprintf(stderr,
+               "%s: the output would replace the file it comes from; choose another output\n",
                input.c_str());
   return true;
 }

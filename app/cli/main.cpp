@@ -148,7 +148,8 @@ int main(int argc, char** argv) {
   extract->add_option("-o,--output-dir", output, "Folder for the files (made when missing)")->required();
   extract->add_flag("--force", force, "Replace files that exist");
 
-  auto* resave = app.add_subcommand("resave", "Write any scene file again in the current layout, unchanged");
+  auto* resave =
+      app.add_subcommand("resave", "Write any scene file again in the current layout, unchanged");
   resave->add_option("INPUT", input, "Scene, prop or other container file")->required();
   resave->add_option("-o,--output", output, "File to write")->required();
   resave->add_flag("--force", force, "Replace OUTPUT when it exists");
