@@ -1,6 +1,8 @@
 #include "app/class_registration.h"
 
+#include "content/character_data.h"
 #include "content/content_data.h"
+#include "content/project_data.h"
 #include "control/camera_control.h"
 #include "control/flexi_control.h"
 #include "control/image_control.h"
@@ -123,7 +125,9 @@ void RegisterAllClasses() {
   RegisterClass<CFlexiControl>();
   RegisterClass<CFlexiData>();
   RegisterClass<CXmlRawData>();
+  RegisterClass<CCharacterData>();
   RegisterClass<CAccData>();
+  RegisterClass<CProjectData>();
   RegisterClass<CRoseData>();
   RegisterClass<CWaterData>();
   RegisterClass<CSkyData>();

@@ -1,6 +1,7 @@
 #include "core/base.h"
 #include "core/walker.h"
 
+#include <algorithm>
 #include <map>
 
 #include "core/container.h"
@@ -104,15 +105,30 @@ int64_t CBase::GetSaveSize() const {
 
 namespace {
 
-std::map<std::string, Creator, std::less<>>& Registry() {
-  static std::map<std::string, Creator, std::less<>> registry;
+struct RegistryEntry {
+  Creator creator = nullptr;
+  uint64_t order = 0;  // when the name was first registered
+};
+
+std::map<std::string, RegistryEntry, std::less<>>& Registry() {
+  static std::map<std::string, RegistryEntry, std::less<>> registry;
   return registry;
+}
+
+uint64_t& NextOrder() {
+  static uint64_t next = 0;
+  return next;
 }
 
 }  // namespace
 
 void RegisterClass(std::string_view name, Creator creator) {
-  Registry().insert_or_assign(std::string(name), creator);
+  auto& registry = Registry();
+  if (const auto it = registry.find(name); it != registry.end()) {
+    it->second.creator = creator;
+    return;
+  }
+  registry.emplace(std::string(name), RegistryEntry{creator, NextOrder()++});
 }
 
 void UnregisterClass(std::string_view name) {
@@ -124,15 +140,26 @@ bool IsClassRegistered(std::string_view name) { return Registry().contains(name)
 
 std::vector<std::string> RegisteredClassNames() {
   std::vector<std::string> names;
-  for (const auto& [name, creator] : Registry()) names.push_back(name);
+  for (const auto& [name, entry] : Registry()) names.push_back(name);
   return names;
+}
+
+std::vector<CRegisteredClass> RegisteredClassesInOrder() {
+  std::vector<std::pair<uint64_t, CRegisteredClass>> ordered;
+  for (const auto& [name, entry] : Registry())
+    ordered.push_back({entry.order, {name, entry.creator}});
+  std::sort(ordered.begin(), ordered.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<CRegisteredClass> classes;
+  for (auto& [order, entry] : ordered) classes.push_back(std::move(entry));
+  return classes;
 }
 
 Status CreateObject(std::string_view name, CRefPtr<CBase>& out) {
   const auto& registry = Registry();
   const auto it = registry.find(name);
-  if (it == registry.end() || !it->second) return kErrUnknownClass;
-  return it->second(out);
+  if (it == registry.end() || !it->second.creator) return kErrUnknownClass;
+  return it->second.creator(out);
 }
 
 }  // namespace KX

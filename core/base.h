@@ -153,6 +153,13 @@ void UnregisterClass(std::string_view name);
 bool IsClassRegistered(std::string_view name);
 // Every registered name, in name order.
 std::vector<std::string> RegisteredClassNames();
+struct CRegisteredClass {
+  std::string name;
+  Creator creator = nullptr;
+};
+// Every registered name with its creator, in the order the names were first registered (a name
+// registered again keeps its place and takes the new creator).
+std::vector<CRegisteredClass> RegisteredClassesInOrder();
 Status CreateObject(std::string_view name, CRefPtr<CBase>& out);
 
 }  // namespace KX

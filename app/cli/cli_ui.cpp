@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+
 namespace KX::cli {
 
 bool CCliUi::ChooseFile(FileDialog mode, std::string& path) {
@@ -40,6 +42,15 @@ int ExitCodeOf(CommandOutcome outcome, bool refusedOverwrite) {
     case CommandOutcome::kCancelled: return kExitUsage;
   }
   return kExitFailure;
+}
+
+bool OutputReplacesInput(const std::string& input, const std::string& output) {
+  std::error_code ec;
+  if (!std::filesystem::equivalent(input, output, ec)) return false;
+  std::fprintf(stderr,
+               "%s: the output would replace the file it comes from; choose another output\n",
+               input.c_str());
+  return true;
 }
 
 std::string DefaultOutputPath(const std::string& input) {

@@ -48,6 +48,10 @@ enum ExitCode : int {
 
 int ExitCodeOf(CommandOutcome outcome, bool refusedOverwrite);
 
+// True when OUTPUT is INPUT itself, under any name or link; says so on standard error. A command
+// that writes a file made from INPUT refuses such an output before anything is read.
+bool OutputReplacesInput(const std::string& input, const std::string& output);
+
 // INPUT with its extension replaced by ".fbprop".
 std::string DefaultOutputPath(const std::string& input);
 

@@ -10,6 +10,7 @@
 #include "app/cli/cli_ui.h"
 #include "app/cli/describe.h"
 #include "app/cli/extract.h"
+#include "app/cli/resave.h"
 #include "app/command_flow.h"
 #include "app/texts.h"
 #include "image/codec.h"
@@ -22,12 +23,7 @@ namespace {
 int Convert(const CTextTable& texts, const std::string& input, std::string output, bool force) {
   if (output.empty()) output = DefaultOutputPath(input);
   // An old scene named like a prop would otherwise be replaced by its own conversion.
-  std::error_code ec;
-  if (std::filesystem::equivalent(input, output, ec)) {
-    std::fprintf(stderr, "%s: the prop would replace the scene it comes from; choose another output\n",
-                 input.c_str());
-    return kExitUsage;
-  }
+  if (OutputReplacesInput(input, output)) return kExitUsage;
   CCliUi ui(texts, input, output, force, false);
   const CommandOutcome outcome = OnValidate(ui);
   if (outcome == CommandOutcome::kSaved) std::printf("%s: written %s\n", input.c_str(), output.c_str());
@@ -152,6 +148,12 @@ int main(int argc, char** argv) {
   extract->add_option("-o,--output-dir", output, "Folder for the files (made when missing)")->required();
   extract->add_flag("--force", force, "Replace files that exist");
 
+  auto* resave =
+      app.add_subcommand("resave", "Write any scene file again in the current layout, unchanged");
+  resave->add_option("INPUT", input, "Scene, prop or other container file")->required();
+  resave->add_option("-o,--output", output, "File to write")->required();
+  resave->add_flag("--force", force, "Replace OUTPUT when it exists");
+
   auto* batch = app.add_subcommand("batch", "Convert every .crv file given or found below folders");
   batch->add_option("PATH", paths, "Scene files and folders")->required();
   batch->add_option("-o,--output-dir", output, "Folder for the props")->required();
@@ -171,6 +173,7 @@ int main(int argc, char** argv) {
   if (*info) return Info(input, tree, json);
   if (*thumbnail) return Thumbnail(input, picture);
   if (*extract) return RunExtract(input, output, force);
+  if (*resave) return RunResave(texts, input, output, force);
   if (*batch) return RunBatch(texts, paths, output, jobs, force, report);
   return kExitUsage;
 }

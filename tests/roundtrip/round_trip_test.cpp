@@ -97,6 +97,9 @@ TEST(RoundTrip, EveryRegisteredClassHasASample) {
     CRefPtr<CBase> object;
     ASSERT_EQ(CreateObject(name, object), kOk) << name;
     if (name != object->GetRuntimeClass()->className) continue;
+    // Other tests of this program may have registered the test-only classes already.
+    if (name == CTestObject::classRecord.className || name == CTestControl::classRecord.className)
+      continue;
     EXPECT_TRUE(sampled.contains(name)) << name << " has no round-trip sample";
   }
 }

@@ -517,6 +517,21 @@ LegacyRef LegacyScene::RoseData(LegacyRef holder, const LegacyRose& rose) {
   return ref;
 }
 
+LegacyRef LegacyScene::ProjectData(LegacyRef holder, float value1, int32_t value2) {
+  const LegacyRef ref = Add(Kind::kProjectData, u"");
+  At(ref).weight1 = value1;
+  At(ref).channel = value2;
+  AppendCustomData(holder, ref);
+  return ref;
+}
+
+LegacyRef LegacyScene::CharacterData(LegacyRef holder, LegacyRef object1, LegacyRef object2) {
+  const LegacyRef ref = Add(Kind::kCharacterData, u"");
+  At(ref).refs = {object1, object2};
+  AppendCustomData(holder, ref);
+  return ref;
+}
+
 void LegacyScene::Thumbnail(int32_t width, int32_t height, const std::vector<uint8_t>& rows,
                             int32_t format) {
   hasThumbnail_ = true;
@@ -869,6 +884,19 @@ void LegacyScene::WriteRecord(test::Bytes& out, int32_t id, const Record& r) con
       out.Raw(r.rose.block1.data(), r.rose.block1.size());
       out.Raw(r.rose.block2.data(), r.rose.block2.size());
       out.Raw(r.rose.block3.data(), r.rose.block3.size());
+      break;
+    case Kind::kProjectData:
+      out.A("CProjectData");
+      WriteCustomData(out, id, r);
+      out.F32(r.weight1).I32(r.channel);
+      for (int i = 0; i < 28; ++i) out.U8(0);  // two 8-byte blocks, three values
+      break;
+    case Kind::kCharacterData:
+      out.A("CCharacterData");
+      WriteCustomData(out, id, r);
+      out.U8(1).U8(0).U8(0).F32(2).F32(1).F32(1).U32(0).U32(0);
+      for (int i = 0; i < 32; ++i) out.U8(0);  // two 16-byte blocks
+      out.I32(r.refs[0].id).I32(r.refs[1].id);
       break;
     case Kind::kTree:
       out.A("CTree");

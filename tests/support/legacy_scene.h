@@ -228,6 +228,10 @@ class LegacyScene {
   LegacyRef RawDataChain(const std::vector<LegacyRawData>& records);
   LegacyRef RawData(LegacyRef holder, const LegacyRawData& record);
   LegacyRef RoseData(LegacyRef holder, const LegacyRose& rose);
+  // A project record (old blocks hold the first revision: values 1 and 2 given, the rest zero)
+  // and a character record keeping two objects of this scene alive (either may be none).
+  LegacyRef ProjectData(LegacyRef holder, float value1, int32_t value2);
+  LegacyRef CharacterData(LegacyRef holder, LegacyRef object1, LegacyRef object2);
 
   // The thumbnail picture, raw rows of `format` (0 BGRA, 1 BGR); without it the file carries an
   // empty thumbnail, which old files always have.
@@ -272,6 +276,8 @@ class LegacyScene {
     kLight,
     kAnmImage,
     kDataControl,
+    kProjectData,
+    kCharacterData,
   };
   struct Record {
     Kind kind;
