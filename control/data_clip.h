@@ -13,7 +13,8 @@
 
 namespace KX {
 
-template <class Base, class T>
+// `Self` is the registered clip class; the template gives it its whole persistence and copy.
+template <class Base, class T, class Self>
 class CDataClipControl : public CCompositeControl<Base, T> {
   using Composite = CCompositeControl<Base, T>;
 
@@ -25,6 +26,35 @@ class CDataClipControl : public CCompositeControl<Base, T> {
   CDataClipControl() = default;
   // Copies the clip table; the sub-controllers are links and are not copied.
   CDataClipControl(const CDataClipControl& other) : Composite(other), clip(other.clip) {}
+
+  Status Clone(CRefPtr<CBase>& out) const override {
+    return CloneByCopy(static_cast<const Self&>(*this), out);
+  }
+  Status AssignTo(CBase* target, ReleasedList& released) const override {
+    KX_RETURN_IF_FAILED(Base::AssignTo(target, released));
+    if (!KindOf<Self>(target)) return kErrMalformed;
+    return AssignClipTo(target, released);
+  }
+  Status Load(CReader& in) override {
+    KX_RETURN_IF_FAILED(Base::Load(in));
+    const int32_t version = in.Version(Self::classRecord);
+    clip.ReadIds(in);
+    clip.ReadTable(in, version, this->timeScale);
+    clipCursor = 0;
+    return in.status();
+  }
+  Status Link(CLinker& in) override {
+    KX_RETURN_IF_FAILED(Base::Link(in));
+    clip.ResolveIds(in);
+    return kOk;
+  }
+  Status Save(CWriter& out) const override {
+    KX_RETURN_IF_FAILED(Base::Save(out));
+    out.Version(Self::classRecord);
+    clip.WriteIds(out, "subControllers");
+    clip.WriteTable(out);
+    return out.status();
+  }
 
   CLayer<T>& Part() override { return clip; }
   const CLayer<T>& Part() const override { return clip; }
@@ -58,7 +88,7 @@ class CDataClipControl : public CCompositeControl<Base, T> {
   // What a kind keeps of the source it played; nothing unless its value lives in the controller.
   virtual void TakeFrom(const T&) {}
 
-  // The shared parts of AssignTo, after the kind's base copied its own.
+  // AssignTo's own part, after the kind's base copied its own.
   Status AssignClipTo(CBase* target, ReleasedList& released) const {
     auto* clipped = dynamic_cast<CDataClipControl*>(target);
     if (!clipped) return kErrMalformed;
@@ -70,22 +100,6 @@ class CDataClipControl : public CCompositeControl<Base, T> {
     }));
     clipped->clipCursor = 0;
     return kOk;
-  }
-
-  // Load, Link and Save of the clip level, after the kind's base.
-  Status LoadClip(CReader& in, const CRuntimeClass& cls) {
-    const int32_t version = in.Version(cls);
-    clip.ReadIds(in);
-    clip.ReadTable(in, version, this->timeScale);
-    clipCursor = 0;
-    return in.status();
-  }
-  void LinkClip(CLinker& in) { clip.ResolveIds(in); }
-  Status SaveClip(CWriter& out, const CRuntimeClass& cls) const {
-    out.Version(cls);
-    clip.WriteIds(out, "subControllers");
-    clip.WriteTable(out);
-    return out.status();
   }
 };
 

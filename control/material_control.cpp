@@ -412,28 +412,4 @@ Status CMaterialLayerControl::Update(float time) {
   return kOk;
 }
 
-// --- clip -------------------------------------------------------------------------------------
-
-Status CMaterialClipControl::AssignTo(CBase* target, ReleasedList& released) const {
-  KX_RETURN_IF_FAILED(CMaterialDataControl::AssignTo(target, released));
-  if (!KindOf<CMaterialClipControl>(target)) return kErrMalformed;
-  return AssignClipTo(target, released);
-}
-
-Status CMaterialClipControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CMaterialDataControl::Load(in));
-  return LoadClip(in, classRecord);
-}
-
-Status CMaterialClipControl::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CMaterialDataControl::Link(in));
-  LinkClip(in);
-  return kOk;
-}
-
-Status CMaterialClipControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CMaterialDataControl::Save(out));
-  return SaveClip(out, classRecord);
-}
-
 }  // namespace KX

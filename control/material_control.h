@@ -161,18 +161,13 @@ class CMaterialLayerControl : public CCompositeControl<CMaterialDataControl, CMa
   std::vector<float> WeightsAt(float time);
 };
 
-class CMaterialClipControl : public CDataClipControl<CMaterialDataControl, CMaterialDataControl> {
+class CMaterialClipControl
+    : public CDataClipControl<CMaterialDataControl, CMaterialDataControl, CMaterialClipControl> {
   KX_DECLARE_CLASS(CMaterialClipControl)
 
  public:
   CMaterialClipControl() = default;
   CMaterialClipControl(const CMaterialClipControl&) = default;
-
-  Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
-  Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
 
  protected:
   // The values of the clip played are the values applied.

@@ -307,28 +307,4 @@ Status CParticleControl::Update(float time) {
   return kOk;
 }
 
-// --- clip -------------------------------------------------------------------------------------
-
-Status CParticleClipControl::AssignTo(CBase* target, ReleasedList& released) const {
-  KX_RETURN_IF_FAILED(CParticleDataControl::AssignTo(target, released));
-  if (!KindOf<CParticleClipControl>(target)) return kErrMalformed;
-  return AssignClipTo(target, released);
-}
-
-Status CParticleClipControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CParticleDataControl::Load(in));
-  return LoadClip(in, classRecord);
-}
-
-Status CParticleClipControl::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CParticleDataControl::Link(in));
-  LinkClip(in);
-  return kOk;
-}
-
-Status CParticleClipControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CParticleDataControl::Save(out));
-  return SaveClip(out, classRecord);
-}
-
 }  // namespace KX

@@ -103,18 +103,13 @@ class CParticleControl : public CParticleDataControl {
   bool seeded_ = false;
 };
 
-class CParticleClipControl : public CDataClipControl<CParticleDataControl, CParticleDataControl> {
+class CParticleClipControl
+    : public CDataClipControl<CParticleDataControl, CParticleDataControl, CParticleClipControl> {
   KX_DECLARE_CLASS(CParticleClipControl)
 
  public:
   CParticleClipControl() = default;
   CParticleClipControl(const CParticleClipControl&) = default;
-
-  Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
-  Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
 };
 
 }  // namespace KX

@@ -120,28 +120,4 @@ Status CUvwMapControl::Update(float time) {
   return kOk;
 }
 
-// --- clip -------------------------------------------------------------------------------------
-
-Status CUvwMapClipControl::AssignTo(CBase* target, ReleasedList& released) const {
-  KX_RETURN_IF_FAILED(CUvwMapDataControl::AssignTo(target, released));
-  if (!KindOf<CUvwMapClipControl>(target)) return kErrMalformed;
-  return AssignClipTo(target, released);
-}
-
-Status CUvwMapClipControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CUvwMapDataControl::Load(in));
-  return LoadClip(in, classRecord);
-}
-
-Status CUvwMapClipControl::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CUvwMapDataControl::Link(in));
-  LinkClip(in);
-  return kOk;
-}
-
-Status CUvwMapClipControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CUvwMapDataControl::Save(out));
-  return SaveClip(out, classRecord);
-}
-
 }  // namespace KX

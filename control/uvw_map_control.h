@@ -63,18 +63,13 @@ class CUvwMapControl : public CUvwMapDataControl {
   Status Update(float time) override;
 };
 
-class CUvwMapClipControl : public CDataClipControl<CUvwMapDataControl, CUvwMapDataControl> {
+class CUvwMapClipControl
+    : public CDataClipControl<CUvwMapDataControl, CUvwMapDataControl, CUvwMapClipControl> {
   KX_DECLARE_CLASS(CUvwMapClipControl)
 
  public:
   CUvwMapClipControl() = default;
   CUvwMapClipControl(const CUvwMapClipControl&) = default;
-
-  Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
-  Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
 };
 
 }  // namespace KX
