@@ -90,14 +90,12 @@ pid_t WriterOf(const char* name) {
   return static_cast<pid_t>(pid);
 }
 
-int SweepFolder(int dirFd) {
-  struct stat st;
-  if (::fstat(dirFd, &st) != 0) return 0;
+int SweepFolder(int dirFd, const std::string& folder) {
   static std::mutex mutex;
-  static std::set<std::pair<dev_t, ino_t>> swept;
+  static std::set<std::string> swept;
   {
     std::lock_guard<std::mutex> lock(mutex);
-    if (!swept.insert({st.st_dev, st.st_ino}).second) return 0;
+    if (!swept.insert(folder).second) return 0;
   }
   const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (listFd < 0) return 0;
@@ -187,7 +185,7 @@ Status CAtomicFile::Create(const std::string& target, bool replace) {
   if (dirFd_ < 0)
     return Fail(errno, SystemSays("the folder " + folder_ + " cannot be opened", errno));
   if (info.kind == TargetKind::kUnreachable) return Fail(EACCES, info.reason);
-  SweepFolder(dirFd_);
+  SweepFolder(dirFd_, folder_);
 
   for (unsigned attempt = 0; attempt < 64; ++attempt) {
     tempName_ = TempName(attempt);
@@ -300,7 +298,7 @@ void RemoveTemporariesOnSignals() {
 int SweepStaleTemporaries(const std::string& folder) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return 0;
-  const int removed = SweepFolder(fd);
+  const int removed = SweepFolder(fd, folder);
   ::close(fd);
   return removed;
 }

@@ -21,6 +21,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <tuple>
 
 #include "app/cli/cli_io.h"
 #include "app/cli/cli_ui.h"
@@ -80,13 +81,16 @@ struct Collected {
 
 Collected CollectJobs(const std::vector<std::string>& paths, const fs::path& outputDir) {
   Collected c;
-  // A file reached twice (named twice, or named and found below a folder) is converted once.
-  std::set<std::pair<dev_t, ino_t>> seen;
+  // A file reached twice for the same prop (named twice, or a folder given twice) is converted
+  // once; two links to one file in a tree still mirror the tree.
+  std::set<std::tuple<dev_t, ino_t, std::string>> seen;
   auto add = [&](const fs::path& input, const fs::path& relative) {
-    struct stat st;
-    if (::stat(input.c_str(), &st) == 0 && !seen.insert({st.st_dev, st.st_ino}).second) return;
     fs::path output = relative;
     output.replace_extension(".fbprop");
+    struct stat st;
+    if (::stat(input.c_str(), &st) == 0 &&
+        !seen.insert({st.st_dev, st.st_ino, output.string()}).second)
+      return;
     c.jobs.emplace_back(input.string(), (outputDir / output).string(), output.string());
   };
   for (const auto& given : paths) {
