@@ -327,6 +327,7 @@ int RunBatch(const CTextTable& texts, const BatchOptions& options) {
 
   const bool terminal = ::isatty(STDERR_FILENO) && Verbosity() <= 0;
   const auto start = std::chrono::steady_clock::now();
+  const time_t startTime = ::time(nullptr);
   size_t next = 0, done = 0;
   std::vector<Worker> workers;
   auto progress = [&](const Job& finished) {
@@ -435,7 +436,13 @@ int RunBatch(const CTextTable& texts, const BatchOptions& options) {
         if (!job.detail.empty() && job.detail.back() == '\n') job.detail.pop_back();
       }
       if (WIFSIGNALED(status)) {
-        if (g_stopSignal) {
+        struct stat st;
+        if (g_stopSignal && ::lstat(job.output.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            st.st_mtime >= startTime) {
+          // Stopped between naming the prop and saying so: a file only gets its name complete.
+          job.exitCode = kExitSaved;
+          job.message = "converted; stopped just after";
+        } else if (g_stopSignal) {
           job.exitCode = kInterrupted;
           job.message = "stopped while converting; nothing written";
         } else {
@@ -460,18 +467,20 @@ int RunBatch(const CTextTable& texts, const BatchOptions& options) {
                    Printable(job.message).c_str(), job.detail.empty() ? "" : " - ",
                    Printable(job.detail).c_str());
   }
-  const double elapsed =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf(
-      "%zu file(s) in %s: %d converted, %d already compatible, %d rejected by kind, "
-      "%d failed to load, %d failed to save",
-      jobs.size(), Duration(elapsed).c_str(), counts["converted"], counts["already compatible"],
-      counts["rejected by kind"], counts["failed to load"], counts["failed to save"]);
-  if (counts["not replaced"]) std::printf(", %d not replaced", counts["not replaced"]);
-  if (counts["failed"]) std::printf(", %d failed otherwise", counts["failed"]);
-  if (counts["interrupted"]) std::printf(", %d interrupted", counts["interrupted"]);
-  if (shards > 1) std::printf(" (share %u of 0 to %u)", shard, shards - 1);
-  std::printf("\n");
+  if (Verbosity() >= 0) {
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf(
+        "%zu file(s) in %s: %d converted, %d already compatible, %d rejected by kind, "
+        "%d failed to load, %d failed to save",
+        jobs.size(), Duration(elapsed).c_str(), counts["converted"], counts["already compatible"],
+        counts["rejected by kind"], counts["failed to load"], counts["failed to save"]);
+    if (counts["not replaced"]) std::printf(", %d not replaced", counts["not replaced"]);
+    if (counts["failed"]) std::printf(", %d failed otherwise", counts["failed"]);
+    if (counts["interrupted"]) std::printf(", %d interrupted", counts["interrupted"]);
+    if (shards > 1) std::printf(" (share %u of 0 to %u)", shard, shards - 1);
+    std::printf("\n");
+  }
   std::fflush(stdout);
 
   int code = anyFailed ? kExitFailure : kExitSaved;
