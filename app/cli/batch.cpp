@@ -478,7 +478,7 @@ int RunBatch(const CTextTable& texts, const BatchOptions& options) {
     if (counts["not replaced"]) std::printf(", %d not replaced", counts["not replaced"]);
     if (counts["failed"]) std::printf(", %d failed otherwise", counts["failed"]);
     if (counts["interrupted"]) std::printf(", %d interrupted", counts["interrupted"]);
-    if (shards > 1) std::printf(" (share %u of 0 to %u)", shard, shards - 1);
+    if (shards > 1) std::printf(" (share %u/%u)", shard, shards);
     std::printf("\n");
   }
   std::fflush(stdout);

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include <algorithm>
+#include <chrono>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -67,10 +68,17 @@ int Convert(const CTextTable& texts, const std::string& input, std::string outpu
     std::fprintf(stderr, "%s\n", check.message.c_str());
     return check.exitCode;
   }
+  const auto start = std::chrono::steady_clock::now();
   CCliUi ui(texts, input, output, force, false);
   const CommandOutcome outcome = OnValidate(ui);
-  if (outcome == CommandOutcome::kSaved && output != "-" && Verbosity() >= 0)
-    std::printf("%s: written %s\n", Printable(input).c_str(), Printable(output).c_str());
+  if (outcome == CommandOutcome::kSaved && output != "-" && Verbosity() >= 0) {
+    std::printf("%s: written %s", Printable(input).c_str(), Printable(output).c_str());
+    std::error_code sizeError;
+    if (const auto size = std::filesystem::file_size(output, sizeError); Verbosity() > 0 && !sizeError)
+      std::printf(" (%ju bytes in %.2fs)", static_cast<uintmax_t>(size),
+                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    std::printf("\n");
+  }
   return ExitCodeOf(outcome, ui.refusedOverwrite());
 }
 
