@@ -240,7 +240,9 @@ TEST_F(WritesTest, AStoppedBatchCleansUpAndReports) {
   for (int i = 0; i < 200; ++i)
     fs::copy_file(dir.Path("scene.crv"), dir.Path("in/s" + std::to_string(i) + ".crv"));
   const ShellRun run = Shell(
-      "$R batch in -o out -j 2 --report report.json > summary.txt 2>/dev/null & pid=$!; sleep 0.4; "
+      "$R batch in -o out -j 2 --report report.json > summary.txt 2> progress.txt & pid=$!; "
+      // Stopped once the first file is done, however slow the build.
+      "for i in $(seq 600); do grep -q '^\\[1/' progress.txt && break; sleep 0.05; done; "
       "kill -TERM $pid; wait $pid; echo \"code $?\"");
   EXPECT_NE(run.out.find("code 143"), std::string::npos) << run.out;
   EXPECT_NE(Read("summary.txt").find("interrupted"), std::string::npos) << Read("summary.txt");
