@@ -243,14 +243,16 @@ int RunExtract(const std::string& file, const std::string& folder, bool force) {
       ++failed;
       continue;
     }
-    std::printf("%s: %s\n", Printable(target).c_str(), what);
+    if (Verbosity() >= 0) std::printf("%s: %s\n", Printable(target).c_str(), what);
     ++(item.kind == Kind::kSound ? sounds : pictures);
   }
-  std::printf("%s: %zu picture(s) and %zu sound(s) written to %s", Printable(file).c_str(),
-              pictures, sounds, Printable(folder).c_str());
-  if (linked) std::printf("; %zu picture(s) linked to files of their own", linked);
-  if (empty) std::printf("; %zu image(s) without a picture", empty);
-  std::printf("\n");
+  if (Verbosity() >= 0) {
+    std::printf("%s: %zu picture(s) and %zu sound(s) written to %s", Printable(file).c_str(),
+                pictures, sounds, Printable(folder).c_str());
+    if (linked) std::printf("; %zu picture(s) linked to files of their own", linked);
+    if (empty) std::printf("; %zu image(s) without a picture", empty);
+    std::printf("\n");
+  }
   // What was written must have been told.
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) return kExitSaveFailed;
   return failed ? kExitSaveFailed : kExitSaved;
