@@ -90,13 +90,16 @@ pid_t WriterOf(const char* name) {
   return static_cast<pid_t>(pid);
 }
 
-int SweepFolder(int dirFd, const std::string& folder) {
+// True the first time this process asks about `folder`.
+bool FirstLook(const std::string& folder) {
   static std::mutex mutex;
   static std::set<std::string> swept;
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (!swept.insert(folder).second) return 0;
-  }
+  std::lock_guard<std::mutex> lock(mutex);
+  return swept.insert(folder).second;
+}
+
+int SweepFolder(int dirFd, const std::string& folder) {
+  if (!FirstLook(folder)) return 0;
   const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (listFd < 0) return 0;
   DIR* dir = ::fdopendir(listFd);
@@ -297,7 +300,11 @@ void RemoveTemporariesOnSignals() {
 
 int SweepStaleTemporaries(const std::string& folder) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return 0;
+  if (fd < 0) {
+    // A folder that is not there yet holds nothing stale; it need not be looked at later either.
+    FirstLook(folder);
+    return 0;
+  }
   const int removed = SweepFolder(fd, folder);
   ::close(fd);
   return removed;

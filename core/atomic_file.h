@@ -75,7 +75,7 @@ void RemovePendingTemporaries();
 
 // Removes the temporaries that writers of this host left in `folder` when they are gone (the
 // process that wrote them no longer runs). Each folder (by the path given) is looked at once per
-// process; answers
+// process, a folder that does not exist yet included; answers
 // how many were removed.
 int SweepStaleTemporaries(const std::string& folder);
 
