@@ -25,7 +25,15 @@ bool CCliUi::ChooseFile(FileDialog mode, std::string& path) {
 }
 
 Status CCliUi::LoadDocument(CPersistContext& document, const std::string& path) {
-  return LoadInput(path, document);
+  const Status status = LoadInput(path, document);
+  if (Failed(status)) {
+    // The command shows the full diagnostics; a file that could not be read at all is told
+    // by the system's words alone.
+    const auto& d = document.diagnostics;
+    loadDiagnostics_ = d.Describe();
+    if (d.status == kErrOpen && d.className.empty() && d.offset == 0) loadProblem_ = d.message;
+  }
+  return status;
 }
 
 Status CCliUi::SaveDocument(CPersistContext& document, const std::string& path) {
@@ -45,17 +53,19 @@ bool CCliUi::SaveFailed(const std::string& text, const std::string& detail) {
 }
 
 void CCliUi::ShowMessage(const std::string& text, MessageType type, const std::string& detail) {
+  const std::string& shown =
+      !loadProblem_.empty() && detail == loadDiagnostics_ ? loadProblem_ : detail;
   lastMessage_ = text;
-  lastDetail_ = detail;
+  lastDetail_ = shown;
   if (quiet_) return;
   // With the prop on standard output, every message goes to standard error.
   std::FILE* stream = type == kMessageError || output_ == "-" ? stderr : stdout;
   if (type != kMessageError && Verbosity() < 0) return;
   std::fprintf(stream, "%s: %s\n", Printable(input_).c_str(), text.c_str());
-  for (size_t start = 0; start < detail.size();) {
-    const size_t end = std::min(detail.find('\n', start), detail.size());
+  for (size_t start = 0; start < shown.size();) {
+    const size_t end = std::min(shown.find('\n', start), shown.size());
     std::fprintf(stream, "  %s\n",
-                 Printable(std::string_view(detail).substr(start, end - start)).c_str());
+                 Printable(std::string_view(shown).substr(start, end - start)).c_str());
     start = end + 1;
   }
 }

@@ -42,6 +42,7 @@ class CCliUi final : public IConverterUi {
   bool force_, quiet_;
   bool refusedOverwrite_ = false;
   CSaveFailure saveFailure_;
+  std::string loadDiagnostics_, loadProblem_;
   std::string lastMessage_, lastDetail_;
 };
 
