@@ -1,12 +1,14 @@
 #include "core/container.h"
 
 #include "core/address_table.h"
+#include "core/atomic_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -161,8 +163,8 @@ void DropDanglingReferences(CPersistContext& context) {
       CBase* target = ref.target;
       if (kept_[target]) return;
       ref.Clear();
-      context_.Warn(std::string("a ") + holder->GetRuntimeClass()->className +
-                    " referred to a " + target->GetRuntimeClass()->className +
+      context_.Warn(std::string("a ") + holder->GetRuntimeClass()->className + " referred to a " +
+                    target->GetRuntimeClass()->className +
                     " that nothing in the file keeps; the reference was dropped");
     }
 
@@ -243,7 +245,9 @@ CPersistContext::~CPersistContext() {
   ClearRecords();
 }
 
-CLoadRecord* CPersistContext::NewRecord() { return &records_.emplace_back(); }
+CLoadRecord* CPersistContext::NewRecord() {
+  return &records_.emplace_back();
+}
 
 CBase* CPersistContext::ObjectForId(int32_t id) const {
   if (id == 0) return nullptr;
@@ -254,7 +258,8 @@ CBase* CPersistContext::ObjectForId(int32_t id) const {
 void CPersistContext::Warn(std::string message) {
   // A hostile file could produce one warning per record; a few are enough to tell what is wrong.
   constexpr size_t kMaxWarnings = 100;
-  if (diagnostics.warnings.size() < kMaxWarnings) diagnostics.warnings.push_back(std::move(message));
+  if (diagnostics.warnings.size() < kMaxWarnings)
+    diagnostics.warnings.push_back(std::move(message));
 }
 
 void CPersistContext::ClearRecords() {
@@ -295,7 +300,8 @@ Status ReadObject(CPersistContext& context, CReader& in, const std::string& clas
     if (!in.ok()) return Fail(context, in.status(), "the record size is cut short");
   }
   Status status = CreateObject(className, out);
-  if (status == kErrUnknownClass) return Fail(context, status, "unknown class \"" + className + "\"");
+  if (status == kErrUnknownClass)
+    return Fail(context, status, "unknown class \"" + className + "\"");
   if (Failed(status)) return Fail(context, status, "the object could not be created");
 
   CLoadRecord* record = nullptr;
@@ -344,7 +350,8 @@ Status LoadFromStream(CPersistContext& context, CIoBuffer& stream, int32_t cooki
     KX_RETURN_IF_FAILED(ReadObject(context, in, "CThumbnail", context.thumbnail));
   } else if (!section.empty()) {
     if (section != kThumbnailSection)
-      return Fail(context, kErrMalformed, "unknown section \"" + section + "\" where the thumbnail belongs");
+      return Fail(context, kErrMalformed,
+                  "unknown section \"" + section + "\" where the thumbnail belongs");
     std::string className;
     KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));
     KX_RETURN_IF_FAILED(ReadObject(context, in, className, context.thumbnail));
@@ -443,8 +450,9 @@ Status SaveToStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie)
   int64_t total = 16;
   int64_t largest = 16;
   if (context.thumbnail) {
-    const int64_t part = static_cast<int64_t>(kThumbnailSection.size()) + 4 +
-                         (context.saveSizes[context.thumbnail.get()] = context.thumbnail->GetSaveSize());
+    const int64_t part =
+        static_cast<int64_t>(kThumbnailSection.size()) + 4 +
+        (context.saveSizes[context.thumbnail.get()] = context.thumbnail->GetSaveSize());
     total += part;
     largest = std::max(largest, part);
   }
@@ -461,7 +469,8 @@ Status SaveToStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie)
     if (!root) return kErrBadArgument;
     KX_RETURN_IF_FAILED(root->CollectForSave(context));
   }
-  total += static_cast<int64_t>(context.roots.size()) * (static_cast<int64_t>(kRootMarker.size()) + 4);
+  total +=
+      static_cast<int64_t>(context.roots.size()) * (static_cast<int64_t>(kRootMarker.size()) + 4);
   for (const CBase* object : context.saveList) {
     const int64_t size = context.saveSizes[object] = object->GetSaveSize();
     total += size;
@@ -522,37 +531,46 @@ Status LoadFile(int32_t cookie, CPersistContext& context, const std::string& pat
   return status;
 }
 
-namespace {
-
-mode_t NewFileMode(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) == 0) return st.st_mode & 07777;
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
+Status SaveFile(int32_t cookie, CPersistContext& context, const std::string& path) {
+  return SaveFile(cookie, context, path, true, nullptr);
 }
 
-}  // namespace
-
-Status SaveFile(int32_t cookie, CPersistContext& context, const std::string& path) {
+Status SaveFile(int32_t cookie, CPersistContext& context, const std::string& path, bool replace,
+                CSaveFailure* failure) {
   if (path.empty()) return kErrBadArgument;
-  std::string temp = path + ".partXXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return kErrOpen;
-  ::fchmod(fd, NewFileMode(path));
-  ::close(fd);
+  CAtomicFile target;
+  auto fail = [&](Status status, int error, const std::string& reason) {
+    if (failure) {
+      failure->error = error;
+      failure->reason = reason;
+    }
+    return status;
+  };
+  if (const Status status = target.Create(path, replace); Failed(status))
+    return fail(status, target.error(), target.reason());
 
   CFileIo file;
-  Status status = file.OpenWrite(temp);
-  if (Succeeded(status)) status = SaveToStream(context, file, cookie);
-  if (Succeeded(status)) status = file.Flush();
-  if (Succeeded(status) && ::fsync(::fileno(file.file)) != 0) status = kErrStream;
+  Status status = file.OpenWrite(target.temporaryPath());
+  if (Failed(status)) return fail(status, errno, std::strerror(errno));
+  errno = 0;
+  status = SaveToStream(context, file, cookie);
+  int error = Failed(status) && std::ferror(file.file) ? errno : 0;
+  if (Succeeded(status)) {
+    status = file.Flush();
+    if (Failed(status)) error = errno;
+  }
   const Status closed = file.Close();
-  if (Succeeded(status)) status = closed;
+  if (Succeeded(status) && Failed(closed)) {
+    status = closed;
+    error = errno;
+  }
   context.stream = nullptr;
-  if (Succeeded(status) && ::rename(temp.c_str(), path.c_str()) != 0) status = kErrOpen;
-  if (Failed(status)) ::unlink(temp.c_str());
-  return status;
+  if (Failed(status))
+    return fail(status, error,
+                error ? std::string("write failed: ") + std::strerror(error) : std::string());
+  if (const Status committed = target.Commit(); Failed(committed))
+    return fail(committed, target.error(), target.reason());
+  return kOk;
 }
 
 }  // namespace KX

@@ -96,4 +96,17 @@ Status LoadFile(int32_t cookie, CPersistContext& context, const std::string& pat
 // failure the temporary file is removed and an existing file at `path` is left as it was.
 Status SaveFile(int32_t cookie, CPersistContext& context, const std::string& path);
 
+// Why a save failed, when the system said: its errno (EEXIST when the target exists and was not
+// to be replaced) and its words, with what was being done.
+struct CSaveFailure {
+  int error = 0;
+  std::string reason;
+};
+// As above; an existing plain file at `path` is replaced only with `replace`, and a folder, link,
+// device, FIFO or socket there never is. The temporary file has a short name of its own, so that
+// any legal target name fits, and is removed on an interrupting signal once the front-end called
+// RemoveTemporariesOnSignals (core/atomic_file.h).
+Status SaveFile(int32_t cookie, CPersistContext& context, const std::string& path, bool replace,
+                CSaveFailure* failure);
+
 }  // namespace KX

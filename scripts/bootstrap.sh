@@ -11,6 +11,8 @@ PACKAGES=(
   qt6-base-dev libcli11-dev nlohmann-json3-dev
   # the dialog's screenshot test: an X server of its own and the one font it is drawn in
   xvfb fonts-dejavu-core
+  # the cluster example of the user guide, run by the command-line tests
+  parallel
 )
 
 missing=()

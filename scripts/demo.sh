@@ -27,5 +27,5 @@ echo
 echo "== recaster info --tree out/sample_scene.fbprop"
 "$RECASTER" info --tree out/sample_scene.fbprop
 echo
-echo "== recaster thumbnail out/sample_scene.fbprop -o out/sample_thumbnail.png"
-"$RECASTER" thumbnail out/sample_scene.fbprop -o out/sample_thumbnail.png
+echo "== recaster thumbnail out/sample_scene.fbprop -o out/sample_thumbnail.png --force"
+"$RECASTER" thumbnail out/sample_scene.fbprop -o out/sample_thumbnail.png --force

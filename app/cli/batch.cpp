@@ -1,19 +1,31 @@
 #include "app/cli/batch.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <map>
-#include <set>
 #include <nlohmann/json.hpp>
+#include <set>
+#include <tuple>
 
+#include "app/cli/cli_io.h"
 #include "app/cli/cli_ui.h"
+#include "core/atomic_file.h"
 
 namespace fs = std::filesystem;
 
@@ -21,10 +33,14 @@ namespace KX::cli {
 
 namespace {
 
+constexpr int kInterrupted = -2;  // a job not done because the batch was stopped
+
 struct Job {
-  Job(std::string in, std::string out) : input(std::move(in)), output(std::move(out)) {}
+  Job(std::string in, std::string out, std::string key)
+      : input(std::move(in)), output(std::move(out)), relative(std::move(key)) {}
   std::string input;
   std::string output;
+  std::string relative;  // the output below OUTPUT_DIR
   int exitCode = -1;
   std::string message, detail;
   bool duplicate = false;  // an earlier job writes the same prop
@@ -37,67 +53,134 @@ struct Worker {
   std::string received;
 };
 
+// The signal that stopped the batch, and the pipe that wakes its wait for workers.
+volatile sig_atomic_t g_stopSignal = 0;
+int g_wakeWrite = -1;
+
+extern "C" void NoteStop(int signal) {
+  const int saved = errno;
+  g_stopSignal = signal;
+  if (g_wakeWrite >= 0) [[maybe_unused]]
+    const ssize_t n = ::write(g_wakeWrite, "x", 1);
+  errno = saved;
+}
+
 bool IsSceneFile(const fs::path& path) {
   std::string ext = path.extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
   return ext == ".crv";
 }
 
-std::vector<Job> CollectJobs(const std::vector<std::string>& paths, const fs::path& outputDir,
-                             std::vector<std::string>& missing) {
+struct Collected {
   std::vector<Job> jobs;
+  std::vector<std::string> missing;   // paths given that do not exist
+  std::vector<std::string> dangling;  // links below folders that point nowhere
+  size_t existing = 0;                // paths given that exist
+};
+
+Collected CollectJobs(const std::vector<std::string>& paths, const fs::path& outputDir) {
+  Collected c;
+  // A file reached twice for the same prop (named twice, or a folder given twice) is converted
+  // once; two links to one file in a tree still mirror the tree.
+  std::set<std::tuple<dev_t, ino_t, std::string>> seen;
+  auto add = [&](const fs::path& input, const fs::path& relative) {
+    fs::path output = relative;
+    output.replace_extension(".fbprop");
+    struct stat st;
+    if (::stat(input.c_str(), &st) == 0 &&
+        !seen.insert({st.st_dev, st.st_ino, output.string()}).second)
+      return;
+    c.jobs.emplace_back(input.string(), (outputDir / output).string(), output.string());
+  };
   for (const auto& given : paths) {
     std::error_code ec;
     const fs::path path(given);
     if (fs::is_directory(path, ec)) {
+      ++c.existing;
       std::vector<fs::path> found;
-      for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::recursive_directory_iterator();
-           it.increment(ec))
-        if (it->is_regular_file(ec) && IsSceneFile(it->path())) found.push_back(it->path());
-      std::sort(found.begin(), found.end());
-      for (const auto& file : found) {
-        fs::path relative = fs::relative(file, path, ec);
-        jobs.emplace_back(file.string(), (outputDir / relative).replace_extension(".fbprop").string());
+      for (auto it = fs::recursive_directory_iterator(path, ec);
+           !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        std::error_code entryError;
+        if (!IsSceneFile(it->path())) continue;
+        if (it->is_symlink(entryError) && !fs::exists(it->path(), entryError)) {
+          c.dangling.push_back(it->path().string());
+          continue;
+        }
+        if (it->is_regular_file(entryError)) found.push_back(it->path());
       }
+      std::sort(found.begin(), found.end());
+      // The prop is named after where the file was found, never after where a link leads.
+      for (const auto& file : found) add(file, file.lexically_relative(path));
     } else if (fs::is_regular_file(path, ec)) {
-      jobs.emplace_back(given, (outputDir / path.filename()).replace_extension(".fbprop").string());
+      ++c.existing;
+      add(path, path.filename());
     } else {
-      missing.push_back(given);
+      c.missing.push_back(given);
     }
   }
   // Two inputs that map to one prop would overwrite each other while both count as converted;
   // the first one keeps the name.
   std::set<std::string> outputs;
-  for (Job& job : jobs)
-    if (!outputs.insert(fs::path(job.output).lexically_normal().string()).second) job.duplicate = true;
-  return jobs;
+  for (Job& job : c.jobs)
+    if (!outputs.insert(fs::path(job.output).lexically_normal().string()).second)
+      job.duplicate = true;
+  return c;
+}
+
+// Whether `folder` (which exists) lies in `root`, links resolved.
+bool InsideRoot(const std::string& folder, const std::string& root) {
+  char resolvedFolder[PATH_MAX], resolvedRoot[PATH_MAX];
+  if (!::realpath(folder.c_str(), resolvedFolder) || !::realpath(root.c_str(), resolvedRoot))
+    return false;
+  const std::string f = resolvedFolder, r = resolvedRoot;
+  return f == r || (f.starts_with(r) && (r == "/" || f[r.size()] == '/'));
 }
 
 // In the worker: convert, tell the parent the messages, exit with the command's code.
-[[noreturn]] void RunWorker(const CTextTable& texts, const Job& job, bool force, int pipe) {
+[[noreturn]] void RunWorker(const CTextTable& texts, const Job& job, const std::string& outputDir,
+                            bool force, int pipe) {
+  auto finish = [&](const std::string& message, const std::string& detail, int code) {
+    const std::string line = message + '\n' + detail + '\n';
+    [[maybe_unused]] const ssize_t written = ::write(pipe, line.data(), line.size());
+    ::close(pipe);
+    ::_exit(code);
+  };
+  const std::string folder = fs::path(job.output).parent_path().string();
   std::error_code ec;
-  fs::create_directories(fs::path(job.output).parent_path(), ec);
+  fs::create_directories(folder, ec);
+  if (ec)
+    finish("the folder " + JsonSafe(folder) + " cannot be made: " + ec.message(), "",
+           kExitSaveFailed);
+  // A link inside OUTPUT_DIR must not carry the prop elsewhere.
+  if (!InsideRoot(folder, outputDir))
+    finish("the folder " + JsonSafe(folder) +
+               " leads outside the output folder through a link; not written",
+           "", kExitUsage);
   CCliUi ui(texts, job.input, job.output, force, true);
   const CommandOutcome outcome = OnValidate(ui);
-  std::string message = ui.lastMessage();
-  std::string detail = ui.lastDetail();
-  if (ui.refusedOverwrite()) message = "the prop exists already; pass --force to replace it";
-  const std::string line = message + '\n' + detail + '\n';
-  [[maybe_unused]] const ssize_t written = ::write(pipe, line.data(), line.size());
-  ::close(pipe);
-  std::fflush(nullptr);
-  ::_exit(ExitCodeOf(outcome, ui.refusedOverwrite()));
+  finish(ui.lastMessage(), ui.lastDetail(), ExitCodeOf(outcome, ui.refusedOverwrite()));
+  __builtin_unreachable();  // finish ends the process
 }
 
 const char* Category(int exitCode) {
   switch (exitCode) {
-    case kExitSaved: return "converted";
-    case kExitAlreadyCompatible: return "already compatible";
-    case kExitNotAScene: return "rejected by kind";
-    case kExitLoadFailed: return "failed to load";
-    case kExitSaveFailed: return "failed to save";
-    case kExitUsage: return "not replaced";
-    default: return "failed";
+    case kExitSaved:
+      return "converted";
+    case kExitAlreadyCompatible:
+      return "already compatible";
+    case kExitNotAScene:
+      return "rejected by kind";
+    case kExitLoadFailed:
+      return "failed to load";
+    case kExitSaveFailed:
+      return "failed to save";
+    case kExitUsage:
+      return "not replaced";
+    case kInterrupted:
+      return "interrupted";
+    default:
+      return "failed";
   }
 }
 
@@ -110,40 +193,172 @@ std::string Duration(double seconds) {
   if (seconds < 60)
     std::snprintf(text, sizeof text, "%.1fs", seconds);
   else
-    std::snprintf(text, sizeof text, "%dm%02ds", static_cast<int>(seconds) / 60, static_cast<int>(seconds) % 60);
+    std::snprintf(text, sizeof text, "%dm%02ds", static_cast<int>(seconds) / 60,
+                  static_cast<int>(seconds) % 60);
   return text;
+}
+
+bool ParseShard(const std::string& text, unsigned& k, unsigned& n) {
+  if (text.empty()) {
+    k = 0;
+    n = 1;
+    return true;
+  }
+  char* end = nullptr;
+  const unsigned long kk = std::strtoul(text.c_str(), &end, 10);
+  if (end == text.c_str() || *end != '/') return false;
+  const char* second = end + 1;
+  const unsigned long nn = std::strtoul(second, &end, 10);
+  if (end == second || *end != 0 || nn == 0 || nn > 1000000 || kk >= nn) return false;
+  k = static_cast<unsigned>(kk);
+  n = static_cast<unsigned>(nn);
+  return true;
+}
+
+bool ReadList(const std::string& source, std::vector<std::string>& paths, std::string& reason) {
+  std::ifstream file;
+  std::istream* in = &std::cin;
+  if (source != "-") {
+    file.open(source);
+    if (!file) {
+      reason = std::strerror(errno);
+      return false;
+    }
+    in = &file;
+  }
+  std::string line;
+  while (std::getline(*in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) paths.push_back(line);
+  }
+  if (in->bad()) {
+    reason = "read failed";
+    return false;
+  }
+  return true;
+}
+
+nlohmann::ordered_json Summary(const std::vector<nlohmann::ordered_json>& files) {
+  std::map<std::string, int> counts;
+  for (const auto& file : files) ++counts[file.value("outcome", std::string("failed"))];
+  return counts;
 }
 
 }  // namespace
 
-int RunBatch(const CTextTable& texts, const std::vector<std::string>& paths,
-             const std::string& outputDir, int jobCount, bool force, const std::string& reportPath) {
-  std::vector<std::string> missing;
-  std::vector<Job> jobs = CollectJobs(paths, outputDir, missing);
-  for (const auto& path : missing) std::fprintf(stderr, "%s: no such file or folder\n", path.c_str());
-  if (jobs.empty()) {
-    std::fprintf(stderr, "batch: no .crv files found\n");
-    return missing.empty() ? kExitFailure : kExitUsage;
+unsigned ShardOf(const std::string& relativeOutput, unsigned shards) {
+  uint64_t hash = 1469598103934665603ull;
+  for (const unsigned char c : relativeOutput) hash = (hash ^ c) * 1099511628211ull;
+  return static_cast<unsigned>(hash % shards);
+}
+
+int RunBatch(const CTextTable& texts, const BatchOptions& options) {
+  unsigned shard = 0, shards = 1;
+  if (!ParseShard(options.shard, shard, shards)) {
+    std::fprintf(stderr, "batch: --shard takes K/N with 0 <= K < N, not '%s'\n",
+                 Printable(options.shard).c_str());
+    return kExitUsage;
+  }
+  std::vector<std::string> paths = options.paths;
+  if (!options.filesFrom.empty()) {
+    std::string reason;
+    if (!ReadList(options.filesFrom, paths, reason)) {
+      std::fprintf(stderr, "%s: cannot be read: %s\n", Printable(options.filesFrom).c_str(),
+                   reason.c_str());
+      return kExitUsage;
+    }
+  }
+  if (paths.empty()) {
+    std::fprintf(stderr, "batch: no PATH given (name files or folders, or use --files-from)\n");
+    return kExitUsage;
+  }
+  // A report that cannot be written is found before the work, not after it.
+  if (!options.reportPath.empty()) {
+    const OutputCheck check = CheckOutput(options.reportPath, true, false, false);
+    const fs::path folder = fs::path(options.reportPath).parent_path();
+    std::error_code ec;
+    if (check.exitCode != 0) {
+      std::fprintf(stderr, "%s\n", check.message.c_str());
+      return kExitUsage;
+    }
+    if (!fs::is_directory(folder.empty() ? fs::path(".") : folder, ec)) {
+      std::fprintf(stderr, "%s: the report's folder does not exist\n",
+                   Printable(options.reportPath).c_str());
+      return kExitUsage;
+    }
   }
 
-  const bool terminal = ::isatty(STDERR_FILENO);
+  Collected collected = CollectJobs(paths, options.outputDir);
+  for (const auto& path : collected.missing)
+    std::fprintf(stderr, "%s: no such file or folder\n", Printable(path).c_str());
+  for (const auto& path : collected.dangling)
+    std::fprintf(stderr, "%s: a link to nothing; skipped\n", Printable(path).c_str());
+  if (collected.jobs.empty()) {
+    std::fprintf(stderr, "batch: no .crv files found\n");
+    return collected.existing == 0 && collected.dangling.empty() ? kExitUsage : kExitFailure;
+  }
+  std::vector<Job> jobs;
+  for (auto& job : collected.jobs)
+    if (ShardOf(job.relative, shards) == shard) jobs.push_back(std::move(job));
+
+  std::error_code ec;
+  fs::create_directories(options.outputDir, ec);
+  if (ec || !fs::is_directory(options.outputDir, ec)) {
+    std::fprintf(stderr, "%s: the output folder cannot be made: %s\n",
+                 Printable(options.outputDir).c_str(),
+                 ec ? ec.message().c_str() : "a file of that name is in the way");
+    return kExitFailure;
+  }
+  // Leftovers of batches that were killed are removed once, here, rather than by every worker.
+  std::set<std::string> folders;
+  for (const auto& job : jobs) folders.insert(fs::path(job.output).parent_path().string());
+  for (const auto& folder : folders) SweepStaleTemporaries(folder);
+
+  // Stopping the batch stops its workers; the report and the summary still tell what was done.
+  int wake[2];
+  if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) return kExitFailure;
+  g_wakeWrite = wake[1];
+  struct sigaction action {
+  }, previous[3];
+  action.sa_handler = NoteStop;
+  sigemptyset(&action.sa_mask);
+  const int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+  for (int i = 0; i < 3; ++i) ::sigaction(stopSignals[i], &action, &previous[i]);
+  const pid_t parent = ::getpid();
+
+  const bool terminal = ::isatty(STDERR_FILENO) && Verbosity() <= 0;
   const auto start = std::chrono::steady_clock::now();
+  const time_t startTime = ::time(nullptr);
   size_t next = 0, done = 0;
   std::vector<Worker> workers;
   auto progress = [&](const Job& finished) {
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double estimate = done ? elapsed / static_cast<double>(done) * static_cast<double>(jobs.size() - done) : 0;
+    if (Verbosity() < 0) return;
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double estimate =
+        done ? elapsed / static_cast<double>(done) * static_cast<double>(jobs.size() - done) : 0;
     if (terminal)
       std::fprintf(stderr, "\r\033[K[%zu/%zu] %s elapsed, ~%s left  %s", done, jobs.size(),
-                   Duration(elapsed).c_str(), Duration(estimate).c_str(), finished.input.c_str());
+                   Duration(elapsed).c_str(), Duration(estimate).c_str(),
+                   Printable(finished.input).c_str());
     else
-      std::fprintf(stderr, "[%zu/%zu] %s: %s\n", done, jobs.size(), finished.input.c_str(),
-                   Category(finished.exitCode));
+      std::fprintf(stderr, "[%zu/%zu] %s: %s\n", done, jobs.size(),
+                   Printable(finished.input).c_str(), Category(finished.exitCode));
   };
 
   std::fflush(nullptr);
+  bool stopping = false;
   while (done < jobs.size()) {
-    while (next < jobs.size() && workers.size() < static_cast<size_t>(jobCount)) {
+    if (g_stopSignal && !stopping) {
+      stopping = true;
+      for (const auto& w : workers) ::kill(w.pid, SIGTERM);
+      for (; next < jobs.size(); ++next, ++done) {
+        jobs[next].exitCode = kInterrupted;
+        jobs[next].message = "not converted: the batch was stopped";
+      }
+      if (workers.empty()) break;
+    }
+    while (!stopping && next < jobs.size() && workers.size() < static_cast<size_t>(options.jobs)) {
       if (jobs[next].duplicate) {
         Job& job = jobs[next++];
         job.exitCode = kExitFailure;
@@ -153,11 +368,23 @@ int RunBatch(const CTextTable& texts, const std::vector<std::string>& paths,
         continue;
       }
       int fds[2];
-      if (::pipe(fds) != 0) return kExitFailure;
+      if (::pipe2(fds, O_CLOEXEC) != 0) return kExitFailure;
       const pid_t pid = ::fork();
       if (pid == 0) {
+        // The worker ends with the batch, and removes its partial file when stopped.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) ::_exit(kExitFailure);
+        g_wakeWrite = -1;
+        RemoveTemporariesOnSignals();
         ::close(fds[0]);
-        RunWorker(texts, jobs[next], force, fds[1]);
+        ::close(wake[0]);
+        ::close(wake[1]);
+        // Everything the worker has to say goes through the pipe.
+        if (const int null = ::open("/dev/null", O_WRONLY); null >= 0) {
+          ::dup2(null, STDOUT_FILENO);
+          ::dup2(null, STDERR_FILENO);
+        }
+        RunWorker(texts, jobs[next], options.outputDir, options.force, fds[1]);
       }
       ::close(fds[1]);
       if (pid < 0) {
@@ -171,14 +398,22 @@ int RunBatch(const CTextTable& texts, const std::vector<std::string>& paths,
       workers.push_back({pid, fds[0], next++, {}});
     }
     if (workers.empty()) continue;
-    // Read what the workers say until one of them ends.
+    // Read what the workers say until one of them ends, or the batch is stopped.
     std::vector<pollfd> fds;
     for (const auto& w : workers) fds.push_back({w.pipe, POLLIN, 0});
-    ::poll(fds.data(), fds.size(), -1);
+    fds.push_back({wake[0], POLLIN, 0});
+    if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) break;
+    if (fds.back().revents & POLLIN) {
+      char drain[64];
+      while (::read(wake[0], drain, sizeof drain) > 0) {
+      }
+    }
+    fds.pop_back();
     for (size_t i = 0; i < workers.size();) {
       Worker& w = workers[i];
       char buffer[4096];
-      const ssize_t n = (fds[i].revents & (POLLIN | POLLHUP)) ? ::read(w.pipe, buffer, sizeof buffer) : -1;
+      const ssize_t n =
+          (fds[i].revents & (POLLIN | POLLHUP)) ? ::read(w.pipe, buffer, sizeof buffer) : -1;
       if (n > 0) {
         w.received.append(buffer, static_cast<size_t>(n));
         ++i;
@@ -191,7 +426,8 @@ int RunBatch(const CTextTable& texts, const std::vector<std::string>& paths,
       // End of the pipe: the worker is done.
       ::close(w.pipe);
       int status = 0;
-      ::waitpid(w.pid, &status, 0);
+      while (::waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
+      }
       Job& job = jobs[w.job];
       job.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : kExitFailure;
       const size_t cut = w.received.find('\n');
@@ -200,53 +436,139 @@ int RunBatch(const CTextTable& texts, const std::vector<std::string>& paths,
         job.detail = w.received.substr(cut + 1);
         if (!job.detail.empty() && job.detail.back() == '\n') job.detail.pop_back();
       }
-      if (WIFSIGNALED(status)) job.message = "the conversion crashed (signal " + std::to_string(WTERMSIG(status)) + ")";
+      if (WIFSIGNALED(status)) {
+        struct stat st;
+        if (g_stopSignal && ::lstat(job.output.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            st.st_mtime >= startTime) {
+          // Stopped between naming the prop and saying so: a file only gets its name complete.
+          job.exitCode = kExitSaved;
+          job.message = "converted; stopped just after";
+        } else if (g_stopSignal) {
+          job.exitCode = kInterrupted;
+          job.message = "stopped while converting; nothing written";
+        } else {
+          job.message = "the conversion crashed (signal " + std::to_string(WTERMSIG(status)) + ")";
+        }
+      }
       ++done;
       progress(job);
       workers.erase(workers.begin() + static_cast<std::ptrdiff_t>(i));
       fds.erase(fds.begin() + static_cast<std::ptrdiff_t>(i));
     }
   }
-  if (terminal) std::fprintf(stderr, "\n");
+  if (terminal && Verbosity() >= 0) std::fprintf(stderr, "\n");
 
   std::map<std::string, int> counts;
-  bool anyFailed = !missing.empty();
+  bool anyFailed = !collected.missing.empty() || !collected.dangling.empty();
   for (const auto& job : jobs) {
     ++counts[Category(job.exitCode)];
     anyFailed = anyFailed || IsFailure(job.exitCode);
-    if (IsFailure(job.exitCode))
-      std::fprintf(stderr, "%s: %s%s%s\n", job.input.c_str(), job.message.c_str(),
-                   job.detail.empty() ? "" : " - ", job.detail.c_str());
+    if (IsFailure(job.exitCode) && job.exitCode != kInterrupted)
+      std::fprintf(stderr, "%s: %s%s%s\n", Printable(job.input).c_str(),
+                   Printable(job.message).c_str(), job.detail.empty() ? "" : " - ",
+                   Printable(job.detail).c_str());
   }
-  const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("%zu file(s) in %s: %d converted, %d already compatible, %d rejected by kind, "
-              "%d failed to load, %d failed to save",
-              jobs.size(), Duration(elapsed).c_str(), counts["converted"], counts["already compatible"],
-              counts["rejected by kind"], counts["failed to load"], counts["failed to save"]);
-  if (counts["not replaced"]) std::printf(", %d not replaced", counts["not replaced"]);
-  if (counts["failed"]) std::printf(", %d failed otherwise", counts["failed"]);
-  std::printf("\n");
+  if (Verbosity() >= 0) {
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf(
+        "%zu file(s) in %s: %d converted, %d already compatible, %d rejected by kind, "
+        "%d failed to load, %d failed to save",
+        jobs.size(), Duration(elapsed).c_str(), counts["converted"], counts["already compatible"],
+        counts["rejected by kind"], counts["failed to load"], counts["failed to save"]);
+    if (counts["not replaced"]) std::printf(", %d not replaced", counts["not replaced"]);
+    if (counts["failed"]) std::printf(", %d failed otherwise", counts["failed"]);
+    if (counts["interrupted"]) std::printf(", %d interrupted", counts["interrupted"]);
+    if (shards > 1) std::printf(" (share %u/%u)", shard, shards);
+    std::printf("\n");
+  }
+  std::fflush(stdout);
 
-  if (!reportPath.empty()) {
+  int code = anyFailed ? kExitFailure : kExitSaved;
+  if (!options.reportPath.empty()) {
     nlohmann::ordered_json report;
     report["files"] = nlohmann::json::array();
     for (const auto& job : jobs)
-      report["files"].push_back({{"input", job.input},
-                                 {"output", job.output},
+      report["files"].push_back({{"input", JsonSafe(job.input)},
+                                 {"output", JsonSafe(job.output)},
                                  {"outcome", Category(job.exitCode)},
                                  {"exitCode", job.exitCode},
-                                 {"message", job.message},
-                                 {"detail", job.detail}});
-    report["missing"] = missing;
+                                 {"message", JsonSafe(job.message)},
+                                 {"detail", JsonSafe(job.detail)}});
+    report["missing"] = nlohmann::json::array();
+    for (const auto& path : collected.missing) report["missing"].push_back(JsonSafe(path));
+    report["dangling"] = nlohmann::json::array();
+    for (const auto& path : collected.dangling) report["dangling"].push_back(JsonSafe(path));
+    if (shards > 1) report["shard"] = std::to_string(shard) + "/" + std::to_string(shards);
     report["summary"] = counts;
-    std::ofstream out(reportPath);
-    out << report.dump(2) << '\n';
-    if (!out.good()) {
-      std::fprintf(stderr, "%s: the report cannot be written\n", reportPath.c_str());
-      return kExitFailure;
+    const std::string text = report.dump(2) + "\n";
+    const OutputCheck written =
+        WriteOutput(options.reportPath, std::vector<uint8_t>(text.begin(), text.end()), true);
+    if (written.exitCode != 0) {
+      std::fprintf(stderr, "%s (the report)\n", written.message.c_str());
+      code = kExitFailure;
     }
   }
-  return anyFailed ? kExitFailure : kExitSaved;
+  for (int i = 0; i < 3; ++i) ::sigaction(stopSignals[i], &previous[i], nullptr);
+  g_wakeWrite = -1;
+  ::close(wake[0]);
+  ::close(wake[1]);
+  if (g_stopSignal) {
+    // Ends the way the signal would have ended it, so that the shell sees the stop.
+    std::fflush(nullptr);
+    ::signal(g_stopSignal, SIG_DFL);
+    ::raise(g_stopSignal);
+  }
+  return code;
+}
+
+int MergeReports(const std::vector<std::string>& reports, const std::string& output, bool force) {
+  std::vector<nlohmann::ordered_json> files;
+  nlohmann::ordered_json missing = nlohmann::json::array(), dangling = nlohmann::json::array();
+  nlohmann::ordered_json shardsSeen = nlohmann::json::array();
+  for (const auto& path : reports) {
+    std::ifstream in(path);
+    if (!in) {
+      std::fprintf(stderr, "%s: cannot be read: %s\n", Printable(path).c_str(),
+                   std::strerror(errno));
+      return kExitLoadFailed;
+    }
+    nlohmann::ordered_json report;
+    try {
+      report = nlohmann::ordered_json::parse(in);
+      for (const auto& file : report.at("files")) files.push_back(file);
+    } catch (const nlohmann::json::exception& e) {
+      std::fprintf(stderr, "%s: is no batch report: %s\n", Printable(path).c_str(), e.what());
+      return kExitLoadFailed;
+    }
+    for (const char* list : {"missing", "dangling"})
+      if (report.contains(list) && report[list].is_array())
+        for (const auto& entry : report[list]) {
+          auto& into = std::string(list) == "missing" ? missing : dangling;
+          if (std::find(into.begin(), into.end(), entry) == into.end()) into.push_back(entry);
+        }
+    if (report.contains("shard")) shardsSeen.push_back(report["shard"]);
+  }
+  nlohmann::ordered_json merged;
+  merged["files"] = files;
+  merged["missing"] = missing;
+  merged["dangling"] = dangling;
+  if (!shardsSeen.empty()) merged["shards"] = shardsSeen;
+  merged["summary"] = Summary(files);
+  const std::string text = merged.dump(2) + "\n";
+  if (output != "-") {
+    if (const OutputCheck check = CheckOutput(output, force, false, false); check.exitCode != 0) {
+      std::fprintf(stderr, "%s\n", check.message.c_str());
+      return check.exitCode;
+    }
+  }
+  const OutputCheck written =
+      WriteOutput(output, std::vector<uint8_t>(text.begin(), text.end()), force);
+  if (written.exitCode != 0) {
+    std::fprintf(stderr, "%s\n", written.message.c_str());
+    return written.exitCode;
+  }
+  return kExitSaved;
 }
 
 }  // namespace KX::cli

@@ -1,6 +1,9 @@
 #include "app/cli/cli_ui.h"
 
-#include <sys/stat.h>
+#include <algorithm>
+#include <cerrno>
+
+#include "app/cli/cli_io.h"
 
 #include <filesystem>
 
@@ -11,45 +14,91 @@ bool CCliUi::ChooseFile(FileDialog mode, std::string& path) {
     path = input_;
     return true;
   }
-  struct stat st;
-  if (!force_ && ::stat(output_.c_str(), &st) == 0) {
-    // The dialog would ask before overwriting; a script has to say so.
+  // The dialog would ask before overwriting; a script has to say so.
+  const OutputCheck check = CheckOutput(output_, force_, true, false);
+  if (check.exitCode != 0) {
     refusedOverwrite_ = true;
-    std::fprintf(stderr, "%s: exists already; pass --force to replace it\n", output_.c_str());
+    if (!quiet_) std::fprintf(stderr, "%s\n", check.message.c_str());
+    lastMessage_ = check.message;
     return false;
   }
   path = output_;
   return true;
 }
 
+Status CCliUi::LoadDocument(CPersistContext& document, const std::string& path) {
+  const Status status = LoadInput(path, document);
+  if (Failed(status)) {
+    // The command shows the full diagnostics; a file that could not be read at all is told
+    // by the system's words alone.
+    const auto& d = document.diagnostics;
+    loadDiagnostics_ = d.Describe();
+    if (d.status == kErrOpen && d.className.empty() && d.offset == 0) loadProblem_ = d.message;
+  }
+  return status;
+}
+
+Status CCliUi::SaveDocument(CPersistContext& document, const std::string& path) {
+  saveFailure_ = {};
+  const Status status = SaveOutput(document, path, force_, saveFailure_);
+  // Another writer may have made the file meanwhile: that is a refusal, not a failed write.
+  if (Failed(status) && saveFailure_.error == EEXIST) refusedOverwrite_ = true;
+  return status;
+}
+
+bool CCliUi::SaveFailed(const std::string& text, const std::string& detail) {
+  // The system's words say more than the status code.
+  ShowMessage(
+      text, kMessageError,
+      saveFailure_.reason.empty() ? detail : "writing " + output_ + ": " + saveFailure_.reason);
+  return false;
+}
+
 void CCliUi::ShowMessage(const std::string& text, MessageType type, const std::string& detail) {
+  const std::string& shown =
+      !loadProblem_.empty() && detail == loadDiagnostics_ ? loadProblem_ : detail;
   lastMessage_ = text;
-  lastDetail_ = detail;
+  lastDetail_ = shown;
   if (quiet_) return;
-  std::FILE* stream = type == kMessageError ? stderr : stdout;
-  std::fprintf(stream, "%s: %s\n", input_.c_str(), text.c_str());
-  if (!detail.empty()) std::fprintf(stream, "  %s\n", detail.c_str());
+  // With the prop on standard output, every message goes to standard error.
+  std::FILE* stream = type == kMessageError || output_ == "-" ? stderr : stdout;
+  if (type != kMessageError && Verbosity() < 0) return;
+  std::fprintf(stream, "%s: %s\n", Printable(input_).c_str(), text.c_str());
+  for (size_t start = 0; start < shown.size();) {
+    const size_t end = std::min(shown.find('\n', start), shown.size());
+    std::fprintf(stream, "  %s\n",
+                 Printable(std::string_view(shown).substr(start, end - start)).c_str());
+    start = end + 1;
+  }
 }
 
 int ExitCodeOf(CommandOutcome outcome, bool refusedOverwrite) {
   switch (outcome) {
-    case CommandOutcome::kSaved: return kExitSaved;
-    case CommandOutcome::kAlreadyCompatible: return kExitAlreadyCompatible;
-    case CommandOutcome::kNotAScene: return kExitNotAScene;
-    case CommandOutcome::kLoadFailed: return kExitLoadFailed;
-    case CommandOutcome::kSaveFailed: return kExitSaveFailed;
-    case CommandOutcome::kSaveCancelled: return refusedOverwrite ? kExitUsage : kExitFailure;
-    case CommandOutcome::kCancelled: return kExitUsage;
+    case CommandOutcome::kSaved:
+      return kExitSaved;
+    case CommandOutcome::kAlreadyCompatible:
+      return kExitAlreadyCompatible;
+    case CommandOutcome::kNotAScene:
+      return kExitNotAScene;
+    case CommandOutcome::kLoadFailed:
+      return kExitLoadFailed;
+    case CommandOutcome::kSaveFailed:
+      return refusedOverwrite ? kExitUsage : kExitSaveFailed;
+    case CommandOutcome::kSaveCancelled:
+      return refusedOverwrite ? kExitUsage : kExitFailure;
+    case CommandOutcome::kCancelled:
+      return kExitUsage;
   }
   return kExitFailure;
 }
 
 bool OutputReplacesInput(const std::string& input, const std::string& output) {
   std::error_code ec;
-  if (!std::filesystem::equivalent(input, output, ec)) return false;
+  if (input == "-" || output == "-" || !std::filesystem::equivalent(input, output, ec))
+    return false;
   std::fprintf(stderr,
                "%s: the output would replace the file it comes from; choose another output\n",
-               input.c_str());
+               Printable(input).c_str());
   return true;
 }
 

@@ -6,13 +6,17 @@
 
 #include "app/command_flow.h"
 #include "app/texts.h"
+#include "core/container.h"
 
 namespace KX::cli {
 
 class CCliUi final : public IConverterUi {
  public:
   CCliUi(const CTextTable& texts, std::string input, std::string output, bool force, bool quiet)
-      : texts_(texts), input_(std::move(input)), output_(std::move(output)), force_(force),
+      : texts_(texts),
+        input_(std::move(input)),
+        output_(std::move(output)),
+        force_(force),
         quiet_(quiet) {}
 
   bool ChooseFile(FileDialog mode, std::string& path) override;
@@ -20,9 +24,15 @@ class CCliUi final : public IConverterUi {
   void BeginWaitCursor() override {}
   void EndWaitCursor() override {}
   std::string Text(unsigned id) override { return texts_.Text(id); }
+  // The input may be standard input ("-"); outputs follow the tool's rules (see cli_io.h), and
+  // a failed save names the system's reason.
+  Status LoadDocument(CPersistContext& document, const std::string& path) override;
+  Status SaveDocument(CPersistContext& document, const std::string& path) override;
+  bool SaveFailed(const std::string& text, const std::string& detail) override;
 
   // True when the save was declined because the output exists and --force was not given.
   bool refusedOverwrite() const { return refusedOverwrite_; }
+  const CSaveFailure& saveFailure() const { return saveFailure_; }
   // The last message and its detail, for reports.
   const std::string& lastMessage() const { return lastMessage_; }
   const std::string& lastDetail() const { return lastDetail_; }
@@ -32,10 +42,12 @@ class CCliUi final : public IConverterUi {
   std::string input_, output_;
   bool force_, quiet_;
   bool refusedOverwrite_ = false;
+  CSaveFailure saveFailure_;
+  std::string loadDiagnostics_, loadProblem_;
   std::string lastMessage_, lastDetail_;
 };
 
-// Exit codes of `recaster convert`.
+// Exit codes of the tool's commands.
 enum ExitCode : int {
   kExitSaved = 0,
   kExitFailure = 1,

@@ -1,14 +1,16 @@
 #include "app/cli/describe.h"
 
+#include "app/cli/cli_io.h"
+
 #include <cmath>
 #include <map>
 #include <unordered_set>
 
 #include "app/cli/json_writer.h"
 #include "control/control.h"
-#include "core/scene_object_base.h"
 #include "core/fields.h"
 #include "core/persist.h"
+#include "core/scene_object_base.h"
 #include "core/text.h"
 #include "image/thumbnail.h"
 #include "scene/geometry.h"
@@ -18,7 +20,10 @@ namespace KX::cli {
 
 namespace {
 
-std::string Name(const CBase& object) { return ToUtf8(object.name); }
+// Names come from files: printed with their control characters escaped.
+std::string Name(const CBase& object) {
+  return Printable(ToUtf8(object.name));
+}
 
 std::string VersionText(int32_t version) {
   char text[32];
@@ -68,7 +73,8 @@ std::string ChainText(const CControl* head) {
 void PrintNode(std::FILE* out, const CSpatial& object, int depth) {
   std::fprintf(out, "%*s%s \"%s\"", depth * 2, "", object.GetRuntimeClass()->className,
                Name(object).c_str());
-  if (object.controllers) std::fprintf(out, "  controllers: %s", ChainText(object.controllers.get()).c_str());
+  if (object.controllers)
+    std::fprintf(out, "  controllers: %s", ChainText(object.controllers.get()).c_str());
   if (const auto* geometry = KindOf<CGeometry>(&object); geometry && geometry->material)
     std::fprintf(out, "  material: %s \"%s\"", geometry->material->GetRuntimeClass()->className,
                  Name(*geometry->material).c_str());
@@ -221,7 +227,8 @@ void PrintSummary(std::FILE* out, const std::string& path, const CPersistContext
   const auto objects = AllObjects(document);
   for (const CBase* object : objects) ++perClass[object->GetRuntimeClass()->className];
   std::fprintf(out, "  objects: %zu\n", objects.size());
-  for (const auto& [name, count] : perClass) std::fprintf(out, "    %-24s %d\n", name.c_str(), count);
+  for (const auto& [name, count] : perClass)
+    std::fprintf(out, "    %-24s %d\n", name.c_str(), count);
 }
 
 void PrintTree(std::FILE* out, const CPersistContext& document) {

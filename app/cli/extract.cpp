@@ -12,7 +12,9 @@
 #include <unordered_set>
 #include <vector>
 
+#include "app/cli/cli_io.h"
 #include "app/cli/cli_ui.h"
+#include "core/atomic_file.h"
 #include "core/container.h"
 #include "core/text.h"
 #include "core/walker.h"
@@ -28,46 +30,6 @@ namespace {
 
 constexpr size_t kMaxStemBytes = 100;
 
-// The temporary file being written, removed by the signal handler when the program is stopped
-// while it is incomplete. Plain memory, so that the handler may read it.
-char g_pending[4096];
-volatile sig_atomic_t g_hasPending = 0;
-
-extern "C" void RemovePendingAndStop(int signal) {
-  if (g_hasPending) ::unlink(g_pending);
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
-}
-
-// Removes the incomplete file of this run when the program is interrupted.
-class CPendingFileGuard {
- public:
-  CPendingFileGuard() {
-    struct sigaction action {};
-    action.sa_handler = RemovePendingAndStop;
-    sigemptyset(&action.sa_mask);
-    for (size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &action, &previous_[i]);
-  }
-  ~CPendingFileGuard() {
-    for (size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &previous_[i], nullptr);
-  }
-  CPendingFileGuard(const CPendingFileGuard&) = delete;
-  CPendingFileGuard& operator=(const CPendingFileGuard&) = delete;
-
-  static bool Set(const std::string& path) {
-    if (path.size() >= sizeof g_pending) return false;
-    g_hasPending = 0;
-    std::memcpy(g_pending, path.c_str(), path.size() + 1);
-    g_hasPending = 1;
-    return true;
-  }
-  static void Clear() { g_hasPending = 0; }
-
- private:
-  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-  struct sigaction previous_[std::size(kSignals)] {};
-};
-
 enum class Kind { kEncodedPicture, kPixelPicture, kSound };
 
 struct Item {
@@ -78,13 +40,20 @@ struct Item {
 
 const char* ExtensionOf(int32_t codec) {
   switch (codec) {
-    case kCodecBMP: return ".bmp";
-    case kCodecJPEG: return ".jpg";
-    case kCodecPNG: return ".png";
-    case kCodecTGA: return ".tga";
-    case kCodecGIF: return ".gif";
-    case kCodecTIFF: return ".tif";
-    default: return ".bin";
+    case kCodecBMP:
+      return ".bmp";
+    case kCodecJPEG:
+      return ".jpg";
+    case kCodecPNG:
+      return ".png";
+    case kCodecTGA:
+      return ".tga";
+    case kCodecGIF:
+      return ".gif";
+    case kCodecTIFF:
+      return ".tif";
+    default:
+      return ".bin";
   }
 }
 
@@ -115,51 +84,14 @@ std::vector<CBase*> SavedObjects(const CPersistContext& document) {
   return order;
 }
 
-// Writes `bytes` to `target` through a temporary file beside it, renamed into place only when
-// complete; an existing target is replaced only with `replace`. Answers an empty string on
-// success, else what went wrong. Nothing is left behind on failure.
-std::string WriteFile(const std::string& folder, const std::string& target,
-                      const std::vector<uint8_t>& bytes, bool replace) {
-  std::string temp = (fs::path(folder) / ".recaster-extract-XXXXXX").string();
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return std::string("cannot create a file in the folder: ") + std::strerror(errno);
-  if (!CPendingFileGuard::Set(temp)) {
-    ::close(fd);
-    ::unlink(temp.c_str());
-    return "the folder's path is too long";
-  }
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  std::string failure;
-  if (::fchmod(fd, 0666 & ~mask) != 0) failure = std::strerror(errno);
-  for (size_t done = 0; failure.empty() && done < bytes.size();) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) failure = std::string("write failed: ") + std::strerror(n < 0 ? errno : EIO);
-    else done += static_cast<size_t>(n);
-  }
-  if (failure.empty() && ::fsync(fd) != 0) failure = std::string("write failed: ") + std::strerror(errno);
-  if (::close(fd) != 0 && failure.empty()) failure = std::string("write failed: ") + std::strerror(errno);
-  if (failure.empty()) {
-    if (replace) {
-      if (::rename(temp.c_str(), target.c_str()) != 0) failure = std::strerror(errno);
-    } else if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
-      if (errno == EEXIST) {
-        failure = "exists (it appeared meanwhile); pass --force to replace it";
-      } else if (errno == EINVAL || errno == ENOSYS) {
-        // A file system without the no-replace rename: a hard link cannot replace either.
-        if (::link(temp.c_str(), target.c_str()) != 0)
-          failure = errno == EEXIST ? "exists (it appeared meanwhile); pass --force to replace it"
-                                    : std::strerror(errno);
-      } else {
-        failure = std::strerror(errno);
-      }
-    }
-  }
-  // After a rename the temporary name is gone; after a link it is the second name of the file.
-  ::unlink(temp.c_str());
-  CPendingFileGuard::Clear();
-  return failure;
+// Writes `bytes` to `target` atomically; an existing target is replaced only with `replace`.
+// Answers an empty string on success, else what went wrong. Nothing is left behind on failure.
+std::string WriteFile(const std::string& target, const std::vector<uint8_t>& bytes, bool replace) {
+  CAtomicFile file;
+  Status status = file.Create(target, replace);
+  if (Succeeded(status)) status = file.Write(bytes.data(), bytes.size());
+  if (Succeeded(status)) status = file.Commit();
+  return Succeeded(status) ? std::string() : file.reason();
 }
 
 }  // namespace
@@ -185,8 +117,9 @@ std::string SafeFileStem(std::u16string_view name, std::string_view fallback) {
 
 int RunExtract(const std::string& file, const std::string& folder, bool force) {
   CPersistContext document;
-  if (Failed(LoadFile(0, document, file))) {
-    std::fprintf(stderr, "%s: cannot be loaded: %s\n", file.c_str(), document.diagnostics.Describe().c_str());
+  if (Failed(LoadInput(file, document))) {
+    std::fprintf(stderr, "%s: cannot be loaded: %s\n", Printable(file).c_str(),
+                 DescribeLoadFailure(document).c_str());
     return kExitLoadFailed;
   }
 
@@ -229,11 +162,12 @@ int RunExtract(const std::string& file, const std::string& folder, bool force) {
       stem.resize(stem.size() - extension.size());
     std::string name = stem + extension;
     // Names differing only in case would meet on file systems that ignore case.
-    for (int n = 2; !taken.insert(Lower(name)).second; ++n) name = stem + "-" + std::to_string(n) + extension;
+    for (int n = 2; !taken.insert(Lower(name)).second; ++n)
+      name = stem + "-" + std::to_string(n) + extension;
     items.push_back({kind, object, name});
   }
   if (items.empty()) {
-    std::fprintf(stderr, "%s: holds no embedded picture or sound", file.c_str());
+    std::fprintf(stderr, "%s: holds no embedded picture or sound", Printable(file).c_str());
     if (linked) std::fprintf(stderr, " (%zu picture(s) linked to files of their own)", linked);
     std::fprintf(stderr, "\n");
     return kExitFailure;
@@ -242,11 +176,12 @@ int RunExtract(const std::string& file, const std::string& folder, bool force) {
   std::error_code ec;
   if (!fs::exists(folder, ec)) {
     if (!fs::create_directories(folder, ec) || ec) {
-      std::fprintf(stderr, "%s: the folder cannot be made: %s\n", folder.c_str(), ec.message().c_str());
+      std::fprintf(stderr, "%s: the folder cannot be made: %s\n", Printable(folder).c_str(),
+                   ec.message().c_str());
       return kExitSaveFailed;
     }
   } else if (!fs::is_directory(folder, ec)) {
-    std::fprintf(stderr, "%s: is not a folder\n", folder.c_str());
+    std::fprintf(stderr, "%s: is not a folder\n", Printable(folder).c_str());
     return kExitUsage;
   }
 
@@ -258,19 +193,19 @@ int RunExtract(const std::string& file, const std::string& folder, bool force) {
     struct stat st;
     if (::lstat(target.c_str(), &st) != 0) continue;
     if (!S_ISREG(st.st_mode)) {
-      std::fprintf(stderr, "%s: exists and is no plain file; not replaced\n", target.c_str());
+      std::fprintf(stderr, "%s: exists and is no plain file; not replaced\n",
+                   Printable(target).c_str());
       blocked = true;
     } else if (!force) {
-      std::fprintf(stderr, "%s: exists; pass --force to replace it\n", target.c_str());
+      std::fprintf(stderr, "%s: exists; pass --force to replace it\n", Printable(target).c_str());
       blocked = true;
     }
   }
   if (blocked) {
-    std::fprintf(stderr, "%s: nothing was written\n", folder.c_str());
+    std::fprintf(stderr, "%s: nothing was written\n", Printable(folder).c_str());
     return kExitUsage;
   }
 
-  CPendingFileGuard guard;
   size_t pictures = 0, sounds = 0, failed = 0;
   for (const Item& item : items) {
     const std::string target = (fs::path(folder) / item.fileName).string();
@@ -281,8 +216,8 @@ int RunExtract(const std::string& file, const std::string& folder, bool force) {
       const auto& sound = static_cast<const CAudioData&>(*item.object);
       status = EncodeWave(sound, bytes);
       std::snprintf(what, sizeof what, "sound, %u channel(s), %u Hz, %u-bit, %zu bytes of samples",
-                    sound.format.channels, sound.format.samplesPerSecond, sound.format.bitsPerSample,
-                    sound.samples.size());
+                    sound.format.channels, sound.format.samplesPerSecond,
+                    sound.format.bitsPerSample, sound.samples.size());
     } else {
       const auto& image = static_cast<const CImage&>(*item.object);
       if (item.kind == Kind::kEncodedPicture) {
@@ -297,23 +232,27 @@ int RunExtract(const std::string& file, const std::string& folder, bool force) {
       }
     }
     if (Failed(status)) {
-      std::fprintf(stderr, "%s: could not be made (%s)\n", target.c_str(), StatusText(status));
+      std::fprintf(stderr, "%s: could not be made (%s)\n", Printable(target).c_str(),
+                   StatusText(status));
       ++failed;
       continue;
     }
-    if (const std::string failure = WriteFile(folder, target, bytes, force); !failure.empty()) {
-      std::fprintf(stderr, "%s: cannot be written: %s\n", target.c_str(), failure.c_str());
+    if (const std::string failure = WriteFile(target, bytes, force); !failure.empty()) {
+      std::fprintf(stderr, "%s: cannot be written: %s\n", Printable(target).c_str(),
+                   failure.c_str());
       ++failed;
       continue;
     }
-    std::printf("%s: %s\n", target.c_str(), what);
+    if (Verbosity() >= 0) std::printf("%s: %s\n", Printable(target).c_str(), what);
     ++(item.kind == Kind::kSound ? sounds : pictures);
   }
-  std::printf("%s: %zu picture(s) and %zu sound(s) written to %s", file.c_str(), pictures, sounds,
-              folder.c_str());
-  if (linked) std::printf("; %zu picture(s) linked to files of their own", linked);
-  if (empty) std::printf("; %zu image(s) without a picture", empty);
-  std::printf("\n");
+  if (Verbosity() >= 0) {
+    std::printf("%s: %zu picture(s) and %zu sound(s) written to %s", Printable(file).c_str(),
+                pictures, sounds, Printable(folder).c_str());
+    if (linked) std::printf("; %zu picture(s) linked to files of their own", linked);
+    if (empty) std::printf("; %zu image(s) without a picture", empty);
+    std::printf("\n");
+  }
   // What was written must have been told.
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) return kExitSaveFailed;
   return failed ? kExitSaveFailed : kExitSaved;

@@ -4,10 +4,6 @@
 
 namespace KX::cli {
 
-namespace {
-
-// Length of the well-formed UTF-8 sequence at the start of `text`, 0 when it is not one
-// (overlong forms, surrogates and values past U+10FFFF are not).
 size_t Utf8SequenceLength(std::string_view text) {
   const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
   const unsigned char lead = byte(0);
@@ -33,8 +29,6 @@ size_t Utf8SequenceLength(std::string_view text) {
   return length;
 }
 
-}  // namespace
-
 std::string JsonQuoted(std::string_view utf8) {
   std::string text = "\"";
   text.reserve(utf8.size() + 2);
@@ -42,13 +36,27 @@ std::string JsonQuoted(std::string_view utf8) {
     const unsigned char c = static_cast<unsigned char>(utf8[0]);
     size_t used = 1;
     switch (c) {
-      case '"': text += "\\\""; break;
-      case '\\': text += "\\\\"; break;
-      case '\n': text += "\\n"; break;
-      case '\r': text += "\\r"; break;
-      case '\t': text += "\\t"; break;
-      case '\b': text += "\\b"; break;
-      case '\f': text += "\\f"; break;
+      case '"':
+        text += "\\\"";
+        break;
+      case '\\':
+        text += "\\\\";
+        break;
+      case '\n':
+        text += "\\n";
+        break;
+      case '\r':
+        text += "\\r";
+        break;
+      case '\t':
+        text += "\\t";
+        break;
+      case '\b':
+        text += "\\b";
+        break;
+      case '\f':
+        text += "\\f";
+        break;
       default:
         if (c < 0x20) {
           static constexpr char kHex[] = "0123456789abcdef";

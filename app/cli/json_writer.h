@@ -51,6 +51,10 @@ class CJsonWriter {
   std::vector<Frame> open_;
 };
 
+// Length of the well-formed UTF-8 sequence at the start of `text`, 0 when it is not one
+// (overlong forms, surrogates and values past U+10FFFF are not).
+size_t Utf8SequenceLength(std::string_view text);
+
 // `text` as a JSON string literal, quotes included.
 std::string JsonQuoted(std::string_view utf8);
 

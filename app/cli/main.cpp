@@ -1,18 +1,26 @@
 // recaster: converts old 3D scenes into props, checks and inspects scene files from a terminal.
+#include <sched.h>
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 
-#include "app/classify.h"
+#include <algorithm>
+#include <chrono>
+#include <nlohmann/json.hpp>
+#include <thread>
+
 #include "app/class_registration.h"
+#include "app/classify.h"
 #include "app/cli/batch.h"
+#include "app/cli/cli_io.h"
 #include "app/cli/cli_ui.h"
 #include "app/cli/describe.h"
 #include "app/cli/extract.h"
 #include "app/cli/resave.h"
 #include "app/command_flow.h"
 #include "app/texts.h"
+#include "core/atomic_file.h"
+#include "core/persist.h"
 #include "image/codec.h"
 #include "image/pixel_buffer.h"
 #include "image/thumbnail.h"
@@ -20,55 +28,142 @@
 namespace KX::cli {
 namespace {
 
+constexpr const char* kCommands[] = {"convert", "check",  "info",  "thumbnail",
+                                     "extract", "resave", "batch", "report"};
+
+const char kExitCodes[] = R"(Exit codes:
+  0  done (converted, written, listed)
+  1  nothing to do for a reason of the file (no thumbnail, nothing embedded) or, in batch,
+     some file failed
+  2  usage error, or an output that exists and needs --force, or one that is never replaced
+     (a folder, link, device or FIFO)
+  3  already compatible, nothing written (convert)
+  4  not a convertible scene, nothing written (convert)
+  5  a file could not be loaded (the reason says where)
+  6  a file or standard output could not be written
+)";
+
 int Convert(const CTextTable& texts, const std::string& input, std::string output, bool force) {
+  if (input == "-" && output.empty()) {
+    std::fprintf(stderr, "convert: a scene read from standard input needs -o OUTPUT\n");
+    return kExitUsage;
+  }
   if (output.empty()) output = DefaultOutputPath(input);
-  // An old scene named like a prop would otherwise be replaced by its own conversion.
-  if (OutputReplacesInput(input, output)) return kExitUsage;
+  std::error_code ec;
+  if (input != "-" && output != "-" && std::filesystem::equivalent(input, output, ec)) {
+    // A file named like a prop: when it is one already, that is the answer; an old scene named
+    // like a prop would be replaced by its own conversion.
+    CPersistContext document;
+    if (Succeeded(LoadInput(input, document)) && document.version >= kFirstNewLayoutVersion) {
+      CCliUi ui(texts, input, output, force, false);
+      ui.ShowMessage(texts.Text(kTextAlreadyCompatible), kMessageWarning, "");
+      return kExitAlreadyCompatible;
+    }
+    std::fprintf(stderr,
+                 "%s: the prop would replace the scene it comes from; choose another output\n",
+                 Printable(input).c_str());
+    return kExitUsage;
+  }
+  // Where the prop goes is settled before any work is done.
+  if (const OutputCheck check = CheckOutput(output, force, true, false); check.exitCode != 0) {
+    std::fprintf(stderr, "%s\n", check.message.c_str());
+    return check.exitCode;
+  }
+  const auto start = std::chrono::steady_clock::now();
   CCliUi ui(texts, input, output, force, false);
   const CommandOutcome outcome = OnValidate(ui);
-  if (outcome == CommandOutcome::kSaved) std::printf("%s: written %s\n", input.c_str(), output.c_str());
+  if (outcome == CommandOutcome::kSaved && output != "-" && Verbosity() >= 0) {
+    std::printf("%s: written %s", Printable(input).c_str(), Printable(output).c_str());
+    std::error_code sizeError;
+    if (const auto size = std::filesystem::file_size(output, sizeError); Verbosity() > 0 && !sizeError)
+      std::printf(" (%ju bytes in %.2fs)", static_cast<uintmax_t>(size),
+                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    std::printf("\n");
+  }
   return ExitCodeOf(outcome, ui.refusedOverwrite());
 }
 
-int Check(const std::vector<std::string>& files) {
-  int exit = kExitSaved;
-  for (const auto& file : files) {
-    CPersistContext document;
-    if (Failed(LoadFile(0, document, file))) {
-      std::printf("%s: cannot be loaded: %s\n", file.c_str(), document.diagnostics.Describe().c_str());
-      exit = kExitLoadFailed;
-      continue;
-    }
-    std::printf("%s: stream version %d.%02d, ", file.c_str(), document.version / 100, document.version % 100);
-    if (document.version >= kFirstNewLayoutVersion) {
-      std::printf("already compatible, nothing to do\n");
-      continue;
-    }
-    if (document.roots.empty() || !KindOf<CNode>(document.roots.front().get())) {
-      std::printf("no scene node at the root, would be rejected\n");
-      continue;
-    }
-    const int32_t kind = ClassifyContent(document);
-    const bool convertible = kind == kKindScene || kind == kKindSingleObjectScene;
-    std::printf("kind %d (%s), would be %s\n", kind, ContentKindName(kind),
-                convertible ? "converted" : "rejected");
+struct CheckResult {
+  std::string verdict;  // "would be converted", "would be rejected", "already compatible", "cannot
+                        // be loaded"
+  int version = 0;
+  int kind = -1;
+  std::string detail;
+};
+
+CheckResult CheckOne(const std::string& file) {
+  CheckResult result;
+  CPersistContext document;
+  if (Failed(LoadInput(file, document))) {
+    result.verdict = "cannot be loaded";
+    result.detail = DescribeLoadFailure(document);
+    return result;
   }
+  result.version = document.version;
+  if (document.version >= kFirstNewLayoutVersion) {
+    result.verdict = "already compatible";
+  } else if (document.roots.empty() || !KindOf<CNode>(document.roots.front().get())) {
+    result.verdict = "would be rejected";
+    result.detail = "no scene node at the root";
+  } else {
+    result.kind = ClassifyContent(document);
+    const bool convertible = result.kind == kKindScene || result.kind == kKindSingleObjectScene;
+    result.verdict = convertible ? "would be converted" : "would be rejected";
+  }
+  return result;
+}
+
+int Check(const std::vector<std::string>& files, bool json) {
+  int exit = kExitSaved;
+  nlohmann::ordered_json list = nlohmann::json::array();
+  for (const auto& file : files) {
+    const CheckResult r = CheckOne(file);
+    if (r.verdict == "cannot be loaded") exit = kExitLoadFailed;
+    if (json) {
+      nlohmann::ordered_json entry{{"file", JsonSafe(file)}, {"outcome", r.verdict}};
+      if (r.version) entry["streamVersion"] = r.version;
+      if (r.kind >= 0) {
+        entry["kind"] = r.kind;
+        entry["kindName"] = ContentKindName(r.kind);
+      }
+      if (!r.detail.empty()) entry["detail"] = JsonSafe(r.detail);
+      list.push_back(std::move(entry));
+      continue;
+    }
+    const std::string name = Printable(file);
+    if (r.verdict == "cannot be loaded") {
+      std::printf("%s: cannot be loaded: %s\n", name.c_str(), r.detail.c_str());
+      continue;
+    }
+    std::printf("%s: stream version %d.%02d, ", name.c_str(), r.version / 100, r.version % 100);
+    if (r.verdict == "already compatible")
+      std::printf("already compatible, nothing to do\n");
+    else if (r.kind < 0)
+      std::printf("no scene node at the root, would be rejected\n");
+    else
+      std::printf("kind %d (%s), %s\n", r.kind, ContentKindName(r.kind), r.verdict.c_str());
+  }
+  if (json) std::printf("%s\n", nlohmann::ordered_json{{"files", list}}.dump(2).c_str());
   return exit;
 }
 
 int Info(const std::string& file, bool tree, bool json) {
   CPersistContext document;
-  if (Failed(LoadFile(0, document, file))) {
-    std::fprintf(stderr, "%s: cannot be loaded: %s\n", file.c_str(), document.diagnostics.Describe().c_str());
+  if (Failed(LoadInput(file, document))) {
+    std::fprintf(stderr, "%s: cannot be loaded: %s\n", Printable(file).c_str(),
+                 DescribeLoadFailure(document).c_str());
     return kExitLoadFailed;
   }
   if (json) {
-    WriteDocumentJson(stdout, file, document);
+    WriteDocumentJson(stdout, JsonSafe(file), document);
     return kExitSaved;
   }
-  PrintSummary(stdout, file, document);
-  if (!document.diagnostics.warnings.empty())
-    std::printf("  warnings:\n    %s\n", document.diagnostics.Describe().c_str());
+  PrintSummary(stdout, Printable(file), document);
+  if (!document.diagnostics.warnings.empty()) {
+    std::printf("  warnings:\n");
+    for (const auto& warning : document.diagnostics.warnings)
+      std::printf("    %s\n", Printable(warning).c_str());
+  }
   if (tree) {
     std::printf("  tree:\n");
     PrintTree(stdout, document);
@@ -76,37 +171,68 @@ int Info(const std::string& file, bool tree, bool json) {
   return kExitSaved;
 }
 
-int Thumbnail(const std::string& file, const std::string& picture) {
+int Thumbnail(const std::string& file, const std::string& picture, std::string formatName,
+              bool force) {
+  if (formatName.empty())
+    formatName = picture == "-" ? "png" : std::filesystem::path(picture).extension().string();
+  const int32_t format =
+      CodecFormatFromPath("x." + (formatName.starts_with(".") ? formatName.substr(1) : formatName));
+  if (format == kCodecNone) {
+    std::fprintf(stderr, "%s: unknown picture format (use .png, .jpg, .bmp, .tga, .gif or .tif)\n",
+                 Printable(picture).c_str());
+    return kExitUsage;
+  }
+  if (const OutputCheck check = CheckOutput(picture, force, true, false); check.exitCode != 0) {
+    std::fprintf(stderr, "%s\n", check.message.c_str());
+    return check.exitCode;
+  }
   CPersistContext document;
-  if (Failed(LoadFile(0, document, file))) {
-    std::fprintf(stderr, "%s: cannot be loaded: %s\n", file.c_str(), document.diagnostics.Describe().c_str());
+  if (Failed(LoadInput(file, document))) {
+    std::fprintf(stderr, "%s: cannot be loaded: %s\n", Printable(file).c_str(),
+                 DescribeLoadFailure(document).c_str());
     return kExitLoadFailed;
   }
   const auto* thumbnail = KindOf<CThumbnail>(document.thumbnail.get());
   if (!thumbnail || !thumbnail->picture.HasPixels()) {
-    std::fprintf(stderr, "%s: has no thumbnail picture\n", file.c_str());
+    std::fprintf(stderr, "%s: has no thumbnail picture\n", Printable(file).c_str());
     return kExitFailure;
-  }
-  const int32_t format = CodecFormatFromPath(picture);
-  if (format == kCodecNone) {
-    std::fprintf(stderr, "%s: unknown picture format (use .png, .jpg, .bmp, .tga, .gif or .tif)\n",
-                 picture.c_str());
-    return kExitUsage;
   }
   std::vector<uint8_t> bytes;
   if (const Status status = EncodeBlob(thumbnail->picture, format, bytes); Failed(status)) {
-    std::fprintf(stderr, "%s: the thumbnail could not be encoded (%s)\n", file.c_str(), StatusText(status));
+    std::fprintf(stderr, "%s: the thumbnail could not be encoded (%s)\n", Printable(file).c_str(),
+                 StatusText(status));
     return kExitSaveFailed;
   }
-  std::ofstream out(picture, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!out.good()) {
-    std::fprintf(stderr, "%s: cannot be written\n", picture.c_str());
-    return kExitSaveFailed;
+  if (const OutputCheck written = WriteOutput(picture, bytes, force); written.exitCode != 0) {
+    std::fprintf(stderr, "%s\n", written.message.c_str());
+    return written.exitCode;
   }
-  std::printf("%s: thumbnail %d x %d written to %s\n", file.c_str(), thumbnail->picture.width,
-              thumbnail->picture.height, picture.c_str());
+  if (picture != "-" && Verbosity() >= 0)
+    std::printf("%s: thumbnail %d x %d written to %s\n", Printable(file).c_str(),
+                thumbnail->picture.width, thumbnail->picture.height, Printable(picture).c_str());
   return kExitSaved;
+}
+
+int CoreCount() {
+  cpu_set_t set;
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+// The first word that is not an option names the command.
+bool UnknownCommand(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view word = argv[i];
+    if (word.starts_with("-")) continue;
+    for (const char* command : kCommands)
+      if (word == command) return false;
+    std::fprintf(stderr,
+                 "recaster: unknown command '%s'; the commands are:", Printable(word).c_str());
+    for (const char* command : kCommands) std::fprintf(stderr, " %s", command);
+    std::fprintf(stderr, " (recaster --help tells more)\n");
+    return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -114,38 +240,57 @@ int Thumbnail(const std::string& file, const std::string& picture) {
 
 int main(int argc, char** argv) {
   using namespace KX::cli;
+  // An interrupted save leaves no partial file behind.
+  KX::RemoveTemporariesOnSignals();
+  if (UnknownCommand(argc, argv)) return kExitUsage;
   KX::RegisterAllClasses();
   const KX::CTextTable texts(KX::ExecutableFolder());
 
   CLI::App app{"recaster: upgrades old 3D Scene files (.crv) into static 3D Props (.fbprop)"};
   app.require_subcommand(1);
+  app.fallthrough();  // -q and -v also after the command's name
+  app.set_version_flag("--version", std::string("recaster ") + KX_RECASTER_VERSION);
+  app.footer(kExitCodes);
+  bool quiet = false, verbose = false;
+  app.add_flag("-q,--quiet", quiet, "Print only errors");
+  app.add_flag("-v,--verbose", verbose, "Print more about each file");
 
-  std::string input, output, picture, report;
+  std::string input, output, picture, report, filesFrom, shard, format;
   std::vector<std::string> files, paths;
   bool force = false, tree = false, json = false;
-  int jobs = 1;
+  int jobs = CoreCount();
 
   auto* convert = app.add_subcommand("convert", "Convert one scene into a prop");
-  convert->add_option("INPUT", input, "Scene file (.crv)")->required();
-  convert->add_option("-o,--output", output, "Prop file to write (default: INPUT with .fbprop)");
+  convert->add_option("INPUT", input, "Scene file (.crv), or - for standard input")->required();
+  convert->add_option("-o,--output", output,
+                      "Prop file to write (default: INPUT with .fbprop), or - for standard output");
   convert->add_flag("--force", force, "Replace OUTPUT when it exists");
 
   auto* check = app.add_subcommand("check", "Tell whether files load and would be converted");
-  check->add_option("FILE", files, "Scene files")->required();
+  check->add_option("FILE", files, "Scene files (- for standard input)")->required();
+  check->add_flag("--json", json, "Print the answers as JSON");
 
   auto* info = app.add_subcommand("info", "Describe what a file holds");
-  info->add_option("FILE", input, "Scene or prop file")->required();
-  info->add_flag("--tree", tree, "Print the node hierarchy with controllers and materials");
-  info->add_flag("--json", json, "Print every object as JSON");
+  info->add_option("FILE", input, "Scene or prop file, or - for standard input")->required();
+  auto* treeFlag =
+      info->add_flag("--tree", tree, "Print the node hierarchy with controllers and materials");
+  info->add_flag("--json", json, "Print every object as JSON")->excludes(treeFlag);
 
   auto* thumbnail = app.add_subcommand("thumbnail", "Write a file's thumbnail as a picture");
-  thumbnail->add_option("FILE", input, "Scene or prop file")->required();
-  thumbnail->add_option("-o,--output", picture, "Picture to write; its extension names the format")
+  thumbnail->add_option("FILE", input, "Scene or prop file, or - for standard input")->required();
+  thumbnail
+      ->add_option("-o,--output", picture,
+                   "Picture to write (its extension names the format), or -")
       ->required();
+  thumbnail->add_option("--format", format,
+                        "Picture format when -o does not tell: png, jpg, bmp, tga, gif, tif");
+  thumbnail->add_flag("--force", force, "Replace PICTURE when it exists");
 
-  auto* extract = app.add_subcommand("extract", "Write the pictures and sounds a file embeds into a folder");
-  extract->add_option("FILE", input, "Scene or prop file")->required();
-  extract->add_option("-o,--output-dir", output, "Folder for the files (made when missing)")->required();
+  auto* extract =
+      app.add_subcommand("extract", "Write the pictures and sounds a file embeds into a folder");
+  extract->add_option("FILE", input, "Scene or prop file, or - for standard input")->required();
+  extract->add_option("-o,--output-dir", output, "Folder for the files (made when missing)")
+      ->required();
   extract->add_flag("--force", force, "Replace files that exist");
 
   auto* resave =
@@ -155,11 +300,23 @@ int main(int argc, char** argv) {
   resave->add_flag("--force", force, "Replace OUTPUT when it exists");
 
   auto* batch = app.add_subcommand("batch", "Convert every .crv file given or found below folders");
-  batch->add_option("PATH", paths, "Scene files and folders")->required();
+  batch->add_option("PATH", paths, "Scene files and folders");
   batch->add_option("-o,--output-dir", output, "Folder for the props")->required();
-  batch->add_option("-j,--jobs", jobs, "Files converted at a time")->check(CLI::Range(1, 64));
+  batch->add_option("-j,--jobs", jobs, "Files converted at a time (default: the number of cores)")
+      ->check(CLI::Range(1, 256));
   batch->add_flag("--force", force, "Replace props that exist");
   batch->add_option("--report", report, "Write a JSON report of every file");
+  batch->add_option("--files-from", filesFrom,
+                    "Read more paths from FILE, one a line (- for standard input)");
+  batch->add_option("--shard", shard, "Convert only share K of N (K from 0 to N-1) of the files");
+
+  auto* reportCommand = app.add_subcommand("report", "Work with batch reports");
+  reportCommand->require_subcommand(1);
+  auto* merge =
+      reportCommand->add_subcommand("merge", "Merge the reports of several batch runs into one");
+  merge->add_option("REPORT", files, "Reports written by batch --report")->required();
+  merge->add_option("-o,--output", output, "Merged report to write (default: standard output)");
+  merge->add_flag("--force", force, "Replace the merged report when it exists");
 
   try {
     app.parse(argc, argv);
@@ -167,13 +324,26 @@ int main(int argc, char** argv) {
     const int code = app.exit(e);
     return code == 0 ? 0 : kExitUsage;
   }
+  SetVerbosity(quiet ? -1 : verbose ? 1 : 0);
 
-  if (*convert) return Convert(texts, input, output, force);
-  if (*check) return Check(files);
-  if (*info) return Info(input, tree, json);
-  if (*thumbnail) return Thumbnail(input, picture);
-  if (*extract) return RunExtract(input, output, force);
-  if (*resave) return RunResave(texts, input, output, force);
-  if (*batch) return RunBatch(texts, paths, output, jobs, force, report);
-  return kExitUsage;
+  int code = kExitUsage;
+  if (*convert)
+    code = Convert(texts, input, output, force);
+  else if (*check)
+    code = Check(files, json);
+  else if (*info)
+    code = Info(input, tree, json);
+  else if (*thumbnail)
+    code = Thumbnail(input, picture, format, force);
+  else if (*extract)
+    code = RunExtract(input, output, force);
+  else if (*resave)
+    code = RunResave(texts, input, output, force);
+  else if (*batch)
+    code = RunBatch(texts, {paths, filesFrom, output, jobs, force, report, shard});
+  else if (*merge)
+    code = MergeReports(files, output.empty() ? "-" : output, force);
+  // What was printed must have arrived.
+  if (!FinishStandardOutput()) code = kExitSaveFailed;
+  return code;
 }

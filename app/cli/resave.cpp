@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/cli/cli_io.h"
 #include "app/cli/cli_ui.h"
 #include "core/alloc.h"
 
@@ -24,19 +25,29 @@ int RunResave(const CTextTable& texts, const std::string& input, const std::stri
 
   CPersistContext source;
   if (Failed(ui.LoadDocument(source, input))) {
-    std::fprintf(stderr, "%s: cannot be loaded: %s\n", input.c_str(),
-                 source.diagnostics.Describe().c_str());
+    std::fprintf(stderr, "%s: cannot be loaded: %s\n", Printable(input).c_str(),
+                 DescribeLoadFailure(source).c_str());
     return kExitLoadFailed;
   }
   CPersistContext target;
   Status status = PrepareResaveDocument(source, target);
   if (Succeeded(status)) status = ui.SaveDocument(target, path);
   if (Failed(status)) {
-    std::fprintf(stderr, "%s: cannot be written: %s\n", path.c_str(), StatusText(status));
+    // Another writer that made the file meanwhile is a refusal, as for convert.
+    if (ui.refusedOverwrite()) {
+      std::fprintf(stderr, "%s: exists already; use --force to replace it\n",
+                   Printable(path).c_str());
+      return kExitUsage;
+    }
+    const std::string& reason = ui.saveFailure().reason;
+    std::fprintf(stderr, "%s: cannot be written: %s\n", Printable(path).c_str(),
+                 reason.empty() ? StatusText(status) : reason.c_str());
     return kExitSaveFailed;
   }
-  std::printf("%s: written %s (read as stream version %d.%02d, %zu root(s))\n", input.c_str(),
-              path.c_str(), source.version / 100, source.version % 100, target.roots.size());
+  if (path != "-" && Verbosity() >= 0)
+    std::printf("%s: written %s (read as stream version %d.%02d, %zu root(s))\n",
+                Printable(input).c_str(), Printable(path).c_str(), source.version / 100,
+                source.version % 100, target.roots.size());
   return kExitSaved;
 }
 

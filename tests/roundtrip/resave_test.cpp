@@ -182,7 +182,10 @@ TEST_F(Resave, RefusesToClobberOrReplaceItsInputAndReportsFailures) {
   EXPECT_EQ(ReadAll(input), original);
   EXPECT_EQ(RunTool("resave " + dir.File("junk.crv", "junk") + " -o " + dir.Path("j.crv")), 5);
   EXPECT_FALSE(std::filesystem::exists(dir.Path("j.crv")));
-  EXPECT_EQ(RunTool("resave " + input + " -o " + dir.Path("missing/out.crv")), 6);
+  // Missing folders are made, as convert makes them; a folder is never replaced.
+  EXPECT_EQ(RunTool("resave " + input + " -o " + dir.Path("missing/out.crv")), 0);
+  EXPECT_EQ(ReadAll(dir.Path("missing/out.crv")), original);
+  EXPECT_EQ(RunTool("resave " + input + " -o " + dir.Path("missing") + " --force"), 2);
 }
 
 }  // namespace

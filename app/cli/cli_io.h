@@ -1,0 +1,55 @@
+#pragma once
+// What every command of the tool does with its files: reading the input (a path, or `-` for
+// standard input), the rules for outputs (never over a folder, link, device or FIFO, never over a
+// file without --force, `-` for standard output), checked writes, and text made safe to print.
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/container.h"
+
+namespace KX::cli {
+
+// `bytes` for a terminal: UTF-8 text as it is; bytes that are not UTF-8 and control characters
+// as \xNN (C1 controls as \u{NN}), so that names from files cannot move the cursor or recolour it.
+std::string Printable(std::string_view bytes);
+// `bytes` for a JSON string: UTF-8 text as it is (the JSON writer escapes control characters),
+// bytes that are not UTF-8 as the four characters \xNN.
+std::string JsonSafe(std::string_view bytes);
+
+// Loads `path` (standard input for "-"). A path that is missing, unreadable, a folder or any
+// other than a plain file is refused before reading, with the system's words in the diagnostics.
+Status LoadInput(const std::string& path, CPersistContext& document);
+
+// What went wrong in a failed load, for a terminal: the system's words for a file that could not
+// be read at all, else where the load stopped (offset and class).
+std::string DescribeLoadFailure(const CPersistContext& document);
+
+// Outcome of checking or writing an output.
+struct OutputCheck {
+  int exitCode = 0;     // 0 when the output may be written, else the exit code to answer
+  std::string message;  // why not (path first), for standard error
+};
+
+// Checks before any work is done that `path` may be written: "-" is standard output (refused
+// when it is a terminal and `binary`), an existing plain file needs `force`, anything else that
+// exists is never replaced. With `makeFolders` a missing folder of `path` is made.
+OutputCheck CheckOutput(const std::string& path, bool force, bool binary, bool makeFolders);
+
+// Writes `bytes` to `path` atomically (standard output for "-") under the rules above.
+OutputCheck WriteOutput(const std::string& path, const std::vector<uint8_t>& bytes, bool force);
+
+// Writes a document to `path` (standard output for "-"). `failure` tells why it failed.
+Status SaveOutput(CPersistContext& document, const std::string& path, bool force,
+                  CSaveFailure& failure);
+
+// -1 with --quiet (errors only), 0 by default, 1 with --verbose.
+void SetVerbosity(int level);
+int Verbosity();
+
+// Flushes standard output; answers false (and says so on standard error) when what was printed
+// could not all be written.
+bool FinishStandardOutput();
+
+}  // namespace KX::cli
