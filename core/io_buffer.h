@@ -33,10 +33,15 @@ class CIoBuffer {
   virtual uint64_t Remaining() const = 0;
 };
 
+// Reads and writes go through a buffer of its own straight to the file descriptor: the many small
+// fields of a record are copies into the buffer, and large arrays move between the file and their
+// destination in one system call, without passing through the buffer.
 class CFileIo final : public CIoBuffer {
  public:
   // Big enough that whole records and arrays move in few system calls.
   static constexpr size_t kBufferSize = 1 << 20;
+  // Transfers at least this large bypass the buffer.
+  static constexpr size_t kDirectSize = 64 << 10;
 
   std::FILE* file = nullptr;
   uint64_t size = 0;
@@ -51,7 +56,7 @@ class CFileIo final : public CIoBuffer {
 
   Status OpenRead(const std::string& filePath);
   Status OpenWrite(const std::string& filePath);
-  // Flushes written data to the file system; a failure answers kErrStream.
+  // Hands written data to the file system; a failure answers kErrStream.
   Status Flush();
   // Closes the file; a failed final flush of a written file answers kErrStream.
   Status Close();
@@ -65,8 +70,18 @@ class CFileIo final : public CIoBuffer {
   uint64_t Remaining() const override { return size - position; }
 
  private:
+  // Reading: the buffer holds file bytes [position - used_, position - used_ + filled_), and
+  // used_ of them are consumed. Writing: filled_ bytes wait to be written.
+  Status Fill();
+  Status ReadDirect(void* dest, size_t count);
+  Status WriteDirect(const void* source, size_t count);
+  Status Drain();
+
   bool writing_ = false;
+  int fd_ = -1;
   std::unique_ptr<char[]> buffer_;
+  size_t used_ = 0;
+  size_t filled_ = 0;
 };
 
 // A stream over bytes in memory: reads from a span (not owned) or appends to an owned vector.

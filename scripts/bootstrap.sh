@@ -11,6 +11,8 @@ PACKAGES=(
   qt6-base-dev libcli11-dev nlohmann-json3-dev
   # the dialog's screenshot test: an X server of its own and the one font it is drawn in
   xvfb fonts-dejavu-core
+  # scripts/bench.sh: peak memory of a conversion
+  time
 )
 
 missing=()
