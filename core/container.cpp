@@ -1,6 +1,7 @@
 #include "core/container.h"
 
 #include "core/address_table.h"
+#include "core/load_jobs.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -379,17 +380,29 @@ Status LoadFromStream(CPersistContext& context, CIoBuffer& stream, int32_t cooki
     context.ClearRecords();
   }
 
-  // Objects until the end of the stream.
+  // Objects until the end of the stream. Pictures decode beside the reading; a picture that
+  // fails fails the load at its own record, whatever was read after it.
   context.roots.clear();
   context.saveList.clear();
-  while (!stream.IsEnd()) {
-    std::string className;
-    KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));
-    const bool isRoot = className == kRootMarker || className == kOldRootMarker;
-    if (isRoot) KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));
-    CRefPtr<CBase> object;
-    KX_RETURN_IF_FAILED(ReadObject(context, in, className, object));
-    if (isRoot && object) KX_RETURN_IF_FAILED(AddRoot(context, object.get()));
+  {
+    CLoadJobs jobs(context);
+    context.jobs = &jobs;
+    const Status read = [&]() -> Status {
+      while (!stream.IsEnd()) {
+        std::string className;
+        KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));
+        const bool isRoot = className == kRootMarker || className == kOldRootMarker;
+        if (isRoot) KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));
+        CRefPtr<CBase> object;
+        KX_RETURN_IF_FAILED(ReadObject(context, in, className, object));
+        if (isRoot && object) KX_RETURN_IF_FAILED(AddRoot(context, object.get()));
+      }
+      return kOk;
+    }();
+    const Status finished = jobs.Finish();
+    context.jobs = nullptr;
+    if (Failed(finished)) return finished;
+    if (Failed(read)) return read;
   }
   context.diagnostics.className.clear();
 

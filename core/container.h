@@ -17,6 +17,8 @@
 
 namespace KX {
 
+class CLoadJobs;
+
 // Where and why a load failed, and what it noticed without failing.
 struct CLoadDiagnostics {
   Status status = kOk;
@@ -53,6 +55,9 @@ class CPersistContext {
   // does not run its Save a second time only to count.
   CAddressTable<int64_t> saveSizes;
   bool measuring = false;
+  // While the objects of a file are read: where a Load may hand off work to run beside the
+  // rest of the load (see core/load_jobs.h). Null outside that part of a load.
+  CLoadJobs* jobs = nullptr;
   // When set, a load appends the stream offset of every object id it reads as a reference: what
   // a tool that rewrites references in place (the fuzzer's mutator) needs to find them.
   std::vector<uint64_t>* referenceOffsets = nullptr;
