@@ -1,6 +1,7 @@
 #include "core/container.h"
 
 #include "core/address_table.h"
+#include "core/alloc.h"
 #include "core/load_jobs.h"
 
 #include <fcntl.h>
@@ -248,8 +249,8 @@ CLoadRecord* CPersistContext::NewRecord() { return &records_.emplace_back(); }
 
 CBase* CPersistContext::ObjectForId(int32_t id) const {
   if (id == 0) return nullptr;
-  const auto it = objects.find(id);
-  return it == objects.end() ? nullptr : it->second->object.get();
+  const CLoadRecord* record = objects.Find(id);
+  return record ? record->object.get() : nullptr;
 }
 
 void CPersistContext::Warn(std::string message) {
@@ -405,6 +406,9 @@ Status LoadFromStream(CPersistContext& context, CIoBuffer& stream, int32_t cooki
     if (Failed(read)) return read;
   }
   context.diagnostics.className.clear();
+  // The passes below walk the records in id order; the order is made once, here.
+  if (Failed(TryAllocate([&] { (void)context.objects.InOrder(); })))
+    return Fail(context, kErrOutOfMemory, "no memory for the table of object ids");
 
   // Link pass, in ascending id order. A failing Link ends the pass but not the load.
   for (auto& [id, record] : context.objects) {

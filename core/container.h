@@ -12,6 +12,7 @@
 
 #include "core/address_table.h"
 #include "core/base.h"
+#include "core/id_table.h"
 #include "core/io_buffer.h"
 #include "core/persist.h"
 
@@ -46,7 +47,7 @@ class CPersistContext {
   std::vector<CRefPtr<CBase>> extInfo;
   std::vector<CRefPtr<CBase>> roots;  // add through AddRoot, which keeps them unique
   // Load: records by id, the first record with an id wins; later ones go to `duplicates`.
-  std::map<int32_t, CLoadRecord*> objects;
+  CIdTable objects;
   std::map<int32_t, CLoadRecord*> duplicates;
   // Save: every object to write, in collection order, and the id each is written under.
   std::vector<CBase*> saveList;

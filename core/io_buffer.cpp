@@ -41,6 +41,7 @@ Status CFileIo::OpenRead(const std::string& filePath) {
   writing_ = false;
   // Without a buffer every transfer goes straight to the file: slower, not wrong.
   buffer_.reset(new (std::nothrow) char[kBufferSize]);
+  inCursor_ = inEnd_ = Buffer();
   return kOk;
 }
 
@@ -54,6 +55,10 @@ Status CFileIo::OpenWrite(const std::string& filePath) {
   writing_ = true;
   position = 0;
   buffer_.reset(new (std::nothrow) char[kBufferSize]);
+  if (buffer_) {
+    outCursor_ = Buffer();
+    outEnd_ = Buffer() + kBufferSize;
+  }
   return kOk;
 }
 
@@ -75,7 +80,7 @@ Status CFileIo::Close() {
   size = 0;
   position = 0;
   writing_ = false;
-  used_ = filled_ = 0;
+  DropWindow();
   buffer_.reset();
   return status;
 }
@@ -98,12 +103,12 @@ Status CFileIo::ReadDirect(void* dest, size_t count) {
 }
 
 Status CFileIo::Fill() {
-  used_ = filled_ = 0;
+  inCursor_ = inEnd_ = Buffer();
   for (;;) {
     const ssize_t got = ::read(fd_, buffer_.get(), kBufferSize);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return kErrStream;
-    filled_ = static_cast<size_t>(got);
+    inEnd_ = Buffer() + got;
     return kOk;
   }
 }
@@ -114,18 +119,18 @@ Status CFileIo::Read(void* dest, size_t capacity, size_t count, int32_t) {
   if (count > Remaining()) return kErrStream;
   if (count == 0) return kOk;
   auto* out = static_cast<char*>(dest);
-  const size_t buffered = filled_ - used_;
+  const auto buffered = static_cast<size_t>(inEnd_ - inCursor_);
   if (count <= buffered) {
-    std::memcpy(out, buffer_.get() + used_, count);
-    used_ += count;
+    std::memcpy(out, inCursor_, count);
+    inCursor_ += count;
     position += count;
     return kOk;
   }
   // What the buffer holds, then the rest straight from the file when it is large, or from the
   // buffer filled again. A system read that fails leaves the stream unusable; the reader stops
   // at its first failure anyway.
-  if (buffered) std::memcpy(out, buffer_.get() + used_, buffered);
-  used_ = filled_ = 0;
+  if (buffered) std::memcpy(out, inCursor_, buffered);
+  inCursor_ = inEnd_ = Buffer();
   size_t rest = count - buffered;
   out += buffered;
   if (rest >= kDirectSize || !buffer_) {
@@ -133,9 +138,9 @@ Status CFileIo::Read(void* dest, size_t capacity, size_t count, int32_t) {
   } else {
     while (rest > 0) {
       KX_RETURN_IF_FAILED(Fill());
-      const size_t part = std::min(rest, filled_);
-      std::memcpy(out, buffer_.get(), part);
-      used_ = part;
+      const size_t part = std::min(rest, static_cast<size_t>(inEnd_ - inCursor_));
+      std::memcpy(out, inCursor_, part);
+      inCursor_ += part;
       out += part;
       rest -= part;
     }
@@ -157,18 +162,18 @@ Status CFileIo::WriteDirect(const void* source, size_t count) {
 }
 
 Status CFileIo::Drain() {
-  if (filled_ == 0) return kOk;
-  const size_t pending = filled_;
-  filled_ = 0;
+  if (!buffer_ || outCursor_ == Buffer()) return kOk;
+  const auto pending = static_cast<size_t>(outCursor_ - Buffer());
+  outCursor_ = Buffer();
   return WriteDirect(buffer_.get(), pending);
 }
 
 Status CFileIo::Write(const void* source, size_t count, int32_t) {
   if (!file || !writing_) return kErrStream;
   if (count == 0) return kOk;
-  if (buffer_ && count < kDirectSize && count <= kBufferSize - filled_) {
-    std::memcpy(buffer_.get() + filled_, source, count);
-    filled_ += count;
+  if (count < kDirectSize && count <= static_cast<size_t>(outEnd_ - outCursor_)) {
+    std::memcpy(outCursor_, source, count);
+    outCursor_ += count;
     position += count;
     return kOk;
   }
@@ -176,8 +181,8 @@ Status CFileIo::Write(const void* source, size_t count, int32_t) {
   if (count >= kDirectSize || !buffer_) {
     KX_RETURN_IF_FAILED(WriteDirect(source, count));
   } else {
-    std::memcpy(buffer_.get(), source, count);
-    filled_ = count;
+    std::memcpy(outCursor_, source, count);
+    outCursor_ += count;
   }
   position += count;
   return kOk;
@@ -190,12 +195,11 @@ Status CFileIo::Skip(int64_t offset) {
   if (writing_) {
     KX_RETURN_IF_FAILED(Drain());
     if (::lseek(fd_, offset, SEEK_CUR) < 0) return kErrStream;
-  } else if (const int64_t inBuffer = static_cast<int64_t>(used_) + offset;
-             inBuffer >= 0 && inBuffer <= static_cast<int64_t>(filled_)) {
-    used_ = static_cast<size_t>(inBuffer);
+  } else if (buffer_ && offset >= Buffer() - inCursor_ && offset <= inEnd_ - inCursor_) {
+    inCursor_ += offset;
   } else {
     if (::lseek(fd_, static_cast<off_t>(position + offset), SEEK_SET) < 0) return kErrStream;
-    used_ = filled_ = 0;
+    inCursor_ = inEnd_ = Buffer();
   }
   position += offset;
   return kOk;
@@ -217,8 +221,8 @@ Status CMemoryIo::Reserve(int64_t totalBytes, int64_t) {
 Status CMemoryIo::Read(void* dest, size_t capacity, size_t count, int32_t) {
   if (count > capacity) return kErrBadArgument;
   if (count > Remaining()) return kErrStream;
-  if (count) std::memcpy(dest, input_.data() + position_, count);
-  position_ += count;
+  if (count) std::memcpy(dest, inCursor_, count);
+  inCursor_ += count;
   return kOk;
 }
 
@@ -235,8 +239,8 @@ Status CMemoryIo::Write(const void* source, size_t count, int32_t) {
 
 Status CMemoryIo::Skip(int64_t offset) {
   if (offset > 0 && static_cast<uint64_t>(offset) > Remaining()) return kErrStream;
-  if (offset < 0 && static_cast<uint64_t>(-offset) > position_) return kErrStream;
-  position_ += offset;
+  if (offset < 0 && static_cast<uint64_t>(-offset) > Position()) return kErrStream;
+  if (offset != 0) inCursor_ += offset;
   return kOk;
 }
 
