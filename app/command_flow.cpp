@@ -38,7 +38,9 @@ struct CKeptAtExit {
 
 }  // namespace
 
-void KeepScenesUntilExit() { keepScenesUntilExit = true; }
+void KeepScenesUntilExit() {
+  keepScenesUntilExit = true;
+}
 
 Status CheckCompatibility(CPersistContext& document, CRefPtr<CNode>& root, IConverterUi& ui) {
   root = document.roots.empty() ? nullptr : KindOf<CNode>(document.roots.front().get());

@@ -135,7 +135,9 @@ class CMemoryIo final : public CIoBuffer {
 
  private:
   // Reading: the cursor is the position; copies of the stream read the same bytes.
-  size_t Position() const { return input_.empty() ? 0 : static_cast<size_t>(inCursor_ - input_.data()); }
+  size_t Position() const {
+    return input_.empty() ? 0 : static_cast<size_t>(inCursor_ - input_.data());
+  }
   std::span<const uint8_t> input_;
   std::vector<uint8_t> output_;
 };

@@ -304,8 +304,9 @@ Status CImage::Load(CReader& in) {
   KX_RETURN_IF_FAILED(TryAllocate(
       [&] { shared = std::make_shared<const std::vector<uint8_t>>(std::move(bytes)); }));
   const int32_t format = encodeFormat;
-  const Status queued = jobs->Queue(
-      [this, shared, format] { return DecodeBlob(picture, format, shared->data(), shared->size()); });
+  const Status queued = jobs->Queue([this, shared, format] {
+    return DecodeBlob(picture, format, shared->data(), shared->size());
+  });
   if (Failed(queued))
     KX_RETURN_IF_FAILED(DecodeBlob(picture, format, shared->data(), shared->size()));
   return KeepBlob(*shared);
