@@ -16,7 +16,31 @@ std::string StatusDetail(Status status) {
   return std::string("status ") + hex + " (" + StatusText(status) + ")";
 }
 
+bool keepScenesUntilExit = false;
+
+// Hands the scene of `document` over to the end of the process when the tool asked for it: the
+// pages go back to the system at once, where freeing a large graph object by object takes as
+// long as a good part of the conversion.
+struct CKeptAtExit {
+  CPersistContext& document;
+  ~CKeptAtExit() {
+    if (!keepScenesUntilExit) return;
+    try {
+      static auto* kept = new std::vector<CRefPtr<CBase>>;
+      for (const auto& root : document.roots) kept->push_back(root);
+      if (document.thumbnail) kept->push_back(document.thumbnail);
+      for (const auto& entry : document.extInfo) kept->push_back(entry);
+    } catch (const std::bad_alloc&) {
+      // What was not kept is freed as usual.
+    }
+  }
+};
+
 }  // namespace
+
+void KeepScenesUntilExit() {
+  keepScenesUntilExit = true;
+}
 
 Status CheckCompatibility(CPersistContext& document, CRefPtr<CNode>& root, IConverterUi& ui) {
   root = document.roots.empty() ? nullptr : KindOf<CNode>(document.roots.front().get());
@@ -94,6 +118,7 @@ CommandOutcome OnValidate(IConverterUi& ui) {
 
   ui.BeginWaitCursor();
   CPersistContext document;
+  const CKeptAtExit keep{document};
   const Status loaded = ui.LoadDocument(document, path);
   if (Failed(loaded)) {
     ui.EndWaitCursor();

@@ -23,6 +23,9 @@ enum class CommandOutcome {
 
 // Runs the whole command. Both documents and every reference are released before it returns.
 CommandOutcome OnValidate(IConverterUi& ui);
+// From now on OnValidate leaves the scenes it loaded for the end of the process to take back,
+// instead of freeing them object by object: for a tool that exits right after one command.
+void KeepScenesUntilExit();
 
 // Answers 0 when the document's first root was converted in memory (message 104 shown), 1 when
 // the document is already compatible (message 105), 0x80000005 when it is no convertible scene

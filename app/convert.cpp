@@ -53,6 +53,25 @@ std::vector<T*> Collect(CNode& root, bool kindOf) {
   return objects;
 }
 
+// Every object of `root`'s tree once, in first-found order: what Collect<T> filters, taken once
+// for the passes that run one after another on a tree none of them changes in shape.
+class CTreeObjects {
+ public:
+  explicit CTreeObjects(CNode& root) { root.FindObjects(all_, std::nullopt, nullptr, false); }
+  // What Collect<T>(root, kindOf) would answer on the same tree.
+  template <class T>
+  std::vector<T*> Of(bool kindOf) const {
+    std::vector<T*> objects;
+    for (CBase* object : all_)
+      if (kindOf || object->GetRuntimeClass() == &T::classRecord)
+        if (T* typed = KindOf<T>(object)) objects.push_back(typed);
+    return objects;
+  }
+
+ private:
+  std::vector<CBase*> all_;
+};
+
 bool HasUsablePicture(const CBase* image) {
   if (const auto* still = KindOf<CImage>(image))
     return still->picture.width != 0 && still->picture.height != 0 && still->picture.HasPixels();
@@ -301,13 +320,15 @@ Status StripControllers(CNode& root) {
   });
 }
 
-Status BakeTransforms(CNode& root) {
+namespace {
+
+Status BakeTransformsOf(const CTreeObjects& tree) {
   return Guarded([&]() -> Status {
     // Meshes, and billboards, which are moved into world space at their update exactly like
     // meshes: with every transform reset below, a billboard whose positions kept its transforms
     // out would end up somewhere else. Particle positions are written in world space by their
     // controllers and are not baked.
-    for (CGeometry* geometry : Collect<CGeometry>(root, true)) {
+    for (CGeometry* geometry : tree.Of<CGeometry>(true)) {
       if (geometry->GetRuntimeClass() != &CTriMesh::classRecord && !KindOf<CBillboard>(geometry))
         continue;
       // The geometry's own local matrix, then each ancestor's up to the top, as one matrix: row
@@ -321,7 +342,8 @@ Status BakeTransforms(CNode& root) {
       for (auto& point : geometry->positions.items) point = TransformCoord(point, toScene);
       geometry->modified = 1;
     }
-    for (CSpatial* object : Collect<CSpatial>(root, true)) {
+    // Moving points changes no reference: the tree is the one collected.
+    for (CSpatial* object : tree.Of<CSpatial>(true)) {
       object->SetFromMatrix(MatrixIdentity());
       object->modified = 1;
     }
@@ -329,9 +351,9 @@ Status BakeTransforms(CNode& root) {
   });
 }
 
-Status AddRestKeys(CNode& root) {
+Status AddRestKeysOf(const CTreeObjects& tree) {
   return Guarded([&]() -> Status {
-    for (CSpatial* object : Collect<CSpatial>(root, true)) {
+    for (CSpatial* object : tree.Of<CSpatial>(true)) {
       CRefPtr<CKeyframeControl> key(new CKeyframeControl);
       key->timeScale = 1.0f;
       key->legacyValue = 0.0f;
@@ -347,12 +369,15 @@ Status AddRestKeys(CNode& root) {
   });
 }
 
-Status RestructureRoot(CNode& root) {
+// `tree` is the tree as it stands when the pass starts.
+Status RestructureRootOf(CNode& root, const CTreeObjects& tree) {
   return Guarded([&]() -> Status {
+    bool reshaped = false;
     if (root.tag == kPropTag) {
       std::vector<CSpatial*> cameras;
-      for (CCamera* camera : Collect<CCamera>(root, false)) cameras.push_back(camera);
-      for (CCameraTarget* target : Collect<CCameraTarget>(root, false)) cameras.push_back(target);
+      for (CCamera* camera : tree.Of<CCamera>(false)) cameras.push_back(camera);
+      for (CCameraTarget* target : tree.Of<CCameraTarget>(false)) cameras.push_back(target);
+      reshaped = !cameras.empty();
       std::vector<CRefPtr<CBase>> released;  // alive until the pass is over
       for (CSpatial* object : cameras) {
         CNode* holder = object->parent;
@@ -371,6 +396,7 @@ Status RestructureRoot(CNode& root) {
         // The accessory level goes; its first child takes its place at the end of the root.
         // A step that fails fails the conversion: nothing may be dropped from the tree unnoticed.
         KX_RETURN_IF_FAILED(root.RemoveChild(first.get()));
+        reshaped = true;
         CRefPtr<CNode> inner(first->children.empty() ? nullptr : KindOf<CNode>(first->children.front().get()));
         if (inner) {
           KX_RETURN_IF_FAILED(first->RemoveChild(inner.get()));
@@ -382,8 +408,24 @@ Status RestructureRoot(CNode& root) {
         root.modified = 1;
       }
     }
-    return AddRestKeys(root);
+    if (!reshaped) return AddRestKeysOf(tree);
+    const CTreeObjects now(root);
+    return AddRestKeysOf(now);
   });
+}
+
+}  // namespace
+
+Status BakeTransforms(CNode& root) {
+  return Guarded([&]() -> Status { return BakeTransformsOf(CTreeObjects(root)); });
+}
+
+Status AddRestKeys(CNode& root) {
+  return Guarded([&]() -> Status { return AddRestKeysOf(CTreeObjects(root)); });
+}
+
+Status RestructureRoot(CNode& root) {
+  return Guarded([&]() -> Status { return RestructureRootOf(root, CTreeObjects(root)); });
 }
 
 Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui) {
@@ -402,8 +444,10 @@ Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui) {
       }
     KX_RETURN_IF_FAILED(TagNodes(*root, kPropTag));
     KX_RETURN_IF_FAILED(StripControllers(*root));
-    if (!NameHasMarker(root->name)) KX_RETURN_IF_FAILED(BakeTransforms(*root));
-    return RestructureRoot(*root);
+    // From here on no pass changes the tree's shape until the cameras go: one collection serves.
+    const CTreeObjects tree(*root);
+    if (!NameHasMarker(root->name)) KX_RETURN_IF_FAILED(BakeTransformsOf(tree));
+    return RestructureRootOf(*root, tree);
   });
 }
 

@@ -1,7 +1,9 @@
 #include "core/container.h"
 
 #include "core/address_table.h"
+#include "core/alloc.h"
 #include "core/atomic_file.h"
+#include "core/load_jobs.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -251,8 +253,8 @@ CLoadRecord* CPersistContext::NewRecord() {
 
 CBase* CPersistContext::ObjectForId(int32_t id) const {
   if (id == 0) return nullptr;
-  const auto it = objects.find(id);
-  return it == objects.end() ? nullptr : it->second->object.get();
+  const CLoadRecord* record = objects.Find(id);
+  return record ? record->object.get() : nullptr;
 }
 
 void CPersistContext::Warn(std::string message) {
@@ -386,19 +388,34 @@ Status LoadFromStream(CPersistContext& context, CIoBuffer& stream, int32_t cooki
     context.ClearRecords();
   }
 
-  // Objects until the end of the stream.
+  // Objects until the end of the stream. Pictures decode beside the reading; a picture that
+  // fails fails the load at its own record, whatever was read after it.
   context.roots.clear();
   context.saveList.clear();
-  while (!stream.IsEnd()) {
-    std::string className;
-    KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));
-    const bool isRoot = className == kRootMarker || className == kOldRootMarker;
-    if (isRoot) KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));
-    CRefPtr<CBase> object;
-    KX_RETURN_IF_FAILED(ReadObject(context, in, className, object));
-    if (isRoot && object) KX_RETURN_IF_FAILED(AddRoot(context, object.get()));
+  {
+    CLoadJobs jobs(context);
+    context.jobs = &jobs;
+    const Status read = [&]() -> Status {
+      while (!stream.IsEnd()) {
+        std::string className;
+        KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));
+        const bool isRoot = className == kRootMarker || className == kOldRootMarker;
+        if (isRoot) KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));
+        CRefPtr<CBase> object;
+        KX_RETURN_IF_FAILED(ReadObject(context, in, className, object));
+        if (isRoot && object) KX_RETURN_IF_FAILED(AddRoot(context, object.get()));
+      }
+      return kOk;
+    }();
+    const Status finished = jobs.Finish();
+    context.jobs = nullptr;
+    if (Failed(finished)) return finished;
+    if (Failed(read)) return read;
   }
   context.diagnostics.className.clear();
+  // The passes below walk the records in id order; the order is made once, here.
+  if (Failed(TryAllocate([&] { (void)context.objects.InOrder(); })))
+    return Fail(context, kErrOutOfMemory, "no memory for the table of object ids");
 
   // Link pass, in ascending id order. A failing Link ends the pass but not the load.
   for (auto& [id, record] : context.objects) {
@@ -552,18 +569,11 @@ Status SaveFile(int32_t cookie, CPersistContext& context, const std::string& pat
   CFileIo file;
   Status status = file.OpenWrite(target.temporaryPath());
   if (Failed(status)) return fail(status, errno, std::strerror(errno));
-  errno = 0;
   status = SaveToStream(context, file, cookie);
-  int error = Failed(status) && std::ferror(file.file) ? errno : 0;
-  if (Succeeded(status)) {
-    status = file.Flush();
-    if (Failed(status)) error = errno;
-  }
+  if (Succeeded(status)) status = file.Flush();
   const Status closed = file.Close();
-  if (Succeeded(status) && Failed(closed)) {
-    status = closed;
-    error = errno;
-  }
+  if (Succeeded(status)) status = closed;
+  const int error = Failed(status) ? file.writeError : 0;
   context.stream = nullptr;
   if (Failed(status))
     return fail(status, error,

@@ -12,10 +12,13 @@
 
 #include "core/address_table.h"
 #include "core/base.h"
+#include "core/id_table.h"
 #include "core/io_buffer.h"
 #include "core/persist.h"
 
 namespace KX {
+
+class CLoadJobs;
 
 // Where and why a load failed, and what it noticed without failing.
 struct CLoadDiagnostics {
@@ -44,7 +47,7 @@ class CPersistContext {
   std::vector<CRefPtr<CBase>> extInfo;
   std::vector<CRefPtr<CBase>> roots;  // add through AddRoot, which keeps them unique
   // Load: records by id, the first record with an id wins; later ones go to `duplicates`.
-  std::map<int32_t, CLoadRecord*> objects;
+  CIdTable objects;
   std::map<int32_t, CLoadRecord*> duplicates;
   // Save: every object to write, in collection order, and the id each is written under.
   std::vector<CBase*> saveList;
@@ -53,6 +56,9 @@ class CPersistContext {
   // does not run its Save a second time only to count.
   CAddressTable<int64_t> saveSizes;
   bool measuring = false;
+  // While the objects of a file are read: where a Load may hand off work to run beside the
+  // rest of the load (see core/load_jobs.h). Null outside that part of a load.
+  CLoadJobs* jobs = nullptr;
   // When set, a load appends the stream offset of every object id it reads as a reference: what
   // a tool that rewrites references in place (the fuzzer's mutator) needs to find them.
   std::vector<uint64_t>* referenceOffsets = nullptr;

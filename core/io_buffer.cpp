@@ -1,7 +1,10 @@
 #include "core/io_buffer.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -18,7 +21,9 @@ Status CIoBuffer::GetFolder(std::string& folder) const {
   return kOk;
 }
 
-Status CIoBuffer::Reserve(int64_t, int64_t) { return kOk; }
+Status CIoBuffer::Reserve(int64_t, int64_t) {
+  return kOk;
+}
 
 // ---------------------------------------------------------------------------------------------
 
@@ -31,10 +36,12 @@ Status CFileIo::OpenRead(const std::string& filePath) {
   position = 0;
   file = std::fopen(filePath.c_str(), "rb");
   if (!file) return kErrOpen;
+  fd_ = ::fileno(file);
   size = static_cast<uint64_t>(st.st_size);
   writing_ = false;
+  // Without a buffer every transfer goes straight to the file: slower, not wrong.
   buffer_.reset(new (std::nothrow) char[kBufferSize]);
-  if (buffer_) std::setvbuf(file, buffer_.get(), _IOFBF, kBufferSize);
+  inCursor_ = inEnd_ = Buffer();
   return kOk;
 }
 
@@ -44,28 +51,45 @@ Status CFileIo::OpenWrite(const std::string& filePath) {
   path = filePath;
   file = std::fopen(filePath.c_str(), "wb");
   if (!file) return kErrOpen;
+  fd_ = ::fileno(file);
   writing_ = true;
+  writeError = 0;
   position = 0;
   buffer_.reset(new (std::nothrow) char[kBufferSize]);
-  if (buffer_) std::setvbuf(file, buffer_.get(), _IOFBF, kBufferSize);
+  if (buffer_) {
+    outCursor_ = Buffer();
+    outEnd_ = Buffer() + kBufferSize;
+  }
   return kOk;
 }
 
 Status CFileIo::Flush() {
   if (!file) return kErrBadArgument;
-  return std::fflush(file) == 0 ? kOk : kErrStream;
+  if (writing_) KX_RETURN_IF_FAILED(Drain());
+  if (std::fflush(file) == 0) return kOk;
+  writeError = errno;
+  return kErrStream;
 }
 
 Status CFileIo::Close() {
   Status status = kOk;
   if (file) {
-    if (writing_ && std::fflush(file) != 0) status = kErrStream;
-    if (std::fclose(file) != 0 && writing_) status = kErrStream;
+    if (writing_ && Failed(Drain())) status = kErrStream;
+    if (writing_ && std::fflush(file) != 0) {
+      writeError = errno;
+      status = kErrStream;
+    }
+    if (std::fclose(file) != 0 && writing_) {
+      writeError = errno;
+      status = kErrStream;
+    }
     file = nullptr;
   }
+  fd_ = -1;
   size = 0;
   position = 0;
   writing_ = false;
+  DropWindow();
   buffer_.reset();
   return status;
 }
@@ -75,21 +99,103 @@ Status CFileIo::GetFolder(std::string& folder) const {
   return kOk;
 }
 
+Status CFileIo::ReadDirect(void* dest, size_t count) {
+  auto* out = static_cast<char*>(dest);
+  while (count > 0) {
+    const ssize_t got = ::read(fd_, out, count);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return kErrStream;  // an error, or a file cut short while it is read
+    out += got;
+    count -= static_cast<size_t>(got);
+  }
+  return kOk;
+}
+
+Status CFileIo::Fill() {
+  inCursor_ = inEnd_ = Buffer();
+  for (;;) {
+    const ssize_t got = ::read(fd_, buffer_.get(), kBufferSize);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return kErrStream;
+    inEnd_ = Buffer() + got;
+    return kOk;
+  }
+}
+
 Status CFileIo::Read(void* dest, size_t capacity, size_t count, int32_t) {
   if (!file || writing_) return kErrStream;
   if (count > capacity) return kErrBadArgument;
   if (count > Remaining()) return kErrStream;
   if (count == 0) return kOk;
-  // The stream belongs to one thread; skipping stdio's locking matters for the many small reads.
-  if (::fread_unlocked(dest, 1, count, file) != count) return kErrStream;
+  auto* out = static_cast<char*>(dest);
+  const auto buffered = static_cast<size_t>(inEnd_ - inCursor_);
+  if (count <= buffered) {
+    std::memcpy(out, inCursor_, count);
+    inCursor_ += count;
+    position += count;
+    return kOk;
+  }
+  // What the buffer holds, then the rest straight from the file when it is large, or from the
+  // buffer filled again. A system read that fails leaves the stream unusable; the reader stops
+  // at its first failure anyway.
+  if (buffered) std::memcpy(out, inCursor_, buffered);
+  inCursor_ = inEnd_ = Buffer();
+  size_t rest = count - buffered;
+  out += buffered;
+  if (rest >= kDirectSize || !buffer_) {
+    KX_RETURN_IF_FAILED(ReadDirect(out, rest));
+  } else {
+    while (rest > 0) {
+      KX_RETURN_IF_FAILED(Fill());
+      const size_t part = std::min(rest, static_cast<size_t>(inEnd_ - inCursor_));
+      std::memcpy(out, inCursor_, part);
+      inCursor_ += part;
+      out += part;
+      rest -= part;
+    }
+  }
   position += count;
   return kOk;
+}
+
+Status CFileIo::WriteDirect(const void* source, size_t count) {
+  const auto* in = static_cast<const char*>(source);
+  while (count > 0) {
+    const ssize_t put = ::write(fd_, in, count);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      writeError = put < 0 ? errno : ENOSPC;  // a write that takes nothing: the disk is full
+      return kErrStream;
+    }
+    in += put;
+    count -= static_cast<size_t>(put);
+  }
+  return kOk;
+}
+
+Status CFileIo::Drain() {
+  if (!buffer_ || outCursor_ == Buffer()) return kOk;
+  const auto pending = static_cast<size_t>(outCursor_ - Buffer());
+  outCursor_ = Buffer();
+  return WriteDirect(buffer_.get(), pending);
 }
 
 Status CFileIo::Write(const void* source, size_t count, int32_t) {
   if (!file || !writing_) return kErrStream;
   if (count == 0) return kOk;
-  if (::fwrite_unlocked(source, 1, count, file) != count) return kErrStream;
+  if (count < kDirectSize && count <= static_cast<size_t>(outEnd_ - outCursor_)) {
+    std::memcpy(outCursor_, source, count);
+    outCursor_ += count;
+    position += count;
+    return kOk;
+  }
+  KX_RETURN_IF_FAILED(Drain());
+  if (count >= kDirectSize || !buffer_) {
+    KX_RETURN_IF_FAILED(WriteDirect(source, count));
+  } else {
+    std::memcpy(outCursor_, source, count);
+    outCursor_ += count;
+  }
   position += count;
   return kOk;
 }
@@ -98,7 +204,15 @@ Status CFileIo::Skip(int64_t offset) {
   if (!file) return kErrStream;
   if (!writing_ && offset > 0 && static_cast<uint64_t>(offset) > Remaining()) return kErrStream;
   if (offset < 0 && static_cast<uint64_t>(-offset) > position) return kErrStream;
-  if (std::fseek(file, offset, SEEK_CUR) != 0) return kErrStream;
+  if (writing_) {
+    KX_RETURN_IF_FAILED(Drain());
+    if (::lseek(fd_, offset, SEEK_CUR) < 0) return kErrStream;
+  } else if (buffer_ && offset >= Buffer() - inCursor_ && offset <= inEnd_ - inCursor_) {
+    inCursor_ += offset;
+  } else {
+    if (::lseek(fd_, static_cast<off_t>(position + offset), SEEK_SET) < 0) return kErrStream;
+    inCursor_ = inEnd_ = Buffer();
+  }
   position += offset;
   return kOk;
 }
@@ -119,8 +233,8 @@ Status CMemoryIo::Reserve(int64_t totalBytes, int64_t) {
 Status CMemoryIo::Read(void* dest, size_t capacity, size_t count, int32_t) {
   if (count > capacity) return kErrBadArgument;
   if (count > Remaining()) return kErrStream;
-  if (count) std::memcpy(dest, input_.data() + position_, count);
-  position_ += count;
+  if (count) std::memcpy(dest, inCursor_, count);
+  inCursor_ += count;
   return kOk;
 }
 
@@ -137,8 +251,8 @@ Status CMemoryIo::Write(const void* source, size_t count, int32_t) {
 
 Status CMemoryIo::Skip(int64_t offset) {
   if (offset > 0 && static_cast<uint64_t>(offset) > Remaining()) return kErrStream;
-  if (offset < 0 && static_cast<uint64_t>(-offset) > position_) return kErrStream;
-  position_ += offset;
+  if (offset < 0 && static_cast<uint64_t>(-offset) > Position()) return kErrStream;
+  if (offset != 0) inCursor_ += offset;
   return kOk;
 }
 
@@ -200,9 +314,17 @@ std::basic_string<Char> ExtensionOf(std::basic_string_view<Char> path) {
 
 }  // namespace
 
-std::u16string GetFolderOf(std::u16string_view path) { return FolderOf(path); }
-std::string GetFolderOf(std::string_view path) { return FolderOf(path); }
-std::u16string GetExtensionOf(std::u16string_view path) { return ExtensionOf(path); }
-std::string GetExtensionOf(std::string_view path) { return ExtensionOf(path); }
+std::u16string GetFolderOf(std::u16string_view path) {
+  return FolderOf(path);
+}
+std::string GetFolderOf(std::string_view path) {
+  return FolderOf(path);
+}
+std::u16string GetExtensionOf(std::u16string_view path) {
+  return ExtensionOf(path);
+}
+std::string GetExtensionOf(std::string_view path) {
+  return ExtensionOf(path);
+}
 
 }  // namespace KX

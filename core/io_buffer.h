@@ -3,6 +3,7 @@
 // and a memory stream, plus the path helpers.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
@@ -31,19 +32,54 @@ class CIoBuffer {
   virtual uint64_t Tell() const = 0;
   // Bytes left to read; what a count read from the stream must fit in.
   virtual uint64_t Remaining() const = 0;
+
+  // The inline path of the many small fields: copies `count` bytes (not 0) out of, or into, the
+  // bytes the stream holds in memory, without a call, when they are there. False when the
+  // caller must take the virtual Read or Write.
+  bool TryReadInline(void* dest, size_t count) {
+    if (count == 0 || count > static_cast<size_t>(inEnd_ - inCursor_)) return false;
+    std::memcpy(dest, inCursor_, count);
+    inCursor_ += count;
+    if (windowPosition_) *windowPosition_ += count;
+    return true;
+  }
+  bool TryWriteInline(const void* source, size_t count) {
+    if (count == 0 || count > static_cast<size_t>(outEnd_ - outCursor_)) return false;
+    std::memcpy(outCursor_, source, count);
+    outCursor_ += count;
+    if (windowPosition_) *windowPosition_ += count;
+    return true;
+  }
+
+ protected:
+  // Bytes the next reads take [inCursor_, inEnd_), room the next writes fill [outCursor_,
+  // outEnd_); empty for streams without such bytes. A stream whose position is a counter of its
+  // own points windowPosition_ at it; others tell their position from the cursors.
+  const uint8_t* inCursor_ = nullptr;
+  const uint8_t* inEnd_ = nullptr;
+  uint8_t* outCursor_ = nullptr;
+  uint8_t* outEnd_ = nullptr;
+  uint64_t* windowPosition_ = nullptr;
 };
 
+// Reads and writes go through a buffer of its own straight to the file descriptor: the many small
+// fields of a record are copies into the buffer, and large arrays move between the file and their
+// destination in one system call, without passing through the buffer.
 class CFileIo final : public CIoBuffer {
  public:
   // Big enough that whole records and arrays move in few system calls.
   static constexpr size_t kBufferSize = 1 << 20;
+  // Transfers at least this large bypass the buffer.
+  static constexpr size_t kDirectSize = 64 << 10;
 
   std::FILE* file = nullptr;
   uint64_t size = 0;
   uint64_t position = 0;
   std::string path;  // UTF-8
+  // The system's error of the last write that failed (0: none), for messages.
+  int writeError = 0;
 
-  CFileIo() = default;
+  CFileIo() { windowPosition_ = &position; }
   CFileIo(const CFileIo&) = delete;
   CFileIo& operator=(const CFileIo&) = delete;
   // A file still open here was not finished by its user; nothing is left to report to.
@@ -51,7 +87,7 @@ class CFileIo final : public CIoBuffer {
 
   Status OpenRead(const std::string& filePath);
   Status OpenWrite(const std::string& filePath);
-  // Flushes written data to the file system; a failure answers kErrStream.
+  // Hands written data to the file system; a failure answers kErrStream.
   Status Flush();
   // Closes the file; a failed final flush of a written file answers kErrStream.
   Status Close();
@@ -65,7 +101,17 @@ class CFileIo final : public CIoBuffer {
   uint64_t Remaining() const override { return size - position; }
 
  private:
+  // Reading: the buffer holds the file's bytes up to inEnd_, those before inCursor_ consumed.
+  // Writing: the bytes before outCursor_ wait to be written.
+  Status Fill();
+  uint8_t* Buffer() const { return reinterpret_cast<uint8_t*>(buffer_.get()); }
+  void DropWindow() { inCursor_ = inEnd_ = outCursor_ = outEnd_ = nullptr; }
+  Status ReadDirect(void* dest, size_t count);
+  Status WriteDirect(const void* source, size_t count);
+  Status Drain();
+
   bool writing_ = false;
+  int fd_ = -1;
   std::unique_ptr<char[]> buffer_;
 };
 
@@ -73,22 +119,28 @@ class CFileIo final : public CIoBuffer {
 class CMemoryIo final : public CIoBuffer {
  public:
   CMemoryIo() = default;  // empty, for writing
-  explicit CMemoryIo(std::span<const uint8_t> bytes) : input_(bytes) {}
+  explicit CMemoryIo(std::span<const uint8_t> bytes) : input_(bytes) {
+    inCursor_ = input_.data();
+    inEnd_ = input_.data() + input_.size();
+  }
 
   const std::vector<uint8_t>& bytes() const { return output_; }
   std::vector<uint8_t> TakeBytes() { return std::move(output_); }
 
-  bool IsEnd() const override { return position_ == input_.size(); }
+  bool IsEnd() const override { return Position() == input_.size(); }
   Status Reserve(int64_t totalBytes, int64_t largestRecord) override;
   Status Read(void* dest, size_t capacity, size_t count, int32_t cookie) override;
   Status Write(const void* source, size_t count, int32_t cookie) override;
   Status Skip(int64_t offset) override;
-  uint64_t Tell() const override { return input_.empty() ? output_.size() : position_; }
-  uint64_t Remaining() const override { return input_.size() - position_; }
+  uint64_t Tell() const override { return input_.empty() ? output_.size() : Position(); }
+  uint64_t Remaining() const override { return input_.size() - Position(); }
 
  private:
+  // Reading: the cursor is the position; copies of the stream read the same bytes.
+  size_t Position() const {
+    return input_.empty() ? 0 : static_cast<size_t>(inCursor_ - input_.data());
+  }
   std::span<const uint8_t> input_;
-  size_t position_ = 0;
   std::vector<uint8_t> output_;
 };
 

@@ -36,7 +36,7 @@ void CLoadRecord::SetStoredVersion(const CRuntimeClass& cls, int32_t version) {
 
 // ---------------------------------------------------------------------------------------------
 
-CReader& CReader::ReadBytes(void* dest, size_t count) {
+CReader& CReader::ReadBytesThroughStream(void* dest, size_t count) {
   if (ok()) Fail(stream_.Read(dest, count, count, cookie_));
   return *this;
 }
@@ -155,8 +155,11 @@ CReader& CReader::Ref() {
 
 void CReader::RegisterId(int32_t id) {
   if (!context_ || !record_) return;
-  auto [it, inserted] = context_->objects.emplace(id, record_);
-  if (!inserted) context_->duplicates.emplace(id, record_);
+  try {
+    if (!context_->objects.Insert(id, record_)) context_->duplicates.emplace(id, record_);
+  } catch (const std::bad_alloc&) {
+    Fail(kErrOutOfMemory);
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -188,9 +191,9 @@ void CLinker::WrongClass(CBase* object, const CRuntimeClass& expected) {
 
 // ---------------------------------------------------------------------------------------------
 
-CWriter& CWriter::StoreBytes(const void* source, size_t count) {
+CWriter& CWriter::StoreBytesThroughStream(const void* source, size_t count) {
   if (ok() && count) {
-    if (stream_) Fail(stream_->Write(source, count, cookie_));
+    Fail(stream_->Write(source, count, cookie_));
     if (ok()) written_ += count;
   }
   return *this;

@@ -100,7 +100,10 @@ class CReader {
   CReader& Read(std::string& text);  // int32 byte count, bytes
   // int32 count and UTF-16 units; in the old layout an 8-bit string, byte by byte.
   CReader& Read(std::u16string& text);
-  CReader& ReadBytes(void* dest, size_t count);
+  CReader& ReadBytes(void* dest, size_t count) {
+    if (count <= kInlineBytes && ok() && stream_.TryReadInline(dest, count)) return *this;
+    return ReadBytesThroughStream(dest, count);
+  }
   CReader& Skip(uint64_t count);
 
   template <class T>
@@ -149,6 +152,11 @@ class CReader {
   void RegisterId(int32_t id);
 
  private:
+  // Fields up to this size are copied inline; larger arrays go to the stream, which may move
+  // them straight from the file.
+  static constexpr size_t kInlineBytes = 256;
+  CReader& ReadBytesThroughStream(void* dest, size_t count);
+
   CIoBuffer& stream_;
   CPersistContext* context_;
   CLoadRecord* record_;
@@ -328,7 +336,20 @@ class CWriter {
   CWriter& Store(const std::string& text);
   // int32 count, UTF-16 units.
   CWriter& Store(const std::u16string& text);
-  CWriter& StoreBytes(const void* source, size_t count);
+  CWriter& StoreBytes(const void* source, size_t count) {
+    if (!ok()) return *this;
+    if (!stream_) {
+      written_ += count;
+      return *this;
+    }
+    if (count <= kInlineBytes && stream_->TryWriteInline(source, count)) {
+      written_ += count;
+      return *this;
+    }
+    return StoreBytesThroughStream(source, count);
+  }
+  static constexpr size_t kInlineBytes = 256;
+  CWriter& StoreBytesThroughStream(const void* source, size_t count);
 
   CIoBuffer* stream_;  // null when only counting
   CPersistContext* context_;

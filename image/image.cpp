@@ -10,6 +10,7 @@
 #include "core/alloc.h"
 #include "core/container.h"
 #include "core/io_buffer.h"
+#include "core/load_jobs.h"
 #include "core/persist.h"
 #include "core/storage/mmf.h"
 #include "core/text.h"
@@ -292,8 +293,23 @@ Status CImage::Load(CReader& in) {
   std::vector<uint8_t> bytes;
   in.ReadArray(bytes, size);
   if (!in.ok()) return in.status();
-  KX_RETURN_IF_FAILED(DecodeBlob(picture, encodeFormat, bytes.data(), bytes.size()));
-  return KeepBlob(bytes);
+  CLoadJobs* jobs = in.contextOrNull() ? in.context().jobs : nullptr;
+  if (!jobs) {
+    KX_RETURN_IF_FAILED(DecodeBlob(picture, encodeFormat, bytes.data(), bytes.size()));
+    return KeepBlob(bytes);
+  }
+  // Decoded beside the rest of the load, which waits for it before anything looks at the
+  // picture; the bytes are shared with the job until it is done with them.
+  std::shared_ptr<const std::vector<uint8_t>> shared;
+  KX_RETURN_IF_FAILED(TryAllocate(
+      [&] { shared = std::make_shared<const std::vector<uint8_t>>(std::move(bytes)); }));
+  const int32_t format = encodeFormat;
+  const Status queued = jobs->Queue([this, shared, format] {
+    return DecodeBlob(picture, format, shared->data(), shared->size());
+  });
+  if (Failed(queued))
+    KX_RETURN_IF_FAILED(DecodeBlob(picture, format, shared->data(), shared->size()));
+  return KeepBlob(*shared);
 }
 
 Status CImage::PrepareSave(CPersistContext&) {

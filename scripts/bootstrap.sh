@@ -13,6 +13,8 @@ PACKAGES=(
   xvfb fonts-dejavu-core
   # the cluster example of the user guide, run by the command-line tests
   parallel
+  # scripts/bench.sh: peak memory of a conversion
+  time
 )
 
 missing=()

@@ -71,6 +71,11 @@ int Convert(const CTextTable& texts, const std::string& input, std::string outpu
   }
   const auto start = std::chrono::steady_clock::now();
   CCliUi ui(texts, input, output, force, false);
+#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__) && !defined(KX_SANITIZE)
+  // One scene and the process ends: the system takes the whole graph back at once. Debug and
+  // sanitizer builds free it object by object, so that their leak checks still see everything.
+  KeepScenesUntilExit();
+#endif
   const CommandOutcome outcome = OnValidate(ui);
   if (outcome == CommandOutcome::kSaved && output != "-" && Verbosity() >= 0) {
     std::printf("%s: written %s", Printable(input).c_str(), Printable(output).c_str());

@@ -144,13 +144,12 @@ Status WatchedSave(CPersistContext& document, const std::string& path, CWorkCont
   Status status = file.OpenWrite(temp);
   if (Succeeded(status)) {
     CWatchedIo watched(file, control);
-    errno = 0;
     status = SaveToStream(document, watched, 0);
-    // A failed write answers a stream error; the system's reason is in errno then.
-    if (status == kErrStream && errno != 0 && reason && !control.stopped())
-      *reason = SystemSays("writing", errno);
   }
   if (Succeeded(status)) status = file.Flush();
+  // A failed write answers a stream error; the file keeps the system's reason.
+  if (status == kErrStream && file.writeError != 0 && reason && !control.stopped())
+    *reason = SystemSays("writing", file.writeError);
   if (Succeeded(status) && ::fsync(::fileno(file.file)) != 0) {
     if (reason) *reason = SystemSays("writing", errno);
     status = kErrStream;

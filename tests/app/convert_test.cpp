@@ -496,3 +496,78 @@ TEST_F(ConvertTest, AFirstRootThatIsNoNodeIsRefusedUntouched) {
 
 }  // namespace
 }  // namespace KX
+
+namespace KX {
+namespace {
+
+// The conversion collects the tree once for the passes that run on it unchanged; the result must
+// be what running every pass on its own, each collecting for itself, gives.
+TEST(ConvertPasses, OneCallDoesWhatThePassesDoOneByOne) {
+  test::RegisterForTests();
+  using Build = void (*)(LegacyScene&);
+  const struct {
+    const char* what;
+    Build build;
+  } cases[] = {
+      {"baked, animated, with a link",
+       [](LegacyScene& s) {
+         const auto root = s.Root(u"Props", test::Translation({0, 1, 0}));
+         const auto group = s.Node(u"Group", test::Transform({1, 0, 0}, {0, 0.5f, 0}));
+         s.AddChild(root, group);
+         const auto mesh = s.Mesh(u"Tri", test::LegacyMesh::Quad(), test::Translation({0, 2, 0}));
+         s.SetMaterial(mesh, s.Material({}));
+         s.AddChild(group, mesh);
+         s.KeyframeController(group, {{0.0f, {1, 0, 0}}, {1.0f, {2, 0, 0}}});
+         s.LinkController(mesh, group);
+       }},
+      {"cameras alone and in a group",
+       [](LegacyScene& s) {
+         const auto root = s.Root(u"Room");
+         const auto rig = s.Node(u"Rig", test::Translation({0, 0, 3}));
+         s.AddChild(root, rig);
+         const auto target = s.CameraTarget(u"Target");
+         s.AddChild(rig, s.Camera(u"Camera", MatrixIdentity(), target));
+         s.AddChild(rig, target);
+         s.AddChild(root, s.Camera(u"Free"));
+         const auto mesh = s.Mesh(u"Tri", test::LegacyMesh::Triangle());
+         s.SetMaterial(mesh, s.Material({}));
+         s.AddChild(root, mesh);
+       }},
+      {"an accessory level under a marker root",
+       [](LegacyScene& s) {
+         const auto root = s.Root(u"Scene Root", test::Translation({0, 1, 0}));
+         const auto acc = s.Node(u"AccRoot");
+         s.AddChild(root, acc);
+         const auto inner = s.Node(u"Inner", test::Translation({2, 0, 0}));
+         s.AddChild(acc, inner);
+         const auto mesh = s.Mesh(u"Tri", test::LegacyMesh::Triangle());
+         s.SetMaterial(mesh, s.Material({}));
+         s.AddChild(inner, mesh);
+         s.AddChild(acc, s.Node(u"Dropped"));
+       }},
+  };
+  for (const auto& c : cases) {
+    LegacyScene scene("1.50");
+    c.build(scene);
+    auto once = test::LoadScene(scene);
+    test::ScriptedUi ui;
+    ASSERT_EQ(ConvertSceneToProp(*once, ui), kOk) << c.what;
+
+    auto stepwise = test::LoadScene(scene);
+    auto* root = KindOf<CNode>(stepwise->roots.at(0).get());
+    ASSERT_EQ(RemoveLinkControllers(*root), kOk) << c.what;
+    ASSERT_EQ(CleanUpGeometry(*root), kOk) << c.what;
+    ASSERT_EQ(TagNodes(*root, kPropTag), kOk) << c.what;
+    ASSERT_EQ(StripControllers(*root), kOk) << c.what;
+    if (root->name != u"Scene Root") {
+      ASSERT_EQ(BakeTransforms(*root), kOk) << c.what;
+    }
+    ASSERT_EQ(RestructureRoot(*root), kOk) << c.what;
+
+    EXPECT_EQ(test::SaveToBytes(*once), test::SaveToBytes(*stepwise)) << c.what;
+    ExpectOneRestKeyEach(*KindOf<CNode>(once->roots.at(0).get()));
+  }
+}
+
+}  // namespace
+}  // namespace KX

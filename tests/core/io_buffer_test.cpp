@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -70,6 +71,58 @@ TEST(FileIo, SkipStaysInsideTheFile) {
   EXPECT_EQ(io.Skip(100), kErrStream);
   EXPECT_EQ(io.Skip(-100), kErrStream);
   EXPECT_EQ(io.position, 4u);
+}
+
+// Small fields go through the stream's buffer and large arrays straight to the file; mixed in
+// any order, and read back in other pieces than they were written, the bytes stay in order.
+TEST(FileIo, BufferedAndDirectTransfersKeepTheBytesInOrder) {
+  constexpr size_t kLarge = CFileIo::kDirectSize;
+  constexpr size_t kBuffer = CFileIo::kBufferSize;
+  const std::vector<size_t> writes = {1, 3, kLarge, 5, kBuffer - 7, 9, 2 * kBuffer + 1, 4,
+                                      kLarge - 1, 1, kBuffer, 2};
+  const std::vector<size_t> reads = {2, kLarge + 3, 1, kBuffer, 7, 3 * kBuffer, 11, kLarge - 2};
+  size_t total = 0;
+  for (size_t n : writes) total += n;
+  std::vector<uint8_t> expected(total);
+  for (size_t i = 0; i < total; ++i) expected[i] = static_cast<uint8_t>(i * 7 + i / 251);
+
+  TempDir dir;
+  CFileIo out;
+  ASSERT_EQ(out.OpenWrite(dir.Path("mixed")), kOk);
+  size_t at = 0;
+  for (size_t n : writes) {
+    ASSERT_EQ(out.Write(expected.data() + at, n, 0), kOk);
+    at += n;
+    EXPECT_EQ(out.Tell(), at);
+  }
+  ASSERT_EQ(out.Close(), kOk);
+
+  CFileIo in;
+  ASSERT_EQ(in.OpenRead(dir.Path("mixed")), kOk);
+  ASSERT_EQ(in.size, total);
+  std::vector<uint8_t> got(total);
+  at = 0;
+  for (size_t i = 0; at < total; ++i) {
+    const size_t n = std::min(reads[i % reads.size()], total - at);
+    ASSERT_EQ(in.Read(got.data() + at, n, n, 0), kOk) << "read " << i;
+    at += n;
+    EXPECT_EQ(in.Tell(), at);
+  }
+  EXPECT_TRUE(in.IsEnd());
+  EXPECT_EQ(got, expected);
+
+  // Skips inside the buffered bytes and far outside them land where they say.
+  const int64_t skips[] = {-1, -static_cast<int64_t>(kLarge), -static_cast<int64_t>(2 * kBuffer),
+                           5, static_cast<int64_t>(kBuffer) + 3, -9};
+  int64_t position = static_cast<int64_t>(total);
+  for (int64_t skip : skips) {
+    ASSERT_EQ(in.Skip(skip), kOk) << skip;
+    position += skip;
+    uint8_t byte = 0;
+    ASSERT_EQ(in.Read(&byte, 1, 1, 0), kOk) << skip;
+    EXPECT_EQ(byte, expected[static_cast<size_t>(position)]) << skip;
+    position += 1;
+  }
 }
 
 TEST(WholeFile, ReadsEverythingOrReportsWhy) {

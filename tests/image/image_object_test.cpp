@@ -348,6 +348,69 @@ TEST_F(ImageObjectTest, BrokenEmbeddedPicturesAnswerTheDecodeStatusQuietly) {
   }
 }
 
+// Pictures decode while the records after them are read; whatever those records hold, a picture
+// that does not decode fails the load at its own record, as if nothing had been read after it.
+TEST_F(ImageObjectTest, APictureThatFailsFailsTheLoadWhereItStands) {
+  const std::vector<uint8_t> good = Png(16, 16, 7);
+  const std::vector<uint8_t> bad(good.begin(), good.begin() + good.size() / 2);
+  auto image = [](int32_t id, const std::vector<uint8_t>& blob) {
+    Bytes body = ImageHead(id, u"");
+    body.U8(1).I32(kCodecPNG).I32(static_cast<int32_t>(blob.size())).Raw(blob.data(), blob.size());
+    return Record("CImage", body);
+  };
+  // A record whose size word disagrees with its bytes: a warning, not a failure.
+  Bytes mismatched = image(9, good);
+  mismatched.data[4 + 6] += 1;  // after the length of the class name, "CImage"
+  const Bytes unknownClass = Record("CNoSuchClass", Bytes().I32(0));
+
+  const struct {
+    const char* what;
+    std::vector<Bytes> before, after;
+  } cases[] = {
+      {"alone", {}, {}},
+      {"after good pictures", {image(1, good), image(2, good)}, {}},
+      {"before good pictures and roots", {image(1, good)}, {image(3, good), image(4, good)}},
+      {"before a record that warns", {}, {mismatched}},
+      {"before a record that fails", {image(1, good)}, {image(3, good), unknownClass}},
+      {"before another broken picture", {}, {image(3, bad), image(4, good)}},
+  };
+  for (const auto& c : cases) {
+    Bytes file = test::NewHeader().A("").A("");
+    for (const Bytes& record : c.before) file.A("_Root").Append(record);
+    const uint64_t recordStart = file.size() + 4 + 5 + 4 + 6;  // "_Root", then "CImage"
+    file.A("_Root").Append(image(2, bad));
+    const uint64_t recordEnd = file.size();
+    for (const Bytes& record : c.after) file.A("_Root").Append(record);
+
+    CPersistContext context;
+    EXPECT_EQ(LoadScene(file, context), kErrOpen) << c.what;
+    const CLoadDiagnostics& d = context.diagnostics;
+    EXPECT_EQ(d.status, kErrOpen) << c.what;
+    EXPECT_EQ(d.className, "CImage") << c.what;
+    EXPECT_EQ(d.recordOffset, recordStart) << c.what;  // where its size word is
+    EXPECT_EQ(d.offset, recordEnd) << c.what;
+    EXPECT_EQ(d.message, "") << c.what;
+    EXPECT_TRUE(d.warnings.empty()) << c.what;
+    EXPECT_EQ(context.roots.size(), c.before.size()) << c.what;
+  }
+
+  // Every good picture is there once the load is over.
+  Bytes file = test::NewHeader().A("").A("");
+  for (int32_t id = 1; id <= 6; ++id) file.A("_Root").Append(image(id, good));
+  CPersistContext context;
+  ASSERT_EQ(LoadScene(file, context), kOk);
+  ASSERT_EQ(context.roots.size(), 6u);
+  for (const auto& root : context.roots) {
+    const auto* loaded = KindOf<CImage>(root.get());
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(loaded->picture.width, 16);
+    EXPECT_TRUE(loaded->picture.HasPixels());
+    std::vector<uint8_t> blob;
+    ASSERT_EQ(loaded->GetBlob(blob), kOk);
+    EXPECT_EQ(blob, good);
+  }
+}
+
 TEST_F(ImageObjectTest, ClonesOwnTheirPixelsAndBytes) {
   CRefPtr<CImage> image(new CImage);
   image->path = u"/somewhere/wood.png";
