@@ -1,15 +1,11 @@
 #include "app/gui/command_runner.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QEventLoop>
 #include <cerrno>
 #include <cstring>
 #include <future>
-#include <random>
 
+#include "core/atomic_file.h"
 #include "core/container.h"
 
 namespace KX::gui {
@@ -105,66 +101,38 @@ std::string SystemSays(const char* what, int error) {
   return std::string(what) + ": " + std::strerror(error);
 }
 
-// Creates a new file beside `path` with a name of its own, as a new file at `path` would be made
-// (the process's umask applies), or with the mode of the file already there.
-int CreateBeside(const std::string& path, std::string& temp) {
-  struct stat existing;
-  const bool replaces = ::stat(path.c_str(), &existing) == 0;
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::random_device seed;
-  std::mt19937 random(seed());
-  std::uniform_int_distribution<size_t> pick(0, sizeof kLetters - 2);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    temp = path + ".part";
-    for (int i = 0; i < 6; ++i) temp += kLetters[pick(random)];
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      if (replaces) ::fchmod(fd, existing.st_mode & 07777);
-      return fd;
-    }
-    if (errno != EEXIST) return -1;
-  }
-  return -1;
-}
-
 }  // namespace
 
 Status WatchedSave(CPersistContext& document, const std::string& path, CWorkControl& control,
                    std::string* reason) {
   if (path.empty()) return kErrBadArgument;
-  std::string temp;
-  const int fd = CreateBeside(path, temp);
-  if (fd < 0) {
-    if (reason) *reason = SystemSays("cannot create a file in that folder", errno);
-    return kErrOpen;
+  // The user confirmed replacing a file in the save dialog; a folder, link or device is still
+  // never replaced.
+  CAtomicFile target;
+  if (const Status created = target.Create(path, true); Failed(created)) {
+    if (reason) *reason = target.reason();
+    return created;
   }
-  ::close(fd);
-
   CFileIo file;
-  Status status = file.OpenWrite(temp);
+  Status status = file.OpenWrite(target.temporaryPath());
   if (Succeeded(status)) {
     CWatchedIo watched(file, control);
     status = SaveToStream(document, watched, 0);
   }
   if (Succeeded(status)) status = file.Flush();
-  // A failed write answers a stream error; the file keeps the system's reason.
-  if (status == kErrStream && file.writeError != 0 && reason && !control.stopped())
-    *reason = SystemSays("writing", file.writeError);
-  if (Succeeded(status) && ::fsync(::fileno(file.file)) != 0) {
-    if (reason) *reason = SystemSays("writing", errno);
-    status = kErrStream;
-  }
   const Status closed = file.Close();
   if (Succeeded(status)) status = closed;
   document.stream = nullptr;
+  // A failed write answers a stream error; the file keeps the system's reason.
+  if (status == kErrStream && file.writeError != 0 && reason && !control.stopped())
+    *reason = SystemSays("writing", file.writeError);
   // Stopped after the last write, the prop is complete; the user still asked for nothing.
   if (Succeeded(status) && control.stopped()) status = kErrStream;
-  if (Succeeded(status) && ::rename(temp.c_str(), path.c_str()) != 0) {
-    if (reason) *reason = SystemSays("cannot put the file in place", errno);
-    status = kErrOpen;
+  if (Succeeded(status)) {
+    status = target.Commit();
+    if (Failed(status) && reason) *reason = target.reason();
   }
-  if (Failed(status)) ::unlink(temp.c_str());
-  return status;
+  return status;  // an uncommitted temporary is removed with `target`
 }
 
 // ---------------------------------------------------------------------------------------------

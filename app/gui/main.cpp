@@ -3,6 +3,7 @@
 
 #include "app/class_registration.h"
 #include "app/gui/vetter_dlg.h"
+#include "core/atomic_file.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
@@ -13,6 +14,8 @@ int main(int argc, char* argv[]) {
   // The loader creates objects by the class names stored in a file, so every class has to be
   // known before the dialog can open one.
   KX::RegisterAllClasses();
+  // A save cut short by a stop signal leaves no temporary file behind.
+  KX::RemoveTemporariesOnSignals();
   KX::gui::CVetterDlg dialog;
   dialog.exec();
   return 0;

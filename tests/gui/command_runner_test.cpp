@@ -103,5 +103,22 @@ TEST_F(WatchedFiles, AStoppedSaveLeavesTheOldFileAndNothingBesideIt) {
   EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
+TEST_F(WatchedFiles, LongNamesAreSavedAndLinksAreNotReplaced) {
+  // The temporary name is short, so any name the file system takes can be saved.
+  const std::string longName = dir.Path(std::string(243, 'p') + ".fbprop");
+  std::string reason;
+  ASSERT_EQ(WatchedSave(document, longName, control, &reason), kOk) << reason;
+  EXPECT_EQ(FilesIn(dir.path).size(), 1u);
+
+  const std::string kept = dir.File("kept.txt", "someone else's file");
+  const std::string link = dir.Path("link.fbprop");
+  std::filesystem::create_symlink(kept, link);
+  CWorkControl again;
+  EXPECT_TRUE(Failed(WatchedSave(document, link, again, &reason)));
+  EXPECT_FALSE(reason.empty());
+  EXPECT_EQ(Contents(kept), "someone else's file");
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+}
+
 }  // namespace
 }  // namespace KX::gui
