@@ -78,7 +78,7 @@ Status CBase::CollectForSave(CPersistContext& context) {
 Status CBase::PrepareSave(CPersistContext&) { return kOk; }
 
 Status CBase::Save(CWriter& out) const {
-  const std::string className = GetRuntimeClass()->className;
+  const std::string_view className = GetRuntimeClass()->className;
   // While counting, the size word is only a placeholder of the same width.
   const int64_t* measured = out.context() ? out.context()->saveSizes.Find(this) : nullptr;
   const int64_t recordSize =
