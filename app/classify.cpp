@@ -2,6 +2,7 @@
 
 #include "control/keyframe_control.h"
 #include "control/mesh_deformers.h"
+#include "core/walker.h"
 #include "scene/tri_mesh.h"
 
 namespace KX {
@@ -105,11 +106,14 @@ CSpatial* FindChild(const CNode& node, NameFilter name, const CRuntimeClass* cls
 }
 
 bool HasMeshWithFaces(CNode& node) {
-  std::vector<CBase*> meshes;
-  node.FindObjects(meshes, std::nullopt, &CTriMesh::classRecord, false);
-  for (CBase* mesh : meshes)
-    if (static_cast<CTriMesh*>(mesh)->faceCount > 0) return true;
-  return false;
+  // The search stops at the first such mesh; scenes with many objects usually have one early.
+  bool found = false;
+  (void)Walk(&node, kSearch, [&](CBase* object) {
+    found = object->Matches(std::nullopt, &CTriMesh::classRecord, false) &&
+            static_cast<CTriMesh*>(object)->faceCount > 0;
+    return found ? WalkStep::kStop : WalkStep::kDescend;
+  });
+  return found;
 }
 
 int32_t ClassifyContent(const CPersistContext& document) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <map>
+#include <unordered_map>
 
 #include "core/container.h"
 #include "core/persist.h"
@@ -78,7 +79,7 @@ Status CBase::CollectForSave(CPersistContext& context) {
 Status CBase::PrepareSave(CPersistContext&) { return kOk; }
 
 Status CBase::Save(CWriter& out) const {
-  const std::string className = GetRuntimeClass()->className;
+  const std::string_view className = GetRuntimeClass()->className;
   // While counting, the size word is only a placeholder of the same width.
   const int64_t* measured = out.context() ? out.context()->saveSizes.Find(this) : nullptr;
   const int64_t recordSize =
@@ -115,6 +116,13 @@ std::map<std::string, RegistryEntry, std::less<>>& Registry() {
   return registry;
 }
 
+// The same entries by name in a hash table, for the lookup each loaded record makes. The keys
+// view the names the registry holds, which stay where they are until their entry goes.
+std::unordered_map<std::string_view, const RegistryEntry*>& Index() {
+  static std::unordered_map<std::string_view, const RegistryEntry*> index;
+  return index;
+}
+
 uint64_t& NextOrder() {
   static uint64_t next = 0;
   return next;
@@ -128,12 +136,17 @@ void RegisterClass(std::string_view name, Creator creator) {
     it->second.creator = creator;
     return;
   }
-  registry.emplace(std::string(name), RegistryEntry{creator, NextOrder()++});
+  const auto added =
+      registry.emplace(std::string(name), RegistryEntry{creator, NextOrder()++}).first;
+  Index()[added->first] = &added->second;
 }
 
 void UnregisterClass(std::string_view name) {
   auto& registry = Registry();
-  if (const auto it = registry.find(name); it != registry.end()) registry.erase(it);
+  if (const auto it = registry.find(name); it != registry.end()) {
+    Index().erase(it->first);
+    registry.erase(it);
+  }
 }
 
 bool IsClassRegistered(std::string_view name) { return Registry().contains(name); }
@@ -156,10 +169,10 @@ std::vector<CRegisteredClass> RegisteredClassesInOrder() {
 }
 
 Status CreateObject(std::string_view name, CRefPtr<CBase>& out) {
-  const auto& registry = Registry();
-  const auto it = registry.find(name);
-  if (it == registry.end() || !it->second.creator) return kErrUnknownClass;
-  return it->second.creator(out);
+  const auto& index = Index();
+  const auto it = index.find(name);
+  if (it == index.end() || !it->second->creator) return kErrUnknownClass;
+  return it->second->creator(out);
 }
 
 }  // namespace KX

@@ -204,7 +204,7 @@ CWriter& CWriter::Store(bool value) {
   return StoreBytes(&byte, 1);
 }
 
-CWriter& CWriter::Store(const std::string& text) {
+CWriter& CWriter::Store(std::string_view text) {
   Store(static_cast<int32_t>(text.size()));
   return StoreBytes(text.data(), text.size());
 }

@@ -12,6 +12,7 @@
 #include <limits>
 #include <span>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -333,7 +334,8 @@ class CWriter {
   }
   CWriter& Store(bool value);
   // int32 byte count, bytes.
-  CWriter& Store(const std::string& text);
+  CWriter& Store(std::string_view text);
+  CWriter& Store(const std::string& text) { return Store(std::string_view(text)); }
   // int32 count, UTF-16 units.
   CWriter& Store(const std::u16string& text);
   CWriter& StoreBytes(const void* source, size_t count) {

@@ -19,29 +19,71 @@ size_t HashOf(const CBase* object) {
 
 }  // namespace
 
+void CVisited::Clear() {
+  count_ = 0;
+  ++walk_;
+}
+
 bool CVisited::Insert(const CBase* object) {
   if ((count_ + 1) * 4 > slots_.size() * 3) Grow();
   const size_t mask = slots_.size() - 1;
   for (size_t i = HashOf(object) & mask;; i = (i + 1) & mask) {
-    if (slots_[i] == object) return false;
-    if (!slots_[i]) {
-      slots_[i] = object;
+    Slot& slot = slots_[i];
+    if (slot.walk != walk_) {
+      slot = {object, walk_};
       ++count_;
       return true;
     }
+    if (slot.object == object) return false;
   }
 }
 
 void CVisited::Grow() {
-  std::vector<const CBase*> old(slots_.empty() ? 32 : slots_.size() * 2, nullptr);
+  std::vector<Slot> old(slots_.empty() ? 32 : slots_.size() * 2);
   old.swap(slots_);
   const size_t mask = slots_.size() - 1;
-  for (const CBase* object : old) {
-    if (!object) continue;
-    size_t i = HashOf(object) & mask;
-    while (slots_[i]) i = (i + 1) & mask;
-    slots_[i] = object;
+  for (const Slot& slot : old) {
+    if (slot.walk != walk_) continue;
+    size_t i = HashOf(slot.object) & mask;
+    while (slots_[i].walk == walk_) i = (i + 1) & mask;
+    slots_[i] = slot;
   }
+}
+
+namespace {
+
+// Sets not leased at the moment, per thread. A lease that finds none makes one.
+std::vector<std::unique_ptr<CWalkScratch>>& FreeScratch() {
+  thread_local std::vector<std::unique_ptr<CWalkScratch>> free;
+  return free;
+}
+
+// How many sets this thread made; the free list always has room for all of them.
+size_t& ScratchMade() {
+  thread_local size_t made = 0;
+  return made;
+}
+
+}  // namespace
+
+CScratchLease::CScratchLease() {
+  auto& free = FreeScratch();
+  if (free.empty()) {
+    // Room first, so that the return in the destructor cannot fail.
+    free.reserve(ScratchMade() + 1);
+    scratch_ = new CWalkScratch;
+    ++ScratchMade();
+  } else {
+    scratch_ = free.back().release();
+    free.pop_back();
+  }
+}
+
+CScratchLease::~CScratchLease() {
+  scratch_->stack.clear();
+  scratch_->targets.clear();
+  scratch_->visited.Clear();
+  FreeScratch().emplace_back(scratch_);
 }
 
 }  // namespace walker_detail

@@ -4,6 +4,8 @@
 // (core/references.h) depth first, in the stated order, visiting each object once per walk, with
 // an explicit stack: whatever plain references point at, a walk ends, in time linear in the
 // references it follows and without deep recursion.
+#include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "core/base.h"
@@ -55,17 +57,52 @@ class CFollowCollector final : public CReferenceVisitor {
   std::vector<CBase*>& out_;
 };
 
-// The objects one walk has reached. A small open-addressing table of addresses: walks run on
-// every pass of the conversion, over scenes of many thousands of objects.
+// The objects one walk has reached. An open-addressing table of addresses: walks run on every
+// pass of the conversion, over scenes of many thousands of objects. Each slot carries the number
+// of the walk that filled it, so that starting over is one increment and a table sized by one
+// walk serves the next without being cleared or grown again.
 class CVisited {
  public:
+  // Forgets every object reached so far.
+  void Clear();
   // True when `object` was not reached before (and is now).
   bool Insert(const CBase* object);
+  size_t size() const { return count_; }
 
  private:
+  struct Slot {
+    const CBase* object = nullptr;
+    uint64_t walk = 0;
+  };
   void Grow();
-  std::vector<const CBase*> slots_;
+  std::vector<Slot> slots_;
   size_t count_ = 0;
+  uint64_t walk_ = 1;
+};
+
+// What one walk works with. Walks lease these from a pool kept per thread, so that the many
+// small walks of a conversion allocate nothing and a walk run from inside another one's step
+// gets its own set.
+struct CWalkScratch {
+  struct Pending {
+    CBase* object;
+    size_t depth;
+  };
+  std::vector<Pending> stack;
+  std::vector<CBase*> targets;
+  CVisited visited;
+};
+
+class CScratchLease {
+ public:
+  CScratchLease();
+  ~CScratchLease();
+  CScratchLease(const CScratchLease&) = delete;
+  CScratchLease& operator=(const CScratchLease&) = delete;
+  CWalkScratch& operator*() const { return *scratch_; }
+
+ private:
+  CWalkScratch* scratch_;
 };
 
 }  // namespace walker_detail
@@ -73,19 +110,14 @@ class CVisited {
 template <class Step>
 Status Walk(CBase* start, Walks follow, Step&& step, Status* failure) {
   if (!start) return kErrBadArgument;
-  struct Pending {
-    CBase* object;
-    size_t depth;
-  };
-  std::vector<Pending> stack;
-  std::vector<CBase*> targets;
-  walker_detail::CVisited visited;
-  walker_detail::CFollowCollector collector(follow, targets);
   Status status = kOk;
   try {
+    const walker_detail::CScratchLease lease;
+    auto& [stack, targets, visited] = *lease;
+    walker_detail::CFollowCollector collector(follow, targets);
     stack.push_back({start, 1});
     while (!stack.empty()) {
-      const Pending current = stack.back();
+      const auto current = stack.back();
       stack.pop_back();
       if (!visited.Insert(current.object)) continue;
       const WalkStep next = step(current.object);

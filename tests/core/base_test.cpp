@@ -145,6 +145,10 @@ TEST_F(BaseTest, RegistryCreatesByExactNameAndReportsUnknownNames) {
   EXPECT_EQ(object->GetRuntimeClass(), &CRawData::classRecord);
   UnregisterClass("CRawAlias");
   EXPECT_FALSE(IsClassRegistered("CRawAlias"));
+  EXPECT_EQ(CreateObject("CRawAlias", object), kErrUnknownClass);
+  RegisterClass("CRawAlias", &CreateInstance<CRawData>);  // and back, under the same name
+  ASSERT_EQ(CreateObject("CRawAlias", object), kOk);
+  UnregisterClass("CRawAlias");
 }
 
 TEST_F(BaseTest, StatusCodesKeepTheirValues) {

@@ -171,3 +171,45 @@ TEST(WalkOrder, EachWalkReachesWhatItsClassStates) {
 
 }  // namespace
 }  // namespace KX
+
+namespace KX {
+namespace {
+
+// Walks share their working tables: a walk after a large one, and a walk run from inside
+// another one's step, must each still reach every object once.
+TEST(WalkOrder, WalksAfterAndInsideOthersReachEveryObjectOnce) {
+  test::RegisterForTests();
+  Graph big;
+  auto* root = big.Add<CNode>("root");
+  big.start = root;
+  for (int i = 0; i < 300; ++i) ASSERT_EQ(root->AddChild(big.Add<CNode>("n")), kOk);
+  Graph small;
+  auto* top = small.Add<CNode>("top");
+  small.start = top;
+  ASSERT_EQ(top->AddChild(small.Add<CNode>("a")), kOk);
+  ASSERT_EQ(top->AddChild(small.Add<CNode>("b")), kOk);
+
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    std::vector<CBase*> found;
+    root->FindObjects(found, std::nullopt, nullptr, false);
+    EXPECT_EQ(found.size(), 301u);
+    EXPECT_EQ(Reached(top, kSearch), "top a b");
+
+    // Every object of the big walk runs a whole small walk of its own.
+    size_t outer = 0;
+    std::string inner;
+    ASSERT_EQ(Walk(root, kSearch,
+                   [&](CBase*) {
+                     ++outer;
+                     inner = Reached(top, kSearch);
+                     return inner == "top a b" ? WalkStep::kDescend : WalkStep::kStop;
+                   }),
+              kOk);
+    EXPECT_EQ(outer, 301u);
+    EXPECT_EQ(inner, "top a b");
+  }
+}
+
+}  // namespace
+}  // namespace KX
