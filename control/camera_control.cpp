@@ -13,9 +13,6 @@ KX_DEFINE_CLASS(CCameraControl, CCameraDataControl, 2, 1)
 
 namespace {
 
-// Blocks stored at this version or older kept their key times in scene time.
-constexpr int32_t kLegacyKeysVersion = 200;
-
 constexpr int64_t kCameraDataMemory = 32;
 // Seven lists and two cursors.
 constexpr int64_t kCameraKeysMemory = 7 * 16 + 8;

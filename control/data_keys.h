@@ -46,6 +46,9 @@ bool HoldKey(const std::vector<T>& keys, int32_t index, T& value) {
   return true;
 }
 
+// Keyed blocks stored at this version or older kept their key times in scene time.
+constexpr int32_t kLegacyKeysVersion = 200;
+
 // Old blocks kept their key times in scene time; they become relative to the controller's start.
 inline void ShiftKeyTimes(std::vector<float>& times, float start) {
   if (start == 0.0f) return;

@@ -14,9 +14,6 @@ KX_DEFINE_CLASS(CSpotLightControl, CDataControl, 2, 1)
 
 namespace {
 
-// Blocks stored at this version or older kept their key times in scene time.
-constexpr int32_t kLegacyKeysVersion = 200;
-
 constexpr int64_t kLightDataMemory = 12;
 // Two lists and a cursor, over the held value.
 constexpr int64_t kKeyedMemory = 2 * 16 + 4;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "control/data_keys.h"
 #include "control/key_search.h"
 #include "control/ref_list.h"
 #include "core/alloc.h"
@@ -16,21 +17,6 @@ KX_DEFINE_CLASS(CMaterialLayerControl, CMaterialDataControl, 2, 0)
 KX_DEFINE_CLASS(CMaterialClipControl, CMaterialDataControl, 2, 1)
 
 namespace {
-
-// Keyed blocks stored at this version or older kept their key times in scene time.
-constexpr int32_t kLegacyKeysVersion = 200;
-
-// A uint32 count, then that many elements, bounded by what the stream still holds.
-template <class T>
-void ReadKeys(CReader& in, std::vector<T>& values) {
-  const uint32_t count = in.Get<uint32_t>();
-  in.ReadArray(values, static_cast<int64_t>(count));
-}
-
-template <class T>
-void WriteKeys(CWriter& out, const char* name, const std::vector<T>& values) {
-  out.Count(static_cast<uint32_t>(values.size())).FieldArray(name, values);
-}
 
 template <class T>
 int64_t ListMemory(const std::vector<T>& values) {
@@ -58,10 +44,6 @@ void TakeAmounts(const KeySegment& seg, const std::vector<ChannelAmounts>& keys,
   if (a >= keys.size() || b >= keys.size()) return;
   for (size_t i = 0; i < amounts.size(); ++i)
     amounts[i] = Mix(keys[a].amount[i], keys[b].amount[i], seg.t);
-}
-
-void Shift(std::vector<float>& times, float start) {
-  for (float& t : times) t -= start;
 }
 
 }  // namespace
@@ -200,33 +182,30 @@ Status CMaterialControl::AssignTo(CBase* target, ReleasedList& released) const {
 Status CMaterialControl::Load(CReader& in) {
   KX_RETURN_IF_FAILED(CMaterialDataControl::Load(in));
   const int32_t version = in.Version(classRecord);
-  ReadKeys(in, times1);
-  ReadKeys(in, ambientKeys);
-  ReadKeys(in, diffuseKeys);
-  ReadKeys(in, specularKeys);
-  ReadKeys(in, param0Keys);
-  ReadKeys(in, param1Keys);
-  ReadKeys(in, param2Keys);
-  ReadKeys(in, times2);
-  ReadKeys(in, param3Keys);
-  ReadKeys(in, param4Keys);
-  ReadKeys(in, param9Keys);
-  ReadKeys(in, times3);
-  ReadKeys(in, amountKeys);
+  ReadKeyList(in, times1);
+  ReadKeyList(in, ambientKeys);
+  ReadKeyList(in, diffuseKeys);
+  ReadKeyList(in, specularKeys);
+  ReadKeyList(in, param0Keys);
+  ReadKeyList(in, param1Keys);
+  ReadKeyList(in, param2Keys);
+  ReadKeyList(in, times2);
+  ReadKeyList(in, param3Keys);
+  ReadKeyList(in, param4Keys);
+  ReadKeyList(in, param9Keys);
+  ReadKeyList(in, times3);
+  ReadKeyList(in, amountKeys);
   for (size_t k = 0; k < kAnimatedChannels.size(); ++k) {
-    ReadKeys(in, channelTimes[k]);
-    ReadKeys(in, channelKeys[k]);
+    ReadKeyList(in, channelTimes[k]);
+    ReadKeyList(in, channelKeys[k]);
   }
   ResetCursors();
   if (!in.ok()) return in.status();
   // Old blocks kept their key times in scene time; they become relative to the controller.
   if (version <= kLegacyKeysVersion) {
-    if (const float start = LegacyStartTime(in); start != 0.0f) {
-      Shift(times1, start);
-      Shift(times2, start);
-      Shift(times3, start);
-      for (auto& times : channelTimes) Shift(times, start);
-    }
+    const float start = LegacyStartTime(in);
+    for (auto* times : {&times1, &times2, &times3}) ShiftKeyTimes(*times, start);
+    for (auto& times : channelTimes) ShiftKeyTimes(times, start);
   }
   return kOk;
 }
@@ -234,24 +213,24 @@ Status CMaterialControl::Load(CReader& in) {
 Status CMaterialControl::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CMaterialDataControl::Save(out));
   out.Version(classRecord);
-  WriteKeys(out, "times1", times1);
-  WriteKeys(out, "ambientKeys", ambientKeys);
-  WriteKeys(out, "diffuseKeys", diffuseKeys);
-  WriteKeys(out, "specularKeys", specularKeys);
-  WriteKeys(out, "param0Keys", param0Keys);
-  WriteKeys(out, "param1Keys", param1Keys);
-  WriteKeys(out, "param2Keys", param2Keys);
-  WriteKeys(out, "times2", times2);
-  WriteKeys(out, "param3Keys", param3Keys);
-  WriteKeys(out, "param4Keys", param4Keys);
-  WriteKeys(out, "param9Keys", param9Keys);
-  WriteKeys(out, "times3", times3);
-  WriteKeys(out, "amountKeys", amountKeys);
+  WriteKeyList(out, "times1", times1);
+  WriteKeyList(out, "ambientKeys", ambientKeys);
+  WriteKeyList(out, "diffuseKeys", diffuseKeys);
+  WriteKeyList(out, "specularKeys", specularKeys);
+  WriteKeyList(out, "param0Keys", param0Keys);
+  WriteKeyList(out, "param1Keys", param1Keys);
+  WriteKeyList(out, "param2Keys", param2Keys);
+  WriteKeyList(out, "times2", times2);
+  WriteKeyList(out, "param3Keys", param3Keys);
+  WriteKeyList(out, "param4Keys", param4Keys);
+  WriteKeyList(out, "param9Keys", param9Keys);
+  WriteKeyList(out, "times3", times3);
+  WriteKeyList(out, "amountKeys", amountKeys);
   const auto list = out.List("channels");
   for (size_t k = 0; k < kAnimatedChannels.size(); ++k) {
     const auto record = out.Record(nullptr);
-    WriteKeys(out, "times", channelTimes[k]);
-    WriteKeys(out, "keys", channelKeys[k]);
+    WriteKeyList(out, "times", channelTimes[k]);
+    WriteKeyList(out, "keys", channelKeys[k]);
   }
   return out.status();
 }
@@ -337,9 +316,9 @@ Status CMaterialLayerControl::Load(CReader& in) {
   // Every track takes at least its count.
   if (!in.CanHold(tracks, 4)) return in.status();
   KX_RETURN_IF_FAILED(TryAllocate([&] { weightTracks.assign(tracks, {}); }));
-  for (auto& track : weightTracks) ReadKeys(in, track);
+  for (auto& track : weightTracks) ReadKeyList(in, track);
   layer.ReadIds(in);
-  ReadKeys(in, weightTimes);
+  ReadKeyList(in, weightTimes);
   weightCursor = 0;
   return in.status();
 }
@@ -359,7 +338,7 @@ Status CMaterialLayerControl::Save(CWriter& out) const {
       out.Count(static_cast<uint32_t>(track.size())).FieldArray(nullptr, track);
   }
   layer.WriteIds(out, "subControllers");
-  WriteKeys(out, "weightTimes", weightTimes);
+  WriteKeyList(out, "weightTimes", weightTimes);
   return out.status();
 }
 

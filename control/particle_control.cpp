@@ -4,6 +4,7 @@
 #include <cmath>
 #include <utility>
 
+#include "control/data_keys.h"
 #include "control/key_search.h"
 #include "core/alloc.h"
 #include "core/persist.h"
@@ -23,17 +24,6 @@ constexpr int32_t kFirstCurrentVersion = 200;
 constexpr int32_t kEventListsVersion = 201;
 // A step back in time larger than this restarts the particles.
 constexpr float kBackwards = -0.005f;
-
-template <class T>
-void ReadKeys(CReader& in, std::vector<T>& values) {
-  const uint32_t count = in.Get<uint32_t>();
-  in.ReadArray(values, static_cast<int64_t>(count));
-}
-
-template <class T>
-void WriteKeys(CWriter& out, const char* name, const std::vector<T>& values) {
-  out.Count(static_cast<uint32_t>(values.size())).FieldArray(name, values);
-}
 
 // The particle slots every array of the system has: what the controller may touch.
 size_t Slots(const CParticles& p) {
@@ -139,8 +129,8 @@ Status CParticleControl::Load(CReader& in) {
   previousScaled = carry = 0.0f;
   seeded_ = false;
   if (version >= kEventListsVersion) {
-    ReadKeys(in, eventTimes);
-    ReadKeys(in, eventFlags);
+    ReadKeyList(in, eventTimes);
+    ReadKeyList(in, eventFlags);
     return in.status();
   }
   if (!in.ok()) return in.status();
@@ -172,8 +162,8 @@ Status CParticleControl::Save(CWriter& out) const {
   out.Field("emitValue5", emitValue5).Field("emitValue6", emitValue6);
   out.Field("emitValue7", emitValue7).Field("emitValue8", emitValue8);
   out.Field("emitValue9", emitValue9);
-  WriteKeys(out, "eventTimes", eventTimes);
-  WriteKeys(out, "eventFlags", eventFlags);
+  WriteKeyList(out, "eventTimes", eventTimes);
+  WriteKeyList(out, "eventFlags", eventFlags);
   return out.status();
 }
 

@@ -1,5 +1,6 @@
 #include "control/uvw_map_control.h"
 
+#include "control/data_keys.h"
 #include "control/key_search.h"
 #include "core/alloc.h"
 #include "core/persist.h"
@@ -10,24 +11,6 @@ namespace KX {
 KX_DEFINE_CLASS(CUvwMapDataControl, CDataControl, 2, 0)
 KX_DEFINE_CLASS(CUvwMapControl, CUvwMapDataControl, 2, 1)
 KX_DEFINE_CLASS(CUvwMapClipControl, CUvwMapDataControl, 2, 1)
-
-namespace {
-
-// Keyed blocks stored at this version or older kept their key times in scene time.
-constexpr int32_t kLegacyKeysVersion = 200;
-
-template <class T>
-void ReadKeys(CReader& in, std::vector<T>& values) {
-  const uint32_t count = in.Get<uint32_t>();
-  in.ReadArray(values, static_cast<int64_t>(count));
-}
-
-template <class T>
-void WriteKeys(CWriter& out, const char* name, const std::vector<T>& values) {
-  out.Count(static_cast<uint32_t>(values.size())).FieldArray(name, values);
-}
-
-}  // namespace
 
 // --- per-kind base ----------------------------------------------------------------------------
 
@@ -76,22 +59,20 @@ Status CUvwMapControl::AssignTo(CBase* target, ReleasedList& released) const {
 Status CUvwMapControl::Load(CReader& in) {
   KX_RETURN_IF_FAILED(CUvwMapDataControl::Load(in));
   const int32_t version = in.Version(classRecord);
-  ReadKeys(in, coordinateKeys);
-  ReadKeys(in, keyTimes);
+  ReadKeyList(in, coordinateKeys);
+  ReadKeyList(in, keyTimes);
   cursor = 0;
   if (!in.ok()) return in.status();
   // Old blocks kept their key times in scene time; they become relative to the controller.
-  if (version <= kLegacyKeysVersion)
-    if (const float start = LegacyStartTime(in); start != 0.0f)
-      for (float& t : keyTimes) t -= start;
+  if (version <= kLegacyKeysVersion) ShiftKeyTimes(keyTimes, LegacyStartTime(in));
   return kOk;
 }
 
 Status CUvwMapControl::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CUvwMapDataControl::Save(out));
   out.Version(classRecord);
-  WriteKeys(out, "coordinateKeys", coordinateKeys);
-  WriteKeys(out, "keyTimes", keyTimes);
+  WriteKeyList(out, "coordinateKeys", coordinateKeys);
+  WriteKeyList(out, "keyTimes", keyTimes);
   return out.status();
 }
 

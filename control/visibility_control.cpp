@@ -10,9 +10,6 @@ KX_DEFINE_CLASS(CBooleanControl, CDataControl, 2, 1)
 
 namespace {
 
-// Blocks stored at this version or older kept their key times in scene time.
-constexpr int32_t kLegacyKeysVersion = 200;
-
 // Two lists and a cursor.
 constexpr int64_t kBooleanMemory = 2 * 16 + 4;
 
