@@ -26,12 +26,23 @@ done
 
 if [ ${#missing[@]} -eq 0 ]; then
   echo "bootstrap: all ${#PACKAGES[@]} packages present"
-  exit 0
+else
+  echo "bootstrap: installing ${missing[*]}"
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-echo "bootstrap: installing ${missing[*]}"
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# The glTF validator the export tests run, from the npm registry at a pinned version, into a
+# folder of the checkout that git ignores; installed only when missing.
+GLTF_VALIDATOR_VERSION=2.0.0-dev.3.10
+NODE_TOOLS="$(cd "$(dirname "$0")/.." && pwd)/build-tools/node"
+if [ "$(cat "$NODE_TOOLS/node_modules/gltf-validator/package.json" 2>/dev/null |
+        sed -n 's/.*"version": *"\([^"]*\)".*/\1/p')" != "$GLTF_VALIDATOR_VERSION" ]; then
+  echo "bootstrap: installing gltf-validator $GLTF_VALIDATOR_VERSION into $NODE_TOOLS"
+  mkdir -p "$NODE_TOOLS"
+  npm install --prefix "$NODE_TOOLS" --no-audit --no-fund --no-save \
+    "gltf-validator@$GLTF_VALIDATOR_VERSION"
+fi

@@ -15,6 +15,7 @@
 #include "app/cli/cli_io.h"
 #include "app/cli/cli_ui.h"
 #include "app/cli/describe.h"
+#include "app/cli/export.h"
 #include "app/cli/extract.h"
 #include "app/cli/resave.h"
 #include "app/command_flow.h"
@@ -28,8 +29,8 @@
 namespace KX::cli {
 namespace {
 
-constexpr const char* kCommands[] = {"convert", "check",  "info",  "thumbnail",
-                                     "extract", "resave", "batch", "report"};
+constexpr const char* kCommands[] = {"convert", "check",  "info",  "thumbnail", "extract",
+                                     "resave",  "export", "batch", "report"};
 
 const char kExitCodes[] = R"(Exit codes:
   0  done (converted, written, listed)
@@ -38,7 +39,7 @@ const char kExitCodes[] = R"(Exit codes:
   2  usage error, or an output that exists and needs --force, or one that is never replaced
      (a folder, link, device or FIFO)
   3  already compatible, nothing written (convert)
-  4  not a convertible scene, nothing written (convert)
+  4  not a convertible scene, nothing written (convert, export --converted)
   5  a file could not be loaded (the reason says where)
   6  a file or standard output could not be written
 )";
@@ -80,7 +81,8 @@ int Convert(const CTextTable& texts, const std::string& input, std::string outpu
   if (outcome == CommandOutcome::kSaved && output != "-" && Verbosity() >= 0) {
     std::printf("%s: written %s", Printable(input).c_str(), Printable(output).c_str());
     std::error_code sizeError;
-    if (const auto size = std::filesystem::file_size(output, sizeError); Verbosity() > 0 && !sizeError)
+    if (const auto size = std::filesystem::file_size(output, sizeError);
+        Verbosity() > 0 && !sizeError)
       std::printf(" (%ju bytes in %.2fs)", static_cast<uintmax_t>(size),
                   std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     std::printf("\n");
@@ -304,6 +306,20 @@ int main(int argc, char** argv) {
   resave->add_option("-o,--output", output, "File to write")->required();
   resave->add_flag("--force", force, "Replace OUTPUT when it exists");
 
+  bool converted = false;
+  auto* exportCommand =
+      app.add_subcommand("export", "Write a file's scene tree as glTF 2.0 (.glb or .gltf)");
+  exportCommand->add_option("INPUT", input, "Scene or prop file, or - for standard input")
+      ->required();
+  exportCommand
+      ->add_option("-o,--output", output,
+                   "File to write: .glb (one file) or .gltf (with .bin and pictures beside it)")
+      ->required();
+  exportCommand->add_flag("--converted", converted,
+                          "Export the static prop that convert would make of the scene");
+  exportCommand->add_flag("--force", force,
+                          "Replace OUTPUT and the files beside it when they exist");
+
   auto* batch = app.add_subcommand("batch", "Convert every .crv file given or found below folders");
   batch->add_option("PATH", paths, "Scene files and folders");
   batch->add_option("-o,--output-dir", output, "Folder for the props")->required();
@@ -344,6 +360,8 @@ int main(int argc, char** argv) {
     code = RunExtract(input, output, force);
   else if (*resave)
     code = RunResave(texts, input, output, force);
+  else if (*exportCommand)
+    code = RunExport(texts, {input, output, converted, force});
   else if (*batch)
     code = RunBatch(texts, {paths, filesFrom, output, jobs, force, report, shard});
   else if (*merge)

@@ -1,0 +1,520 @@
+#include "app/export/gltf_builder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <new>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "core/math/transform.h"
+#include "core/text.h"
+#include "image/codec.h"
+#include "image/image.h"
+#include "image/pixel_buffer.h"
+#include "material/material.h"
+#include "material/texture.h"
+#include "scene/camera.h"
+#include "scene/light.h"
+#include "scene/node.h"
+#include "scene/tri_mesh.h"
+
+namespace KX {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr int kFloat = 5126;
+constexpr int kUnsignedShort = 5123;
+constexpr int kUnsignedInt = 5125;
+constexpr int kArrayBuffer = 34962;
+constexpr int kElementArrayBuffer = 34963;
+
+// The texture channel of a standard material that holds its diffuse picture.
+constexpr int kDiffuseChannel = 1;
+
+bool Finite(float v) {
+  return std::isfinite(v);
+}
+bool Finite(const CVector3<float>& v) {
+  return Finite(v.x) && Finite(v.y) && Finite(v.z);
+}
+bool Finite(const CMatrix4& m) {
+  for (const auto& row : m.m)
+    for (float v : row)
+      if (!Finite(v)) return false;
+  return true;
+}
+
+float Clamp01(float v) {
+  return Finite(v) ? std::clamp(v, 0.0f, 1.0f) : 0.0f;
+}
+
+CVector3<float> Normalized(const CVector3<float>& v, bool& ok) {
+  const double length = std::sqrt(static_cast<double>(v.x) * v.x + static_cast<double>(v.y) * v.y +
+                                  static_cast<double>(v.z) * v.z);
+  ok = std::isfinite(length) && length > 1e-12;
+  if (!ok) return {};
+  return {static_cast<float>(v.x / length), static_cast<float>(v.y / length),
+          static_cast<float>(v.z / length)};
+}
+
+CVector3<float> Cross(const CVector3<float>& a, const CVector3<float>& b) {
+  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+CVector3<float> Minus(const CVector3<float>& a, const CVector3<float>& b) {
+  return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+
+// The rest transform as glTF holds it: translation, unit rotation and scale, when those give
+// back the matrix; glTF has no place for a shear (a node's matrix must split into the three too).
+struct RestTransform {
+  bool finite = false;
+  bool exact = false;  // translation, rotation and scale give back the whole matrix
+  CVector3<float> translation, scale{1, 1, 1};
+  CQuaternion rotation;
+  CMatrix4 matrix;
+};
+
+RestTransform SplitRestTransform(const CSpatial& spatial) {
+  RestTransform t;
+  t.matrix = spatial.GetLocalMatrix();
+  t.finite = Finite(t.matrix);
+  if (!t.finite) return t;
+  DecomposeMatrix(t.matrix, t.scale, t.rotation, t.translation);
+  const CQuaternion& q = t.rotation;
+  const double norm = std::sqrt(static_cast<double>(q.w) * q.w + static_cast<double>(q.x) * q.x +
+                                static_cast<double>(q.y) * q.y + static_cast<double>(q.z) * q.z);
+  if (!std::isfinite(norm) || norm < 1e-6 || !Finite(t.scale) || !Finite(t.translation)) {
+    t.rotation = CQuaternion{};
+    return t;
+  }
+  t.rotation = {static_cast<float>(q.w / norm), static_cast<float>(q.x / norm),
+                static_cast<float>(q.y / norm), static_cast<float>(q.z / norm)};
+  const CMatrix4 back = ComposeMatrix(t.scale, t.rotation, t.translation);
+  float largest = 1.0f, error = 0.0f;
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) {
+      largest = std::max(largest, std::fabs(t.matrix.m[r][c]));
+      error = std::max(error, std::fabs(back.m[r][c] - t.matrix.m[r][c]));
+    }
+  t.exact = error <= 1e-5f * largest;
+  return t;
+}
+
+void WriteTransform(Json& node, const RestTransform& t) {
+  if (t.translation.x != 0 || t.translation.y != 0 || t.translation.z != 0)
+    node["translation"] = {t.translation.x, t.translation.y, t.translation.z};
+  const CQuaternion& q = t.rotation;
+  if (q.x != 0 || q.y != 0 || q.z != 0 || q.w != 1) node["rotation"] = {q.x, q.y, q.z, q.w};
+  if (t.scale.x != 1 || t.scale.y != 1 || t.scale.z != 1)
+    node["scale"] = {t.scale.x, t.scale.y, t.scale.z};
+}
+
+std::string NameOf(const CBase& object) {
+  return ToUtf8(object.name);
+}
+
+std::string Quoted(const std::string& name) {
+  return name.empty() ? "(unnamed)" : "'" + name + "'";
+}
+
+// A corner of a face: the position, normal and map vertex it names. Corners naming the same three
+// become one glTF vertex.
+struct Corner {
+  uint32_t position, normal, map;
+  friend bool operator==(const Corner&, const Corner&) = default;
+};
+struct CornerHash {
+  size_t operator()(const Corner& c) const {
+    uint64_t h = c.position;
+    h = h * 0x9E3779B97F4A7C15ull ^ c.normal;
+    h = h * 0x9E3779B97F4A7C15ull ^ c.map;
+    return static_cast<size_t>(h ^ (h >> 29));
+  }
+};
+
+class CBuilder {
+ public:
+  explicit CBuilder(GltfScene& out) : out_(out) {}
+
+  Status Build(CSpatial& root);
+
+ private:
+  int AddNode(CSpatial& spatial);
+  int AddMesh(CTriMesh& mesh, const std::string& name, const CMatrix4* bake);
+  int AddView(const void* bytes, size_t size, int target);
+  int AddAccessor(int view, int componentType, size_t count, const char* type);
+  int MaterialOf(CMaterialBase* material, bool withMaps);
+  int TextureOf(CMaterialBase* channelTexture, const std::string& materialName);
+  int PictureOf(CBase* image, const std::string& materialName);
+  void AddLight(Json& node, CLight& light);
+  void AddCamera(Json& node, CCamera& camera);
+
+  void Warn(std::string text) { out_.warnings.push_back(std::move(text)); }
+  Json& Array(const char* key) {
+    Json& a = out_.json[key];
+    if (a.is_null()) a = Json::array();
+    return a;
+  }
+
+  GltfScene& out_;
+  Json nodes_ = Json::array();
+  std::map<std::pair<const CMaterialBase*, bool>, int> materials_;
+  std::unordered_map<const CBase*, int> pictures_;  // -1: could not be had
+  std::unordered_map<int, int> textures_;           // picture -> texture
+  std::unordered_map<const CTriMesh*, int> meshes_;
+  Json lights_ = Json::array();
+};
+
+int CBuilder::AddView(const void* bytes, size_t size, int target) {
+  std::vector<uint8_t>& bin = out_.binary;
+  const size_t offset = bin.size();
+  bin.insert(bin.end(), static_cast<const uint8_t*>(bytes),
+             static_cast<const uint8_t*>(bytes) + size);
+  bin.resize((bin.size() + 3) & ~size_t{3}, 0);
+  Json view{{"buffer", 0}, {"byteOffset", offset}, {"byteLength", size}};
+  if (target) view["target"] = target;
+  Json& views = Array("bufferViews");
+  views.push_back(std::move(view));
+  return static_cast<int>(views.size() - 1);
+}
+
+int CBuilder::AddAccessor(int view, int componentType, size_t count, const char* type) {
+  Json& accessors = Array("accessors");
+  accessors.push_back(
+      {{"bufferView", view}, {"componentType", componentType}, {"count", count}, {"type", type}});
+  return static_cast<int>(accessors.size() - 1);
+}
+
+int CBuilder::PictureOf(CBase* object, const std::string& materialName) {
+  if (auto* animated = KindOf<CAnmImage>(object)) {
+    // An animated picture shows its first frame.
+    object = animated->frames.empty() ? nullptr : animated->frames.front().image.get();
+  }
+  auto* image = KindOf<CImage>(object);
+  if (!image) return -1;
+  if (auto found = pictures_.find(image); found != pictures_.end()) return found->second;
+  int& index = pictures_[image];
+  index = -1;
+  const std::string name = NameOf(*image);
+  if (!image->path.empty()) {
+    Warn("material " + Quoted(materialName) + ": picture " + Quoted(ToUtf8(image->path)) +
+         " is a file of its own, not embedded; left out");
+    return -1;
+  }
+  GltfPicture picture;
+  if (image->HasBlob()) {
+    std::vector<uint8_t> bytes;
+    if (Succeeded(image->GetBlob(bytes))) {
+      const int32_t format = CodecSniffFormat(bytes.data(), bytes.size());
+      if (format == kCodecPNG || format == kCodecJPEG) {
+        picture.bytes = std::move(bytes);
+        picture.mimeType = format == kCodecPNG ? "image/png" : "image/jpeg";
+      }
+    }
+  }
+  if (picture.bytes.empty() && image->picture.HasPixels()) {
+    if (Succeeded(EncodeBlob(image->picture, kCodecPNG, picture.bytes)))
+      picture.mimeType = "image/png";
+    else
+      picture.bytes.clear();
+  }
+  if (picture.bytes.empty()) {
+    Warn("material " + Quoted(materialName) + ": picture " + Quoted(name) +
+         " holds no pixels that can be encoded; left out");
+    return -1;
+  }
+  out_.pictures.push_back(std::move(picture));
+  Json entry = Json::object();
+  if (!name.empty()) entry["name"] = name;
+  Json& images = Array("images");
+  images.push_back(std::move(entry));
+  index = static_cast<int>(images.size() - 1);
+  return index;
+}
+
+int CBuilder::TextureOf(CMaterialBase* channelTexture, const std::string& materialName) {
+  auto* map = KindOf<CTextureMap>(channelTexture);
+  if (!map || !map->image) return -1;
+  const int picture = PictureOf(map->image.get(), materialName);
+  if (picture < 0) return -1;
+  if (auto found = textures_.find(picture); found != textures_.end()) return found->second;
+  Json& textures = Array("textures");
+  textures.push_back({{"source", picture}});
+  return textures_[picture] = static_cast<int>(textures.size() - 1);
+}
+
+// Standard materials become metallic-roughness materials; see the user guide for the mapping.
+// `withMaps` is false for primitives without texture coordinates, which cannot show a picture.
+int CBuilder::MaterialOf(CMaterialBase* base, bool withMaps) {
+  auto* material = KindOf<CStandardMaterial>(base);
+  if (!material) return -1;
+  const auto key = std::make_pair(static_cast<const CMaterialBase*>(material), withMaps);
+  if (auto found = materials_.find(key); found != materials_.end()) return found->second;
+  const std::string name = NameOf(*material);
+  const float opacity = Clamp01(material->param[1]);
+  Json pbr{{"baseColorFactor",
+            {Clamp01(material->diffuse.x), Clamp01(material->diffuse.y),
+             Clamp01(material->diffuse.z), opacity}}};
+  if (withMaps && material->UsedChannels() > kDiffuseChannel) {
+    const int texture = TextureOf(material->channelTexture[kDiffuseChannel].get(), name);
+    if (texture >= 0) pbr["baseColorTexture"] = {{"index", texture}};
+  }
+  pbr["metallicFactor"] = 0.0;
+  pbr["roughnessFactor"] = 1.0;
+  Json entry = Json::object();
+  if (!name.empty()) entry["name"] = name;
+  entry["pbrMetallicRoughness"] = std::move(pbr);
+  const CVector3<float> e{Clamp01(material->emissive.x), Clamp01(material->emissive.y),
+                          Clamp01(material->emissive.z)};
+  if (e.x != 0 || e.y != 0 || e.z != 0) entry["emissiveFactor"] = {e.x, e.y, e.z};
+  if (opacity < 1.0f) entry["alphaMode"] = "BLEND";
+  Json& materials = Array("materials");
+  materials.push_back(std::move(entry));
+  return materials_[key] = static_cast<int>(materials.size() - 1);
+}
+
+// One primitive per sub-material the faces use; vertices split wherever the position, normal and
+// map indices of the corners differ, numbered in the order the faces first name them.
+int CBuilder::AddMesh(CTriMesh& mesh, const std::string& name, const CMatrix4* bake) {
+  if (!bake) {
+    if (auto found = meshes_.find(&mesh); found != meshes_.end()) return found->second;
+  }
+  const size_t positionCount = mesh.positions.size();
+  const size_t faces = std::min(static_cast<size_t>(std::max(mesh.faceCount, 0)),
+                                mesh.facePositionIndices.size() / 3);
+  // Faces whose corners all name stored, finite positions; the others cannot be drawn.
+  std::vector<uint32_t> kept;
+  kept.reserve(faces);
+  for (size_t f = 0; f < faces; ++f) {
+    bool ok = true;
+    for (size_t c = 0; c < 3 && ok; ++c) {
+      const uint32_t p = mesh.facePositionIndices[3 * f + c];
+      ok = p < positionCount && Finite(mesh.positions[p]);
+    }
+    if (ok) kept.push_back(static_cast<uint32_t>(f));
+  }
+  if (kept.size() < faces)
+    Warn("mesh " + Quoted(name) + ": " + std::to_string(faces - kept.size()) +
+         " face(s) name positions that are missing or not finite; left out");
+  if (kept.empty()) return -1;
+
+  // Normals and map coordinates go across only when every kept face has them.
+  auto complete = [&](const CIndexBuffer& indices, const CVectorBuffer& values, bool uv) {
+    if (values.empty() || indices.size() < 3 * faces) return false;
+    for (uint32_t f : kept)
+      for (size_t c = 0; c < 3; ++c) {
+        const uint32_t i = indices[3 * f + c];
+        if (i >= values.size()) return false;
+        if (uv && !(Finite(values[i].x) && Finite(values[i].y))) return false;
+      }
+    return true;
+  };
+  CMatrix4 normalMatrix;  // transposed inverse of the baked transform
+  bool normalsBakeable = true;
+  if (bake) {
+    CMatrix4 inverse;
+    normalsBakeable = MatrixInverse(inverse, *bake);
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < 3; ++c) normalMatrix.m[r][c] = inverse.m[c][r];
+  }
+  const bool withNormals = normalsBakeable && complete(mesh.faceNormalIndices, mesh.normals, false);
+  const bool withMaps = complete(mesh.faceMapIndices, mesh.mapVertices, true);
+
+  auto* multi = KindOf<CMultiMaterial>(mesh.material.get());
+  const size_t subCount = multi ? multi->subMaterials.size() : 0;
+  std::map<uint32_t, std::vector<uint32_t>> groups;
+  for (uint32_t f : kept) {
+    uint32_t sub = 0;
+    if (subCount > 0 && f < mesh.faceValues1.size())
+      sub = static_cast<uint32_t>(mesh.faceValues1[f] % subCount);
+    groups[sub].push_back(f);
+  }
+
+  Json primitives = Json::array();
+  for (const auto& [sub, group] : groups) {
+    CMaterialBase* material =
+        multi ? (sub < subCount ? multi->subMaterials[sub].get() : nullptr) : mesh.material.get();
+    const int materialIndex = MaterialOf(material, withMaps);
+    // Map coordinates go across only for a material that shows a picture with them.
+    const bool groupMaps =
+        withMaps && materialIndex >= 0 &&
+        out_.json["materials"][materialIndex]["pbrMetallicRoughness"].contains("baseColorTexture");
+    std::unordered_map<Corner, uint32_t, CornerHash> numbers;
+    std::vector<float> positions, normals, maps;
+    std::vector<uint32_t> indices;
+    indices.reserve(group.size() * 3);
+    float lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+    for (uint32_t f : group) {
+      CVector3<float> corner[3];
+      for (size_t c = 0; c < 3; ++c) {
+        corner[c] = mesh.positions[mesh.facePositionIndices[3 * f + c]];
+        if (bake) corner[c] = TransformCoord(corner[c], *bake);
+      }
+      bool flat = false;
+      const CVector3<float> faceNormal =
+          Normalized(Cross(Minus(corner[1], corner[0]), Minus(corner[2], corner[0])), flat);
+      for (size_t c = 0; c < 3; ++c) {
+        const Corner key{mesh.facePositionIndices[3 * f + c],
+                         withNormals ? mesh.faceNormalIndices[3 * f + c] : 0,
+                         groupMaps ? mesh.faceMapIndices[3 * f + c] : 0};
+        auto [it, added] = numbers.try_emplace(key, static_cast<uint32_t>(numbers.size()));
+        indices.push_back(it->second);
+        if (!added) continue;
+        const CVector3<float>& p = corner[c];
+        if (!Finite(p)) {
+          // A baked transform that overflows: nothing sensible can be drawn there.
+          Warn("mesh " + Quoted(name) + ": its transform takes vertices out of range");
+          return -1;
+        }
+        const float xyz[3] = {p.x, p.y, p.z};
+        for (int k = 0; k < 3; ++k) {
+          positions.push_back(xyz[k]);
+          lo[k] = std::min(lo[k], xyz[k]);
+          hi[k] = std::max(hi[k], xyz[k]);
+        }
+        if (withNormals) {
+          CVector3<float> n = mesh.normals[key.normal];
+          if (bake) n = TransformVector(n, UpperMatrix3(normalMatrix));
+          bool ok = false;
+          n = Normalized(n, ok);
+          // A normal of no length or direction takes the face's own, or up for a flat face.
+          if (!ok) n = flat ? faceNormal : CVector3<float>{0, 0, 1};
+          normals.insert(normals.end(), {n.x, n.y, n.z});
+        }
+        if (groupMaps) {
+          const CVector3<float>& t = mesh.mapVertices[key.map];
+          maps.insert(maps.end(), {t.x, t.y});
+        }
+      }
+    }
+    const size_t vertexCount = numbers.size();
+    Json attributes;
+    int view = AddView(positions.data(), positions.size() * sizeof(float), kArrayBuffer);
+    int accessor = AddAccessor(view, kFloat, vertexCount, "VEC3");
+    out_.json["accessors"][accessor]["min"] = {lo[0], lo[1], lo[2]};
+    out_.json["accessors"][accessor]["max"] = {hi[0], hi[1], hi[2]};
+    attributes["POSITION"] = accessor;
+    if (withNormals) {
+      view = AddView(normals.data(), normals.size() * sizeof(float), kArrayBuffer);
+      attributes["NORMAL"] = AddAccessor(view, kFloat, vertexCount, "VEC3");
+    }
+    if (groupMaps) {
+      view = AddView(maps.data(), maps.size() * sizeof(float), kArrayBuffer);
+      attributes["TEXCOORD_0"] = AddAccessor(view, kFloat, vertexCount, "VEC2");
+    }
+    // 16-bit indices when they fit; 65535 is the restart value, which glTF does not allow.
+    int indexAccessor;
+    if (vertexCount < 65535) {
+      std::vector<uint16_t> narrow(indices.begin(), indices.end());
+      view = AddView(narrow.data(), narrow.size() * sizeof(uint16_t), kElementArrayBuffer);
+      indexAccessor = AddAccessor(view, kUnsignedShort, indices.size(), "SCALAR");
+    } else {
+      view = AddView(indices.data(), indices.size() * sizeof(uint32_t), kElementArrayBuffer);
+      indexAccessor = AddAccessor(view, kUnsignedInt, indices.size(), "SCALAR");
+    }
+    Json primitive{{"attributes", std::move(attributes)}, {"indices", indexAccessor}};
+    if (materialIndex >= 0) primitive["material"] = materialIndex;
+    primitives.push_back(std::move(primitive));
+  }
+  Json entry = Json::object();
+  if (!name.empty()) entry["name"] = name;
+  entry["primitives"] = std::move(primitives);
+  Json& meshes = Array("meshes");
+  meshes.push_back(std::move(entry));
+  const int index = static_cast<int>(meshes.size() - 1);
+  if (!bake) meshes_[&mesh] = index;
+  return index;
+}
+
+void CBuilder::AddLight(Json&, CLight&) {}
+void CBuilder::AddCamera(Json&, CCamera&) {}
+
+int CBuilder::AddNode(CSpatial& spatial) {
+  const std::string name = NameOf(spatial);
+  Json node = Json::object();
+  if (!name.empty()) node["name"] = name;
+  const RestTransform rest = SplitRestTransform(spatial);
+  auto* mesh = KindOf<CTriMesh>(&spatial);
+  const CMatrix4* bake = nullptr;
+  if (!rest.finite) {
+    Warn("node " + Quoted(name) +
+         ": its rest transform is not finite; placed at its parent's origin");
+  } else if (rest.exact) {
+    WriteTransform(node, rest);
+  } else if (mesh) {
+    // A mesh is a leaf: its sheared transform goes into its vertices.
+    bake = &rest.matrix;
+  } else {
+    WriteTransform(node, rest);
+    Warn("node " + Quoted(name) +
+         ": its rest transform shears, which glTF cannot hold; written without the shear");
+  }
+  if (mesh) {
+    if (const int m = AddMesh(*mesh, name, bake); m >= 0) node["mesh"] = m;
+  } else if (auto* light = KindOf<CLight>(&spatial)) {
+    AddLight(node, *light);
+  } else if (auto* camera = KindOf<CCamera>(&spatial)) {
+    AddCamera(node, *camera);
+  }
+  nodes_.push_back(std::move(node));
+  return static_cast<int>(nodes_.size() - 1);
+}
+
+Status CBuilder::Build(CSpatial& root) {
+  Json& json = out_.json;
+  json = Json::object();
+  json["asset"] = {{"version", "2.0"}, {"generator", "recaster"}};
+  json["scene"] = 0;
+  Json scene = Json::object();
+  if (!root.name.empty()) scene["name"] = NameOf(root);
+  scene["nodes"] = {0};
+  json["scenes"] = Json::array({std::move(scene)});
+
+  // Pre-order over the tree, without recursion; an object met a second time (listed by two
+  // parents) is written once, as glTF nodes have one parent.
+  std::unordered_set<const CSpatial*> seen;
+  std::vector<std::pair<CSpatial*, int>> stack{{&root, -1}};
+  while (!stack.empty()) {
+    auto [spatial, parent] = stack.back();
+    stack.pop_back();
+    if (!seen.insert(spatial).second) {
+      Warn("node " + Quoted(NameOf(*spatial)) + " is listed twice; written once");
+      continue;
+    }
+    const int index = AddNode(*spatial);
+    if (parent >= 0) {
+      Json& children = nodes_[parent]["children"];
+      if (children.is_null()) children = Json::array();
+      children.push_back(index);
+    }
+    if (auto* node = KindOf<CNode>(spatial))
+      for (auto child = node->children.rbegin(); child != node->children.rend(); ++child)
+        if (*child) stack.emplace_back(child->get(), index);
+  }
+  json["nodes"] = std::move(nodes_);
+  if (!lights_.empty()) {
+    json["extensionsUsed"] = {"KHR_lights_punctual"};
+    json["extensions"] = {{"KHR_lights_punctual", {{"lights", std::move(lights_)}}}};
+  }
+  return kOk;
+}
+
+}  // namespace
+
+Status BuildGltfScene(CSpatial& root, GltfScene& out) {
+  out = GltfScene{};
+  try {
+    CBuilder builder(out);
+    return builder.Build(root);
+  } catch (const std::bad_alloc&) {
+    out = GltfScene{};
+    return kErrOutOfMemory;
+  }
+}
+
+}  // namespace KX
