@@ -1,0 +1,94 @@
+// `recaster export` from a terminal: the output rules every command shares, and the files of
+// each form.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+
+#include "gltf_check.h"
+#include "support/temp_dir.h"
+
+namespace KX::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+  int exitCode = -1;
+  std::string out;  // standard output and error together
+};
+
+ToolRun Recaster(const std::string& arguments) {
+  ToolRun run;
+  const std::string command = std::string(KX_RECASTER_PATH) + " " + arguments + " 2>&1";
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return run;
+  std::array<char, 4096> buffer;
+  for (size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0;)
+    run.out.append(buffer.data(), n);
+  const int status = ::pclose(pipe);
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+TEST(ExportCommand, WritesEitherFormAndKeepsToTheOutputRules) {
+  TempDir dir("kx_export");
+  const std::string scene = std::string("'") + KX_SAMPLE_SCENE + "'";
+  const std::string glb = dir.Path("room.glb");
+
+  ToolRun run = Recaster("export " + scene + " -o " + glb);
+  ASSERT_EQ(run.exitCode, 0) << run.out;
+  EXPECT_NE(
+      run.out.find("written " + glb + " (11 node(s), 3 mesh(es), 2 material(s), 1 picture(s))"),
+      std::string::npos)
+      << run.out;
+  const auto first = ReadFileBytes(glb);
+  EXPECT_EQ(ReadGlb(first).json["nodes"].size(), 11u);
+
+  // In the way without --force; replaced with it; the converted prop has no camera rig.
+  run = Recaster("export " + scene + " -o " + glb + " --converted");
+  EXPECT_EQ(run.exitCode, 2) << run.out;
+  EXPECT_EQ(ReadFileBytes(glb), first);
+  run = Recaster("export " + scene + " -o " + glb + " --converted --force");
+  EXPECT_EQ(run.exitCode, 0) << run.out;
+  EXPECT_EQ(ReadGlb(ReadFileBytes(glb)).json["nodes"].size(), 8u);
+
+  // The text form writes its buffer and pictures beside it, under names of its own.
+  const std::string gltf = dir.Path("my room.gltf");
+  run = Recaster("export " + scene + " -o '" + gltf + "'");
+  ASSERT_EQ(run.exitCode, 0) << run.out;
+  EXPECT_TRUE(fs::is_regular_file(dir.Path("my room.bin")));
+  EXPECT_TRUE(fs::is_regular_file(dir.Path("my room_1.png")));
+  const auto text = ReadFileBytes(gltf);
+  const auto json = nlohmann::json::parse(text.begin(), text.end());
+  EXPECT_EQ(json["buffers"][0]["uri"], "my%20room.bin");
+  EXPECT_EQ(json["images"][0]["uri"], "my%20room_1.png");
+
+  // A picture in the way of the text form is found before anything is written.
+  fs::remove(gltf);
+  fs::remove(dir.Path("my room.bin"));
+  run = Recaster("export " + scene + " -o '" + gltf + "'");
+  EXPECT_EQ(run.exitCode, 2) << run.out;
+  EXPECT_NE(run.out.find("my room_1.png: exists already"), std::string::npos) << run.out;
+  EXPECT_FALSE(fs::exists(gltf));
+  EXPECT_FALSE(fs::exists(dir.Path("my room.bin")));
+
+  // Unknown forms, folders, the input itself and files that do not load.
+  EXPECT_EQ(Recaster("export " + scene + " -o " + dir.Path("room.obj")).exitCode, 2);
+  fs::create_directory(dir.Path("folder.glb"));
+  EXPECT_EQ(Recaster("export " + scene + " -o " + dir.Path("folder.glb") + " --force").exitCode, 2);
+  fs::copy_file(KX_SAMPLE_SCENE, dir.Path("scene.glb"));
+  EXPECT_EQ(
+      Recaster("export " + dir.Path("scene.glb") + " -o " + dir.Path("scene.glb") + " --force")
+          .exitCode,
+      2);
+  const std::string garbage = dir.File("garbage.crv", "not a scene at all");
+  run = Recaster("export " + garbage + " -o " + dir.Path("garbage.glb"));
+  EXPECT_EQ(run.exitCode, 5) << run.out;
+  EXPECT_FALSE(fs::exists(dir.Path("garbage.glb")));
+}
+
+}  // namespace
+}  // namespace KX::test

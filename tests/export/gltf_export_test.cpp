@@ -1,0 +1,296 @@
+// The glTF export: every shape of scene the tests know comes out as a document the reference
+// validator accepts, meshes land where the scene puts them, and what glTF cannot hold is left
+// out with a warning rather than written broken.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <limits>
+
+#include "app/command_flow.h"
+#include "app/export/gltf_builder.h"
+#include "app/export/gltf_writer.h"
+#include "gltf_check.h"
+#include "image/codec.h"
+#include "image/pixel_buffer.h"
+#include "scene/node.h"
+#include "support/after_load.h"
+#include "support/legacy_scene.h"
+#include "support/round_trip.h"
+#include "support/temp_dir.h"
+#include "support/test_classes.h"
+
+namespace KX::test {
+namespace {
+
+class CSilentUi final : public IConverterUi {
+ public:
+  bool ChooseFile(FileDialog, std::string&) override { return false; }
+  void ShowMessage(const std::string&, MessageType, const std::string&) override {}
+  void BeginWaitCursor() override {}
+  void EndWaitCursor() override {}
+  std::string Text(unsigned) override { return {}; }
+};
+
+CSpatial* RootOf(const CPersistContext& document) {
+  return document.roots.empty() ? nullptr : KindOf<CSpatial>(document.roots.front().get());
+}
+
+std::vector<uint8_t> GlbOf(CSpatial& root, std::vector<std::string>* warnings = nullptr) {
+  GltfScene scene;
+  EXPECT_EQ(BuildGltfScene(root, scene), kOk);
+  std::vector<uint8_t> bytes;
+  EXPECT_EQ(EncodeGlb(scene, bytes), kOk);
+  if (warnings) *warnings = scene.warnings;
+  return bytes;
+}
+
+std::string WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
+
+std::vector<uint8_t> Encoded(int32_t format, uint8_t shade) {
+  CPixelBuffer picture;
+  EXPECT_EQ(picture.Create(4, 4, kPixelBGRA, 0), kOk);
+  {
+    CPixelLock lock(picture);
+    for (int32_t y = 0; y < 4; ++y)
+      for (int32_t x = 0; x < 16; ++x) lock.get()[y * picture.stride + x] = shade;
+  }
+  std::vector<uint8_t> bytes;
+  EXPECT_EQ(EncodeBlob(picture, format, bytes), kOk);
+  return bytes;
+}
+
+// Meshes under turned, scaled and mirrored nodes, a mesh whose own transform shears, faces that
+// name positions that are not there, an empty mesh, materials with pictures of every kind.
+LegacyScene ShapesScene() {
+  LegacyScene scene("1.50");
+  const auto root = scene.Root(u"Shapes");
+  const auto turned =
+      scene.Node(u"Turned", Transform({1, 2, 3}, {0.3f, -0.7f, 1.1f}, {2, 0.5f, 1}));
+  const auto mirrored = scene.Node(u"Mirrored", Transform({-1, 0, 0}, {0, 0.4f, 0}, {-1, 1, 1}));
+  scene.AddChild(root, turned);
+  scene.AddChild(root, mirrored);
+
+  LegacyMaterial png, jpeg, bmp, raw;
+  png.diffuse = {0.8f, 0.6f, 0.4f};
+  png.channels[1] = scene.TextureMap(scene.Image(u"png", Encoded(kCodecPNG, 200)), 0);
+  jpeg.channels[1] = scene.TextureMap(scene.Image(u"jpeg", Encoded(kCodecJPEG, 100)), 0);
+  bmp.channels[1] = scene.TextureMap(scene.Image(u"bmp", Encoded(kCodecBMP, 50)), 0);
+  bmp.param[1] = 0.5f;  // half see-through
+  bmp.emissive = {0.2f, 0, 0};
+  raw.channels[1] =
+      scene.TextureMap(scene.RawImage(u"raw", 2, 2, 1, std::vector<uint8_t>(12, 9)), 0);
+  const auto multi = scene.MultiMaterial(
+      {scene.Material(png, u"Png"), {}, scene.Material(jpeg, u"Jpeg"), scene.Material(bmp, u"Bmp")},
+      u"Multi");
+
+  // Faces 0 and 1 take sub-materials 0 and 2 (the second through 6 modulo 4), faces 2 and 3
+  // sub-material 1, which is empty.
+  LegacyMesh cube = LegacyMesh::Quad(1.0f);
+  cube.positions.push_back({0.5f, 0.5f, 1});
+  cube.normals.push_back({0, 0, 0});  // no direction: the face's own normal stands in
+  cube.mapVertices.push_back({0.5f, 0.5f, 0});
+  cube.faceCount = 4;
+  cube.facePositionIndices.insert(cube.facePositionIndices.end(), {0, 1, 4, 1, 2, 4});
+  cube.faceNormalIndices.insert(cube.faceNormalIndices.end(), {0, 1, 4, 1, 2, 4});
+  cube.faceMapIndices.insert(cube.faceMapIndices.end(), {0, 1, 4, 1, 2, 4});
+  cube.faceTriples4 = cube.facePositionIndices;
+  cube.faceValues1 = {0, 6, 1, 5};
+  cube.faceValues2 = {0, 0, 0, 0};
+  const auto multiMesh = scene.Mesh(u"Multi Mesh", cube, Transform({0, 1, 0}));
+  scene.SetMaterial(multiMesh, multi);
+  scene.AddChild(turned, multiMesh);
+
+  // A quad whose corners name their own map vertices: six glTF vertices instead of four.
+  LegacyMesh split = LegacyMesh::Quad(2.0f);
+  split.mapVertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0.1f, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+  split.faceMapIndices = {0, 1, 2, 3, 4, 5};
+  const auto splitMesh = scene.Mesh(u"Split", split, Transform({0, 0, 2}, {0, 0, 0.5f}));
+  scene.SetMaterial(splitMesh, scene.Material(raw, u"Raw"));
+  scene.AddChild(mirrored, splitMesh);
+
+  // A shear cannot be a node's transform: it goes into the vertices.
+  CMatrix4 shear = Transform({0, 3, 0});
+  shear.m[1][0] = 0.5f;
+  const auto sheared = scene.Mesh(u"Sheared", LegacyMesh::Quad(1.0f), shear);
+  scene.SetMaterial(sheared, scene.Material(png, u"Png Again"));
+  scene.AddChild(root, sheared);
+
+  // The second face names a position past the end; normals and map indices run out early.
+  LegacyMesh broken = LegacyMesh::Quad(1.0f);
+  broken.facePositionIndices[4] = 99;
+  broken.faceNormalIndices[1] = 50;
+  broken.faceMapIndices = {0, 1, 7, 0, 2, 3};
+  scene.AddChild(mirrored, scene.Mesh(u"Broken", broken));
+  LegacyMesh empty;
+  scene.AddChild(mirrored, scene.Mesh(u"Empty", empty));
+
+  scene.AddChild(root,
+                 scene.Light(u"Sun", 1, {1, 0.9f, 0.8f}, Transform({0, 5, 0}, {-1.2f, 0, 0})));
+  scene.AddChild(root, scene.Light(u"Bulb", 2, {2, 1, 0.5f}, Translation({1, 2, 1})));
+  scene.AddChild(root, scene.Light(u"Spot", 3, {1, 1, 1}, Translation({0, 4, 0})));
+  const auto target = scene.CameraTarget(u"Look Here", Translation({0, 0, -5}));
+  scene.AddChild(root, scene.Camera(u"Eye", Translation({0, 1, 5}), target));
+  scene.AddChild(root, target);
+  return scene;
+}
+
+TEST(GltfExport, MeshesLandWhereTheSceneDrawsThem) {
+  RegisterForTests();
+  const LegacyScene shapes = ShapesScene();
+  CPersistContext document;
+  ASSERT_EQ(LoadFromBytes(shapes.Bytes(), document), kOk);
+  CSpatial* root = RootOf(document);
+  ASSERT_TRUE(root);
+  std::vector<std::string> warnings;
+  const Glb glb = ReadGlb(GlbOf(*root, &warnings));
+  ExpectSameTriangles(TreeWorldTriangles(*root), GlbWorldTriangles(glb), 1e-5f);
+
+  // What was left out is said.
+  const auto said = [&](const std::string& part) {
+    return std::any_of(warnings.begin(), warnings.end(),
+                       [&](const std::string& w) { return w.find(part) != std::string::npos; });
+  };
+  EXPECT_TRUE(said("mesh 'Broken': 1 face(s) name positions that are missing"));
+  EXPECT_EQ(warnings.size(), 1u) << warnings.front();
+
+  const auto& json = glb.json;
+  auto meshNamed = [&](const std::string& name) {
+    for (const auto& mesh : json["meshes"])
+      if (mesh.value("name", "") == name) return mesh;
+    ADD_FAILURE() << "no mesh " << name;
+    return nlohmann::json::object();
+  };
+  // One primitive per sub-material the faces use; the empty sub-material has no material.
+  const auto multi = meshNamed("Multi Mesh");
+  ASSERT_EQ(multi["primitives"].size(), 3u);
+  EXPECT_EQ(json["materials"][multi["primitives"][0]["material"].get<int>()]["name"], "Png");
+  EXPECT_FALSE(multi["primitives"][1].contains("material"));
+  EXPECT_EQ(json["materials"][multi["primitives"][2]["material"].get<int>()]["name"], "Jpeg");
+  // Vertices split where the corners name different map vertices, and only there.
+  const auto split = meshNamed("Split")["primitives"][0]["attributes"];
+  EXPECT_EQ(json["accessors"][split["POSITION"].get<int>()]["count"], 6);
+  const auto plain = meshNamed("Sheared")["primitives"][0]["attributes"];
+  EXPECT_EQ(json["accessors"][plain["POSITION"].get<int>()]["count"], 4);
+  // Normals and map coordinates go only where every face has them.
+  const auto broken = meshNamed("Broken")["primitives"][0]["attributes"];
+  EXPECT_FALSE(broken.contains("NORMAL"));
+  EXPECT_FALSE(broken.contains("TEXCOORD_0"));
+  EXPECT_TRUE(plain.contains("NORMAL"));
+  EXPECT_TRUE(plain.contains("TEXCOORD_0"));
+
+  // PNG and JPEG pictures go as stored; the others become PNG. A material shows its opacity.
+  std::vector<std::string> mimeTypes;
+  for (const auto& image : json["images"]) mimeTypes.push_back(image["mimeType"]);
+  EXPECT_EQ(mimeTypes, (std::vector<std::string>{"image/png", "image/jpeg", "image/png"}));
+  const auto& first = json["bufferViews"][json["images"][0]["bufferView"].get<int>()];
+  const std::vector<uint8_t> stored = Encoded(kCodecPNG, 200);
+  ASSERT_EQ(first["byteLength"], stored.size());
+  EXPECT_TRUE(std::equal(stored.begin(), stored.end(),
+                         glb.binary.begin() + first["byteOffset"].get<std::ptrdiff_t>()));
+  for (const auto& material : json["materials"]) {
+    if (material["name"] != "Bmp") continue;
+    EXPECT_EQ(material["alphaMode"], "BLEND");
+    EXPECT_FLOAT_EQ(material["pbrMetallicRoughness"]["baseColorFactor"][3].get<float>(), 0.5f);
+    EXPECT_FLOAT_EQ(material["emissiveFactor"][0].get<float>(), 0.2f);
+  }
+}
+
+// The check: what the converter makes of the bundled scene, exported, puts every face
+// where the prop's baked vertices are.
+TEST(GltfExport, TheConvertedSampleMatchesThePropsBakedPositions) {
+  RegisterForTests();
+  CPersistContext document;
+  ASSERT_EQ(LoadFromBytes(ReadFileBytes(KX_SAMPLE_SCENE), document), kOk);
+  CSilentUi ui;
+  CRefPtr<CNode> prop;
+  ASSERT_EQ(CheckCompatibility(document, prop, ui), kOk);
+  const Glb glb = ReadGlb(GlbOf(*prop));
+  const auto expected = TreeWorldTriangles(*prop);
+  EXPECT_EQ(expected.size(), 3u);
+  ExpectSameTriangles(expected, GlbWorldTriangles(glb), 1e-5f);
+}
+
+TEST(GltfExport, TransformsGltfCannotHoldAreSaidAndTheFileStaysValid) {
+  RegisterForTests();
+  LegacyScene scene("1.50");
+  const auto root = scene.Root(u"Odd");
+  CMatrix4 nan = Translation({1, 2, 3});
+  nan.m[3][1] = std::numeric_limits<float>::quiet_NaN();
+  CMatrix4 shear = MatrixIdentity();
+  shear.m[2][0] = 1.0f;
+  const auto lost = scene.Node(u"Lost", nan);
+  const auto slanted = scene.Node(u"Slanted", shear);
+  scene.AddChild(root, lost);
+  scene.AddChild(root, slanted);
+  scene.AddChild(lost, scene.Mesh(u"Under Lost", LegacyMesh::Triangle()));
+  scene.AddChild(slanted, scene.Mesh(u"Under Slanted", LegacyMesh::Triangle()));
+  CPersistContext document;
+  ASSERT_EQ(LoadFromBytes(scene.Bytes(), document), kOk);
+  std::vector<std::string> warnings;
+  const Glb glb = ReadGlb(GlbOf(*RootOf(document), &warnings));
+  ASSERT_EQ(warnings.size(), 2u);
+  EXPECT_NE(warnings[0].find("'Lost': its rest transform is not finite"), std::string::npos);
+  EXPECT_NE(warnings[1].find("'Slanted': its rest transform shears"), std::string::npos);
+  EXPECT_EQ(glb.json["meshes"].size(), 2u);
+  EXPECT_FALSE(glb.json["nodes"][1].contains("translation"));
+}
+
+// Every sample object of the tests, in a scene of its own and loaded from its file, the
+// bundled scene as loaded and converted, and the scenes above, in both forms, through the
+// reference validator: no errors and no warnings.
+TEST(GltfExport, EveryShapeOfSceneIsValidGltf) {
+  if (ValidatorDeliberatelyAbsent()) GTEST_SKIP() << "KX_NO_GLTF_VALIDATOR is set";
+  RegisterForTests();
+  TempDir dir("kx_gltf");
+  std::vector<std::string> files;
+  std::vector<std::string> names;
+  auto add = [&](const std::string& name, CSpatial& root) {
+    GltfScene scene;
+    ASSERT_EQ(BuildGltfScene(root, scene), kOk);
+    std::vector<uint8_t> bytes;
+    ASSERT_EQ(EncodeGlb(scene, bytes), kOk);
+    files.push_back(WriteFile(dir.Path(std::to_string(files.size()) + ".glb"), bytes));
+    names.push_back(name + " (.glb)");
+    std::vector<GltfFile> parts;
+    ASSERT_EQ(LayOutGltf(scene, dir.Path(std::to_string(files.size()) + " text.gltf"), parts), kOk);
+    for (const auto& part : parts) WriteFile(part.path, part.bytes);
+    files.push_back(parts.back().path);
+    names.push_back(name + " (.gltf)");
+  };
+  std::vector<std::unique_ptr<CPersistContext>> keep;
+  for (const auto& sample : RoundTripSamples()) {
+    CRefPtr<CBase> scene = InScene(sample.make().get());
+    ASSERT_TRUE(scene);
+    keep.push_back(std::make_unique<CPersistContext>());
+    ASSERT_EQ(LoadFromBytes(SaveRootToBytes(scene.get()), *keep.back()), kOk) << sample.className;
+    ASSERT_TRUE(RootOf(*keep.back())) << sample.className;
+    add(sample.className, *RootOf(*keep.back()));
+  }
+  ASSERT_GT(files.size(), 100u);
+  for (bool convert : {false, true}) {
+    keep.push_back(std::make_unique<CPersistContext>());
+    ASSERT_EQ(LoadFromBytes(ReadFileBytes(KX_SAMPLE_SCENE), *keep.back()), kOk);
+    CRefPtr<CNode> prop;
+    CSilentUi ui;
+    if (convert) {
+      ASSERT_EQ(CheckCompatibility(*keep.back(), prop, ui), kOk);
+    }
+    add(convert ? "sample, converted" : "sample", prop ? *prop : *RootOf(*keep.back()));
+  }
+  keep.push_back(std::make_unique<CPersistContext>());
+  ASSERT_EQ(LoadFromBytes(ShapesScene().Bytes(), *keep.back()), kOk);
+  add("shapes", *RootOf(*keep.back()));
+
+  const auto reports = ValidateGltf(files);
+  ASSERT_EQ(reports.size(), files.size());
+  for (size_t i = 0; i < files.size(); ++i) ExpectValid(names[i], reports.at(files[i]));
+}
+
+}  // namespace
+}  // namespace KX::test
