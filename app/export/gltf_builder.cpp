@@ -431,8 +431,117 @@ int CBuilder::AddMesh(CTriMesh& mesh, const std::string& name, const CMatrix4* b
   return index;
 }
 
-void CBuilder::AddLight(Json&, CLight&) {}
-void CBuilder::AddCamera(Json&, CCamera&) {}
+// The rotation (glTF's x, y, z, w order of use aside) that turns -Z, where glTF lights and
+// cameras look, towards `direction`, with `up` kept as near to +Y as the direction allows.
+bool LookRotation(const CVector3<float>& direction, const CVector3<float>& up, CMatrix3& out) {
+  bool ok = false;
+  const CVector3<float> back = Normalized({-direction.x, -direction.y, -direction.z}, ok);
+  if (!ok) return false;
+  CVector3<float> side = Normalized(Cross(up, back), ok);
+  if (!ok) side = Normalized(Cross(CVector3<float>{0, 1, 0}, back), ok);
+  if (!ok) side = Normalized(Cross(CVector3<float>{1, 0, 0}, back), ok);
+  if (!ok) return false;
+  // Rows are the images of the local axes: x = side, y = the up that is square to both, z = back.
+  out.SetRow(0, side);
+  out.SetRow(1, Cross(back, side));
+  out.SetRow(2, back);
+  return true;
+}
+
+// The node of a light or camera looks from `eye` along `direction` in its own space: folded into
+// its rest transform, since glTF puts them at the node's origin looking down its -Z.
+void AimNode(Json& node, const CSpatial& spatial, const CVector3<float>& eye,
+             const CVector3<float>& direction, const CVector3<float>& up) {
+  CMatrix3 look;
+  if (!Finite(eye) || !Finite(direction) || !Finite(up) || !LookRotation(direction, up, look))
+    return;
+  const CMatrix4 aim = ComposeMatrix({1, 1, 1}, look, eye) * spatial.GetLocalMatrix();
+  if (!Finite(aim)) return;
+  RestTransform t;
+  DecomposeMatrix(aim, t.scale, t.rotation, t.translation);
+  const CQuaternion& q = t.rotation;
+  const double norm = std::sqrt(static_cast<double>(q.w) * q.w + static_cast<double>(q.x) * q.x +
+                                static_cast<double>(q.y) * q.y + static_cast<double>(q.z) * q.z);
+  if (!std::isfinite(norm) || norm < 1e-6) return;
+  t.rotation = {static_cast<float>(q.w / norm), static_cast<float>(q.x / norm),
+                static_cast<float>(q.y / norm), static_cast<float>(q.z / norm)};
+  node.erase("translation");
+  node.erase("rotation");
+  node.erase("scale");
+  WriteTransform(node, t);
+}
+
+// Where a spatial object is in the space of the whole tree, through its parents.
+CMatrix4 WorldOf(const CSpatial& spatial) {
+  CMatrix4 world = spatial.GetLocalMatrix();
+  int depth = 0;
+  for (const CSpatial* p = spatial.parent; p && depth < 100000; p = p->parent, ++depth)
+    world = world * p->GetLocalMatrix();
+  return world;
+}
+
+void CBuilder::AddLight(Json& node, CLight& light) {
+  if (!light.enabled) return;
+  Json entry = Json::object();
+  if (!light.name.empty()) entry["name"] = NameOf(light);
+  // Colours brighter than white keep their hue; their strength becomes the intensity.
+  CVector3<float> color{std::max(light.color.x, 0.0f), std::max(light.color.y, 0.0f),
+                        std::max(light.color.z, 0.0f)};
+  if (!Finite(color)) color = {1, 1, 1};
+  const float strongest = std::max({color.x, color.y, color.z});
+  if (strongest > 1.0f) {
+    color = {color.x / strongest, color.y / strongest, color.z / strongest};
+    entry["intensity"] = strongest;
+  }
+  entry["color"] = {color.x, color.y, color.z};
+  auto range = [&](float r) {
+    if (Finite(r) && r > 0 && r < 1e30f) entry["range"] = r;
+  };
+  CVector3<float> eye, direction{0, 0, -1};
+  if (auto* d = KindOf<CDirectionalLight>(&light)) {
+    entry["type"] = "directional";
+    direction = d->localDirection;
+  } else if (auto* p = KindOf<CPointLight>(&light)) {
+    entry["type"] = "point";
+    eye = p->localPosition;
+    range(p->range);
+  } else if (auto* s = KindOf<CSpotLight>(&light)) {
+    entry["type"] = "spot";
+    eye = s->localPosition;
+    direction = s->localDirection;
+    range(s->range);
+    // The stored angles span the whole cone; glTF's are measured from its axis.
+    constexpr float kQuarter = 1.5707963f;
+    float outer = Finite(s->phi) ? std::clamp(s->phi / 2, 0.0f, kQuarter) : kQuarter / 2;
+    if (outer <= 0) outer = 1e-3f;
+    const float inner = Finite(s->theta) ? std::clamp(s->theta / 2, 0.0f, outer * 0.999f) : 0.0f;
+    entry["spot"] = {{"innerConeAngle", inner}, {"outerConeAngle", outer}};
+  } else {
+    return;
+  }
+  lights_.push_back(std::move(entry));
+  node["extensions"] = {{"KHR_lights_punctual", {{"light", lights_.size() - 1}}}};
+  AimNode(node, light, eye, direction, {0, 1, 0});
+}
+
+// A perspective camera looking at its target. The older camera keeps no lens values of a
+// documented meaning, so the view is the common one: 45 degrees high, near plane at 0.1, no far
+// plane.
+void CBuilder::AddCamera(Json& node, CCamera& camera) {
+  CVector3<float> target = camera.localTarget;
+  if (!camera.fixedTarget && camera.target) {
+    CMatrix4 inverse;
+    if (MatrixInverse(inverse, WorldOf(camera)))
+      target = TransformCoord(WorldOf(*camera.target).Translation(), inverse);
+  }
+  Json entry = Json::object();
+  if (!camera.name.empty()) entry["name"] = NameOf(camera);
+  entry["type"] = "perspective";
+  entry["perspective"] = {{"yfov", 0.7853982}, {"znear", 0.1}};
+  Array("cameras").push_back(std::move(entry));
+  node["camera"] = out_.json["cameras"].size() - 1;
+  AimNode(node, camera, camera.localEye, Minus(target, camera.localEye), camera.localUp);
+}
 
 int CBuilder::AddNode(CSpatial& spatial) {
   const std::string name = NameOf(spatial);

@@ -140,20 +140,28 @@ Glb ReadGlb(const std::vector<uint8_t>& bytes) {
   return glb;
 }
 
-std::map<int, std::vector<Triangle>> GlbWorldTriangles(const Glb& glb) {
-  std::map<int, std::vector<Triangle>> result;
+std::vector<CMatrix4> GlbWorldMatrices(const Glb& glb) {
   const auto& nodes = glb.json["nodes"];
   std::vector<CMatrix4> world(nodes.size());
   std::vector<std::pair<int, CMatrix4>> stack{{0, MatrixIdentity()}};
   while (!stack.empty()) {
     auto [index, parent] = stack.back();
     stack.pop_back();
-    const auto& node = nodes[index];
-    world[index] = LocalMatrix(node) * parent;
-    for (const auto& child : node.value("children", nlohmann::json::array()))
+    world[index] = LocalMatrix(nodes[index]) * parent;
+    for (const auto& child : nodes[index].value("children", nlohmann::json::array()))
       stack.emplace_back(child.get<int>(), world[index]);
+  }
+  return world;
+}
+
+std::map<int, std::vector<Triangle>> GlbWorldTriangles(const Glb& glb) {
+  std::map<int, std::vector<Triangle>> result;
+  const auto& nodes = glb.json["nodes"];
+  const std::vector<CMatrix4> world = GlbWorldMatrices(glb);
+  for (size_t index = 0; index < nodes.size(); ++index) {
+    const auto& node = nodes[index];
     if (!node.contains("mesh")) continue;
-    std::vector<Triangle>& triangles = result[index];
+    std::vector<Triangle>& triangles = result[static_cast<int>(index)];
     for (const auto& primitive : glb.json["meshes"][node["mesh"].get<size_t>()]["primitives"]) {
       const auto& positions =
           glb.json["accessors"][primitive["attributes"]["POSITION"].get<size_t>()];

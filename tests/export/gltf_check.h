@@ -32,6 +32,9 @@ struct Glb {
 Glb ReadGlb(const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
+// Where each node of the document is in world space.
+std::vector<CMatrix4> GlbWorldMatrices(const Glb& glb);
+
 using Triangle = std::array<float, 9>;
 // Every triangle of every mesh of the document in world space, by the pre-order index
 // of the node that shows it.

@@ -13,6 +13,7 @@
 #include "gltf_check.h"
 #include "image/codec.h"
 #include "image/pixel_buffer.h"
+#include "scene/light.h"
 #include "scene/node.h"
 #include "support/after_load.h"
 #include "support/legacy_scene.h"
@@ -199,6 +200,63 @@ TEST(GltfExport, MeshesLandWhereTheSceneDrawsThem) {
     EXPECT_FLOAT_EQ(material["pbrMetallicRoughness"]["baseColorFactor"][3].get<float>(), 0.5f);
     EXPECT_FLOAT_EQ(material["emissiveFactor"][0].get<float>(), 0.2f);
   }
+}
+
+CVector3<float> Direction(const CVector3<float>& from, const CVector3<float>& to) {
+  const CVector3<float> d{to.x - from.x, to.y - from.y, to.z - from.z};
+  const float length = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+  return {d.x / length, d.y / length, d.z / length};
+}
+
+// Lights and cameras look down the -Z of their glTF node: the light's own direction and the
+// camera's view of its target are folded into the node.
+TEST(GltfExport, LightsAndCamerasLookWhereTheSceneAimsThem) {
+  RegisterForTests();
+  LegacyScene scene("1.50");
+  const auto root = scene.Root(u"Lit", Translation({0, 1, 0}));
+  const auto sun = scene.Light(u"Sun", 1, {1, 0.9f, 0.8f}, Transform({0, 5, 0}, {-1.2f, 0.3f, 0}));
+  const auto bulb = scene.Light(u"Bulb", 2, {2, 1, 0.5f}, Translation({1, 2, 1}));
+  const auto spot = scene.Light(u"Spot", 3, {1, 1, 1}, Translation({0, 4, 0}));
+  const auto rig = scene.Node(u"Rig", Transform({3, 1, 5}, {0, 0.5f, 0}));
+  const auto target = scene.CameraTarget(u"Look Here", Translation({-2, 0, -5}));
+  scene.AddChild(root, sun);
+  scene.AddChild(root, bulb);
+  scene.AddChild(root, spot);
+  scene.AddChild(root, rig);
+  scene.AddChild(rig, scene.Camera(u"Eye", Translation({0, 1, 0}), target));
+  scene.AddChild(root, target);
+  CPersistContext document;
+  ASSERT_EQ(LoadFromBytes(scene.Bytes(), document), kOk);
+  CNode& tree = *KindOf<CNode>(RootOf(document));
+  auto* light = KindOf<CSpotLight>(KindOf<CNode>(&tree)->children[2].get());
+  ASSERT_TRUE(light);
+  light->localDirection = {1, -1, 0};
+  light->theta = 0.4f;
+  light->phi = 1.0f;
+
+  const Glb glb = ReadGlb(GlbOf(tree));
+  const auto& json = glb.json;
+  const std::vector<CMatrix4> world = GlbWorldMatrices(glb);
+  const auto& lights = json["extensions"]["KHR_lights_punctual"]["lights"];
+  ASSERT_EQ(lights.size(), 3u);
+  EXPECT_EQ(lights[0]["type"], "directional");
+  EXPECT_EQ(lights[1]["type"], "point");
+  EXPECT_FLOAT_EQ(lights[1]["intensity"].get<float>(), 2.0f);  // brighter than white
+  EXPECT_FLOAT_EQ(lights[1]["color"][2].get<float>(), 0.25f);
+  EXPECT_FLOAT_EQ(lights[2]["spot"]["innerConeAngle"].get<float>(), 0.2f);
+  EXPECT_FLOAT_EQ(lights[2]["spot"]["outerConeAngle"].get<float>(), 0.5f);
+
+  auto lookOf = [&](int node) { return TransformVector({0, 0, -1}, UpperMatrix3(world[node])); };
+  auto near = [](const CVector3<float>& a, const CVector3<float>& b) {
+    return std::fabs(a.x - b.x) < 1e-5f && std::fabs(a.y - b.y) < 1e-5f &&
+           std::fabs(a.z - b.z) < 1e-5f;
+  };
+  const CMatrix4 sunWorld = Transform({0, 5, 0}, {-1.2f, 0.3f, 0}) * Translation({0, 1, 0});
+  EXPECT_TRUE(near(lookOf(1), Direction({}, TransformVector({0, 0, -1}, UpperMatrix3(sunWorld)))));
+  EXPECT_TRUE(near(lookOf(3), Direction({}, {1, -1, 0})));
+  ASSERT_EQ(json["nodes"][5]["name"], "Eye");
+  EXPECT_EQ(json["cameras"][json["nodes"][5]["camera"].get<int>()]["type"], "perspective");
+  EXPECT_TRUE(near(lookOf(5), Direction(world[5].Translation(), world[6].Translation())));
 }
 
 // The check: what the converter makes of the bundled scene, exported, puts every face
