@@ -4,7 +4,8 @@
 #   2. `recaster check` tells the sample would be converted;
 #   3. `recaster convert` writes out/sample_scene.fbprop (replacing an earlier run's);
 #   4. `recaster info --tree` prints the prop's hierarchy;
-#   5. `recaster thumbnail` extracts its thumbnail to out/sample_thumbnail.png.
+#   5. `recaster thumbnail` extracts its thumbnail to out/sample_thumbnail.png;
+#   6. `recaster export` writes the scene as glTF to out/sample_scene.glb, for any glTF viewer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,3 +30,8 @@ echo "== recaster info --tree out/sample_scene.fbprop"
 echo
 echo "== recaster thumbnail out/sample_scene.fbprop -o out/sample_thumbnail.png --force"
 "$RECASTER" thumbnail out/sample_scene.fbprop -o out/sample_thumbnail.png --force
+echo
+echo "== recaster export $SAMPLE -o out/sample_scene.glb --force"
+"$RECASTER" export "$SAMPLE" -o out/sample_scene.glb --force
+echo "(open out/sample_scene.glb in any glTF viewer: drag it into an online glTF viewer, or"
+echo " import it in Blender with File > Import > glTF 2.0)"

@@ -25,6 +25,7 @@
 
 #include "app/cli/cli_io.h"
 #include "app/cli/cli_ui.h"
+#include "app/cli/export.h"
 #include "core/atomic_file.h"
 
 namespace fs = std::filesystem;
@@ -79,14 +80,15 @@ struct Collected {
   size_t existing = 0;                // paths given that exist
 };
 
-Collected CollectJobs(const std::vector<std::string>& paths, const fs::path& outputDir) {
+Collected CollectJobs(const std::vector<std::string>& paths, const fs::path& outputDir,
+                      const std::string& extension) {
   Collected c;
   // A file reached twice for the same prop (named twice, or a folder given twice) is converted
   // once; two links to one file in a tree still mirror the tree.
   std::set<std::tuple<dev_t, ino_t, std::string>> seen;
   auto add = [&](const fs::path& input, const fs::path& relative) {
     fs::path output = relative;
-    output.replace_extension(".fbprop");
+    output.replace_extension(extension);
     struct stat st;
     if (::stat(input.c_str(), &st) == 0 &&
         !seen.insert({st.st_dev, st.st_ino, output.string()}).second)
@@ -138,8 +140,10 @@ bool InsideRoot(const std::string& folder, const std::string& root) {
 }
 
 // In the worker: convert, tell the parent the messages, exit with the command's code.
-[[noreturn]] void RunWorker(const CTextTable& texts, const Job& job, const std::string& outputDir,
-                            bool force, int pipe) {
+[[noreturn]] void RunWorker(const CTextTable& texts, const Job& job, const BatchOptions& options,
+                            int pipe) {
+  const std::string& outputDir = options.outputDir;
+  const bool force = options.force;
   auto finish = [&](const std::string& message, const std::string& detail, int code) {
     const std::string line = message + '\n' + detail + '\n';
     [[maybe_unused]] const ssize_t written = ::write(pipe, line.data(), line.size());
@@ -157,6 +161,20 @@ bool InsideRoot(const std::string& folder, const std::string& root) {
     finish("the folder " + JsonSafe(folder) +
                " leads outside the output folder through a link; not written",
            "", kExitUsage);
+  if (!options.exportFormat.empty()) {
+    std::string message, detail;
+    std::vector<std::string> warnings;
+    const int code =
+        ExportFile(texts, {job.input, job.output, options.converted, force}, message, warnings);
+    // The batch names the file itself.
+    const std::string prefix = Printable(job.input) + ": ";
+    if (message.starts_with(prefix)) message.erase(0, prefix.size());
+    for (std::string warning : warnings) {
+      if (warning.starts_with(prefix)) warning.erase(0, prefix.size());
+      detail += (detail.empty() ? "" : "; ") + warning;
+    }
+    finish(message, detail, code);
+  }
   CCliUi ui(texts, job.input, job.output, force, true);
   const CommandOutcome outcome = OnValidate(ui);
   finish(ui.lastMessage(), ui.lastDetail(), ExitCodeOf(outcome, ui.refusedOverwrite()));
@@ -288,7 +306,9 @@ int RunBatch(const CTextTable& texts, const BatchOptions& options) {
     }
   }
 
-  Collected collected = CollectJobs(paths, options.outputDir);
+  const std::string extension =
+      options.exportFormat.empty() ? std::string(".fbprop") : "." + options.exportFormat;
+  Collected collected = CollectJobs(paths, options.outputDir, extension);
   for (const auto& path : collected.missing)
     std::fprintf(stderr, "%s: no such file or folder\n", Printable(path).c_str());
   for (const auto& path : collected.dangling)
@@ -384,7 +404,7 @@ int RunBatch(const CTextTable& texts, const BatchOptions& options) {
           ::dup2(null, STDOUT_FILENO);
           ::dup2(null, STDERR_FILENO);
         }
-        RunWorker(texts, jobs[next], options.outputDir, options.force, fds[1]);
+        RunWorker(texts, jobs[next], options, fds[1]);
       }
       ::close(fds[1]);
       if (pid < 0) {
@@ -472,9 +492,10 @@ int RunBatch(const CTextTable& texts, const BatchOptions& options) {
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf(
-        "%zu file(s) in %s: %d converted, %d already compatible, %d rejected by kind, "
+        "%zu file(s) in %s: %d %s, %d already compatible, %d rejected by kind, "
         "%d failed to load, %d failed to save",
-        jobs.size(), Duration(elapsed).c_str(), counts["converted"], counts["already compatible"],
+        jobs.size(), Duration(elapsed).c_str(), counts["converted"],
+        options.exportFormat.empty() ? "converted" : "exported", counts["already compatible"],
         counts["rejected by kind"], counts["failed to load"], counts["failed to save"]);
     if (counts["not replaced"]) std::printf(", %d not replaced", counts["not replaced"]);
     if (counts["failed"]) std::printf(", %d failed otherwise", counts["failed"]);

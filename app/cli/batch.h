@@ -16,7 +16,9 @@ struct BatchOptions {
   int jobs = 1;
   bool force = false;
   std::string reportPath;
-  std::string shard;  // "K/N": only the files of share K (0 to N-1)
+  std::string shard;         // "K/N": only the files of share K (0 to N-1)
+  std::string exportFormat;  // "glb" or "gltf": export each file as glTF instead of converting it
+  bool converted = false;    // with exportFormat: export what convert would make of each file
 };
 
 // Answers 0 when no file failed to load or save, 1 otherwise (2 for usage errors). Stopped by

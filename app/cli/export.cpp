@@ -46,6 +46,21 @@ std::string BufferPathOf(const std::string& gltfPath) {
   return (path.parent_path() / (path.stem().string() + ".bin")).string();
 }
 
+// An output that must not be written: the input itself, or one in the way (see CheckOutput).
+int RefuseOutput(const std::string& input, const std::string& target, bool force,
+                 std::string& message) {
+  std::error_code ec;
+  if (input != "-" && std::filesystem::equivalent(input, target, ec)) {
+    message = Printable(input) +
+              ": the output would replace the file it comes from; choose "
+              "another output";
+    return kExitUsage;
+  }
+  const OutputCheck check = CheckOutput(target, force, true, false);
+  message = check.message;
+  return check.exitCode;
+}
+
 }  // namespace
 
 bool GltfOutputKind(const std::string& path, bool& binary) {
@@ -54,31 +69,27 @@ bool GltfOutputKind(const std::string& path, bool& binary) {
   return binary || extension == ".gltf";
 }
 
-int RunExport(const CTextTable& texts, const ExportOptions& options) {
+int ExportFile(const CTextTable& texts, const ExportOptions& options, std::string& message,
+               std::vector<std::string>& warnings) {
+  message.clear();
+  warnings.clear();
   const std::string& input = options.input;
   const std::string& output = options.output;
   bool binary = false;
   if (output == "-" || !GltfOutputKind(output, binary)) {
-    std::fprintf(stderr, "%s: name an output file ending in .glb or .gltf\n",
-                 Printable(output).c_str());
+    message = Printable(output) + ": name an output file ending in .glb or .gltf";
     return kExitUsage;
   }
   // Every file the document will surely be made of is settled before any work is done.
   std::vector<std::string> targets{output};
   if (!binary) targets.push_back(BufferPathOf(output));
   for (const std::string& target : targets) {
-    if (OutputReplacesInput(input, target)) return kExitUsage;
-    if (const OutputCheck check = CheckOutput(target, options.force, true, false);
-        check.exitCode != 0) {
-      std::fprintf(stderr, "%s\n", check.message.c_str());
-      return check.exitCode;
-    }
+    if (const int refused = RefuseOutput(input, target, options.force, message)) return refused;
   }
 
   CPersistContext document;
   if (Failed(LoadInput(input, document))) {
-    std::fprintf(stderr, "%s: cannot be loaded: %s\n", Printable(input).c_str(),
-                 DescribeLoadFailure(document).c_str());
+    message = Printable(input) + ": cannot be loaded: " + DescribeLoadFailure(document);
     return kExitLoadFailed;
   }
   CRefPtr<CSpatial> root(document.roots.empty() ? nullptr
@@ -89,14 +100,14 @@ int RunExport(const CTextTable& texts, const ExportOptions& options) {
     const Status status = CheckCompatibility(document, converted, ui);
     // A prop is what a conversion would make of it already: it goes across as it is.
     if (status != kOk && status != kNothingDone) {
-      std::fprintf(stderr, "%s: not a convertible scene, nothing written: %s\n",
-                   Printable(input).c_str(), Printable(ui.detail()).c_str());
+      message = Printable(input) +
+                ": not a convertible scene, nothing written: " + Printable(ui.detail());
       return kExitNotAScene;
     }
     if (status == kOk) root = converted.get();
   }
   if (!root) {
-    std::fprintf(stderr, "%s: holds no scene tree, nothing written\n", Printable(input).c_str());
+    message = Printable(input) + ": holds no scene tree, nothing written";
     return kExitNotAScene;
   }
 
@@ -112,46 +123,52 @@ int RunExport(const CTextTable& texts, const ExportOptions& options) {
     }
   }
   if (Failed(status)) {
-    std::fprintf(stderr, "%s: the glTF document could not be made (%s)\n", Printable(input).c_str(),
-                 StatusText(status));
+    message =
+        Printable(input) + ": the glTF document could not be made (" + StatusText(status) + ")";
     return kExitSaveFailed;
   }
-  if (Verbosity() >= 0)
-    for (const std::string& warning : scene.warnings)
-      std::fprintf(stderr, "%s: warning: %s\n", Printable(input).c_str(),
-                   Printable(warning).c_str());
+  for (const std::string& warning : scene.warnings)
+    warnings.push_back(Printable(input) + ": warning: " + Printable(warning));
   // The pictures are known now; they follow the same rules as the rest.
   for (size_t i = 0; i + 1 < files.size(); ++i) {
     const std::string& target = files[i].path;
     if (std::find(targets.begin(), targets.end(), target) != targets.end()) continue;
-    if (OutputReplacesInput(input, target)) return kExitUsage;
-    if (const OutputCheck check = CheckOutput(target, options.force, true, false);
-        check.exitCode != 0) {
-      std::fprintf(stderr, "%s\n", check.message.c_str());
-      return check.exitCode;
-    }
+    if (const int refused = RefuseOutput(input, target, options.force, message)) return refused;
   }
   size_t bytes = 0;
   for (const GltfFile& file : files) {
     if (const OutputCheck written = WriteOutput(file.path, file.bytes, options.force);
         written.exitCode != 0) {
-      std::fprintf(stderr, "%s\n", written.message.c_str());
+      message = written.message;
       return written.exitCode;
     }
     bytes += file.bytes.size();
   }
-  if (Verbosity() >= 0) {
-    const auto count = [&](const char* key) {
-      return scene.json.contains(key) ? scene.json[key].size() : 0;
-    };
-    std::printf("%s: written %s (%zu node(s), %zu mesh(es), %zu material(s), %zu picture(s)",
-                Printable(input).c_str(), Printable(output).c_str(), count("nodes"),
+  const auto count = [&](const char* key) {
+    return scene.json.contains(key) ? scene.json[key].size() : 0;
+  };
+  char summary[200];
+  std::snprintf(summary, sizeof summary,
+                " (%zu node(s), %zu mesh(es), %zu material(s), %zu picture(s)", count("nodes"),
                 count("meshes"), count("materials"), scene.pictures.size());
-    if (files.size() > 1) std::printf(", %zu file(s) beside it", files.size() - 1);
-    if (Verbosity() > 0) std::printf(", %zu bytes", bytes);
-    std::printf(")\n");
-  }
+  message = Printable(input) + ": written " + Printable(output) + summary;
+  if (files.size() > 1) message += ", " + std::to_string(files.size() - 1) + " file(s) beside it";
+  if (Verbosity() > 0) message += ", " + std::to_string(bytes) + " bytes";
+  message += ")";
   return kExitSaved;
+}
+
+int RunExport(const CTextTable& texts, const ExportOptions& options) {
+  std::string message;
+  std::vector<std::string> warnings;
+  const int code = ExportFile(texts, options, message, warnings);
+  if (Verbosity() >= 0)
+    for (const std::string& warning : warnings) std::fprintf(stderr, "%s\n", warning.c_str());
+  if (code != kExitSaved)
+    std::fprintf(stderr, "%s\n", message.c_str());
+  else if (Verbosity() >= 0)
+    std::printf("%s\n", message.c_str());
+  return code;
 }
 
 }  // namespace KX::cli

@@ -330,6 +330,15 @@ int main(int argc, char** argv) {
   batch->add_option("--files-from", filesFrom,
                     "Read more paths from FILE, one a line (- for standard input)");
   batch->add_option("--shard", shard, "Convert only share K of N (K from 0 to N-1) of the files");
+  std::string exportFormat;
+  auto* exportOption = batch->add_option(
+      "--export", exportFormat,
+      "Export each file as glTF (glb or gltf) into OUTPUT_DIR instead of converting it");
+  exportOption->check(CLI::IsMember({"glb", "gltf"}));
+  batch
+      ->add_flag("--converted", converted,
+                 "With --export: export what convert would make of each file")
+      ->needs(exportOption);
 
   auto* reportCommand = app.add_subcommand("report", "Work with batch reports");
   reportCommand->require_subcommand(1);
@@ -363,7 +372,8 @@ int main(int argc, char** argv) {
   else if (*exportCommand)
     code = RunExport(texts, {input, output, converted, force});
   else if (*batch)
-    code = RunBatch(texts, {paths, filesFrom, output, jobs, force, report, shard});
+    code = RunBatch(
+        texts, {paths, filesFrom, output, jobs, force, report, shard, exportFormat, converted});
   else if (*merge)
     code = MergeReports(files, output.empty() ? "-" : output, force);
   // What was printed must have arrived.

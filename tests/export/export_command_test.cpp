@@ -90,5 +90,24 @@ TEST(ExportCommand, WritesEitherFormAndKeepsToTheOutputRules) {
   EXPECT_FALSE(fs::exists(dir.Path("garbage.glb")));
 }
 
+TEST(ExportCommand, BatchExportsEveryFileItFindsAndNamesTheOnesThatFail) {
+  TempDir dir("kx_export_batch");
+  fs::create_directories(dir.Path("in/sub"));
+  fs::copy_file(KX_SAMPLE_SCENE, dir.Path("in/room.crv"));
+  fs::copy_file(KX_SAMPLE_SCENE, dir.Path("in/sub/again.crv"));
+  dir.File("in/broken.crv", "not a scene");
+  const ToolRun run = Recaster("batch " + dir.Path("in") + " -o " + dir.Path("out") +
+                               " --export glb --converted -j 2");
+  EXPECT_EQ(run.exitCode, 1) << run.out;
+  EXPECT_NE(run.out.find("2 exported"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find(dir.Path("in/broken.crv") + ": cannot be loaded"), std::string::npos)
+      << run.out;
+  for (const char* name : {"out/room.glb", "out/sub/again.glb"})
+    EXPECT_EQ(ReadGlb(ReadFileBytes(dir.Path(name))).json["nodes"].size(), 8u) << name;
+  EXPECT_FALSE(fs::exists(dir.Path("out/broken.glb")));
+  EXPECT_EQ(
+      Recaster("batch " + dir.Path("in") + " -o " + dir.Path("out") + " --export obj").exitCode, 2);
+}
+
 }  // namespace
 }  // namespace KX::test
