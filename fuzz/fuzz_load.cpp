@@ -1,22 +1,25 @@
 // Feeds arbitrary bytes to the scene loader. Whatever loads must survive being searched,
 // duplicated, listed field by field, saved, loaded again and saved again to the same bytes, and
 // then everything the programs do after a load: listing, classification, the conversion into a
-// prop and the prop's save.
+// prop and the prop's save, and the glTF export of the tree as loaded and as converted.
 //
 // Byte flips rarely make a valid reference to another object, and references are where the
 // shape of a graph goes wrong; so half the mutations re-point stored object references at other
 // ids of the same file.
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 
-#include "support/after_load.h"
-#include "support/test_classes.h"
+#include "app/export/gltf_builder.h"
+#include "app/export/gltf_writer.h"
 #include "core/container.h"
-#include "core/scene_object_base.h"
 #include "core/fields.h"
 #include "core/persist.h"
+#include "core/scene_object_base.h"
+#include "support/after_load.h"
+#include "support/test_classes.h"
 
 namespace {
 
@@ -49,6 +52,35 @@ void CheckListing(const KX::CBase& object) {
   if (a != b || plain.bytes() != listed.bytes() || listedOut.UnlistedBytes() != 0) std::abort();
 }
 
+// Exports the first root as glTF in both forms. Whatever the tree holds, the export answers a
+// document or runs out of memory, and the document holds no value that JSON cannot carry
+// (a number that is not finite would be written as null).
+void CheckExport(const KX::CPersistContext& context) {
+  auto* root =
+      context.roots.empty() ? nullptr : KX::KindOf<KX::CSpatial>(context.roots.front().get());
+  if (!root) return;
+  KX::GltfScene scene;
+  const KX::Status built = KX::BuildGltfScene(*root, scene);
+  if (built == KX::kErrOutOfMemory) return;
+  if (built != KX::kOk) std::abort();
+  std::vector<const nlohmann::ordered_json*> pending{&scene.json};
+  while (!pending.empty()) {
+    const auto* value = pending.back();
+    pending.pop_back();
+    if (value->is_null()) std::abort();
+    if (value->is_number_float() && !std::isfinite(value->get<double>())) std::abort();
+    if (value->is_structured())
+      for (const auto& item : *value) pending.push_back(&item);
+  }
+  std::vector<uint8_t> glb;
+  const KX::Status encoded = KX::EncodeGlb(scene, glb);
+  if (encoded != KX::kOk && encoded != KX::kErrOutOfMemory && encoded != KX::kErrFileSize)
+    std::abort();
+  std::vector<KX::GltfFile> files;
+  const KX::Status laidOut = KX::LayOutGltf(scene, "fuzz.gltf", files);
+  if (laidOut != KX::kOk && laidOut != KX::kErrOutOfMemory) std::abort();
+}
+
 std::vector<uint8_t> Save(KX::CPersistContext& context) {
   KX::CMemoryIo out;
   if (KX::Failed(KX::SaveToStream(context, out, 0))) std::abort();
@@ -77,7 +109,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (KX::Failed(KX::LoadFromStream(again, reread, 0))) std::abort();
   if (Save(again) != first) std::abort();
 
+  CheckExport(context);
   const KX::test::AfterLoadReport report = KX::test::RunAfterLoad(context);
+  CheckExport(context);
   // A prop the conversion produced must save and load.
   if (KX::Succeeded(report.converted) && report.converted != KX::kNothingDone &&
       KX::Failed(report.propSaved))

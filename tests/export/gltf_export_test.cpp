@@ -274,8 +274,8 @@ TEST(GltfExport, TheConvertedSampleMatchesThePropsBakedPositions) {
   ExpectSameTriangles(expected, GlbWorldTriangles(glb), 1e-5f);
 }
 
-TEST(GltfExport, TransformsGltfCannotHoldAreSaidAndTheFileStaysValid) {
-  RegisterForTests();
+// A node whose transform is not finite and one whose transform shears, each over a mesh.
+LegacyScene OddScene() {
   LegacyScene scene("1.50");
   const auto root = scene.Root(u"Odd");
   CMatrix4 nan = Translation({1, 2, 3});
@@ -288,6 +288,12 @@ TEST(GltfExport, TransformsGltfCannotHoldAreSaidAndTheFileStaysValid) {
   scene.AddChild(root, slanted);
   scene.AddChild(lost, scene.Mesh(u"Under Lost", LegacyMesh::Triangle()));
   scene.AddChild(slanted, scene.Mesh(u"Under Slanted", LegacyMesh::Triangle()));
+  return scene;
+}
+
+TEST(GltfExport, TransformsGltfCannotHoldAreSaidAndTheFileStaysValid) {
+  RegisterForTests();
+  const LegacyScene scene = OddScene();
   CPersistContext document;
   ASSERT_EQ(LoadFromBytes(scene.Bytes(), document), kOk);
   std::vector<std::string> warnings;
@@ -331,6 +337,16 @@ TEST(GltfExport, EveryShapeOfSceneIsValidGltf) {
     add(sample.className, *RootOf(*keep.back()));
   }
   ASSERT_GT(files.size(), 100u);
+  // The same with every plain reference pointed back at the scene that holds it: the shapes of
+  // graph that hostile files make.
+  for (const auto& sample : RoundTripSamples()) {
+    CRefPtr<CBase> scene = InScene(sample.make().get());
+    ASSERT_TRUE(scene);
+    PointPlainReferencesBack(scene.get(), scene.get());
+    keep.push_back(std::make_unique<CPersistContext>());
+    ASSERT_EQ(LoadFromBytes(SaveRootToBytes(scene.get()), *keep.back()), kOk) << sample.className;
+    add(sample.className + ", references pointed back", *RootOf(*keep.back()));
+  }
   for (bool convert : {false, true}) {
     keep.push_back(std::make_unique<CPersistContext>());
     ASSERT_EQ(LoadFromBytes(ReadFileBytes(KX_SAMPLE_SCENE), *keep.back()), kOk);
@@ -344,6 +360,9 @@ TEST(GltfExport, EveryShapeOfSceneIsValidGltf) {
   keep.push_back(std::make_unique<CPersistContext>());
   ASSERT_EQ(LoadFromBytes(ShapesScene().Bytes(), *keep.back()), kOk);
   add("shapes", *RootOf(*keep.back()));
+  keep.push_back(std::make_unique<CPersistContext>());
+  ASSERT_EQ(LoadFromBytes(OddScene().Bytes(), *keep.back()), kOk);
+  add("odd transforms", *RootOf(*keep.back()));
 
   const auto reports = ValidateGltf(files);
   ASSERT_EQ(reports.size(), files.size());
