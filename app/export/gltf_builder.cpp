@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "control/keyframe_control.h"
 #include "core/math/transform.h"
 #include "core/text.h"
 #include "image/codec.h"
@@ -153,6 +154,7 @@ class CBuilder {
   int PictureOf(CBase* image, const std::string& materialName);
   void AddLight(Json& node, CLight& light);
   void AddCamera(Json& node, CCamera& camera);
+  void AddAnimations();
 
   void Warn(std::string text) { out_.warnings.push_back(std::move(text)); }
   Json& Array(const char* key) {
@@ -168,6 +170,15 @@ class CBuilder {
   std::unordered_map<int, int> textures_;           // picture -> texture
   std::unordered_map<const CTriMesh*, int> meshes_;
   Json lights_ = Json::array();
+  CMatrix4 aim_;  // what AimNode put before the rest transform of the node being added
+  // Nodes whose keyframe controller becomes an animation, with what goes before their keys.
+  struct Animated {
+    int node;
+    CSpatial* spatial;
+    CKeyframeControl* control;
+    CMatrix4 aim;
+  };
+  std::vector<Animated> animated_;
 };
 
 int CBuilder::AddView(const void* bytes, size_t size, int target) {
@@ -450,12 +461,14 @@ bool LookRotation(const CVector3<float>& direction, const CVector3<float>& up, C
 
 // The node of a light or camera looks from `eye` along `direction` in its own space: folded into
 // its rest transform, since glTF puts them at the node's origin looking down its -Z.
+// `aimed` receives the turn and offset put before the rest transform.
 void AimNode(Json& node, const CSpatial& spatial, const CVector3<float>& eye,
-             const CVector3<float>& direction, const CVector3<float>& up) {
+             const CVector3<float>& direction, const CVector3<float>& up, CMatrix4& aimed) {
   CMatrix3 look;
   if (!Finite(eye) || !Finite(direction) || !Finite(up) || !LookRotation(direction, up, look))
     return;
-  const CMatrix4 aim = ComposeMatrix({1, 1, 1}, look, eye) * spatial.GetLocalMatrix();
+  aimed = ComposeMatrix({1, 1, 1}, look, eye);
+  const CMatrix4 aim = aimed * spatial.GetLocalMatrix();
   if (!Finite(aim)) return;
   RestTransform t;
   DecomposeMatrix(aim, t.scale, t.rotation, t.translation);
@@ -521,7 +534,7 @@ void CBuilder::AddLight(Json& node, CLight& light) {
   }
   lights_.push_back(std::move(entry));
   node["extensions"] = {{"KHR_lights_punctual", {{"light", lights_.size() - 1}}}};
-  AimNode(node, light, eye, direction, {0, 1, 0});
+  AimNode(node, light, eye, direction, {0, 1, 0}, aim_);
 }
 
 // A perspective camera looking at its target. The older camera keeps no lens values of a
@@ -540,7 +553,7 @@ void CBuilder::AddCamera(Json& node, CCamera& camera) {
   entry["perspective"] = {{"yfov", 0.7853982}, {"znear", 0.1}};
   Array("cameras").push_back(std::move(entry));
   node["camera"] = out_.json["cameras"].size() - 1;
-  AimNode(node, camera, camera.localEye, Minus(target, camera.localEye), camera.localUp);
+  AimNode(node, camera, camera.localEye, Minus(target, camera.localEye), camera.localUp, aim_);
 }
 
 int CBuilder::AddNode(CSpatial& spatial) {
@@ -563,6 +576,7 @@ int CBuilder::AddNode(CSpatial& spatial) {
     Warn("node " + Quoted(name) +
          ": its rest transform shears, which glTF cannot hold; written without the shear");
   }
+  aim_ = MatrixIdentity();
   if (mesh) {
     if (const int m = AddMesh(*mesh, name, bake); m >= 0) node["mesh"] = m;
   } else if (auto* light = KindOf<CLight>(&spatial)) {
@@ -570,8 +584,108 @@ int CBuilder::AddNode(CSpatial& spatial) {
   } else if (auto* camera = KindOf<CCamera>(&spatial)) {
     AddCamera(node, *camera);
   }
+  // The first keyframe controller moves the node; other controllers follow other objects or
+  // drive values glTF has no place for.
+  int chain = 0;
+  for (CControl* c = spatial.controllers.get(); c && chain < 100000; c = c->next.get(), ++chain) {
+    auto* keys = KindOf<CKeyframeControl>(c);
+    if (!keys) continue;
+    if (bake)
+      Warn("node " + Quoted(name) + ": its keyframes move a sheared mesh; not animated");
+    else
+      animated_.push_back({static_cast<int>(nodes_.size()), &spatial, keys, aim_});
+    break;
+  }
   nodes_.push_back(std::move(node));
   return static_cast<int>(nodes_.size() - 1);
+}
+
+// Each keyframe controller played once from scene time 0, sampled at 30 per second (fewer for
+// very long ones) and at its end, through the controller's own evaluation: whatever its easing,
+// clips or channel layout, the node moves as the scene shows it, between samples in straight
+// lines and along the shorter arc.
+void CBuilder::AddAnimations() {
+  constexpr double kRate = 30.0;
+  constexpr size_t kMostSamples = 18000;
+  Json channels = Json::array(), samplers = Json::array();
+  for (const Animated& a : animated_) {
+    CKeyframeControl& control = *a.control;
+    const std::string name = NameOf(*a.spatial);
+    const double duration = static_cast<double>(control.GetDuration()) / control.timeScale;
+    if (!std::isfinite(duration) || duration <= 0) continue;
+    const size_t steps = std::min(kMostSamples, static_cast<size_t>(std::ceil(duration * kRate)));
+    // The grid, and the keys themselves, so that no key is cut short between two samples.
+    std::vector<double> at;
+    for (size_t i = 0; i <= steps; ++i) at.push_back(i == steps ? duration : duration * i / steps);
+    for (const auto* keyTimes :
+         {&control.keyTimes, &control.rotationTimes, &control.positionTimes, &control.scaleTimes})
+      for (size_t i = 0; i < keyTimes->size() && at.size() < 2 * kMostSamples; ++i) {
+        const double t = static_cast<double>((*keyTimes)[i]) / control.timeScale;
+        if (t >= 0 && t <= duration) at.push_back(t);
+      }
+    std::sort(at.begin(), at.end());
+    std::vector<float> times, translations, rotations, scales;
+    bool usable = true;
+    // The keys are read in the node's own space: the controller combines them with the parent's
+    // current transform, which is not wanted here.
+    struct CDetached {
+      CSpatial& spatial;
+      CNode* parent;
+      ~CDetached() { spatial.parent = parent; }
+    } detached{*a.spatial, a.spatial->parent};
+    a.spatial->parent = nullptr;
+    CQuaternion previous;
+    for (double when : at) {
+      const auto t = static_cast<float>(when);
+      if (!times.empty() && !(t > times.back())) continue;
+      usable = control.EvaluateTransform(t) == kOk;
+      const CMatrix4 local = a.aim * control.matrix;
+      usable = usable && Finite(local);
+      if (!usable) break;
+      CVector3<float> scale, position;
+      CQuaternion q;
+      DecomposeMatrix(local, scale, q, position);
+      const double norm =
+          std::sqrt(static_cast<double>(q.w) * q.w + static_cast<double>(q.x) * q.x +
+                    static_cast<double>(q.y) * q.y + static_cast<double>(q.z) * q.z);
+      usable = std::isfinite(norm) && norm > 1e-6 && Finite(scale) && Finite(position);
+      if (!usable) break;
+      q = {static_cast<float>(q.w / norm), static_cast<float>(q.x / norm),
+           static_cast<float>(q.y / norm), static_cast<float>(q.z / norm)};
+      // The same turn as the sample before, on the same side of the sphere: no needless spin.
+      if (!times.empty() &&
+          q.w * previous.w + q.x * previous.x + q.y * previous.y + q.z * previous.z < 0)
+        q = {-q.w, -q.x, -q.y, -q.z};
+      previous = q;
+      times.push_back(t);
+      translations.insert(translations.end(), {position.x, position.y, position.z});
+      rotations.insert(rotations.end(), {q.x, q.y, q.z, q.w});
+      scales.insert(scales.end(), {scale.x, scale.y, scale.z});
+    }
+    if (!usable || times.size() < 2) {
+      Warn("node " + Quoted(name) + ": its keyframes give no usable transform; not animated");
+      continue;
+    }
+    int view = AddView(times.data(), times.size() * sizeof(float), 0);
+    const int input = AddAccessor(view, kFloat, times.size(), "SCALAR");
+    out_.json["accessors"][input]["min"] = {times.front()};
+    out_.json["accessors"][input]["max"] = {times.back()};
+    const std::pair<const char*, std::vector<float>*> paths[] = {
+        {"translation", &translations}, {"rotation", &rotations}, {"scale", &scales}};
+    for (const auto& [path, values] : paths) {
+      view = AddView(values->data(), values->size() * sizeof(float), 0);
+      const int output = AddAccessor(view, kFloat, times.size(),
+                                     std::string(path) == "rotation" ? "VEC4" : "VEC3");
+      samplers.push_back({{"input", input}, {"interpolation", "LINEAR"}, {"output", output}});
+      channels.push_back(
+          {{"sampler", samplers.size() - 1}, {"target", {{"node", a.node}, {"path", path}}}});
+    }
+  }
+  if (channels.empty()) return;
+  Array("animations")
+      .push_back({{"name", "Keyframes"},
+                  {"channels", std::move(channels)},
+                  {"samplers", std::move(samplers)}});
 }
 
 Status CBuilder::Build(CSpatial& root) {
@@ -606,6 +720,7 @@ Status CBuilder::Build(CSpatial& root) {
         if (*child) stack.emplace_back(child->get(), index);
   }
   json["nodes"] = std::move(nodes_);
+  AddAnimations();
   if (!lights_.empty()) {
     json["extensionsUsed"] = {"KHR_lights_punctual"};
     json["extensions"] = {{"KHR_lights_punctual", {{"lights", std::move(lights_)}}}};

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <limits>
+#include <map>
 
 #include "app/command_flow.h"
 #include "app/export/gltf_builder.h"
@@ -257,6 +259,77 @@ TEST(GltfExport, LightsAndCamerasLookWhereTheSceneAimsThem) {
   ASSERT_EQ(json["nodes"][5]["name"], "Eye");
   EXPECT_EQ(json["cameras"][json["nodes"][5]["camera"].get<int>()]["type"], "perspective");
   EXPECT_TRUE(near(lookOf(5), Direction(world[5].Translation(), world[6].Translation())));
+}
+
+// A node's keyframes become an animation of its translation, rotation and scale that passes
+// through every key at its time; the converted prop, which keeps no animation, has none.
+TEST(GltfExport, KeyframesBecomeAnAnimationThroughEveryKey) {
+  RegisterForTests();
+  LegacyScene scene("1.50");
+  const auto root = scene.Root(u"Moving", Translation({0, 1, 0}));
+  const auto box = scene.Node(u"Box", Translation({1, 0, 0}));
+  scene.AddChild(root, box);
+  scene.AddChild(box, scene.Mesh(u"Face", LegacyMesh::Quad()));
+  const CQuaternion turned{0.8660254f, 0, 0.5f, 0};  // 60 degrees about y
+  scene.KeyframeController(
+      box, {{0.0f, {1, 0, 0}}, {1.0f, {1, 2, 0}, turned, {2, 2, 2}}, {1.5f, {0, 2, 0}, turned}});
+  CPersistContext document;
+  ASSERT_EQ(LoadFromBytes(scene.Bytes(), document), kOk);
+  const Glb glb = ReadGlb(GlbOf(*RootOf(document)));
+  const auto& json = glb.json;
+  ASSERT_EQ(json["animations"].size(), 1u);
+  const auto& animation = json["animations"][0];
+  ASSERT_EQ(animation["channels"].size(), 3u);
+  auto values = [&](const char* path) {
+    for (const auto& channel : animation["channels"]) {
+      if (channel["target"]["path"] != path) continue;
+      EXPECT_EQ(channel["target"]["node"], 1);
+      const auto& sampler = animation["samplers"][channel["sampler"].get<int>()];
+      const auto& input = json["accessors"][sampler["input"].get<int>()];
+      const auto& output = json["accessors"][sampler["output"].get<int>()];
+      std::map<float, std::vector<float>> byTime;
+      const size_t width = output["type"] == "VEC4" ? 4 : 3;
+      auto floats = [&](const nlohmann::json& accessor, size_t at) {
+        float v;
+        const auto& view = json["bufferViews"][accessor["bufferView"].get<int>()];
+        std::memcpy(&v, &glb.binary[view["byteOffset"].get<size_t>() + 4 * at], 4);
+        return v;
+      };
+      for (size_t i = 0; i < input["count"].get<size_t>(); ++i)
+        for (size_t k = 0; k < width; ++k)
+          byTime[floats(input, i)].push_back(floats(output, i * width + k));
+      return byTime;
+    }
+    ADD_FAILURE() << "no channel for " << path;
+    return std::map<float, std::vector<float>>{};
+  };
+  const auto translation = values("translation");
+  const auto rotation = values("rotation");
+  const auto scale = values("scale");
+  ASSERT_TRUE(translation.contains(1.0f) && translation.contains(1.5f) &&
+              translation.contains(0.0f));
+  EXPECT_EQ(translation.rbegin()->first, 1.5f);
+  auto expectNear = [](const std::vector<float>& actual, const std::vector<float>& expected) {
+    ASSERT_EQ(actual.size(), expected.size());
+    for (size_t k = 0; k < actual.size(); ++k) EXPECT_NEAR(actual[k], expected[k], 1e-5f) << k;
+  };
+  expectNear(translation.at(0.0f), {1, 0, 0});
+  expectNear(translation.at(1.0f), {1, 2, 0});
+  expectNear(translation.at(1.5f), {0, 2, 0});
+  expectNear(scale.at(1.0f), {2, 2, 2});
+  std::vector<float> q = rotation.at(1.0f);
+  if (q[3] < 0) q = {-q[0], -q[1], -q[2], -q[3]};
+  expectNear(q, {0, 0.5f, 0, 0.8660254f});
+  // Half way between the first two keys, as the controller plays it.
+  expectNear(translation.at(0.5f), {1, 1, 0});
+
+  CSilentUi ui;
+  CRefPtr<CNode> prop;
+  CPersistContext sample;
+  ASSERT_EQ(LoadFromBytes(ReadFileBytes(KX_SAMPLE_SCENE), sample), kOk);
+  EXPECT_TRUE(ReadGlb(GlbOf(*RootOf(sample))).json.contains("animations"));
+  ASSERT_EQ(CheckCompatibility(sample, prop, ui), kOk);
+  EXPECT_FALSE(ReadGlb(GlbOf(*prop)).json.contains("animations"));
 }
 
 // The check: what the converter makes of the bundled scene, exported, puts every face
