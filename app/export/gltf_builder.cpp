@@ -264,17 +264,18 @@ int CBuilder::TextureOf(CMaterialBase* channelTexture, const std::string& materi
 int CBuilder::MaterialOf(CMaterialBase* base, bool withMaps) {
   auto* material = KindOf<CStandardMaterial>(base);
   if (!material) return -1;
-  const auto key = std::make_pair(static_cast<const CMaterialBase*>(material), withMaps);
-  if (auto found = materials_.find(key); found != materials_.end()) return found->second;
   const std::string name = NameOf(*material);
+  // A material that shows no picture is the same with or without texture coordinates.
+  int texture = -1;
+  if (withMaps && material->UsedChannels() > kDiffuseChannel)
+    texture = TextureOf(material->channelTexture[kDiffuseChannel].get(), name);
+  const auto key = std::make_pair(static_cast<const CMaterialBase*>(material), texture >= 0);
+  if (auto found = materials_.find(key); found != materials_.end()) return found->second;
   const float opacity = Clamp01(material->param[1]);
   Json pbr{{"baseColorFactor",
             {Clamp01(material->diffuse.x), Clamp01(material->diffuse.y),
              Clamp01(material->diffuse.z), opacity}}};
-  if (withMaps && material->UsedChannels() > kDiffuseChannel) {
-    const int texture = TextureOf(material->channelTexture[kDiffuseChannel].get(), name);
-    if (texture >= 0) pbr["baseColorTexture"] = {{"index", texture}};
-  }
+  if (texture >= 0) pbr["baseColorTexture"] = {{"index", texture}};
   pbr["metallicFactor"] = 0.0;
   pbr["roughnessFactor"] = 1.0;
   Json entry = Json::object();
