@@ -614,7 +614,14 @@ void CBuilder::AddAnimations() {
     const std::string name = NameOf(*a.spatial);
     const double duration = static_cast<double>(control.GetDuration()) / control.timeScale;
     if (!std::isfinite(duration) || duration <= 0) continue;
-    const size_t steps = std::min(kMostSamples, static_cast<size_t>(std::ceil(duration * kRate)));
+    // Times are written as floats; an animation longer than they can count is none.
+    if (duration > 1e30) {
+      Warn("node " + Quoted(name) +
+           ": its keyframes last longer than glTF can count; not animated");
+      continue;
+    }
+    const double wanted = std::ceil(duration * kRate);
+    const size_t steps = wanted < kMostSamples ? static_cast<size_t>(wanted) : kMostSamples;
     // The grid, and the keys themselves, so that no key is cut short between two samples.
     std::vector<double> at;
     for (size_t i = 0; i <= steps; ++i) at.push_back(i == steps ? duration : duration * i / steps);

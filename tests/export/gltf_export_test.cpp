@@ -12,6 +12,7 @@
 #include "app/command_flow.h"
 #include "app/export/gltf_builder.h"
 #include "app/export/gltf_writer.h"
+#include "control/keyframe_control.h"
 #include "gltf_check.h"
 #include "image/codec.h"
 #include "image/pixel_buffer.h"
@@ -322,6 +323,14 @@ TEST(GltfExport, KeyframesBecomeAnAnimationThroughEveryKey) {
   expectNear(q, {0, 0.5f, 0, 0.8660254f});
   // Half way between the first two keys, as the controller plays it.
   expectNear(translation.at(0.5f), {1, 1, 0});
+
+  // A controller played so slowly that its end is past what a float can count moves nothing.
+  auto* node = KindOf<CSpatial>(KindOf<CNode>(RootOf(document))->children[0].get());
+  KindOf<CKeyframeControl>(node->controllers.get())->timeScale = 1e-38f;
+  std::vector<std::string> warnings;
+  EXPECT_FALSE(ReadGlb(GlbOf(*RootOf(document), &warnings)).json.contains("animations"));
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("'Box': its keyframes last longer"), std::string::npos);
 
   CSilentUi ui;
   CRefPtr<CNode> prop;
