@@ -13,6 +13,7 @@
 #include <magick/api.h>
 
 #include "core/alloc.h"
+#include "image/jpeg_check.h"
 
 namespace KX {
 
@@ -235,6 +236,38 @@ Status CodecDecode(const uint8_t* bytes, size_t length, int32_t formatCode, CCod
   }
   if (out.frames_.empty()) return kErrOpen;
   out.list_ = list.release();
+  return kOk;
+}
+
+namespace {
+
+// The cap the library's JPEG reader puts on the JPEG library's own memory.
+long JpegMemoryCap() {
+  InitialiseCodec();
+  return static_cast<long>(GetMagickResourceLimit(MemoryResource) -
+                           GetMagickResource(MemoryResource)) /
+         5U;
+}
+
+}  // namespace
+
+Status CodecCheck(const uint8_t* bytes, size_t length, int32_t formatCode, CodecFrameInfo& info) {
+  info = CodecFrameInfo{};
+  if (bytes == nullptr || length == 0) return kNothingDone;
+  int32_t format = CodecSniffFormat(bytes, length);
+  if (format == kCodecNone) format = formatCode;
+  if (format != kCodecJPEG) return kNothingDone;
+  JpegCheckLimits limits;
+  limits.maxSide = kMaxSide;
+  limits.maxPixels = kMaxPixels;
+  limits.memoryCap = JpegMemoryCap;
+  JpegCheckResult result;
+  if (!JpegCheckClean(bytes, length, limits, result)) return kNothingDone;
+  info.width = result.width;
+  info.height = result.height;
+  info.resolutionUnit = result.resolutionUnit;
+  info.resolutionX = FiniteOrZero(result.resolutionX);
+  info.resolutionY = FiniteOrZero(result.resolutionY);
   return kOk;
 }
 

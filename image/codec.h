@@ -78,6 +78,12 @@ class CCodecImage {
 // kErrOpen (the decode failure), running out of memory kErrOutOfMemory.
 Status CodecDecode(const uint8_t* bytes, size_t length, int32_t formatCode, CCodecImage& out);
 
+// Tells, without decoding the pixels, what CodecDecode would answer for a blob, where that can be
+// done at a fraction of the cost (JPEG for now): kOk when the decode is certain to succeed, with
+// the first frame's width, height, alpha and resolution in `info` exactly as the decode would
+// give them (the other values stay zero). kNothingDone says nothing: only the decode can tell.
+Status CodecCheck(const uint8_t* bytes, size_t length, int32_t formatCode, CodecFrameInfo& info);
+
 // One frame to encode.
 struct CodecEncodeFrame {
   const uint8_t* pixels = nullptr;
