@@ -275,10 +275,11 @@ Status CodecCheck(const uint8_t* bytes, size_t length, int32_t formatCode, Codec
 // Encoding
 
 Status CodecEncode(const CodecEncodeFrame* frames, size_t count, int32_t formatCode,
-                   std::vector<uint8_t>& out) {
+                   std::vector<uint8_t>& out, int32_t quality) {
   out.clear();
   const char* name = CodecFormatName(formatCode);
-  if (frames == nullptr || count == 0 || name[0] == '\0') return kErrBadArgument;
+  if (frames == nullptr || count == 0 || name[0] == '\0' || quality < 1 || quality > 100)
+    return kErrBadArgument;
   for (size_t i = 0; i < count; ++i) {
     const CodecEncodeFrame& f = frames[i];
     const int64_t rowBytes = static_cast<int64_t>(f.width) * (f.withAlpha ? 4 : 3);
@@ -345,7 +346,7 @@ Status CodecEncode(const CodecEncodeFrame* frames, size_t count, int32_t formatC
   ImageInfoPtr info(CloneImageInfo(nullptr));
   if (!info) return kErrOutOfMemory;
   SetMagick(info->magick, name);
-  info->quality = 100;
+  info->quality = static_cast<unsigned long>(quality);
   info->adjoin = MagickTrue;
   size_t length = 0;
   Exception exception;

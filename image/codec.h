@@ -101,9 +101,10 @@ struct CodecEncodeFrame {
 };
 
 // Encodes the frames (formats that hold one picture take the first) in the named format at
-// quality 100. kErrBadArgument for no frames, bad sizes or an unknown format code; kErrStream when
-// the pixels cannot be wrapped as an image; kErrOutOfMemory when no bytes come out.
+// `quality` (1 to 100; lossy formats only). kErrBadArgument for no frames, bad sizes, an unknown
+// format code or a quality outside 1..100; kErrStream when the pixels cannot be wrapped as an
+// image; kErrOutOfMemory when no bytes come out.
 Status CodecEncode(const CodecEncodeFrame* frames, size_t count, int32_t formatCode,
-                   std::vector<uint8_t>& out);
+                   std::vector<uint8_t>& out, int32_t quality = 100);
 
 }  // namespace KX

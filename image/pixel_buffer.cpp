@@ -449,7 +449,8 @@ Status DecodeFile(const std::string& path, CPixelBuffer& buffer, int32_t& format
   return DecodeBlob(buffer, code, bytes.data(), bytes.size());
 }
 
-Status EncodeBlob(const CPixelBuffer& buffer, int32_t formatCode, std::vector<uint8_t>& bytes) {
+Status EncodeBlob(const CPixelBuffer& buffer, int32_t formatCode, std::vector<uint8_t>& bytes,
+                  int32_t quality) {
   bytes.clear();
   if (!buffer.HasPixels()) return kErrBadArgument;
   if (buffer.format != kPixelBGRA && buffer.format != kPixelBGR) return kErrStream;
@@ -463,7 +464,7 @@ Status EncodeBlob(const CPixelBuffer& buffer, int32_t formatCode, std::vector<ui
   frame.withAlpha = buffer.format == kPixelBGRA;
   frame.resolutionX = buffer.resolutionX;
   frame.resolutionY = buffer.resolutionY;
-  return CodecEncode(&frame, 1, formatCode, bytes);
+  return CodecEncode(&frame, 1, formatCode, bytes, quality);
 }
 
 }  // namespace KX

@@ -130,8 +130,8 @@ Status DecodeBlobWhenUsed(CPixelBuffer& buffer, int32_t formatCode,
 // Decodes a picture file; the format code comes from the extension and is answered in
 // `formatCode` (an unsupported extension answers kErrBadArgument).
 Status DecodeFile(const std::string& path, CPixelBuffer& buffer, int32_t& formatCode);
-// Encodes the buffer in the named format at quality 100.
-Status EncodeBlob(const CPixelBuffer& buffer, int32_t formatCode, std::vector<uint8_t>& bytes);
-
+// Encodes the buffer in the named format at `quality` (as CodecEncode).
+Status EncodeBlob(const CPixelBuffer& buffer, int32_t formatCode, std::vector<uint8_t>& bytes,
+                  int32_t quality = 100);
 
 }  // namespace KX
