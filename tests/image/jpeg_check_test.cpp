@@ -288,6 +288,17 @@ TEST(JpegCheck, PixelsStillToBeDecodedAreReplacedOrCopiedLikeDecodedOnes) {
     EXPECT_EQ(std::memcmp(a.get(), b.get(), static_cast<size_t>(direct.allocSize - 4)), 0);
   }
 
+  // Pictures kept in the mapped storage are decoded into it.
+  CPixelBuffer mapped(kStorageMapped);
+  ASSERT_EQ(DecodeBlobWhenUsed(mapped, kCodecJPEG, std::make_shared<const Bytes>(jpeg)), kOk);
+  ASSERT_TRUE(mapped.IsDeferred());
+  {
+    CPixelLock a(direct), b(mapped);
+    ASSERT_NE(b.get(), nullptr);
+    EXPECT_NE(mapped.storageHandle, 0u);
+    EXPECT_EQ(std::memcmp(a.get(), b.get(), static_cast<size_t>(direct.allocSize - 4)), 0);
+  }
+
   // A new picture of the same size starts cleared rather than decoded.
   CPixelBuffer replaced;
   ASSERT_EQ(DecodeBlobWhenUsed(replaced, kCodecJPEG, std::make_shared<const Bytes>(jpeg)), kOk);
