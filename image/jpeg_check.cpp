@@ -154,6 +154,11 @@ bool Run(Session& session, jpeg_decompress_struct& cinfo, const uint8_t* bytes, 
   cinfo.scale_num = 1;
   cinfo.scale_denom = 8;
   jpeg_start_decompress(&cinfo);
+  // A single scan is decoded as it is read: every row but the last is only entropy-decoded (the
+  // library parses and drops its coefficients, with the same checks and messages), the last is
+  // read in full so that the scan ends as a read ends it. Arithmetic coding is read throughout.
+  if (!jpeg_has_multiple_scans(&cinfo) && !cinfo.arith_code && cinfo.output_height > 1)
+    jpeg_skip_scanlines(&cinfo, cinfo.output_height - 1);
   JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
                                               cinfo.output_width * cinfo.output_components, 1);
   while (cinfo.output_scanline < cinfo.output_height)
