@@ -4,9 +4,9 @@
 // The codec's JPEG reader drives the JPEG library over the whole blob, keeps every row and
 // refuses the picture on any library error, on a repeated or truncating warning, and on a few
 // checks of its own. This check drives the same library over the same bytes the way that reader
-// does (same source behaviour, same marker handling, same limits), but at one eighth of the size:
-// every marker and every coded coefficient is still read and checked, only the pixels are not
-// produced. It answers "clean" only when nothing at all went wrong and the blob stays inside the
+// does (same source behaviour, same marker handling, same limits), but at one eighth of the size
+// and, for a single scan, with every row but the last only entropy-decoded: every marker and every
+// coded coefficient is still read and checked, only the pixels are not produced. It answers "clean" only when nothing at all went wrong and the blob stays inside the
 // shapes for which the smaller output provably cannot change the library's verdict: then the
 // full decode is certain to succeed with the header values answered here. Anything else (any
 // warning, any error, any segment the reader stores, sampling factors other than 1 and 2, CMYK,
