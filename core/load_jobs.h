@@ -1,6 +1,6 @@
 #pragma once
-// Work that a class's Load hands off to run beside the rest of the load: decoding embedded
-// pictures, which costs far more than reading everything else. A job's failure fails the load
+// Work that a class's Load hands off to run beside the rest of the load: checking or decoding
+// embedded pictures, which costs far more than reading everything else. A job's failure fails the load
 // exactly as if the Load that queued it had failed with it where it stood: the same status,
 // offset, record and class, the same warnings and roots so far; jobs queued later and records
 // read after it do not count. The loader waits for every job before it links.

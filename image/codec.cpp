@@ -10,9 +10,11 @@
 #include <mutex>
 #include <new>
 
+#include <dlfcn.h>
 #include <magick/api.h>
 
 #include "core/alloc.h"
+#include "image/jpeg_check.h"
 
 namespace KX {
 
@@ -35,28 +37,83 @@ __attribute__((noreturn)) void SilentFatal(const ExceptionType, const char*, con
   std::_Exit(EXIT_FAILURE);
 }
 
-void InitialiseCodec() {
+// The library is opened on first use rather than linked: loading it with the forty libraries it
+// pulls in costs every process start some 10 ms, and most conversions never decode a picture (a
+// kept JPEG is only checked, through the JPEG library).
+#define KX_MAGICK_FUNCTIONS(X) \
+  X(BlobToImage)               \
+  X(CloneImageInfo)            \
+  X(ConstituteImage)           \
+  X(DestroyExceptionInfo)      \
+  X(DestroyImageInfo)          \
+  X(DestroyImageList)          \
+  X(DispatchImage)             \
+  X(GetExceptionInfo)          \
+  X(GetMagickResource)         \
+  X(GetMagickResourceLimit)    \
+  X(ImageToBlob)               \
+  X(InitializeMagickEx)        \
+  X(MagickFree)                \
+  X(SetErrorHandler)           \
+  X(SetFatalErrorHandler)      \
+  X(SetMagickResourceLimit)    \
+  X(SetWarningHandler)
+
+struct MagickFunctions {
+#define KX_MAGICK_MEMBER(name) decltype(&::name) name = nullptr;
+  KX_MAGICK_FUNCTIONS(KX_MAGICK_MEMBER)
+#undef KX_MAGICK_MEMBER
+};
+
+MagickFunctions& Gm() {
+  static MagickFunctions functions;
+  return functions;
+}
+
+// Opens the library and finds every function; false when any is missing (the library is not
+// installed as built against), which leaves the table empty.
+bool OpenLibrary() {
+  void* library = ::dlopen(KX_MAGICK_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) return false;
+  MagickFunctions found;
+  bool complete = true;
+#define KX_MAGICK_FIND(name)                                                 \
+  found.name = reinterpret_cast<decltype(&::name)>(::dlsym(library, #name)); \
+  complete = complete && found.name != nullptr;
+  KX_MAGICK_FUNCTIONS(KX_MAGICK_FIND)
+#undef KX_MAGICK_FIND
+  if (!complete) return false;  // the handle stays open; nothing of it is used
+  Gm() = found;
+  return true;
+}
+
+// Opens and initialises the library once; false when it cannot be opened.
+bool InitialiseCodec() {
   static std::once_flag once;
+  static bool ready = false;
   std::call_once(once, [] {
+    if (!OpenLibrary()) return;
+    ready = true;
     ExceptionInfo exception;
-    GetExceptionInfo(&exception);
+    Gm().GetExceptionInfo(&exception);
     // No signal handlers: the program's own handling of signals stays as it is.
-    InitializeMagickEx(nullptr, MAGICK_OPT_NO_SIGNAL_HANDER, &exception);
-    DestroyExceptionInfo(&exception);
+    Gm().InitializeMagickEx(nullptr, MAGICK_OPT_NO_SIGNAL_HANDER, &exception);
+    Gm().DestroyExceptionInfo(&exception);
     // The handlers' own lock exists only once the library is initialised.
-    SetErrorHandler(SilentError);
-    SetWarningHandler(SilentWarning);
-    SetFatalErrorHandler(SilentFatal);
-    SetMagickResourceLimit(WidthResource, kMaxSide);
-    SetMagickResourceLimit(HeightResource, kMaxSide);
-    SetMagickResourceLimit(PixelsResource, kMaxPixels);
+    Gm().SetErrorHandler(SilentError);
+    Gm().SetWarningHandler(SilentWarning);
+    Gm().SetFatalErrorHandler(SilentFatal);
+    Gm().SetMagickResourceLimit(WidthResource, kMaxSide);
+    Gm().SetMagickResourceLimit(HeightResource, kMaxSide);
+    Gm().SetMagickResourceLimit(PixelsResource, kMaxPixels);
   });
+  return ready;
 }
 
 // Scoped exception record.
 struct Exception {
-  Exception() { GetExceptionInfo(&info); }
-  ~Exception() { DestroyExceptionInfo(&info); }
+  Exception() { Gm().GetExceptionInfo(&info); }
+  ~Exception() { Gm().DestroyExceptionInfo(&info); }
   Exception(const Exception&) = delete;
   Exception& operator=(const Exception&) = delete;
   bool IsError() const { return info.severity >= ErrorException; }
@@ -65,14 +122,14 @@ struct Exception {
 
 struct ImageInfoDeleter {
   void operator()(ImageInfo* info) const {
-    if (info != nullptr) DestroyImageInfo(info);
+    if (info != nullptr) Gm().DestroyImageInfo(info);
   }
 };
 using ImageInfoPtr = std::unique_ptr<ImageInfo, ImageInfoDeleter>;
 
 struct ImageListDeleter {
   void operator()(Image* image) const {
-    if (image != nullptr) DestroyImageList(image);
+    if (image != nullptr) Gm().DestroyImageList(image);
   }
 };
 using ImageListPtr = std::unique_ptr<Image, ImageListDeleter>;
@@ -144,7 +201,7 @@ int32_t CodecSniffFormat(const uint8_t* bytes, size_t length) {
 CCodecImage::~CCodecImage() { Reset(); }
 
 void CCodecImage::Reset() {
-  if (list_ != nullptr) DestroyImageList(static_cast<Image*>(list_));
+  if (list_ != nullptr) Gm().DestroyImageList(static_cast<Image*>(list_));
   list_ = nullptr;
   frames_.clear();
   info_.clear();
@@ -160,14 +217,14 @@ Status CCodecImage::ExportPixels(size_t index, bool withAlpha, uint8_t* dest,
   const char* map = withAlpha ? "BGRA" : "BGR";
   Exception exception;
   if (stride == rowBytes) {
-    if (DispatchImage(image, 0, 0, image->columns, image->rows, map, CharPixel, dest,
-                      &exception.info) != MagickPass)
+    if (Gm().DispatchImage(image, 0, 0, image->columns, image->rows, map, CharPixel, dest,
+                           &exception.info) != MagickPass)
       return kErrOpen;
     return kOk;
   }
   for (int64_t y = 0; y < info.height; ++y) {
-    if (DispatchImage(image, 0, static_cast<long>(y), image->columns, 1, map, CharPixel,
-                      dest + y * stride, &exception.info) != MagickPass)
+    if (Gm().DispatchImage(image, 0, static_cast<long>(y), image->columns, 1, map, CharPixel,
+                           dest + y * stride, &exception.info) != MagickPass)
       return kErrOpen;
   }
   return kOk;
@@ -181,13 +238,13 @@ Status CodecDecode(const uint8_t* bytes, size_t length, int32_t formatCode, CCod
   const char* name = CodecFormatName(format);
   if (name[0] == '\0') return kErrOpen;  // nothing we can decode
 
-  InitialiseCodec();
-  ImageInfoPtr info(CloneImageInfo(nullptr));
+  if (!InitialiseCodec()) return kErrOpen;
+  ImageInfoPtr info(Gm().CloneImageInfo(nullptr));
   if (!info) return kErrOutOfMemory;
   // Naming the format pins the decoder: the library does not guess from the content.
   SetMagick(info->magick, name);
   Exception exception;
-  ImageListPtr list(BlobToImage(info.get(), bytes, length, &exception.info));
+  ImageListPtr list(Gm().BlobToImage(info.get(), bytes, length, &exception.info));
   info.reset();
   // A damaged picture may come back partly decoded with an error; it is refused all the same.
   // Cut-off JPEG data comes back as a mere warning with the missing rows painted grey; that is a
@@ -238,21 +295,54 @@ Status CodecDecode(const uint8_t* bytes, size_t length, int32_t formatCode, CCod
   return kOk;
 }
 
+namespace {
+
+// The cap the library's JPEG reader puts on the JPEG library's own memory.
+long JpegMemoryCap() {
+  if (!InitialiseCodec()) return -1;  // no reader to compare with: the decode will tell
+  return static_cast<long>(Gm().GetMagickResourceLimit(MemoryResource) -
+                           Gm().GetMagickResource(MemoryResource)) /
+         5U;
+}
+
+}  // namespace
+
+Status CodecCheck(const uint8_t* bytes, size_t length, int32_t formatCode, CodecFrameInfo& info) {
+  info = CodecFrameInfo{};
+  if (bytes == nullptr || length == 0) return kNothingDone;
+  int32_t format = CodecSniffFormat(bytes, length);
+  if (format == kCodecNone) format = formatCode;
+  if (format != kCodecJPEG) return kNothingDone;
+  JpegCheckLimits limits;
+  limits.maxSide = kMaxSide;
+  limits.maxPixels = kMaxPixels;
+  limits.memoryCap = JpegMemoryCap;
+  JpegCheckResult result;
+  if (!JpegCheckClean(bytes, length, limits, result)) return kNothingDone;
+  info.width = result.width;
+  info.height = result.height;
+  info.resolutionUnit = result.resolutionUnit;
+  info.resolutionX = FiniteOrZero(result.resolutionX);
+  info.resolutionY = FiniteOrZero(result.resolutionY);
+  return kOk;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Encoding
 
 Status CodecEncode(const CodecEncodeFrame* frames, size_t count, int32_t formatCode,
-                   std::vector<uint8_t>& out) {
+                   std::vector<uint8_t>& out, int32_t quality) {
   out.clear();
   const char* name = CodecFormatName(formatCode);
-  if (frames == nullptr || count == 0 || name[0] == '\0') return kErrBadArgument;
+  if (frames == nullptr || count == 0 || name[0] == '\0' || quality < 1 || quality > 100)
+    return kErrBadArgument;
   for (size_t i = 0; i < count; ++i) {
     const CodecEncodeFrame& f = frames[i];
     const int64_t rowBytes = static_cast<int64_t>(f.width) * (f.withAlpha ? 4 : 3);
     if (f.pixels == nullptr || f.width <= 0 || f.height <= 0 || f.stride < rowBytes)
       return kErrBadArgument;
   }
-  InitialiseCodec();
+  if (!InitialiseCodec()) return kErrStream;
 
   // The logical screen of an animation covers every frame at its offset.
   long screenW = 0, screenH = 0;
@@ -278,10 +368,9 @@ Status CodecEncode(const CodecEncodeFrame* frames, size_t count, int32_t formatC
         source = packed.data();
       }
       Exception exception;
-      Image* image = ConstituteImage(static_cast<unsigned long>(f.width),
-                                     static_cast<unsigned long>(f.height),
-                                     f.withAlpha ? "BGRA" : "BGR", CharPixel, source,
-                                     &exception.info);
+      Image* image = Gm().ConstituteImage(
+          static_cast<unsigned long>(f.width), static_cast<unsigned long>(f.height),
+          f.withAlpha ? "BGRA" : "BGR", CharPixel, source, &exception.info);
       if (image == nullptr) return kErrStream;
       if (last == nullptr) list.reset(image);
       else {
@@ -309,21 +398,21 @@ Status CodecEncode(const CodecEncodeFrame* frames, size_t count, int32_t formatC
     return kErrOutOfMemory;
   }
 
-  ImageInfoPtr info(CloneImageInfo(nullptr));
+  ImageInfoPtr info(Gm().CloneImageInfo(nullptr));
   if (!info) return kErrOutOfMemory;
   SetMagick(info->magick, name);
-  info->quality = 100;
+  info->quality = static_cast<unsigned long>(quality);
   info->adjoin = MagickTrue;
   size_t length = 0;
   Exception exception;
-  void* blob = ImageToBlob(info.get(), list.get(), &length, &exception.info);
+  void* blob = Gm().ImageToBlob(info.get(), list.get(), &length, &exception.info);
   if (blob == nullptr || length == 0 || exception.IsError()) {
-    if (blob != nullptr) MagickFree(blob);
+    if (blob != nullptr) Gm().MagickFree(blob);
     return kErrOutOfMemory;
   }
   const auto* bytes = static_cast<const uint8_t*>(blob);
   const Status status = TryAllocate([&] { out.assign(bytes, bytes + length); });
-  MagickFree(blob);
+  Gm().MagickFree(blob);
   return status;
 }
 

@@ -78,6 +78,12 @@ class CCodecImage {
 // kErrOpen (the decode failure), running out of memory kErrOutOfMemory.
 Status CodecDecode(const uint8_t* bytes, size_t length, int32_t formatCode, CCodecImage& out);
 
+// Tells, without decoding the pixels, what CodecDecode would answer for a blob, where that can be
+// done at a fraction of the cost (JPEG for now): kOk when the decode is certain to succeed, with
+// the first frame's width, height, alpha and resolution in `info` exactly as the decode would
+// give them (the other values stay zero). kNothingDone says nothing: only the decode can tell.
+Status CodecCheck(const uint8_t* bytes, size_t length, int32_t formatCode, CodecFrameInfo& info);
+
 // One frame to encode.
 struct CodecEncodeFrame {
   const uint8_t* pixels = nullptr;
@@ -95,9 +101,10 @@ struct CodecEncodeFrame {
 };
 
 // Encodes the frames (formats that hold one picture take the first) in the named format at
-// quality 100. kErrBadArgument for no frames, bad sizes or an unknown format code; kErrStream when
-// the pixels cannot be wrapped as an image; kErrOutOfMemory when no bytes come out.
+// `quality` (1 to 100; lossy formats only). kErrBadArgument for no frames, bad sizes, an unknown
+// format code or a quality outside 1..100; kErrStream when the pixels cannot be wrapped as an
+// image; kErrOutOfMemory when no bytes come out.
 Status CodecEncode(const CodecEncodeFrame* frames, size_t count, int32_t formatCode,
-                   std::vector<uint8_t>& out);
+                   std::vector<uint8_t>& out, int32_t quality = 100);
 
 }  // namespace KX

@@ -293,22 +293,19 @@ Status CImage::Load(CReader& in) {
   std::vector<uint8_t> bytes;
   in.ReadArray(bytes, size);
   if (!in.ok()) return in.status();
-  CLoadJobs* jobs = in.contextOrNull() ? in.context().jobs : nullptr;
-  if (!jobs) {
-    KX_RETURN_IF_FAILED(DecodeBlob(picture, encodeFormat, bytes.data(), bytes.size()));
-    return KeepBlob(bytes);
-  }
-  // Decoded beside the rest of the load, which waits for it before anything looks at the
-  // picture; the bytes are shared with the job until it is done with them.
+  // The bytes are shared with the picture, which decodes its pixels from them only when they
+  // are used (a save writes the kept bytes back and never needs them), when the codec can vouch
+  // for them without decoding; other pictures are decoded now.
   std::shared_ptr<const std::vector<uint8_t>> shared;
   KX_RETURN_IF_FAILED(TryAllocate(
       [&] { shared = std::make_shared<const std::vector<uint8_t>>(std::move(bytes)); }));
   const int32_t format = encodeFormat;
-  const Status queued = jobs->Queue([this, shared, format] {
-    return DecodeBlob(picture, format, shared->data(), shared->size());
-  });
-  if (Failed(queued))
-    KX_RETURN_IF_FAILED(DecodeBlob(picture, format, shared->data(), shared->size()));
+  CLoadJobs* jobs = in.contextOrNull() ? in.context().jobs : nullptr;
+  // With jobs, the check or decode runs beside the rest of the load, which waits for it before
+  // anything looks at the picture.
+  if (!jobs || Failed(jobs->Queue(
+                   [this, shared, format] { return DecodeBlobWhenUsed(picture, format, shared); })))
+    KX_RETURN_IF_FAILED(DecodeBlobWhenUsed(picture, format, shared));
   return KeepBlob(*shared);
 }
 

@@ -58,11 +58,58 @@ int32_t BytesPerPixelOf(int32_t format) {
 CPixelBuffer::~CPixelBuffer() { Free(); }
 
 bool CPixelBuffer::HasPixels() const {
+  if (deferred_) return true;
   if (storage == kStorageMapped) return IsMappedHandle(storageHandle);
   return pixels != nullptr;
 }
 
+Status CPixelBuffer::DecodeDeferred() const {
+  // Locking is reading: the decode fills in what the buffer already stood for. Buffers are never
+  // defined const, only handed out as such.
+  auto& self = const_cast<CPixelBuffer&>(*this);
+  std::shared_ptr<const std::vector<uint8_t>> encoded = std::move(deferred_);
+  deferred_.reset();
+  const int32_t w = width, h = height, fmt = format, rx = resolutionX, ry = resolutionY;
+  const Status status = DecodeBlob(self, deferredFormat_, encoded->data(), encoded->size());
+  if (Failed(status)) {
+    // Nothing but memory can fail here; the next Lock tries again.
+    self.ReleaseMemory();
+    self.width = w;
+    self.height = h;
+    self.format = fmt;
+    self.bytesPerPixel = BytesPerPixelOf(fmt);
+    self.resolutionX = rx;
+    self.resolutionY = ry;
+    int64_t unused = 0;
+    Layout(w, h, self.bytesPerPixel, alignRows != 0, self.stride, unused);
+    deferred_ = std::move(encoded);
+  }
+  return status;
+}
+
+Status CPixelBuffer::Defer(int32_t w, int32_t h, int32_t fmt,
+                           std::shared_ptr<const std::vector<uint8_t>> encoded,
+                           int32_t codecFormat) {
+  const int32_t bpp = BytesPerPixelOf(fmt);
+  int32_t newStride = 0;
+  int64_t newSize = 0;
+  if (!encoded || bpp == 0) return kErrBadArgument;
+  // What Create would refuse for these dimensions is refused here alike.
+  if (storage == kStorageCaller || !Layout(w, h, bpp, alignRows != 0, newStride, newSize))
+    return kErrBadArgument;
+  ReleaseMemory();
+  width = w;
+  height = h;
+  format = fmt;
+  bytesPerPixel = bpp;
+  stride = newStride;
+  deferred_ = std::move(encoded);
+  deferredFormat_ = codecFormat;
+  return kOk;
+}
+
 uint8_t* CPixelBuffer::Lock() const {
+  if (deferred_ && Failed(DecodeDeferred())) return nullptr;
   if (storage == kStorageMapped) {
     if (!IsMappedHandle(storageHandle)) return nullptr;
     auto* bits = static_cast<uint8_t*>(LockBlock(storageHandle));
@@ -87,6 +134,7 @@ void CPixelBuffer::ReleaseLocks() const {
 }
 
 void CPixelBuffer::ReleaseMemory() {
+  deferred_.reset();
   ReleaseLocks();
   if (IsMappedHandle(storageHandle)) FreeBlock(storageHandle);
   storageHandle = 0;
@@ -127,6 +175,8 @@ Status CPixelBuffer::Create(int32_t w, int32_t h, int32_t fmt, uint32_t fill) {
   const int32_t bpp = BytesPerPixelOf(fmt);
   if (bpp == 0) return kErrBadArgument;
   ReleaseLocks();
+  // Pixels still to be decoded are replaced, never decoded only to be cleared.
+  if (deferred_) ReleaseMemory();
 
   int32_t newStride = 0;
   int64_t newSize = 0;
@@ -378,6 +428,18 @@ Status DecodeBlob(CPixelBuffer& buffer, int32_t formatCode, const uint8_t* bytes
   return status;
 }
 
+Status DecodeBlobWhenUsed(CPixelBuffer& buffer, int32_t formatCode,
+                          std::shared_ptr<const std::vector<uint8_t>> bytes) {
+  if (!bytes) return kErrBadArgument;
+  CodecFrameInfo frame;
+  if (CodecCheck(bytes->data(), bytes->size(), formatCode, frame) != kOk)
+    return DecodeBlob(buffer, formatCode, bytes->data(), bytes->size());
+  buffer.resolutionX = ResolutionFromCodec(frame.resolutionUnit, frame.resolutionX);
+  buffer.resolutionY = ResolutionFromCodec(frame.resolutionUnit, frame.resolutionY);
+  return buffer.Defer(frame.width, frame.height, frame.hasAlpha ? kPixelBGRA : kPixelBGR,
+                      std::move(bytes), formatCode);
+}
+
 Status DecodeFile(const std::string& path, CPixelBuffer& buffer, int32_t& formatCode) {
   const int32_t code = CodecFormatFromPath(path);
   if (code == kCodecNone) return kErrBadArgument;
@@ -387,7 +449,8 @@ Status DecodeFile(const std::string& path, CPixelBuffer& buffer, int32_t& format
   return DecodeBlob(buffer, code, bytes.data(), bytes.size());
 }
 
-Status EncodeBlob(const CPixelBuffer& buffer, int32_t formatCode, std::vector<uint8_t>& bytes) {
+Status EncodeBlob(const CPixelBuffer& buffer, int32_t formatCode, std::vector<uint8_t>& bytes,
+                  int32_t quality) {
   bytes.clear();
   if (!buffer.HasPixels()) return kErrBadArgument;
   if (buffer.format != kPixelBGRA && buffer.format != kPixelBGR) return kErrStream;
@@ -401,7 +464,7 @@ Status EncodeBlob(const CPixelBuffer& buffer, int32_t formatCode, std::vector<ui
   frame.withAlpha = buffer.format == kPixelBGRA;
   frame.resolutionX = buffer.resolutionX;
   frame.resolutionY = buffer.resolutionY;
-  return CodecEncode(&frame, 1, formatCode, bytes);
+  return CodecEncode(&frame, 1, formatCode, bytes, quality);
 }
 
 }  // namespace KX

@@ -4,6 +4,7 @@
 // into buffers and back.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -50,8 +51,18 @@ class CPixelBuffer {
   // Create would allocate for these dimensions and stay valid until Free or destruction.
   Status Attach(uint8_t* memory, int64_t size, int32_t width, int32_t height, int32_t format);
 
+  // Takes the dimensions and format of a picture whose pixels come from decoding `encoded` (in
+  // the codec format `codecFormat`) when they are first asked for. Until then the buffer has
+  // pixels (HasPixels) but holds no memory for them (`pixels` is null); the first Lock decodes.
+  // Only for an encoded picture the codec has vouched for: its decode gives these dimensions.
+  Status Defer(int32_t width, int32_t height, int32_t format,
+               std::shared_ptr<const std::vector<uint8_t>> encoded, int32_t codecFormat);
+  // True while the pixels wait for their decode.
+  bool IsDeferred() const { return deferred_ != nullptr; }
+
   // Pixel access. Lock answers the first row (null without pixels); for mapped storage it maps
-  // the block and counts the lock. Every Lock that answered non-null needs one Unlock.
+  // the block and counts the lock. Every Lock that answered non-null needs one Unlock. A buffer
+  // whose pixels wait for their decode decodes them first (null when that fails).
   uint8_t* Lock() const;
   void Unlock() const;
   // Drops every lock this buffer still holds on its mapped block.
@@ -76,7 +87,11 @@ class CPixelBuffer {
 
  private:
   void ReleaseMemory();
+  Status DecodeDeferred() const;
   bool ownsPixels_ = false;
+  // The encoded picture the pixels are still to be decoded from, and its codec format.
+  mutable std::shared_ptr<const std::vector<uint8_t>> deferred_;
+  mutable int32_t deferredFormat_ = 0;
 };
 
 // Scoped pixel access.
@@ -107,11 +122,16 @@ int32_t ResolutionFromCodec(int32_t unit, double value);
 
 // Decodes the first frame of an encoded picture into `buffer` (BGRA with alpha, else BGR).
 Status DecodeBlob(CPixelBuffer& buffer, int32_t formatCode, const uint8_t* bytes, size_t length);
+// The same outcome as DecodeBlob, the same dimensions, format and resolution, and the same pixels
+// once they are asked for; a picture the codec can vouch for without decoding it keeps `bytes`
+// and is decoded only when its pixels are first locked.
+Status DecodeBlobWhenUsed(CPixelBuffer& buffer, int32_t formatCode,
+                          std::shared_ptr<const std::vector<uint8_t>> bytes);
 // Decodes a picture file; the format code comes from the extension and is answered in
 // `formatCode` (an unsupported extension answers kErrBadArgument).
 Status DecodeFile(const std::string& path, CPixelBuffer& buffer, int32_t& formatCode);
-// Encodes the buffer in the named format at quality 100.
-Status EncodeBlob(const CPixelBuffer& buffer, int32_t formatCode, std::vector<uint8_t>& bytes);
-
+// Encodes the buffer in the named format at `quality` (as CodecEncode).
+Status EncodeBlob(const CPixelBuffer& buffer, int32_t formatCode, std::vector<uint8_t>& bytes,
+                  int32_t quality = 100);
 
 }  // namespace KX

@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  libgraphicsmagick1-dev graphicsmagick
+  libgraphicsmagick1-dev graphicsmagick libjpeg62-turbo-dev
   qt6-base-dev libcli11-dev nlohmann-json3-dev
   # the dialog's screenshot test: an X server of its own and the one font it is drawn in
   xvfb fonts-dejavu-core

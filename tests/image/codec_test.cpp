@@ -90,6 +90,13 @@ TEST(CodecRoundTrip, JpegIsClose) {
   CPixelBuffer decoded;
   ASSERT_EQ(DecodeBlob(decoded, kCodecJPEG, bytes.data(), bytes.size()), kOk);
   EXPECT_LE(MaxDifference(original, decoded), 6);
+
+  // A lower quality gives fewer bytes that still decode to the same size.
+  std::vector<uint8_t> smaller;
+  ASSERT_EQ(EncodeBlob(original, kCodecJPEG, smaller, 50), kOk);
+  EXPECT_LT(smaller.size(), bytes.size());
+  ASSERT_EQ(DecodeBlob(decoded, kCodecJPEG, smaller.data(), smaller.size()), kOk);
+  EXPECT_EQ(decoded.width, 32);
 }
 
 TEST(CodecRoundTrip, ResolutionTravelsOrDefaultsTo300) {
@@ -236,6 +243,8 @@ TEST(CodecFailures, EncodeRefusesWhatItCannotWrite) {
   MakePattern(ok, 4, 4, kPixelBGR);
   EXPECT_EQ(EncodeBlob(ok, kCodecNone, bytes), kErrBadArgument);
   EXPECT_EQ(EncodeBlob(ok, 9, bytes), kErrBadArgument);
+  EXPECT_EQ(EncodeBlob(ok, kCodecJPEG, bytes, 0), kErrBadArgument);
+  EXPECT_EQ(EncodeBlob(ok, kCodecJPEG, bytes, 101), kErrBadArgument);
   EXPECT_TRUE(bytes.empty());
 }
 

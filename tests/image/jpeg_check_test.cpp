@@ -1,0 +1,315 @@
+// The quick JPEG check against the full decode: on sound pictures of every common shape and on a
+// few thousand damaged ones, loading through the check (DecodeBlobWhenUsed) must answer exactly
+// what decoding at once (DecodeBlob) answers, and give the same buffer, pixels included.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "image/codec.h"
+#include "image/pixel_buffer.h"
+
+namespace KX {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Shape {
+  std::string name;
+  int components = 3;        // 1 grey, 3 colour, 4 CMYK
+  int lumaH = 1, lumaV = 1;  // sampling factors of the first component
+  bool progressive = false;
+  int restartRows = 0;
+  int quality = 90;
+  bool jfif = true;
+  int unit = 0, densityX = 1, densityY = 1;
+  std::string comment;
+  Bytes app1;
+  int width = 61, height = 43;  // partial blocks at the right and bottom edges
+};
+
+// Encodes a smooth picture with a little noise in the given shape with the JPEG library itself,
+// which can write every shape the codec's writer cannot.
+Bytes Encode(const Shape& s) {
+  jpeg_compress_struct c{};
+  jpeg_error_mgr error{};
+  c.err = jpeg_std_error(&error);
+  jpeg_create_compress(&c);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &out, &size);
+  c.image_width = static_cast<JDIMENSION>(s.width);
+  c.image_height = static_cast<JDIMENSION>(s.height);
+  c.input_components = s.components;
+  c.in_color_space = s.components == 1 ? JCS_GRAYSCALE : s.components == 3 ? JCS_RGB : JCS_CMYK;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, s.quality, TRUE);
+  for (int k = 0; k < c.num_components; ++k) {
+    c.comp_info[k].h_samp_factor = k == 0 ? s.lumaH : 1;
+    c.comp_info[k].v_samp_factor = k == 0 ? s.lumaV : 1;
+  }
+  if (s.progressive) jpeg_simple_progression(&c);
+  c.restart_in_rows = s.restartRows;
+  c.write_JFIF_header = s.jfif ? TRUE : FALSE;
+  c.density_unit = static_cast<UINT8>(s.unit);
+  c.X_density = static_cast<UINT16>(s.densityX);
+  c.Y_density = static_cast<UINT16>(s.densityY);
+  jpeg_start_compress(&c, TRUE);
+  if (!s.comment.empty())
+    jpeg_write_marker(&c, JPEG_COM, reinterpret_cast<const JOCTET*>(s.comment.data()),
+                      static_cast<unsigned>(s.comment.size()));
+  if (!s.app1.empty())
+    jpeg_write_marker(&c, JPEG_APP0 + 1, s.app1.data(), static_cast<unsigned>(s.app1.size()));
+  std::vector<JSAMPLE> row(static_cast<size_t>(s.width * s.components));
+  uint32_t noise = 12345;
+  for (int y = 0; y < s.height; ++y) {
+    for (int x = 0; x < s.width; ++x)
+      for (int k = 0; k < s.components; ++k) {
+        noise = noise * 1103515245u + 12345u;
+        row[static_cast<size_t>(x * s.components + k)] =
+            static_cast<JSAMPLE>((x * 3 + y * 5 + k * 70 + static_cast<int>(noise >> 28)) & 255);
+      }
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&c, rows, 1);
+  }
+  jpeg_finish_compress(&c);
+  Bytes bytes(out, out + size);
+  jpeg_destroy_compress(&c);
+  std::free(out);
+  return bytes;
+}
+
+// The picture as the codec's own writer makes it: what our files hold.
+Bytes EncodeWithCodec() {
+  CPixelBuffer picture;
+  EXPECT_EQ(picture.Create(40, 30, kPixelBGR, 0), kOk);
+  {
+    CPixelLock lock(picture);
+    for (int32_t y = 0; y < 30; ++y)
+      for (int32_t x = 0; x < 40 * 3; ++x)
+        lock.get()[y * picture.stride + x] = static_cast<uint8_t>(x * 2 + y * 7);
+  }
+  Bytes bytes;
+  EXPECT_EQ(EncodeBlob(picture, kCodecJPEG, bytes), kOk);
+  return bytes;
+}
+
+// Where the entropy-coded data of the first scan starts (just past its SOS segment).
+size_t ScanStart(const Bytes& b) {
+  size_t i = 2;
+  while (i + 4 <= b.size() && b[i] == 0xFF) {
+    const size_t length = static_cast<size_t>(b[i + 2]) << 8 | b[i + 3];
+    if (b[i + 1] == 0xDA) return i + 2 + length;
+    i += 2 + length;
+  }
+  return b.size();
+}
+
+// The damaged versions of a sound picture: cut short at many lengths, single bytes flipped all
+// over the headers and at spread points of the coded data, markers replaced, duplicated, lost.
+std::vector<Bytes> Damaged(const Bytes& sound) {
+  std::vector<Bytes> out;
+  const size_t n = sound.size();
+  const size_t scan = ScanStart(sound);
+  const size_t step = std::max<size_t>(1, n / 50);
+  for (size_t cut = 0; cut < n; cut += step) out.emplace_back(sound.begin(), sound.begin() + cut);
+  for (size_t cut = n > 24 ? n - 24 : 0; cut < n; ++cut)
+    out.emplace_back(sound.begin(), sound.begin() + cut);
+  for (size_t i = 0; i < scan; i += 2)
+    for (uint8_t mask : {uint8_t{0xFF}, uint8_t{0x01}}) {
+      Bytes b = sound;
+      b[i] ^= mask;
+      out.push_back(std::move(b));
+    }
+  for (size_t k = 0; k < 40 && scan < n; ++k) {
+    const size_t i = scan + (n - scan) * k / 40;
+    for (uint8_t value : {static_cast<uint8_t>(sound[i] ^ 0x5A), uint8_t{0xFF}, uint8_t{0x00}}) {
+      Bytes b = sound;
+      b[i] = value;
+      out.push_back(std::move(b));
+    }
+  }
+  auto withInsert = [&](size_t at, Bytes extra) {
+    Bytes b(sound.begin(), sound.begin() + static_cast<std::ptrdiff_t>(at));
+    b.insert(b.end(), extra.begin(), extra.end());
+    b.insert(b.end(), sound.begin() + static_cast<std::ptrdiff_t>(at), sound.end());
+    out.push_back(std::move(b));
+  };
+  withInsert(2, {0xFF, 0xD8});                      // a second SOI
+  withInsert(scan, {0xFF, 0xD9});                   // EOI before the data
+  withInsert(n - 2, {0x12, 0x34, 0x56});            // stray bytes before EOI
+  withInsert(n - 2, {0xFF, 0xD0});                  // a restart marker out of place
+  withInsert(scan + (n - scan) / 2, {0xFF, 0xC4});  // a marker inside the data
+  for (size_t i = 2; i + 1 < scan; ++i) {
+    if (sound[i] != 0xFF || sound[i + 1] < 0xC0) continue;
+    for (uint8_t other :
+         {uint8_t{0xC3}, uint8_t{0xC2}, uint8_t{0xC9}, uint8_t{0xD9}, uint8_t{0xFE}}) {
+      Bytes b = sound;
+      b[i + 1] = other;
+      out.push_back(std::move(b));
+    }
+  }
+  Bytes repeated = sound;  // the whole picture twice over
+  repeated.insert(repeated.end(), sound.begin(), sound.end());
+  out.push_back(std::move(repeated));
+  return out;
+}
+
+struct Tally {
+  int vouched = 0;  // loaded through the check, decoded when used
+  int decoded = 0;  // loaded by the full decode and fine
+  int refused = 0;  // refused by both
+};
+
+// Loads `blob` both ways and expects the same outcome and the same buffer.
+void ExpectSameOutcome(const Bytes& blob, const std::string& label, Tally& tally) {
+  CPixelBuffer direct;
+  const Status expected = DecodeBlob(direct, kCodecJPEG, blob.data(), blob.size());
+  CPixelBuffer later;
+  const Status got = DecodeBlobWhenUsed(later, kCodecJPEG, std::make_shared<const Bytes>(blob));
+  ASSERT_EQ(got, expected) << label;
+  if (Failed(expected)) {
+    ++tally.refused;
+    return;
+  }
+  ++(later.IsDeferred() ? tally.vouched : tally.decoded);
+  ASSERT_TRUE(later.HasPixels()) << label;
+  EXPECT_EQ(later.width, direct.width) << label;
+  EXPECT_EQ(later.height, direct.height) << label;
+  EXPECT_EQ(later.format, direct.format) << label;
+  EXPECT_EQ(later.stride, direct.stride) << label;
+  EXPECT_EQ(later.resolutionX, direct.resolutionX) << label;
+  EXPECT_EQ(later.resolutionY, direct.resolutionY) << label;
+  CPixelLock a(direct), b(later);
+  ASSERT_NE(b.get(), nullptr) << label;
+  EXPECT_FALSE(later.IsDeferred());
+  EXPECT_EQ(later.allocSize, direct.allocSize) << label;
+  EXPECT_EQ(std::memcmp(a.get(), b.get(), static_cast<size_t>(direct.allocSize - 4)), 0) << label;
+}
+
+std::vector<Shape> Shapes() {
+  std::vector<Shape> shapes;
+  auto add = [&](std::string name, auto change) {
+    Shape s;
+    s.name = std::move(name);
+    change(s);
+    shapes.push_back(s);
+  };
+  add("4:4:4", [](Shape&) {});
+  add("4:2:0", [](Shape& s) { s.lumaH = s.lumaV = 2; });
+  add("4:2:2 with restarts", [](Shape& s) {
+    s.lumaH = 2;
+    s.restartRows = 1;
+  });
+  add("4:4:0 at quality 100", [](Shape& s) {
+    s.lumaV = 2;
+    s.quality = 100;
+  });
+  add("4:1:1", [](Shape& s) { s.lumaH = 4; });
+  add("grey", [](Shape& s) { s.components = 1; });
+  add("progressive 4:2:0", [](Shape& s) {
+    s.progressive = true;
+    s.lumaH = s.lumaV = 2;
+  });
+  add("progressive grey", [](Shape& s) {
+    s.progressive = true;
+    s.components = 1;
+  });
+  add("CMYK", [](Shape& s) {
+    s.components = 4;
+    s.jfif = false;
+  });
+  add("per inch with a comment", [](Shape& s) {
+    s.unit = 1;
+    s.densityX = 300;
+    s.densityY = 150;
+    s.comment = "made by the test";
+  });
+  add("per centimetre", [](Shape& s) {
+    s.unit = 2;
+    s.densityX = s.densityY = 28;
+  });
+  add("density without a unit", [](Shape& s) { s.densityX = s.densityY = 72; });
+  add("a density of 1 by 200", [](Shape& s) {
+    s.unit = 1;
+    s.densityY = 200;
+  });
+  add("no JFIF header", [](Shape& s) { s.jfif = false; });
+  add("an APP1 segment", [](Shape& s) { s.app1 = {'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42}; });
+  return shapes;
+}
+
+TEST(JpegCheck, SoundPicturesLoadAlikeAndMostAreLeftForLater) {
+  Tally tally;
+  for (const Shape& shape : Shapes()) ExpectSameOutcome(Encode(shape), shape.name, tally);
+  ExpectSameOutcome(EncodeWithCodec(), "the codec's own", tally);
+  EXPECT_EQ(tally.refused, 0);
+  // Only the 4:1:1, CMYK and APP1 pictures are beyond the check.
+  EXPECT_EQ(tally.decoded, 3);
+  EXPECT_EQ(tally.vouched, static_cast<int>(Shapes().size()) + 1 - 3);
+}
+
+TEST(JpegCheck, DamagedPicturesGetTheVerdictOfTheFullDecode) {
+  std::vector<std::pair<std::string, Bytes>> sound;
+  for (const Shape& shape : Shapes()) sound.emplace_back(shape.name, Encode(shape));
+  sound.emplace_back("the codec's own", EncodeWithCodec());
+  Tally tally;
+  for (const auto& [name, bytes] : sound) {
+    const std::vector<Bytes> damaged = Damaged(bytes);
+    for (size_t i = 0; i < damaged.size(); ++i) {
+      ExpectSameOutcome(damaged[i], name + " #" + std::to_string(i), tally);
+      if (HasFatalFailure()) return;
+    }
+  }
+  // Every kind of answer came up, so none of them is compared vacuously.
+  EXPECT_GT(tally.refused, 1000);
+  EXPECT_GT(tally.decoded, 1000);
+  EXPECT_GT(tally.vouched, 1000);
+}
+
+TEST(JpegCheck, PixelsStillToBeDecodedAreReplacedOrCopiedLikeDecodedOnes) {
+  const Bytes jpeg = Encode(Shape{});
+  CPixelBuffer direct;
+  ASSERT_EQ(DecodeBlob(direct, kCodecJPEG, jpeg.data(), jpeg.size()), kOk);
+
+  CPixelBuffer later;
+  ASSERT_EQ(DecodeBlobWhenUsed(later, kCodecJPEG, std::make_shared<const Bytes>(jpeg)), kOk);
+  ASSERT_TRUE(later.IsDeferred());
+  CPixelBuffer copy;
+  ASSERT_EQ(copy.CopyFrom(later), kOk);
+  {
+    CPixelLock a(direct), b(copy);
+    EXPECT_EQ(std::memcmp(a.get(), b.get(), static_cast<size_t>(direct.allocSize - 4)), 0);
+  }
+
+  // Pictures kept in the mapped storage are decoded into it.
+  CPixelBuffer mapped(kStorageMapped);
+  ASSERT_EQ(DecodeBlobWhenUsed(mapped, kCodecJPEG, std::make_shared<const Bytes>(jpeg)), kOk);
+  ASSERT_TRUE(mapped.IsDeferred());
+  {
+    CPixelLock a(direct), b(mapped);
+    ASSERT_NE(b.get(), nullptr);
+    EXPECT_NE(mapped.storageHandle, 0u);
+    EXPECT_EQ(std::memcmp(a.get(), b.get(), static_cast<size_t>(direct.allocSize - 4)), 0);
+  }
+
+  // A new picture of the same size starts cleared rather than decoded.
+  CPixelBuffer replaced;
+  ASSERT_EQ(DecodeBlobWhenUsed(replaced, kCodecJPEG, std::make_shared<const Bytes>(jpeg)), kOk);
+  ASSERT_EQ(replaced.Create(replaced.width, replaced.height, replaced.format, 0), kOk);
+  EXPECT_FALSE(replaced.IsDeferred());
+  CPixelLock bits(replaced);
+  ASSERT_NE(bits.get(), nullptr);
+  EXPECT_EQ(bits.get()[0], 0);
+  replaced.Free();
+  EXPECT_FALSE(replaced.HasPixels());
+}
+
+}  // namespace
+}  // namespace KX
