@@ -17,6 +17,9 @@ PACKAGES=(
   time
 )
 
+# The glTF validator below runs on Node.js; machines of this kind bring it, others get Debian's.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then PACKAGES+=(nodejs npm); fi
+
 missing=()
 for p in "${PACKAGES[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

@@ -82,7 +82,7 @@ std::map<std::string, nlohmann::json> ValidateGltf(const std::vector<std::string
   if (status != 0) {
     ADD_FAILURE() << "the glTF validator failed (status " << status << "; is node at "
                   << KX_NODE_PATH << " and the package under " << KX_NODE_TOOLS
-                  << "? scripts/bootstrap.sh installs it): " << command;
+                  << "? scripts/bootstrap.sh installs it) on " << files.size() << " file(s)";
     return reports;
   }
   const auto all = nlohmann::json::parse(text, nullptr, false);
