@@ -56,7 +56,7 @@ int RefuseOutput(const std::string& input, const std::string& target, bool force
               "another output";
     return kExitUsage;
   }
-  const OutputCheck check = CheckOutput(target, force, true, false);
+  const OutputCheck check = CheckOutput(target, force, true, true);
   message = check.message;
   return check.exitCode;
 }

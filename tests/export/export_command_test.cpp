@@ -66,6 +66,11 @@ TEST(ExportCommand, WritesEitherFormAndKeepsToTheOutputRules) {
   EXPECT_EQ(json["buffers"][0]["uri"], "my%20room.bin");
   EXPECT_EQ(json["images"][0]["uri"], "my%20room_1.png");
 
+  // A missing folder is made, as convert makes it, for the document and everything beside it.
+  run = Recaster("export " + scene + " -o '" + dir.Path("new/room.gltf") + "'");
+  ASSERT_EQ(run.exitCode, 0) << run.out;
+  EXPECT_TRUE(fs::is_regular_file(dir.Path("new/room_1.png")));
+
   // A picture in the way of the text form is found before anything is written.
   fs::remove(gltf);
   fs::remove(dir.Path("my room.bin"));
