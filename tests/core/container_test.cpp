@@ -29,7 +29,9 @@ Bytes RawRecord(int32_t id, const std::u16string& name = u"", int32_t next = 0,
   return Bytes().A("CRawData").I32(static_cast<int32_t>(body.size())).Append(body);
 }
 
-Bytes EmptySections() { return Bytes().I32(0).I32(0); }
+Bytes EmptySections() {
+  return Bytes().I32(0).I32(0);
+}
 
 Bytes FileOf(std::initializer_list<Bytes> records) {
   Bytes file = test::NewHeader().Append(EmptySections());
@@ -37,7 +39,9 @@ Bytes FileOf(std::initializer_list<Bytes> records) {
   return file;
 }
 
-Bytes Root() { return Bytes().A("_Root"); }
+Bytes Root() {
+  return Bytes().A("_Root");
+}
 
 class ContainerTest : public ::testing::Test {
  protected:
@@ -52,7 +56,8 @@ TEST_F(ContainerTest, RawDataRecordIsNinetyTwoBytes) {
   CRefPtr<CRawData> raw(new CRawData);
   EXPECT_EQ(raw->GetSaveSize(), 92);
   const auto bytes = test::SaveRootToBytes(raw.get());
-  const Bytes expected = test::NewHeader().Append(EmptySections()).Append(Root()).Append(RawRecord(1));
+  const Bytes expected =
+      test::NewHeader().Append(EmptySections()).Append(Root()).Append(RawRecord(1));
   EXPECT_EQ(bytes, expected.data);
   EXPECT_EQ(RawRecord(1).size(), 92u);
   EXPECT_EQ(bytes.size(), 15u + 8 + 9 + 92);
@@ -104,8 +109,8 @@ TEST_F(ContainerTest, SavingTheSameObjectsTwiceGivesIdenticalBytes) {
 }
 
 TEST_F(ContainerTest, TwoRootsInFileOrderAndUnmarkedRecordsAreLinkedButNotRoots) {
-  const Bytes file = FileOf({RawRecord(7, u"loose"), Root(), RawRecord(3, u"first", 7), Root(),
-                             RawRecord(5, u"second")});
+  const Bytes file = FileOf(
+      {RawRecord(7, u"loose"), Root(), RawRecord(3, u"first", 7), Root(), RawRecord(5, u"second")});
   ASSERT_EQ(Load(file), kOk);
   ASSERT_EQ(context.roots.size(), 2u);
   EXPECT_EQ(context.roots[0]->name, u"first");
@@ -166,16 +171,20 @@ TEST_F(ContainerTest, FailureStatuses) {
   const Case cases[] = {
       {"unknown magic", Bytes().Text("_KXBrox").I32(2).I32(1), kErrMalformed},
       {"short magic", Bytes().Text("_KX"), kErrStream},
-      {"old header without a version", Bytes().Text("KXCorva").Text("abcdefghijklmn"), kErrMalformed},
+      {"old header without a version", Bytes().Text("KXCorva").Text("abcdefghijklmn"),
+       kErrMalformed},
       {"old thumbnail name in the new layout",
        Bytes(header).A("_CorvaThumbnail").A("CRawData").Append(RawRecord(1)).I32(0), kErrMalformed},
       {"unknown thumbnail section", Bytes(header).A("_Thumb"), kErrMalformed},
-      {"extended information with count 0", Bytes(header).I32(0).A("_ExtendInfo").I32(0), kErrMalformed},
-      {"extended information without a count", Bytes(header).I32(0).A("_ExtendInfo"), kErrMalformed},
+      {"extended information with count 0", Bytes(header).I32(0).A("_ExtendInfo").I32(0),
+       kErrMalformed},
+      {"extended information without a count", Bytes(header).I32(0).A("_ExtendInfo"),
+       kErrMalformed},
       {"unknown extended-information section", Bytes(header).I32(0).A("_Extend"), kErrMalformed},
       {"extended-information count beyond the file",
        Bytes(header).I32(0).A("_ExtendInfo").I32(1000000), kErrStream},
-      {"unknown class", FileOf({Root(), Bytes().A("CNoSuchClass").I32(4).I32(0)}), kErrUnknownClass},
+      {"unknown class", FileOf({Root(), Bytes().A("CNoSuchClass").I32(4).I32(0)}),
+       kErrUnknownClass},
       {"newer class version", FileOf({Root(), newerRecord}), kErrNewerVersion},
       {"record cut short", FileOf({Root(), Bytes().A("CRawData").I32(76).Version(2, 0).I32(1)}),
        kErrStream},
@@ -226,13 +235,13 @@ TEST_F(ContainerTest, OldLayoutFile) {
   // start time of 10 that the keys 10, 12, 15 are relative to.
   Bytes file = test::OldHeader("1.00").Append(test::OldEmptyThumbnail());
   file.A("_CorvaRoot").A("CRawData");
-  file.I32(1).A("Old \xe9").I32(2);                           // CBase, CCorva (controller 2)
-  file.A("key").I32(5).I32(6).I32(0);                         // CCustomData
-  file.I32(3).I32(1).Text("abc");                             // CRawData
+  file.I32(1).A("Old \xe9").I32(2);    // CBase, CCorva (controller 2)
+  file.A("key").I32(5).I32(6).I32(0);  // CCustomData
+  file.I32(3).I32(1).Text("abc");      // CRawData
   file.A("CTestControl");
-  file.I32(2).A("ctl").I32(0);                                // CBase, CCorva
+  file.I32(2).A("ctl").I32(0);                                       // CBase, CCorva
   file.I32(1).F32(10).F32(0.5f).F32(99).F32(2).U8(1).I32(1).I32(0);  // CControl
-  file.I32(3).F32(10).F32(12).F32(15);                        // keys
+  file.I32(3).F32(10).F32(12).F32(15);                               // keys
   ASSERT_EQ(Load(file), kOk) << context.diagnostics.Describe();
   EXPECT_EQ(context.version, 100);
   ASSERT_TRUE(context.thumbnail);
@@ -344,6 +353,48 @@ TEST_F(ContainerTest, SharingThatWouldMakeWalksExplodeIsRefused) {
   }
   EXPECT_EQ(Load(file), kErrMalformed);
   EXPECT_NE(context.diagnostics.message.find("shared"), std::string::npos);
+}
+
+// Records of every size in one save: many small ones (more than fill one megabyte) and one
+// larger than a record that is staged before it is written. The bytes are the layout
+// built by hand, and the size announced before writing is the size written,
+// give or take the header.
+TEST_F(ContainerTest, RecordsOfEverySizeKeepTheirLayoutAndTheAnnouncedSize) {
+  class CAnnouncedIo final : public CIoBuffer {
+   public:
+    CMemoryIo inner;
+    int64_t announced = -1;
+    bool IsEnd() const override { return inner.IsEnd(); }
+    Status Reserve(int64_t total, int64_t largest) override {
+      announced = total;
+      return inner.Reserve(total, largest);
+    }
+    Status Read(void* d, size_t cap, size_t n, int32_t c) override {
+      return inner.Read(d, cap, n, c);
+    }
+    Status Write(const void* s, size_t n, int32_t c) override { return inner.Write(s, n, c); }
+    Status Skip(int64_t offset) override { return inner.Skip(offset); }
+    uint64_t Tell() const override { return inner.Tell(); }
+    uint64_t Remaining() const override { return inner.Remaining(); }
+  };
+
+  CPersistContext out;
+  Bytes expected = test::NewHeader().Append(EmptySections());
+  for (int32_t i = 0; i < 40; ++i) {
+    const std::string payload(i == 5 ? 200000 : 30000 + i, static_cast<char>('a' + i % 26));
+    CRefPtr<CRawData> raw(new CRawData);
+    raw->name = u"r" + std::u16string(1, static_cast<char16_t>(u'A' + i));
+    ASSERT_EQ(raw->SetPayload({reinterpret_cast<const uint8_t*>(payload.data()), payload.size()}),
+              kOk);
+    ASSERT_EQ(AddRoot(out, raw.get()), kOk);
+    expected.Append(Root()).Append(RawRecord(i + 1, raw->name, 0, payload));
+  }
+  CAnnouncedIo stream;
+  ASSERT_EQ(SaveToStream(out, stream, 0), kOk);
+  EXPECT_EQ(stream.inner.bytes(), expected.data);
+  // The announcement leaves out a few bytes of the file's header.
+  EXPECT_LE(stream.announced, static_cast<int64_t>(expected.size()));
+  EXPECT_GE(stream.announced, static_cast<int64_t>(expected.size()) - 16);
 }
 
 class SaveFileTest : public ContainerTest {
