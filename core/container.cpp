@@ -532,10 +532,10 @@ bool StageRecord(CPersistContext& context, CStagingIo& staging, const CBase& obj
   if (context.IsRoot(&object)) out.Write(kRootMarker);
   const uint64_t start = staging.Tell();
   const std::string_view className = object.GetRuntimeClass()->className;
-  // The size word is written as 0 and filled in below, once the record's bytes are known.
-  // (A record that is not staged has this entry replaced by its counted size.)
-  context.saveSizes[&object] = static_cast<int64_t>(className.size()) + 8;
-  if (Failed(object.Save(out))) {
+  context.sizeWordLater = &object;
+  const Status saved = object.Save(out);
+  context.sizeWordLater = nullptr;
+  if (Failed(saved)) {
     staging.Drop();
     return false;
   }
@@ -553,7 +553,6 @@ bool StageRecord(CPersistContext& context, CStagingIo& staging, const CBase& obj
   }
   const auto sizeWord = static_cast<int32_t>(recordBytes - nameSize - 8);
   std::memcpy(record + 4 + nameSize, &sizeWord, 4);
-  context.saveSizes[&object] = recordBytes;
   return true;
 }
 
