@@ -314,9 +314,11 @@ Status CleanUpGeometry(CNode& root) {
   });
 }
 
-Status TagNodes(CNode& root, int32_t tag) {
+namespace {
+
+Status TagNodesOf(const CTreeObjects& tree, int32_t tag) {
   return Guarded([&]() -> Status {
-    for (CNode* node : Collect<CNode>(root, false)) {
+    for (CNode* node : tree.Of<CNode>(false)) {
       node->tag = tag;
       node->modified = 1;
     }
@@ -324,11 +326,21 @@ Status TagNodes(CNode& root, int32_t tag) {
   });
 }
 
-Status StripControllers(CNode& root) {
+Status StripControllersOf(const CTreeObjects& tree) {
   return Guarded([&]() -> Status {
-    for (CSpatial* object : Collect<CSpatial>(root, true)) object->DetachAllControllers();
+    for (CSpatial* object : tree.Of<CSpatial>(true)) object->DetachAllControllers();
     return kOk;
   });
+}
+
+}  // namespace
+
+Status TagNodes(CNode& root, int32_t tag) {
+  return Guarded([&]() -> Status { return TagNodesOf(CTreeObjects(root), tag); });
+}
+
+Status StripControllers(CNode& root) {
+  return Guarded([&]() -> Status { return StripControllersOf(CTreeObjects(root)); });
 }
 
 namespace {
@@ -456,8 +468,12 @@ Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui) {
                            ContentKindName(kind) + ")");
         return kErrMalformed;
       }
-    KX_RETURN_IF_FAILED(TagNodes(*root, kPropTag));
-    KX_RETURN_IF_FAILED(StripControllers(*root));
+    {
+      // Tagging changes no reference: both passes act on the tree collected once.
+      const CTreeObjects tagged(*root);
+      KX_RETURN_IF_FAILED(TagNodesOf(tagged, kPropTag));
+      KX_RETURN_IF_FAILED(StripControllersOf(tagged));
+    }
     // From here on no pass changes the tree's shape until the cameras go: one collection serves.
     const CTreeObjects tree(*root);
     if (!NameHasMarker(root->name)) KX_RETURN_IF_FAILED(BakeTransformsOf(tree));
