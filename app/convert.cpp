@@ -237,15 +237,28 @@ bool NameHasMarker(const std::u16string& name) {
 
 }  // namespace
 
+namespace {
+
+// Takes the first link controller off each of `objects`; `detached` tells whether any was.
+Status RemoveLinkControllersOf(const std::vector<CSpatial*>& objects, bool& detached) {
+  detached = false;
+  for (CSpatial* object : objects) {
+    if (!object->controllers) continue;
+    auto* link = KindOf<CLinkControl>(
+        object->controllers->FindObject(std::nullopt, &CLinkControl::classRecord, false));
+    if (!link) continue;
+    KX_RETURN_IF_FAILED(object->DetachController(link));
+    detached = true;
+  }
+  return kOk;
+}
+
+}  // namespace
+
 Status RemoveLinkControllers(CNode& root) {
   return Guarded([&]() -> Status {
-    for (CSpatial* object : Collect<CSpatial>(root, true)) {
-      if (!object->controllers) continue;
-      auto* link = KindOf<CLinkControl>(
-          object->controllers->FindObject(std::nullopt, &CLinkControl::classRecord, false));
-      if (link) KX_RETURN_IF_FAILED(object->DetachController(link));
-    }
-    return kOk;
+    bool detached = false;
+    return RemoveLinkControllersOf(Collect<CSpatial>(root, true), detached);
   });
 }
 
@@ -277,10 +290,12 @@ Status CleanUpMaterials(CGeometry& geometry, RemovedObjects& removed,
   });
 }
 
-Status CleanUpGeometry(CNode& root) {
+namespace {
+
+// `objects` are Collect<CSpatial>(root, true) of the tree as it stands.
+Status CleanUpGeometryOf(const std::vector<CSpatial*>& objects) {
   return Guarded([&]() -> Status {
     RemovedObjects removed;
-    const std::vector<CSpatial*> objects = Collect<CSpatial>(root, true);
     MultiMaterialUsers users;
     std::unordered_set<const CBase*> clean;
     for (CSpatial* object : objects)
@@ -312,6 +327,12 @@ Status CleanUpGeometry(CNode& root) {
     }
     return kOk;
   });
+}
+
+}  // namespace
+
+Status CleanUpGeometry(CNode& root) {
+  return Guarded([&]() -> Status { return CleanUpGeometryOf(Collect<CSpatial>(root, true)); });
 }
 
 namespace {
@@ -458,8 +479,14 @@ Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui) {
     CRefPtr<CNode> root(document.roots.empty() ? nullptr
                                                : KindOf<CNode>(document.roots.front().get()));
     if (!root) return kErrMalformed;
-    KX_RETURN_IF_FAILED(RemoveLinkControllers(*root));
-    KX_RETURN_IF_FAILED(CleanUpGeometry(*root));
+    {
+      // Where no link controller was taken off, the tree is as it was: one collection serves both.
+      std::vector<CSpatial*> objects = Collect<CSpatial>(*root, true);
+      bool detached = false;
+      KX_RETURN_IF_FAILED(RemoveLinkControllersOf(objects, detached));
+      if (detached) objects = Collect<CSpatial>(*root, true);
+      KX_RETURN_IF_FAILED(CleanUpGeometryOf(objects));
+    }
     const int32_t kind = ClassifyContent(document);
     for (int32_t refused : kRefusedKinds)
       if (kind == refused) {
