@@ -14,6 +14,7 @@
 #include "core/alloc.h"
 #include "core/math/matrix.h"
 #include "core/math/quaternion.h"
+#include "core/math/transform.h"
 #include "image/image.h"
 #include "material/material.h"
 #include "material/texture.h"
@@ -386,9 +387,16 @@ Status BakeTransformsOf(const CTreeObjects& tree) {
       for (auto& point : geometry->positions.items) point = TransformCoord(point, toScene);
       geometry->modified = 1;
     }
-    // Moving points changes no reference: the tree is the one collected.
+    // Moving points changes no reference: the tree is the one collected. Every transform is
+    // set from the identity matrix, taken apart once for all of them.
+    // (What CSpatial::SetFromMatrix does for each.)
+    CVector3<float> scale, position;
+    CMatrix3 rotation;
+    DecomposeMatrix(MatrixIdentity(), scale, rotation, position);
     for (CSpatial* object : tree.Of<CSpatial>(true)) {
-      object->SetFromMatrix(MatrixIdentity());
+      object->scale = scale;
+      object->rotation = rotation;
+      object->position = position;
       object->modified = 1;
     }
     return kOk;
