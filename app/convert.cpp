@@ -8,10 +8,10 @@
 
 #include "app/classify.h"
 #include "app/texts.h"
+#include "core/alloc.h"
+#include "core/address_table.h"
 #include "control/keyframe_control.h"
 #include "control/link_control.h"
-#include "core/address_table.h"
-#include "core/alloc.h"
 #include "core/math/matrix.h"
 #include "core/math/quaternion.h"
 #include "core/math/transform.h"
@@ -32,8 +32,8 @@ constexpr int32_t kBlendChannel = 9;
 constexpr int32_t kUntouchedChannel = 10;
 
 // Kinds the check after the clean-up refuses.
-constexpr int32_t kRefusedKinds[] = {kKindCamera, kKindReserved, kKindLowerTorso, kKindMotion,
-                                     kKindFace,   kKindGesture,  kKindProject,    kKindUnknown};
+constexpr int32_t kRefusedKinds[] = {kKindCamera,  kKindReserved, kKindLowerTorso, kKindMotion,
+                                     kKindFace,    kKindGesture,  kKindProject,    kKindUnknown};
 
 // Root names that keep their transforms: the tree is not baked when the name contains one.
 constexpr std::u16string_view kNoBakeMarkers[] = {u"AccRoot", u"CrvRoot", u"Scene Root",
@@ -125,8 +125,7 @@ void CleanUpChannels(CStandardMaterial& material, RemovedObjects& removed) {
         if (blend->texture1 && blend->texture2) continue;
         // One texture left takes the blend's place with its weight; none leaves the channel empty.
         const CRefPtr<CBlendTex> keep(blend);
-        CTexture* survivor =
-            KindOf<CTexture>(blend->texture1 ? blend->texture1.get() : blend->texture2.get());
+        CTexture* survivor = KindOf<CTexture>(blend->texture1 ? blend->texture1.get() : blend->texture2.get());
         if (survivor)
           material.channelAmount[kBlendChannel] = blend->texture1 ? blend->weight1 : blend->weight2;
         removed.emplace_back(blend);
@@ -140,8 +139,7 @@ void CleanUpChannels(CStandardMaterial& material, RemovedObjects& removed) {
 // The texture map whose coordinate channel a material's bump channel uses, if any.
 CTextureMap* BumpMap(CStandardMaterial& material) {
   CTexture* bump = material.channelTexture[kBumpChannel].get();
-  if (auto* normalBump = KindOf<CNormalBumpTex>(bump))
-    return KindOf<CTextureMap>(normalBump->map1.get());
+  if (auto* normalBump = KindOf<CNormalBumpTex>(bump)) return KindOf<CTextureMap>(normalBump->map1.get());
   return KindOf<CTextureMap>(bump);
 }
 
@@ -168,8 +166,7 @@ Status CompactMultiMaterial(std::span<CGeometry* const> users, CMultiMaterial& m
   std::unordered_set<uint32_t> used;
   for (const CGeometry* geometry : users) {
     const auto* mesh = KindOf<CTriMesh>(geometry);
-    for (size_t i = 0; i < VertexValueCount(*geometry); ++i)
-      used.insert(geometry->vertexValues.items[i]);
+    for (size_t i = 0; i < VertexValueCount(*geometry); ++i) used.insert(geometry->vertexValues.items[i]);
     for (size_t i = 0; i < FaceValueCount(mesh); ++i) used.insert(mesh->faceValues1.items[i]);
   }
 
@@ -319,8 +316,8 @@ Status CleanUpGeometryOf(const std::vector<CSpatial*>& objects) {
       const bool hasPositions = !geometry->positions.empty();
       if (hasPositions && geometry->material) {
         if (auto* mesh = KindOf<CTriMesh>(geometry);
-            mesh && (mesh->normals.empty() || mesh->indexList1.empty() ||
-                     mesh->indexList2.empty() || mesh->faceTriples4.empty()))
+            mesh && (mesh->normals.empty() || mesh->indexList1.empty() || mesh->indexList2.empty() ||
+                     mesh->faceTriples4.empty()))
           KX_RETURN_IF_FAILED(RemoveFromParent(*geometry, removed));
       } else {
         KX_RETURN_IF_FAILED(RemoveFromParent(*geometry, removed));
@@ -443,15 +440,13 @@ Status RestructureRootOf(CNode& root, const CTreeObjects& tree) {
           KX_RETURN_IF_FAILED(holder->RemoveChild(object));
       }
 
-      CRefPtr<CNode> first(root.children.empty() ? nullptr
-                                                 : KindOf<CNode>(root.children.front().get()));
+      CRefPtr<CNode> first(root.children.empty() ? nullptr : KindOf<CNode>(root.children.front().get()));
       if (first && first->name == u"AccRoot") {
         // The accessory level goes; its first child takes its place at the end of the root.
         // A step that fails fails the conversion: nothing may be dropped from the tree unnoticed.
         KX_RETURN_IF_FAILED(root.RemoveChild(first.get()));
         reshaped = true;
-        CRefPtr<CNode> inner(
-            first->children.empty() ? nullptr : KindOf<CNode>(first->children.front().get()));
+        CRefPtr<CNode> inner(first->children.empty() ? nullptr : KindOf<CNode>(first->children.front().get()));
         if (inner) {
           KX_RETURN_IF_FAILED(first->RemoveChild(inner.get()));
           KX_RETURN_IF_FAILED(root.AddChild(inner.get()));
@@ -484,8 +479,7 @@ Status RestructureRoot(CNode& root) {
 
 Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui) {
   return Guarded([&]() -> Status {
-    CRefPtr<CNode> root(document.roots.empty() ? nullptr
-                                               : KindOf<CNode>(document.roots.front().get()));
+    CRefPtr<CNode> root(document.roots.empty() ? nullptr : KindOf<CNode>(document.roots.front().get()));
     if (!root) return kErrMalformed;
     {
       // Where no link controller was taken off, the tree is as it was: one collection serves both.

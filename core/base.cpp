@@ -30,9 +30,7 @@ void CBase::FindObjects(std::vector<CBase*>& list, NameFilter wanted, const CRun
   FindAll(this, list, wanted, cls, kindOf);
 }
 
-Status CBase::Clone(CRefPtr<CBase>&) const {
-  return kErrBadArgument;
-}
+Status CBase::Clone(CRefPtr<CBase>&) const { return kErrBadArgument; }
 
 Status CBase::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
   if (const auto it = map.find(this); it != map.end()) {
@@ -63,29 +61,22 @@ Status CBase::Load(CReader& in) {
   return in.status();
 }
 
-Status CBase::Link(CLinker&) {
-  return kNothingDone;
-}
+Status CBase::Link(CLinker&) { return kNothingDone; }
 
 Status CBase::CollectForSave(CPersistContext& context) {
   // Depth-first pre-order from here; an object the save has already collected is not entered
   // again, nor is what it refers to. Each object packs what it keeps outside its fields (an
   // encoded picture, a tree description) as it joins the save, so that sizes and bytes agree.
   Status failure = kOk;
-  return Walk(
-      this, kCollect,
-      [&](CBase* object) {
-        if (!context.saveIds.Insert(object).second) return WalkStep::kSkip;
-        context.saveList.push_back(object);
-        failure = object->PrepareSave(context);
-        return Failed(failure) ? WalkStep::kStop : WalkStep::kDescend;
-      },
-      &failure);
+  return Walk(this, kCollect, [&](CBase* object) {
+    if (!context.saveIds.Insert(object).second) return WalkStep::kSkip;
+    context.saveList.push_back(object);
+    failure = object->PrepareSave(context);
+    return Failed(failure) ? WalkStep::kStop : WalkStep::kDescend;
+  }, &failure);
 }
 
-Status CBase::PrepareSave(CPersistContext&) {
-  return kOk;
-}
+Status CBase::PrepareSave(CPersistContext&) { return kOk; }
 
 Status CBase::Save(CWriter& out) const {
   const std::string_view className = GetRuntimeClass()->className;
@@ -107,9 +98,7 @@ Status CBase::Save(CWriter& out) const {
   return out.status();
 }
 
-int64_t CBase::GetMemorySize() const {
-  return 44;
-}
+int64_t CBase::GetMemorySize() const { return 44; }
 
 int64_t CBase::GetSaveSize() const {
   // Save itself, through a writer that only counts: each layout is written once.
@@ -164,9 +153,7 @@ void UnregisterClass(std::string_view name) {
   }
 }
 
-bool IsClassRegistered(std::string_view name) {
-  return Registry().contains(name);
-}
+bool IsClassRegistered(std::string_view name) { return Registry().contains(name); }
 
 std::vector<std::string> RegisteredClassNames() {
   std::vector<std::string> names;

@@ -29,9 +29,7 @@ Bytes RawRecord(int32_t id, const std::u16string& name = u"", int32_t next = 0,
   return Bytes().A("CRawData").I32(static_cast<int32_t>(body.size())).Append(body);
 }
 
-Bytes EmptySections() {
-  return Bytes().I32(0).I32(0);
-}
+Bytes EmptySections() { return Bytes().I32(0).I32(0); }
 
 Bytes FileOf(std::initializer_list<Bytes> records) {
   Bytes file = test::NewHeader().Append(EmptySections());
@@ -39,9 +37,7 @@ Bytes FileOf(std::initializer_list<Bytes> records) {
   return file;
 }
 
-Bytes Root() {
-  return Bytes().A("_Root");
-}
+Bytes Root() { return Bytes().A("_Root"); }
 
 class ContainerTest : public ::testing::Test {
  protected:
@@ -56,8 +52,7 @@ TEST_F(ContainerTest, RawDataRecordIsNinetyTwoBytes) {
   CRefPtr<CRawData> raw(new CRawData);
   EXPECT_EQ(raw->GetSaveSize(), 92);
   const auto bytes = test::SaveRootToBytes(raw.get());
-  const Bytes expected =
-      test::NewHeader().Append(EmptySections()).Append(Root()).Append(RawRecord(1));
+  const Bytes expected = test::NewHeader().Append(EmptySections()).Append(Root()).Append(RawRecord(1));
   EXPECT_EQ(bytes, expected.data);
   EXPECT_EQ(RawRecord(1).size(), 92u);
   EXPECT_EQ(bytes.size(), 15u + 8 + 9 + 92);
@@ -109,8 +104,8 @@ TEST_F(ContainerTest, SavingTheSameObjectsTwiceGivesIdenticalBytes) {
 }
 
 TEST_F(ContainerTest, TwoRootsInFileOrderAndUnmarkedRecordsAreLinkedButNotRoots) {
-  const Bytes file = FileOf(
-      {RawRecord(7, u"loose"), Root(), RawRecord(3, u"first", 7), Root(), RawRecord(5, u"second")});
+  const Bytes file = FileOf({RawRecord(7, u"loose"), Root(), RawRecord(3, u"first", 7), Root(),
+                             RawRecord(5, u"second")});
   ASSERT_EQ(Load(file), kOk);
   ASSERT_EQ(context.roots.size(), 2u);
   EXPECT_EQ(context.roots[0]->name, u"first");
@@ -171,20 +166,16 @@ TEST_F(ContainerTest, FailureStatuses) {
   const Case cases[] = {
       {"unknown magic", Bytes().Text("_KXBrox").I32(2).I32(1), kErrMalformed},
       {"short magic", Bytes().Text("_KX"), kErrStream},
-      {"old header without a version", Bytes().Text("KXCorva").Text("abcdefghijklmn"),
-       kErrMalformed},
+      {"old header without a version", Bytes().Text("KXCorva").Text("abcdefghijklmn"), kErrMalformed},
       {"old thumbnail name in the new layout",
        Bytes(header).A("_CorvaThumbnail").A("CRawData").Append(RawRecord(1)).I32(0), kErrMalformed},
       {"unknown thumbnail section", Bytes(header).A("_Thumb"), kErrMalformed},
-      {"extended information with count 0", Bytes(header).I32(0).A("_ExtendInfo").I32(0),
-       kErrMalformed},
-      {"extended information without a count", Bytes(header).I32(0).A("_ExtendInfo"),
-       kErrMalformed},
+      {"extended information with count 0", Bytes(header).I32(0).A("_ExtendInfo").I32(0), kErrMalformed},
+      {"extended information without a count", Bytes(header).I32(0).A("_ExtendInfo"), kErrMalformed},
       {"unknown extended-information section", Bytes(header).I32(0).A("_Extend"), kErrMalformed},
       {"extended-information count beyond the file",
        Bytes(header).I32(0).A("_ExtendInfo").I32(1000000), kErrStream},
-      {"unknown class", FileOf({Root(), Bytes().A("CNoSuchClass").I32(4).I32(0)}),
-       kErrUnknownClass},
+      {"unknown class", FileOf({Root(), Bytes().A("CNoSuchClass").I32(4).I32(0)}), kErrUnknownClass},
       {"newer class version", FileOf({Root(), newerRecord}), kErrNewerVersion},
       {"record cut short", FileOf({Root(), Bytes().A("CRawData").I32(76).Version(2, 0).I32(1)}),
        kErrStream},
@@ -235,13 +226,13 @@ TEST_F(ContainerTest, OldLayoutFile) {
   // start time of 10 that the keys 10, 12, 15 are relative to.
   Bytes file = test::OldHeader("1.00").Append(test::OldEmptyThumbnail());
   file.A("_CorvaRoot").A("CRawData");
-  file.I32(1).A("Old \xe9").I32(2);    // CBase, CCorva (controller 2)
-  file.A("key").I32(5).I32(6).I32(0);  // CCustomData
-  file.I32(3).I32(1).Text("abc");      // CRawData
+  file.I32(1).A("Old \xe9").I32(2);                           // CBase, CCorva (controller 2)
+  file.A("key").I32(5).I32(6).I32(0);                         // CCustomData
+  file.I32(3).I32(1).Text("abc");                             // CRawData
   file.A("CTestControl");
-  file.I32(2).A("ctl").I32(0);                                       // CBase, CCorva
+  file.I32(2).A("ctl").I32(0);                                // CBase, CCorva
   file.I32(1).F32(10).F32(0.5f).F32(99).F32(2).U8(1).I32(1).I32(0);  // CControl
-  file.I32(3).F32(10).F32(12).F32(15);                               // keys
+  file.I32(3).F32(10).F32(12).F32(15);                        // keys
   ASSERT_EQ(Load(file), kOk) << context.diagnostics.Describe();
   EXPECT_EQ(context.version, 100);
   ASSERT_TRUE(context.thumbnail);
