@@ -14,6 +14,7 @@
 #include "control/link_control.h"
 #include "core/math/matrix.h"
 #include "core/math/quaternion.h"
+#include "core/math/transform.h"
 #include "image/image.h"
 #include "material/material.h"
 #include "material/texture.h"
@@ -234,28 +235,48 @@ bool NameHasMarker(const std::u16string& name) {
 
 }  // namespace
 
+namespace {
+
+// Takes the first link controller off each of `objects`; `detached` tells whether any was.
+Status RemoveLinkControllersOf(const std::vector<CSpatial*>& objects, bool& detached) {
+  detached = false;
+  for (CSpatial* object : objects) {
+    if (!object->controllers) continue;
+    auto* link = KindOf<CLinkControl>(
+        object->controllers->FindObject(std::nullopt, &CLinkControl::classRecord, false));
+    if (!link) continue;
+    KX_RETURN_IF_FAILED(object->DetachController(link));
+    detached = true;
+  }
+  return kOk;
+}
+
+}  // namespace
+
 Status RemoveLinkControllers(CNode& root) {
   return Guarded([&]() -> Status {
-    for (CSpatial* object : Collect<CSpatial>(root, true)) {
-      if (!object->controllers) continue;
-      auto* link = KindOf<CLinkControl>(
-          object->controllers->FindObject(std::nullopt, &CLinkControl::classRecord, false));
-      if (link) KX_RETURN_IF_FAILED(object->DetachController(link));
-    }
-    return kOk;
+    bool detached = false;
+    return RemoveLinkControllersOf(Collect<CSpatial>(root, true), detached);
   });
 }
 
 Status CleanUpMaterials(CGeometry& geometry, RemovedObjects& removed,
-                        const MultiMaterialUsers* users) {
+                        const MultiMaterialUsers* users, std::unordered_set<const CBase*>* clean) {
   return Guarded([&]() -> Status {
     if (!geometry.material) return kOk;
-    std::vector<CBase*> found;
-    geometry.material->FindObjects(found, std::nullopt, &CStandardMaterial::classRecord, false);
-    std::unordered_set<const CBase*> seen;
-    for (CBase* object : found)
-      if (seen.insert(object).second)
-        if (auto* standard = KindOf<CStandardMaterial>(object)) CleanUpChannels(*standard, removed);
+    // Every change the channels' clean-up makes adds to `removed`; a material it left as it was
+    // would be left so again, whatever the geometries before this one changed.
+    if (!clean || !clean->contains(geometry.material.get())) {
+      const size_t removedBefore = removed.size();
+      std::vector<CBase*> found;
+      geometry.material->FindObjects(found, std::nullopt, &CStandardMaterial::classRecord, false);
+      CAddressTable<uint8_t> seen(found.size());
+      for (CBase* object : found)
+        if (seen.Insert(object).second)
+          if (auto* standard = KindOf<CStandardMaterial>(object))
+            CleanUpChannels(*standard, removed);
+      if (clean && removed.size() == removedBefore) clean->insert(geometry.material.get());
+    }
     auto* multi = KindOf<CMultiMaterial>(geometry.material.get());
     if (!multi) return kOk;
     CGeometry* alone[] = {&geometry};
@@ -267,11 +288,14 @@ Status CleanUpMaterials(CGeometry& geometry, RemovedObjects& removed,
   });
 }
 
-Status CleanUpGeometry(CNode& root) {
+namespace {
+
+// `objects` are Collect<CSpatial>(root, true) of the tree as it stands.
+Status CleanUpGeometryOf(const std::vector<CSpatial*>& objects) {
   return Guarded([&]() -> Status {
     RemovedObjects removed;
-    const std::vector<CSpatial*> objects = Collect<CSpatial>(root, true);
     MultiMaterialUsers users;
+    std::unordered_set<const CBase*> clean;
     for (CSpatial* object : objects)
       if (auto* geometry = KindOf<CGeometry>(object))
         if (const auto* multi = KindOf<CMultiMaterial>(geometry->material.get()))
@@ -288,7 +312,7 @@ Status CleanUpGeometry(CNode& root) {
 
       auto* geometry = KindOf<CGeometry>(object);
       if (!geometry) continue;
-      KX_RETURN_IF_FAILED(CleanUpMaterials(*geometry, removed, &users));
+      KX_RETURN_IF_FAILED(CleanUpMaterials(*geometry, removed, &users, &clean));
       const bool hasPositions = !geometry->positions.empty();
       if (hasPositions && geometry->material) {
         if (auto* mesh = KindOf<CTriMesh>(geometry);
@@ -303,9 +327,17 @@ Status CleanUpGeometry(CNode& root) {
   });
 }
 
-Status TagNodes(CNode& root, int32_t tag) {
+}  // namespace
+
+Status CleanUpGeometry(CNode& root) {
+  return Guarded([&]() -> Status { return CleanUpGeometryOf(Collect<CSpatial>(root, true)); });
+}
+
+namespace {
+
+Status TagNodesOf(const CTreeObjects& tree, int32_t tag) {
   return Guarded([&]() -> Status {
-    for (CNode* node : Collect<CNode>(root, false)) {
+    for (CNode* node : tree.Of<CNode>(false)) {
       node->tag = tag;
       node->modified = 1;
     }
@@ -313,11 +345,21 @@ Status TagNodes(CNode& root, int32_t tag) {
   });
 }
 
-Status StripControllers(CNode& root) {
+Status StripControllersOf(const CTreeObjects& tree) {
   return Guarded([&]() -> Status {
-    for (CSpatial* object : Collect<CSpatial>(root, true)) object->DetachAllControllers();
+    for (CSpatial* object : tree.Of<CSpatial>(true)) object->DetachAllControllers();
     return kOk;
   });
+}
+
+}  // namespace
+
+Status TagNodes(CNode& root, int32_t tag) {
+  return Guarded([&]() -> Status { return TagNodesOf(CTreeObjects(root), tag); });
+}
+
+Status StripControllers(CNode& root) {
+  return Guarded([&]() -> Status { return StripControllersOf(CTreeObjects(root)); });
 }
 
 namespace {
@@ -342,9 +384,16 @@ Status BakeTransformsOf(const CTreeObjects& tree) {
       for (auto& point : geometry->positions.items) point = TransformCoord(point, toScene);
       geometry->modified = 1;
     }
-    // Moving points changes no reference: the tree is the one collected.
+    // Moving points changes no reference: the tree is the one collected. Every transform is
+    // set from the identity matrix, taken apart once for all of them.
+    // (What CSpatial::SetFromMatrix does for each.)
+    CVector3<float> scale, position;
+    CMatrix3 rotation;
+    DecomposeMatrix(MatrixIdentity(), scale, rotation, position);
     for (CSpatial* object : tree.Of<CSpatial>(true)) {
-      object->SetFromMatrix(MatrixIdentity());
+      object->scale = scale;
+      object->rotation = rotation;
+      object->position = position;
       object->modified = 1;
     }
     return kOk;
@@ -432,8 +481,14 @@ Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui) {
   return Guarded([&]() -> Status {
     CRefPtr<CNode> root(document.roots.empty() ? nullptr : KindOf<CNode>(document.roots.front().get()));
     if (!root) return kErrMalformed;
-    KX_RETURN_IF_FAILED(RemoveLinkControllers(*root));
-    KX_RETURN_IF_FAILED(CleanUpGeometry(*root));
+    {
+      // Where no link controller was taken off, the tree is as it was: one collection serves both.
+      std::vector<CSpatial*> objects = Collect<CSpatial>(*root, true);
+      bool detached = false;
+      KX_RETURN_IF_FAILED(RemoveLinkControllersOf(objects, detached));
+      if (detached) objects = Collect<CSpatial>(*root, true);
+      KX_RETURN_IF_FAILED(CleanUpGeometryOf(objects));
+    }
     const int32_t kind = ClassifyContent(document);
     for (int32_t refused : kRefusedKinds)
       if (kind == refused) {
@@ -442,8 +497,12 @@ Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui) {
                            ContentKindName(kind) + ")");
         return kErrMalformed;
       }
-    KX_RETURN_IF_FAILED(TagNodes(*root, kPropTag));
-    KX_RETURN_IF_FAILED(StripControllers(*root));
+    {
+      // Tagging changes no reference: both passes act on the tree collected once.
+      const CTreeObjects tagged(*root);
+      KX_RETURN_IF_FAILED(TagNodesOf(tagged, kPropTag));
+      KX_RETURN_IF_FAILED(StripControllersOf(tagged));
+    }
     // From here on no pass changes the tree's shape until the cameras go: one collection serves.
     const CTreeObjects tree(*root);
     if (!NameHasMarker(root->name)) KX_RETURN_IF_FAILED(BakeTransformsOf(tree));

@@ -6,6 +6,7 @@
 // flattened, and every spatial object gets one key holding its rest pose.
 #include <cstdint>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "app/converter_ui.h"
@@ -33,8 +34,11 @@ Status CleanUpGeometry(CNode& root);
 using MultiMaterialUsers = std::unordered_map<const CMultiMaterial*, std::vector<CGeometry*>>;
 // Cleans the channels of every standard material the geometry uses and compacts its
 // multi-material: for all of `users` of it at once when given, else for this geometry alone.
+// `clean`, when given, holds the materials (as geometries name them) whose channels were found
+// with nothing to clean: they are not searched again, since another look would change nothing.
 Status CleanUpMaterials(CGeometry& geometry, RemovedObjects& removed,
-                        const MultiMaterialUsers* users = nullptr);
+                        const MultiMaterialUsers* users = nullptr,
+                        std::unordered_set<const CBase*>* clean = nullptr);
 Status TagNodes(CNode& root, int32_t tag);
 Status StripControllers(CNode& root);
 Status BakeTransforms(CNode& root);

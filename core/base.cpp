@@ -81,9 +81,13 @@ Status CBase::PrepareSave(CPersistContext&) { return kOk; }
 Status CBase::Save(CWriter& out) const {
   const std::string_view className = GetRuntimeClass()->className;
   // While counting, the size word is only a placeholder of the same width.
-  const int64_t* measured = out.context() ? out.context()->saveSizes.Find(this) : nullptr;
-  const int64_t recordSize =
-      out.Counting() ? 0 : (measured ? *measured : GetSaveSize()) - static_cast<int64_t>(className.size()) - 8;
+  const CPersistContext* context = out.context();
+  int64_t recordSize = 0;
+  if (!out.Counting() && !(context && context->sizeWordLater == this)) {
+    const int64_t* measured = context ? context->saveSizes.Find(this) : nullptr;
+    recordSize =
+        (measured ? *measured : GetSaveSize()) - static_cast<int64_t>(className.size()) - 8;
+  }
   if (recordSize < 0 || recordSize > INT32_MAX) {
     out.Fail(kErrBadArgument);
     return out.status();

@@ -1,11 +1,13 @@
 #pragma once
 // Root of every persistent object: intrusive count, name, the generic search, copy and
 // persistence operations, and the class registry that builds objects from the names in files.
+#include <cstddef>
 #include <cstdint>
 #include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <unordered_map>
 #include <vector>
 
@@ -95,9 +97,29 @@ const T* KindOf(const CBase* object) {
 // The object as a T for a reference of type T. Its C++ class decides, not its record chain: the
 // record of a grass object leaves out the spatial level (IsKindOf answers that it is no spatial
 // object), yet a node's child list holds it like any spatial object.
+//
+// Loading resolves hundreds of thousands of references, and a dynamic_cast climbs the class tree
+// comparing type names: it is asked once per class of object, and its answer (where the T lies
+// inside such an object, or that there is none) serves every other object of that class.
 template <class T>
 T* SlotCast(CBase* object) {
-  return dynamic_cast<T*>(object);
+  if (!object) return nullptr;
+  struct Answer {
+    const std::type_info* type = nullptr;
+    std::ptrdiff_t offset = 0;
+    bool cast = false;
+  };
+  thread_local Answer answers[8];
+  const std::type_info& type = typeid(*object);
+  Answer& answer = answers[(reinterpret_cast<uintptr_t>(&type) >> 4) & 7];
+  if (answer.type != &type) {
+    T* typed = dynamic_cast<T*>(object);
+    answer.type = &type;
+    answer.cast = typed != nullptr;
+    answer.offset = typed ? reinterpret_cast<char*>(typed) - reinterpret_cast<char*>(object) : 0;
+  }
+  return answer.cast ? reinterpret_cast<T*>(reinterpret_cast<char*>(object) + answer.offset)
+                     : nullptr;
 }
 
 template <class T>

@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
 #include <unordered_set>
 
 namespace KX {
@@ -447,6 +449,115 @@ Status LoadFromStream(CPersistContext& context, CIoBuffer& stream, int32_t cooki
   return kOk;
 }
 
+namespace {
+
+// Where the save puts the records of its save list before it knows the size of the whole file:
+// each record is written once, here, and its size word is filled in from the bytes it took,
+// instead of running every Save twice (once only to count). Records larger than kMaxStaged, and
+// any record whose Save fails here, are left to the counting Save and written straight to the
+// stream, as before; so are all records once a chunk cannot be had.
+class CStagingIo final : public CIoBuffer {
+ public:
+  static constexpr size_t kMaxStaged = 64 * 1024;
+  static constexpr size_t kChunkSize = 1024 * 1024;
+
+  // Where a staged record lies: bytes [begin, end) of chunk `chunk`.
+  struct Span {
+    uint32_t chunk;
+    uint32_t begin;
+    uint32_t end;
+  };
+
+  // Opens a record at the end of what is staged; false when no room could be had.
+  bool Begin() {
+    if (chunks_.empty() || kChunkSize - Used() < kMaxStaged) {
+      if (chunks_.size() == chunks_.capacity()) {
+        try {
+          chunks_.reserve(chunks_.size() * 2 + 8);
+        } catch (const std::bad_alloc&) {
+          broken_ = true;
+          return false;
+        }
+      }
+      auto* chunk = new (std::nothrow) uint8_t[kChunkSize];
+      if (!chunk) {
+        broken_ = true;
+        return false;
+      }
+      chunks_.emplace_back(chunk);
+      outCursor_ = chunk;
+    }
+    begin_ = Used();
+    outEnd_ = outCursor_ + kMaxStaged;
+    return true;
+  }
+  // The record opened last, as it stands.
+  Span Current() const {
+    return {static_cast<uint32_t>(chunks_.size() - 1), static_cast<uint32_t>(begin_),
+            static_cast<uint32_t>(Used())};
+  }
+  // True once room could not be had: nothing more is staged.
+  bool broken() const { return broken_; }
+  // Forgets the record opened last.
+  void Drop() { outCursor_ = chunks_.back().get() + begin_; }
+  uint8_t* At(const Span& span) const { return chunks_[span.chunk].get() + span.begin; }
+
+  bool IsEnd() const override { return true; }
+  Status Read(void*, size_t, size_t, int32_t) override { return kErrStream; }
+  Status Write(const void* source, size_t count, int32_t) override {
+    // Only what does not fit the record's room comes here: the record is too large to stage.
+    if (count > static_cast<size_t>(outEnd_ - outCursor_)) return kErrStream;
+    std::memcpy(outCursor_, source, count);
+    outCursor_ += count;
+    return kOk;
+  }
+  Status Skip(int64_t) override { return kErrStream; }
+  uint64_t Tell() const override { return chunks_.empty() ? 0 : Used(); }
+  uint64_t Remaining() const override { return 0; }
+
+ private:
+  size_t Used() const { return static_cast<size_t>(outCursor_ - chunks_.back().get()); }
+  std::vector<std::unique_ptr<uint8_t[]>> chunks_;
+  size_t begin_ = 0;
+  bool broken_ = false;
+};
+
+// Stages the root marker (when `object` is a root) and the record of `object`, with its size
+// word filled in. False, with nothing staged, when the record must be counted and written the
+// usual way.
+bool StageRecord(CPersistContext& context, CStagingIo& staging, const CBase& object, int32_t cookie,
+                 CStagingIo::Span& span, int64_t& recordBytes) {
+  if (staging.broken() || !staging.Begin()) return false;
+  CWriter out(staging, cookie, &context);
+  if (context.IsRoot(&object)) out.Write(kRootMarker);
+  const uint64_t start = staging.Tell();
+  const std::string_view className = object.GetRuntimeClass()->className;
+  context.sizeWordLater = &object;
+  const Status saved = object.Save(out);
+  context.sizeWordLater = nullptr;
+  if (Failed(saved)) {
+    staging.Drop();
+    return false;
+  }
+  span = staging.Current();
+  recordBytes = static_cast<int64_t>(staging.Tell() - start);
+  uint8_t* record = staging.At(span) + (span.end - span.begin - recordBytes);
+  // Every record opens with its class name and then its size word (CBase::Save).
+  const auto nameSize = static_cast<int32_t>(className.size());
+  int32_t storedNameSize = 0;
+  std::memcpy(&storedNameSize, record, 4);
+  if (recordBytes < 8 + nameSize || storedNameSize != nameSize ||
+      std::memcmp(record + 4, className.data(), className.size()) != 0) {
+    staging.Drop();
+    return false;
+  }
+  const auto sizeWord = static_cast<int32_t>(recordBytes - nameSize - 8);
+  std::memcpy(record + 4 + nameSize, &sizeWord, 4);
+  return true;
+}
+
+}  // namespace
+
 Status SaveToStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie) {
   context.stream = &stream;
   context.cookie = cookie;
@@ -488,13 +599,9 @@ Status SaveToStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie)
   }
   total +=
       static_cast<int64_t>(context.roots.size()) * (static_cast<int64_t>(kRootMarker.size()) + 4);
-  for (const CBase* object : context.saveList) {
-    const int64_t size = context.saveSizes[object] = object->GetSaveSize();
-    total += size;
-    largest = std::max(largest, size);
-  }
 
-  // Ids 1..n in write order, so the same objects always give the same bytes.
+  // Ids 1..n in write order, so the same objects always give the same bytes. No id depends on
+  // a size, so they are given before the records are staged (which writes references).
   int32_t nextId = 1;
   auto assign = [&](const CBase* object) {
     int32_t& id = context.saveIds[object];
@@ -503,6 +610,23 @@ Status SaveToStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie)
   if (context.thumbnail) assign(context.thumbnail.get());
   for (const auto& entry : context.extInfo) assign(entry.get());
   for (const CBase* object : context.saveList) assign(object);
+
+  // Each record's bytes once, staged, or its size counted where it cannot be staged.
+  CStagingIo staging;
+  std::vector<CStagingIo::Span> spans;
+  try {
+    spans.resize(context.saveList.size(), CStagingIo::Span{0, 0, 0});
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  for (size_t i = 0; i < context.saveList.size(); ++i) {
+    const CBase* object = context.saveList[i];
+    int64_t size = 0;
+    if (!StageRecord(context, staging, *object, cookie, spans[i], size))
+      size = context.saveSizes[object] = object->GetSaveSize();
+    total += size;
+    largest = std::max(largest, size);
+  }
 
   KX_RETURN_IF_FAILED(stream.Reserve(total, largest));
 
@@ -526,12 +650,32 @@ Status SaveToStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie)
     KX_RETURN_IF_FAILED(out.status());
     for (const auto& entry : context.extInfo) KX_RETURN_IF_FAILED(writeRecord(*entry));
   }
-  for (const CBase* object : context.saveList) {
+  // Staged records that follow one another in a chunk go out in one write.
+  CStagingIo::Span pending{0, 0, 0};
+  auto flush = [&]() -> Status {
+    if (pending.end > pending.begin)
+      out.WriteBytes(staging.At(pending), pending.end - pending.begin);
+    pending = {0, 0, 0};
+    return out.status();
+  };
+  for (size_t i = 0; i < context.saveList.size(); ++i) {
+    const CStagingIo::Span& span = spans[i];
+    if (span.end > span.begin) {
+      if (span.chunk != pending.chunk || span.begin != pending.end) {
+        KX_RETURN_IF_FAILED(flush());
+        pending = span;
+      } else {
+        pending.end = span.end;
+      }
+      continue;
+    }
+    KX_RETURN_IF_FAILED(flush());
+    const CBase* object = context.saveList[i];
     if (context.IsRoot(object)) out.Write(kRootMarker);
     KX_RETURN_IF_FAILED(out.status());
     KX_RETURN_IF_FAILED(writeRecord(*object));
   }
-  return out.status();
+  return flush();
 }
 
 Status LoadFile(int32_t cookie, CPersistContext& context, const std::string& path) {

@@ -55,6 +55,9 @@ class CPersistContext {
   // Save: each record's size as the save measured it, so that writing the record's size word
   // does not run its Save a second time only to count.
   CAddressTable<int64_t> saveSizes;
+  // Save: the record being written whose size word is filled in once its bytes are known; its
+  // Save writes the word as 0.
+  const CBase* sizeWordLater = nullptr;
   bool measuring = false;
   // While the objects of a file are read: where a Load may hand off work to run beside the
   // rest of the load (see core/load_jobs.h). Null outside that part of a load.

@@ -35,7 +35,9 @@ class CIdTable {
   }
 
   CLoadRecord* Find(int32_t id) const {
-    if (id > 0 && static_cast<size_t>(id) < dense_.size()) return dense_[static_cast<size_t>(id)];
+    // An id that came before the array reached it stays in the map: look there too.
+    if (id > 0 && static_cast<size_t>(id) < dense_.size())
+      if (CLoadRecord* record = dense_[static_cast<size_t>(id)]) return record;
     if (sparse_.empty()) return nullptr;
     const auto it = sparse_.find(id);
     return it == sparse_.end() ? nullptr : it->second;
@@ -56,11 +58,18 @@ class CIdTable {
     if (ordered_.size() == size_) return ordered_;
     ordered_.clear();
     ordered_.reserve(size_);
-    for (const auto& entry : sparse_) ordered_.push_back(entry);
-    for (size_t id = 1; id < dense_.size(); ++id)
-      if (dense_[id]) ordered_.emplace_back(static_cast<int32_t>(id), dense_[id]);
-    std::sort(ordered_.begin(), ordered_.end(),
+    // The array is in order already; only the few ids of the map are sorted, then merged in.
+    std::vector<Entry> sparse(sparse_.begin(), sparse_.end());
+    std::sort(sparse.begin(), sparse.end(),
               [](const Entry& a, const Entry& b) { return a.first < b.first; });
+    auto next = sparse.begin();
+    for (size_t id = 1; id < dense_.size(); ++id) {
+      if (!dense_[id]) continue;
+      for (; next != sparse.end() && next->first < static_cast<int32_t>(id); ++next)
+        ordered_.push_back(*next);
+      ordered_.emplace_back(static_cast<int32_t>(id), dense_[id]);
+    }
+    ordered_.insert(ordered_.end(), next, sparse.end());
     return ordered_;
   }
   auto begin() const { return InOrder().begin(); }

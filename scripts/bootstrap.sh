@@ -9,6 +9,8 @@ PACKAGES=(
   clang libclang-rt-14-dev
   libgraphicsmagick1-dev graphicsmagick libjpeg62-turbo-dev
   qt6-base-dev libcli11-dev nlohmann-json3-dev
+  # the allocator of the tool and the dialog
+  libmimalloc-dev
   # the dialog's screenshot test: an X server of its own and the one font it is drawn in
   xvfb fonts-dejavu-core
   # the cluster example of the user guide, run by the command-line tests

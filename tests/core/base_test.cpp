@@ -129,6 +129,30 @@ TEST_F(BaseTest, SaveSizeOfTheBaseLevel) {
   EXPECT_EQ(plain->GetVersion(), 200);
 }
 
+// A reference slot takes an object by its C++ class. The answer is remembered per class of
+// object; many classes in turn (more than it remembers at once) answer what dynamic_cast does.
+TEST_F(BaseTest, SlotCastAnswersWhatDynamicCastDoesForEveryClass) {
+  std::vector<CRefPtr<CBase>> objects;
+  for (const auto& name : RegisteredClassNames()) {
+    CRefPtr<CBase> object;
+    if (Succeeded(CreateObject(name, object)) && object) objects.push_back(object);
+  }
+  objects.emplace_back(new CShortcut);
+  ASSERT_GT(objects.size(), 16u);
+  for (int round = 0; round < 2; ++round) {
+    for (size_t k = 0; k < objects.size(); ++k) {
+      CBase* object = objects[round ? objects.size() - 1 - k : k].get();
+      const char* name = object->GetRuntimeClass()->className;
+      EXPECT_EQ(SlotCast<CCorva>(object), dynamic_cast<CCorva*>(object)) << name;
+      EXPECT_EQ(SlotCast<CCustomData>(object), dynamic_cast<CCustomData*>(object)) << name;
+      EXPECT_EQ(SlotCast<CRawData>(object), dynamic_cast<CRawData*>(object)) << name;
+      EXPECT_EQ(SlotCast<test::CTestObject>(object), dynamic_cast<test::CTestObject*>(object))
+          << name;
+    }
+  }
+  EXPECT_EQ(SlotCast<CCorva>(nullptr), nullptr);
+}
+
 TEST_F(BaseTest, RegistryCreatesByExactNameAndReportsUnknownNames) {
   CRefPtr<CBase> object;
   EXPECT_EQ(CreateObject("CRawData", object), kOk);

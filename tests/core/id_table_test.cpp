@@ -16,11 +16,15 @@ namespace {
 // Dense ids, ids out of order, and the ids hostile files carry: zero, negative, far beyond the
 // records. The table answers what an ordered map would, with the first record of an id kept.
 TEST(IdTable, AnswersWhatAnOrderedMapWould) {
+  // An id far ahead of the records read, which the array reaches later, and then comes again.
+  std::vector<int32_t> overtaken = {5000};
+  for (int32_t id = 1; id <= 6000; ++id) overtaken.push_back(id);
   const std::vector<std::vector<int32_t>> sequences = {
       {1, 2, 3, 4, 5},
       {5, 3, 1, 4, 2, 3, 5},
       {0, -1, INT32_MIN, INT32_MAX, 7, 2000000000, 1, 0},
       {3000, 2, 1, 70000, 4096, 2},
+      overtaken,
   };
   for (const auto& ids : sequences) {
     std::deque<CLoadRecord> records(ids.size());
