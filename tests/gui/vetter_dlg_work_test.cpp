@@ -141,11 +141,21 @@ TEST(DialogAtWork, ClosingItAsksAndAStopLeavesNoFileBehind) {
     const std::string target = dir.File("out.fbprop", "the prop saved yesterday");
     ScriptedDialog scripted({old, QString::fromStdString(target)});
     CVetterDlg& dialog = scripted.dialog;
-    dialog.SetStreamHook([] { std::this_thread::sleep_for(1ms); });
+    std::atomic<bool> closed = false;
+    const bool whileSaving = c.closeWhile == std::string("Saving");
+    dialog.SetStreamHook([&] {
+      std::this_thread::sleep_for(1ms);
+      // A small prop is saved in a write or two, sooner than the window can be closed: once the
+      // save's temporary file is there, the save waits (for a while at most) for the close.
+      if (!whileSaving) return;
+      const auto until = std::chrono::steady_clock::now() + 10s;
+      while (!closed && std::chrono::steady_clock::now() < until &&
+             std::distance(std::filesystem::directory_iterator(dir.path), {}) > 2)
+        std::this_thread::sleep_for(1ms);
+    });
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
 
-    bool closed = false;
     QTimer closer;
     closer.setInterval(10);
     QObject::connect(&closer, &QTimer::timeout, [&] {
