@@ -4,6 +4,7 @@
 // ordinary heap, each of them costs a page fault for every 4 KB of it, and the kernel zeroes
 // every page before the read overwrites it. Carved from regions that ask for huge pages, the
 // same arrays cost one fault for every 2 MB.
+#include <algorithm>
 #include <compare>
 #include <cstddef>
 #include <cstdint>
@@ -133,6 +134,12 @@ class CBulkAllocator {
 
 template <class T>
 using CBulkVector = std::vector<T, CBulkAllocator<T>>;
+
+// A bulk array holds the same elements as an ordinary vector, whatever the memory under them.
+template <class T>
+bool operator==(const CBulkVector<T>& a, const std::vector<T>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end());
+}
 
 // Positions in a run of CNoInitValue<T>, for filling a bulk vector without initialising it.
 template <class T>
