@@ -1,16 +1,19 @@
 #include "core/bulk_memory.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <numeric>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "core/persist.h"
 #include "scene/buffer.h"
+#include "support/temp_dir.h"
 
 namespace KX {
 namespace {
@@ -127,6 +130,29 @@ TEST(BulkArena, ArraysReadFromAStreamHoldTheStoredElementsOnly) {
   ReadPresentArray(cut, positions, static_cast<int64_t>(n));
   EXPECT_EQ(cut.status(), kErrStream);
   EXPECT_TRUE(positions.empty());
+}
+
+// A file cut short after it was opened: the read fails part way, and the array it was reading
+// into, which was not initialised for it, holds zeros rather than what its memory held before.
+TEST(BulkArena, AnArrayWhoseReadFailsHoldsZeros) {
+  test::TempDir dir;
+  const size_t n = Arena::kMinimumBytes;  // elements of 4 bytes: read past the stream buffer
+  const std::string path = dir.File("cut", std::string(4 * n, '\x7f'));
+  {
+    // Leaves its bytes in the block the next array of the same size takes.
+    CIndexBuffer garbage;
+    ASSERT_EQ(garbage.Resize(static_cast<int64_t>(n)), kOk);
+    std::fill(garbage.begin(), garbage.end(), 0xdeadbeefu);
+  }
+  CFileIo io;
+  ASSERT_EQ(io.OpenRead(path), kOk);
+  ASSERT_EQ(::truncate(path.c_str(), 16), 0);
+  CReader in(io, 0, kCurrentStreamVersion);
+  CIndexBuffer indices;
+  in.ReadArray(indices.items, static_cast<int64_t>(n));
+  EXPECT_EQ(in.status(), kErrStream);
+  ASSERT_EQ(indices.size(), n);
+  EXPECT_TRUE(std::all_of(indices.begin(), indices.end(), [](uint32_t v) { return v == 0; }));
 }
 
 }  // namespace
