@@ -507,7 +507,7 @@ Status CConnectData::Update(float time) {
   auto& normals1 = mesh1->worldNormals.items;
   auto& normals2 = mesh2->worldNormals.items;
   static const std::vector<uint32_t> kNone;
-  auto sideSum = [&](const std::vector<uint32_t>& group, const std::vector<CVector3<float>>& n) {
+  auto sideSum = [&](const std::vector<uint32_t>& group, std::span<const CVector3<float>> n) {
     CVector3<float> sum;
     for (uint32_t index : group) {
       if (index < n.size())

@@ -39,6 +39,7 @@ Status CFileIo::OpenRead(const std::string& filePath) {
   fd_ = ::fileno(file);
   size = static_cast<uint64_t>(st.st_size);
   writing_ = false;
+  fillSize_ = kBufferSize;
   // Without a buffer every transfer goes straight to the file: slower, not wrong.
   buffer_.reset(new (std::nothrow) char[kBufferSize]);
   inCursor_ = inEnd_ = Buffer();
@@ -113,8 +114,10 @@ Status CFileIo::ReadDirect(void* dest, size_t count) {
 
 Status CFileIo::Fill() {
   inCursor_ = inEnd_ = Buffer();
+  const size_t want = fillSize_;
+  fillSize_ = kBufferSize;
   for (;;) {
-    const ssize_t got = ::read(fd_, buffer_.get(), kBufferSize);
+    const ssize_t got = ::read(fd_, buffer_.get(), want);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return kErrStream;
     inEnd_ = Buffer() + got;
@@ -135,15 +138,16 @@ Status CFileIo::Read(void* dest, size_t capacity, size_t count, int32_t) {
     position += count;
     return kOk;
   }
-  // What the buffer holds, then the rest straight from the file when it is large, or from the
-  // buffer filled again. A system read that fails leaves the stream unusable; the reader stops
-  // at its first failure anyway.
+  // What the buffer holds, then the rest straight from the file when the transfer is large, or
+  // from the buffer filled again. A system read that fails leaves the stream unusable; the reader
+  // stops at its first failure anyway.
   if (buffered) std::memcpy(out, inCursor_, buffered);
   inCursor_ = inEnd_ = Buffer();
   size_t rest = count - buffered;
   out += buffered;
-  if (rest >= kDirectSize || !buffer_) {
+  if (count >= kShortFillSize || !buffer_) {
     KX_RETURN_IF_FAILED(ReadDirect(out, rest));
+    fillSize_ = kShortFillSize;
   } else {
     while (rest > 0) {
       KX_RETURN_IF_FAILED(Fill());

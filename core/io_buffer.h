@@ -69,8 +69,13 @@ class CFileIo final : public CIoBuffer {
  public:
   // Big enough that whole records and arrays move in few system calls.
   static constexpr size_t kBufferSize = 1 << 20;
-  // Transfers at least this large bypass the buffer.
+  // Writes at least this large bypass the buffer.
   static constexpr size_t kDirectSize = 64 << 10;
+  // Reads at least this large take what the buffer holds and the rest straight from the file;
+  // after such a read, the buffer reads ahead only this much. Large arrays in a file usually
+  // come close together, a few small fields between them: a full buffer would take in most of
+  // the next array, only for it to be copied out again.
+  static constexpr size_t kShortFillSize = 16 << 10;
 
   std::FILE* file = nullptr;
   uint64_t size = 0;
@@ -111,6 +116,9 @@ class CFileIo final : public CIoBuffer {
   Status Drain();
 
   bool writing_ = false;
+  // What the next Fill reads: kShortFillSize after a direct read, the whole buffer after a
+  // short fill did not reach the next large read.
+  size_t fillSize_ = kBufferSize;
   int fd_ = -1;
   std::unique_ptr<char[]> buffer_;
 };

@@ -6,6 +6,7 @@
 //   const int32_t version = in.Version(classRecord);
 //   in.Read(outOfRange).Read(priority).Read(timeScale).Ref().Ref();
 //   return in.status();
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "core/base.h"
+#include "core/bulk_memory.h"
 #include "core/fields.h"
 #include "core/io_buffer.h"
 
@@ -118,22 +120,27 @@ class CReader {
   // fails the reader with kErrStream, before anything is allocated for them.
   bool CanHold(int64_t count, size_t elementSize);
 
-  // Reads `count` elements in one transfer, after checking they fit in what is left.
-  template <PlainValue T>
-  CReader& ReadArray(std::vector<T>& values, int64_t count) {
+  // Reads `count` elements in one transfer, after checking they fit in what is left; the elements
+  // are not zeroed first where the vector can leave them uninitialised (bulk arrays).
+  template <PlainValue T, class Allocator>
+  CReader& ReadArray(std::vector<T, Allocator>& values, int64_t count) {
     if (!ok()) return *this;
     if (!CanHold(count, sizeof(T))) return *this;
     try {
-      values.resize(static_cast<size_t>(count));
+      ResizeForOverwrite(values, static_cast<size_t>(count));
     } catch (const std::bad_alloc&) {
       Fail(kErrOutOfMemory);
       return *this;
     }
-    return ReadBytes(values.data(), values.size() * sizeof(T));
+    ReadBytes(values.data(), values.size() * sizeof(T));
+    // The elements were not initialised for the read: one that failed leaves zeros, never what
+    // the memory held before.
+    if (!ok()) std::fill(values.begin(), values.end(), T{});
+    return *this;
   }
   // An int32 element count, then the elements.
-  template <PlainValue T>
-  CReader& ReadCountedArray(std::vector<T>& values) {
+  template <PlainValue T, class Allocator>
+  CReader& ReadCountedArray(std::vector<T, Allocator>& values) {
     const int32_t count = Get<int32_t>();
     return ReadArray(values, count);
   }
@@ -249,8 +256,8 @@ class CWriter {
     if (fields_) DescribeList(*fields_, name, values);
     return StoreBytes(values.data(), values.size_bytes());
   }
-  template <PlainValue T>
-  CWriter& FieldArray(const char* name, const std::vector<T>& values) {
+  template <PlainValue T, class Allocator>
+  CWriter& FieldArray(const char* name, const std::vector<T, Allocator>& values) {
     return FieldArray(name, std::span<const T>(values));
   }
   // Opaque bytes under one name.
@@ -320,8 +327,8 @@ class CWriter {
   CWriter& WriteArray(std::span<const T> values) {
     return WriteBytes(values.data(), values.size_bytes());
   }
-  template <PlainValue T>
-  CWriter& WriteArray(const std::vector<T>& values) {
+  template <PlainValue T, class Allocator>
+  CWriter& WriteArray(const std::vector<T, Allocator>& values) {
     return WriteArray(std::span<const T>(values));
   }
 

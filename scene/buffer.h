@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "core/bulk_memory.h"
 #include "core/math/vector.h"
 #include "core/persist.h"
 #include "core/status.h"
@@ -19,7 +20,8 @@ namespace KX {
 template <class T>
 class CBuffer {
  public:
-  std::vector<T> items;
+  // Large arrays come from the bulk arena (core/bulk_memory.h), small ones from the heap.
+  CBulkVector<T> items;
   // Always 0, and 0 in copies; kept because the record has always carried it.
   uint32_t extra = 0;
 
@@ -69,7 +71,7 @@ class CBuffer {
     }
     return Resize(other.count(), other.data());
   }
-  void Free() { std::vector<T>().swap(items); }
+  void Free() { CBulkVector<T>().swap(items); }
   friend bool operator==(const CBuffer& a, const CBuffer& b) { return a.items == b.items; }
 };
 
@@ -84,8 +86,9 @@ inline bool BufferPresent(size_t size, int64_t count) { return size > 0 && count
 
 // Writes `count` elements as the list `name`: the zeros that pad a shorter buffer are elements
 // of the same list.
-template <class T>
-void WriteExactly(CWriter& out, const char* name, const std::vector<T>& items, int64_t count) {
+template <class T, class Allocator>
+void WriteExactly(CWriter& out, const char* name, const std::vector<T, Allocator>& items,
+                  int64_t count) {
   const size_t stored = std::min(items.size(), static_cast<size_t>(std::max<int64_t>(count, 0)));
   const uint64_t padding = count > 0 ? static_cast<uint64_t>(count) - stored : 0;
   if (out.fields()) {

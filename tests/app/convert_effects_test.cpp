@@ -3,6 +3,8 @@
 // them ends static with a single rest key.
 #include <gtest/gtest.h>
 
+#include <span>
+
 #include "app/convert.h"
 #include "app_fixtures.h"
 #include "control/keyframe_control.h"
@@ -18,7 +20,7 @@ namespace {
 using test::LegacyScene;
 using V = CVector3<float>;
 
-void ExpectNear(const std::vector<V>& actual, const std::vector<V>& expected) {
+void ExpectNear(std::span<const V> actual, const std::vector<V>& expected) {
   ASSERT_EQ(actual.size(), expected.size());
   for (size_t i = 0; i < actual.size(); ++i) {
     EXPECT_NEAR(actual[i].x, expected[i].x, 1e-4f) << i;

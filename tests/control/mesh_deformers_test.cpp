@@ -24,7 +24,7 @@ class Deformers : public ::testing::Test {
 CRefPtr<CTriMesh> Mesh(std::vector<V> points, const char16_t* name = u"") {
   CRefPtr<CTriMesh> mesh(new CTriMesh);
   mesh->name = name;
-  mesh->positions.items = std::move(points);
+  mesh->positions.items.assign(points.begin(), points.end());
   EXPECT_TRUE(::KX::Succeeded(mesh->SizeWorkingBuffers()));
   return mesh;
 }

@@ -80,7 +80,12 @@ TEST(FileIo, BufferedAndDirectTransfersKeepTheBytesInOrder) {
   constexpr size_t kBuffer = CFileIo::kBufferSize;
   const std::vector<size_t> writes = {1, 3, kLarge, 5, kBuffer - 7, 9, 2 * kBuffer + 1, 4,
                                       kLarge - 1, 1, kBuffer, 2};
-  const std::vector<size_t> reads = {2, kLarge + 3, 1, kBuffer, 7, 3 * kBuffer, 11, kLarge - 2};
+  // After a large read the buffer reads ahead only a little; reads around that size, and
+  // small ones past it, still see the bytes in order.
+  constexpr size_t kShort = CFileIo::kShortFillSize;
+  const std::vector<size_t> reads = {
+      2, kLarge + 3, 1,     kBuffer, 7, 3 * kBuffer, 11, kLarge - 2, 4, kShort - 1,
+      3, kShort,     40000, 5,       6, kShort + 1,  12, kShort / 2, 9, kShort / 2};
   size_t total = 0;
   for (size_t n : writes) total += n;
   std::vector<uint8_t> expected(total);

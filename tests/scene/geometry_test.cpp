@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <span>
 
 #include "core/container.h"
 #include "core/custom_data.h"
@@ -26,10 +27,10 @@ class Geometry : public ::testing::Test {
 CRefPtr<CTriMesh> Mesh(std::vector<V> points, std::vector<uint32_t> faces,
                        std::vector<uint32_t> normalFaces = {}, size_t normalCount = 0) {
   CRefPtr<CTriMesh> mesh(new CTriMesh);
-  mesh->positions.items = std::move(points);
+  mesh->positions.items.assign(points.begin(), points.end());
   mesh->faceCount = static_cast<int32_t>(faces.size() / 3);
-  mesh->facePositionIndices.items = std::move(faces);
-  mesh->faceNormalIndices.items = std::move(normalFaces);
+  mesh->facePositionIndices.items.assign(faces.begin(), faces.end());
+  mesh->faceNormalIndices.items.assign(normalFaces.begin(), normalFaces.end());
   mesh->normals.items.assign(normalCount, V{});
   EXPECT_TRUE(::KX::Succeeded(mesh->SizeWorkingBuffers()));
   return mesh;
@@ -190,13 +191,13 @@ Bytes SpatialBlock(const CSpatial& s) {
   return b.U32(s.flags).I32(0).I32(0).U8(s.visible).U8(s.frozen);
 }
 
-Bytes Vectors(const std::vector<V>& vs) {
+Bytes Vectors(std::span<const V> vs) {
   Bytes b;
   for (const V& v : vs) b.F32(v.x).F32(v.y).F32(v.z);
   return b;
 }
 
-Bytes Indices(const std::vector<uint32_t>& is) {
+Bytes Indices(std::span<const uint32_t> is) {
   Bytes b;
   for (uint32_t i : is) b.U32(i);
   return b;
@@ -272,7 +273,7 @@ TEST_F(Geometry, CurrentLayoutIsByteExact) {
   const Bytes channelBody = BaseBlocks(3, u"")
                                 .Version(2, 0)
                                 .I32(2).I32(1).Append(Vectors(channel->mapVertices.items))
-                                .I32(1).I32(1).Append(Indices({0, 1, 0}))
+                                .I32(1).I32(1).Append(Indices(std::vector<uint32_t>{0, 1, 0}))
                                 .I32(0).I32(0);
   const Bytes meshRecord = Record("CTriMesh", meshBody);
   const auto saved = test::SaveRootToBytes(mesh.get());

@@ -1,0 +1,198 @@
+#pragma once
+// Memory for the large arrays of geometry. A scene of big meshes is mostly a few hundred arrays
+// of 100 KB and more, read once from the file and written once to the next. Taken from the
+// ordinary heap, each of them costs a page fault for every 4 KB of it, and the kernel zeroes
+// every page before the read overwrites it. Carved from regions that ask for huge pages, the
+// same arrays cost one fault for every 2 MB.
+#include <algorithm>
+#include <compare>
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <mutex>
+#include <new>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+namespace KX {
+
+// Sanitizer builds take every array from the ordinary heap, so that their checks see each one:
+// an overflow past an array, an array never freed.
+#if defined(__SANITIZE_ADDRESS__) || defined(KX_SANITIZE)
+inline constexpr bool kBulkArenaInUse = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
+inline constexpr bool kBulkArenaInUse = false;
+#else
+inline constexpr bool kBulkArenaInUse = true;
+#endif
+#else
+inline constexpr bool kBulkArenaInUse = true;
+#endif
+
+// Hands out blocks from regions of kRegionBytes that ask for huge pages, one after the other.
+// A region is given back to the system with the last of its blocks; a block freed before then
+// leaves a hole that is not reused, unless it was the last one handed out. That suits arrays
+// that live as long as their scene, which is what this is for; the heap serves everything else.
+// Blocks of kOwnMappingBytes and more get a mapping of their own, unmapped when they are freed.
+// Thread-safe.
+class CBulkArena {
+ public:
+  static constexpr size_t kHugePageBytes = size_t{2} << 20;
+  static constexpr size_t kRegionBytes = size_t{32} << 20;
+  static constexpr size_t kOwnMappingBytes = size_t{8} << 20;
+  // Smaller arrays stay on the heap: a fault more or less does not matter for them, and a hole
+  // they leave in a region would.
+  static constexpr size_t kMinimumBytes = size_t{64} << 10;
+  static constexpr size_t kAlignment = 64;
+
+  CBulkArena() = default;
+  CBulkArena(const CBulkArena&) = delete;
+  CBulkArena& operator=(const CBulkArena&) = delete;
+  // Blocks must all be freed before; a region still in use is left to the process exit.
+  ~CBulkArena() = default;
+
+  // Null when the system has no memory left (or `bytes` is 0).
+  void* Allocate(size_t bytes) noexcept;
+  // `bytes` as given to Allocate.
+  void Free(void* block, size_t bytes) noexcept;
+
+  // Regions and own mappings held now, and their bytes (address space, not resident memory).
+  size_t MappingCount() const;
+  size_t MappedBytes() const;
+
+  // The arena of the process; never destroyed, since arrays may be freed during static
+  // destruction and at exit.
+  static CBulkArena& Process();
+
+ private:
+  struct Region;
+  void* AllocateInRegion(size_t bytes);
+  void FreeInRegion(void* block, size_t bytes);
+
+  mutable std::mutex mutex_;
+  Region* current_ = nullptr;  // where the next blocks come from
+  size_t mappings_ = 0;
+  size_t mappedBytes_ = 0;
+};
+
+// An element made from a CNoInit is left uninitialised by CBulkAllocator::construct, because
+// what follows overwrites it. Assigned to an element that is already there, it is a zero (the
+// standard containers may need that path to exist; ResizeForOverwrite never takes it).
+struct CNoInit {};
+template <class T>
+struct CNoInitValue : CNoInit {
+  operator T() const { return T{}; }
+};
+
+// The allocator of bulk arrays: blocks of CBulkArena::kMinimumBytes and more from the process's
+// arena, smaller ones from the heap. Elements are value-initialised like with std::allocator,
+// except when they are made from CNoInit (ResizeForOverwrite).
+template <class T>
+class CBulkAllocator {
+ public:
+  using value_type = T;
+
+  CBulkAllocator() noexcept = default;
+  template <class U>
+  CBulkAllocator(const CBulkAllocator<U>&) noexcept {}
+
+  T* allocate(size_t n) {
+    if (n > SIZE_MAX / sizeof(T)) throw std::bad_array_new_length();
+    const size_t bytes = n * sizeof(T);
+    if (!UsesArena(bytes)) return static_cast<T*>(::operator new(bytes));
+    void* block = CBulkArena::Process().Allocate(bytes);
+    if (!block) throw std::bad_alloc();
+    return static_cast<T*>(block);
+  }
+  void deallocate(T* block, size_t n) noexcept {
+    const size_t bytes = n * sizeof(T);
+    if (!UsesArena(bytes))
+      ::operator delete(block);
+    else
+      CBulkArena::Process().Free(block, bytes);
+  }
+
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    if constexpr (sizeof...(Args) == 1 &&
+                  (std::is_base_of_v<CNoInit, std::remove_cvref_t<Args>> && ...))
+      ::new (static_cast<void*>(p)) U;
+    else
+      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+
+  friend bool operator==(const CBulkAllocator&, const CBulkAllocator&) noexcept { return true; }
+
+ private:
+  static_assert(alignof(T) <= CBulkArena::kAlignment);
+  static bool UsesArena(size_t bytes) {
+    return kBulkArenaInUse && bytes >= CBulkArena::kMinimumBytes;
+  }
+};
+
+template <class T>
+using CBulkVector = std::vector<T, CBulkAllocator<T>>;
+
+// A bulk array holds the same elements as an ordinary vector, whatever the memory under them.
+template <class T>
+bool operator==(const CBulkVector<T>& a, const std::vector<T>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end());
+}
+
+// Positions in a run of CNoInitValue<T>, for filling a bulk vector without initialising it.
+template <class T>
+class CNoInitIterator {
+ public:
+  using iterator_category = std::random_access_iterator_tag;
+  using value_type = CNoInitValue<T>;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const value_type*;
+  using reference = value_type;
+
+  explicit CNoInitIterator(difference_type at) : at_(at) {}
+  value_type operator*() const { return {}; }
+  value_type operator[](difference_type) const { return {}; }
+  CNoInitIterator& operator++() {
+    ++at_;
+    return *this;
+  }
+  CNoInitIterator operator++(int) { return CNoInitIterator(at_++); }
+  CNoInitIterator& operator--() {
+    --at_;
+    return *this;
+  }
+  CNoInitIterator operator--(int) { return CNoInitIterator(at_--); }
+  CNoInitIterator& operator+=(difference_type n) {
+    at_ += n;
+    return *this;
+  }
+  CNoInitIterator& operator-=(difference_type n) {
+    at_ -= n;
+    return *this;
+  }
+  CNoInitIterator operator+(difference_type n) const { return CNoInitIterator(at_ + n); }
+  CNoInitIterator operator-(difference_type n) const { return CNoInitIterator(at_ - n); }
+  difference_type operator-(const CNoInitIterator& other) const { return at_ - other.at_; }
+  auto operator<=>(const CNoInitIterator& other) const = default;
+
+ private:
+  difference_type at_;
+};
+
+// Gives `values` n elements whose contents the caller is about to overwrite whole (a read from
+// a file): a bulk vector leaves them uninitialised, any other vector value-initialises them.
+// Throws std::bad_alloc like resize.
+template <class T, class Allocator>
+void ResizeForOverwrite(std::vector<T, Allocator>& values, size_t n) {
+  values.resize(n);
+}
+template <class T>
+void ResizeForOverwrite(CBulkVector<T>& values, size_t n) {
+  static_assert(std::is_trivially_copyable_v<T>);
+  values.clear();
+  values.assign(CNoInitIterator<T>(0), CNoInitIterator<T>(static_cast<std::ptrdiff_t>(n)));
+}
+
+}  // namespace KX
