@@ -16,26 +16,15 @@
 #include "scene/node.h"
 #include "support/temp_dir.h"
 #include "support/test_classes.h"
+#include "support/tool_run.h"
 
 namespace KX {
 namespace {
 
-struct ToolRun {
-  int exitCode = -1;
-  std::string out;  // standard output and error together
-};
+using test::ToolRun;
 
 ToolRun Recaster(const std::string& arguments) {
-  ToolRun run;
-  const std::string command = std::string(KX_RECASTER_PATH) + " " + arguments + " 2>&1";
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return run;
-  std::array<char, 4096> buffer;
-  size_t n;
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.out.append(buffer.data(), n);
-  const int status = ::pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return test::RunCommand(std::string(KX_RECASTER_PATH) + " " + arguments);
 }
 
 class CliTest : public ::testing::Test {

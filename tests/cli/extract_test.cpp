@@ -23,6 +23,7 @@
 #include "scene/tri_mesh.h"
 #include "support/bytes.h"
 #include "support/temp_dir.h"
+#include "support/tool_run.h"
 #include "support/test_classes.h"
 
 namespace KX {
@@ -30,23 +31,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-  int exitCode = -1;
-  std::string out;
-};
+using test::ToolRun;
 
 // `prefix` runs in the shell before the tool (limits, traps).
 ToolRun Recaster(const std::string& arguments, const std::string& prefix = "") {
-  ToolRun run;
-  const std::string command = prefix + std::string(KX_RECASTER_PATH) + " " + arguments + " 2>&1";
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return run;
-  std::array<char, 4096> buffer;
-  size_t n;
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.out.append(buffer.data(), n);
-  const int status = ::pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return test::RunCommand(prefix + std::string(KX_RECASTER_PATH) + " " + arguments);
 }
 
 std::vector<uint8_t> Read(const std::string& path) {

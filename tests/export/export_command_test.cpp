@@ -9,28 +9,15 @@
 
 #include "gltf_check.h"
 #include "support/temp_dir.h"
+#include "support/tool_run.h"
 
 namespace KX::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-  int exitCode = -1;
-  std::string out;  // standard output and error together
-};
-
 ToolRun Recaster(const std::string& arguments) {
-  ToolRun run;
-  const std::string command = std::string(KX_RECASTER_PATH) + " " + arguments + " 2>&1";
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return run;
-  std::array<char, 4096> buffer;
-  for (size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0;)
-    run.out.append(buffer.data(), n);
-  const int status = ::pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return RunCommand(std::string(KX_RECASTER_PATH) + " " + arguments);
 }
 
 TEST(ExportCommand, WritesEitherFormAndKeepsToTheOutputRules) {

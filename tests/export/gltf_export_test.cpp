@@ -27,15 +27,6 @@
 namespace KX::test {
 namespace {
 
-class CSilentUi final : public IConverterUi {
- public:
-  bool ChooseFile(FileDialog, std::string&) override { return false; }
-  void ShowMessage(const std::string&, MessageType, const std::string&) override {}
-  void BeginWaitCursor() override {}
-  void EndWaitCursor() override {}
-  std::string Text(unsigned) override { return {}; }
-};
-
 CSpatial* RootOf(const CPersistContext& document) {
   return document.roots.empty() ? nullptr : KindOf<CSpatial>(document.roots.front().get());
 }

@@ -17,15 +17,6 @@
 namespace KX::test {
 namespace {
 
-class CSilentUi final : public IConverterUi {
- public:
-  bool ChooseFile(FileDialog, std::string&) override { return false; }
-  void ShowMessage(const std::string&, MessageType, const std::string&) override {}
-  void BeginWaitCursor() override {}
-  void EndWaitCursor() override {}
-  std::string Text(unsigned) override { return {}; }
-};
-
 std::FILE* Discard() {
   static std::FILE* sink = std::fopen("/dev/null", "w");
   return sink;

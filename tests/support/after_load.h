@@ -4,17 +4,28 @@
 #include <string>
 #include <vector>
 
+#include "app/converter_ui.h"
 #include "core/base.h"
 #include "core/container.h"
 
 namespace KX::test {
 
+// A converter front-end that is never asked anything and tells nobody.
+class CSilentUi final : public IConverterUi {
+ public:
+  bool ChooseFile(FileDialog, std::string&) override { return false; }
+  void ShowMessage(const std::string&, MessageType, const std::string&) override {}
+  void BeginWaitCursor() override {}
+  void EndWaitCursor() override {}
+  std::string Text(unsigned) override { return {}; }
+};
+
 // What RunAfterLoad got to, for tests that want more than "it ended".
 struct AfterLoadReport {
-  int32_t kind = 0;               // content kind of the classification
-  Status converted = kOk;         // the conversion passes (kNothingDone: no node root)
+  int32_t kind = 0;                 // content kind of the classification
+  Status converted = kOk;           // the conversion passes (kNothingDone: no node root)
   Status propSaved = kNothingDone;  // the prop saved to memory and loaded again
-  size_t objectsFound = 0;        // FindObjects over every root
+  size_t objectsFound = 0;          // FindObjects over every root
 };
 
 // Lists the document as `info --json`, `info --tree` and `info` print it, searches, collects,
