@@ -31,6 +31,23 @@ using DuplicateMap = std::unordered_map<const CBase*, CRefPtr<CBase>>;
 // Objects an AssignTo let go of; the caller decides when they are released.
 using ReleasedList = std::vector<CRefPtr<CBase>>;
 
+namespace walker_detail {
+class CVisited;
+
+// The number of the walk that last reached an object (core/walker.h). It belongs to the object
+// in its place: a copy starts unvisited and an assignment keeps its own.
+class CWalkMark {
+ public:
+  CWalkMark() = default;
+  CWalkMark(const CWalkMark&) noexcept {}
+  CWalkMark& operator=(const CWalkMark&) noexcept { return *this; }
+
+ private:
+  friend class CVisited;
+  uint64_t walk_ = 0;
+};
+}  // namespace walker_detail
+
 class CBase {
  public:
   static const CRuntimeClass classRecord;
@@ -38,6 +55,7 @@ class CBase {
   uint8_t modified = 0;
   std::u16string name;
   int32_t refCount = 0;
+  mutable walker_detail::CWalkMark walkMark;
 
   CBase() = default;
   // Copies only the name: a copy starts unmodified and unreferenced.

@@ -1,5 +1,6 @@
 #include "core/walker.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -19,12 +20,30 @@ size_t HashOf(const CBase* object) {
 
 }  // namespace
 
+namespace {
+
+// Whether a walk holds the marks, and the number of the last walk that took them. Only the holder
+// reads or writes marks; taking and giving back order its marks before the next holder's.
+std::atomic<bool> marksTaken{false};
+uint64_t lastMarkingWalk = 0;
+
+}  // namespace
+
+void CVisited::Begin() {
+  marking_ = !marksTaken.exchange(true, std::memory_order_acquire);
+  if (marking_) markWalk_ = ++lastMarkingWalk;
+}
+
 void CVisited::Clear() {
   count_ = 0;
   ++walk_;
+  if (marking_) {
+    marking_ = false;
+    marksTaken.store(false, std::memory_order_release);
+  }
 }
 
-bool CVisited::Insert(const CBase* object) {
+bool CVisited::InsertInTable(const CBase* object) {
   if ((count_ + 1) * 4 > slots_.size() * 3) Grow();
   const size_t mask = slots_.size() - 1;
   for (size_t i = HashOf(object) & mask;; i = (i + 1) & mask) {
@@ -77,6 +96,7 @@ CScratchLease::CScratchLease() {
     scratch_ = free.back().release();
     free.pop_back();
   }
+  scratch_->visited.Begin();
 }
 
 CScratchLease::~CScratchLease() {

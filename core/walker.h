@@ -57,16 +57,29 @@ class CFollowCollector final : public CReferenceVisitor {
   std::vector<CBase*>& out_;
 };
 
-// The objects one walk has reached. An open-addressing table of addresses: walks run on every
-// pass of the conversion, over scenes of many thousands of objects. Each slot carries the number
-// of the walk that filled it, so that starting over is one increment and a table sized by one
-// walk serves the next without being cleared or grown again.
+// The objects one walk has reached. One walk at a time in the process marks the objects
+// themselves with its number: no table to look up, and nothing to clear, since the next walk has
+// a new number. A walk that starts while another holds the marks (a walk run from inside
+// another one's step, or on another thread) keeps an open-addressing table of addresses instead,
+// whose slots carry the number of the walk that filled them, so that starting over is one
+// increment and a table sized by one walk serves the next without being cleared or grown again.
 class CVisited {
  public:
-  // Forgets every object reached so far.
+  // Starts a walk: takes the marks when no other walk holds them.
+  void Begin();
+  // Ends the walk, gives the marks back, and forgets every object reached.
   void Clear();
   // True when `object` was not reached before (and is now).
-  bool Insert(const CBase* object);
+  bool Insert(const CBase* object) {
+    if (marking_) {
+      uint64_t& mark = object->walkMark.walk_;
+      if (mark == markWalk_) return false;
+      mark = markWalk_;
+      ++count_;
+      return true;
+    }
+    return InsertInTable(object);
+  }
   size_t size() const { return count_; }
 
  private:
@@ -74,10 +87,13 @@ class CVisited {
     const CBase* object = nullptr;
     uint64_t walk = 0;
   };
+  bool InsertInTable(const CBase* object);
   void Grow();
   std::vector<Slot> slots_;
   size_t count_ = 0;
   uint64_t walk_ = 1;
+  bool marking_ = false;
+  uint64_t markWalk_ = 0;
 };
 
 // What one walk works with. Walks lease these from a pool kept per thread, so that the many

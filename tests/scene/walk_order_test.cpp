@@ -4,8 +4,10 @@
 // camera is searched and remapped but not saved), so every walk is checked on its own.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "core/container.h"
 #include "core/walker.h"
@@ -208,7 +210,44 @@ TEST(WalkOrder, WalksAfterAndInsideOthersReachEveryObjectOnce) {
               kOk);
     EXPECT_EQ(outer, 301u);
     EXPECT_EQ(inner, "top a b");
+
+    // A walk inside another one's step over the same objects leaves the outer walk's record of
+    // what it reached alone.
+    outer = 0;
+    size_t again = 0;
+    ASSERT_EQ(Walk(root, kSearch,
+                   [&](CBase*) {
+                     ++outer;
+                     std::vector<CBase*> all;
+                     root->FindObjects(all, std::nullopt, nullptr, false);
+                     again = all.size();
+                     return again == 301u ? WalkStep::kDescend : WalkStep::kStop;
+                   }),
+              kOk);
+    EXPECT_EQ(outer, 301u);
+    EXPECT_EQ(again, 301u);
   }
+}
+
+// Walks of one graph on several threads at once each reach every object once.
+TEST(WalkOrder, WalksOnSeveralThreadsReachEveryObjectOnce) {
+  test::RegisterForTests();
+  Graph big;
+  auto* root = big.Add<CNode>("root");
+  big.start = root;
+  for (int i = 0; i < 300; ++i) ASSERT_EQ(root->AddChild(big.Add<CNode>("n")), kOk);
+  std::atomic<int> wrong = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 200; ++i) {
+        std::vector<CBase*> found;
+        root->FindObjects(found, std::nullopt, nullptr, false);
+        if (found.size() != 301u) ++wrong;
+      }
+    });
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace
