@@ -87,6 +87,14 @@ Status CPixelBuffer::DecodeDeferred() const {
   return status;
 }
 
+void CPixelBuffer::SetShape(int32_t w, int32_t h, int32_t fmt, int32_t bpp, int32_t rowStride) {
+  width = w;
+  height = h;
+  format = fmt;
+  bytesPerPixel = bpp;
+  stride = rowStride;
+}
+
 Status CPixelBuffer::Defer(int32_t w, int32_t h, int32_t fmt,
                            std::shared_ptr<const std::vector<uint8_t>> encoded,
                            int32_t codecFormat) {
@@ -98,11 +106,7 @@ Status CPixelBuffer::Defer(int32_t w, int32_t h, int32_t fmt,
   if (storage == kStorageCaller || !Layout(w, h, bpp, alignRows != 0, newStride, newSize))
     return kErrBadArgument;
   ReleaseMemory();
-  width = w;
-  height = h;
-  format = fmt;
-  bytesPerPixel = bpp;
-  stride = newStride;
+  SetShape(w, h, fmt, bpp, newStride);
   deferred_ = std::move(encoded);
   deferredFormat_ = codecFormat;
   return kOk;
@@ -158,11 +162,7 @@ Status CPixelBuffer::Attach(uint8_t* memory, int64_t size, int32_t w, int32_t h,
     return kErrBadArgument;
   ReleaseMemory();
   storage = kStorageCaller;
-  width = w;
-  height = h;
-  format = fmt;
-  bytesPerPixel = bpp;
-  stride = newStride;
+  SetShape(w, h, fmt, bpp, newStride);
   pixels = memory;
   allocSize = size;
   return kOk;
@@ -195,11 +195,7 @@ Status CPixelBuffer::Create(int32_t w, int32_t h, int32_t fmt, uint32_t fill) {
 
   if (storage == kStorageCaller) return kErrBadArgument;
   if (!valid) return kErrBadArgument;
-  width = w;
-  height = h;
-  format = fmt;
-  bytesPerPixel = bpp;
-  stride = newStride;
+  SetShape(w, h, fmt, bpp, newStride);
   // From here a failure leaves the new dimensions without pixels.
   ReleaseMemory();
 

@@ -86,6 +86,8 @@ class CPixelBuffer {
   int64_t allocSize = 0;
 
  private:
+  void SetShape(int32_t width, int32_t height, int32_t format, int32_t bytesPerPixel,
+                int32_t stride);
   void ReleaseMemory();
   Status DecodeDeferred() const;
   bool ownsPixels_ = false;

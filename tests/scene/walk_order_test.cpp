@@ -177,14 +177,22 @@ TEST(WalkOrder, EachWalkReachesWhatItsClassStates) {
 namespace KX {
 namespace {
 
+// A node "root" with 300 child nodes, 301 objects in all; null when a child could not be added.
+CNode* WideNode(Graph& graph) {
+  auto* root = graph.Add<CNode>("root");
+  graph.start = root;
+  for (int i = 0; i < 300; ++i)
+    if (root->AddChild(graph.Add<CNode>("n")) != kOk) return nullptr;
+  return root;
+}
+
 // Walks share their working tables: a walk after a large one, and a walk run from inside
 // another one's step, must each still reach every object once.
 TEST(WalkOrder, WalksAfterAndInsideOthersReachEveryObjectOnce) {
   test::RegisterForTests();
   Graph big;
-  auto* root = big.Add<CNode>("root");
-  big.start = root;
-  for (int i = 0; i < 300; ++i) ASSERT_EQ(root->AddChild(big.Add<CNode>("n")), kOk);
+  CNode* root = WideNode(big);
+  ASSERT_NE(root, nullptr);
   Graph small;
   auto* top = small.Add<CNode>("top");
   small.start = top;
@@ -233,9 +241,8 @@ TEST(WalkOrder, WalksAfterAndInsideOthersReachEveryObjectOnce) {
 TEST(WalkOrder, WalksOnSeveralThreadsReachEveryObjectOnce) {
   test::RegisterForTests();
   Graph big;
-  auto* root = big.Add<CNode>("root");
-  big.start = root;
-  for (int i = 0; i < 300; ++i) ASSERT_EQ(root->AddChild(big.Add<CNode>("n")), kOk);
+  CNode* root = WideNode(big);
+  ASSERT_NE(root, nullptr);
   std::atomic<int> wrong = 0;
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t)
