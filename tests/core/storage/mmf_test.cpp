@@ -1,10 +1,12 @@
 #include "core/storage/mmf.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -103,6 +105,34 @@ TEST_F(StorageTest, FreedSlotsAreReusedFirstFit) {
   EXPECT_EQ(FileIndex(big), 1u);
   ASSERT_TRUE(sys.Allocate(6 * 65536, next));
   EXPECT_EQ(FileIndex(next), 0u);  // a run of free slots still exists in the first file
+}
+
+// A block whose disk the file system refuses is not handed out: writing through its mapping
+// later would kill the process. A file-size limit stands in for a full disk, in a child process
+// so that the limit and the ignored signal stay there.
+TEST_F(StorageTest, BlockTheFileSystemRefusesIsNotHandedOut) {
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    CKXMMFSys sys(folder_, "KX_");
+    uint32_t first = 0, large = 0, small = 0;
+    if (!sys.Allocate(100, first)) ::_exit(10);
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{1 << 20, 1 << 20};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(11);
+    if (sys.Allocate(4 << 20, large)) ::_exit(12);  // reaches past the limit
+    if (large != 0) ::_exit(13);
+    if (!sys.Allocate(100, small)) ::_exit(14);  // still fits below it
+    auto* bytes = static_cast<uint8_t*>(sys.Lock(small));
+    if (!bytes) ::_exit(15);
+    std::memset(bytes, 0x5A, 100);
+    sys.Unlock(small);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "the child died of signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(StorageTest, LastFreeDeletesFileAndFolder) {
