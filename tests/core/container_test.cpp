@@ -356,6 +356,7 @@ TEST_F(ContainerTest, RecordsOfEverySizeKeepTheirLayoutAndTheAnnouncedSize) {
     CMemoryIo inner;
     int64_t announced = -1;
     bool IsEnd() const override { return inner.IsEnd(); }
+    bool WantsTotal() const override { return true; }
     Status Reserve(int64_t total, int64_t largest) override {
       announced = total;
       return inner.Reserve(total, largest);
