@@ -451,15 +451,25 @@ Status LoadFromStream(CPersistContext& context, CIoBuffer& stream, int32_t cooki
 
 namespace {
 
-// Where the save puts the records of its save list before it knows the size of the whole file:
-// each record is written once, here, and its size word is filled in from the bytes it took,
-// instead of running every Save twice (once only to count). Records larger than kMaxStaged, and
-// any record whose Save fails here, are left to the counting Save and written straight to the
-// stream, as before; so are all records once a chunk cannot be had.
+// Where the save puts the records of its save list as it writes them: each record is written
+// once, here, and its size word is filled in from the bytes it took, instead of running every
+// Save twice (once only to count). Records larger than kMaxStaged, and any record whose Save
+// fails here, are left to the counting Save and written straight to the stream, as before; so
+// are all records once a chunk cannot be had.
+//
+// A save to a stream that wants the size of the whole file first keeps every chunk until all
+// records are staged; any other save reuses one chunk, handing its records to the stream
+// whenever it cannot take another record, so that its memory does not grow with the scene.
 class CStagingIo final : public CIoBuffer {
  public:
   static constexpr size_t kMaxStaged = 64 * 1024;
-  static constexpr size_t kChunkSize = 1024 * 1024;
+  // Held chunks: few allocations however many records. The reused chunk is smaller, so that
+  // it stays in the cache between one record and the next and its writes stay large.
+  static constexpr size_t kHeldChunkSize = 1024 * 1024;
+  static constexpr size_t kStreamedChunkSize = 256 * 1024;
+  static_assert(kStreamedChunkSize >= 2 * kMaxStaged);
+
+  explicit CStagingIo(size_t chunkSize) : chunkSize_(chunkSize) {}
 
   // Where a staged record lies: bytes [begin, end) of chunk `chunk`.
   struct Span {
@@ -470,7 +480,7 @@ class CStagingIo final : public CIoBuffer {
 
   // Opens a record at the end of what is staged; false when no room could be had.
   bool Begin() {
-    if (chunks_.empty() || kChunkSize - Used() < kMaxStaged) {
+    if (chunks_.empty() || Full()) {
       if (chunks_.size() == chunks_.capacity()) {
         try {
           chunks_.reserve(chunks_.size() * 2 + 8);
@@ -479,7 +489,7 @@ class CStagingIo final : public CIoBuffer {
           return false;
         }
       }
-      auto* chunk = new (std::nothrow) uint8_t[kChunkSize];
+      auto* chunk = new (std::nothrow) uint8_t[chunkSize_];
       if (!chunk) {
         broken_ = true;
         return false;
@@ -491,6 +501,8 @@ class CStagingIo final : public CIoBuffer {
     outEnd_ = outCursor_ + kMaxStaged;
     return true;
   }
+  // True when the last chunk has no room for another record.
+  bool Full() const { return !chunks_.empty() && chunkSize_ - Used() < kMaxStaged; }
   // The record opened last, as it stands.
   Span Current() const {
     return {static_cast<uint32_t>(chunks_.size() - 1), static_cast<uint32_t>(begin_),
@@ -501,6 +513,14 @@ class CStagingIo final : public CIoBuffer {
   // Forgets the record opened last.
   void Drop() { outCursor_ = chunks_.back().get() + begin_; }
   uint8_t* At(const Span& span) const { return chunks_[span.chunk].get() + span.begin; }
+  // Everything staged in the last chunk; Rewind forgets it, so that the chunk is used again.
+  std::span<const uint8_t> Staged() const {
+    if (chunks_.empty()) return {};
+    return {chunks_.back().get(), Used()};
+  }
+  void Rewind() {
+    if (!chunks_.empty()) outCursor_ = chunks_.back().get();
+  }
 
   bool IsEnd() const override { return true; }
   Status Read(void*, size_t, size_t, int32_t) override { return kErrStream; }
@@ -517,6 +537,7 @@ class CStagingIo final : public CIoBuffer {
 
  private:
   size_t Used() const { return static_cast<size_t>(outCursor_ - chunks_.back().get()); }
+  const size_t chunkSize_;
   std::vector<std::unique_ptr<uint8_t[]>> chunks_;
   size_t begin_ = 0;
   bool broken_ = false;
@@ -556,6 +577,109 @@ bool StageRecord(CPersistContext& context, CStagingIo& staging, const CBase& obj
   return true;
 }
 
+// A record's size word and its bytes come from the same Save (GetSaveSize counts it), so they
+// cannot disagree.
+Status WriteRecord(CWriter& out, const CBase& object) {
+  return object.Save(out);
+}
+
+// The header, the thumbnail and the extended information: what comes before the records.
+Status WriteHead(CPersistContext& context, CWriter& out) {
+  out.WriteBytes(kMagic, kMagicSize).Write(kCurrentMajor).Write(kCurrentMinor);
+  if (context.thumbnail) {
+    out.Write(kThumbnailSection);
+    KX_RETURN_IF_FAILED(out.status());
+    KX_RETURN_IF_FAILED(WriteRecord(out, *context.thumbnail));
+  } else {
+    out.Write(std::string());
+  }
+  if (context.extInfo.empty()) {
+    out.Write(std::string());
+  } else {
+    out.Write(kExtInfoSection).Write(static_cast<int32_t>(context.extInfo.size()));
+    KX_RETURN_IF_FAILED(out.status());
+    for (const auto& entry : context.extInfo) KX_RETURN_IF_FAILED(WriteRecord(out, *entry));
+  }
+  return out.status();
+}
+
+// The records of the save list, each handed to the stream soon after it is made: staged
+// records go out a chunk at a time, and the chunk is used again. A record that cannot be
+// staged is counted and written straight after the staged records before it.
+Status WriteRecordsAsMade(CPersistContext& context, CWriter& out, int32_t cookie) {
+  CStagingIo staging(CStagingIo::kStreamedChunkSize);
+  auto flush = [&]() -> Status {
+    const std::span<const uint8_t> staged = staging.Staged();
+    if (!staged.empty()) out.WriteBytes(staged.data(), staged.size());
+    staging.Rewind();
+    return out.status();
+  };
+  for (const CBase* object : context.saveList) {
+    if (staging.Full()) KX_RETURN_IF_FAILED(flush());
+    CStagingIo::Span span{0, 0, 0};
+    int64_t size = 0;
+    if (StageRecord(context, staging, *object, cookie, span, size)) continue;
+    KX_RETURN_IF_FAILED(flush());
+    context.saveSizes[object] = object->GetSaveSize();
+    if (context.IsRoot(object)) out.Write(kRootMarker);
+    KX_RETURN_IF_FAILED(out.status());
+    KX_RETURN_IF_FAILED(WriteRecord(out, *object));
+  }
+  return flush();
+}
+
+// The records of the save list for a stream that is told the size of the whole file before the
+// first byte: every record is staged (or counted) first, then the whole file is written.
+Status WriteAllRecordsAfterTotal(CPersistContext& context, CIoBuffer& stream, int32_t cookie,
+                                 int64_t total, int64_t largest) {
+  CStagingIo staging(CStagingIo::kHeldChunkSize);
+  std::vector<CStagingIo::Span> spans;
+  try {
+    spans.resize(context.saveList.size(), CStagingIo::Span{0, 0, 0});
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  for (size_t i = 0; i < context.saveList.size(); ++i) {
+    const CBase* object = context.saveList[i];
+    int64_t size = 0;
+    if (!StageRecord(context, staging, *object, cookie, spans[i], size))
+      size = context.saveSizes[object] = object->GetSaveSize();
+    total += size;
+    largest = std::max(largest, size);
+  }
+
+  KX_RETURN_IF_FAILED(stream.Reserve(total, largest));
+
+  CWriter out(stream, cookie, &context);
+  KX_RETURN_IF_FAILED(WriteHead(context, out));
+  // Staged records that follow one another in a chunk go out in one write.
+  CStagingIo::Span pending{0, 0, 0};
+  auto flush = [&]() -> Status {
+    if (pending.end > pending.begin)
+      out.WriteBytes(staging.At(pending), pending.end - pending.begin);
+    pending = {0, 0, 0};
+    return out.status();
+  };
+  for (size_t i = 0; i < context.saveList.size(); ++i) {
+    const CStagingIo::Span& span = spans[i];
+    if (span.end > span.begin) {
+      if (span.chunk != pending.chunk || span.begin != pending.end) {
+        KX_RETURN_IF_FAILED(flush());
+        pending = span;
+      } else {
+        pending.end = span.end;
+      }
+      continue;
+    }
+    KX_RETURN_IF_FAILED(flush());
+    const CBase* object = context.saveList[i];
+    if (context.IsRoot(object)) out.Write(kRootMarker);
+    KX_RETURN_IF_FAILED(out.status());
+    KX_RETURN_IF_FAILED(WriteRecord(out, *object));
+  }
+  return flush();
+}
+
 }  // namespace
 
 Status SaveToStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie) {
@@ -593,89 +717,35 @@ Status SaveToStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie)
       largest = std::max(largest, size);
     }
   }
+  // Ids 1..n in write order, so the same objects always give the same bytes: the thumbnail and
+  // the extended information first, then each object as the collection reaches it. No id
+  // depends on a size, so they are given before the records are staged (which writes
+  // references). The first ids stay negative while collecting, so that an object written
+  // before the list still joins it when a root reaches it.
+  auto giveFirst = [&](const CBase* object) {
+    auto [id, isNew] = context.saveIds.Insert(object);
+    if (isNew) id = -static_cast<int32_t>(context.saveIds.size());
+  };
+  if (context.thumbnail) giveFirst(context.thumbnail.get());
+  for (const auto& entry : context.extInfo) giveFirst(entry.get());
   for (const auto& root : context.roots) {
     if (!root) return kErrBadArgument;
     KX_RETURN_IF_FAILED(root->CollectForSave(context));
   }
   total +=
       static_cast<int64_t>(context.roots.size()) * (static_cast<int64_t>(kRootMarker.size()) + 4);
-
-  // Ids 1..n in write order, so the same objects always give the same bytes. No id depends on
-  // a size, so they are given before the records are staged (which writes references).
-  int32_t nextId = 1;
-  auto assign = [&](const CBase* object) {
+  auto keep = [&](const CBase* object) {
     int32_t& id = context.saveIds[object];
-    if (id == 0) id = nextId++;
+    if (id < 0) id = -id;
   };
-  if (context.thumbnail) assign(context.thumbnail.get());
-  for (const auto& entry : context.extInfo) assign(entry.get());
-  for (const CBase* object : context.saveList) assign(object);
+  if (context.thumbnail) keep(context.thumbnail.get());
+  for (const auto& entry : context.extInfo) keep(entry.get());
 
-  // Each record's bytes once, staged, or its size counted where it cannot be staged.
-  CStagingIo staging;
-  std::vector<CStagingIo::Span> spans;
-  try {
-    spans.resize(context.saveList.size(), CStagingIo::Span{0, 0, 0});
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
-  for (size_t i = 0; i < context.saveList.size(); ++i) {
-    const CBase* object = context.saveList[i];
-    int64_t size = 0;
-    if (!StageRecord(context, staging, *object, cookie, spans[i], size))
-      size = context.saveSizes[object] = object->GetSaveSize();
-    total += size;
-    largest = std::max(largest, size);
-  }
-
-  KX_RETURN_IF_FAILED(stream.Reserve(total, largest));
-
+  if (stream.WantsTotal())
+    return WriteAllRecordsAfterTotal(context, stream, cookie, total, largest);
   CWriter out(stream, cookie, &context);
-  // A record's size word and its bytes come from the same Save (GetSaveSize counts it), so they
-  // cannot disagree.
-  auto writeRecord = [&](const CBase& object) -> Status { return object.Save(out); };
-
-  out.WriteBytes(kMagic, kMagicSize).Write(kCurrentMajor).Write(kCurrentMinor);
-  if (context.thumbnail) {
-    out.Write(kThumbnailSection);
-    KX_RETURN_IF_FAILED(out.status());
-    KX_RETURN_IF_FAILED(writeRecord(*context.thumbnail));
-  } else {
-    out.Write(std::string());
-  }
-  if (context.extInfo.empty()) {
-    out.Write(std::string());
-  } else {
-    out.Write(kExtInfoSection).Write(static_cast<int32_t>(context.extInfo.size()));
-    KX_RETURN_IF_FAILED(out.status());
-    for (const auto& entry : context.extInfo) KX_RETURN_IF_FAILED(writeRecord(*entry));
-  }
-  // Staged records that follow one another in a chunk go out in one write.
-  CStagingIo::Span pending{0, 0, 0};
-  auto flush = [&]() -> Status {
-    if (pending.end > pending.begin)
-      out.WriteBytes(staging.At(pending), pending.end - pending.begin);
-    pending = {0, 0, 0};
-    return out.status();
-  };
-  for (size_t i = 0; i < context.saveList.size(); ++i) {
-    const CStagingIo::Span& span = spans[i];
-    if (span.end > span.begin) {
-      if (span.chunk != pending.chunk || span.begin != pending.end) {
-        KX_RETURN_IF_FAILED(flush());
-        pending = span;
-      } else {
-        pending.end = span.end;
-      }
-      continue;
-    }
-    KX_RETURN_IF_FAILED(flush());
-    const CBase* object = context.saveList[i];
-    if (context.IsRoot(object)) out.Write(kRootMarker);
-    KX_RETURN_IF_FAILED(out.status());
-    KX_RETURN_IF_FAILED(writeRecord(*object));
-  }
-  return flush();
+  KX_RETURN_IF_FAILED(WriteHead(context, out));
+  return WriteRecordsAsMade(context, out, cookie);
 }
 
 Status LoadFile(int32_t cookie, CPersistContext& context, const std::string& path) {

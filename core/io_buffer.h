@@ -22,6 +22,10 @@ class CIoBuffer {
   virtual Status GetFolder(std::string& folder) const;
   // Announces what is about to be written; streams that cannot use it ignore it.
   virtual Status Reserve(int64_t totalBytes, int64_t largestRecord);
+  // True for a stream that wants that announcement before the first byte. A save to such a
+  // stream holds every record until it knows the whole size; a save to any other stream writes
+  // each record as it is made, in memory that does not grow with the scene.
+  virtual bool WantsTotal() const { return false; }
   // Reads exactly `count` bytes or nothing: a read past the end answers kErrStream and consumes
   // nothing.
   virtual Status Read(void* dest, size_t capacity, size_t count, int32_t cookie) = 0;
@@ -137,6 +141,8 @@ class CMemoryIo final : public CIoBuffer {
 
   bool IsEnd() const override { return Position() == input_.size(); }
   Status Reserve(int64_t totalBytes, int64_t largestRecord) override;
+  // Grown once to the announced size rather than doubled as it goes.
+  bool WantsTotal() const override { return true; }
   Status Read(void* dest, size_t capacity, size_t count, int32_t cookie) override;
   Status Write(const void* source, size_t count, int32_t cookie) override;
   Status Skip(int64_t offset) override;

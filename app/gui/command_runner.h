@@ -71,6 +71,8 @@ class CWatchedIo final : public CIoBuffer {
   bool FileExists(const std::string& path) const override { return inner_.FileExists(path); }
   Status GetFolder(std::string& folder) const override { return inner_.GetFolder(folder); }
   Status Reserve(int64_t totalBytes, int64_t largestRecord) override;
+  // The progress of a save is measured against the announced size.
+  bool WantsTotal() const override { return true; }
   Status Read(void* dest, size_t capacity, size_t count, int32_t cookie) override;
   Status Write(const void* source, size_t count, int32_t cookie) override;
   Status Skip(int64_t offset) override;

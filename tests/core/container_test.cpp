@@ -9,6 +9,7 @@
 #include "core/custom_data.h"
 #include "support/bytes.h"
 #include "support/round_trip.h"
+#include "support/save_paths.h"
 #include "support/temp_dir.h"
 #include "support/test_classes.h"
 
@@ -356,6 +357,7 @@ TEST_F(ContainerTest, RecordsOfEverySizeKeepTheirLayoutAndTheAnnouncedSize) {
     CMemoryIo inner;
     int64_t announced = -1;
     bool IsEnd() const override { return inner.IsEnd(); }
+    bool WantsTotal() const override { return true; }
     Status Reserve(int64_t total, int64_t largest) override {
       announced = total;
       return inner.Reserve(total, largest);
@@ -386,6 +388,34 @@ TEST_F(ContainerTest, RecordsOfEverySizeKeepTheirLayoutAndTheAnnouncedSize) {
   // The announcement leaves out a few bytes of the file's header.
   EXPECT_LE(stream.announced, static_cast<int64_t>(expected.size()));
   EXPECT_GE(stream.announced, static_cast<int64_t>(expected.size()) - 16);
+}
+
+// Ids go to the thumbnail and the extended information first, each object once, and then to the
+// records in the order the roots reach them; an object written before the records that a root
+// reaches too is written again among them, under the id it already has.
+TEST_F(ContainerTest, ObjectsWrittenBeforeTheRecordsKeepTheirIdsAmongThem) {
+  CRefPtr<CRawData> thumb(new CRawData), a(new CRawData), b(new CRawData), c(new CRawData),
+      r(new CRawData);
+  thumb->name = u"t";
+  a->name = u"a";
+  b->name = u"b";
+  c->name = u"c";
+  r->name = u"r";
+  r->next = b;
+  b->next = c;
+  CPersistContext out;
+  out.thumbnail = thumb;
+  out.extInfo = {a, b, a};
+  ASSERT_EQ(AddRoot(out, r.get()), kOk);
+  ASSERT_EQ(AddRoot(out, thumb.get()), kOk);
+  Bytes expected = test::NewHeader();
+  expected.A("_Thumbnail").Append(RawRecord(1, u"t"));
+  expected.A("_ExtendInfo").I32(3).Append(RawRecord(2, u"a")).Append(RawRecord(3, u"b", 5));
+  expected.Append(RawRecord(2, u"a"));
+  expected.Append(Root()).Append(RawRecord(4, u"r", 3)).Append(RawRecord(3, u"b", 5));
+  expected.Append(RawRecord(5, u"c")).Append(Root()).Append(RawRecord(1, u"t"));
+  EXPECT_EQ(test::SaveToBytes(out), expected.data);
+  EXPECT_EQ(test::SaveToBytesAsMade(out), expected.data);
 }
 
 class SaveFileTest : public ContainerTest {
