@@ -57,7 +57,7 @@ Status CheckCompatibility(CPersistContext& document, CRefPtr<CNode>& root, IConv
   } else {
     const int32_t kind = ClassifyContent(document);
     if (kind == kKindScene || kind == kKindSingleObjectScene) {
-      const Status status = ConvertSceneToProp(document, ui);
+      const Status status = ConvertSceneToProp(document, ui, kind);
       if (status == kOk) {
         ui.ShowMessage(ui.Text(kTextWillConvert), kMessageInformation, "");
         return kOk;

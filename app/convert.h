@@ -27,6 +27,9 @@ using RemovedObjects = std::vector<CRefPtr<CBase>>;
 // when the kind checked again after the clean-up is refused (message 103 shown through `ui`);
 // any failure of a pass.
 Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui);
+// The same, for a document that ClassifyContent answered `kindBefore` for as it stands: where the
+// clean-up changes no reference the kind cannot change, and it is not worked out again.
+Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui, int32_t kindBefore);
 
 Status RemoveLinkControllers(CNode& root);
 Status CleanUpGeometry(CNode& root);
