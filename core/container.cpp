@@ -4,6 +4,7 @@
 #include "core/alloc.h"
 #include "core/atomic_file.h"
 #include "core/load_jobs.h"
+#include "core/walker.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -142,16 +143,17 @@ void BreakOwnership(CPersistContext& context) {
 // Clears plain references to objects that nothing will own once the load lets go of its records:
 // they would dangle. What the roots reach through owned references stays.
 void DropDanglingReferences(CPersistContext& context) {
-  CAddressTable<uint8_t> kept(context.objects.size());
+  // What the roots own is marked the way the walks mark what they reach (core/walker.h): on the
+  // objects themselves, with no table to fill and look up for every reference.
+  const walker_detail::CScratchLease lease;
+  walker_detail::CVisited& kept = (*lease).visited;
   std::vector<CBase*> pending;
   for (const auto& root : context.roots) pending.push_back(root.get());
   CChildCollector collector;
   while (!pending.empty()) {
     CBase* object = pending.back();
     pending.pop_back();
-    uint8_t& seen = kept[object];
-    if (seen) continue;
-    seen = 1;
+    if (!kept.Insert(object)) continue;
     collector.children.clear();
     object->VisitReferences(collector);
     pending.insert(pending.end(), collector.children.begin(), collector.children.end());
@@ -159,13 +161,13 @@ void DropDanglingReferences(CPersistContext& context) {
 
   class CDanglingClearer final : public CReferenceVisitor {
    public:
-    CDanglingClearer(CAddressTable<uint8_t>& kept, CPersistContext& context)
+    CDanglingClearer(const walker_detail::CVisited& kept, CPersistContext& context)
         : kept_(kept), context_(context) {}
     CBase* holder = nullptr;
     void Owned(const CReference&) override {}
     void Plain(const CReference& ref) override {
       CBase* target = ref.target;
-      if (kept_[target]) return;
+      if (kept_.Contains(target)) return;
       ref.Clear();
       context_.Warn(std::string("a ") + holder->GetRuntimeClass()->className + " referred to a " +
                     target->GetRuntimeClass()->className +
@@ -173,12 +175,12 @@ void DropDanglingReferences(CPersistContext& context) {
     }
 
    private:
-    CAddressTable<uint8_t>& kept_;
+    const walker_detail::CVisited& kept_;
     CPersistContext& context_;
   } clearer(kept, context);
   for (const auto& [id, record] : context.objects) {
     CBase* object = record->object.get();
-    if (!object || object != record->created || !kept[object]) continue;
+    if (!object || object != record->created || !kept.Contains(object)) continue;
     clearer.holder = object;
     object->VisitReferences(clearer);
   }

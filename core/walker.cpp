@@ -57,6 +57,16 @@ bool CVisited::InsertInTable(const CBase* object) {
   }
 }
 
+bool CVisited::ContainedInTable(const CBase* object) const {
+  if (slots_.empty()) return false;
+  const size_t mask = slots_.size() - 1;
+  for (size_t i = HashOf(object) & mask;; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (slot.walk != walk_) return false;
+    if (slot.object == object) return true;
+  }
+}
+
 void CVisited::Grow() {
   std::vector<Slot> old(slots_.empty() ? 32 : slots_.size() * 2);
   old.swap(slots_);
@@ -101,7 +111,6 @@ CScratchLease::CScratchLease() {
 
 CScratchLease::~CScratchLease() {
   scratch_->stack.clear();
-  scratch_->targets.clear();
   scratch_->visited.Clear();
   FreeScratch().emplace_back(scratch_);
 }
@@ -121,6 +130,14 @@ CBase* FindFirst(CBase* start, NameFilter name, const CRuntimeClass* cls, bool k
 
 void FindAll(CBase* start, std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
              bool kindOf) {
+  if (!name && !cls) {
+    // Everything the search reaches: no test to make per object.
+    (void)Walk(start, kSearch, [&](CBase* object) {
+      list.push_back(object);
+      return WalkStep::kDescend;
+    });
+    return;
+  }
   (void)Walk(start, kSearch, [&](CBase* object) {
     if (object->Matches(name, cls, kindOf)) list.push_back(object);
     return WalkStep::kDescend;

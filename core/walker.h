@@ -4,6 +4,7 @@
 // (core/references.h) depth first, in the stated order, visiting each object once per walk, with
 // an explicit stack: whatever plain references point at, a walk ends, in time linear in the
 // references it follows and without deep recursion.
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -42,19 +43,21 @@ void FindAll(CBase* start, std::vector<CBase*>& list, NameFilter name, const CRu
 
 namespace walker_detail {
 
-// Reference targets a walk follows, appended in statement order.
+// Reference targets a walk follows, appended to its stack in statement order at the given depth.
+template <class Pending>
 class CFollowCollector final : public CReferenceVisitor {
  public:
-  CFollowCollector(Walks follow, std::vector<CBase*>& out) : follow_(follow), out_(out) {}
+  CFollowCollector(Walks follow, std::vector<Pending>& out) : follow_(follow), out_(out) {}
   void Owned(const CReference& ref) override { Add(ref); }
   void Plain(const CReference& ref) override { Add(ref); }
+  size_t depth = 0;
 
  private:
   void Add(const CReference& ref) {
-    if (ref.Follows(follow_)) out_.push_back(ref.target);
+    if (ref.Follows(follow_)) out_.push_back({ref.target, depth});
   }
   Walks follow_;
-  std::vector<CBase*>& out_;
+  std::vector<Pending>& out_;
 };
 
 // The objects one walk has reached. One walk at a time in the process marks the objects
@@ -80,6 +83,11 @@ class CVisited {
     }
     return InsertInTable(object);
   }
+  // True when `object` was reached in this walk.
+  bool Contains(const CBase* object) const {
+    if (marking_) return object->walkMark.walk_ == markWalk_;
+    return ContainedInTable(object);
+  }
   size_t size() const { return count_; }
 
  private:
@@ -88,6 +96,7 @@ class CVisited {
     uint64_t walk = 0;
   };
   bool InsertInTable(const CBase* object);
+  bool ContainedInTable(const CBase* object) const;
   void Grow();
   std::vector<Slot> slots_;
   size_t count_ = 0;
@@ -105,7 +114,6 @@ struct CWalkScratch {
     size_t depth;
   };
   std::vector<Pending> stack;
-  std::vector<CBase*> targets;
   CVisited visited;
 };
 
@@ -129,8 +137,8 @@ Status Walk(CBase* start, Walks follow, Step&& step, Status* failure) {
   Status status = kOk;
   try {
     const walker_detail::CScratchLease lease;
-    auto& [stack, targets, visited] = *lease;
-    walker_detail::CFollowCollector collector(follow, targets);
+    auto& [stack, visited] = *lease;
+    walker_detail::CFollowCollector<walker_detail::CWalkScratch::Pending> collector(follow, stack);
     stack.push_back({start, 1});
     while (!stack.empty()) {
       const auto current = stack.back();
@@ -142,12 +150,14 @@ Status Walk(CBase* start, Walks follow, Step&& step, Status* failure) {
         if (current.object == start) status = kNothingDone;
         continue;
       }
-      targets.clear();
+      // The targets go straight onto the stack, then are turned round, so that the first stated
+      // reference is walked first.
+      const size_t before = stack.size();
+      collector.depth = current.depth + 1;
       current.object->VisitReferences(collector);
-      if (targets.empty()) continue;
+      if (stack.size() == before) continue;
       if (current.depth >= kMaxWalkDepth) return kErrMalformed;
-      // Reversed, so that the first stated reference is walked first.
-      for (size_t i = targets.size(); i-- > 0;) stack.push_back({targets[i], current.depth + 1});
+      std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(before), stack.end());
     }
   } catch (const std::bad_alloc&) {
     return kErrOutOfMemory;
