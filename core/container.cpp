@@ -79,7 +79,15 @@ Status CheckOwnership(CPersistContext& context, std::string& message) {
   };
   const uint64_t maxWalk =
       std::max<uint64_t>(kMaxWalkFloor, kMaxWalkPerObject * context.objects.size());
-  CAddressTable<Info> info(context.objects.size());
+  // What the check knows of each object, by the number it met the object under.
+  CObjectNumbers numbers;
+  std::vector<Info> infos;
+  infos.reserve(context.objects.size());
+  auto info = [&](CBase* object) -> Info& {
+    const auto [number, added] = numbers.Insert(object);
+    if (added) infos.emplace_back();
+    return infos[number];
+  };
   std::vector<Frame> stack;
   std::vector<CBase*> children;
   CChildCollector collector;
@@ -87,20 +95,20 @@ Status CheckOwnership(CPersistContext& context, std::string& message) {
   auto push = [&](CBase* object) {
     collector.children.clear();
     object->VisitReferences(collector);
-    info[object].state = 1;
+    info(object).state = 1;
     stack.push_back(Frame{object, children.size(), collector.children.size()});
     children.insert(children.end(), collector.children.begin(), collector.children.end());
   };
 
   for (const auto& [id, record] : context.objects) {
     CBase* start = record->object.get();
-    if (!start || info[start].state != 0) continue;
+    if (!start || info(start).state != 0) continue;
     push(start);
     while (!stack.empty()) {
       Frame& top = stack.back();
       if (top.next < top.childCount) {
         CBase* child = children[top.firstChild + top.next++];
-        const uint8_t state = info[child].state;
+        const uint8_t state = info(child).state;
         if (state == 1) {
           message = std::string("a ") + child->GetRuntimeClass()->className +
                     " owns itself through a chain of references";
@@ -117,8 +125,8 @@ Status CheckOwnership(CPersistContext& context, std::string& message) {
       }
       uint64_t walk = 1;
       for (size_t i = 0; i < top.childCount; ++i)
-        walk = std::min(maxWalk + 1, walk + info[children[top.firstChild + i]].walk);
-      Info& self = info[top.object];
+        walk = std::min(maxWalk + 1, walk + info(children[top.firstChild + i]).walk);
+      Info& self = info(top.object);
       self.state = 2;
       self.walk = walk;
       if (walk > maxWalk) {
@@ -400,8 +408,9 @@ Status LoadFromStream(CPersistContext& context, CIoBuffer& stream, int32_t cooki
     CLoadJobs jobs(context);
     context.jobs = &jobs;
     const Status read = [&]() -> Status {
+      // One name for every record: its room, once grown, serves the longer class names too.
+      std::string className;
       while (!stream.IsEnd()) {
-        std::string className;
         KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));
         const bool isRoot = className == kRootMarker || className == kOldRootMarker;
         if (isRoot) KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));

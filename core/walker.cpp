@@ -117,6 +117,31 @@ CScratchLease::~CScratchLease() {
 
 }  // namespace walker_detail
 
+CObjectNumbers::CObjectNumbers() {
+  using walker_detail::marksTaken;
+  marking_ = !marksTaken.exchange(true, std::memory_order_acquire);
+  if (marking_) base_ = walker_detail::lastMarkingWalk + 1;
+}
+
+CObjectNumbers::~CObjectNumbers() {
+  if (!marking_) return;
+  // The numbers used up walk numbers: the walks after this pass start above them.
+  walker_detail::lastMarkingWalk = base_ + count_;
+  walker_detail::marksTaken.store(false, std::memory_order_release);
+}
+
+std::pair<size_t, bool> CObjectNumbers::Insert(const CBase* object) {
+  if (!marking_) {
+    auto [number, added] = table_.Insert(object);
+    if (added) number = count_++;
+    return {number, added};
+  }
+  uint64_t& mark = walker_detail::CVisited::MarkOf(object);
+  if (mark >= base_ && mark - base_ < count_) return {static_cast<size_t>(mark - base_), false};
+  mark = base_ + count_;
+  return {count_++, true};
+}
+
 CBase* FindFirst(CBase* start, NameFilter name, const CRuntimeClass* cls, bool kindOf) {
   CBase* hit = nullptr;
   const Status status = Walk(start, kSearch, [&](CBase* object) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "core/address_table.h"
 #include "core/base.h"
 
 namespace KX {
@@ -32,6 +33,30 @@ enum class WalkStep {
 // kErrMalformed when a path ran deeper than kMaxWalkDepth.
 template <class Step>
 Status Walk(CBase* start, Walks follow, Step&& step, Status* failure = nullptr);
+
+class CObjectNumbers;
+
+// Numbers 0, 1, 2, ... for the objects a pass meets, in the order it meets them: what a pass over
+// a large graph keeps per object goes into a plain array indexed by them. While no walk holds the
+// marks the numbers are kept on the objects themselves (their marks then lie above every walk
+// number handed out before, and below every one handed out after); otherwise in a table.
+class CObjectNumbers {
+ public:
+  CObjectNumbers();
+  ~CObjectNumbers();
+  CObjectNumbers(const CObjectNumbers&) = delete;
+  CObjectNumbers& operator=(const CObjectNumbers&) = delete;
+
+  // The object's number, and whether it was new (and is now numbered).
+  std::pair<size_t, bool> Insert(const CBase* object);
+  size_t size() const { return count_; }
+
+ private:
+  bool marking_ = false;
+  uint64_t base_ = 0;
+  size_t count_ = 0;
+  CAddressTable<size_t> table_;
+};
 
 // The object itself or the first object in its references that matches, in search order.
 CBase* FindFirst(CBase* start, NameFilter name, const CRuntimeClass* cls, bool kindOf);
@@ -68,6 +93,7 @@ class CFollowCollector final : public CReferenceVisitor {
 // increment and a table sized by one walk serves the next without being cleared or grown again.
 class CVisited {
  public:
+  friend class ::KX::CObjectNumbers;
   // Starts a walk: takes the marks when no other walk holds them.
   void Begin();
   // Ends the walk, gives the marks back, and forgets every object reached.
@@ -95,6 +121,7 @@ class CVisited {
     const CBase* object = nullptr;
     uint64_t walk = 0;
   };
+  static uint64_t& MarkOf(const CBase* object) { return object->walkMark.walk_; }
   bool InsertInTable(const CBase* object);
   bool ContainedInTable(const CBase* object) const;
   void Grow();
