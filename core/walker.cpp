@@ -130,16 +130,10 @@ CObjectNumbers::~CObjectNumbers() {
   walker_detail::marksTaken.store(false, std::memory_order_release);
 }
 
-std::pair<size_t, bool> CObjectNumbers::Insert(const CBase* object) {
-  if (!marking_) {
-    auto [number, added] = table_.Insert(object);
-    if (added) number = count_++;
-    return {number, added};
-  }
-  uint64_t& mark = walker_detail::CVisited::MarkOf(object);
-  if (mark >= base_ && mark - base_ < count_) return {static_cast<size_t>(mark - base_), false};
-  mark = base_ + count_;
-  return {count_++, true};
+std::pair<size_t, bool> CObjectNumbers::InsertInTable(const CBase* object) {
+  auto [number, added] = table_.Insert(object);
+  if (added) number = count_++;
+  return {number, added};
 }
 
 CBase* FindFirst(CBase* start, NameFilter name, const CRuntimeClass* cls, bool kindOf) {

@@ -36,28 +36,6 @@ Status Walk(CBase* start, Walks follow, Step&& step, Status* failure = nullptr);
 
 class CObjectNumbers;
 
-// Numbers 0, 1, 2, ... for the objects a pass meets, in the order it meets them: what a pass over
-// a large graph keeps per object goes into a plain array indexed by them. While no walk holds the
-// marks the numbers are kept on the objects themselves (their marks then lie above every walk
-// number handed out before, and below every one handed out after); otherwise in a table.
-class CObjectNumbers {
- public:
-  CObjectNumbers();
-  ~CObjectNumbers();
-  CObjectNumbers(const CObjectNumbers&) = delete;
-  CObjectNumbers& operator=(const CObjectNumbers&) = delete;
-
-  // The object's number, and whether it was new (and is now numbered).
-  std::pair<size_t, bool> Insert(const CBase* object);
-  size_t size() const { return count_; }
-
- private:
-  bool marking_ = false;
-  uint64_t base_ = 0;
-  size_t count_ = 0;
-  CAddressTable<size_t> table_;
-};
-
 // The object itself or the first object in its references that matches, in search order.
 CBase* FindFirst(CBase* start, NameFilter name, const CRuntimeClass* cls, bool kindOf);
 // Appends every match in search order, each once.
@@ -157,6 +135,35 @@ class CScratchLease {
 };
 
 }  // namespace walker_detail
+
+// Numbers 0, 1, 2, ... for the objects a pass meets, in the order it meets them: what a pass over
+// a large graph keeps per object goes into a plain array indexed by them. While no walk holds the
+// marks the numbers are kept on the objects themselves (their marks then lie above every walk
+// number handed out before, and below every one handed out after); otherwise in a table.
+class CObjectNumbers {
+ public:
+  CObjectNumbers();
+  ~CObjectNumbers();
+  CObjectNumbers(const CObjectNumbers&) = delete;
+  CObjectNumbers& operator=(const CObjectNumbers&) = delete;
+
+  // The object's number, and whether it was new (and is now numbered).
+  std::pair<size_t, bool> Insert(const CBase* object) {
+    if (!marking_) return InsertInTable(object);
+    uint64_t& mark = walker_detail::CVisited::MarkOf(object);
+    if (mark >= base_ && mark - base_ < count_) return {static_cast<size_t>(mark - base_), false};
+    mark = base_ + count_;
+    return {count_++, true};
+  }
+  size_t size() const { return count_; }
+
+ private:
+  std::pair<size_t, bool> InsertInTable(const CBase* object);
+  bool marking_ = false;
+  uint64_t base_ = 0;
+  size_t count_ = 0;
+  CAddressTable<size_t> table_;
+};
 
 template <class Step>
 Status Walk(CBase* start, Walks follow, Step&& step, Status* failure) {
