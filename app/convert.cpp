@@ -61,6 +61,8 @@ std::vector<T*> Collect(CNode& root, bool kindOf) {
 class CTreeObjects {
  public:
   explicit CTreeObjects(CNode& root) { root.FindObjects(all_, std::nullopt, nullptr, false); }
+  // What a classification collected of the same tree, unchanged since.
+  explicit CTreeObjects(std::vector<CBase*>&& all) : all_(std::move(all)) {}
   // What Collect<T>(root, kindOf) would answer on the same tree.
   template <class T>
   std::vector<T*> Of(bool kindOf) const {
@@ -506,14 +508,19 @@ Status RestructureRoot(CNode& root) {
 namespace {
 
 Status ConvertWithKnownKind(CPersistContext& document, IConverterUi& ui,
-                            const int32_t* kindBefore) {
+                            const int32_t* kindBefore, CSearchedTree* searched) {
   return Guarded([&]() -> Status {
     CRefPtr<CNode> root(document.roots.empty() ? nullptr
                                                : KindOf<CNode>(document.roots.front().get()));
     if (!root) return kErrMalformed;
     // One collection of the tree as loaded serves the clean-up and, where the clean-up changed
     // no reference, the tagging and stripping after it as well.
-    std::optional<CTreeObjects> loaded(std::in_place, *root);
+    std::optional<CTreeObjects> loaded;
+    if (searched && searched->complete)
+      loaded.emplace(std::move(searched->objects));
+    else
+      loaded.emplace(*root);
+    if (searched) *searched = {};
     bool reshaped = false;
     {
       std::vector<CSpatial*> objects = loaded->Of<CSpatial>(true);
@@ -550,11 +557,12 @@ Status ConvertWithKnownKind(CPersistContext& document, IConverterUi& ui,
 }  // namespace
 
 Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui) {
-  return ConvertWithKnownKind(document, ui, nullptr);
+  return ConvertWithKnownKind(document, ui, nullptr, nullptr);
 }
 
-Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui, int32_t kindBefore) {
-  return ConvertWithKnownKind(document, ui, &kindBefore);
+Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui, int32_t kindBefore,
+                          CSearchedTree* searched) {
+  return ConvertWithKnownKind(document, ui, &kindBefore, searched);
 }
 
 }  // namespace KX

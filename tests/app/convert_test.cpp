@@ -583,9 +583,9 @@ LegacyRef MeshUnder(LegacyScene& s, LegacyRef parent, std::u16string name) {
   return mesh;
 }
 
-// A caller that classified the document already hands the kind in; it is worked out again only
-// where the clean-up changed a reference. Either way the outcome is what classifying after the
-// clean-up gives.
+// A caller that classified the document already hands the kind in, with what the classification
+// searched; the kind is worked out again only where the clean-up changed a reference. Either way
+// the outcome is what classifying after the clean-up gives.
 TEST(ConvertKnownKind, GivesWhatClassifyingAgainGives) {
   test::RegisterForTests();
   using Build = void (*)(LegacyScene&);
@@ -628,10 +628,11 @@ TEST(ConvertKnownKind, GivesWhatClassifyingAgainGives) {
     c.build(scene);
     auto again = test::LoadScene(scene);
     auto known = test::LoadScene(scene);
-    const int32_t kind = ClassifyContent(*known);
+    CSearchedTree searched;
+    const int32_t kind = ClassifyContent(*known, &searched);
     test::ScriptedUi uiAgain, uiKnown;
     const Status status = ConvertSceneToProp(*again, uiAgain);
-    EXPECT_EQ(ConvertSceneToProp(*known, uiKnown, kind), status) << c.what;
+    EXPECT_EQ(ConvertSceneToProp(*known, uiKnown, kind, &searched), status) << c.what;
     ASSERT_EQ(uiKnown.messages.size(), uiAgain.messages.size()) << c.what;
     for (size_t i = 0; i < uiKnown.messages.size(); ++i)
       EXPECT_EQ(uiKnown.messages[i].detail, uiAgain.messages[i].detail) << c.what;
