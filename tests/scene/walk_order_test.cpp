@@ -281,7 +281,7 @@ TEST(WalkOrder, ObjectNumbersCountInMeetingOrderAndLeaveWalksWhole) {
   }
 }
 
-// Walks of one graph on several threads at once each reach every object once.
+// Walks and numberings of one graph on several threads at once each reach every object once.
 TEST(WalkOrder, WalksOnSeveralThreadsReachEveryObjectOnce) {
   test::RegisterForTests();
   Graph big;
@@ -295,6 +295,12 @@ TEST(WalkOrder, WalksOnSeveralThreadsReachEveryObjectOnce) {
         std::vector<CBase*> found;
         root->FindObjects(found, std::nullopt, nullptr, false);
         if (found.size() != 301u) ++wrong;
+        // Numbering the same objects meanwhile, on the objects or in a table.
+        CObjectNumbers numbers;
+        for (CBase* object : found)
+          if (!numbers.Insert(object).second) ++wrong;
+        for (size_t k = 0; k < found.size(); ++k)
+          if (numbers.Insert(found[k]).first != k) ++wrong;
       }
     });
   for (auto& thread : threads) thread.join();
