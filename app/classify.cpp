@@ -1,5 +1,8 @@
 #include "app/classify.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "control/keyframe_control.h"
 #include "control/mesh_deformers.h"
 #include "core/walker.h"
@@ -72,19 +75,42 @@ int32_t SceneRoot(CNode& root) {
   return kKindScene;
 }
 
-int32_t OtherRoot(const CPersistContext& document, CNode& root) {
+// True when every bone of the skeleton is a CNode somewhere in the tree.
+bool HasSkeleton(CNode& root, CSearchedTree* searched) {
+  if (!searched) {
+    for (std::u16string_view bone : kSkeleton)
+      if (!root.FindObject(bone, &CNode::classRecord, false)) return false;
+    return true;
+  }
+  // One search of the whole tree answers for every bone, and the conversion reuses it.
+  searched->objects.clear();
+  searched->complete = false;
+  const Status walked = Walk(&root, kSearch, [&](CBase* object) {
+    searched->objects.push_back(object);
+    return WalkStep::kDescend;
+  });
+  // A search that ran out of memory or depth has found nothing it could answer, as FindObject.
+  if (Failed(walked)) {
+    searched->objects.clear();
+    return false;
+  }
+  searched->complete = true;
+  bool found[std::size(kSkeleton)] = {};
+  for (const CBase* object : searched->objects) {
+    if (object->GetRuntimeClass() != &CNode::classRecord) continue;
+    for (size_t i = 0; i < std::size(kSkeleton); ++i)
+      if (object->name == kSkeleton[i]) found[i] = true;
+  }
+  return std::all_of(std::begin(found), std::end(found), [](bool f) { return f; });
+}
+
+int32_t OtherRoot(const CPersistContext& document, CNode& root, CSearchedTree* searched) {
   if (Named(&root, u"GestureRoot")) return kKindGesture;
   if (Named(&root, u"LightRoot")) return kKindLight;
   if (Named(&root, u"CameraRoot")) return kKindCamera;
   if (Named(&root, u"ParticleEmitter_Root")) return kKindParticles;
   if (Named(&root, u"3DBackgroundRoot")) return kKindScene;
-  bool skeleton = true;
-  for (std::u16string_view bone : kSkeleton)
-    if (!root.FindObject(bone, &CNode::classRecord, false)) {
-      skeleton = false;
-      break;
-    }
-  if (skeleton) return kKindCharacter;
+  if (HasSkeleton(root, searched)) return kKindCharacter;
   if (!Named(&root, u"RHand") && !Named(&root, u"LHand")) {
     if (FindRawData(document, u"V16FogSettings")) return kKindFog;
     if (FindRawData(document, u"MotionInfo")) return kKindMotion;
@@ -116,11 +142,12 @@ bool HasMeshWithFaces(CNode& node) {
   return found;
 }
 
-int32_t ClassifyContent(const CPersistContext& document) {
+int32_t ClassifyContent(const CPersistContext& document, CSearchedTree* searched) {
+  if (searched) *searched = {};
   if (FindRawData(document, u"ProjectState")) return kKindProject;
   CNode* root = document.roots.empty() ? nullptr : KindOf<CNode>(document.roots[0].get());
   if (!root) return kKindUnknown;  // callers check this first; answer something safe anyway
-  return Named(root, u"Scene Root") ? SceneRoot(*root) : OtherRoot(document, *root);
+  return Named(root, u"Scene Root") ? SceneRoot(*root) : OtherRoot(document, *root, searched);
 }
 
 const char* ContentKindName(int32_t kind) {

@@ -5,6 +5,7 @@
 // and 34) may become props. The values are part of the interface: the conversion refers to them.
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "core/container.h"
 #include "core/custom_data.h"
@@ -37,8 +38,17 @@ enum ContentKind : int32_t {
   kKindUnknown = 65535,           // nothing recognised and no mesh with faces
 };
 
-// The kind of the document; its first root must be a CNode.
-int32_t ClassifyContent(const CPersistContext& document);
+// Every object the first root reaches in search order, each once, as a classification that had
+// to search the whole tree collected it: the conversion that follows starts from it instead of
+// searching again. Empty when the classification needed no such search or it did not complete.
+struct CSearchedTree {
+  std::vector<CBase*> objects;
+  bool complete = false;
+};
+
+// The kind of the document; its first root must be a CNode. With `searched`, a search of the
+// whole tree the answer needs is kept there.
+int32_t ClassifyContent(const CPersistContext& document, CSearchedTree* searched = nullptr);
 // A readable name of a kind ("plain scene", "camera", ...).
 const char* ContentKindName(int32_t kind);
 

@@ -55,9 +55,10 @@ Status CheckCompatibility(CPersistContext& document, CRefPtr<CNode>& root, IConv
                                            document.roots.front()->GetRuntimeClass()->className +
                                            ", not a node";
   } else {
-    const int32_t kind = ClassifyContent(document);
+    CSearchedTree searched;  // what the classification searched, for the conversion
+    const int32_t kind = ClassifyContent(document, &searched);
     if (kind == kKindScene || kind == kKindSingleObjectScene) {
-      const Status status = ConvertSceneToProp(document, ui);
+      const Status status = ConvertSceneToProp(document, ui, kind, &searched);
       if (status == kOk) {
         ui.ShowMessage(ui.Text(kTextWillConvert), kMessageInformation, "");
         return kOk;

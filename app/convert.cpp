@@ -1,6 +1,8 @@
 #include "app/convert.h"
 
+#include <algorithm>
 #include <limits>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <unordered_map>
@@ -8,10 +10,10 @@
 
 #include "app/classify.h"
 #include "app/texts.h"
-#include "core/alloc.h"
-#include "core/address_table.h"
 #include "control/keyframe_control.h"
 #include "control/link_control.h"
+#include "core/address_table.h"
+#include "core/alloc.h"
 #include "core/math/matrix.h"
 #include "core/math/quaternion.h"
 #include "core/math/transform.h"
@@ -32,8 +34,8 @@ constexpr int32_t kBlendChannel = 9;
 constexpr int32_t kUntouchedChannel = 10;
 
 // Kinds the check after the clean-up refuses.
-constexpr int32_t kRefusedKinds[] = {kKindCamera,  kKindReserved, kKindLowerTorso, kKindMotion,
-                                     kKindFace,    kKindGesture,  kKindProject,    kKindUnknown};
+constexpr int32_t kRefusedKinds[] = {kKindCamera, kKindReserved, kKindLowerTorso, kKindMotion,
+                                     kKindFace,   kKindGesture,  kKindProject,    kKindUnknown};
 
 // Root names that keep their transforms: the tree is not baked when the name contains one.
 constexpr std::u16string_view kNoBakeMarkers[] = {u"AccRoot", u"CrvRoot", u"Scene Root",
@@ -59,6 +61,8 @@ std::vector<T*> Collect(CNode& root, bool kindOf) {
 class CTreeObjects {
  public:
   explicit CTreeObjects(CNode& root) { root.FindObjects(all_, std::nullopt, nullptr, false); }
+  // What a classification collected of the same tree, unchanged since.
+  explicit CTreeObjects(std::vector<CBase*>&& all) : all_(std::move(all)) {}
   // What Collect<T>(root, kindOf) would answer on the same tree.
   template <class T>
   std::vector<T*> Of(bool kindOf) const {
@@ -125,7 +129,8 @@ void CleanUpChannels(CStandardMaterial& material, RemovedObjects& removed) {
         if (blend->texture1 && blend->texture2) continue;
         // One texture left takes the blend's place with its weight; none leaves the channel empty.
         const CRefPtr<CBlendTex> keep(blend);
-        CTexture* survivor = KindOf<CTexture>(blend->texture1 ? blend->texture1.get() : blend->texture2.get());
+        CTexture* survivor =
+            KindOf<CTexture>(blend->texture1 ? blend->texture1.get() : blend->texture2.get());
         if (survivor)
           material.channelAmount[kBlendChannel] = blend->texture1 ? blend->weight1 : blend->weight2;
         removed.emplace_back(blend);
@@ -139,7 +144,8 @@ void CleanUpChannels(CStandardMaterial& material, RemovedObjects& removed) {
 // The texture map whose coordinate channel a material's bump channel uses, if any.
 CTextureMap* BumpMap(CStandardMaterial& material) {
   CTexture* bump = material.channelTexture[kBumpChannel].get();
-  if (auto* normalBump = KindOf<CNormalBumpTex>(bump)) return KindOf<CTextureMap>(normalBump->map1.get());
+  if (auto* normalBump = KindOf<CNormalBumpTex>(bump))
+    return KindOf<CTextureMap>(normalBump->map1.get());
   return KindOf<CTextureMap>(bump);
 }
 
@@ -166,7 +172,8 @@ Status CompactMultiMaterial(std::span<CGeometry* const> users, CMultiMaterial& m
   std::unordered_set<uint32_t> used;
   for (const CGeometry* geometry : users) {
     const auto* mesh = KindOf<CTriMesh>(geometry);
-    for (size_t i = 0; i < VertexValueCount(*geometry); ++i) used.insert(geometry->vertexValues.items[i]);
+    for (size_t i = 0; i < VertexValueCount(*geometry); ++i)
+      used.insert(geometry->vertexValues.items[i]);
     for (size_t i = 0; i < FaceValueCount(mesh); ++i) used.insert(mesh->faceValues1.items[i]);
   }
 
@@ -290,8 +297,11 @@ Status CleanUpMaterials(CGeometry& geometry, RemovedObjects& removed,
 
 namespace {
 
-// `objects` are Collect<CSpatial>(root, true) of the tree as it stands.
-Status CleanUpGeometryOf(const std::vector<CSpatial*>& objects) {
+// `objects` are Collect<CSpatial>(root, true) of the tree as it stands. `reshaped`, when given,
+// tells whether any reference of the tree changed: an object taken out, a sub-material dropped
+// or put in. Everything else the clean-up does (ids renumbered, coordinate channels, modified
+// flags) leaves every name, child, controller and face count where it was.
+Status CleanUpGeometryOf(const std::vector<CSpatial*>& objects, bool* reshaped = nullptr) {
   return Guarded([&]() -> Status {
     RemovedObjects removed;
     MultiMaterialUsers users;
@@ -300,6 +310,14 @@ Status CleanUpGeometryOf(const std::vector<CSpatial*>& objects) {
       if (auto* geometry = KindOf<CGeometry>(object))
         if (const auto* multi = KindOf<CMultiMaterial>(geometry->material.get()))
           users[multi].push_back(geometry);
+    // The sub-materials of each multi-material as they were: compaction changes them in place.
+    std::vector<std::pair<const CMultiMaterial*, std::vector<const CBase*>>> subsBefore;
+    if (reshaped)
+      for (const auto& [multi, geometries] : users) {
+        std::vector<const CBase*> subs;
+        for (const auto& sub : multi->subMaterials) subs.push_back(sub.get());
+        subsBefore.emplace_back(multi, std::move(subs));
+      }
     for (CSpatial* object : objects) {
       // Only the last keyframe controller of the chain stays.
       std::vector<CControl*> keyframes;
@@ -316,12 +334,20 @@ Status CleanUpGeometryOf(const std::vector<CSpatial*>& objects) {
       const bool hasPositions = !geometry->positions.empty();
       if (hasPositions && geometry->material) {
         if (auto* mesh = KindOf<CTriMesh>(geometry);
-            mesh && (mesh->normals.empty() || mesh->indexList1.empty() || mesh->indexList2.empty() ||
-                     mesh->faceTriples4.empty()))
+            mesh && (mesh->normals.empty() || mesh->indexList1.empty() ||
+                     mesh->indexList2.empty() || mesh->faceTriples4.empty()))
           KX_RETURN_IF_FAILED(RemoveFromParent(*geometry, removed));
       } else {
         KX_RETURN_IF_FAILED(RemoveFromParent(*geometry, removed));
       }
+    }
+    if (reshaped) {
+      *reshaped = !removed.empty();
+      for (const auto& [multi, subs] : subsBefore)
+        if (!std::equal(subs.begin(), subs.end(), multi->subMaterials.begin(),
+                        multi->subMaterials.end(),
+                        [](const CBase* a, const auto& b) { return a == b.get(); }))
+          *reshaped = true;
     }
     return kOk;
   });
@@ -440,13 +466,15 @@ Status RestructureRootOf(CNode& root, const CTreeObjects& tree) {
           KX_RETURN_IF_FAILED(holder->RemoveChild(object));
       }
 
-      CRefPtr<CNode> first(root.children.empty() ? nullptr : KindOf<CNode>(root.children.front().get()));
+      CRefPtr<CNode> first(root.children.empty() ? nullptr
+                                                 : KindOf<CNode>(root.children.front().get()));
       if (first && first->name == u"AccRoot") {
         // The accessory level goes; its first child takes its place at the end of the root.
         // A step that fails fails the conversion: nothing may be dropped from the tree unnoticed.
         KX_RETURN_IF_FAILED(root.RemoveChild(first.get()));
         reshaped = true;
-        CRefPtr<CNode> inner(first->children.empty() ? nullptr : KindOf<CNode>(first->children.front().get()));
+        CRefPtr<CNode> inner(
+            first->children.empty() ? nullptr : KindOf<CNode>(first->children.front().get()));
         if (inner) {
           KX_RETURN_IF_FAILED(first->RemoveChild(inner.get()));
           KX_RETURN_IF_FAILED(root.AddChild(inner.get()));
@@ -477,19 +505,34 @@ Status RestructureRoot(CNode& root) {
   return Guarded([&]() -> Status { return RestructureRootOf(root, CTreeObjects(root)); });
 }
 
-Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui) {
+namespace {
+
+Status ConvertWithKnownKind(CPersistContext& document, IConverterUi& ui,
+                            const int32_t* kindBefore, CSearchedTree* searched) {
   return Guarded([&]() -> Status {
-    CRefPtr<CNode> root(document.roots.empty() ? nullptr : KindOf<CNode>(document.roots.front().get()));
+    CRefPtr<CNode> root(document.roots.empty() ? nullptr
+                                               : KindOf<CNode>(document.roots.front().get()));
     if (!root) return kErrMalformed;
+    // One collection of the tree as loaded serves the clean-up and, where the clean-up changed
+    // no reference, the tagging and stripping after it as well.
+    std::optional<CTreeObjects> loaded;
+    if (searched && searched->complete)
+      loaded.emplace(std::move(searched->objects));
+    else
+      loaded.emplace(*root);
+    if (searched) *searched = {};
+    bool reshaped = false;
     {
-      // Where no link controller was taken off, the tree is as it was: one collection serves both.
-      std::vector<CSpatial*> objects = Collect<CSpatial>(*root, true);
+      std::vector<CSpatial*> objects = loaded->Of<CSpatial>(true);
       bool detached = false;
       KX_RETURN_IF_FAILED(RemoveLinkControllersOf(objects, detached));
       if (detached) objects = Collect<CSpatial>(*root, true);
-      KX_RETURN_IF_FAILED(CleanUpGeometryOf(objects));
+      KX_RETURN_IF_FAILED(CleanUpGeometryOf(objects, &reshaped));
+      reshaped = reshaped || detached;
     }
-    const int32_t kind = ClassifyContent(document);
+    // The kind answers from names, children, controllers and face counts reached from the roots;
+    // a clean-up that changed no reference changed none of them, and the kind stays as it was.
+    const int32_t kind = kindBefore && !reshaped ? *kindBefore : ClassifyContent(document);
     for (int32_t refused : kRefusedKinds)
       if (kind == refused) {
         ui.ShowMessage(ui.Text(kTextNotAScene), kMessageError,
@@ -499,15 +542,27 @@ Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui) {
       }
     {
       // Tagging changes no reference: both passes act on the tree collected once.
-      const CTreeObjects tagged(*root);
-      KX_RETURN_IF_FAILED(TagNodesOf(tagged, kPropTag));
-      KX_RETURN_IF_FAILED(StripControllersOf(tagged));
+      if (reshaped) loaded.emplace(*root);
+      KX_RETURN_IF_FAILED(TagNodesOf(*loaded, kPropTag));
+      KX_RETURN_IF_FAILED(StripControllersOf(*loaded));
+      loaded.reset();
     }
     // From here on no pass changes the tree's shape until the cameras go: one collection serves.
     const CTreeObjects tree(*root);
     if (!NameHasMarker(root->name)) KX_RETURN_IF_FAILED(BakeTransformsOf(tree));
     return RestructureRootOf(*root, tree);
   });
+}
+
+}  // namespace
+
+Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui) {
+  return ConvertWithKnownKind(document, ui, nullptr, nullptr);
+}
+
+Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui, int32_t kindBefore,
+                          CSearchedTree* searched) {
+  return ConvertWithKnownKind(document, ui, &kindBefore, searched);
 }
 
 }  // namespace KX

@@ -9,6 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "app/classify.h"
 #include "app/converter_ui.h"
 #include "core/container.h"
 #include "material/material.h"
@@ -27,6 +28,12 @@ using RemovedObjects = std::vector<CRefPtr<CBase>>;
 // when the kind checked again after the clean-up is refused (message 103 shown through `ui`);
 // any failure of a pass.
 Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui);
+// The same, for a document that ClassifyContent answered `kindBefore` for as it stands: where the
+// clean-up changes no reference the kind cannot change, and it is not worked out again. What the
+// classification collected in `searched`, when given, serves instead of a search of its own; it is
+// used up.
+Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui, int32_t kindBefore,
+                          CSearchedTree* searched = nullptr);
 
 Status RemoveLinkControllers(CNode& root);
 Status CleanUpGeometry(CNode& root);

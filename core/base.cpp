@@ -14,13 +14,6 @@ const CRuntimeClass CBase::classRecord{"CBase", nullptr, 2, 0};
 
 CBase::~CBase() = default;
 
-bool CBase::Matches(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) const {
-  if (cls) {
-    if (kindOf ? !IsKindOf(cls) : GetRuntimeClass() != cls) return false;
-  }
-  return !wanted || *wanted == name;
-}
-
 CBase* CBase::FindObject(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) {
   return FindFirst(this, wanted, cls, kindOf);
 }

@@ -92,7 +92,10 @@ class CBase {
   virtual void VisitReferences(CReferenceVisitor&) {}
 
   // The name/class test of FindObject, without searching what the object owns.
-  bool Matches(NameFilter name, const CRuntimeClass* cls, bool kindOf) const;
+  bool Matches(NameFilter wanted, const CRuntimeClass* cls, bool kindOf) const {
+    if (cls && (kindOf ? !IsKindOf(cls) : GetRuntimeClass() != cls)) return false;
+    return !wanted || *wanted == name;
+  }
   bool IsKindOf(const CRuntimeClass* cls) const { return GetRuntimeClass()->IsDerivedFrom(cls); }
 };
 

@@ -4,6 +4,7 @@
 #include "core/alloc.h"
 #include "core/atomic_file.h"
 #include "core/load_jobs.h"
+#include "core/walker.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -78,7 +79,15 @@ Status CheckOwnership(CPersistContext& context, std::string& message) {
   };
   const uint64_t maxWalk =
       std::max<uint64_t>(kMaxWalkFloor, kMaxWalkPerObject * context.objects.size());
-  CAddressTable<Info> info(context.objects.size());
+  // What the check knows of each object, by the number it met the object under.
+  CObjectNumbers numbers;
+  std::vector<Info> infos;
+  infos.reserve(context.objects.size());
+  auto info = [&](CBase* object) -> Info& {
+    const auto [number, added] = numbers.Insert(object);
+    if (added) infos.emplace_back();
+    return infos[number];
+  };
   std::vector<Frame> stack;
   std::vector<CBase*> children;
   CChildCollector collector;
@@ -86,20 +95,20 @@ Status CheckOwnership(CPersistContext& context, std::string& message) {
   auto push = [&](CBase* object) {
     collector.children.clear();
     object->VisitReferences(collector);
-    info[object].state = 1;
+    info(object).state = 1;
     stack.push_back(Frame{object, children.size(), collector.children.size()});
     children.insert(children.end(), collector.children.begin(), collector.children.end());
   };
 
   for (const auto& [id, record] : context.objects) {
     CBase* start = record->object.get();
-    if (!start || info[start].state != 0) continue;
+    if (!start || info(start).state != 0) continue;
     push(start);
     while (!stack.empty()) {
       Frame& top = stack.back();
       if (top.next < top.childCount) {
         CBase* child = children[top.firstChild + top.next++];
-        const uint8_t state = info[child].state;
+        const uint8_t state = info(child).state;
         if (state == 1) {
           message = std::string("a ") + child->GetRuntimeClass()->className +
                     " owns itself through a chain of references";
@@ -116,8 +125,8 @@ Status CheckOwnership(CPersistContext& context, std::string& message) {
       }
       uint64_t walk = 1;
       for (size_t i = 0; i < top.childCount; ++i)
-        walk = std::min(maxWalk + 1, walk + info[children[top.firstChild + i]].walk);
-      Info& self = info[top.object];
+        walk = std::min(maxWalk + 1, walk + info(children[top.firstChild + i]).walk);
+      Info& self = info(top.object);
       self.state = 2;
       self.walk = walk;
       if (walk > maxWalk) {
@@ -142,16 +151,17 @@ void BreakOwnership(CPersistContext& context) {
 // Clears plain references to objects that nothing will own once the load lets go of its records:
 // they would dangle. What the roots reach through owned references stays.
 void DropDanglingReferences(CPersistContext& context) {
-  CAddressTable<uint8_t> kept(context.objects.size());
+  // What the roots own is marked the way the walks mark what they reach (core/walker.h): on the
+  // objects themselves, with no table to fill and look up for every reference.
+  const walker_detail::CScratchLease lease;
+  walker_detail::CVisited& kept = (*lease).visited;
   std::vector<CBase*> pending;
   for (const auto& root : context.roots) pending.push_back(root.get());
   CChildCollector collector;
   while (!pending.empty()) {
     CBase* object = pending.back();
     pending.pop_back();
-    uint8_t& seen = kept[object];
-    if (seen) continue;
-    seen = 1;
+    if (!kept.Insert(object)) continue;
     collector.children.clear();
     object->VisitReferences(collector);
     pending.insert(pending.end(), collector.children.begin(), collector.children.end());
@@ -159,13 +169,13 @@ void DropDanglingReferences(CPersistContext& context) {
 
   class CDanglingClearer final : public CReferenceVisitor {
    public:
-    CDanglingClearer(CAddressTable<uint8_t>& kept, CPersistContext& context)
+    CDanglingClearer(const walker_detail::CVisited& kept, CPersistContext& context)
         : kept_(kept), context_(context) {}
     CBase* holder = nullptr;
     void Owned(const CReference&) override {}
     void Plain(const CReference& ref) override {
       CBase* target = ref.target;
-      if (kept_[target]) return;
+      if (kept_.Contains(target)) return;
       ref.Clear();
       context_.Warn(std::string("a ") + holder->GetRuntimeClass()->className + " referred to a " +
                     target->GetRuntimeClass()->className +
@@ -173,12 +183,12 @@ void DropDanglingReferences(CPersistContext& context) {
     }
 
    private:
-    CAddressTable<uint8_t>& kept_;
+    const walker_detail::CVisited& kept_;
     CPersistContext& context_;
   } clearer(kept, context);
   for (const auto& [id, record] : context.objects) {
     CBase* object = record->object.get();
-    if (!object || object != record->created || !kept[object]) continue;
+    if (!object || object != record->created || !kept.Contains(object)) continue;
     clearer.holder = object;
     object->VisitReferences(clearer);
   }
@@ -398,8 +408,9 @@ Status LoadFromStream(CPersistContext& context, CIoBuffer& stream, int32_t cooki
     CLoadJobs jobs(context);
     context.jobs = &jobs;
     const Status read = [&]() -> Status {
+      // One name for every record: its room, once grown, serves the longer class names too.
+      std::string className;
       while (!stream.IsEnd()) {
-        std::string className;
         KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));
         const bool isRoot = className == kRootMarker || className == kOldRootMarker;
         if (isRoot) KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));

@@ -106,7 +106,14 @@ int32_t CReader::Version(const CRuntimeClass& cls) {
   int32_t version = streamVersion_;
   if (!OldLayout()) {
     int32_t major = 0, minor = 0;
-    Read(major).Read(minor);
+    // Both words in one copy where the stream holds them in its window; otherwise one by one,
+    // so that a pair cut short fails where it always did.
+    if (int32_t pair[2]; ok() && stream_.TryReadInline(pair, sizeof pair)) {
+      major = pair[0];
+      minor = pair[1];
+    } else {
+      Read(major).Read(minor);
+    }
     if (!ok()) return 0;
     // Computed wide so that hostile pairs cannot overflow.
     const int64_t stored = static_cast<int64_t>(major) * 100 + minor;
@@ -222,7 +229,9 @@ CWriter& CWriter::FieldBytes(const char* name, const void* source, size_t count)
 
 CWriter& CWriter::Version(const CRuntimeClass& cls) {
   if (fields_) fields_->Level(cls);
-  return Store(cls.major).Store(cls.minor);
+  // Every level of every record starts with the pair: one store for both.
+  const int32_t pair[2] = {cls.major, cls.minor};
+  return StoreBytes(pair, sizeof pair);
 }
 
 int32_t CWriter::IdOf(const CBase* object) const {

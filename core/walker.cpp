@@ -57,6 +57,16 @@ bool CVisited::InsertInTable(const CBase* object) {
   }
 }
 
+bool CVisited::ContainedInTable(const CBase* object) const {
+  if (slots_.empty()) return false;
+  const size_t mask = slots_.size() - 1;
+  for (size_t i = HashOf(object) & mask;; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (slot.walk != walk_) return false;
+    if (slot.object == object) return true;
+  }
+}
+
 void CVisited::Grow() {
   std::vector<Slot> old(slots_.empty() ? 32 : slots_.size() * 2);
   old.swap(slots_);
@@ -101,12 +111,30 @@ CScratchLease::CScratchLease() {
 
 CScratchLease::~CScratchLease() {
   scratch_->stack.clear();
-  scratch_->targets.clear();
   scratch_->visited.Clear();
   FreeScratch().emplace_back(scratch_);
 }
 
 }  // namespace walker_detail
+
+CObjectNumbers::CObjectNumbers() {
+  using walker_detail::marksTaken;
+  marking_ = !marksTaken.exchange(true, std::memory_order_acquire);
+  if (marking_) base_ = walker_detail::lastMarkingWalk + 1;
+}
+
+CObjectNumbers::~CObjectNumbers() {
+  if (!marking_) return;
+  // The numbers used up walk numbers: the walks after this pass start above them.
+  walker_detail::lastMarkingWalk = base_ + count_;
+  walker_detail::marksTaken.store(false, std::memory_order_release);
+}
+
+std::pair<size_t, bool> CObjectNumbers::InsertInTable(const CBase* object) {
+  auto [number, added] = table_.Insert(object);
+  if (added) number = count_++;
+  return {number, added};
+}
 
 CBase* FindFirst(CBase* start, NameFilter name, const CRuntimeClass* cls, bool kindOf) {
   CBase* hit = nullptr;
@@ -121,6 +149,14 @@ CBase* FindFirst(CBase* start, NameFilter name, const CRuntimeClass* cls, bool k
 
 void FindAll(CBase* start, std::vector<CBase*>& list, NameFilter name, const CRuntimeClass* cls,
              bool kindOf) {
+  if (!name && !cls) {
+    // Everything the search reaches: no test to make per object.
+    (void)Walk(start, kSearch, [&](CBase* object) {
+      list.push_back(object);
+      return WalkStep::kDescend;
+    });
+    return;
+  }
   (void)Walk(start, kSearch, [&](CBase* object) {
     if (object->Matches(name, cls, kindOf)) list.push_back(object);
     return WalkStep::kDescend;

@@ -4,10 +4,12 @@
 // (core/references.h) depth first, in the stated order, visiting each object once per walk, with
 // an explicit stack: whatever plain references point at, a walk ends, in time linear in the
 // references it follows and without deep recursion.
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "core/address_table.h"
 #include "core/base.h"
 
 namespace KX {
@@ -32,6 +34,8 @@ enum class WalkStep {
 template <class Step>
 Status Walk(CBase* start, Walks follow, Step&& step, Status* failure = nullptr);
 
+class CObjectNumbers;
+
 // The object itself or the first object in its references that matches, in search order.
 CBase* FindFirst(CBase* start, NameFilter name, const CRuntimeClass* cls, bool kindOf);
 // Appends every match in search order, each once.
@@ -42,19 +46,21 @@ void FindAll(CBase* start, std::vector<CBase*>& list, NameFilter name, const CRu
 
 namespace walker_detail {
 
-// Reference targets a walk follows, appended in statement order.
+// Reference targets a walk follows, appended to its stack in statement order at the given depth.
+template <class Pending>
 class CFollowCollector final : public CReferenceVisitor {
  public:
-  CFollowCollector(Walks follow, std::vector<CBase*>& out) : follow_(follow), out_(out) {}
+  CFollowCollector(Walks follow, std::vector<Pending>& out) : follow_(follow), out_(out) {}
   void Owned(const CReference& ref) override { Add(ref); }
   void Plain(const CReference& ref) override { Add(ref); }
+  size_t depth = 0;
 
  private:
   void Add(const CReference& ref) {
-    if (ref.Follows(follow_)) out_.push_back(ref.target);
+    if (ref.Follows(follow_)) out_.push_back({ref.target, depth});
   }
   Walks follow_;
-  std::vector<CBase*>& out_;
+  std::vector<Pending>& out_;
 };
 
 // The objects one walk has reached. One walk at a time in the process marks the objects
@@ -65,6 +71,7 @@ class CFollowCollector final : public CReferenceVisitor {
 // increment and a table sized by one walk serves the next without being cleared or grown again.
 class CVisited {
  public:
+  friend class ::KX::CObjectNumbers;
   // Starts a walk: takes the marks when no other walk holds them.
   void Begin();
   // Ends the walk, gives the marks back, and forgets every object reached.
@@ -80,6 +87,11 @@ class CVisited {
     }
     return InsertInTable(object);
   }
+  // True when `object` was reached in this walk.
+  bool Contains(const CBase* object) const {
+    if (marking_) return object->walkMark.walk_ == markWalk_;
+    return ContainedInTable(object);
+  }
   size_t size() const { return count_; }
 
  private:
@@ -87,7 +99,9 @@ class CVisited {
     const CBase* object = nullptr;
     uint64_t walk = 0;
   };
+  static uint64_t& MarkOf(const CBase* object) { return object->walkMark.walk_; }
   bool InsertInTable(const CBase* object);
+  bool ContainedInTable(const CBase* object) const;
   void Grow();
   std::vector<Slot> slots_;
   size_t count_ = 0;
@@ -105,7 +119,6 @@ struct CWalkScratch {
     size_t depth;
   };
   std::vector<Pending> stack;
-  std::vector<CBase*> targets;
   CVisited visited;
 };
 
@@ -123,14 +136,43 @@ class CScratchLease {
 
 }  // namespace walker_detail
 
+// Numbers 0, 1, 2, ... for the objects a pass meets, in the order it meets them: what a pass over
+// a large graph keeps per object goes into a plain array indexed by them. While no walk holds the
+// marks the numbers are kept on the objects themselves (their marks then lie above every walk
+// number handed out before, and below every one handed out after); otherwise in a table.
+class CObjectNumbers {
+ public:
+  CObjectNumbers();
+  ~CObjectNumbers();
+  CObjectNumbers(const CObjectNumbers&) = delete;
+  CObjectNumbers& operator=(const CObjectNumbers&) = delete;
+
+  // The object's number, and whether it was new (and is now numbered).
+  std::pair<size_t, bool> Insert(const CBase* object) {
+    if (!marking_) return InsertInTable(object);
+    uint64_t& mark = walker_detail::CVisited::MarkOf(object);
+    if (mark >= base_ && mark - base_ < count_) return {static_cast<size_t>(mark - base_), false};
+    mark = base_ + count_;
+    return {count_++, true};
+  }
+  size_t size() const { return count_; }
+
+ private:
+  std::pair<size_t, bool> InsertInTable(const CBase* object);
+  bool marking_ = false;
+  uint64_t base_ = 0;
+  size_t count_ = 0;
+  CAddressTable<size_t> table_;
+};
+
 template <class Step>
 Status Walk(CBase* start, Walks follow, Step&& step, Status* failure) {
   if (!start) return kErrBadArgument;
   Status status = kOk;
   try {
     const walker_detail::CScratchLease lease;
-    auto& [stack, targets, visited] = *lease;
-    walker_detail::CFollowCollector collector(follow, targets);
+    auto& [stack, visited] = *lease;
+    walker_detail::CFollowCollector<walker_detail::CWalkScratch::Pending> collector(follow, stack);
     stack.push_back({start, 1});
     while (!stack.empty()) {
       const auto current = stack.back();
@@ -142,12 +184,14 @@ Status Walk(CBase* start, Walks follow, Step&& step, Status* failure) {
         if (current.object == start) status = kNothingDone;
         continue;
       }
-      targets.clear();
+      // The targets go straight onto the stack, then are turned round, so that the first stated
+      // reference is walked first.
+      const size_t before = stack.size();
+      collector.depth = current.depth + 1;
       current.object->VisitReferences(collector);
-      if (targets.empty()) continue;
+      if (stack.size() == before) continue;
       if (current.depth >= kMaxWalkDepth) return kErrMalformed;
-      // Reversed, so that the first stated reference is walked first.
-      for (size_t i = targets.size(); i-- > 0;) stack.push_back({targets[i], current.depth + 1});
+      std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(before), stack.end());
     }
   } catch (const std::bad_alloc&) {
     return kErrOutOfMemory;

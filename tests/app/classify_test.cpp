@@ -44,9 +44,21 @@ class ClassifyTest : public ::testing::Test {
     scene.RawDataChain(records);
   }
 
+  // The kind, which must not depend on whether the classification keeps what it searched; what
+  // it keeps is every object the first root reaches, in search order.
   int32_t Kind() {
     document = test::LoadScene(scene);
-    return ClassifyContent(*document);
+    const int32_t kind = ClassifyContent(*document);
+    CSearchedTree searched;
+    EXPECT_EQ(ClassifyContent(*document, &searched), kind);
+    if (searched.complete) {
+      std::vector<CBase*> all;
+      document->roots.at(0)->FindObjects(all, std::nullopt, nullptr, false);
+      EXPECT_EQ(searched.objects, all);
+    } else {
+      EXPECT_TRUE(searched.objects.empty());
+    }
+    return kind;
   }
 
   LegacyScene scene{"1.50"};

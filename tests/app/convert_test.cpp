@@ -8,6 +8,7 @@
 #include "app/classify.h"
 #include "app/convert.h"
 #include "app_fixtures.h"
+#include "support/round_trip.h"
 #include "control/keyframe_control.h"
 #include "control/link_control.h"
 #include "core/math/transform.h"
@@ -566,6 +567,103 @@ TEST(ConvertPasses, OneCallDoesWhatThePassesDoOneByOne) {
 
     EXPECT_EQ(test::SaveToBytes(*once), test::SaveToBytes(*stepwise)) << c.what;
     ExpectOneRestKeyEach(*KindOf<CNode>(once->roots.at(0).get()));
+  }
+}
+
+}  // namespace
+}  // namespace KX
+
+namespace KX {
+namespace {
+
+LegacyRef MeshUnder(LegacyScene& s, LegacyRef parent, std::u16string name) {
+  const auto mesh = s.Mesh(std::move(name), test::LegacyMesh::Triangle());
+  s.SetMaterial(mesh, s.Material({}));
+  s.AddChild(parent, mesh);
+  return mesh;
+}
+
+// A caller that classified the document already hands the kind in, with what the classification
+// searched; the kind is worked out again only where the clean-up changed a reference. Either way
+// the outcome is what classifying after the clean-up gives.
+TEST(ConvertKnownKind, GivesWhatClassifyingAgainGives) {
+  test::RegisterForTests();
+  using Build = void (*)(LegacyScene&);
+  const struct {
+    const char* what;
+    Build build;
+  } cases[] = {
+      {"nothing to clean up",
+       [](LegacyScene& s) {
+         const auto root = s.Root(u"Scene Root");
+         const auto group = s.Node(u"Group");
+         s.AddChild(root, group);
+         s.KeyframeController(MeshUnder(s, group, u"Tri"), {{0.0f, {1, 0, 0}}});
+         s.AddChild(root, s.Node(u"Other"));
+       }},
+      {"the only mesh with faces goes",
+       [](LegacyScene& s) {
+         const auto root = s.Root(u"Scene Root");
+         const auto chair = s.Node(u"Chair");
+         s.AddChild(root, s.Node(u"Table"));
+         s.AddChild(root, chair);
+         s.AddChild(chair, s.Mesh(u"Loose", test::LegacyMesh::Triangle()));
+       }},
+      {"a link controller goes",
+       [](LegacyScene& s) {
+         const auto root = s.Root(u"Props");
+         const auto group = s.Node(u"Group");
+         s.AddChild(root, group);
+         s.LinkController(MeshUnder(s, group, u"Tri"), group);
+       }},
+      {"a sub-material goes",
+       [](LegacyScene& s) {
+         const auto root = s.Root(u"Props");
+         const auto tri = MeshUnder(s, root, u"Tri");
+         s.SetMaterial(tri, s.MultiMaterial({s.Material({}), s.MultiMaterial({})}));
+       }},
+  };
+  for (const auto& c : cases) {
+    LegacyScene scene("1.50");
+    c.build(scene);
+    auto again = test::LoadScene(scene);
+    auto known = test::LoadScene(scene);
+    CSearchedTree searched;
+    const int32_t kind = ClassifyContent(*known, &searched);
+    test::ScriptedUi uiAgain, uiKnown;
+    const Status status = ConvertSceneToProp(*again, uiAgain);
+    EXPECT_EQ(ConvertSceneToProp(*known, uiKnown, kind, &searched), status) << c.what;
+    ASSERT_EQ(uiKnown.messages.size(), uiAgain.messages.size()) << c.what;
+    for (size_t i = 0; i < uiKnown.messages.size(); ++i)
+      EXPECT_EQ(uiKnown.messages[i].detail, uiAgain.messages[i].detail) << c.what;
+    EXPECT_EQ(test::SaveRootToBytes(known->roots.at(0).get()),
+              test::SaveRootToBytes(again->roots.at(0).get()))
+        << c.what;
+  }
+}
+
+TEST(ConvertKnownKind, IsTakenOnlyWhereTheCleanUpChangedNoReference) {
+  test::RegisterForTests();
+  {
+    // Nothing to clean up: the kind given is the kind checked.
+    LegacyScene scene("1.50");
+    MeshUnder(scene, scene.Root(u"Scene Root"), u"Tri");
+    auto document = test::LoadScene(scene);
+    test::ScriptedUi ui;
+    EXPECT_EQ(ConvertSceneToProp(*document, ui, kKindCamera), kErrMalformed);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_NE(ui.messages[0].detail.find("camera"), std::string::npos) << ui.messages[0].detail;
+  }
+  {
+    // The clean-up took a keyframe controller off: the kind is worked out again.
+    LegacyScene scene("1.50");
+    const auto tri = MeshUnder(scene, scene.Root(u"Scene Root"), u"Tri");
+    scene.KeyframeController(tri, {{0.0f, {1, 0, 0}}});
+    scene.KeyframeController(tri, {{0.0f, {2, 0, 0}}});
+    auto document = test::LoadScene(scene);
+    test::ScriptedUi ui;
+    EXPECT_EQ(ConvertSceneToProp(*document, ui, kKindCamera), kOk);
+    EXPECT_TRUE(ui.messages.empty());
   }
 }
 

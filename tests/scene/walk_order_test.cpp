@@ -237,7 +237,51 @@ TEST(WalkOrder, WalksAfterAndInsideOthersReachEveryObjectOnce) {
   }
 }
 
-// Walks of one graph on several threads at once each reach every object once.
+// Numbers for the objects of a pass, kept on the objects or, inside a walk, in a table: the same
+// answers either way, and the walks before and after a numbered pass each reach every object.
+TEST(WalkOrder, ObjectNumbersCountInMeetingOrderAndLeaveWalksWhole) {
+  test::RegisterForTests();
+  Graph big;
+  CNode* root = WideNode(big);
+  ASSERT_NE(root, nullptr);
+  std::vector<CBase*> all;
+  root->FindObjects(all, std::nullopt, nullptr, false);
+  ASSERT_EQ(all.size(), 301u);
+
+  auto numberTwice = [&]() -> std::string {
+    CObjectNumbers numbers;
+    for (size_t i = 0; i < all.size(); ++i) {
+      const auto [number, added] = numbers.Insert(all[i]);
+      if (number != i || !added) return "first meeting of " + std::to_string(i);
+    }
+    for (size_t i = all.size(); i-- > 0;) {
+      const auto [number, added] = numbers.Insert(all[i]);
+      if (number != i || added) return "second meeting of " + std::to_string(i);
+    }
+    return numbers.size() == all.size() ? "" : "size";
+  };
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    EXPECT_EQ(numberTwice(), "");
+    std::vector<CBase*> found;
+    root->FindObjects(found, std::nullopt, nullptr, false);
+    EXPECT_EQ(found.size(), 301u);
+    // Inside a walk the marks are taken: the numbers go to a table, and the walk goes on whole.
+    size_t outer = 0;
+    std::string inner;
+    ASSERT_EQ(Walk(root, kSearch,
+                   [&](CBase*) {
+                     ++outer;
+                     if (outer == 1) inner = numberTwice();
+                     return WalkStep::kDescend;
+                   }),
+              kOk);
+    EXPECT_EQ(outer, 301u);
+    EXPECT_EQ(inner, "");
+  }
+}
+
+// Walks and numberings of one graph on several threads at once each reach every object once.
 TEST(WalkOrder, WalksOnSeveralThreadsReachEveryObjectOnce) {
   test::RegisterForTests();
   Graph big;
@@ -251,6 +295,12 @@ TEST(WalkOrder, WalksOnSeveralThreadsReachEveryObjectOnce) {
         std::vector<CBase*> found;
         root->FindObjects(found, std::nullopt, nullptr, false);
         if (found.size() != 301u) ++wrong;
+        // Numbering the same objects meanwhile, on the objects or in a table.
+        CObjectNumbers numbers;
+        for (CBase* object : found)
+          if (!numbers.Insert(object).second) ++wrong;
+        for (size_t k = 0; k < found.size(); ++k)
+          if (numbers.Insert(found[k]).first != k) ++wrong;
       }
     });
   for (auto& thread : threads) thread.join();
