@@ -26,9 +26,6 @@
 #include "image/pixel_buffer.h"
 #include "image/thumbnail.h"
 
-#ifdef KX_MIMALLOC
-#include <mimalloc.h>
-#endif
 
 namespace KX::cli {
 namespace {
@@ -251,12 +248,6 @@ bool UnknownCommand(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   using namespace KX::cli;
-#ifdef KX_MIMALLOC
-  // A scene is hundreds of thousands of small objects and a few large arrays: taken in 2 MiB
-  // pages, its memory costs a page fault per 2 MiB instead of one per 4 KiB, which was most of
-  // the system time of a conversion.
-  mi_option_enable(mi_option_large_os_pages);
-#endif
   // An interrupted save leaves no partial file behind.
   KX::RemoveTemporariesOnSignals();
   if (UnknownCommand(argc, argv)) return kExitUsage;

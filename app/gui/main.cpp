@@ -5,17 +5,8 @@
 #include "app/gui/vetter_dlg.h"
 #include "core/atomic_file.h"
 
-#ifdef KX_MIMALLOC
-#include <mimalloc.h>
-#endif
 
 int main(int argc, char* argv[]) {
-#ifdef KX_MIMALLOC
-  // A scene is hundreds of thousands of small objects and a few large arrays: taken in 2 MiB
-  // pages, its memory costs a page fault per 2 MiB instead of one per 4 KiB, which was most of
-  // the system time of a conversion.
-  mi_option_enable(mi_option_large_os_pages);
-#endif
   QApplication app(argc, argv);
   // The settings (the folders the file dialogs start in) are kept under this name.
   QApplication::setOrganizationName(QStringLiteral("Recaster"));
