@@ -1,5 +1,6 @@
 #include "core/io_buffer.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +24,32 @@ Status CIoBuffer::GetFolder(std::string& folder) const {
 
 Status CIoBuffer::Reserve(int64_t, int64_t) {
   return kOk;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+int CWriteBehind::Wrote(int fd, uint64_t end) {
+  if (!enabled_ || end < started_ + kStep) return 0;
+  if (::sync_file_range(fd, static_cast<off64_t>(started_), static_cast<off64_t>(end - started_),
+                        SYNC_FILE_RANGE_WRITE) != 0) {
+    // A file system or a file that cannot do it: the final flush does all, as without this.
+    if (errno == EINVAL || errno == ESPIPE || errno == ENOSYS) {
+      enabled_ = false;
+      return 0;
+    }
+    return errno;
+  }
+  started_ = end;
+  // Waiting for the newest ranges would hold the writer to the disk's pace step by step; the
+  // disk only needs to keep up over kWaitLag.
+  if (started_ > waited_ + kWaitLag) {
+    const uint64_t until = started_ - kWaitLag;
+    if (::sync_file_range(fd, static_cast<off64_t>(waited_), static_cast<off64_t>(until - waited_),
+                          SYNC_FILE_RANGE_WAIT_BEFORE) != 0)
+      return errno;
+    waited_ = until;
+  }
+  return 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -56,6 +83,8 @@ Status CFileIo::OpenWrite(const std::string& filePath) {
   writing_ = true;
   writeError = 0;
   position = 0;
+  fileOffset_ = 0;
+  writeBehind_.Reset();
   buffer_.reset(new (std::nothrow) char[kBufferSize]);
   if (buffer_) {
     outCursor_ = Buffer();
@@ -173,6 +202,11 @@ Status CFileIo::WriteDirect(const void* source, size_t count) {
     }
     in += put;
     count -= static_cast<size_t>(put);
+    fileOffset_ += static_cast<uint64_t>(put);
+  }
+  if (const int error = writeBehind_.Wrote(fd_, fileOffset_)) {
+    writeError = error;
+    return kErrStream;
   }
   return kOk;
 }
@@ -211,6 +245,7 @@ Status CFileIo::Skip(int64_t offset) {
   if (writing_) {
     KX_RETURN_IF_FAILED(Drain());
     if (::lseek(fd_, offset, SEEK_CUR) < 0) return kErrStream;
+    fileOffset_ += offset;
   } else if (buffer_ && offset >= Buffer() - inCursor_ && offset <= inEnd_ - inCursor_) {
     inCursor_ += offset;
   } else {

@@ -62,6 +62,29 @@ class CIoBuffer {
   uint64_t* windowPosition_ = nullptr;
 };
 
+// Starts the write-back of a file's new bytes while the rest is still being written: every
+// kStep bytes, the system is asked to write what came since to the disk, and to finish what it
+// was asked more than kWaitLag bytes before (so that not much more than that waits in memory).
+// The disk works while the file is written, and the final flush, which stays, finds little left
+// to do. Only a hint: a file system without it, or a file that is no plain file, writes as
+// before.
+class CWriteBehind {
+ public:
+  static constexpr uint64_t kStep = uint64_t{8} << 20;
+  static constexpr uint64_t kWaitLag = uint64_t{32} << 20;
+
+  // Starts over for a file written from its beginning.
+  void Reset() { started_ = waited_ = 0, enabled_ = true; }
+  // The file's bytes now reach `end`. Answers the system's error when the write-back of earlier
+  // bytes failed (the bytes are not on the disk: the file is not good), else 0.
+  int Wrote(int fd, uint64_t end);
+
+ private:
+  uint64_t started_ = 0;  // write-back asked for [0, started_)
+  uint64_t waited_ = 0;   // write-back finished for [0, waited_)
+  bool enabled_ = true;
+};
+
 // Reads and writes go through a buffer of its own straight to the file descriptor: the many small
 // fields of a record are copies into the buffer, and large arrays move between the file and their
 // destination in one system call, without passing through the buffer.
@@ -116,6 +139,9 @@ class CFileIo final : public CIoBuffer {
   Status Drain();
 
   bool writing_ = false;
+  // Writing: where the next write lands in the file, and its early write-back.
+  uint64_t fileOffset_ = 0;
+  CWriteBehind writeBehind_;
   // What the next Fill reads: kShortFillSize after a direct read, the whole buffer after a
   // short fill did not reach the next large read.
   size_t fillSize_ = kBufferSize;
