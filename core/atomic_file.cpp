@@ -211,7 +211,7 @@ Status CAtomicFile::Create(const std::string& target, bool replace) {
     return Fail(EEXIST, "cannot find a free temporary name in " + folder_);
   }
   written_ = 0;
-  writeBehind_.Reset();
+  writeBehind_.Start(fd_);
   if (info.kind == TargetKind::kPlainFile && ::fchmod(fd_, info.mode) != 0)
     return Fail(errno, SystemSays("cannot set the permissions", errno));
   return kOk;
@@ -229,7 +229,7 @@ Status CAtomicFile::Write(const void* bytes, size_t count) {
     if (error == 0) {
       done += static_cast<size_t>(n);
       written_ += static_cast<uint64_t>(n);
-      error = writeBehind_.Wrote(fd_, written_);
+      error = writeBehind_.Wrote(written_);
     }
     if (error != 0) {
       Fail(error, SystemSays("write failed", error)).Ignore();
@@ -241,6 +241,10 @@ Status CAtomicFile::Write(const void* bytes, size_t count) {
 
 Status CAtomicFile::Commit() {
   if (fd_ < 0) return kErrBadArgument;
+  if (const int error = writeBehind_.Finish()) {
+    Fail(error, SystemSays("write failed", error)).Ignore();
+    return kErrStream;
+  }
   if (::fsync(fd_) != 0) {
     Fail(errno, SystemSays("write failed", errno)).Ignore();
     return kErrStream;
@@ -288,6 +292,7 @@ Status CAtomicFile::Commit() {
 }
 
 void CAtomicFile::Abandon() {
+  writeBehind_.Finish();  // its error is the failure that led here, or no longer matters
   if (fd_ >= 0) ::close(std::exchange(fd_, -1));
   if (!tempName_.empty() && dirFd_ >= 0) ::unlinkat(dirFd_, tempName_.c_str(), 0);
   tempName_.clear();

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <system_error>
 
 namespace KX {
 
@@ -28,28 +29,68 @@ Status CIoBuffer::Reserve(int64_t, int64_t) {
 
 // ---------------------------------------------------------------------------------------------
 
-int CWriteBehind::Wrote(int fd, uint64_t end) {
-  if (!enabled_ || end < started_ + kStep) return 0;
-  if (::sync_file_range(fd, static_cast<off64_t>(started_), static_cast<off64_t>(end - started_),
-                        SYNC_FILE_RANGE_WRITE) != 0) {
-    // A file system or a file that cannot do it: the final flush does all, as without this.
-    if (errno == EINVAL || errno == ESPIPE || errno == ENOSYS) {
-      enabled_ = false;
+void CWriteBehind::Start(int fd) {
+  Finish();
+  fd_ = fd;
+  handed_ = 0;
+  std::lock_guard lock(mutex_);
+  requested_ = 0;
+  stopping_ = false;
+  enabled_ = fd >= 0;
+  error_ = 0;
+}
+
+int CWriteBehind::Wrote(uint64_t end) {
+  if (end < handed_ + kStep) return 0;
+  handed_ = end;
+  std::lock_guard lock(mutex_);
+  if (!enabled_) return error_;
+  if (!worker_.joinable()) {
+    try {
+      worker_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+      enabled_ = false;  // no thread to spare: the final flush does all
       return 0;
     }
-    return errno;
   }
-  started_ = end;
-  // Waiting for the newest ranges would hold the writer to the disk's pace step by step; the
-  // disk only needs to keep up over kWaitLag.
-  if (started_ > waited_ + kWaitLag) {
-    const uint64_t until = started_ - kWaitLag;
-    if (::sync_file_range(fd, static_cast<off64_t>(waited_), static_cast<off64_t>(until - waited_),
-                          SYNC_FILE_RANGE_WAIT_BEFORE) != 0)
-      return errno;
-    waited_ = until;
+  requested_ = end;
+  wake_.notify_one();
+  return error_;
+}
+
+int CWriteBehind::Finish() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    wake_.notify_one();
   }
-  return 0;
+  if (worker_.joinable()) worker_.join();
+  std::lock_guard lock(mutex_);
+  enabled_ = false;
+  return error_;
+}
+
+void CWriteBehind::Run() {
+  uint64_t started = 0;
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [&] { return stopping_ || requested_ > started; });
+    // What is left when the writer is done is the final flush's.
+    if (stopping_) return;
+    const uint64_t end = requested_;
+    lock.unlock();
+    int error = 0;
+    if (::sync_file_range(fd_, static_cast<off64_t>(started), static_cast<off64_t>(end - started),
+                          SYNC_FILE_RANGE_WRITE) != 0)
+      error = errno;
+    started = end;
+    lock.lock();
+    if (error == 0) continue;
+    // A file system or a file that cannot do it is no failure: the final flush does all.
+    if (error != EINVAL && error != ESPIPE && error != ENOSYS) error_ = error;
+    enabled_ = false;
+    return;
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -84,7 +125,7 @@ Status CFileIo::OpenWrite(const std::string& filePath) {
   writeError = 0;
   position = 0;
   fileOffset_ = 0;
-  writeBehind_.Reset();
+  writeBehind_.Start(fd_);
   buffer_.reset(new (std::nothrow) char[kBufferSize]);
   if (buffer_) {
     outCursor_ = Buffer();
@@ -105,6 +146,12 @@ Status CFileIo::Close() {
   Status status = kOk;
   if (file) {
     if (writing_ && Failed(Drain())) status = kErrStream;
+    if (writing_) {
+      if (const int error = writeBehind_.Finish(); error != 0 && Succeeded(status)) {
+        writeError = error;
+        status = kErrStream;
+      }
+    }
     if (writing_ && std::fflush(file) != 0) {
       writeError = errno;
       status = kErrStream;
@@ -204,7 +251,7 @@ Status CFileIo::WriteDirect(const void* source, size_t count) {
     count -= static_cast<size_t>(put);
     fileOffset_ += static_cast<uint64_t>(put);
   }
-  if (const int error = writeBehind_.Wrote(fd_, fileOffset_)) {
+  if (const int error = writeBehind_.Wrote(fileOffset_)) {
     writeError = error;
     return kErrStream;
   }

@@ -1,13 +1,16 @@
 #pragma once
 // Byte streams under all persistence: an abstract stream, a file stream with a large stdio buffer
 // and a memory stream, plus the path helpers.
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "core/status.h"
@@ -63,26 +66,41 @@ class CIoBuffer {
 };
 
 // Starts the write-back of a file's new bytes while the rest is still being written: every
-// kStep bytes, the system is asked to write what came since to the disk, and to finish what it
-// was asked more than kWaitLag bytes before (so that not much more than that waits in memory).
-// The disk works while the file is written, and the final flush, which stays, finds little left
-// to do. Only a hint: a file system without it, or a file that is no plain file, writes as
-// before.
+// kStep bytes, a thread of its own asks the system to write what came since to the disk. The
+// disk, and the file system's share of the work, run while the file is written, and the final
+// flush, which stays, finds little left to do. Only a hint: a file system without it, a file
+// that is no plain file, or a system without threads to spare writes as before.
 class CWriteBehind {
  public:
   static constexpr uint64_t kStep = uint64_t{8} << 20;
-  static constexpr uint64_t kWaitLag = uint64_t{32} << 20;
 
-  // Starts over for a file written from its beginning.
-  void Reset() { started_ = waited_ = 0, enabled_ = true; }
+  CWriteBehind() = default;
+  CWriteBehind(const CWriteBehind&) = delete;
+  CWriteBehind& operator=(const CWriteBehind&) = delete;
+  ~CWriteBehind() { Finish(); }
+
+  // Starts over for a file written from its beginning through `fd`, which must stay open until
+  // Finish.
+  void Start(int fd);
   // The file's bytes now reach `end`. Answers the system's error when the write-back of earlier
-  // bytes failed (the bytes are not on the disk: the file is not good), else 0.
-  int Wrote(int fd, uint64_t end);
+  // bytes failed (they are not on the disk: the file is not good), else 0.
+  int Wrote(uint64_t end);
+  // Stops the write-back (what is left is the final flush's); answers the first error, else 0.
+  int Finish();
 
  private:
-  uint64_t started_ = 0;  // write-back asked for [0, started_)
-  uint64_t waited_ = 0;   // write-back finished for [0, waited_)
+  void Run();
+
+  int fd_ = -1;
+  uint64_t handed_ = 0;  // where the bytes ended at the last hand-over (the writer's own)
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::thread worker_;
+  // Under mutex_:
+  uint64_t requested_ = 0;  // write-back asked for [0, requested_)
+  bool stopping_ = false;
   bool enabled_ = true;
+  int error_ = 0;
 };
 
 // Reads and writes go through a buffer of its own straight to the file descriptor: the many small

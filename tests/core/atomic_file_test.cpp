@@ -168,9 +168,9 @@ TEST(AtomicFile, LeftoversOfWritersThatAreGoneAreSwept) {
   EXPECT_EQ(SweepStaleTemporaries(dir.path), 0);  // looked at once per process
 }
 
-// Files larger than several write-back steps, so that the disk is asked for the first while
-// the last are written and some are waited for.
-constexpr size_t kLargeFile = 5 * CWriteBehind::kWaitLag / 4 + 3 * CWriteBehind::kStep + 12345;
+// Files of several write-back steps, so that the disk is asked for the first while the last
+// are written.
+constexpr size_t kLargeFile = 5 * CWriteBehind::kStep + 12345;
 
 std::vector<char> Pattern(size_t size) {
   std::vector<char> bytes(size);
@@ -215,7 +215,7 @@ TEST(AtomicFile, LargeFilesArriveWholeOrNotAtAll) {
 
   // Children under the limit: exit 0 when the failure came as expected, else the step that
   // went wrong.
-  const rlim_t limit = 3 * CWriteBehind::kWaitLag / 2;
+  const rlim_t limit = 3 * CWriteBehind::kStep + 4321;
   for (const bool streamedWay : {true, false}) {
     const pid_t child = ::fork();
     if (child == 0) {
