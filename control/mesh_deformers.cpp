@@ -24,9 +24,10 @@ constexpr int32_t kLegacyMorphVersion = 200;
 // A stored bone: its id, the bind matrix and the influence count, before the influences.
 constexpr int64_t kStoredBoneSize = kIdSize + 64 + 4;
 
-// The working positions a deformer may touch: never more than the mesh has vertices.
+// The working positions a deformer may touch: never more than the mesh has vertices. Those of
+// a loaded mesh not made yet count as made (a deformer makes them before it moves any).
 size_t WorkingCount(const CGeometry& mesh) {
-  return std::min(mesh.positions.size(), mesh.worldPositions.size());
+  return mesh.CurrentPositions().size();
 }
 
 // p * M as an affine product (the fourth column is not divided by).
@@ -191,6 +192,7 @@ Status CBoneSkinControl::Update(float) {
   if (const Status s = IsDisabled(); s != kOk) return s;
   auto* mesh = KindOf<CGeometry>(owner);
   if (!mesh) return kErrBadArgument;
+  KX_RETURN_IF_FAILED(mesh->PrepareWorkingBuffers());
   const size_t n = WorkingCount(*mesh);
   // The tables name bones by their place; a bone set or cleared since they were built (the
   // loader drops references to objects nothing keeps, after Link built them) means new tables.
@@ -315,6 +317,7 @@ Status CMorphControl::Update(float time) {
   if (weightTimes.empty()) return kOk;
   float w = 0.0f;
   if (!WeightAt(MapTime(time), w) || w == 0.0f) return kNothingDone;
+  KX_RETURN_IF_FAILED(mesh->PrepareWorkingBuffers());
 
   const size_t n = std::min(deltas.size(), WorkingCount(*mesh));
   // Deltas for vertices the mesh does not have are left out.
@@ -474,6 +477,8 @@ Status CConnectData::Update(float time) {
   // the seam towards where the other mesh was.
   if (!(time1 == time && time2 == time)) return kNothingDone;
   if (!mesh1 || !mesh2 || seamVertices1.empty()) return kOk;
+  KX_RETURN_IF_FAILED(mesh1->PrepareWorkingBuffers());
+  KX_RETURN_IF_FAILED(mesh2->PrepareWorkingBuffers());
 
   CVector3<float>* p1 = mesh1->worldPositions.data();
   CVector3<float>* p2 = mesh2->worldPositions.data();

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -209,6 +210,8 @@ Status CAtomicFile::Create(const std::string& target, bool replace) {
     tempName_.clear();
     return Fail(EEXIST, "cannot find a free temporary name in " + folder_);
   }
+  written_ = 0;
+  writeBehind_.Start(fd_);
   if (info.kind == TargetKind::kPlainFile && ::fchmod(fd_, info.mode) != 0)
     return Fail(errno, SystemSays("cannot set the permissions", errno));
   return kOk;
@@ -218,20 +221,30 @@ Status CAtomicFile::Write(const void* bytes, size_t count) {
   if (fd_ < 0) return kErrStream;
   const auto* data = static_cast<const char*>(bytes);
   for (size_t done = 0; done < count;) {
-    const ssize_t n = ::write(fd_, data + done, count - done);
+    // In steps of the write-back, so that the disk starts on the first while the next is copied.
+    const size_t step = static_cast<size_t>(std::min<uint64_t>(count - done, CWriteBehind::kStep));
+    const ssize_t n = ::write(fd_, data + done, step);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int error = n < 0 ? errno : EIO;
+    int error = n < 0 ? errno : n == 0 ? EIO : 0;
+    if (error == 0) {
+      done += static_cast<size_t>(n);
+      written_ += static_cast<uint64_t>(n);
+      error = writeBehind_.Wrote(written_);
+    }
+    if (error != 0) {
       Fail(error, SystemSays("write failed", error)).Ignore();
       return kErrStream;
     }
-    done += static_cast<size_t>(n);
   }
   return kOk;
 }
 
 Status CAtomicFile::Commit() {
   if (fd_ < 0) return kErrBadArgument;
+  if (const int error = writeBehind_.Finish()) {
+    Fail(error, SystemSays("write failed", error)).Ignore();
+    return kErrStream;
+  }
   if (::fsync(fd_) != 0) {
     Fail(errno, SystemSays("write failed", errno)).Ignore();
     return kErrStream;
@@ -279,6 +292,7 @@ Status CAtomicFile::Commit() {
 }
 
 void CAtomicFile::Abandon() {
+  writeBehind_.Finish();  // its error is the failure that led here, or no longer matters
   if (fd_ >= 0) ::close(std::exchange(fd_, -1));
   if (!tempName_.empty() && dirFd_ >= 0) ::unlinkat(dirFd_, tempName_.c_str(), 0);
   tempName_.clear();

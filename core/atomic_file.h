@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "core/io_buffer.h"
 #include "core/status.h"
 
 namespace KX {
@@ -43,7 +44,7 @@ class CAtomicFile {
   int fd() const { return fd_; }
   const std::string& temporaryPath() const { return tempPath_; }
 
-  // Writes all of `bytes`, retrying short writes.
+  // Writes all of `bytes`, retrying short writes; the disk starts on them as they go.
   Status Write(const void* bytes, size_t count);
   // Flushes the file to the disk, gives it the target's name (never over a file that appeared
   // meanwhile unless replacing was allowed) and flushes the folder.
@@ -62,6 +63,8 @@ class CAtomicFile {
   int dirFd_ = -1;
   int fd_ = -1;
   int slot_ = -1;
+  uint64_t written_ = 0;  // bytes given to the temporary file
+  CWriteBehind writeBehind_;
   bool replace_ = false;
   int error_ = 0;
   std::string reason_;

@@ -117,10 +117,14 @@ class CBulkAllocator {
   template <class U, class... Args>
   void construct(U* p, Args&&... args) {
     if constexpr (sizeof...(Args) == 1 &&
-                  (std::is_base_of_v<CNoInit, std::remove_cvref_t<Args>> && ...))
-      ::new (static_cast<void*>(p)) U;
-    else
+                  (std::is_base_of_v<CNoInit, std::remove_cvref_t<Args>> && ...)) {
+      // Plain values come to exist with the bytes written over them: not even the defaults of
+      // their members (zeros a read would write over) are stored first.
+      if constexpr (!(std::is_trivially_copyable_v<U> && std::is_trivially_destructible_v<U>))
+        ::new (static_cast<void*>(p)) U;
+    } else {
       ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
   }
 
   friend bool operator==(const CBulkAllocator&, const CBulkAllocator&) noexcept { return true; }

@@ -1,5 +1,6 @@
 #include "core/io_buffer.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <system_error>
 
 namespace KX {
 
@@ -23,6 +25,72 @@ Status CIoBuffer::GetFolder(std::string& folder) const {
 
 Status CIoBuffer::Reserve(int64_t, int64_t) {
   return kOk;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void CWriteBehind::Start(int fd) {
+  Finish();
+  fd_ = fd;
+  handed_ = 0;
+  std::lock_guard lock(mutex_);
+  requested_ = 0;
+  stopping_ = false;
+  enabled_ = fd >= 0;
+  error_ = 0;
+}
+
+int CWriteBehind::Wrote(uint64_t end) {
+  if (end < handed_ + kStep) return 0;
+  handed_ = end;
+  std::lock_guard lock(mutex_);
+  if (!enabled_) return error_;
+  if (!worker_.joinable()) {
+    try {
+      worker_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+      enabled_ = false;  // no thread to spare: the final flush does all
+      return 0;
+    }
+  }
+  requested_ = end;
+  wake_.notify_one();
+  return error_;
+}
+
+int CWriteBehind::Finish() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    wake_.notify_one();
+  }
+  if (worker_.joinable()) worker_.join();
+  std::lock_guard lock(mutex_);
+  enabled_ = false;
+  return error_;
+}
+
+void CWriteBehind::Run() {
+  uint64_t started = 0;
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [&] { return stopping_ || requested_ > started; });
+    // What is left when the writer is done is the final flush's.
+    if (stopping_) return;
+    const uint64_t end = requested_;
+    lock.unlock();
+    int error = 0;
+    if (::sync_file_range(fd_, static_cast<off64_t>(started), static_cast<off64_t>(end - started),
+                          SYNC_FILE_RANGE_WRITE) != 0)
+      error = errno;
+    started = end;
+    lock.lock();
+    if (error == 0) continue;
+    // A file system or a file that cannot do it is no failure: the final flush does all.
+    if (error != EINVAL && error != ESPIPE && error != ENOSYS) error_ = error;
+    enabled_ = false;
+    return;
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -56,6 +124,8 @@ Status CFileIo::OpenWrite(const std::string& filePath) {
   writing_ = true;
   writeError = 0;
   position = 0;
+  fileOffset_ = 0;
+  writeBehind_.Start(fd_);
   buffer_.reset(new (std::nothrow) char[kBufferSize]);
   if (buffer_) {
     outCursor_ = Buffer();
@@ -76,6 +146,12 @@ Status CFileIo::Close() {
   Status status = kOk;
   if (file) {
     if (writing_ && Failed(Drain())) status = kErrStream;
+    if (writing_) {
+      if (const int error = writeBehind_.Finish(); error != 0 && Succeeded(status)) {
+        writeError = error;
+        status = kErrStream;
+      }
+    }
     if (writing_ && std::fflush(file) != 0) {
       writeError = errno;
       status = kErrStream;
@@ -173,6 +249,11 @@ Status CFileIo::WriteDirect(const void* source, size_t count) {
     }
     in += put;
     count -= static_cast<size_t>(put);
+    fileOffset_ += static_cast<uint64_t>(put);
+  }
+  if (const int error = writeBehind_.Wrote(fileOffset_)) {
+    writeError = error;
+    return kErrStream;
   }
   return kOk;
 }
@@ -211,6 +292,7 @@ Status CFileIo::Skip(int64_t offset) {
   if (writing_) {
     KX_RETURN_IF_FAILED(Drain());
     if (::lseek(fd_, offset, SEEK_CUR) < 0) return kErrStream;
+    fileOffset_ += offset;
   } else if (buffer_ && offset >= Buffer() - inCursor_ && offset <= inEnd_ - inCursor_) {
     inCursor_ += offset;
   } else {

@@ -109,6 +109,7 @@ Status CBillboard::Update(float time) {
 }
 
 Status CBillboard::TransformToWorld() {
+  KX_RETURN_IF_FAILED(PrepareWorkingBuffers());
   TransformWorldPositions();
   return kOk;
 }

@@ -29,7 +29,8 @@ CGeometry::CGeometry(const CGeometry& other)
       geometryFlag(other.geometryFlag),
       normalsValid(other.normalsValid),
       inWorldSpace(other.inWorldSpace),
-      autoNormals(other.autoNormals) {}
+      autoNormals(other.autoNormals),
+      workingPending_(other.workingPending_) {}
 
 Status CGeometry::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
   const Status status = CSpatial::Duplicate(out, map);
@@ -62,6 +63,7 @@ Status CGeometry::AssignTo(CBase* target, ReleasedList& released) const {
   geometry->normalsValid = normalsValid;
   geometry->inWorldSpace = inWorldSpace;
   geometry->autoNormals = autoNormals;
+  geometry->workingPending_ = workingPending_;
   if (geometry->material)
     KX_RETURN_IF_FAILED(TryAppend(released, CRefPtr<CBase>(geometry->material.get())));
   geometry->material = material;
@@ -89,8 +91,12 @@ Status CGeometry::Load(CReader& in) {
   if (!in.ok()) return in.status();
   normalsValid = false;
   inWorldSpace = false;
-  // Sized here so that updates never allocate.
-  return SizeWorkingBuffers();
+  // Made when first needed (PrepareWorkingBuffers); until then they stand for what a load made
+  // before: a copy of the rest positions, zero normals. Copies left from before go.
+  worldPositions.Free();
+  worldNormals.Free();
+  workingPending_ = true;
+  return kOk;
 }
 
 Status CGeometry::Link(CLinker& in) {
@@ -123,8 +129,10 @@ Status CGeometry::Save(CWriter& out) const {
 }
 
 int64_t CGeometry::GetMemorySize() const {
-  const auto vectors = positions.size() + worldPositions.size() + normals.size() +
-                       worldNormals.size() + mapVertices.size();
+  // Working buffers not made yet count as they will be made.
+  const size_t working = workingPending_ ? positions.size() + normals.size()
+                                         : worldPositions.size() + worldNormals.size();
+  const auto vectors = positions.size() + normals.size() + working + mapVertices.size();
   const auto indices =
       vertexValues.size() + indexList1.size() + indexList2.size() + indexList3.size();
   return CSpatial::GetMemorySize() + kGeometryMemorySize + 12 * static_cast<int64_t>(vectors) +
@@ -144,9 +152,13 @@ Status CGeometry::Update(float time) {
 }
 
 Status CGeometry::UpdateBound() {
-  const size_t n = std::min(positions.size(), worldPositions.size());
-  bound.EnclosePoints(std::span<const CVector3<float>>(worldPositions.data(), n));
+  bound.EnclosePoints(CurrentPositions());
   return kOk;
+}
+
+std::span<const CVector3<float>> CGeometry::CurrentPositions() const {
+  if (workingPending_) return positions.span();
+  return {worldPositions.data(), std::min(positions.size(), worldPositions.size())};
 }
 
 void CGeometry::TransformWorldPositions() {
@@ -176,6 +188,7 @@ Status CGeometry::SizeWorkingBuffers() {
   } catch (const std::bad_alloc&) {
     return kErrOutOfMemory;
   }
+  workingPending_ = false;
   return kOk;
 }
 

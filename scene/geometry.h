@@ -1,8 +1,11 @@
 #pragma once
 // Geometry: spatial objects that carry vertex data in typed buffers and a material. The rest
 // positions stay as loaded; every update works on a copy (worldPositions) that deformers change
-// and that ends up in world space, with normals recomputed from it.
+// and that ends up in world space, with normals recomputed from it. A load leaves that copy to
+// be made when something first needs it: most loaded scenes are converted or saved, never
+// updated, and their copies would only cost memory.
 #include <cstdint>
+#include <span>
 
 #include "material/material_base.h"
 #include "scene/buffer.h"
@@ -15,7 +18,8 @@ class CGeometry : public CSpatial {
 
  public:
   CVectorBuffer positions;       // rest positions; their count is the vertex count n
-  CVectorBuffer worldPositions;  // working copy, sized with positions; never saved
+  CVectorBuffer worldPositions;  // working copy, sized with positions; never saved (see
+                                 // PrepareWorkingBuffers)
   CIndexBuffer vertexValues;     // one value per vertex
   CVectorBuffer normals;         // rest normals, a count of their own
   CVectorBuffer worldNormals;    // recomputed from worldPositions, sized with normals
@@ -56,6 +60,13 @@ class CGeometry : public CSpatial {
   // Sizes the working buffers to the rest buffers where they differ: positions are copied,
   // normals start at zero.
   Status SizeWorkingBuffers();
+  // Makes the working buffers that a load left to be made (SizeWorkingBuffers, as the load did
+  // before); nothing otherwise. Whatever reads or changes worldPositions or worldNormals of a
+  // loaded object outside its update calls this first.
+  Status PrepareWorkingBuffers() { return workingPending_ ? SizeWorkingBuffers() : kOk; }
+  // The working positions as a reader sees them: until they are made, the copy they would be
+  // made as (the rest positions). Never more than the vertex count.
+  std::span<const CVector3<float>> CurrentPositions() const;
 
  protected:
   // Index-list count as written: the longest of the three lists.
@@ -63,6 +74,11 @@ class CGeometry : public CSpatial {
   // worldPositions *= transform, as points (the first n, n = the vertex count); sets
   // inWorldSpace. What every geometry that is moved into world space at its update does.
   void TransformWorldPositions();
+
+ private:
+  // Loaded, and the working buffers not made since: they are empty, and stand for a copy of the
+  // rest positions and zero normals. Copied with the object.
+  bool workingPending_ = false;
 };
 
 }  // namespace KX

@@ -91,6 +91,8 @@ Status CParticles::SetCapacity(int32_t n) {
 
 Status CParticles::Load(CReader& in) {
   KX_RETURN_IF_FAILED(CGeometry::Load(in));
+  // The capacity below sizes the working positions itself, which the controllers then write.
+  KX_RETURN_IF_FAILED(PrepareWorkingBuffers());
   in.Version(classRecord);
   const int32_t stored = in.Get<int32_t>();
   in.Read(particleValue);

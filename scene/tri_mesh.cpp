@@ -251,11 +251,13 @@ int64_t CTriMesh::StoredFaces(const CIndexBuffer& indices) const {
 }
 
 Status CTriMesh::TransformToWorld() {
+  KX_RETURN_IF_FAILED(PrepareWorkingBuffers());
   TransformWorldPositions();
   return kOk;
 }
 
 Status CTriMesh::ComputeNormals() {
+  KX_RETURN_IF_FAILED(PrepareWorkingBuffers());
   if (worldNormals.empty() || normalsValid) return kNothingDone;
   if (!inWorldSpace) KX_RETURN_IF_FAILED(TransformToWorld());
   std::fill(worldNormals.begin(), worldNormals.end(), CVector3<float>{});
@@ -291,10 +293,11 @@ bool CTriMesh::IntersectRay(const CVector3<float>& origin, const CVector3<float>
                             bool twoSided, RayHit& hit) {
   hit = RayHit{};
   bool found = false;
-  const size_t positionCount = std::min(positions.size(), worldPositions.size());
+  const std::span<const CVector3<float>> current = CurrentPositions();
+  const size_t positionCount = current.size();
   const int64_t faces = StoredFaces(facePositionIndices);
   const uint32_t* pi = facePositionIndices.data();
-  const CVector3<float>* p = worldPositions.data();
+  const CVector3<float>* p = current.data();
   for (int64_t f = 0; f < faces; ++f, pi += 3) {
     if (pi[0] >= positionCount || pi[1] >= positionCount || pi[2] >= positionCount) {
       skippedIndices += 3;

@@ -4,15 +4,20 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
+#include "core/io_buffer.h"
 #include "support/temp_dir.h"
 
 namespace KX {
@@ -161,6 +166,87 @@ TEST(AtomicFile, LeftoversOfWritersThatAreGoneAreSwept) {
   EXPECT_TRUE(fs::exists(mine.temporaryPath()));
   EXPECT_TRUE(fs::exists(dir.Path(".recaster-notes.tmp")));
   EXPECT_EQ(SweepStaleTemporaries(dir.path), 0);  // looked at once per process
+}
+
+// Files of several write-back steps, so that the disk is asked for the first while the last
+// are written.
+constexpr size_t kLargeFile = 5 * CWriteBehind::kStep + 12345;
+
+std::vector<char> Pattern(size_t size) {
+  std::vector<char> bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 131 + i / 4093);
+  return bytes;
+}
+
+// Writes `bytes` through a file stream in pieces of every kind: small ones through its buffer,
+// large ones straight to the file.
+Status WriteInPieces(CFileIo& io, const std::vector<char>& bytes) {
+  const size_t pieces[] = {7, 1 << 20, 3, CFileIo::kDirectSize - 1, (3 << 20) + 5, 100};
+  for (size_t at = 0, i = 0; at < bytes.size(); ++i) {
+    const size_t n = std::min(pieces[i % std::size(pieces)], bytes.size() - at);
+    KX_RETURN_IF_FAILED(io.Write(bytes.data() + at, n, 0));
+    at += n;
+  }
+  return kOk;
+}
+
+// The disk starts on a large file while it is written; what arrives is the same, and a write
+// that fails part way (a file-size limit stands in for a full disk) is reported with the
+// system's reason and leaves nothing behind, through either way of writing.
+TEST(AtomicFile, LargeFilesArriveWholeOrNotAtAll) {
+  test::TempDir dir("kx_atomic");
+  const std::vector<char> bytes = Pattern(kLargeFile);
+  {
+    CAtomicFile streamed;
+    ASSERT_EQ(streamed.Create(dir.Path("streamed"), false), kOk);
+    CFileIo io;
+    ASSERT_EQ(io.OpenWrite(streamed.temporaryPath()), kOk);
+    ASSERT_EQ(WriteInPieces(io, bytes), kOk);
+    ASSERT_EQ(io.Close(), kOk);
+    ASSERT_EQ(streamed.Commit(), kOk);
+    CAtomicFile whole;
+    ASSERT_EQ(whole.Create(dir.Path("whole"), false), kOk);
+    ASSERT_EQ(whole.Write(bytes.data(), bytes.size()), kOk);
+    ASSERT_EQ(whole.Commit(), kOk);
+  }
+  const std::string expected(bytes.begin(), bytes.end());
+  EXPECT_TRUE(Read(dir.Path("streamed")) == expected);
+  EXPECT_TRUE(Read(dir.Path("whole")) == expected);
+
+  // Children under the limit: exit 0 when the failure came as expected, else the step that
+  // went wrong.
+  const rlim_t limit = 3 * CWriteBehind::kStep + 4321;
+  for (const bool streamedWay : {true, false}) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::signal(SIGXFSZ, SIG_IGN);
+      const rlimit size{limit, limit};
+      if (::setrlimit(RLIMIT_FSIZE, &size) != 0) ::_exit(2);
+      CAtomicFile file;
+      if (Failed(file.Create(dir.Path(streamedWay ? "cut-streamed" : "cut-whole"), false)))
+        ::_exit(3);
+      if (streamedWay) {
+        CFileIo io;
+        if (Failed(io.OpenWrite(file.temporaryPath()))) ::_exit(4);
+        const Status status = WriteInPieces(io, bytes);
+        if (status != kErrStream || io.writeError != EFBIG || io.Tell() > limit) ::_exit(5);
+      } else {
+        if (file.Write(bytes.data(), bytes.size()) != kErrStream || file.error() != EFBIG ||
+            file.reason() != std::string("write failed: ") + std::strerror(EFBIG))
+          ::_exit(5);
+      }
+      // Given up like every failed save: the temporary goes with the writer.
+      file.Abandon();
+      ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << (streamedWay ? "streamed" : "whole");
+  }
+  EXPECT_EQ(Temporaries(dir.path), 0u);
+  EXPECT_FALSE(fs::exists(dir.Path("cut-streamed")));
+  EXPECT_FALSE(fs::exists(dir.Path("cut-whole")));
 }
 
 }  // namespace

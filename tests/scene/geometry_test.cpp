@@ -3,9 +3,9 @@
 #include <cstring>
 #include <span>
 
+#include "control/mesh_deformers.h"
 #include "core/container.h"
 #include "core/custom_data.h"
-#include "material/material.h"
 #include "material/material.h"
 #include "scene/tri_mesh.h"
 #include "support/bytes.h"
@@ -286,14 +286,12 @@ TEST_F(Geometry, CurrentLayoutIsByteExact) {
   EXPECT_EQ(mesh->GetSaveSize(), static_cast<int64_t>(meshRecord.size()));
   EXPECT_EQ(channel->GetSaveSize(), static_cast<int64_t>(channelRecord.size()));
 
-  // And back: every field, the null channel kept in its place, the working buffers sized.
+  // And back: every field, the null channel kept in its place.
   CPersistContext context;
   ASSERT_EQ(test::LoadFromBytes(saved, context), kOk) << context.diagnostics.Describe();
   auto* loaded = KindOf<CTriMesh>(context.roots.at(0).get());
   ASSERT_TRUE(loaded);
   EXPECT_EQ(loaded->positions, mesh->positions);
-  EXPECT_EQ(loaded->worldPositions.size(), 3u);
-  EXPECT_EQ(loaded->worldNormals.size(), 2u);
   EXPECT_EQ(loaded->indexList2.size(), 0u);
   EXPECT_EQ(loaded->indexList3, mesh->indexList3);
   EXPECT_EQ(loaded->faceValues2, mesh->faceValues2);
@@ -320,6 +318,92 @@ TEST_F(Geometry, MeshWithoutNormalsOrVerticesRoundTrips) {
 
   CRefPtr<CTriMesh> empty(new CTriMesh);
   test::ExpectRoundTrip(empty.get());
+}
+
+// A load leaves the working buffers to be made when first needed; everything that reads or
+// changes them answers as if the load had made them, also after the rest positions were edited.
+TEST_F(Geometry, LoadedMeshesMakeTheirWorkingBuffersWhenFirstNeeded) {
+  // Two faces at z = 0 and z = 1, one normal per vertex, and a morph that lifts vertex 0.
+  auto mesh = Mesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {0, 1, 1}},
+                   {0, 1, 2, 3, 4, 5}, {0, 1, 2, 3, 4, 5}, 6);
+  CRefPtr<CMorphControl> morph(new CMorphControl);
+  morph->deltas = {{0, 0, 2}};
+  morph->weightKeys = {1, 1};
+  morph->weightTimes = {0, 1};
+  ASSERT_EQ(mesh->AttachController(morph.get()), kOk);
+  const auto saved = test::SaveRootToBytes(mesh.get());
+
+  // `lazy` as loaded; `made` with its buffers made right after the load, as loads did before.
+  CPersistContext lazyContext, madeContext;
+  ASSERT_EQ(test::LoadFromBytes(saved, lazyContext), kOk);
+  ASSERT_EQ(test::LoadFromBytes(saved, madeContext), kOk);
+  auto* lazy = KindOf<CTriMesh>(lazyContext.roots.at(0).get());
+  auto* made = KindOf<CTriMesh>(madeContext.roots.at(0).get());
+  ASSERT_TRUE(lazy && made);
+  ASSERT_EQ(made->SizeWorkingBuffers(), kOk);
+  EXPECT_TRUE(lazy->worldPositions.empty());
+  EXPECT_TRUE(lazy->worldNormals.empty());
+  EXPECT_EQ(lazy->GetMemorySize(), made->GetMemorySize());
+
+  // Readers before the first update see the rest positions, without making anything.
+  auto same = [&](CTriMesh* a, CTriMesh* b, const char* when) {
+    SCOPED_TRACE(when);
+    ASSERT_EQ(a->UpdateBound(), kOk);
+    ASSERT_EQ(b->UpdateBound(), kOk);
+    EXPECT_EQ(a->bound.boxMin, b->bound.boxMin);
+    EXPECT_EQ(a->bound.boxMax, b->bound.boxMax);
+    RayHit hitA, hitB;
+    EXPECT_EQ(a->IntersectRay({0.2f, 0.2f, 9}, {0, 0, -1}, false, hitA),
+              b->IntersectRay({0.2f, 0.2f, 9}, {0, 0, -1}, false, hitB));
+    EXPECT_EQ(hitA.face, hitB.face);
+    EXPECT_EQ(hitA.point, hitB.point);
+  };
+  same(lazy, made, "loaded");
+  EXPECT_EQ(lazy->bound.boxMax, (V{1, 1, 1}));
+  EXPECT_TRUE(lazy->worldPositions.empty());
+
+  // A copy of a mesh whose buffers are not made yet makes its own, from its own positions.
+  CRefPtr<CBase> cloned;
+  ASSERT_EQ(lazy->Clone(cloned), kOk);
+  auto* clone = KindOf<CTriMesh>(cloned.get());
+  CRefPtr<CTriMesh> assigned(new CTriMesh);
+  ReleasedList released;
+  ASSERT_EQ(lazy->AssignTo(assigned.get(), released), kOk);
+  same(clone, made, "cloned");
+  same(assigned.get(), made, "assigned");
+  EXPECT_EQ(clone->GetMemorySize(), made->GetMemorySize());
+
+  // Normals and the move to world space make them.
+  ASSERT_EQ(clone->ComputeNormals(), kOk);
+  ASSERT_EQ(made->ComputeNormals(), kOk);
+  EXPECT_EQ(clone->worldNormals, made->worldNormals);
+  EXPECT_EQ(clone->worldPositions, made->worldPositions);
+  ASSERT_EQ(assigned->TransformToWorld(), kOk);
+  EXPECT_EQ(assigned->worldPositions, made->worldPositions);
+
+  // A deformer run on its own makes them too.
+  auto* lazyMorph = KindOf<CMorphControl>(lazy->GetController());
+  ASSERT_TRUE(lazyMorph);
+  ASSERT_EQ(lazyMorph->Update(0.5f), kOk);
+  EXPECT_EQ(lazy->worldPositions[0], (V{0, 0, 2}));
+  EXPECT_EQ(lazy->worldPositions[1], (V{1, 0, 0}));
+
+  // Rest positions edited after the load, then updated: the same world positions either way.
+  CPersistContext editedContext;
+  ASSERT_EQ(test::LoadFromBytes(saved, editedContext), kOk);
+  auto* edited = KindOf<CTriMesh>(editedContext.roots.at(0).get());
+  ASSERT_TRUE(edited);
+  for (auto* m : {edited, made}) {
+    m->positions[1] = {3, 0, 0};
+    m->transform = MatrixTranslation({0, 0, 5});
+  }
+  ASSERT_EQ(edited->Update(1), kOk);
+  ASSERT_EQ(made->Update(1), kOk);
+  EXPECT_EQ(edited->worldPositions, made->worldPositions);
+  EXPECT_EQ(edited->worldNormals, made->worldNormals);
+  EXPECT_EQ(edited->worldPositions[0], (V{0, 0, 7}));
+  EXPECT_EQ(edited->worldPositions[1], (V{3, 0, 5}));
+  same(edited, made, "updated");
 }
 
 Bytes OldMeshFile(const CTriMesh& mesh, std::vector<int32_t> channelIds) {
