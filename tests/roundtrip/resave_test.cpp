@@ -146,12 +146,8 @@ TEST_F(Resave, CurrentLayoutOfEveryClassComesOutByteIdentical) {
     ASSERT_TRUE(keep.back()) << sample.className;
     ASSERT_TRUE(Succeeded(AddRoot(context, keep.back().get()))) << sample.className;
   }
-  CRefPtr<CThumbnail> thumbnail(new CThumbnail);
-  ASSERT_EQ(thumbnail->picture.Create(3, 2, 1, 0x00405060), kOk);
-  context.thumbnail = thumbnail;
-  CRefPtr<CProjectData> project(new CProjectData);
-  project->text = u"ext";
-  context.extInfo = {project, CRefPtr<CBase>(new CAuthorInfo)};
+  test::AddThumbnailAndExtendedInfo(context);
+  ASSERT_FALSE(HasFatalFailure());
   const std::string input = dir.Path("all.crv"), output = dir.Path("all-again.crv");
   ASSERT_EQ(SaveFile(0, context, input), kOk);
 

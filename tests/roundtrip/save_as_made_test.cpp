@@ -2,9 +2,6 @@
 // or held until the size of the whole file is known (memory).
 #include <gtest/gtest.h>
 
-#include "content/project_data.h"
-#include "core/custom_data.h"
-#include "image/thumbnail.h"
 #include "support/round_trip.h"
 #include "support/save_paths.h"
 #include "support/test_classes.h"
@@ -29,12 +26,8 @@ TEST(SaveAsMade, EveryClassGivesTheSameBytesBothWays) {
     EXPECT_EQ(asMade, kOk) << sample.className;
     ASSERT_TRUE(Succeeded(AddRoot(all, keep.back().get()))) << sample.className;
   }
-  CRefPtr<CThumbnail> thumbnail(new CThumbnail);
-  ASSERT_EQ(thumbnail->picture.Create(3, 2, 1, 0x00405060), kOk);
-  all.thumbnail = thumbnail;
-  CRefPtr<CProjectData> project(new CProjectData);
-  project->text = u"ext";
-  all.extInfo = {project, CRefPtr<CBase>(new CAuthorInfo)};
+  test::AddThumbnailAndExtendedInfo(all);
+  ASSERT_FALSE(HasFatalFailure());
   Status held = kOk, asMade = kOk;
   const auto expected = test::SaveToBytes(all, &held);
   ASSERT_EQ(held, kOk);

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "content/project_data.h"
+#include "core/custom_data.h"
+#include "image/thumbnail.h"
+
 namespace KX::test {
 
 std::vector<RoundTripSample>& RoundTripSamples() {
@@ -23,6 +27,15 @@ std::vector<uint8_t> SaveRootToBytes(CBase* root) {
   auto bytes = SaveToBytes(context, &status);
   EXPECT_EQ(status, kOk) << "saving a " << root->GetRuntimeClass()->className;
   return bytes;
+}
+
+void AddThumbnailAndExtendedInfo(CPersistContext& context) {
+  CRefPtr<CThumbnail> thumbnail(new CThumbnail);
+  ASSERT_EQ(thumbnail->picture.Create(3, 2, 1, 0x00405060), kOk);
+  context.thumbnail = thumbnail;
+  CRefPtr<CProjectData> project(new CProjectData);
+  project->text = u"ext";
+  context.extInfo = {project, CRefPtr<CBase>(new CAuthorInfo)};
 }
 
 Status LoadFromBytes(const std::vector<uint8_t>& bytes, CPersistContext& context) {

@@ -28,6 +28,9 @@ struct RoundTripRegistrar {
 // Saves the objects of `context` (roots, thumbnail, extended information) to memory.
 std::vector<uint8_t> SaveToBytes(CPersistContext& context, Status* status = nullptr);
 std::vector<uint8_t> SaveRootToBytes(CBase* root);
+// Gives `context` a small thumbnail and two extended-information records (project data and
+// author information): the parts of a file written before its objects.
+void AddThumbnailAndExtendedInfo(CPersistContext& context);
 // Loads bytes; the status is reported through `status`.
 Status LoadFromBytes(const std::vector<uint8_t>& bytes, CPersistContext& context);
 
