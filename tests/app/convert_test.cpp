@@ -501,15 +501,17 @@ TEST_F(ConvertTest, AFirstRootThatIsNoNodeIsRefusedUntouched) {
 namespace KX {
 namespace {
 
+// A scene the old layout writer builds, and what it is.
+struct SceneCase {
+  const char* what;
+  void (*build)(LegacyScene&);
+};
+
 // The conversion collects the tree once for the passes that run on it unchanged; the result must
 // be what running every pass on its own, each collecting for itself, gives.
 TEST(ConvertPasses, OneCallDoesWhatThePassesDoOneByOne) {
   test::RegisterForTests();
-  using Build = void (*)(LegacyScene&);
-  const struct {
-    const char* what;
-    Build build;
-  } cases[] = {
+  const SceneCase cases[] = {
       {"baked, animated, with a link",
        [](LegacyScene& s) {
          const auto root = s.Root(u"Props", test::Translation({0, 1, 0}));
@@ -588,11 +590,7 @@ LegacyRef MeshUnder(LegacyScene& s, LegacyRef parent, std::u16string name) {
 // the outcome is what classifying after the clean-up gives.
 TEST(ConvertKnownKind, GivesWhatClassifyingAgainGives) {
   test::RegisterForTests();
-  using Build = void (*)(LegacyScene&);
-  const struct {
-    const char* what;
-    Build build;
-  } cases[] = {
+  const SceneCase cases[] = {
       {"nothing to clean up",
        [](LegacyScene& s) {
          const auto root = s.Root(u"Scene Root");
