@@ -60,27 +60,18 @@ Status CBase::CollectForSave(CPersistContext& context) {
   // Depth-first pre-order from here; an object the save has already collected is not entered
   // again, nor is what it refers to. Each object packs what it keeps outside its fields (an
   // encoded picture, a tree description) as it joins the save, so that sizes and bytes agree.
-  // An object gets its id as it joins: the next after every id given so far. An object given its
-  // id before the collection (the thumbnail and extended information, written before the list)
-  // keeps it when it joins.
-  // A save numbers the objects (ids are the numbers plus 1); a caller that collects on its own
-  // gets the ids in saveIds.
+  // An object gets its id as it joins: the next after every id given so far. An id given before
+  // the collection (the thumbnail and extended information, written before the list) is
+  // negative until its object is collected too, and then kept.
   Status failure = kOk;
-  CObjectNumbers* numbers = context.saveNumbers;
-  // The ids tell which objects the collection met before, so the walk keeps no record of its own.
-  return WalkUnrecorded(this, kCollect, [&](CBase* object) {
-    if (numbers) {
-      const auto [number, joined] = numbers->Insert(object);
-      if (!joined) {
-        if (number >= context.firstCollected.size() || context.firstCollected[number])
-          return WalkStep::kSkip;
-        context.firstCollected[number] = 1;
-      }
-    } else {
-      auto [id, joined] = context.saveIds.Insert(object);
-      if (!joined) return WalkStep::kSkip;
+  return Walk(this, kCollect, [&](CBase* object) {
+    auto [id, joined] = context.saveIds.Insert(object);
+    if (joined)
       id = static_cast<int32_t>(context.saveIds.size());
-    }
+    else if (id < 0)
+      id = -id;
+    else
+      return WalkStep::kSkip;
     context.saveList.push_back(object);
     failure = object->PrepareSave(context);
     return Failed(failure) ? WalkStep::kStop : WalkStep::kDescend;

@@ -707,8 +707,6 @@ Status SaveToStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie)
       c.saveList.clear();
       c.saveIds.Clear();
       c.saveSizes.Clear();
-      c.saveNumbers = nullptr;
-      c.firstCollected.clear();
     }
   } done{context};
 
@@ -733,20 +731,26 @@ Status SaveToStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie)
   // Ids 1..n in write order, so the same objects always give the same bytes: the thumbnail and
   // the extended information first, then each object as the collection reaches it. No id
   // depends on a size, so they are given before the records are staged (which writes
-  // references). An object written before the list still joins it when a root reaches it. The
-  // ids are numbers kept on the objects for as long as the save runs, so that writing a
-  // reference looks up no table.
-  CObjectNumbers numbers;
-  context.saveNumbers = &numbers;
-  if (context.thumbnail) numbers.Insert(context.thumbnail.get());
-  for (const auto& entry : context.extInfo) numbers.Insert(entry.get());
-  KX_RETURN_IF_FAILED(TryAllocate([&] { context.firstCollected.assign(numbers.size(), 0); }));
+  // references). The first ids stay negative while collecting, so that an object written
+  // before the list still joins it when a root reaches it.
+  auto giveFirst = [&](const CBase* object) {
+    auto [id, isNew] = context.saveIds.Insert(object);
+    if (isNew) id = -static_cast<int32_t>(context.saveIds.size());
+  };
+  if (context.thumbnail) giveFirst(context.thumbnail.get());
+  for (const auto& entry : context.extInfo) giveFirst(entry.get());
   for (const auto& root : context.roots) {
     if (!root) return kErrBadArgument;
     KX_RETURN_IF_FAILED(root->CollectForSave(context));
   }
   total +=
       static_cast<int64_t>(context.roots.size()) * (static_cast<int64_t>(kRootMarker.size()) + 4);
+  auto keep = [&](const CBase* object) {
+    int32_t& id = context.saveIds[object];
+    if (id < 0) id = -id;
+  };
+  if (context.thumbnail) keep(context.thumbnail.get());
+  for (const auto& entry : context.extInfo) keep(entry.get());
 
   if (stream.WantsTotal())
     return WriteAllRecordsAfterTotal(context, stream, cookie, total, largest);

@@ -13,7 +13,6 @@
 #include "core/address_table.h"
 #include "core/base.h"
 #include "core/id_table.h"
-#include "core/walker.h"
 #include "core/io_buffer.h"
 #include "core/persist.h"
 
@@ -53,12 +52,6 @@ class CPersistContext {
   // Save: every object to write, in collection order, and the id each is written under.
   std::vector<CBase*> saveList;
   CAddressTable<int32_t> saveIds;
-  // Save: while a save runs, the ids are the objects' numbers plus 1, kept on the objects
-  // themselves instead of in saveIds (which serves callers that give ids by hand).
-  CObjectNumbers* saveNumbers = nullptr;
-  // Save: the objects numbered before the collection (the thumbnail and the extended
-  // information) that the collection has reached too.
-  std::vector<uint8_t> firstCollected;
   // Save: each record's size as the save measured it, so that writing the record's size word
   // does not run its Save a second time only to count.
   CAddressTable<int64_t> saveSizes;

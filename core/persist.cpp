@@ -236,10 +236,6 @@ CWriter& CWriter::Version(const CRuntimeClass& cls) {
 
 int32_t CWriter::IdOf(const CBase* object) const {
   if (!object || !context_) return 0;
-  if (const CObjectNumbers* numbers = context_->saveNumbers) {
-    const size_t number = numbers->Find(object);
-    return number == CObjectNumbers::kNone ? 0 : static_cast<int32_t>(number + 1);
-  }
   const int32_t* id = context_->saveIds.Find(object);
   return id ? *id : 0;
 }

@@ -136,11 +136,6 @@ std::pair<size_t, bool> CObjectNumbers::InsertInTable(const CBase* object) {
   return {number, added};
 }
 
-size_t CObjectNumbers::FindInTable(const CBase* object) const {
-  const size_t* number = table_.Find(object);
-  return number ? *number : kNone;
-}
-
 CBase* FindFirst(CBase* start, NameFilter name, const CRuntimeClass* cls, bool kindOf) {
   CBase* hit = nullptr;
   const Status status = Walk(start, kSearch, [&](CBase* object) {

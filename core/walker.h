@@ -33,11 +33,6 @@ enum class WalkStep {
 // kErrMalformed when a path ran deeper than kMaxWalkDepth.
 template <class Step>
 Status Walk(CBase* start, Walks follow, Step&& step, Status* failure = nullptr);
-// The same walk for a step that answers kSkip for every object it met before in this walk: the
-// walk keeps no record of the objects it reached, and an object reached again costs the step's
-// own test.
-template <class Step>
-Status WalkUnrecorded(CBase* start, Walks follow, Step&& step, Status* failure = nullptr);
 
 class CObjectNumbers;
 
@@ -160,87 +155,48 @@ class CObjectNumbers {
     mark = base_ + count_;
     return {count_++, true};
   }
-  // The object's number, or kNone when it has none.
-  static constexpr size_t kNone = SIZE_MAX;
-  size_t Find(const CBase* object) const {
-    if (!marking_) return FindInTable(object);
-    const uint64_t mark = walker_detail::CVisited::MarkOf(object);
-    return mark >= base_ && mark - base_ < count_ ? static_cast<size_t>(mark - base_) : kNone;
-  }
   size_t size() const { return count_; }
 
  private:
   std::pair<size_t, bool> InsertInTable(const CBase* object);
-  size_t FindInTable(const CBase* object) const;
   bool marking_ = false;
   uint64_t base_ = 0;
   size_t count_ = 0;
   CAddressTable<size_t> table_;
 };
 
-namespace walker_detail {
-
-// Stands in for the record of reached objects in a walk whose step tells by itself which objects
-// it met before (and answers kSkip for them): the walk then keeps no record of its own.
-struct CEveryVisit {
-  bool Insert(const CBase*) { return true; }
-};
-
-template <class Visited, class Step>
-Status RunWalk(CBase* start, Walks follow, std::vector<CWalkScratch::Pending>& stack,
-               Visited& visited, Step&& step, Status* failure) {
-  Status status = kOk;
-  CFollowCollector<CWalkScratch::Pending> collector(follow, stack);
-  stack.push_back({start, 1});
-  bool first = true;  // the step at the start, which tells whether the walk did anything
-  while (!stack.empty()) {
-    const auto current = stack.back();
-    stack.pop_back();
-    if (!visited.Insert(current.object)) continue;
-    const WalkStep next = step(current.object);
-    if (next == WalkStep::kStop) return failure ? *failure : kOk;
-    if (next == WalkStep::kSkip) {
-      if (first) status = kNothingDone;
-      first = false;
-      continue;
-    }
-    first = false;
-    // The targets go straight onto the stack, then are turned round, so that the first stated
-    // reference is walked first.
-    const size_t before = stack.size();
-    collector.depth = current.depth + 1;
-    current.object->VisitReferences(collector);
-    if (stack.size() == before) continue;
-    if (current.depth >= kMaxWalkDepth) return kErrMalformed;
-    std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(before), stack.end());
-  }
-  return status;
-}
-
-}  // namespace walker_detail
-
 template <class Step>
 Status Walk(CBase* start, Walks follow, Step&& step, Status* failure) {
   if (!start) return kErrBadArgument;
+  Status status = kOk;
   try {
     const walker_detail::CScratchLease lease;
     auto& [stack, visited] = *lease;
-    return walker_detail::RunWalk(start, follow, stack, visited, step, failure);
+    walker_detail::CFollowCollector<walker_detail::CWalkScratch::Pending> collector(follow, stack);
+    stack.push_back({start, 1});
+    while (!stack.empty()) {
+      const auto current = stack.back();
+      stack.pop_back();
+      if (!visited.Insert(current.object)) continue;
+      const WalkStep next = step(current.object);
+      if (next == WalkStep::kStop) return failure ? *failure : kOk;
+      if (next == WalkStep::kSkip) {
+        if (current.object == start) status = kNothingDone;
+        continue;
+      }
+      // The targets go straight onto the stack, then are turned round, so that the first stated
+      // reference is walked first.
+      const size_t before = stack.size();
+      collector.depth = current.depth + 1;
+      current.object->VisitReferences(collector);
+      if (stack.size() == before) continue;
+      if (current.depth >= kMaxWalkDepth) return kErrMalformed;
+      std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(before), stack.end());
+    }
   } catch (const std::bad_alloc&) {
     return kErrOutOfMemory;
   }
-}
-
-template <class Step>
-Status WalkUnrecorded(CBase* start, Walks follow, Step&& step, Status* failure) {
-  if (!start) return kErrBadArgument;
-  try {
-    const walker_detail::CScratchLease lease;
-    walker_detail::CEveryVisit every;
-    return walker_detail::RunWalk(start, follow, (*lease).stack, every, step, failure);
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  return status;
 }
 
 }  // namespace KX

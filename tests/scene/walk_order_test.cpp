@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <functional>
-#include <set>
 #include <string>
 #include <thread>
 
@@ -166,51 +165,10 @@ TEST(WalkOrder, EachWalkReachesWhatItsClassStates) {
     CPersistContext context;
     ASSERT_EQ(g.start->CollectForSave(context), kOk);
     EXPECT_EQ(Names(context.saveList), c.collect);
-    // As a save collects: the ids are numbers kept on the objects.
-    CPersistContext numbered;
-    {
-      CObjectNumbers numbers;
-      numbered.saveNumbers = &numbers;
-      ASSERT_EQ(g.start->CollectForSave(numbered), kOk);
-      numbered.saveNumbers = nullptr;
-    }
-    EXPECT_EQ(Names(numbered.saveList), c.collect);
 
     EXPECT_EQ(Reached(g.start.get(), kResolve), c.resolve);
     EXPECT_EQ(Reached(g.start.get(), kRemap), c.remap);
   }
-}
-
-// A walk whose step keeps its own record meets the objects in the same order as one that keeps
-// the walk's, also when a reference leads back to where it started; the walk did something.
-TEST(WalkOrder, AWalkWithoutItsOwnRecordMeetsTheSameObjects) {
-  test::RegisterForTests();
-  Graph g;
-  auto* scene = g.Add<CScene>("scene");
-  g.start = scene;
-  scene->object1 = g.Add<test::CTestObject>("o1");
-  scene->object2 = scene->object1;
-  scene->object3 = scene;  // back to the start
-  std::vector<CBase*> recorded, unrecorded;
-  ASSERT_EQ(Walk(scene, kCollect,
-                 [&](CBase* object) {
-                   recorded.push_back(object);
-                   return WalkStep::kDescend;
-                 }),
-            kOk);
-  std::set<CBase*> met;
-  ASSERT_EQ(WalkUnrecorded(scene, kCollect,
-                           [&](CBase* object) {
-                             if (!met.insert(object).second) return WalkStep::kSkip;
-                             unrecorded.push_back(object);
-                             return WalkStep::kDescend;
-                           }),
-            kOk);
-  EXPECT_EQ(Names(unrecorded), Names(recorded));
-  EXPECT_EQ(Names(unrecorded), "scene o1");
-  // A step that skips the start has done nothing, as with the walk's own record.
-  EXPECT_EQ(WalkUnrecorded(scene, kCollect, [](CBase*) { return WalkStep::kSkip; }), kNothingDone);
-  scene->object3 = nullptr;  // the scene no longer keeps itself
 }
 
 }  // namespace
