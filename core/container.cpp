@@ -588,9 +588,12 @@ bool StageRecord(CPersistContext& context, CStagingIo& staging, const CBase& obj
   return true;
 }
 
-// A record's size word and its bytes come from the same Save (GetSaveSize counts it), so they
-// cannot disagree.
-Status WriteRecord(CWriter& out, const CBase& object) {
+// A record of the save list that could not be staged: its root marker, when it is a root, then
+// the record, written straight to the stream. Its size word and its bytes come from the same Save
+// (GetSaveSize counts it), so they cannot disagree.
+Status WriteUnstaged(CPersistContext& context, CWriter& out, const CBase& object) {
+  if (context.IsRoot(&object)) out.Write(kRootMarker);
+  KX_RETURN_IF_FAILED(out.status());
   return object.Save(out);
 }
 
@@ -600,7 +603,7 @@ Status WriteHead(CPersistContext& context, CWriter& out) {
   if (context.thumbnail) {
     out.Write(kThumbnailSection);
     KX_RETURN_IF_FAILED(out.status());
-    KX_RETURN_IF_FAILED(WriteRecord(out, *context.thumbnail));
+    KX_RETURN_IF_FAILED(context.thumbnail->Save(out));
   } else {
     out.Write(std::string());
   }
@@ -609,7 +612,7 @@ Status WriteHead(CPersistContext& context, CWriter& out) {
   } else {
     out.Write(kExtInfoSection).Write(static_cast<int32_t>(context.extInfo.size()));
     KX_RETURN_IF_FAILED(out.status());
-    for (const auto& entry : context.extInfo) KX_RETURN_IF_FAILED(WriteRecord(out, *entry));
+    for (const auto& entry : context.extInfo) KX_RETURN_IF_FAILED(entry->Save(out));
   }
   return out.status();
 }
@@ -632,9 +635,7 @@ Status WriteRecordsAsMade(CPersistContext& context, CWriter& out, int32_t cookie
     if (StageRecord(context, staging, *object, cookie, span, size)) continue;
     KX_RETURN_IF_FAILED(flush());
     context.saveSizes[object] = object->GetSaveSize();
-    if (context.IsRoot(object)) out.Write(kRootMarker);
-    KX_RETURN_IF_FAILED(out.status());
-    KX_RETURN_IF_FAILED(WriteRecord(out, *object));
+    KX_RETURN_IF_FAILED(WriteUnstaged(context, out, *object));
   }
   return flush();
 }
@@ -683,10 +684,7 @@ Status WriteAllRecordsAfterTotal(CPersistContext& context, CIoBuffer& stream, in
       continue;
     }
     KX_RETURN_IF_FAILED(flush());
-    const CBase* object = context.saveList[i];
-    if (context.IsRoot(object)) out.Write(kRootMarker);
-    KX_RETURN_IF_FAILED(out.status());
-    KX_RETURN_IF_FAILED(WriteRecord(out, *object));
+    KX_RETURN_IF_FAILED(WriteUnstaged(context, out, *context.saveList[i]));
   }
   return flush();
 }
