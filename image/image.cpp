@@ -180,15 +180,10 @@ Status CImage::KeepBlob(std::span<const uint8_t> bytes) {
   // Encoded pictures can be large and are rarely touched: they live in the mapped storage when
   // it has room, on the heap otherwise.
   uint32_t handle = 0;
-  if (AllocateBlock(handle, bytes.size())) {
-    if (void* block = LockBlock(handle)) {
-      std::memcpy(block, bytes.data(), bytes.size());
-      UnlockBlock(handle);
-      blobHandle = handle;
-      blobSize = static_cast<int32_t>(bytes.size());
-      return kOk;
-    }
-    FreeBlock(handle);
+  if (AllocateBlockWith(handle, bytes)) {
+    blobHandle = handle;
+    blobSize = static_cast<int32_t>(bytes.size());
+    return kOk;
   }
   blob.reset(new (std::nothrow) uint8_t[bytes.size()]);
   if (!blob) return kErrOutOfMemory;

@@ -77,7 +77,7 @@ CKXMMFObj::CKXMMFObj(bool shareable_) : shareable(shareable_) {}
 
 CKXMMFObj::~CKXMMFObj() { ReleaseFile(); }
 
-bool CKXMMFObj::Allocate(uint64_t, int32_t& block) {
+bool CKXMMFObj::Allocate(uint64_t, int32_t& block, std::span<const uint8_t>) {
   block = 0;
   return false;
 }
@@ -154,22 +154,28 @@ bool CKXMMFObj::DiscardRange(uint64_t offset, uint64_t length) {
 
 namespace {
 
-// Reserves disk for a byte range of a sparse file. Writing through a mapping into a hole that the
-// file system cannot fill raises SIGBUS; reserving when the block is handed out turns a full disk
-// into an ordinary allocation failure. The range is reserved by writing zeros over it rather than
-// with fallocate: on a file system that allocates late, written pages only hold a reservation,
-// which costs next to nothing to give back when the file is deleted, where allocated extents
-// took longer to free than the whole conversion of a scene full of pictures. The range reads as
-// zero either way.
-bool ReserveRange(int fd, uint64_t offset, uint64_t length) {
+// Reserves disk for a byte range of a sparse file by writing over all of it: `content` first,
+// zeros after. Writing through a mapping into a hole that the file system cannot fill raises
+// SIGBUS; reserving when the block is handed out turns a full disk into an ordinary allocation
+// failure. Writing rather than fallocate: on a file system that allocates late, written pages
+// only hold a reservation, which costs next to nothing to give back when the file is deleted,
+// where allocated extents took longer to free than the whole conversion of a scene full of
+// pictures. Every byte of the range is written, so the block never shows an earlier block's
+// bytes; a block made for given bytes gets them in the same pass, not through a mapping.
+bool ReserveRange(int fd, uint64_t offset, uint64_t length, std::span<const uint8_t> content) {
   static constexpr uint8_t kZeros[64 * 1024] = {};
+  if (content.size() > length) return false;
   while (length > 0) {
-    const size_t chunk = static_cast<size_t>(std::min<uint64_t>(length, sizeof kZeros));
-    const ssize_t written = ::pwrite(fd, kZeros, chunk, static_cast<off_t>(offset));
+    const bool fromContent = !content.empty();
+    const uint8_t* from = fromContent ? content.data() : kZeros;
+    const size_t chunk = static_cast<size_t>(
+        std::min<uint64_t>(length, fromContent ? content.size() : sizeof kZeros));
+    const ssize_t written = ::pwrite(fd, from, chunk, static_cast<off_t>(offset));
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) return false;
     offset += static_cast<uint64_t>(written);
     length -= static_cast<uint64_t>(written);
+    if (fromContent) content = content.subspan(static_cast<size_t>(written));
   }
   return true;
 }
@@ -195,7 +201,7 @@ int32_t CKXMMFShare::SlotsFor(uint64_t size) {
   return static_cast<int32_t>(((size - 0x10001) >> 16) + 2);
 }
 
-bool CKXMMFShare::Allocate(uint64_t size, int32_t& block) {
+bool CKXMMFShare::Allocate(uint64_t size, int32_t& block, std::span<const uint8_t> content) {
   CKXCriticalSectionSmartLock guard(&lock);
   block = -1;
   if (size == 0) return false;
@@ -212,19 +218,13 @@ bool CKXMMFShare::Allocate(uint64_t size, int32_t& block) {
 
   const uint64_t offset = static_cast<uint64_t>(start) * kSlotSize;
   const uint64_t length = static_cast<uint64_t>(n) * kSlotSize;
-  if (!ReserveRange(mapping, offset, length)) return false;
+  if (!ReserveRange(mapping, offset, length, content)) return false;
   try {
     blocks[start] = Block{start, n, 0, nullptr};
   } catch (const std::bad_alloc&) {
     return false;
   }
-  bool clean = true;
-  for (int32_t i = 0; i < n; ++i) {
-    slotUsed[start + i] = 1;
-    if (slotDirty_[start + i] != 0) clean = false;
-    slotDirty_[start + i] = 1;
-  }
-  lastAllocationClean = clean;
+  for (int32_t i = 0; i < n; ++i) slotUsed[start + i] = 1;
   block = start;
   return true;
 }
@@ -237,13 +237,9 @@ void CKXMMFShare::Free(int32_t first, bool& empty) {
   const Block& b = it->second;
   const uint64_t length = static_cast<uint64_t>(b.slots) * kSlotSize;
   UnmapView(b.view, length);
-  // Hand the pages back: the disk space is released and the slots read as zero for the next
-  // block, which then needs no clearing.
-  const bool discarded = DiscardRange(static_cast<uint64_t>(first) * kSlotSize, length);
-  for (int32_t i = 0; i < b.slots; ++i) {
-    slotUsed[first + i] = 0;
-    slotDirty_[first + i] = discarded ? 0 : 1;
-  }
+  // Hand the pages back: the disk space is released (the next block writes over its range).
+  DiscardRange(static_cast<uint64_t>(first) * kSlotSize, length);
+  for (int32_t i = 0; i < b.slots; ++i) slotUsed[first + i] = 0;
   blocks.erase(it);
   empty = blocks.empty();
 }
@@ -292,13 +288,12 @@ CKXMMFUnShare::~CKXMMFUnShare() {
   view = nullptr;
 }
 
-bool CKXMMFUnShare::Allocate(uint64_t size, int32_t& block) {
+bool CKXMMFUnShare::Allocate(uint64_t size, int32_t& block, std::span<const uint8_t> content) {
   CKXCriticalSectionSmartLock guard(&lock);
   block = -1;
   if (used || size == 0 || size > fileSize) return false;
-  if (!ReserveRange(mapping, 0, fileSize)) return false;
+  if (!ReserveRange(mapping, 0, fileSize, content)) return false;
   used = true;
-  lastAllocationClean = true;  // a dedicated file is always new
   block = 0;
   return true;
 }
@@ -408,19 +403,18 @@ int CKXMMFSys::RemoveStaleFiles() {
   return removed;
 }
 
-bool CKXMMFSys::Allocate(uint64_t size, uint32_t& handle, bool* zeroed) {
+bool CKXMMFSys::Allocate(uint64_t size, uint32_t& handle, std::span<const uint8_t> content) {
   std::lock_guard<std::mutex> guard(mutex_);
   handle = 0;
-  if (size == 0) return false;
+  if (size == 0 || content.size() > size) return false;
   const bool shared = size <= CKXMMFShare::kFileSize;
 
   if (shared) {
     for (size_t i = 0; i < files.size(); ++i) {
       CKXMMFObj* obj = files[i].get();
       int32_t first = -1;
-      if (obj != nullptr && obj->shareable && obj->Allocate(size, first)) {
+      if (obj != nullptr && obj->shareable && obj->Allocate(size, first, content)) {
         handle = (static_cast<uint32_t>(i + 1) << 16) | static_cast<uint32_t>(first + 1);
-        if (zeroed != nullptr) *zeroed = obj->lastAllocationClean;
         return true;
       }
     }
@@ -449,12 +443,11 @@ bool CKXMMFSys::Allocate(uint64_t size, uint32_t& handle, bool* zeroed) {
     return false;
   }
   int32_t block = -1;
-  if (!obj->CreateBackingFile(folder, prefix, fileSize) || !obj->Allocate(size, block)) {
+  if (!obj->CreateBackingFile(folder, prefix, fileSize) || !obj->Allocate(size, block, content)) {
     return false;  // the object's destructor deletes whatever file it made
   }
   total += static_cast<int64_t>(obj->fileSize);
   handle = (static_cast<uint32_t>(slot + 1) << 16) | static_cast<uint32_t>(block + 1);
-  if (zeroed != nullptr) *zeroed = obj->lastAllocationClean;
   files[slot] = std::move(obj);
   return true;
 }
@@ -512,26 +505,26 @@ CKXMMFSys& MMFSystem(int index) {
   return systems[index & 3];
 }
 
-bool AllocateBlock(uint32_t& handle, uint64_t size) {
+namespace {
+
+bool PlaceBlock(uint32_t& handle, uint64_t size, std::span<const uint8_t> content) {
   handle = 0;
   if (size == 0) return false;
   for (uint32_t i = 0; i < 4; ++i) {
     uint32_t local = 0;
-    bool zeroed = false;
-    if (!MMFSystem(static_cast<int>(i)).Allocate(size, local, &zeroed)) continue;
+    if (!MMFSystem(static_cast<int>(i)).Allocate(size, local, content)) continue;
     handle = local | (i << 30);
-    if (!zeroed) {
-      void* view = LockBlock(handle);
-      if (view == nullptr) {
-        FreeBlock(handle);  // do not leave an unusable block behind
-        return false;
-      }
-      std::memset(view, 0, static_cast<size_t>(size));
-      UnlockBlock(handle);
-    }
     return true;
   }
   return false;
+}
+
+}  // namespace
+
+bool AllocateBlock(uint32_t& handle, uint64_t size) { return PlaceBlock(handle, size, {}); }
+
+bool AllocateBlockWith(uint32_t& handle, std::span<const uint8_t> bytes) {
+  return PlaceBlock(handle, bytes.size(), bytes);
 }
 
 void FreeBlock(uint32_t& handle) {

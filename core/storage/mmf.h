@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -48,8 +49,9 @@ class CKXMMFObj {
   CKXMMFObj(const CKXMMFObj&) = delete;
   CKXMMFObj& operator=(const CKXMMFObj&) = delete;
 
-  // Reserves a block of `size` bytes; answers its block number through `block`.
-  virtual bool Allocate(uint64_t size, int32_t& block);
+  // Reserves a block of `size` bytes that starts with `content` (at most `size` bytes) and reads
+  // as zero after it; answers its block number through `block`.
+  virtual bool Allocate(uint64_t size, int32_t& block, std::span<const uint8_t> content);
   // Releases a block; `empty` tells whether the file holds no block any more.
   virtual void Free(int32_t block, bool& empty);
   // Maps the block (first lock only) and answers its address; null when there is no such block.
@@ -63,9 +65,6 @@ class CKXMMFObj {
   bool CreateBackingFile(const std::string& folder, const std::string& prefix, uint64_t size);
   // Closes the mapping and deletes the file.
   void ReleaseFile();
-
-  // True when the block the last successful Allocate placed is known to read as zero.
-  bool lastAllocationClean = true;
 
   std::string tempFileName;  // full path; empty when none
   uint64_t fileSize = 0;
@@ -98,7 +97,7 @@ class CKXMMFShare : public CKXMMFObj {
   CKXMMFShare();
   ~CKXMMFShare() override;
 
-  bool Allocate(uint64_t size, int32_t& block) override;
+  bool Allocate(uint64_t size, int32_t& block, std::span<const uint8_t> content) override;
   void Free(int32_t block, bool& empty) override;
   void* Lock(int32_t block) override;
   void Unlock(int32_t block) override;
@@ -109,11 +108,6 @@ class CKXMMFShare : public CKXMMFObj {
 
   uint8_t slotUsed[kSlotCount] = {};
   std::map<int32_t, Block> blocks;
-
- private:
-  // 1 for a slot whose pages may still hold bytes of an earlier block (its range could not be
-  // handed back to the file system when that block was freed).
-  uint8_t slotDirty_[kSlotCount] = {};
 };
 
 // A file that holds exactly one block, for requests above 64 MB.
@@ -122,7 +116,7 @@ class CKXMMFUnShare : public CKXMMFObj {
   CKXMMFUnShare();
   ~CKXMMFUnShare() override;
 
-  bool Allocate(uint64_t size, int32_t& block) override;
+  bool Allocate(uint64_t size, int32_t& block, std::span<const uint8_t> content) override;
   void Free(int32_t block, bool& empty) override;
   void* Lock(int32_t block) override;
   void Unlock(int32_t block) override;
@@ -143,9 +137,9 @@ class CKXMMFSys {
   CKXMMFSys(const CKXMMFSys&) = delete;
   CKXMMFSys& operator=(const CKXMMFSys&) = delete;
 
-  // Places a block of `size` bytes; the handle's system bits are left 0. `zeroed`, when given,
-  // tells whether the block is known to read as zero already (a fresh or discarded range).
-  bool Allocate(uint64_t size, uint32_t& handle, bool* zeroed = nullptr);
+  // Places a block of `size` bytes that starts with `content` (at most `size` bytes) and reads
+  // as zero after it; the handle's system bits are left 0.
+  bool Allocate(uint64_t size, uint32_t& handle, std::span<const uint8_t> content = {});
   void Free(uint32_t handle);
   void* Lock(uint32_t handle);
   void Unlock(uint32_t handle);
@@ -179,6 +173,9 @@ CKXMMFSys& MMFSystem(int index);
 
 // Allocates a zeroed block of `size` bytes; false (handle 0) when no system can place it.
 bool AllocateBlock(uint32_t& handle, uint64_t size);
+// Allocates a block that holds a copy of `bytes`, written through the file rather than through a
+// mapping; false (handle 0) when no system can place it.
+bool AllocateBlockWith(uint32_t& handle, std::span<const uint8_t> bytes);
 // Frees the block and sets the handle to 0.
 void FreeBlock(uint32_t& handle);
 void* LockBlock(uint32_t handle);

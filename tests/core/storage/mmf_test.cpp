@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -122,6 +123,8 @@ TEST_F(StorageTest, BlockTheFileSystemRefusesIsNotHandedOut) {
     if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(11);
     if (sys.Allocate(4 << 20, large)) ::_exit(12);  // reaches past the limit
     if (large != 0) ::_exit(13);
+    const std::vector<uint8_t> content(4 << 20, 1);  // the same, written with given bytes
+    if (sys.Allocate(4 << 20, large, content) || large != 0) ::_exit(16);
     if (!sys.Allocate(100, small)) ::_exit(14);  // still fits below it
     auto* bytes = static_cast<uint8_t*>(sys.Lock(small));
     if (!bytes) ::_exit(15);
@@ -265,6 +268,24 @@ TEST_F(StorageTest, ProcessWideBlocksAreZeroedEvenWhenSlotsAreReused) {
   EXPECT_EQ(nonZero, 0u);
   UnlockBlock(h);
   FreeBlock(h);
+
+  // A block made for given bytes holds them, and zeros after them to the end of its slots.
+  std::vector<uint8_t> bytes(150000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 1);
+  ASSERT_TRUE(AllocateBlockWith(h, bytes));
+  EXPECT_EQ(h, old);
+  p = static_cast<uint8_t*>(LockBlock(h));
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(std::memcmp(p, bytes.data(), bytes.size()), 0);
+  nonZero = 0;
+  const auto blockSize = static_cast<size_t>(GetBlockSizeOf(h));
+  EXPECT_EQ(blockSize, 3u * 65536);
+  for (size_t i = bytes.size(); i < blockSize; ++i) nonZero += p[i] != 0;
+  EXPECT_EQ(nonZero, 0u);
+  UnlockBlock(h);
+  FreeBlock(h);
+  EXPECT_FALSE(AllocateBlockWith(h, {}));
+  EXPECT_EQ(h, 0u);
   FreeBlock(keep);
   EXPECT_EQ(MMFSystem(0).FileCount(), 0u);
 }
