@@ -162,20 +162,26 @@ namespace {
 // where allocated extents took longer to free than the whole conversion of a scene full of
 // pictures. Every byte of the range is written, so the block never shows an earlier block's
 // bytes; a block made for given bytes gets them in the same pass, not through a mapping.
-bool ReserveRange(int fd, uint64_t offset, uint64_t length, std::span<const uint8_t> content) {
-  static constexpr uint8_t kZeros[64 * 1024] = {};
-  if (content.size() > length) return false;
-  while (length > 0) {
-    const bool fromContent = !content.empty();
-    const uint8_t* from = fromContent ? content.data() : kZeros;
-    const size_t chunk = static_cast<size_t>(
-        std::min<uint64_t>(length, fromContent ? content.size() : sizeof kZeros));
-    const ssize_t written = ::pwrite(fd, from, chunk, static_cast<off_t>(offset));
+bool WriteAt(int fd, const uint8_t* bytes, size_t count, uint64_t offset) {
+  while (count > 0) {
+    const ssize_t written = ::pwrite(fd, bytes, count, static_cast<off_t>(offset));
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) return false;
+    bytes += written;
+    count -= static_cast<size_t>(written);
     offset += static_cast<uint64_t>(written);
-    length -= static_cast<uint64_t>(written);
-    if (fromContent) content = content.subspan(static_cast<size_t>(written));
+  }
+  return true;
+}
+
+bool ReserveRange(int fd, uint64_t offset, uint64_t length, std::span<const uint8_t> content) {
+  static constexpr uint8_t kZeros[64 * 1024] = {};
+  if (content.size() > length || !WriteAt(fd, content.data(), content.size(), offset))
+    return false;
+  for (uint64_t done = content.size(); done < length;) {
+    const auto chunk = static_cast<size_t>(std::min<uint64_t>(length - done, sizeof kZeros));
+    if (!WriteAt(fd, kZeros, chunk, offset + done)) return false;
+    done += chunk;
   }
   return true;
 }
