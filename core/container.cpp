@@ -327,7 +327,6 @@ Status ReadObject(CPersistContext& context, CReader& in, const std::string& clas
   record->object = out;
   record->created = out.get();
   record->offset = recordOffset;
-  record->ids.reserve(8);  // one allocation covers the references of nearly every class
   CReader objectIn(*context.stream, context.cookie, context.version, &context, record);
   status = out->Load(objectIn);
   if (Failed(status)) return Fail(context, status, "");

@@ -1,6 +1,7 @@
 #include "core/persist.h"
 
 #include <algorithm>
+#include <new>
 #include <string>
 
 #include "core/container.h"
@@ -8,30 +9,19 @@
 namespace KX {
 
 int32_t CLoadRecord::StoredVersion(const CRuntimeClass& cls, int32_t streamVersion) const {
-  for (size_t i = 0; i < std::min(classVersionCount, kInlineLevels); ++i)
-    if (classVersions[i].cls == &cls) return classVersions[i].version;
-  for (const auto& entry : moreClassVersions)
+  for (const auto& entry : classVersions)
     if (entry.cls == &cls) return entry.version;
   return streamVersion < kFirstNewLayoutVersion ? streamVersion : cls.Version();
 }
 
 void CLoadRecord::SetStoredVersion(const CRuntimeClass& cls, int32_t version) {
-  if (version == cls.Version() && classVersionCount == 0) return;  // the common case
-  for (size_t i = 0; i < std::min(classVersionCount, kInlineLevels); ++i)
-    if (classVersions[i].cls == &cls) {
-      classVersions[i].version = version;
-      return;
-    }
-  for (auto& entry : moreClassVersions)
+  if (version == cls.Version() && classVersions.empty()) return;  // the common case
+  for (auto& entry : classVersions)
     if (entry.cls == &cls) {
       entry.version = version;
       return;
     }
-  if (classVersionCount < kInlineLevels)
-    classVersions[classVersionCount] = {&cls, version};
-  else
-    moreClassVersions.push_back({&cls, version});
-  ++classVersionCount;
+  classVersions.push_back({&cls, version});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -129,7 +119,13 @@ int32_t CReader::Version(const CRuntimeClass& cls) {
     version = static_cast<int32_t>(stored);
   }
   // The old layout stores no versions at all: every level is at the stream version.
-  if (record_ && !OldLayout()) record_->SetStoredVersion(cls, version);
+  if (record_ && !OldLayout()) {
+    try {
+      record_->SetStoredVersion(cls, version);
+    } catch (const std::bad_alloc&) {
+      Fail(kErrOutOfMemory);
+    }
+  }
   return version;
 }
 
@@ -143,12 +139,17 @@ CReader& CReader::Ref(int32_t& id) {
     }
   }
   Read(id);
-  if (ok() && record_) record_->ids.push_back(id);
+  if (ok()) QueueId(id);
   return *this;
 }
 
 void CReader::QueueId(int32_t id) {
-  if (record_) record_->ids.push_back(id);
+  if (!record_) return;
+  try {
+    record_->ids.push_back(id);
+  } catch (const std::bad_alloc&) {
+    Fail(kErrOutOfMemory);
+  }
 }
 
 void CReader::ReplaceObject(CBase* shared) {

@@ -32,27 +32,47 @@ static_assert(std::endian::native == std::endian::little,
 inline constexpr int32_t kCurrentStreamVersion = 201;
 inline constexpr int32_t kFirstNewLayoutVersion = 200;
 
-// What the loader knows about one object record while the file is read and linked.
+// The ids a record's Load queued for its Link, in order: the few that nearly every class has in
+// the record itself, any more in a vector.
+class CQueuedIds {
+ public:
+  // May throw std::bad_alloc; the id is then not queued.
+  void push_back(int32_t id) {
+    if (size_ < kInline)
+      inline_[size_] = id;
+    else
+      more_.push_back(id);
+    ++size_;
+  }
+  size_t size() const { return size_; }
+  int32_t operator[](size_t i) const { return i < kInline ? inline_[i] : more_[i - kInline]; }
+
+ private:
+  static constexpr size_t kInline = 6;
+  std::array<int32_t, kInline> inline_{};
+  uint32_t size_ = 0;
+  std::vector<int32_t> more_;
+};
+
+// What the loader knows about one object record while the file is read and linked. A load keeps
+// one per object until it has linked them all: they stay small.
 struct CLoadRecord {
   CRefPtr<CBase> object;
   // The object the loader created for the record; `object` differs when the class answered an
   // object loaded before (a shared, cached picture) in its place.
   CBase* created = nullptr;
-  std::vector<int32_t> ids;  // references read by Load, consumed in the same order by Link
+  uint64_t offset = 0;  // where the record starts in the stream
+  CQueuedIds ids;       // references read by Load, consumed in the same order by Link
   uint32_t idCursor = 0;
   bool linked = false;
-  uint64_t offset = 0;  // where the record starts in the stream
   // Stored versions of the class levels whose block is older than the class: what Link needs
   // to tell older layouts apart. Levels stored at their class's own version (nearly all of them)
-  // take no room; a handful of older ones fit inline.
+  // take no room.
   struct ClassVersion {
     const CRuntimeClass* cls = nullptr;
     int32_t version = 0;
   };
-  static constexpr size_t kInlineLevels = 4;
-  std::array<ClassVersion, kInlineLevels> classVersions{};
-  size_t classVersionCount = 0;
-  std::vector<ClassVersion> moreClassVersions;
+  std::vector<ClassVersion> classVersions;
 
   void SetStoredVersion(const CRuntimeClass& cls, int32_t version);
 
