@@ -2,6 +2,7 @@
 // Open-addressing tables keyed by object address. Walks over large object graphs (the ownership
 // check of a load, the ids of a save, the passes of the conversion) look up every object a few
 // times; these tables allocate once for the whole walk instead of once per object.
+#include <bit>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -42,6 +43,7 @@ class CAddressTable {
     size_ = 0;
     keys_.assign(Capacity(expected), nullptr);
     values_.assign(keys_.size(), Value{});
+    shift_ = ShiftFor(keys_.size());
   }
 
  private:
@@ -50,10 +52,18 @@ class CAddressTable {
     while (capacity < expected * 2) capacity *= 2;
     return capacity;
   }
+  // The search starts at the top bits of the address times the golden ratio: every bit of the
+  // address counts towards them, where the low bits of the product see only the low bits of the
+  // address, which objects of one size share in long runs.
+  static unsigned ShiftFor(size_t capacity) {
+    return 64u - static_cast<unsigned>(std::countr_zero(capacity));
+  }
   // The key's slot, or the empty slot where it would go.
   size_t Slot(const CBase* key) const {
-    size_t i = (reinterpret_cast<uintptr_t>(key) >> 4) * 0x9E3779B97F4A7C15ull & (keys_.size() - 1);
-    while (keys_[i] && keys_[i] != key) i = (i + 1) & (keys_.size() - 1);
+    const size_t mask = keys_.size() - 1;
+    const uint64_t hash = reinterpret_cast<uintptr_t>(key) * 0x9E3779B97F4A7C15ull;
+    size_t i = static_cast<size_t>(hash >> shift_);
+    while (keys_[i] && keys_[i] != key) i = (i + 1) & mask;
     return i;
   }
   void Rehash(size_t capacity) {
@@ -61,6 +71,7 @@ class CAddressTable {
     std::vector<Value> oldValues(capacity);
     oldKeys.swap(keys_);
     oldValues.swap(values_);
+    shift_ = ShiftFor(capacity);
     for (size_t i = 0; i < oldKeys.size(); ++i)
       if (oldKeys[i]) {
         const size_t j = Slot(oldKeys[i]);
@@ -72,6 +83,7 @@ class CAddressTable {
   std::vector<const CBase*> keys_;
   std::vector<Value> values_;
   size_t size_ = 0;
+  unsigned shift_ = 64;  // 64 - log2 of the capacity
 };
 
 }  // namespace KX
