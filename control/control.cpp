@@ -155,6 +155,8 @@ float CControl::MapTime(float time, int32_t& cycles) const {
   const float d = GetDuration();
   if (!(d > 0)) return 0.0f;
   const float q = s / d;
+  // A time so far past the duration that the quotient overflows has no phase: the start.
+  if (!std::isfinite(q)) return 0.0f;
   const double whole = std::floor(static_cast<double>(q));
   const float phase = static_cast<float>(q - whole);
   // The cycle count only matters for its parity beyond what an int32 holds.

@@ -61,6 +61,14 @@ TEST_F(ControlTest, MapTimeScalesLoopsAndPingPongs) {
   // Huge times stay finite and keep the phase arithmetic defined.
   const float far = Keyed({0, 4}, kOutOfRangePingPong)->MapTime(3e38f, cycles);
   EXPECT_TRUE(std::isfinite(far));
+  // A time whose cycle count overflows (an infinite scaled time, or a tiny duration) has no
+  // phase: it maps to the start.
+  for (const int32_t mode : {kOutOfRangeLoop, kOutOfRangePingPong}) {
+    EXPECT_EQ(Keyed({0, 1e-30f}, mode)->MapTime(3e38f, cycles), 0.0f);
+    EXPECT_EQ(cycles, 0);
+    EXPECT_EQ(Keyed({0, 4}, mode, 1e30f)->MapTime(1e30f, cycles), 0.0f);
+    EXPECT_EQ(cycles, 0);
+  }
 }
 
 TEST_F(ControlTest, PlainKeySearch) {
