@@ -90,7 +90,11 @@ RestTransform SplitRestTransform(const CSpatial& spatial) {
   const double norm = std::sqrt(static_cast<double>(q.w) * q.w + static_cast<double>(q.x) * q.x +
                                 static_cast<double>(q.y) * q.y + static_cast<double>(q.z) * q.z);
   if (!std::isfinite(norm) || norm < 1e-6 || !Finite(t.scale) || !Finite(t.translation)) {
+    // A finite matrix whose parts overflow does not split either: nothing of it is written as
+    // parts (a mesh bakes the matrix into its vertices).
     t.rotation = CQuaternion{};
+    t.scale = {1, 1, 1};
+    t.translation = {0, 0, 0};
     return t;
   }
   t.rotation = {static_cast<float>(q.w / norm), static_cast<float>(q.x / norm),
