@@ -67,6 +67,10 @@ CCorva::CCorva() = default;
 CCorva::CCorva(const CCorva& other) : CBase(other), flag(other.flag) {}
 
 CCorva::~CCorva() {
+  // A controller of these chains that something else still holds must not keep pointing here.
+  for (CControl* head : {controllers.get(), controllers2.get()})
+    for (CControl* c = head; c; c = c->next.get())
+      if (c->owner == this) c->owner = nullptr;
   customData = nullptr;
   controllers2 = nullptr;
   controllers = nullptr;

@@ -275,6 +275,24 @@ TEST_F(ControlTest, OwnerAndNextAreLinkedByIdAndRoundTrip) {
   EXPECT_EQ(o->controllers->next->name, u"b");
 }
 
+// A controller that outlives its owner (another holder keeps it) no longer names it.
+TEST_F(ControlTest, AnOwnerThatGoesLeavesNoPointerInItsControllers) {
+  auto a = Keyed({0, 1}), b = Keyed({0, 2}), second = Keyed({0, 3});
+  CRefPtr<test::CTestObject> other(new test::CTestObject);
+  {
+    CRefPtr<test::CTestObject> owner(new test::CTestObject);
+    ASSERT_EQ(owner->AttachController(a.get()), kOk);
+    ASSERT_EQ(owner->AttachController(b.get()), kOk);
+    ASSERT_EQ(owner->AttachController2(second.get()), kOk);
+    ASSERT_EQ(a->owner, owner.get());
+    b->owner = other.get();  // a chain member that names another object keeps it
+  }
+  EXPECT_EQ(a->owner, nullptr);
+  EXPECT_EQ(b->owner, other.get());
+  EXPECT_EQ(second->owner, nullptr);
+  EXPECT_EQ(a->next.get(), b.get());
+}
+
 TEST_F(ControlTest, DuplicateCopiesTheChainAndAssignToSharesIt) {
   auto a = Keyed({0, 1}), b = Keyed({0, 2});
   a->next = b;
