@@ -37,13 +37,13 @@ constexpr float kSequenceSlack = 0.016666668f;
 // Value `index` of a channel, clamped to the values it has: a file may give a channel fewer values
 // than key times, and those keys hold the channel's last value.
 template <class T>
-const T* ChannelValue(const std::vector<T>& values, int32_t index) {
+const T* ChannelValue(std::span<const T> values, int32_t index) {
   if (values.empty()) return nullptr;
   const size_t i = std::min(static_cast<size_t>(std::max(index, 0)), values.size() - 1);
   return &values[i];
 }
 
-void Interpolate(const std::vector<CQuaternion>& keys, const KeySegment& seg, float u,
+void Interpolate(std::span<const CQuaternion> keys, const KeySegment& seg, float u,
                  CQuaternion& out) {
   const CQuaternion* a = ChannelValue(keys, seg.a);
   const CQuaternion* b = ChannelValue(keys, seg.b);
@@ -51,7 +51,7 @@ void Interpolate(const std::vector<CQuaternion>& keys, const KeySegment& seg, fl
   out = (u == 0.0f || a == b) ? *a : QuaternionSlerp(*a, *b, u);
 }
 
-void Interpolate(const std::vector<CVector3<float>>& keys, const KeySegment& seg, float u,
+void Interpolate(std::span<const CVector3<float>> keys, const KeySegment& seg, float u,
                  CVector3<float>& out) {
   const CVector3<float>* a = ChannelValue(keys, seg.a);
   const CVector3<float>* b = ChannelValue(keys, seg.b);
@@ -106,8 +106,8 @@ Status CKeyframeControl::Load(CReader& in) {
   transition.clear();
   type.clear();
   if (version >= kDroppedTransitionsVersion) {
-    std::vector<float> storedTransition;
-    std::vector<int32_t> storedType;
+    CSmallArray<float> storedTransition;
+    CSmallArray<int32_t> storedType;
     in.ReadCountedArray(storedTransition).ReadCountedArray(storedType);
     if (version >= kTransitionsVersion) {
       transition = std::move(storedTransition);

@@ -7,6 +7,7 @@
 
 #include "control/rts_control.h"
 #include "core/fields.h"
+#include "core/small_array.h"
 #include "core/math/vector.h"
 
 namespace KX {
@@ -15,18 +16,19 @@ class CKeyframeControl : public CRTSControl {
   KX_DECLARE_CLASS(CKeyframeControl)
 
  public:
-  std::vector<CQuaternion> rotationKeys;
-  std::vector<CVector3<float>> positionKeys;
-  std::vector<CVector3<float>> scaleKeys;
+  // Key lists are mostly short; a single key or up to four times need no heap block.
+  CSmallArray<CQuaternion> rotationKeys;
+  CSmallArray<CVector3<float>> positionKeys;
+  CSmallArray<CVector3<float>> scaleKeys;
   // Per shared key: how long the change into the key takes, and its shape (KeyInterpolation).
-  std::vector<float> transition;
-  std::vector<int32_t> type;
+  CSmallArray<float> transition;
+  CSmallArray<int32_t> type;
   // Shared key times: when not empty, key k of every channel is at keyTimes[k] and the channel
   // time lists are not used.
-  std::vector<float> keyTimes;
-  std::vector<float> rotationTimes;
-  std::vector<float> positionTimes;
-  std::vector<float> scaleTimes;
+  CSmallArray<float> keyTimes;
+  CSmallArray<float> rotationTimes;
+  CSmallArray<float> positionTimes;
+  CSmallArray<float> scaleTimes;
   // Where the last search of keyTimes, rotationTimes, positionTimes and scaleTimes ended.
   int32_t keyCursor = 0;
   int32_t rotationCursor = 0;

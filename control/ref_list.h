@@ -44,13 +44,14 @@ int64_t RefListSize(const std::vector<T*>& list) {
 inline bool IsPending(const CCorva* object) { return object && object->flag; }
 
 // A counted array of plain values, as the controller blocks store them, listed as `name`.
-template <class T>
-void WriteCounted(CWriter& out, const char* name, const std::vector<T>& values) {
+template <class Array>
+void WriteCounted(CWriter& out, const char* name, const Array& values) {
   out.Count(static_cast<int32_t>(values.size())).FieldArray(name, values);
 }
-template <class T>
-int64_t CountedSize(const std::vector<T>& values) {
-  return 4 + static_cast<int64_t>(sizeof(T)) * static_cast<int64_t>(values.size());
+template <class Array>
+int64_t CountedSize(const Array& values) {
+  return 4 + static_cast<int64_t>(sizeof(typename Array::value_type)) *
+                 static_cast<int64_t>(values.size());
 }
 
 }  // namespace KX

@@ -20,6 +20,7 @@
 
 #include "core/base.h"
 #include "core/bulk_memory.h"
+#include "core/small_array.h"
 #include "core/fields.h"
 #include "core/io_buffer.h"
 
@@ -142,8 +143,10 @@ class CReader {
 
   // Reads `count` elements in one transfer, after checking they fit in what is left; the elements
   // are not zeroed first where the vector can leave them uninitialised (bulk arrays).
-  template <PlainValue T, class Allocator>
-  CReader& ReadArray(std::vector<T, Allocator>& values, int64_t count) {
+  template <class Array>
+    requires PlainValue<typename Array::value_type>
+  CReader& ReadArray(Array& values, int64_t count) {
+    using T = typename Array::value_type;
     if (!ok()) return *this;
     if (!CanHold(count, sizeof(T))) return *this;
     try {
@@ -159,8 +162,9 @@ class CReader {
     return *this;
   }
   // An int32 element count, then the elements.
-  template <PlainValue T, class Allocator>
-  CReader& ReadCountedArray(std::vector<T, Allocator>& values) {
+  template <class Array>
+    requires PlainValue<typename Array::value_type>
+  CReader& ReadCountedArray(Array& values) {
     const int32_t count = Get<int32_t>();
     return ReadArray(values, count);
   }
@@ -278,6 +282,10 @@ class CWriter {
   }
   template <PlainValue T, class Allocator>
   CWriter& FieldArray(const char* name, const std::vector<T, Allocator>& values) {
+    return FieldArray(name, std::span<const T>(values));
+  }
+  template <PlainValue T>
+  CWriter& FieldArray(const char* name, const CSmallArray<T>& values) {
     return FieldArray(name, std::span<const T>(values));
   }
   // Opaque bytes under one name.

@@ -22,17 +22,6 @@ class CBuffer {
  public:
   // Large arrays come from the bulk arena (core/bulk_memory.h), small ones from the heap.
   CBulkVector<T> items;
-  // Always 0, and 0 in copies; kept because the record has always carried it.
-  uint32_t extra = 0;
-
-  CBuffer() = default;
-  CBuffer(const CBuffer& other) : items(other.items) {}
-  CBuffer& operator=(const CBuffer& other) {
-    items = other.items;
-    return *this;
-  }
-  CBuffer(CBuffer&&) noexcept = default;
-  CBuffer& operator=(CBuffer&&) noexcept = default;
 
   int32_t count() const { return static_cast<int32_t>(items.size()); }
   size_t size() const { return items.size(); }
