@@ -73,6 +73,7 @@ Status CBase::CollectForSave(CPersistContext& context) {
     else
       return WalkStep::kSkip;
     context.saveList.push_back(object);
+    context.saveListIds.push_back(id);
     failure = object->PrepareSave(context);
     return Failed(failure) ? WalkStep::kStop : WalkStep::kDescend;
   }, &failure);

@@ -403,6 +403,7 @@ Status LoadFromStream(CPersistContext& context, CIoBuffer& stream, int32_t cooki
   // fails fails the load at its own record, whatever was read after it.
   context.roots.clear();
   context.saveList.clear();
+  context.saveListIds.clear();
   {
     CLoadJobs jobs(context);
     context.jobs = &jobs;
@@ -627,7 +628,9 @@ Status WriteRecordsAsMade(CPersistContext& context, CWriter& out, int32_t cookie
     staging.Rewind();
     return out.status();
   };
-  for (const CBase* object : context.saveList) {
+  for (size_t i = 0; i < context.saveList.size(); ++i) {
+    const CBase* object = context.saveList[i];
+    context.writing = i;
     if (staging.Full()) KX_RETURN_IF_FAILED(flush());
     CStagingIo::Span span{0, 0, 0};
     int64_t size = 0;
@@ -652,6 +655,7 @@ Status WriteAllRecordsAfterTotal(CPersistContext& context, CIoBuffer& stream, in
   }
   for (size_t i = 0; i < context.saveList.size(); ++i) {
     const CBase* object = context.saveList[i];
+    context.writing = i;
     int64_t size = 0;
     if (!StageRecord(context, staging, *object, cookie, spans[i], size))
       size = context.saveSizes[object] = object->GetSaveSize();
@@ -683,6 +687,7 @@ Status WriteAllRecordsAfterTotal(CPersistContext& context, CIoBuffer& stream, in
       continue;
     }
     KX_RETURN_IF_FAILED(flush());
+    context.writing = i;
     KX_RETURN_IF_FAILED(WriteUnstaged(context, out, *context.saveList[i]));
   }
   return flush();
@@ -695,6 +700,7 @@ Status SaveToStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie)
   context.cookie = cookie;
   context.measuring = true;
   context.saveList.clear();
+  context.saveListIds.clear();
   context.saveIds.Clear();
   context.saveSizes.Clear();
   struct Done {
@@ -702,6 +708,8 @@ Status SaveToStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie)
     ~Done() {
       c.measuring = false;
       c.saveList.clear();
+      c.saveListIds.clear();
+      c.writing = std::string::npos;
       c.saveIds.Clear();
       c.saveSizes.Clear();
     }

@@ -2,6 +2,7 @@
 // The scene container: a header, an optional thumbnail, optional extended-information records and
 // the object records of a graph of scene objects. Reads the old "KXCorva" layout and reads and
 // writes the current "_KXBrix" layout.
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -52,6 +53,11 @@ class CPersistContext {
   // Save: every object to write, in collection order, and the id each is written under.
   std::vector<CBase*> saveList;
   CAddressTable<int32_t> saveIds;
+  // Save: the id of each object of saveList, and which of them is being written (npos when
+  // none is). A record mostly refers to objects just before or after it in the list (its owner,
+  // its children, its controllers), which SaveIdNear finds without a lookup in saveIds.
+  std::vector<int32_t> saveListIds;
+  size_t writing = std::string::npos;
   // Save: each record's size as the save measured it, so that writing the record's size word
   // does not run its Save a second time only to count.
   CAddressTable<int64_t> saveSizes;
@@ -73,6 +79,17 @@ class CPersistContext {
 
   CPersistContext() = default;
   CPersistContext(const CPersistContext&) = delete;
+
+  // The id of `object` when it is in saveList near the record being written, else null. Compares
+  // addresses only: `object` may be a back-pointer to an object that is gone.
+  const int32_t* SaveIdNear(const CBase* object) const {
+    if (writing >= saveList.size() || saveListIds.size() != saveList.size()) return nullptr;
+    const size_t first = writing > kSaveWindow ? writing - kSaveWindow : 0;
+    const size_t end = std::min(saveList.size(), writing + kSaveWindow + 1);
+    for (size_t i = first; i < end; ++i)
+      if (saveList[i] == object) return &saveListIds[i];
+    return nullptr;
+  }
   CPersistContext& operator=(const CPersistContext&) = delete;
   ~CPersistContext();
 
@@ -87,6 +104,8 @@ class CPersistContext {
   friend Status LoadFromStream(CPersistContext&, CIoBuffer&, int32_t);
   friend Status AddRoot(CPersistContext&, CBase*);
   void ClearRecords();
+  // How far before and after the record being written SaveIdNear looks.
+  static constexpr size_t kSaveWindow = 8;
   std::deque<CLoadRecord> records_;
   std::unordered_set<const CBase*> rootSet_;  // mirrors `roots`, rebuilt when they changed
 };

@@ -237,6 +237,7 @@ CWriter& CWriter::Version(const CRuntimeClass& cls) {
 
 int32_t CWriter::IdOf(const CBase* object) const {
   if (!object || !context_) return 0;
+  if (const int32_t* near = context_->SaveIdNear(object)) return *near;
   const int32_t* id = context_->saveIds.Find(object);
   return id ? *id : 0;
 }

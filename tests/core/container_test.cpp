@@ -104,6 +104,36 @@ TEST_F(ContainerTest, SavingTheSameObjectsTwiceGivesIdenticalBytes) {
   test::ExpectRoundTrip(root.get());
 }
 
+// References to objects written right before or after a record, and to objects far from it in
+// the file, all get the ids their objects are written under; one to an object the save does not
+// write is 0.
+TEST_F(ContainerTest, ReferencesNearAndFarGetTheIdsOfTheirObjects) {
+  CRefPtr<test::CTestObject> root(new test::CTestObject);
+  CRefPtr<test::CTestObject> elsewhere(new test::CTestObject);
+  constexpr int kControllers = 40;
+  for (int i = 0; i < kControllers; ++i) {
+    CRefPtr<test::CTestControl> control(new test::CTestControl);
+    control->name = u"c" + std::u16string(1, char16_t(u'A' + i));
+    ASSERT_EQ(root->AttachController(control.get()), kOk);
+  }
+  root->controllers->owner = elsewhere.get();  // a back-pointer to an object not written
+
+  CPersistContext saved;
+  ASSERT_EQ(AddRoot(saved, root.get()), kOk);
+  const std::vector<uint8_t> bytes = test::SaveToBytes(saved);
+  CPersistContext loaded;
+  ASSERT_EQ(test::LoadFromBytes(bytes, loaded), kOk);
+  ASSERT_EQ(loaded.roots.size(), 1u);
+  auto* copy = KindOf<CCorva>(loaded.roots[0].get());
+  ASSERT_TRUE(copy);
+  int count = 0;
+  for (CControl* c = copy->controllers.get(); c; c = c->next.get(), ++count) {
+    EXPECT_EQ(c->name, u"c" + std::u16string(1, char16_t(u'A' + count)));
+    EXPECT_EQ(c->owner, count == 0 ? nullptr : copy) << count;
+  }
+  EXPECT_EQ(count, kControllers);
+}
+
 TEST_F(ContainerTest, TwoRootsInFileOrderAndUnmarkedRecordsAreLinkedButNotRoots) {
   const Bytes file = FileOf({RawRecord(7, u"loose"), Root(), RawRecord(3, u"first", 7), Root(),
                              RawRecord(5, u"second")});
