@@ -30,7 +30,7 @@ CRefPtr<CTriMesh> GenerateGridMesh(int32_t vertices) {
   for (uint32_t y = 0; y + 1 < side; ++y)
     for (uint32_t x = 0; x + 1 < side; ++x) {
       const uint32_t a = y * side + x, b = a + 1, c = a + side, d = c + 1;
-      faces.insert(faces.end(), {a, b, d, a, d, c});
+      for (const uint32_t corner : {a, b, d, a, d, c}) faces.push_back(corner);
     }
   mesh->faceCount = static_cast<int32_t>(faces.size() / 3);
   mesh->faceNormalIndices.items = faces;

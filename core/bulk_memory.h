@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/small_array.h"
+
 namespace KX {
 
 // Sanitizer builds take every array from the ordinary heap, so that their checks see each one:
@@ -77,18 +79,8 @@ class CBulkArena {
   size_t mappedBytes_ = 0;
 };
 
-// An element made from a CNoInit is left uninitialised by CBulkAllocator::construct, because
-// what follows overwrites it. Assigned to an element that is already there, it is a zero (the
-// standard containers may need that path to exist; ResizeForOverwrite never takes it).
-struct CNoInit {};
-template <class T>
-struct CNoInitValue : CNoInit {
-  operator T() const { return T{}; }
-};
-
 // The allocator of bulk arrays: blocks of CBulkArena::kMinimumBytes and more from the process's
-// arena, smaller ones from the heap. Elements are value-initialised like with std::allocator,
-// except when they are made from CNoInit (ResizeForOverwrite).
+// arena, smaller ones from the heap.
 template <class T>
 class CBulkAllocator {
  public:
@@ -114,19 +106,6 @@ class CBulkAllocator {
       CBulkArena::Process().Free(block, bytes);
   }
 
-  template <class U, class... Args>
-  void construct(U* p, Args&&... args) {
-    if constexpr (sizeof...(Args) == 1 &&
-                  (std::is_base_of_v<CNoInit, std::remove_cvref_t<Args>> && ...)) {
-      // Plain values come to exist with the bytes written over them: not even the defaults of
-      // their members (zeros a read would write over) are stored first.
-      if constexpr (!(std::is_trivially_copyable_v<U> && std::is_trivially_destructible_v<U>))
-        ::new (static_cast<void*>(p)) U;
-    } else {
-      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-    }
-  }
-
   friend bool operator==(const CBulkAllocator&, const CBulkAllocator&) noexcept { return true; }
 
  private:
@@ -136,67 +115,16 @@ class CBulkAllocator {
   }
 };
 
+// A bulk array: short ones inside their owner, longer ones on the heap, large ones in the arena.
 template <class T>
-using CBulkVector = std::vector<T, CBulkAllocator<T>>;
-
-// A bulk array holds the same elements as an ordinary vector, whatever the memory under them.
-template <class T>
-bool operator==(const CBulkVector<T>& a, const std::vector<T>& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end());
-}
-
-// Positions in a run of CNoInitValue<T>, for filling a bulk vector without initialising it.
-template <class T>
-class CNoInitIterator {
- public:
-  using iterator_category = std::random_access_iterator_tag;
-  using value_type = CNoInitValue<T>;
-  using difference_type = std::ptrdiff_t;
-  using pointer = const value_type*;
-  using reference = value_type;
-
-  explicit CNoInitIterator(difference_type at) : at_(at) {}
-  value_type operator*() const { return {}; }
-  value_type operator[](difference_type) const { return {}; }
-  CNoInitIterator& operator++() {
-    ++at_;
-    return *this;
-  }
-  CNoInitIterator operator++(int) { return CNoInitIterator(at_++); }
-  CNoInitIterator& operator--() {
-    --at_;
-    return *this;
-  }
-  CNoInitIterator operator--(int) { return CNoInitIterator(at_--); }
-  CNoInitIterator& operator+=(difference_type n) {
-    at_ += n;
-    return *this;
-  }
-  CNoInitIterator& operator-=(difference_type n) {
-    at_ -= n;
-    return *this;
-  }
-  CNoInitIterator operator+(difference_type n) const { return CNoInitIterator(at_ + n); }
-  CNoInitIterator operator-(difference_type n) const { return CNoInitIterator(at_ - n); }
-  difference_type operator-(const CNoInitIterator& other) const { return at_ - other.at_; }
-  auto operator<=>(const CNoInitIterator& other) const = default;
-
- private:
-  difference_type at_;
-};
+using CBulkArray = CSmallArray<T, CBulkAllocator<T>>;
 
 // Gives `values` n elements whose contents the caller is about to overwrite whole (a read from
-// a file): a bulk vector leaves them uninitialised, any other vector value-initialises them.
-// Throws std::bad_alloc like resize.
+// a file): a small array (and so a bulk array) leaves them uninitialised, a vector
+// value-initialises them. Throws std::bad_alloc like resize.
 template <class T, class Allocator>
 void ResizeForOverwrite(std::vector<T, Allocator>& values, size_t n) {
   values.resize(n);
-}
-template <class T>
-void ResizeForOverwrite(CBulkVector<T>& values, size_t n) {
-  static_assert(std::is_trivially_copyable_v<T>);
-  values.clear();
-  values.assign(CNoInitIterator<T>(0), CNoInitIterator<T>(static_cast<std::ptrdiff_t>(n)));
 }
 
 }  // namespace KX

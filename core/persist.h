@@ -284,8 +284,8 @@ class CWriter {
   CWriter& FieldArray(const char* name, const std::vector<T, Allocator>& values) {
     return FieldArray(name, std::span<const T>(values));
   }
-  template <PlainValue T>
-  CWriter& FieldArray(const char* name, const CSmallArray<T>& values) {
+  template <PlainValue T, class Allocator>
+  CWriter& FieldArray(const char* name, const CSmallArray<T, Allocator>& values) {
     return FieldArray(name, std::span<const T>(values));
   }
   // Opaque bytes under one name.

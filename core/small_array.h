@@ -5,9 +5,10 @@
 // large as a std::vector (24 bytes) and holds 16 bytes of elements without a heap block: one
 // quaternion or 3-vector, four floats or ints.
 //
-// It has the members of std::vector that key lists use, with the same meaning; growing past
-// what fits inside moves the elements to the heap. Allocation failures throw std::bad_alloc,
-// like std::vector, and so does a size past 2^32 - 1 elements.
+// It has the members of std::vector that its users need, with the same meaning; growing past
+// what fits inside moves the elements to a block of `Allocator` (a stateless allocator: bulk
+// arrays take CBulkAllocator). Allocation failures throw std::bad_alloc, like std::vector, and
+// so does a size past 2^32 - 1 elements.
 #include <algorithm>
 #include <compare>
 #include <cstddef>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <iterator>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <type_traits>
@@ -22,9 +24,11 @@
 
 namespace KX {
 
-template <class T>
+template <class T, class Allocator = std::allocator<T>>
 class CSmallArray {
   static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+  static_assert(std::is_empty_v<Allocator>);
+  using Traits = std::allocator_traits<Allocator>;
   static constexpr size_t kInlineBytes = 16;
 
  public:
@@ -140,7 +144,8 @@ class CSmallArray {
   friend bool operator==(const CSmallArray& a, const CSmallArray& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end());
   }
-  friend bool operator==(const CSmallArray& a, const std::vector<T>& b) {
+  template <class OtherAllocator>
+  friend bool operator==(const CSmallArray& a, const std::vector<T, OtherAllocator>& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end());
   }
 
@@ -149,14 +154,18 @@ class CSmallArray {
   // Moves the first `keep` elements into a heap block of at least `n` elements.
   void Grow(size_t n, size_t keep) {
     if (n > UINT32_MAX) throw std::bad_alloc();
-    T* block = static_cast<T*>(::operator new(n * sizeof(T)));
+    Allocator allocator;
+    T* block = Traits::allocate(allocator, n);
     if (keep) std::memcpy(static_cast<void*>(block), data(), keep * sizeof(T));
     Release();
     heap_ = block;
     capacity_ = static_cast<uint32_t>(n);
   }
   void Release() {
-    if (OnHeap()) ::operator delete(heap_);
+    if (OnHeap()) {
+      Allocator allocator;
+      Traits::deallocate(allocator, heap_, capacity_);
+    }
     capacity_ = kInlineCapacity;
   }
   // Takes `other`'s elements; `other` is left empty. This array holds nothing of its own.
@@ -181,8 +190,8 @@ class CSmallArray {
 };
 
 // What a reader calls before it overwrites every element.
-template <class T>
-void ResizeForOverwrite(CSmallArray<T>& values, size_t n) {
+template <class T, class Allocator>
+void ResizeForOverwrite(CSmallArray<T, Allocator>& values, size_t n) {
   values.ResizeForOverwrite(n);
 }
 

@@ -20,8 +20,9 @@ namespace KX {
 template <class T>
 class CBuffer {
  public:
-  // Large arrays come from the bulk arena (core/bulk_memory.h), small ones from the heap.
-  CBulkVector<T> items;
+  // Large arrays come from the bulk arena (core/bulk_memory.h), small ones from the heap, the
+  // smallest (up to 16 bytes) stay inside the buffer.
+  CBulkArray<T> items;
 
   int32_t count() const { return static_cast<int32_t>(items.size()); }
   size_t size() const { return items.size(); }
@@ -60,7 +61,7 @@ class CBuffer {
     }
     return Resize(other.count(), other.data());
   }
-  void Free() { CBulkVector<T>().swap(items); }
+  void Free() { items = CBulkArray<T>(); }
   friend bool operator==(const CBuffer& a, const CBuffer& b) { return a.items == b.items; }
 };
 
@@ -75,9 +76,9 @@ inline bool BufferPresent(size_t size, int64_t count) { return size > 0 && count
 
 // Writes `count` elements as the list `name`: the zeros that pad a shorter buffer are elements
 // of the same list.
-template <class T, class Allocator>
-void WriteExactly(CWriter& out, const char* name, const std::vector<T, Allocator>& items,
-                  int64_t count) {
+template <class Array>
+void WriteExactly(CWriter& out, const char* name, const Array& items, int64_t count) {
+  using T = typename Array::value_type;
   const size_t stored = std::min(items.size(), static_cast<size_t>(std::max<int64_t>(count, 0)));
   const uint64_t padding = count > 0 ? static_cast<uint64_t>(count) - stored : 0;
   if (out.fields()) {
