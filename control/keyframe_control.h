@@ -7,8 +7,8 @@
 
 #include "control/rts_control.h"
 #include "core/fields.h"
-#include "core/small_array.h"
 #include "core/math/vector.h"
+#include "core/small_array.h"
 
 namespace KX {
 

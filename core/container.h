@@ -53,8 +53,8 @@ class CPersistContext {
   // Save: every object to write, in collection order, and the id each is written under.
   std::vector<CBase*> saveList;
   CAddressTable<int32_t> saveIds;
-  // Save: the id of each object of saveList, and which of them is being written (npos when
-  // none is). A record mostly refers to objects just before or after it in the list (its owner,
+  // Save: the id of each object of saveList, and which of them is being written or was written
+  // last (npos before the first). A record mostly refers to objects just before or after it in the list (its owner,
   // its children, its controllers), which SaveIdNear finds without a lookup in saveIds.
   std::vector<int32_t> saveListIds;
   size_t writing = std::string::npos;
@@ -79,6 +79,8 @@ class CPersistContext {
 
   CPersistContext() = default;
   CPersistContext(const CPersistContext&) = delete;
+  CPersistContext& operator=(const CPersistContext&) = delete;
+  ~CPersistContext();
 
   // The id of `object` when it is in saveList near the record being written, else null. Compares
   // addresses only: `object` may be a back-pointer to an object that is gone.
@@ -90,8 +92,6 @@ class CPersistContext {
       if (saveList[i] == object) return &saveListIds[i];
     return nullptr;
   }
-  CPersistContext& operator=(const CPersistContext&) = delete;
-  ~CPersistContext();
 
   // Creates a load record; the context keeps it until the load ends.
   CLoadRecord* NewRecord();

@@ -20,9 +20,9 @@
 
 #include "core/base.h"
 #include "core/bulk_memory.h"
-#include "core/small_array.h"
 #include "core/fields.h"
 #include "core/io_buffer.h"
+#include "core/small_array.h"
 
 namespace KX {
 
@@ -142,7 +142,7 @@ class CReader {
   bool CanHold(int64_t count, size_t elementSize);
 
   // Reads `count` elements in one transfer, after checking they fit in what is left; the elements
-  // are not zeroed first where the vector can leave them uninitialised (bulk arrays).
+  // are not zeroed first where the array can leave them uninitialised (small and bulk arrays).
   template <class Array>
     requires PlainValue<typename Array::value_type>
   CReader& ReadArray(Array& values, int64_t count) {
