@@ -172,8 +172,8 @@ class CSmallArray {
   void TakeFrom(CSmallArray& other) {
     if (other.OnHeap()) {
       heap_ = other.heap_;
-    } else {
-      std::memcpy(inline_, other.inline_, sizeof(inline_));
+    } else if (other.size_ != 0) {
+      std::memcpy(inline_, other.inline_, other.size_ * sizeof(T));  // the elements held, no more
     }
     size_ = other.size_;
     capacity_ = other.capacity_;
