@@ -58,23 +58,34 @@ std::vector<T*> Collect(CNode& root, bool kindOf) {
 
 // Every object of `root`'s tree once, in first-found order: what Collect<T> filters, taken once
 // for the passes that run one after another on a tree none of them changes in shape.
+// Each object's class is taken once, so that picking the objects of a class touches none of them.
 class CTreeObjects {
  public:
-  explicit CTreeObjects(CNode& root) { root.FindObjects(all_, std::nullopt, nullptr, false); }
+  explicit CTreeObjects(CNode& root) {
+    root.FindObjects(all_, std::nullopt, nullptr, false);
+    TakeClasses();
+  }
   // What a classification collected of the same tree, unchanged since.
-  explicit CTreeObjects(std::vector<CBase*>&& all) : all_(std::move(all)) {}
+  explicit CTreeObjects(std::vector<CBase*>&& all) : all_(std::move(all)) { TakeClasses(); }
   // What Collect<T>(root, kindOf) would answer on the same tree.
   template <class T>
   std::vector<T*> Of(bool kindOf) const {
     std::vector<T*> objects;
-    for (CBase* object : all_)
-      if (kindOf || object->GetRuntimeClass() == &T::classRecord)
-        if (T* typed = KindOf<T>(object)) objects.push_back(typed);
+    for (size_t i = 0; i < all_.size(); ++i) {
+      const CRuntimeClass* cls = classes_[i];
+      if (kindOf ? cls->IsDerivedFrom(&T::classRecord) : cls == &T::classRecord)
+        objects.push_back(static_cast<T*>(all_[i]));
+    }
     return objects;
   }
 
  private:
+  void TakeClasses() {
+    classes_.reserve(all_.size());
+    for (const CBase* object : all_) classes_.push_back(object->GetRuntimeClass());
+  }
   std::vector<CBase*> all_;
+  std::vector<const CRuntimeClass*> classes_;
 };
 
 bool HasUsablePicture(const CBase* image) {
