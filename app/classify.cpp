@@ -83,23 +83,23 @@ bool HasSkeleton(CNode& root, CSearchedTree* searched) {
     return true;
   }
   // One search of the whole tree answers for every bone, and the conversion reuses it.
-  searched->objects.clear();
-  searched->complete = false;
+  *searched = {};
   const Status walked = Walk(&root, kSearch, [&](CBase* object) {
     searched->objects.push_back(object);
+    searched->classes.push_back(object->GetRuntimeClass());
     return WalkStep::kDescend;
   });
   // A search that ran out of memory or depth has found nothing it could answer, as FindObject.
   if (Failed(walked)) {
-    searched->objects.clear();
+    *searched = {};
     return false;
   }
   searched->complete = true;
   bool found[std::size(kSkeleton)] = {};
-  for (const CBase* object : searched->objects) {
-    if (object->GetRuntimeClass() != &CNode::classRecord) continue;
+  for (size_t k = 0; k < searched->objects.size(); ++k) {
+    if (searched->classes[k] != &CNode::classRecord) continue;
     for (size_t i = 0; i < std::size(kSkeleton); ++i)
-      if (object->name == kSkeleton[i]) found[i] = true;
+      if (searched->objects[k]->name == kSkeleton[i]) found[i] = true;
   }
   return std::all_of(std::begin(found), std::end(found), [](bool f) { return f; });
 }

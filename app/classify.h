@@ -43,6 +43,7 @@ enum ContentKind : int32_t {
 // searching again. Empty when the classification needed no such search or it did not complete.
 struct CSearchedTree {
   std::vector<CBase*> objects;
+  std::vector<const CRuntimeClass*> classes;  // of each object
   bool complete = false;
 };
 

@@ -66,7 +66,8 @@ class CTreeObjects {
     TakeClasses();
   }
   // What a classification collected of the same tree, unchanged since.
-  explicit CTreeObjects(std::vector<CBase*>&& all) : all_(std::move(all)) { TakeClasses(); }
+  explicit CTreeObjects(CSearchedTree&& searched)
+      : all_(std::move(searched.objects)), classes_(std::move(searched.classes)) {}
   // What Collect<T>(root, kindOf) would answer on the same tree.
   template <class T>
   std::vector<T*> Of(bool kindOf) const {
@@ -528,7 +529,7 @@ Status ConvertWithKnownKind(CPersistContext& document, IConverterUi& ui,
     // no reference, the tagging and stripping after it as well.
     std::optional<CTreeObjects> loaded;
     if (searched && searched->complete)
-      loaded.emplace(std::move(searched->objects));
+      loaded.emplace(std::move(*searched));
     else
       loaded.emplace(*root);
     if (searched) *searched = {};
