@@ -50,7 +50,10 @@ CReader& CReader::Read(bool& value) {
 
 bool CReader::CanHold(int64_t count, size_t elementSize) {
   if (!ok()) return false;
-  if (count < 0 || (elementSize && static_cast<uint64_t>(count) > Remaining() / elementSize)) {
+  // count * elementSize > Remaining(), without a division; a product that overflows is too large.
+  uint64_t bytes = 0;
+  if (count < 0 || __builtin_mul_overflow(static_cast<uint64_t>(count), elementSize, &bytes) ||
+      bytes > Remaining()) {
     Fail(kErrStream);
     return false;
   }
