@@ -37,8 +37,16 @@ class CAddressTable {
     const size_t i = Slot(key);
     return keys_[i] == key ? &values_[i] : nullptr;
   }
+  Value* Find(const CBase* key) {
+    const size_t i = Slot(key);
+    return keys_[i] == key ? &values_[i] : nullptr;
+  }
 
   size_t size() const { return size_; }
+  // Room for `expected` keys in all without growing again.
+  void Reserve(size_t expected) {
+    if (Capacity(expected) > keys_.size()) Rehash(Capacity(expected));
+  }
   void Clear(size_t expected = 0) {
     size_ = 0;
     keys_.assign(Capacity(expected), nullptr);

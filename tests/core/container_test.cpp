@@ -134,6 +134,39 @@ TEST_F(ContainerTest, ReferencesNearAndFarGetTheIdsOfTheirObjects) {
   EXPECT_EQ(count, kControllers);
 }
 
+// An object the first root shares with the second is written once and read back as one object;
+// one the extended information holds too keeps its place in both.
+TEST_F(ContainerTest, ObjectsSharedBetweenRootsAndTheExtendedInformationKeepOneId) {
+  CRefPtr<test::CTestObject> first(new test::CTestObject);
+  CRefPtr<test::CTestObject> second(new test::CTestObject);
+  CRefPtr<CRawData> info(new CRawData);
+  info->name = u"info";
+  CRefPtr<CRawData> shared(new CRawData);
+  shared->name = u"shared";
+  ASSERT_EQ(first->AttachCustomData(info.get()), kOk);
+  ASSERT_EQ(first->AttachCustomData(shared.get()), kOk);  // info -> shared
+  ASSERT_EQ(second->AttachCustomData(shared.get()), kOk);
+
+  CPersistContext saved;
+  saved.extInfo.emplace_back(info.get());
+  ASSERT_EQ(AddRoot(saved, first.get()), kOk);
+  ASSERT_EQ(AddRoot(saved, second.get()), kOk);
+  const std::vector<uint8_t> bytes = test::SaveToBytes(saved);
+  EXPECT_EQ(test::SaveToBytes(saved), bytes);
+
+  CPersistContext loaded;
+  ASSERT_EQ(test::LoadFromBytes(bytes, loaded), kOk);
+  ASSERT_EQ(loaded.roots.size(), 2u);
+  ASSERT_EQ(loaded.extInfo.size(), 1u);
+  auto* one = KindOf<CCorva>(loaded.roots[0].get());
+  auto* two = KindOf<CCorva>(loaded.roots[1].get());
+  ASSERT_TRUE(one && two && one->customData && two->customData);
+  EXPECT_EQ(loaded.extInfo[0]->name, u"info");  // the section is read on its own
+  EXPECT_EQ(one->customData->name, u"info");
+  EXPECT_EQ(one->customData->next.get(), two->customData.get());
+  EXPECT_EQ(two->customData->name, u"shared");
+}
+
 TEST_F(ContainerTest, TwoRootsInFileOrderAndUnmarkedRecordsAreLinkedButNotRoots) {
   const Bytes file = FileOf({RawRecord(7, u"loose"), Root(), RawRecord(3, u"first", 7), Root(),
                              RawRecord(5, u"second")});
