@@ -34,26 +34,8 @@ inline constexpr int32_t kCurrentStreamVersion = 201;
 inline constexpr int32_t kFirstNewLayoutVersion = 200;
 
 // The ids a record's Load queued for its Link, in order: the few that nearly every class has in
-// the record itself, any more in a vector.
-class CQueuedIds {
- public:
-  // May throw std::bad_alloc; the id is then not queued.
-  void push_back(int32_t id) {
-    if (size_ < kInline)
-      inline_[size_] = id;
-    else
-      more_.push_back(id);
-    ++size_;
-  }
-  size_t size() const { return size_; }
-  int32_t operator[](size_t i) const { return i < kInline ? inline_[i] : more_[i - kInline]; }
-
- private:
-  static constexpr size_t kInline = 6;
-  std::array<int32_t, kInline> inline_{};
-  uint32_t size_ = 0;
-  std::vector<int32_t> more_;
-};
+// the record itself, any more on the heap.
+using CQueuedIds = CSmallArray<int32_t, std::allocator<int32_t>, 24>;
 
 // What the loader knows about one object record while the file is read and linked. A load keeps
 // one per object until it has linked them all: they stay small.
@@ -284,8 +266,8 @@ class CWriter {
   CWriter& FieldArray(const char* name, const std::vector<T, Allocator>& values) {
     return FieldArray(name, std::span<const T>(values));
   }
-  template <PlainValue T, class Allocator>
-  CWriter& FieldArray(const char* name, const CSmallArray<T, Allocator>& values) {
+  template <PlainValue T, class Allocator, size_t kInlineBytes>
+  CWriter& FieldArray(const char* name, const CSmallArray<T, Allocator, kInlineBytes>& values) {
     return FieldArray(name, std::span<const T>(values));
   }
   // Opaque bytes under one name.

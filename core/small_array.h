@@ -1,9 +1,10 @@
 #pragma once
 // A growable array of plain values that keeps its first few elements inside itself. Key lists
 // of controllers are short: a conversion makes one controller per node with a single key in
-// each of its lists, and a std::vector would take one heap block per list. A CSmallArray is as
-// large as a std::vector (24 bytes) and holds 16 bytes of elements without a heap block: one
-// quaternion or 3-vector, four floats or ints.
+// each of its lists, and a std::vector would take one heap block per list. A CSmallArray holds
+// kInlineBytes of elements without a heap block and is 8 bytes larger than that: with the
+// default of 16 it is as large as a std::vector and holds one quaternion or 3-vector, or four
+// floats or ints.
 //
 // It has the members of std::vector that its users need, with the same meaning; growing past
 // what fits inside moves the elements to a block of `Allocator` (a stateless allocator: bulk
@@ -24,12 +25,12 @@
 
 namespace KX {
 
-template <class T, class Allocator = std::allocator<T>>
+template <class T, class Allocator = std::allocator<T>, size_t kInlineBytes = 16>
 class CSmallArray {
   static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
   static_assert(std::is_empty_v<Allocator>);
+  static_assert(kInlineBytes >= sizeof(void*));
   using Traits = std::allocator_traits<Allocator>;
-  static constexpr size_t kInlineBytes = 16;
 
  public:
   using value_type = T;
@@ -190,8 +191,8 @@ class CSmallArray {
 };
 
 // What a reader calls before it overwrites every element.
-template <class T, class Allocator>
-void ResizeForOverwrite(CSmallArray<T, Allocator>& values, size_t n) {
+template <class T, class Allocator, size_t kInlineBytes>
+void ResizeForOverwrite(CSmallArray<T, Allocator, kInlineBytes>& values, size_t n) {
   values.ResizeForOverwrite(n);
 }
 
