@@ -277,9 +277,10 @@ void CPersistContext::Warn(std::string message) {
 }
 
 void CPersistContext::ClearRecords() {
+  // Their memory goes back too: a conversion makes its new objects right after the load.
   objects.clear();
   duplicates.clear();
-  records_.clear();
+  decltype(records_)().swap(records_);
 }
 
 bool CPersistContext::IsRoot(const CBase* object) {

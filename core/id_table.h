@@ -48,7 +48,7 @@ class CIdTable {
   void clear() {
     std::vector<CLoadRecord*>().swap(dense_);
     sparse_.clear();
-    ordered_.clear();
+    std::vector<Entry>().swap(ordered_);
     size_ = 0;
   }
 
