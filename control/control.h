@@ -24,8 +24,8 @@ class CControl : public CChainLink<CCorva, CControl> {
 
  public:
   int32_t outOfRange = kOutOfRangeNone;
-  CCorva* owner = nullptr;  // not owned
   float timeScale = 1.0f;
+  CCorva* owner = nullptr;  // not owned
   float auxValue = 1.0f;
   float priority = 0.0f;
   bool enabled = true;

@@ -16,8 +16,8 @@ class CKeyframeControl : public CRTSControl {
   KX_DECLARE_CLASS(CKeyframeControl)
 
  public:
-  // Key lists are mostly short; a single key or up to four times need no heap block.
-  CSmallArray<CQuaternion> rotationKeys;
+  // Key lists are mostly short; a single key or up to three times need no heap block.
+  CSmallArray<CQuaternion, std::allocator<CQuaternion>, sizeof(CQuaternion)> rotationKeys;
   CSmallArray<CVector3<float>> positionKeys;
   CSmallArray<CVector3<float>> scaleKeys;
   // Per shared key: how long the change into the key takes, and its shape (KeyInterpolation).
@@ -77,8 +77,8 @@ static_assert(sizeof(ClipRecord) == 80);
 // The name is listed unit by unit: a loaded clip keeps whatever its file held after the
 // terminator, and saves it again.
 inline void DescribeValue(CFieldSink& sink, const char* name, const ClipRecord& c) {
-  CFieldRecord(sink, name)("name", c.name)("id", c.id)("mode", c.mode)("start", c.start)(
-      "end", c.end);
+  CFieldRecord(sink, name)("name", c.name)("id", c.id)("mode", c.mode)("start", c.start)("end",
+                                                                                         c.end);
 }
 
 // One step of the clip sequence: from startTime, clips[clipIndex] plays `repeat` times.

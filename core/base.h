@@ -52,10 +52,11 @@ class CBase {
  public:
   static const CRuntimeClass classRecord;
 
-  uint8_t modified = 0;
+  // In this order, the small fields last: a class's own first fields fill the room after them.
   std::u16string name;
-  int32_t refCount = 0;
   mutable walker_detail::CWalkMark walkMark;
+  int32_t refCount = 0;
+  uint8_t modified = 0;
 
   CBase() = default;
   // Copies only the name: a copy starts unmodified and unreferenced.

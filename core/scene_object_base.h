@@ -12,11 +12,12 @@ class CCorva : public CBase {
   KX_DECLARE_CLASS(CCorva)
 
  public:
+  // Pending-evaluation mark of a subtree evaluation; copied, never persisted. First, so that it
+  // takes the room after CBase's fields.
+  uint8_t flag = 0;
   CRefPtr<CControl> controllers;
   CRefPtr<CControl> controllers2;
   CRefPtr<CCustomData> customData;
-  // Pending-evaluation mark of a subtree evaluation; copied, never persisted.
-  uint8_t flag = 0;
 
   CCorva();
   // Copies the name and the mark; the chains start empty.

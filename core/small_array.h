@@ -1,15 +1,16 @@
 #pragma once
 // A growable array of plain values that keeps its first few elements inside itself. Key lists
-// of controllers are short: a conversion makes one controller per node with a single key in
-// each of its lists, and a std::vector would take one heap block per list. A CSmallArray holds
-// kInlineBytes of elements without a heap block and is 8 bytes larger than that: with the
-// default of 16 it is as large as a std::vector and holds one quaternion or 3-vector, or four
-// floats or ints.
+// of controllers and the arrays of small meshes are short: a conversion makes one controller per
+// node with a single key in each of its lists, and a std::vector would take one heap block per
+// list. A CSmallArray holds kInlineBytes of elements without a heap block (at least 12) and is 4
+// bytes larger than that: with the default of 12 it takes 16 bytes, two thirds of a std::vector,
+// and holds one 3-vector, or three floats or ints.
 //
 // It has the members of std::vector that its users need, with the same meaning; growing past
 // what fits inside moves the elements to a block of `Allocator` (a stateless allocator: bulk
-// arrays take CBulkAllocator). Allocation failures throw std::bad_alloc, like std::vector, and
-// so does a size past 2^32 - 1 elements.
+// arrays take CBulkAllocator), whose address and capacity then take the place of the elements.
+// Allocation failures throw std::bad_alloc, like std::vector, and so does a size past 2^31 - 1
+// elements.
 #include <algorithm>
 #include <compare>
 #include <cstddef>
@@ -25,12 +26,17 @@
 
 namespace KX {
 
-template <class T, class Allocator = std::allocator<T>, size_t kInlineBytes = 16>
+template <class T, class Allocator = std::allocator<T>, size_t kInlineBytes = 12>
 class CSmallArray {
   static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
   static_assert(std::is_empty_v<Allocator>);
-  static_assert(kInlineBytes >= sizeof(void*));
   using Traits = std::allocator_traits<Allocator>;
+  // Inside: the elements. On the heap: the block's address, then its capacity.
+  static constexpr size_t kStorageBytes = std::max(kInlineBytes, sizeof(T*) + sizeof(uint32_t));
+  static constexpr size_t kStorageAlignment = std::max(alignof(T), alignof(uint32_t));
+  // The top bit of the size word tells that the elements are on the heap.
+  static constexpr uint32_t kOnHeapBit = uint32_t{1} << 31;
+  static constexpr size_t kMaxSize = kOnHeapBit - 1;
 
  public:
   using value_type = T;
@@ -41,8 +47,8 @@ class CSmallArray {
   using const_reference = const T&;
   // How many elements fit inside the array itself.
   static constexpr uint32_t kInlineCapacity =
-      sizeof(T) <= kInlineBytes && alignof(T) <= alignof(std::max_align_t)
-          ? static_cast<uint32_t>(kInlineBytes / sizeof(T))
+      sizeof(T) <= kStorageBytes && alignof(T) <= alignof(std::max_align_t)
+          ? static_cast<uint32_t>(kStorageBytes / sizeof(T))
           : 0;
 
   CSmallArray() noexcept {}
@@ -73,43 +79,43 @@ class CSmallArray {
     return *this;
   }
 
-  size_t size() const { return size_; }
-  size_t capacity() const { return capacity_; }
-  bool empty() const { return size_ == 0; }
-  T* data() { return OnHeap() ? heap_ : reinterpret_cast<T*>(inline_); }
-  const T* data() const { return OnHeap() ? heap_ : reinterpret_cast<const T*>(inline_); }
+  size_t size() const { return state_ & ~kOnHeapBit; }
+  size_t capacity() const { return OnHeap() ? HeapCapacity() : kInlineCapacity; }
+  bool empty() const { return size() == 0; }
+  T* data() { return OnHeap() ? HeapBlock() : reinterpret_cast<T*>(storage_); }
+  const T* data() const { return OnHeap() ? HeapBlock() : reinterpret_cast<const T*>(storage_); }
   T* begin() { return data(); }
-  T* end() { return data() + size_; }
+  T* end() { return data() + size(); }
   const T* begin() const { return data(); }
-  const T* end() const { return data() + size_; }
+  const T* end() const { return data() + size(); }
   T& operator[](size_t i) { return data()[i]; }
   const T& operator[](size_t i) const { return data()[i]; }
-  T& at(size_t i) { return i < size_ ? data()[i] : throw std::out_of_range("CSmallArray::at"); }
+  T& at(size_t i) { return i < size() ? data()[i] : throw std::out_of_range("CSmallArray::at"); }
   const T& at(size_t i) const {
-    return i < size_ ? data()[i] : throw std::out_of_range("CSmallArray::at");
+    return i < size() ? data()[i] : throw std::out_of_range("CSmallArray::at");
   }
   T& front() { return data()[0]; }
   const T& front() const { return data()[0]; }
-  T& back() { return data()[size_ - 1]; }
-  const T& back() const { return data()[size_ - 1]; }
+  T& back() { return data()[size() - 1]; }
+  const T& back() const { return data()[size() - 1]; }
 
-  void clear() { size_ = 0; }
-  void pop_back() { --size_; }
+  void clear() { SetSize(0); }
+  void pop_back() { --state_; }
   void reserve(size_t n) {
-    if (n > capacity_) Grow(n, size_);
+    if (n > capacity()) Grow(n, size());
   }
   // New elements are value-initialised.
   void resize(size_t n) { resize(n, T{}); }
   void resize(size_t n, const T& value) {
     const T copy = value;  // `value` may be an element that growing moves
-    const size_t old = size_;
+    const size_t old = size();
     ResizeForOverwrite(n);
     std::fill(data() + std::min(old, n), data() + n, copy);
   }
   // Sets the size without initialising new elements: for a caller that overwrites them all.
   void ResizeForOverwrite(size_t n) {
     reserve(n);
-    size_ = static_cast<uint32_t>(n);
+    SetSize(n);
   }
   void assign(size_t n, const T& value) {
     clear();
@@ -122,24 +128,26 @@ class CSmallArray {
     if constexpr (std::forward_iterator<It>) {
       const auto n = static_cast<size_t>(std::distance(first, last));
       // A range from this array itself is copied out before any growth frees it.
-      if (n > capacity_) {
+      if (n > capacity()) {
         CSmallArray copy;
         copy.Grow(n, 0);
         std::copy(first, last, copy.data());
-        copy.size_ = static_cast<uint32_t>(n);
+        copy.SetSize(n);
         *this = std::move(copy);
         return;
       }
       std::copy(first, last, data());
-      size_ = static_cast<uint32_t>(n);
+      SetSize(n);
     } else {
       for (; first != last; ++first) push_back(*first);
     }
   }
   void push_back(const T& value) {
     const T copy = value;  // `value` may be an element that growing moves
-    if (size_ == capacity_) Grow(size_ < 4 ? 4 : 2 * static_cast<size_t>(size_), size_);
-    data()[size_++] = copy;
+    const size_t n = size();
+    if (n == capacity()) Grow(n < 4 ? 4 : 2 * n, n);
+    data()[n] = copy;
+    ++state_;
   }
 
   friend bool operator==(const CSmallArray& a, const CSmallArray& b) {
@@ -151,43 +159,51 @@ class CSmallArray {
   }
 
  private:
-  bool OnHeap() const { return capacity_ > kInlineCapacity; }
+  bool OnHeap() const { return (state_ & kOnHeapBit) != 0; }
+  T* HeapBlock() const {
+    T* block;
+    std::memcpy(&block, storage_, sizeof block);
+    return block;
+  }
+  uint32_t HeapCapacity() const {
+    uint32_t capacity;
+    std::memcpy(&capacity, storage_ + sizeof(T*), sizeof capacity);
+    return capacity;
+  }
+  // `n` is at most the capacity.
+  void SetSize(size_t n) { state_ = (state_ & kOnHeapBit) | static_cast<uint32_t>(n); }
   // Moves the first `keep` elements into a heap block of at least `n` elements.
   void Grow(size_t n, size_t keep) {
-    if (n > UINT32_MAX) throw std::bad_alloc();
+    if (n > kMaxSize) throw std::bad_alloc();
     Allocator allocator;
     T* block = Traits::allocate(allocator, n);
     if (keep) std::memcpy(static_cast<void*>(block), data(), keep * sizeof(T));
     Release();
-    heap_ = block;
-    capacity_ = static_cast<uint32_t>(n);
+    const auto capacity = static_cast<uint32_t>(n);
+    std::memcpy(storage_, &block, sizeof block);
+    std::memcpy(storage_ + sizeof(T*), &capacity, sizeof capacity);
+    state_ = kOnHeapBit | static_cast<uint32_t>(keep);
   }
+  // Gives the heap block back; the elements are inside again, none of them kept.
   void Release() {
     if (OnHeap()) {
       Allocator allocator;
-      Traits::deallocate(allocator, heap_, capacity_);
+      Traits::deallocate(allocator, HeapBlock(), HeapCapacity());
     }
-    capacity_ = kInlineCapacity;
+    state_ = 0;
   }
   // Takes `other`'s elements; `other` is left empty. This array holds nothing of its own.
   void TakeFrom(CSmallArray& other) {
-    if (other.OnHeap()) {
-      heap_ = other.heap_;
-    } else if (other.size_ != 0) {
-      std::memcpy(inline_, other.inline_, other.size_ * sizeof(T));  // the elements held, no more
-    }
-    size_ = other.size_;
-    capacity_ = other.capacity_;
-    other.size_ = 0;
-    other.capacity_ = kInlineCapacity;
+    if (other.OnHeap())
+      std::memcpy(storage_, other.storage_, sizeof(T*) + sizeof(uint32_t));
+    else if (other.size() != 0)
+      std::memcpy(storage_, other.storage_, other.size() * sizeof(T));  // the elements held
+    state_ = other.state_;
+    other.state_ = 0;
   }
 
-  union {
-    T* heap_;
-    alignas(T) unsigned char inline_[kInlineBytes];
-  };
-  uint32_t size_ = 0;
-  uint32_t capacity_ = kInlineCapacity;
+  alignas(kStorageAlignment) unsigned char storage_[kStorageBytes];
+  uint32_t state_ = 0;  // the size, and kOnHeapBit
 };
 
 // What a reader calls before it overwrites every element.

@@ -35,8 +35,8 @@ CNode::CNode(const CNode& other)
     : CSpatial(other),
       option1(other.option1),
       option2(other.option2),
-      tag(other.tag),
-      option3(other.option3) {}
+      option3(other.option3),
+      tag(other.tag) {}
 
 CNode::~CNode() {
   // Last first, so the list never shifts; a child that outlives the node must not point at it.
@@ -163,12 +163,13 @@ int64_t CNode::GetMemorySize() const {
   return CSpatial::GetMemorySize() + 4 * static_cast<int64_t>(children.size()) + kNodeMemorySize;
 }
 
-bool CNode::HasAttachments() const { return !children.empty() || CSpatial::HasAttachments(); }
+bool CNode::HasAttachments() const {
+  return !children.empty() || CSpatial::HasAttachments();
+}
 
 void CNode::VisitReferences(CReferenceVisitor& visit) {
   CSpatial::VisitReferences(visit);
-  for (auto& child : children)
-    visit(child, kFollowAll, &DropChild);
+  for (auto& child : children) visit(child, kFollowAll, &DropChild);
 }
 
 Status CNode::Update(float time) {

@@ -21,9 +21,9 @@ class CNode : public CSpatial {
   // Stored, copied and loaded; nothing here acts on them.
   bool option1 = true;
   bool option2 = true;
+  bool option3 = false;
   // Compared by DuplicateNodes and CloneNodes against the caller's filter.
   uint32_t tag = 0;
-  bool option3 = false;
 
   CNode() = default;
   // Copies the spatial part and the settings; the copy has no children.

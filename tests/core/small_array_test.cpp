@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <vector>
 
 #include "core/math/quaternion.h"
@@ -11,9 +12,10 @@ namespace {
 
 // Follows a std::vector through the same steps, across the move from inside to the heap.
 TEST(SmallArray, GrowsAndShrinksLikeAVector) {
-  static_assert(sizeof(CSmallArray<float>) == sizeof(std::vector<float>));
-  static_assert(CSmallArray<float>::kInlineCapacity == 4);
-  static_assert(CSmallArray<CQuaternion>::kInlineCapacity == 1);
+  static_assert(sizeof(CSmallArray<float>) == 16);
+  static_assert(CSmallArray<float>::kInlineCapacity == 3);
+  static_assert(CSmallArray<CQuaternion>::kInlineCapacity == 0);
+  static_assert(CSmallArray<CQuaternion, std::allocator<CQuaternion>, 16>::kInlineCapacity == 1);
   CSmallArray<int32_t> array;
   std::vector<int32_t> expected;
   for (int32_t i = 0; i < 40; ++i) {
@@ -43,7 +45,7 @@ TEST(SmallArray, GrowsAndShrinksLikeAVector) {
 }
 
 TEST(SmallArray, CopiesAndMovesInsideAndOnTheHeap) {
-  for (size_t n : {size_t{1}, size_t{4}, size_t{5}, size_t{64}}) {
+  for (size_t n : {size_t{1}, size_t{3}, size_t{4}, size_t{64}}) {
     CSmallArray<float> source;
     for (size_t i = 0; i < n; ++i) source.push_back(static_cast<float>(i) + 0.5f);
     const std::vector<float> expected(source.begin(), source.end());
@@ -67,6 +69,25 @@ TEST(SmallArray, CopiesAndMovesInsideAndOnTheHeap) {
     EXPECT_EQ(target, expected);
     target.assign(target.begin() + 1, target.end());  // a range of its own
     EXPECT_EQ(target, std::vector<float>(expected.begin() + 1, expected.end()));
+  }
+}
+
+// The heap block's address sits wherever the array does: in a record, after a 32-bit field, it
+// is not on an 8-byte boundary.
+TEST(SmallArray, KeepsItsHeapBlockAtAnyPlaceInARecord) {
+  struct Record {
+    uint32_t tag = 0;
+    CSmallArray<float> values;
+  };
+  static_assert(offsetof(Record, values) == 4 && sizeof(Record) == 20);
+  std::vector<Record> records(3);
+  for (size_t i = 0; i < records.size(); ++i)
+    for (size_t k = 0; k <= 10 * i; ++k) records[i].values.push_back(static_cast<float>(k));
+  std::vector<Record> moved = std::move(records);
+  for (size_t i = 0; i < moved.size(); ++i) {
+    ASSERT_EQ(moved[i].values.size(), 10 * i + 1);
+    EXPECT_EQ(moved[i].values.back(), static_cast<float>(10 * i));
+    EXPECT_GE(moved[i].values.capacity(), moved[i].values.size());
   }
 }
 
