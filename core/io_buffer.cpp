@@ -95,6 +95,105 @@ void CWriteBehind::Run() {
 
 // ---------------------------------------------------------------------------------------------
 
+bool CWriteQueue::Start(int fd, uint64_t offset, CWriteBehind& writeBehind) {
+  Finish();
+  if (!memory_) memory_.reset(new (std::nothrow) uint8_t[kBuffers * kBufferBytes]);
+  if (!memory_) return false;
+  std::lock_guard lock(mutex_);
+  fd_ = fd;
+  writeBehind_ = &writeBehind;
+  try {
+    free_.clear();
+    for (size_t i = 0; i < kBuffers; ++i) free_.push_back(memory_.get() + i * kBufferBytes);
+    queued_.clear();
+    worker_ = std::thread([this] { Run(); });
+  } catch (const std::exception&) {  // no memory or no thread to spare
+    return false;
+  }
+  writing_ = false;
+  stopping_ = false;
+  error_ = 0;
+  offset_ = offset;
+  return true;
+}
+
+uint8_t* CWriteQueue::Take() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return !free_.empty(); });
+  uint8_t* buffer = free_.back();
+  free_.pop_back();
+  return buffer;
+}
+
+int CWriteQueue::Queue(uint8_t* buffer, size_t bytes) {
+  std::lock_guard lock(mutex_);
+  queued_.emplace_back(buffer, bytes);  // room for every buffer was made by Start
+  changed_.notify_all();
+  return error_;
+}
+
+int CWriteQueue::Wait() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return queued_.empty() && !writing_; });
+  return error_;
+}
+
+uint64_t CWriteQueue::Offset() {
+  std::lock_guard lock(mutex_);
+  return offset_;
+}
+
+void CWriteQueue::MovedTo(uint64_t offset) {
+  std::lock_guard lock(mutex_);
+  offset_ = offset;
+}
+
+int CWriteQueue::Finish() {
+  if (!worker_.joinable()) return 0;
+  const int error = Wait();
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    changed_.notify_all();
+  }
+  worker_.join();
+  return error;
+}
+
+void CWriteQueue::Run() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [&] { return stopping_ || !queued_.empty(); });
+    if (queued_.empty()) return;  // stopping, and all written
+    const auto [buffer, bytes] = queued_.front();
+    queued_.pop_front();
+    writing_ = true;
+    const bool failed = error_ != 0;  // after a failure nothing more reaches the file
+    uint64_t offset = offset_;
+    lock.unlock();
+    int error = 0;
+    for (size_t done = 0; !failed && done < bytes;) {
+      const ssize_t put = ::write(fd_, buffer + done, bytes - done);
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) {
+        error = put < 0 ? errno : ENOSPC;  // a write that takes nothing: the disk is full
+        break;
+      }
+      done += static_cast<size_t>(put);
+      offset += static_cast<uint64_t>(put);
+    }
+    if (!failed && error == 0) error = writeBehind_->Wrote(offset);
+    lock.lock();
+    offset_ = offset;
+    if (error != 0 && error_ == 0) error_ = error;
+    writing_ = false;
+    free_.push_back(buffer);
+    changed_.notify_all();
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+
 Status CFileIo::OpenRead(const std::string& filePath) {
   if (filePath.empty()) return kErrBadArgument;
   Close().Ignore();  // a file still open from before is given up
@@ -126,6 +225,11 @@ Status CFileIo::OpenWrite(const std::string& filePath) {
   position = 0;
   fileOffset_ = 0;
   writeBehind_.Start(fd_);
+  if (queue_.Start(fd_, 0, writeBehind_)) {
+    outCursor_ = filling_ = queue_.Take();
+    outEnd_ = filling_ + CWriteQueue::kBufferBytes;
+    return kOk;
+  }
   buffer_.reset(new (std::nothrow) char[kBufferSize]);
   if (buffer_) {
     outCursor_ = Buffer();
@@ -137,6 +241,12 @@ Status CFileIo::OpenWrite(const std::string& filePath) {
 Status CFileIo::Flush() {
   if (!file) return kErrBadArgument;
   if (writing_) KX_RETURN_IF_FAILED(Drain());
+  if (writing_ && queue_.Active()) {
+    if (const int error = queue_.Wait()) {
+      writeError = error;
+      return kErrStream;
+    }
+  }
   if (std::fflush(file) == 0) return kOk;
   writeError = errno;
   return kErrStream;
@@ -147,6 +257,11 @@ Status CFileIo::Close() {
   if (file) {
     if (writing_ && Failed(Drain())) status = kErrStream;
     if (writing_) {
+      if (const int error = queue_.Finish(); error != 0 && Succeeded(status)) {
+        writeError = error;
+        status = kErrStream;
+      }
+      filling_ = nullptr;
       if (const int error = writeBehind_.Finish(); error != 0 && Succeeded(status)) {
         writeError = error;
         status = kErrStream;
@@ -259,6 +374,17 @@ Status CFileIo::WriteDirect(const void* source, size_t count) {
 }
 
 Status CFileIo::Drain() {
+  if (filling_) {
+    int error = 0;
+    if (outCursor_ != filling_) {
+      error = queue_.Queue(filling_, static_cast<size_t>(outCursor_ - filling_));
+      outCursor_ = filling_ = queue_.Take();
+      outEnd_ = filling_ + CWriteQueue::kBufferBytes;
+    }
+    if (error == 0) return kOk;
+    writeError = error;
+    return kErrStream;
+  }
   if (!buffer_ || outCursor_ == Buffer()) return kOk;
   const auto pending = static_cast<size_t>(outCursor_ - Buffer());
   outCursor_ = Buffer();
@@ -268,6 +394,21 @@ Status CFileIo::Drain() {
 Status CFileIo::Write(const void* source, size_t count, int32_t) {
   if (!file || !writing_) return kErrStream;
   if (count == 0) return kOk;
+  if (filling_) {
+    // Through the queue, large transfers too: the caller's bytes are copied while the thread
+    // hands earlier ones to the file.
+    const auto* in = static_cast<const uint8_t*>(source);
+    for (size_t left = count; left > 0;) {
+      if (outCursor_ == outEnd_) KX_RETURN_IF_FAILED(Drain());
+      const size_t part = std::min(left, static_cast<size_t>(outEnd_ - outCursor_));
+      std::memcpy(outCursor_, in, part);
+      outCursor_ += part;
+      in += part;
+      left -= part;
+    }
+    position += count;
+    return kOk;
+  }
   if (count < kDirectSize && count <= static_cast<size_t>(outEnd_ - outCursor_)) {
     std::memcpy(outCursor_, source, count);
     outCursor_ += count;
@@ -291,8 +432,16 @@ Status CFileIo::Skip(int64_t offset) {
   if (offset < 0 && static_cast<uint64_t>(-offset) > position) return kErrStream;
   if (writing_) {
     KX_RETURN_IF_FAILED(Drain());
+    if (queue_.Active()) {
+      if (const int error = queue_.Wait()) {
+        writeError = error;
+        return kErrStream;
+      }
+      fileOffset_ = queue_.Offset();
+    }
     if (::lseek(fd_, offset, SEEK_CUR) < 0) return kErrStream;
     fileOffset_ += offset;
+    if (queue_.Active()) queue_.MovedTo(fileOffset_);
   } else if (buffer_ && offset >= Buffer() - inCursor_ && offset <= inEnd_ - inCursor_) {
     inCursor_ += offset;
   } else {

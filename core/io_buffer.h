@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -107,6 +108,56 @@ class CWriteBehind {
   int error_ = 0;
 };
 
+// Writes a file's bytes on a thread of its own, a buffer at a time, while the writer fills the
+// next: the copy of the bytes into the system's cache, and its page faults, run beside the making
+// of the bytes instead of after it. Buffers are written in the order they are queued, from the
+// file's offset when Start was called; the write-back (CWriteBehind) is told as they go.
+class CWriteQueue {
+ public:
+  static constexpr size_t kBuffers = 4;
+  static constexpr size_t kBufferBytes = size_t{256} << 10;
+
+  CWriteQueue() = default;
+  CWriteQueue(const CWriteQueue&) = delete;
+  CWriteQueue& operator=(const CWriteQueue&) = delete;
+  ~CWriteQueue() { Finish(); }
+
+  // Starts writing to `fd`, whose offset is `offset` bytes into the file and which must stay open
+  // until Finish. False when no memory or thread could be had: the caller writes itself.
+  bool Start(int fd, uint64_t offset, CWriteBehind& writeBehind);
+  bool Active() const { return worker_.joinable(); }
+  // An empty buffer of kBufferBytes; waits until one is free.
+  uint8_t* Take();
+  // Queues the first `bytes` of `buffer`, from Take. Answers the system's error of a write that
+  // failed before (nothing queued after it reaches the file), else 0.
+  int Queue(uint8_t* buffer, size_t bytes);
+  // Waits until every queued buffer is written; answers the first error, else 0.
+  int Wait();
+  // Where the file's bytes end after the last write; for the caller that moved the file's
+  // offset itself while nothing was queued (after Wait).
+  uint64_t Offset();
+  void MovedTo(uint64_t offset);
+  // Waits, then stops the thread; answers the first error, else 0.
+  int Finish();
+
+ private:
+  void Run();
+
+  int fd_ = -1;
+  CWriteBehind* writeBehind_ = nullptr;
+  std::unique_ptr<uint8_t[]> memory_;
+  std::thread worker_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  // Under mutex_:
+  std::vector<uint8_t*> free_;
+  std::deque<std::pair<uint8_t*, size_t>> queued_;
+  bool writing_ = false;  // the thread holds a buffer it is writing
+  bool stopping_ = false;
+  int error_ = 0;
+  uint64_t offset_ = 0;
+};
+
 // Reads and writes go through a buffer of its own straight to the file descriptor: the many small
 // fields of a record are copies into the buffer, and large arrays move between the file and their
 // destination in one system call, without passing through the buffer.
@@ -159,11 +210,14 @@ class CFileIo final : public CIoBuffer {
   Status ReadDirect(void* dest, size_t count);
   Status WriteDirect(const void* source, size_t count);
   Status Drain();
-
   bool writing_ = false;
   // Writing: where the next write lands in the file, and its early write-back.
   uint64_t fileOffset_ = 0;
   CWriteBehind writeBehind_;
+  // Writing through the queue (declared after the write-back it tells, so that it stops first):
+  // the buffer being filled starts at filling_.
+  CWriteQueue queue_;
+  uint8_t* filling_ = nullptr;
   // What the next Fill reads: kShortFillSize after a direct read, the whole buffer after a
   // short fill did not reach the next large read.
   size_t fillSize_ = kBufferSize;

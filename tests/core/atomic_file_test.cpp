@@ -229,7 +229,9 @@ TEST(AtomicFile, LargeFilesArriveWholeOrNotAtAll) {
         CFileIo io;
         if (Failed(io.OpenWrite(file.temporaryPath()))) ::_exit(4);
         const Status status = WriteInPieces(io, bytes);
-        if (status != kErrStream || io.writeError != EFBIG || io.Tell() > limit) ::_exit(5);
+        // The stream runs ahead of the file by at most the buffers its queue holds.
+        const uint64_t ahead = (CWriteQueue::kBuffers + 1) * CWriteQueue::kBufferBytes;
+        if (status != kErrStream || io.writeError != EFBIG || io.Tell() > limit + ahead) ::_exit(5);
       } else {
         if (file.Write(bytes.data(), bytes.size()) != kErrStream || file.error() != EFBIG ||
             file.reason() != std::string("write failed: ") + std::strerror(EFBIG))
