@@ -158,9 +158,11 @@ class CWriteQueue {
   uint64_t offset_ = 0;
 };
 
-// Reads and writes go through a buffer of its own straight to the file descriptor: the many small
-// fields of a record are copies into the buffer, and large arrays move between the file and their
-// destination in one system call, without passing through the buffer.
+// Reads go through a buffer of its own straight to the file descriptor: the many small fields of a
+// record are copies out of the buffer, and large arrays move from the file to their destination in
+// one system call. Writes fill the buffers of a CWriteQueue, which its thread hands to the file;
+// where no queue could be started, they go through one buffer, and large arrays straight to the
+// file, from the writing thread.
 class CFileIo final : public CIoBuffer {
  public:
   // Big enough that whole records and arrays move in few system calls.

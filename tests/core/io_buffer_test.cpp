@@ -73,12 +73,35 @@ TEST(FileIo, SkipStaysInsideTheFile) {
   EXPECT_EQ(io.position, 4u);
 }
 
+// A skip while writing waits for what is queued and moves the file's end there: the next bytes
+// overwrite the ones it went back over, and the queue goes on from the new place.
+TEST(FileIo, SkipWhileWritingLandsAfterTheQueuedBytes) {
+  const size_t total = 3 * CWriteQueue::kBufferBytes + 17;
+  std::vector<uint8_t> bytes(total);
+  for (size_t i = 0; i < total; ++i) bytes[i] = static_cast<uint8_t>(i * 13 + i / 97);
+  TempDir dir;
+  CFileIo out;
+  ASSERT_EQ(out.OpenWrite(dir.Path("skipped")), kOk);
+  ASSERT_EQ(out.Write(bytes.data(), total, 0), kOk);
+  const size_t back = CWriteQueue::kBufferBytes + 5;
+  ASSERT_EQ(out.Skip(-static_cast<int64_t>(back)), kOk);
+  ASSERT_EQ(out.Write("XY", 2, 0), kOk);
+  EXPECT_EQ(out.Tell(), total - back + 2);
+  ASSERT_EQ(out.Close(), kOk);
+  bytes[total - back] = 'X';
+  bytes[total - back + 1] = 'Y';
+  std::ifstream file(dir.Path("skipped"), std::ios::binary);
+  const std::vector<uint8_t> got((std::istreambuf_iterator<char>(file)),
+                                 std::istreambuf_iterator<char>());
+  EXPECT_TRUE(got == bytes);
+}
+
 // Small fields go through the stream's buffer and large arrays straight to the file; mixed in
 // any order, and read back in other pieces than they were written, the bytes stay in order.
 TEST(FileIo, BufferedAndDirectTransfersKeepTheBytesInOrder) {
   constexpr size_t kLarge = CFileIo::kDirectSize;
   constexpr size_t kBuffer = CFileIo::kBufferSize;
-  const std::vector<size_t> writes = {1, 3, kLarge, 5, kBuffer - 7, 9, 2 * kBuffer + 1, 4,
+  const std::vector<size_t> writes = {1,          3, kLarge,  5, kBuffer - 7, 9, 2 * kBuffer + 1, 4,
                                       kLarge - 1, 1, kBuffer, 2};
   // After a large read the buffer reads ahead only a little; reads around that size, and
   // small ones past it, still see the bytes in order.
@@ -117,8 +140,9 @@ TEST(FileIo, BufferedAndDirectTransfersKeepTheBytesInOrder) {
   EXPECT_EQ(got, expected);
 
   // Skips inside the buffered bytes and far outside them land where they say.
-  const int64_t skips[] = {-1, -static_cast<int64_t>(kLarge), -static_cast<int64_t>(2 * kBuffer),
-                           5, static_cast<int64_t>(kBuffer) + 3, -9};
+  const int64_t skips[] = {
+      -1, -static_cast<int64_t>(kLarge),     -static_cast<int64_t>(2 * kBuffer),
+      5,  static_cast<int64_t>(kBuffer) + 3, -9};
   int64_t position = static_cast<int64_t>(total);
   for (int64_t skip : skips) {
     ASSERT_EQ(in.Skip(skip), kOk) << skip;
@@ -159,16 +183,8 @@ TEST(Primitives, EncodingsAreLittleEndianWithoutPadding) {
   w.Write(int32_t{-2}).Write(int16_t{0x1234}).Write(true).Write(1.0f).Write(std::string("ab"));
   w.Write(std::u16string(u"xyz")).Write(std::string());
   ASSERT_EQ(w.status(), kOk);
-  const auto expected = test::Bytes()
-                            .I32(-2)
-                            .I16(0x1234)
-                            .U8(1)
-                            .F32(1.0f)
-                            .A("ab")
-                            .I32(3)
-                            .Raw(u"xyz", 6)
-                            .I32(0)
-                            .data;
+  const auto expected =
+      test::Bytes().I32(-2).I16(0x1234).U8(1).F32(1.0f).A("ab").I32(3).Raw(u"xyz", 6).I32(0).data;
   EXPECT_EQ(out.bytes(), expected);
   EXPECT_EQ(w.BytesWritten(), expected.size());
 }
@@ -198,8 +214,12 @@ TEST(Primitives, NamedFieldsStoreTheSameBytesAndListTheirValues) {
                          .U8(1)
                          .I32(2)
                          .Raw(u"h\u00e9", 4)
-                         .F32(1).F32(2).F32(3)
-                         .I32(2).F32(0.1f).F32(2.0f)
+                         .F32(1)
+                         .F32(2)
+                         .F32(3)
+                         .I32(2)
+                         .F32(0.1f)
+                         .F32(2.0f)
                          .Raw("xy", 2)
                          .I32(0)
                          .I16(7)
