@@ -125,8 +125,7 @@ void CFlexiData::VisitReferences(CReferenceVisitor& visit) {
   for (Point& point : points) visit(point.control);
 }
 
-size_t CFlexiData::Register(CFlexiControl* control, const CVector3<float>& animated,
-                            bool restart) {
+size_t CFlexiData::Register(CFlexiControl* control, const CVector3<float>& animated, bool restart) {
   auto it = std::find_if(points.begin(), points.end(),
                          [&](const Point& p) { return p.control == control; });
   if (it == points.end()) {
@@ -167,8 +166,8 @@ void CFlexiData::Step() {
       const CVector3<float> rest = p.animated - q.animated;
       const CVector3<float> link = p.position - q.position;
       const float length = Length(link);
-      p.position = length > 1e-12f ? q.position + link * (Length(rest) / length)
-                                   : q.position + rest;
+      p.position =
+          length > 1e-12f ? q.position + link * (Length(rest) / length) : q.position + rest;
     }
   }
   for (Point& p : points)
@@ -240,7 +239,9 @@ int64_t CFlexiControl::GetMemorySize() const {
   return CRTSControl::GetMemorySize() + 4 + sizeof(FlexiSettings) + 8;
 }
 
-bool CFlexiControl::HasAttachments() const { return data || CRTSControl::HasAttachments(); }
+bool CFlexiControl::HasAttachments() const {
+  return data || CRTSControl::HasAttachments();
+}
 
 void CFlexiControl::VisitReferences(CReferenceVisitor& visit) {
   CRTSControl::VisitReferences(visit);
@@ -282,7 +283,7 @@ Status CFlexiControl::EvaluateTransform(float time) {
     }
     simulationTime = now;
   }
-  matrix.SetRow(3, data->points[index].position, animated.m[3][3]);
+  matrix.Mutable().SetRow(3, data->points[index].position, animated.m[3][3]);
   return kNothingDone;
 }
 

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "control/keyframe_control.h"
 #include "control/key_search.h"
+#include "control/keyframe_control.h"
 #include "core/math/transform.h"
 #include "scene/node.h"
 #include "scene/scene_fixtures.h"
@@ -113,6 +113,15 @@ TEST(KeyframeControl, NoKeysGiveTheRestPoseAndADisabledControllerHolds) {
   EXPECT_EQ(loose->EvaluateTransform(1), kOk);
   EXPECT_EQ(loose->matrix, CMatrix4{});
   EXPECT_EQ(loose->ApplyTransform(), kErrBadArgument);
+  // The computed transform goes with a copy; one never evaluated reads, and copies, as CMatrix4{}.
+  CRefPtr<CBase> copy;
+  ASSERT_EQ(rig.keys->Clone(copy), kOk);
+  auto* copied = static_cast<CKeyframeControl*>(copy.get());
+  EXPECT_EQ(copied->matrix, held);
+  CRefPtr<CKeyframeControl> fresh(new CKeyframeControl);
+  ReleasedList released;
+  ASSERT_EQ(fresh->AssignTo(copied, released), kOk);
+  EXPECT_EQ(copied->matrix, CMatrix4{});
 }
 
 TEST(KeyframeControl, ParentCombinationFollowsTheInheritanceFlags) {
@@ -165,8 +174,8 @@ TEST(KeyframeControl, ParentCombinationFollowsTheInheritanceFlags) {
 TEST(KeyframeControl, ParentSpaceSeparateUndoesCombine) {
   const CMatrix4 parent = ToMatrix4(RotationFromEuler({0.3f, -0.2f, 1.1f})) *
                           MatrixScaling({2, 1, 3}) * MatrixTranslation({4, -5, 6});
-  const CMatrix4 local = ToMatrix4(RotationFromEuler({0.5f, 0.1f, -0.4f})) *
-                         MatrixTranslation({1, 2, 3});
+  const CMatrix4 local =
+      ToMatrix4(RotationFromEuler({0.5f, 0.1f, -0.4f})) * MatrixTranslation({1, 2, 3});
   for (uint32_t flags : {0u, 1u, 0x12u, 0x1C0u, 0x1FFu, 0x0F5u}) {
     const ParentSpace space = ParentSpace::Of(parent, flags);
     ExpectNear(space.Separate(space.Combine(local)), local, 1e-4f);
@@ -194,11 +203,11 @@ TEST(KeyframeClipControl, SequencePlaysClipsThenTheDefault) {
   c->sequence = {{1, 0, 2}, {10, 1, 1}, {20, 7, 1}};
   EXPECT_FLOAT_EQ(c->ClipTime(0.5f), 5.5f);  // before the sequence: the default clip
   EXPECT_FLOAT_EQ(c->ClipTime(1.25f), 0.25f);
-  EXPECT_FLOAT_EQ(c->ClipTime(2.5f), 0.5f);  // second pass of the loop
-  EXPECT_FLOAT_EQ(c->ClipTime(3.5f), 5.5f);  // both passes done: the default from 0.5 s
-  EXPECT_FLOAT_EQ(c->ClipTime(6.5f), 6.5f);  // 3.5 s into the default loops it to 1.5 s
-  EXPECT_FLOAT_EQ(c->ClipTime(10.5f), 3);    // a holding clip keeps its start
-  EXPECT_FLOAT_EQ(c->ClipTime(20.5f), 5.5f); // an entry naming no clip plays the default
+  EXPECT_FLOAT_EQ(c->ClipTime(2.5f), 0.5f);   // second pass of the loop
+  EXPECT_FLOAT_EQ(c->ClipTime(3.5f), 5.5f);   // both passes done: the default from 0.5 s
+  EXPECT_FLOAT_EQ(c->ClipTime(6.5f), 6.5f);   // 3.5 s into the default loops it to 1.5 s
+  EXPECT_FLOAT_EQ(c->ClipTime(10.5f), 3);     // a holding clip keeps its start
+  EXPECT_FLOAT_EQ(c->ClipTime(20.5f), 5.5f);  // an entry naming no clip plays the default
   // A huge time over a short clip takes no more work than a small one.
   EXPECT_TRUE(std::isfinite(c->ClipTime(3e37f)));
   // No default clip: 0.
@@ -227,12 +236,17 @@ TEST(KeyframeClipControl, EvaluatesTheKeysAtTheClipTime) {
 Bytes KeyframeFile(const char* cls, int32_t controlMinor, const Bytes& control,
                    const Bytes& keyed) {
   Bytes body;
-  body.Version(2, 0).I32(1).W(u"");      // base: id, name
+  body.Version(2, 0).I32(1).W(u"");         // base: id, name
   body.Version(2, 0).I32(0).I32(0).I32(0);  // three empty chains
   body.Version(2, controlMinor).Append(control);
   body.Version(2, 0);  // transform controller
   body.Append(keyed);
-  return test::NewHeader().I32(0).I32(0).A("_Root").A(cls).I32(static_cast<int32_t>(body.size()))
+  return test::NewHeader()
+      .I32(0)
+      .I32(0)
+      .A("_Root")
+      .A(cls)
+      .I32(static_cast<int32_t>(body.size()))
       .Append(body);
 }
 
@@ -244,7 +258,9 @@ Bytes Floats(std::initializer_list<float> values) {
 }
 
 // Priority 0, aux 1, scale 1, out of range 0, enabled, no owner, no next.
-Bytes CurrentControl() { return Bytes().I32(0).F32(0).F32(1).F32(1).U8(1).I32(0).I32(0); }
+Bytes CurrentControl() {
+  return Bytes().I32(0).F32(0).F32(1).F32(1).U8(1).I32(0).I32(0);
+}
 
 CKeyframeControl* LoadedKeys(const Bytes& file, CPersistContext& context) {
   EXPECT_EQ(test::LoadFromBytes(file.data, context), kOk) << context.diagnostics.Describe();

@@ -62,7 +62,7 @@ struct Rig {
   void Attach() { EXPECT_TRUE(::KX::Succeeded(leaf->AttachController(control.get()))); }
   V At(float time, Status expected = kOk) {
     EXPECT_EQ(control->EvaluateTransform(time), expected) << time;
-    return control->matrix.Translation();
+    return control->matrix.get().Translation();
   }
 };
 
@@ -162,7 +162,7 @@ TEST(RTSClipControl, PlaysBlendsAndHands) {
   ExpectNear(rig.At(0, kNothingDone), {0, 0, 0});
   EXPECT_EQ(c.priority, 0);
   ExpectNear(rig.At(2), {1, 0, 0});
-  EXPECT_EQ(c.priority, 6);  // the source's 5 plus the clip's offset
+  EXPECT_EQ(c.priority, 6);             // the source's 5 plus the clip's offset
   ExpectNear(rig.At(3.5f), {2, 0, 0});  // the source has ended and holds
   // After an inactive clip's end its priority is 1.
   EXPECT_EQ(c.priority, 1);
@@ -263,11 +263,12 @@ TEST(RTSLayerControl, WorksInTheParentsSpace) {
   c.weightTracks = {{1}};
   c.weightTimes = {0};
   rig.Attach();
-  rig.parent->transform = ToMatrix4(RotationFromEuler({0, 0, 1.5707964f})) * MatrixTranslation({5, 0, 0});
+  rig.parent->transform =
+      ToMatrix4(RotationFromEuler({0, 0, 1.5707964f})) * MatrixTranslation({5, 0, 0});
   // Weight 1 reproduces the sub-controller, parent included.
   rig.At(0);
-  for (int r = 0; r < 4; ++r) ExpectNear(c.matrix.Row(r), keys->matrix.Row(r));
-  ExpectNear(c.matrix.Translation(), {5, 1, 0});
+  for (int r = 0; r < 4; ++r) ExpectNear(c.matrix.get().Row(r), keys->matrix.get().Row(r));
+  ExpectNear(c.matrix.get().Translation(), {5, 1, 0});
   // Weight 0.5 halves the local translation, not the parent's.
   c.weightTracks = {{0.5f}};
   ExpectNear(rig.At(0), {5, 0.5f, 0});
@@ -390,7 +391,12 @@ Bytes CompositeFile(const char* cls, const Bytes& control, const Bytes& own) {
   body.Version(2, 1).Append(control);
   body.Version(2, 0);  // transform controller
   body.Append(own);
-  return test::NewHeader().I32(0).I32(0).A("_Root").A(cls).I32(static_cast<int32_t>(body.size()))
+  return test::NewHeader()
+      .I32(0)
+      .I32(0)
+      .A("_Root")
+      .A(cls)
+      .I32(static_cast<int32_t>(body.size()))
       .Append(body);
 }
 
@@ -410,10 +416,10 @@ TEST(CompositePersistence, CurrentBlocksAreByteExact) {
   CRefPtr<CRTSSelectorControl> selector(new CRTSSelectorControl);
   selector->transitionTime = 0.5f;
   selector->layer.subControllers = {nullptr};
-  EXPECT_EQ(test::SaveRootToBytes(selector.get()),
-            CompositeFile("CRTSSelectorControl", Control(),
-                          Bytes().Version(2, 0).F32(0.5f).I32(1).I32(0))
-                .data);
+  EXPECT_EQ(
+      test::SaveRootToBytes(selector.get()),
+      CompositeFile("CRTSSelectorControl", Control(), Bytes().Version(2, 0).F32(0.5f).I32(1).I32(0))
+          .data);
 
   CRefPtr<CRTSLayerControl> layer(new CRTSLayerControl);
   layer->layer.subControllers = {nullptr, nullptr};
@@ -434,7 +440,18 @@ TEST(CompositePersistence, CurrentBlocksAreByteExact) {
   clip->subFlags = {1};
   Bytes clipBlock;
   clipBlock.Version(2, 2).I32(1).I32(0).I32(1).F32(2).I32(1);
-  clipBlock.F32(1).U32(0xFFFFFFFFu).U32(1).F32(0).F32(0).F32(200).F32(0).F32(1).U8(0).U8(0).U8(0).U8(0);
+  clipBlock.F32(1)
+      .U32(0xFFFFFFFFu)
+      .U32(1)
+      .F32(0)
+      .F32(0)
+      .F32(200)
+      .F32(0)
+      .F32(1)
+      .U8(0)
+      .U8(0)
+      .U8(0)
+      .U8(0);
   clipBlock.I32(1).U8(1);
   EXPECT_EQ(test::SaveRootToBytes(clip.get()),
             CompositeFile("CRTSClipControl", Control(), clipBlock).data);
@@ -506,7 +523,7 @@ TEST(CompositePersistence, SubControllersRoundTripWithTheirOwner) {
   EXPECT_EQ(c->clip.subControllers[2], nullptr);
   EXPECT_EQ(c->clip.subControllers[1]->owner, leaf);
   ASSERT_EQ(c->EvaluateTransform(6), kOk);
-  ExpectNear(c->matrix.Translation(), {0, 11, 0});
+  ExpectNear(c->matrix.get().Translation(), {0, 11, 0});
 }
 
 }  // namespace
