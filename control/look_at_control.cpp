@@ -104,9 +104,9 @@ Status CLookAtControl::Save(CWriter& out) const {
 }
 
 int64_t CLookAtControl::GetMemorySize() const {
-  return CRTSControl::GetMemorySize() + 6 * 16 + CountedSize(aimTimes) +
-         CountedSize(aimSettings) + RefListSize(targets) + RefListSize(upObjects) +
-         CountedSize(angleLimits) + CountedSize(blendTimes);
+  return CRTSControl::GetMemorySize() + 6 * 16 + CountedSize(aimTimes) + CountedSize(aimSettings) +
+         RefListSize(targets) + RefListSize(upObjects) + CountedSize(angleLimits) +
+         CountedSize(blendTimes);
 }
 
 void CLookAtControl::VisitReferences(CReferenceVisitor& visit) {
@@ -115,7 +115,9 @@ void CLookAtControl::VisitReferences(CReferenceVisitor& visit) {
   visit.Each(upObjects, kRetarget);
 }
 
-float CLookAtControl::GetDuration() const { return aimTimes.empty() ? 0.0f : aimTimes.back(); }
+float CLookAtControl::GetDuration() const {
+  return aimTimes.empty() ? 0.0f : aimTimes.back();
+}
 
 float CLookAtControl::BlendInto(size_t next, float from, float x) const {
   const float to = aimTimes[next];
@@ -139,12 +141,12 @@ Status CLookAtControl::Aim(size_t i, const CMatrix4& current, CMatrix3& orientat
   const AimSettings settings = i < aimSettings.size() ? aimSettings[i] : AimSettings{};
   const CVector3<float> c = currentRotation.Row(2);
   // A target on the owner's position gives no direction; the current one is kept.
-  CVector3<float> d = DirectionOr(target->transform.Translation() - current.Translation(), c);
+  CVector3<float> d = DirectionOr(target->transform.get().Translation() - current.Translation(), c);
   if (settings.axis == kNegativeZ) d = -d;
   const float w = settings.weight;
   const CVector3<float> z = DirectionOr(w * d - (1.0f - w) * c, DirectionOr(d, c));
   const CSpatial* up = i < upObjects.size() ? upObjects[i] : nullptr;
-  const CVector3<float> u = up ? up->transform.Row(1) : kWorldUp;
+  const CVector3<float> u = up ? up->transform.get().Row(1) : kWorldUp;
   // An up direction along the aim leaves the roll open; any perpendicular settles it.
   const CVector3<float> x = DirectionOr(Cross(u, z), Perpendicular(z));
   const CVector3<float> y = DirectionOr(Cross(z, x), Perpendicular(z));
@@ -160,7 +162,7 @@ Status CLookAtControl::Aim(size_t i, const CMatrix4& current, CMatrix3& orientat
       const float a = std::acos(std::clamp(Dot(z, k) / lengths, -1.0f, 1.0f));
       if (a > limit * kPi) {
         const float side = Dot(Cross(z, k), y) >= 0.0f ? 1.0f : -1.0f;
-        const CVector3<float> axis = DirectionOr(up->transform.Row(1), kWorldUp);
+        const CVector3<float> axis = DirectionOr(up->transform.get().Row(1), kWorldUp);
         orientation = orientation * RotationAboutAxis(axis, (a - limit * kPi) * side);
       }
     }

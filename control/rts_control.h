@@ -3,9 +3,8 @@
 // time and write it into the object's `transform`. This file holds their common base and the
 // matrix helpers they share (the combination with a parent's transform under the inheritance
 // flags of the owner, and its inverse).
-#include <memory>
-
 #include "control/control.h"
+#include "core/held_value.h"
 #include "core/math/matrix.h"
 #include "core/math/quaternion.h"
 
@@ -13,45 +12,12 @@ namespace KX {
 
 class CSpatial;
 
-// The last transform a controller computed: evaluation state, never saved. It takes a heap
-// block at its first assignment, since most controllers are never evaluated: a converted scene
-// has one per object, which would carry 64 bytes each for it. Until then it reads as CMatrix4{}.
-class CEvaluatedMatrix {
- public:
-  CEvaluatedMatrix() = default;
-  CEvaluatedMatrix(const CEvaluatedMatrix& other)
-      : held_(other.held_ ? std::make_unique<CMatrix4>(*other.held_) : nullptr) {}
-  CEvaluatedMatrix& operator=(const CEvaluatedMatrix& other) {
-    if (!other.held_)
-      held_.reset();
-    else if (this != &other)
-      *this = *other.held_;
-    return *this;
-  }
-  // May throw std::bad_alloc, like the other working memory of an evaluation.
-  CEvaluatedMatrix& operator=(const CMatrix4& value) {
-    Mutable() = value;
-    return *this;
-  }
-
-  const CMatrix4& get() const { return held_ ? *held_ : kUnset; }
-  operator const CMatrix4&() const { return get(); }
-  CMatrix4& Mutable() {
-    if (!held_) held_ = std::make_unique<CMatrix4>();
-    return *held_;
-  }
-
- private:
-  static constexpr CMatrix4 kUnset{};
-  std::unique_ptr<CMatrix4> held_;
-};
-
 class CRTSControl : public CControl {
   KX_DECLARE_CLASS(CRTSControl)
 
  public:
   // The last computed transform; never saved.
-  CEvaluatedMatrix matrix;
+  CHeldValue<CMatrix4> matrix;
 
   CRTSControl() = default;
   CRTSControl(const CRTSControl&) = default;

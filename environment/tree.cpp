@@ -135,7 +135,8 @@ Status CTree::AssignTo(CBase* target, ReleasedList& released) const {
   tree->sizeVariance = sizeVariance;
   tree->corners = std::move(cornersCopy);
   tree->runtime = std::move(copied);
-  for (size_t i = 0; i < kPartCount; ++i) KX_RETURN_IF_FAILED(Share(tree->parts[i], parts[i], released));
+  for (size_t i = 0; i < kPartCount; ++i)
+    KX_RETURN_IF_FAILED(Share(tree->parts[i], parts[i], released));
   // The target's saved form described its old runtime.
   tree->treeBlock = {};
   return tree->runtime ? tree->ComputeTree() : kOk;
@@ -148,7 +149,8 @@ Status CTree::Load(CReader& in) {
   std::vector<uint8_t> block;
   if (blockSize != 0) in.ReadArray(block, blockSize);
   if (!in.ok()) return in.status();
-  if (!runtime) KX_RETURN_IF_FAILED(TryAllocate([&] { runtime = std::make_unique<CTreeRuntime>(); }));
+  if (!runtime)
+    KX_RETURN_IF_FAILED(TryAllocate([&] { runtime = std::make_unique<CTreeRuntime>(); }));
   if (!block.empty()) {
     CTreeRuntime::SetVerifyChecksums(true);
     runtime->SetNumWindMatrices(kWindMatrices);
@@ -181,8 +183,9 @@ Status CTree::PrepareSave(CPersistContext&) {
 Status CTree::Save(CWriter& out) const {
   KX_RETURN_IF_FAILED(CCorva::Save(out));
   out.Version(classRecord);
-  KX_RETURN_IF_FAILED(WriteRuntimeBlock(out, "treeBlock", runtime.get(), treeBlock,
-                                        [&](std::vector<uint8_t>& block) { return runtime->SaveTree(block); }));
+  KX_RETURN_IF_FAILED(
+      WriteRuntimeBlock(out, "treeBlock", runtime.get(), treeBlock,
+                        [&](std::vector<uint8_t>& block) { return runtime->SaveTree(block); }));
   out.Field("seed", seed).Field("treeSize", treeSize).Field("sizeVariance", sizeVariance);
   {
     const auto list = out.List("parts");
@@ -290,8 +293,10 @@ Status CTreeInstance::UpdateBound() {
   for (size_t i = 0; i < worldCorners.size(); ++i)
     worldCorners[i] = TransformCoord(tree->corners[i], transform);
   // A tree with nothing grown encloses nothing; a bound left from before would be stale.
-  if (worldCorners.empty()) bound = Bound();
-  else bound.EncloseBox(worldCorners);
+  if (worldCorners.empty())
+    bound = Bound();
+  else
+    bound.Mutable().EncloseBox(worldCorners);
   return kOk;
 }
 
@@ -324,7 +329,8 @@ bool CTreeInstance::IntersectRay(const CVector3<float>& origin, const CVector3<f
       if (!(t >= 0.0f)) continue;
       const V p = origin + t * direction;
       // A point on an edge counts as inside: a ray that grazes a branch hits it.
-      if (!(Dot(normal, Cross(v - u, p - u)) >= 0.0f) || !(Dot(normal, Cross(w - v, p - v)) >= 0.0f) ||
+      if (!(Dot(normal, Cross(v - u, p - u)) >= 0.0f) ||
+          !(Dot(normal, Cross(w - v, p - v)) >= 0.0f) ||
           !(Dot(normal, Cross(u - w, p - w)) >= 0.0f))
         continue;
       const float d = Length(p - origin);

@@ -67,8 +67,7 @@ Status CCamera::Load(CReader& in) {
   const int32_t version = in.Version(classRecord);
   in.Read(param1).Read(param2).Read(param3).Read(param4).Read(param5).Read(param6).Read(param7);
   in.Read(localEye).Read(localUp).Read(localTarget).Read(cameraFlag).Read(fixedTarget).Ref();
-  if (version >= kExtraParamsVersion)
-    in.Read(param8).Read(param9).Read(param10).Read(param11);
+  if (version >= kExtraParamsVersion) in.Read(param8).Read(param9).Read(param10).Read(param11);
   return in.status();
 }
 
@@ -91,9 +90,13 @@ Status CCamera::Save(CWriter& out) const {
   return out.status();
 }
 
-int64_t CCamera::GetMemorySize() const { return CSpatial::GetMemorySize() + kCameraMemory; }
+int64_t CCamera::GetMemorySize() const {
+  return CSpatial::GetMemorySize() + kCameraMemory;
+}
 
-bool CCamera::HasAttachments() const { return target || CSpatial::HasAttachments(); }
+bool CCamera::HasAttachments() const {
+  return target || CSpatial::HasAttachments();
+}
 
 void CCamera::VisitReferences(CReferenceVisitor& visit) {
   CSpatial::VisitReferences(visit);
@@ -105,7 +108,7 @@ Status CCamera::Update(float time) {
   worldUp = RotateVector(localUp, transform);
   worldEye = TransformPoint(localEye, transform);
   worldTarget = fixedTarget || !target ? TransformPoint(localTarget, transform)
-                                       : target->transform.Translation();
+                                       : target->transform.get().Translation();
   return kOk;
 }
 

@@ -106,8 +106,7 @@ Status CGeometry::Link(CLinker& in) {
 }
 
 int64_t CGeometry::IndexListCount() const {
-  return static_cast<int64_t>(
-      std::max({indexList1.size(), indexList2.size(), indexList3.size()}));
+  return static_cast<int64_t>(std::max({indexList1.size(), indexList2.size(), indexList3.size()}));
 }
 
 Status CGeometry::Save(CWriter& out) const {
@@ -139,7 +138,9 @@ int64_t CGeometry::GetMemorySize() const {
          4 * static_cast<int64_t>(indices);
 }
 
-bool CGeometry::HasAttachments() const { return material || CSpatial::HasAttachments(); }
+bool CGeometry::HasAttachments() const {
+  return material || CSpatial::HasAttachments();
+}
 
 void CGeometry::VisitReferences(CReferenceVisitor& visit) {
   CSpatial::VisitReferences(visit);
@@ -152,7 +153,7 @@ Status CGeometry::Update(float time) {
 }
 
 Status CGeometry::UpdateBound() {
-  bound.EnclosePoints(CurrentPositions());
+  bound.Mutable().EnclosePoints(CurrentPositions());
   return kOk;
 }
 
@@ -164,7 +165,7 @@ std::span<const CVector3<float>> CGeometry::CurrentPositions() const {
 void CGeometry::TransformWorldPositions() {
   const size_t n = std::min(positions.size(), worldPositions.size());
   CVector3<float>* p = worldPositions.data();
-  const auto& m = transform.m;
+  const auto& m = transform.get().m;
   if (m[0][3] == 0.0f && m[1][3] == 0.0f && m[2][3] == 0.0f && m[3][3] == 1.0f) {
     // Affine: w is exactly 1, so the divide by w would change nothing.
     for (size_t i = 0; i < n; ++i) {

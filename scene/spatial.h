@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <deque>
 
-#include "core/scene_object_base.h"
+#include "core/held_value.h"
 #include "core/math/matrix.h"
+#include "core/scene_object_base.h"
 #include "scene/bound_volume.h"
 
 namespace KX {
@@ -42,9 +43,9 @@ class CSpatial : public CCorva {
   CVector3<float> scale{1.0f, 1.0f, 1.0f};
   CMatrix3 rotation;
   // Written by the transform controllers; never saved, identity until they have run.
-  CMatrix4 transform;
+  CHeldValue<CMatrix4> transform;
   // Recomputed by UpdateBound; never saved.
-  Bound bound;
+  CHeldValue<Bound> bound;
   CRefPtr<CCorva> attachment;
   // Head of the chain of bounding objects; each member carries the rest of the chain itself.
   CRefPtr<CCorva> bounding;

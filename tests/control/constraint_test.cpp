@@ -60,9 +60,9 @@ TEST(LookAtControl, AimsAtItsTargetAndWaitsForIt) {
   look->targets = {s.b.get()};
   // a comes before b, so the first try waits for b and the retry aims.
   ASSERT_EQ(s.root->UpdateHierarchy(0, 1, 0, false), kOk);
-  ExpectNear(s.a->transform.Row(2), {0, 1, 0});
-  ExpectNear(s.a->transform.Row(0), {-1, 0, 0});
-  ExpectNear(s.a->transform.Row(1), {0, 0, 1});
+  ExpectNear(s.a->transform.get().Row(2), {0, 1, 0});
+  ExpectNear(s.a->transform.get().Row(0), {-1, 0, 0});
+  ExpectNear(s.a->transform.get().Row(1), {0, 0, 1});
 
   // A pending target: nothing changes, and the target is named for the hierarchy.
   const CMatrix4 before = look->matrix;
@@ -78,7 +78,7 @@ TEST(LookAtControl, AimsAtItsTargetAndWaitsForIt) {
   look->aimSettings = {AimSettings{}};
   look->aimSettings[0].axis = {0, 0, -1};
   ASSERT_EQ(s.root->UpdateHierarchy(0, 1, 0, false), kOk);
-  ExpectNear(s.a->transform.Row(2), {0, -1, 0});
+  ExpectNear(s.a->transform.get().Row(2), {0, -1, 0});
   s.b->position = {};
   ASSERT_EQ(s.root->UpdateHierarchy(0, 1, 0, false), kOk);
   EXPECT_TRUE(IsFinite(s.a->transform));
@@ -86,7 +86,7 @@ TEST(LookAtControl, AimsAtItsTargetAndWaitsForIt) {
   s.b->position = {0, 0, 5};
   ASSERT_EQ(s.root->UpdateHierarchy(0, 1, 0, false), kOk);
   EXPECT_TRUE(IsFinite(s.a->transform));
-  EXPECT_NEAR(std::fabs(s.a->transform.m[2][2]), 1.0f, 1e-5f);
+  EXPECT_NEAR(std::fabs(s.a->transform.get().m[2][2]), 1.0f, 1e-5f);
 }
 
 TEST(LookAtControl, BlendsIntoTheNextEntryAndBreaksMutualWaits) {
@@ -104,10 +104,10 @@ TEST(LookAtControl, BlendsIntoTheNextEntryAndBreaksMutualWaits) {
   look->aimSettings = {AimSettings{}, AimSettings{}};
   look->aimSettings[1].transition = 1;
   ASSERT_EQ(s.root->UpdateHierarchy(0, 0.5f, 0, false), kOk);
-  ExpectNear(s.a->transform.Row(2), {0, 1, 0});  // the blend has not begun
+  ExpectNear(s.a->transform.get().Row(2), {0, 1, 0});  // the blend has not begun
   ASSERT_EQ(s.root->UpdateHierarchy(0, 1.5f, 0, false), kOk);
   const float h = std::sqrt(0.5f);
-  ExpectNear(s.a->transform.Row(2), {h, h, 0});  // halfway through the turn
+  ExpectNear(s.a->transform.get().Row(2), {h, h, 0});  // halfway through the turn
   // While the blend is under way the next target is waited for, and named.
   s.a->flag = 0;
   c->flag = 1;
@@ -164,20 +164,20 @@ TEST(LinkControl, SwitchesParentsKeepingTheWorldPose) {
 
   EXPECT_EQ(s.a->EvaluateTransform(0.5f), kOk);  // before the first link: unchanged
   EXPECT_EQ(link->currentLink, -1);
-  ExpectNear(s.a->transform.Translation(), {1, 0, 0});
+  ExpectNear(s.a->transform.get().Translation(), {1, 0, 0});
   EXPECT_EQ(s.a->EvaluateTransform(1), kOk);  // linked: the world pose is kept at the switch
-  ExpectNear(s.a->transform.Translation(), {1, 0, 0});
+  ExpectNear(s.a->transform.get().Translation(), {1, 0, 0});
   EXPECT_EQ(link->linkPending[0], 0);
   s.b->transform = MatrixTranslation({20, 0, 0});  // the parent moves, a follows
   EXPECT_EQ(s.a->EvaluateTransform(1.5f), kOk);
-  ExpectNear(s.a->transform.Translation(), {11, 0, 0});
+  ExpectNear(s.a->transform.get().Translation(), {11, 0, 0});
   s.b->transform = MatrixTranslation({30, 0, 0});
   EXPECT_EQ(s.a->EvaluateTransform(2.5f), kOk);  // unlinked where the last link puts it now
-  ExpectNear(s.a->transform.Translation(), {21, 0, 0});
+  ExpectNear(s.a->transform.get().Translation(), {21, 0, 0});
   EXPECT_EQ(link->currentLink, 1);
   s.b->transform = MatrixTranslation({40, 0, 0});  // and no longer follows
   EXPECT_EQ(s.a->EvaluateTransform(2.6f), kOk);
-  ExpectNear(s.a->transform.Translation(), {21, 0, 0});
+  ExpectNear(s.a->transform.get().Translation(), {21, 0, 0});
 
   // A pending parent is waited for.
   s.b->flag = 1;
@@ -213,7 +213,7 @@ TEST(LinkControl, ModesAndStoredPendingState) {
   link->linkBases[0] = MatrixTranslation({4, 0, 0});
   ASSERT_EQ(s.a->EvaluateTransform(0), kOk);
   // offset = transform^-1 * base, so the owner lands on base * parent.
-  ExpectNear(s.a->transform.Translation(), {14, 0, 0});
+  ExpectNear(s.a->transform.get().Translation(), {14, 0, 0});
   link->linkModes[0] = kLinkKeepPosition;
   link->currentLink = -1;
   ASSERT_EQ(s.a->EvaluateTransform(0), kOk);
@@ -228,8 +228,8 @@ TEST(LinkControl, ModesAndStoredPendingState) {
   test::RegisterForTests();
   link->linkParents[0] = s.b.get();
   auto loaded = test::ExpectRoundTrip(s.root.get());
-  auto* copy = KindOf<CLinkControl>(
-      KindOf<CNode>(loaded.get())->children[0]->controllers->next.get());
+  auto* copy =
+      KindOf<CLinkControl>(KindOf<CNode>(loaded.get())->children[0]->controllers->next.get());
   ASSERT_TRUE(copy);
   EXPECT_EQ(copy->linkPending, std::vector<uint8_t>{0});
   copy->linkOffsets.clear();
@@ -257,12 +257,12 @@ TEST(ShareControl, CopiesTheSourcesLocalPose) {
   share->shareEntries = {first, second};
   // a comes first and waits for the source.
   ASSERT_EQ(s.root->UpdateHierarchy(0, 1, 0, false), kOk);
-  ExpectNear(s.a->transform.Translation(), {1, 2, 3});
-  EXPECT_NEAR(Length(s.a->transform.Row(0)), 3.0f, 1e-5f);
+  ExpectNear(s.a->transform.get().Translation(), {1, 2, 3});
+  EXPECT_NEAR(Length(s.a->transform.get().Row(0)), 3.0f, 1e-5f);
   // From the second entry on, without a source: the owner's own rest pose.
   s.a->position = {7, 7, 7};
   ASSERT_EQ(s.root->UpdateHierarchy(0, 11, 0, false), kOk);
-  ExpectNear(s.a->transform.Translation(), {7, 7, 7});
+  ExpectNear(s.a->transform.get().Translation(), {7, 7, 7});
   source->flag = 1;
   EXPECT_EQ(share->EvaluateTransform(1), kErrPending);
   source->flag = 0;
@@ -284,7 +284,7 @@ TEST(SpringControl, TrailsAndSettlesWithoutNaN) {
   s.a->position = {10, 0, 0};
   s.a->rotation = RotationFromEuler({0, 0, 1.5f});
   ASSERT_EQ(s.a->EvaluateTransform(0.1f + 1 / 30.0f), kOk);
-  const float x = s.a->transform.m[3][0];
+  const float x = s.a->transform.get().m[3][0];
   EXPECT_GT(x, 0.0f);  // it trails
   EXPECT_LT(x, 10.0f);
   float previous = x;
@@ -292,13 +292,13 @@ TEST(SpringControl, TrailsAndSettlesWithoutNaN) {
     ASSERT_EQ(s.a->EvaluateTransform(0.1f + frame / 30.0f), kOk);
     ASSERT_TRUE(IsFinite(s.a->transform)) << frame;
     // Critically damped from rest: it approaches without overshooting.
-    EXPECT_GE(s.a->transform.m[3][0] + 1e-4f, previous);
-    EXPECT_LE(s.a->transform.m[3][0], 10.0f + 1e-4f);
-    previous = s.a->transform.m[3][0];
+    EXPECT_GE(s.a->transform.get().m[3][0] + 1e-4f, previous);
+    EXPECT_LE(s.a->transform.get().m[3][0], 10.0f + 1e-4f);
+    previous = s.a->transform.get().m[3][0];
   }
   CMatrix4 rest = s.a->GetLocalMatrix();
   for (int r = 0; r < 4; ++r)
-    for (int c = 0; c < 4; ++c) EXPECT_NEAR(s.a->transform.m[r][c], rest.m[r][c], 1e-3f);
+    for (int c = 0; c < 4; ++c) EXPECT_NEAR(s.a->transform.get().m[r][c], rest.m[r][c], 1e-3f);
 
   // Unusable settings, a step back in time and a huge step all stay finite.
   for (float f : {std::nanf(""), 1e30f, -1.0f, 0.0f}) {
@@ -330,19 +330,19 @@ TEST(FlexiControl, ChainTrailsAndSettlesOnItsAnimatedPoses) {
   ASSERT_EQ(root->UpdateHierarchy(0, 0, 0, false), kOk);
   ASSERT_EQ(chain->points.size(), 3u);
   EXPECT_TRUE(chain->IsDriver(joints[2]));
-  ExpectNear(n2->transform.Translation(), {0, 2, 0});
+  ExpectNear(n2->transform.get().Translation(), {0, 2, 0});
 
   // The root moves; the tip trails, then settles where it is animated to be.
   root->position = {5, 0, 0};
   ASSERT_EQ(root->UpdateHierarchy(0, 1 / 30.0f, 0, false), kOk);
-  EXPECT_LT(n2->transform.m[3][0], 4.9f);
+  EXPECT_LT(n2->transform.get().m[3][0], 4.9f);
   for (int frame = 2; frame < 300; ++frame) {
     ASSERT_EQ(root->UpdateHierarchy(0, frame / 30.0f, 0, false), kOk);
     for (const auto& p : chain->points) ASSERT_TRUE(std::isfinite(p.position.x)) << frame;
   }
   // The animated pose of n2 is under the simulated n1, which has settled too.
-  ExpectNear(n1->transform.Translation(), {5, 1, 0}, 1e-3f);
-  ExpectNear(n2->transform.Translation(), {5, 2, 0}, 1e-3f);
+  ExpectNear(n1->transform.get().Translation(), {5, 1, 0}, 1e-3f);
+  ExpectNear(n2->transform.get().Translation(), {5, 2, 0}, 1e-3f);
 
   // Long jumps either way take a bounded number of steps and stay finite.
   for (float t : {1e6f, 3.0f, -1e6f, 1e30f}) {

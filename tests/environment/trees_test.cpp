@@ -46,7 +46,9 @@ size_t Find(const std::vector<uint8_t>& bytes, const void* what, size_t size) {
   EXPECT_NE(at, bytes.end());
   return static_cast<size_t>(at - bytes.begin());
 }
-void Put32(std::vector<uint8_t>& bytes, size_t at, int32_t value) { std::memcpy(&bytes[at], &value, 4); }
+void Put32(std::vector<uint8_t>& bytes, size_t at, int32_t value) {
+  std::memcpy(&bytes[at], &value, 4);
+}
 
 class Trees : public ::testing::Test {
  protected:
@@ -73,7 +75,8 @@ TEST_F(Trees, BlocksOfOtherRuntimesLoadWithoutGeometryAndAreWrittenBackByteForBy
   CRefPtr<CBase> again = test::ExpectRoundTrip(root.get());
   ASSERT_TRUE(again);
   auto* tree = KindOf<CTree>(again->FindObject(std::nullopt, &CTree::classRecord, false));
-  auto* copy = KindOf<CTreeInstance>(again->FindObject(std::nullopt, &CTreeInstance::classRecord, false));
+  auto* copy =
+      KindOf<CTreeInstance>(again->FindObject(std::nullopt, &CTreeInstance::classRecord, false));
   auto* loadedWind = KindOf<CWind>(again->FindObject(std::nullopt, &CWind::classRecord, false));
   ASSERT_TRUE(tree && copy && loadedWind);
   std::vector<uint8_t> block;
@@ -85,7 +88,7 @@ TEST_F(Trees, BlocksOfOtherRuntimesLoadWithoutGeometryAndAreWrittenBackByteForBy
 
   // Nothing grown: no corners, an empty bound (not one left from before), no hits.
   EXPECT_TRUE(tree->corners.empty());
-  copy->bound.radius = 5;
+  copy->bound.Mutable().radius = 5;
   ASSERT_EQ(copy->UpdateBound(), kOk);
   EXPECT_EQ(copy->bound, Bound());
   int32_t index = -1;
@@ -120,8 +123,8 @@ TEST_F(Trees, DamagedBlocksOfOursAreRefusedAndCountsCannotReachPastTheRecord) {
 
   const int32_t layerMarker = 0x13572468;
   const uint32_t bladeMarker = 0x24681357u;
-  for (size_t countAt : {treeAt - 4, windAt - 4, Find(file, &layerMarker, 4) + 4,
-                         Find(file, &bladeMarker, 4) + 4}) {
+  for (size_t countAt :
+       {treeAt - 4, windAt - 4, Find(file, &layerMarker, 4) + 4, Find(file, &bladeMarker, 4) + 4}) {
     auto hostile = file;
     Put32(hostile, countAt, 0x7FFFFFFF);
     EXPECT_EQ(Load(hostile), kErrStream) << "count at " << countAt;
@@ -173,16 +176,17 @@ TEST_F(Trees, RaysHitTheNearestFrontFaceEdgesIncluded) {
   int32_t index = -1;
   float distance = 0;
   V point;
-  instance->bound.radius = 3;
+  instance->bound.Mutable().radius = 3;
   ASSERT_EQ(instance->UpdateBound(), kOk);
-  EXPECT_EQ(instance->bound.radius, 3) << "no tree: the bound stays";
+  EXPECT_EQ(instance->bound.get().radius, 3) << "no tree: the bound stays";
   EXPECT_FALSE(instance->IntersectRay({5, 5, 0.3f}, {-1, 0, 0}, index, distance, point));
 
   instance->tree = TrunkTree();
   ASSERT_TRUE(instance->IntersectRay({5, 5, 0.3f}, {-1, 0, 0}, index, distance, point));
   EXPECT_NEAR(distance, 4.3f, 1e-5f);
   EXPECT_NEAR(point.x, 0.7f, 1e-5f);
-  EXPECT_FALSE(instance->IntersectRay({0, 5, 0}, {1, 0, 0}, index, distance, point)) << "from inside";
+  EXPECT_FALSE(instance->IntersectRay({0, 5, 0}, {1, 0, 0}, index, distance, point))
+      << "from inside";
 
   // Through the bottom edge of the first side, between (0, 0, 1) and (-1, 0, 0): only the lower
   // triangle of the side (strip position 1) has that edge, and the point lies on it exactly.
@@ -207,7 +211,7 @@ TEST_F(Trees, RaysHitTheNearestFrontFaceEdgesIncluded) {
   instance->transform = MatrixTranslation({10, 0, 0});
   ASSERT_EQ(instance->UpdateBound(), kOk);
   EXPECT_EQ(instance->worldCorners.size(), 8u);
-  EXPECT_NEAR(instance->bound.boxMin.x, 9, 1e-5f);
+  EXPECT_NEAR(instance->bound.get().boxMin.x, 9, 1e-5f);
   ASSERT_TRUE(instance->IntersectRay({15, 5, 0.3f}, {-1, 0, 0}, index, distance, point));
   EXPECT_NEAR(distance, 4.3f, 1e-5f);
 }

@@ -13,10 +13,14 @@ namespace {
 using test::Bytes;
 using V = CVector3<float>;
 
-Bytes NewFile() { return test::NewHeader().I32(0).I32(0); }
+Bytes NewFile() {
+  return test::NewHeader().I32(0).I32(0);
+}
 
 // CBase and CCorva blocks of an object without name or chains.
-Bytes BaseBlocks(int32_t id) { return Bytes().Version(2, 0).I32(id).I32(0).Version(2, 0).I32(0).I32(0).I32(0); }
+Bytes BaseBlocks(int32_t id) {
+  return Bytes().Version(2, 0).I32(id).I32(0).Version(2, 0).I32(0).I32(0).I32(0);
+}
 
 Bytes Record(const char* className, const Bytes& body) {
   return Bytes().A(className).I32(static_cast<int32_t>(body.size())).Append(body);
@@ -63,10 +67,11 @@ TEST_F(Bounding, CurrentLayoutIsByteExact) {
   head->faceCount = 1;
   head->faceIndices.items = {0, 1, 2};
   head->hullFlag2 = false;
-  head->hullFlag1 = false;     // never saved
-  head->scale = {7, 7, 7};     // never saved
+  head->hullFlag1 = false;  // never saved
+  head->scale = {7, 7, 7};  // never saved
   EXPECT_TRUE(::KX::Succeeded(head->AppendBounding(Hull({}).get())));
-  const Bytes first = Record("CBoundingMesh", BaseBlocks(1).Append(HullBlock(1, 0, 2, 1, 3, false)));
+  const Bytes first =
+      Record("CBoundingMesh", BaseBlocks(1).Append(HullBlock(1, 0, 2, 1, 3, false)));
   const Bytes second = Record("CBoundingMesh", BaseBlocks(2).Append(HullBlock(1, 0, 0, 0, 0)));
   EXPECT_EQ(test::SaveRootToBytes(head.get()),
             NewFile().A("_Root").Append(first).Append(second).data);
@@ -94,8 +99,12 @@ TEST_F(Bounding, OlderAndDamagedHullRecords) {
   for (int i = 0; i < 9; ++i) nodeBody.F32(i % 4 == 0 ? 1.0f : 0.0f);
   nodeBody.F32(0).F32(0).F32(0).F32(1).F32(1).F32(1).U32(0).I32(0).I32(0).U8(1).U8(0);
   nodeBody.Version(2, 1).U32(0).U8(1).U8(1).U8(0).I32(0);
-  const Bytes file = NewFile().A("_Root").Append(Record("CBoundingMesh", BaseBlocks(1).Append(HullBlock(0, 2, 0, 1, 2))))
-                         .A("_Root").Append(Record("CNode", nodeBody));
+  const Bytes file =
+      NewFile()
+          .A("_Root")
+          .Append(Record("CBoundingMesh", BaseBlocks(1).Append(HullBlock(0, 2, 0, 1, 2))))
+          .A("_Root")
+          .Append(Record("CNode", nodeBody));
   ASSERT_EQ(Load(file), kOk) << context.diagnostics.Describe();
   auto* hull = KindOf<CBoundingMesh>(context.roots.at(0).get());
   ASSERT_TRUE(hull);
@@ -108,11 +117,13 @@ TEST_F(Bounding, OlderAndDamagedHullRecords) {
   // Counts that cannot fit in the file are stream errors; a negative face count means none.
   for (int32_t faces : {0x7FFFFFFF, 0x2AAAAAAB}) {
     CPersistContext ctx;
-    const Bytes huge = NewFile().A("_Root").Append(Record("CBoundingMesh", BaseBlocks(1).Version(2, 1).I32(0).I32(0).I32(faces).I32(0).U8(1)));
+    const Bytes huge = NewFile().A("_Root").Append(
+        Record("CBoundingMesh", BaseBlocks(1).Version(2, 1).I32(0).I32(0).I32(faces).I32(0).U8(1)));
     EXPECT_EQ(test::LoadFromBytes(huge.data, ctx), kErrStream) << faces;
   }
   CPersistContext ctx;
-  const Bytes negative = NewFile().A("_Root").Append(Record("CBoundingMesh", BaseBlocks(1).Version(2, 1).I32(0).I32(0).I32(-5).I32(-1).U8(0)));
+  const Bytes negative = NewFile().A("_Root").Append(
+      Record("CBoundingMesh", BaseBlocks(1).Version(2, 1).I32(0).I32(0).I32(-5).I32(-1).U8(0)));
   ASSERT_EQ(test::LoadFromBytes(negative.data, ctx), kOk) << ctx.diagnostics.Describe();
   auto* empty = KindOf<CBoundingMesh>(ctx.roots.at(0).get());
   EXPECT_EQ(empty->faceCount, 0);
@@ -153,7 +164,7 @@ TEST_F(Bounding, SpatialChainsHullsInAppendOrderAndRefusesLoops) {
 
 TEST_F(Bounding, UpdateMovesEveryHullOfTheChainWithItsNode) {
   CRefPtr<CNode> node(new CNode);
-  node->transform.SetRow(3, {10, 0, 0}, 1.0f);
+  node->transform.Mutable().SetRow(3, {10, 0, 0}, 1.0f);
   CRefPtr<CBoundingMesh> moved = Hull({{1, 2, 3}, {0, 0, 0}});
   moved->node = node.get();
   CRefPtr<CBoundingMesh> still = Hull({{1, 2, 3}});

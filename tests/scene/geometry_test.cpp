@@ -106,7 +106,7 @@ TEST_F(Geometry, NormalsOfFlatZeroAndDegenerateFaces) {
   ASSERT_EQ(mesh->Update(0), kOk);
   EXPECT_TRUE(mesh->normalsValid);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(mesh->worldNormals[i], (V{0, 0, 1})) << i;
-  EXPECT_EQ(mesh->worldNormals[4], V{});  // only in a degenerate face
+  EXPECT_EQ(mesh->worldNormals[4], V{});            // only in a degenerate face
   EXPECT_EQ(mesh->ComputeNormals(), kNothingDone);  // valid already
 
   // No faces: the normals stay zero.
@@ -133,7 +133,7 @@ TEST_F(Geometry, IndicesPastTheBuffersAreSkippedAndCounted) {
   EXPECT_EQ(hit.face, 1);
   // Bounds come from the stored vertices only.
   EXPECT_EQ(mesh->UpdateBound(), kOk);
-  EXPECT_EQ(mesh->bound.boxMax, (V{1, 1, 0}));
+  EXPECT_EQ(mesh->bound.get().boxMax, (V{1, 1, 0}));
 }
 
 TEST_F(Geometry, UpdateTransformsOnceAndDeformerInWorldSpaceIsNotMovedAgain) {
@@ -142,7 +142,7 @@ TEST_F(Geometry, UpdateTransformsOnceAndDeformerInWorldSpaceIsNotMovedAgain) {
   ASSERT_EQ(mesh->Update(0), kOk);
   EXPECT_EQ(mesh->worldPositions[0], (V{11, 0, 0}));
   EXPECT_EQ(mesh->positions[0], (V{1, 0, 0}));  // rest positions untouched
-  ASSERT_EQ(mesh->Update(0), kOk);               // every update starts from the rest copy
+  ASSERT_EQ(mesh->Update(0), kOk);              // every update starts from the rest copy
   EXPECT_EQ(mesh->worldPositions[0], (V{11, 0, 0}));
 
   EXPECT_TRUE(::KX::Succeeded(mesh->AttachController(new CWorldDeformer)));
@@ -153,8 +153,8 @@ TEST_F(Geometry, UpdateTransformsOnceAndDeformerInWorldSpaceIsNotMovedAgain) {
 
 TEST_F(Geometry, RayHitsFrontFacesTheNearestAndNotEdges) {
   // Two triangles facing +z, at z = 0 and z = 1.
-  auto mesh = Mesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {0, 1, 1}},
-                   {0, 1, 2, 3, 4, 5});
+  auto mesh =
+      Mesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {0, 1, 1}}, {0, 1, 2, 3, 4, 5});
   ASSERT_EQ(mesh->Update(0), kOk);
   RayHit hit;
   ASSERT_TRUE(mesh->IntersectRay({0.25f, 0.25f, 5}, {0, 0, -1}, false, hit));
@@ -211,7 +211,9 @@ Bytes GeometryBlock(const CTriMesh& m, int32_t materialId, bool old) {
   b.I32(m.positions.count()).Append(Vectors(m.positions.items));
   b.I32(m.vertexValues.empty() ? 0 : 1).Append(Indices(m.vertexValues.items));
   b.I32(m.normals.count()).I32(m.normals.empty() ? 0 : 1).Append(Vectors(m.normals.items));
-  b.I32(m.mapVertices.count()).I32(m.mapVertices.empty() ? 0 : 1).Append(Vectors(m.mapVertices.items));
+  b.I32(m.mapVertices.count())
+      .I32(m.mapVertices.empty() ? 0 : 1)
+      .Append(Vectors(m.mapVertices.items));
   b.I32(m.indexList1.count());
   for (const auto* list : {&m.indexList1, &m.indexList2, &m.indexList3})
     b.I32(list->empty() ? 0 : 1).Append(Indices(list->items));
@@ -268,13 +270,19 @@ TEST_F(Geometry, CurrentLayoutIsByteExact) {
   mesh->mapChannels = {channel, nullptr};
   mesh->material = new CStandardMaterial;
 
-  const Bytes meshBody =
-      BaseBlocks(1, u"mesh").Append(SpatialBlock(*mesh)).Append(MeshBlocks(*mesh, 2, {3, 0}, false));
+  const Bytes meshBody = BaseBlocks(1, u"mesh")
+                             .Append(SpatialBlock(*mesh))
+                             .Append(MeshBlocks(*mesh, 2, {3, 0}, false));
   const Bytes channelBody = BaseBlocks(3, u"")
                                 .Version(2, 0)
-                                .I32(2).I32(1).Append(Vectors(channel->mapVertices.items))
-                                .I32(1).I32(1).Append(Indices(std::vector<uint32_t>{0, 1, 0}))
-                                .I32(0).I32(0);
+                                .I32(2)
+                                .I32(1)
+                                .Append(Vectors(channel->mapVertices.items))
+                                .I32(1)
+                                .I32(1)
+                                .Append(Indices(std::vector<uint32_t>{0, 1, 0}))
+                                .I32(0)
+                                .I32(0);
   const Bytes meshRecord = Record("CTriMesh", meshBody);
   const auto saved = test::SaveRootToBytes(mesh.get());
   // Header, the root mark and the mesh record; then the material and the channel.
@@ -307,7 +315,8 @@ TEST_F(Geometry, MeshWithoutNormalsOrVerticesRoundTrips) {
   auto mesh = Mesh({{1, 2, 3}}, {0, 0, 0});
   const auto bytes = test::SaveRootToBytes(mesh.get());
   const Bytes expected = test::NewHeader().I32(0).I32(0).A("_Root").Append(Record(
-      "CTriMesh", BaseBlocks(1, u"").Append(SpatialBlock(*mesh)).Append(MeshBlocks(*mesh, 0, {}, false))));
+      "CTriMesh",
+      BaseBlocks(1, u"").Append(SpatialBlock(*mesh)).Append(MeshBlocks(*mesh, 0, {}, false))));
   EXPECT_EQ(bytes, expected.data);
   const CRefPtr<CBase> loaded = test::ExpectRoundTrip(mesh.get());
   auto* m = KindOf<CTriMesh>(loaded.get());
@@ -350,8 +359,8 @@ TEST_F(Geometry, LoadedMeshesMakeTheirWorkingBuffersWhenFirstNeeded) {
     SCOPED_TRACE(when);
     ASSERT_EQ(a->UpdateBound(), kOk);
     ASSERT_EQ(b->UpdateBound(), kOk);
-    EXPECT_EQ(a->bound.boxMin, b->bound.boxMin);
-    EXPECT_EQ(a->bound.boxMax, b->bound.boxMax);
+    EXPECT_EQ(a->bound.get().boxMin, b->bound.get().boxMin);
+    EXPECT_EQ(a->bound.get().boxMax, b->bound.get().boxMax);
     RayHit hitA, hitB;
     EXPECT_EQ(a->IntersectRay({0.2f, 0.2f, 9}, {0, 0, -1}, false, hitA),
               b->IntersectRay({0.2f, 0.2f, 9}, {0, 0, -1}, false, hitB));
@@ -359,7 +368,7 @@ TEST_F(Geometry, LoadedMeshesMakeTheirWorkingBuffersWhenFirstNeeded) {
     EXPECT_EQ(hitA.point, hitB.point);
   };
   same(lazy, made, "loaded");
-  EXPECT_EQ(lazy->bound.boxMax, (V{1, 1, 1}));
+  EXPECT_EQ(lazy->bound.get().boxMax, (V{1, 1, 1}));
   EXPECT_TRUE(lazy->worldPositions.empty());
 
   // A copy of a mesh whose buffers are not made yet makes its own, from its own positions.
@@ -444,7 +453,8 @@ TEST_F(Geometry, OldLayoutDropsTheLeadingChannelEntry) {
     Bytes file = OldMeshFile(*mesh, {});
     const size_t at = file.size() - 4 - 12 * mesh->extraVectors.size() - 8;
     std::memcpy(file.data.data() + at, "\0\0\0\0", 4);
-    file.data.erase(file.data.begin() + static_cast<long>(at) + 4, file.data.begin() + static_cast<long>(at) + 8);
+    file.data.erase(file.data.begin() + static_cast<long>(at) + 4,
+                    file.data.begin() + static_cast<long>(at) + 8);
     CPersistContext context;
     ASSERT_EQ(test::LoadFromBytes(file.data, context), kOk) << context.diagnostics.Describe();
     EXPECT_TRUE(KindOf<CTriMesh>(context.roots.at(0).get())->mapChannels.empty());
@@ -454,7 +464,8 @@ TEST_F(Geometry, OldLayoutDropsTheLeadingChannelEntry) {
 TEST_F(Geometry, CountsBeyondTheFileAreStreamErrors) {
   auto mesh = FullMesh();
   const Bytes good = test::NewHeader().I32(0).I32(0).A("_Root").Append(Record(
-      "CTriMesh", BaseBlocks(1, u"mesh").Append(SpatialBlock(*mesh)).Append(MeshBlocks(*mesh, 0, {}, false))));
+      "CTriMesh",
+      BaseBlocks(1, u"mesh").Append(SpatialBlock(*mesh)).Append(MeshBlocks(*mesh, 0, {}, false))));
   // Offsets into the geometry block: the vertex count, the normal count, the face count.
   const size_t geometry = good.size() - MeshBlocks(*mesh, 0, {}, false).size() + 8;
   const size_t normalCount = geometry + 4 + 36 + 4 + 12;
@@ -462,9 +473,9 @@ TEST_F(Geometry, CountsBeyondTheFileAreStreamErrors) {
   int32_t checkFaces = 0;
   std::memcpy(&checkFaces, good.data.data() + faceCount, 4);
   ASSERT_EQ(checkFaces, 1);
-  for (const auto& [offset, value] :
-       {std::pair{geometry, 0x7FFFFFFF}, std::pair{geometry, -3}, std::pair{normalCount, 0x40000000},
-        std::pair{faceCount, 0x7FFFFFFF}, std::pair{faceCount, -1}}) {
+  for (const auto& [offset, value] : {std::pair{geometry, 0x7FFFFFFF}, std::pair{geometry, -3},
+                                      std::pair{normalCount, 0x40000000},
+                                      std::pair{faceCount, 0x7FFFFFFF}, std::pair{faceCount, -1}}) {
     Bytes bad = good;
     std::memcpy(bad.data.data() + offset, &value, 4);
     CPersistContext context;

@@ -38,17 +38,22 @@ Bytes NodeRecord(int32_t id, const CNode& n, std::initializer_list<int32_t> chil
   body.I32(static_cast<int32_t>(children.size()));
   for (int32_t child : children) body.I32(child);
   if (billboard) body.Version(2, 0);
-  return Bytes().A(billboard ? "CBillboardNode" : "CNode").I32(static_cast<int32_t>(body.size())).Append(body);
+  return Bytes()
+      .A(billboard ? "CBillboardNode" : "CNode")
+      .I32(static_cast<int32_t>(body.size()))
+      .Append(body);
 }
 
-Bytes NewFile() { return test::NewHeader().I32(0).I32(0); }
-Bytes Root() { return Bytes().A("_Root"); }
+Bytes NewFile() {
+  return test::NewHeader().I32(0).I32(0);
+}
+Bytes Root() {
+  return Bytes().A("_Root");
+}
 
 class NodePersistence : public ::testing::Test {
  protected:
-  void SetUp() override {
-    test::RegisterForTests();
-  }
+  void SetUp() override { test::RegisterForTests(); }
   Status Load(const Bytes& file) { return test::LoadFromBytes(file.data, context); }
   CNode* Root0() { return context.roots.empty() ? nullptr : KindOf<CNode>(context.roots[0].get()); }
   CPersistContext context;
@@ -66,7 +71,7 @@ TEST_F(NodePersistence, CurrentLayoutIsByteExact) {
   root->flags = 0x1C0;
   root->visible = false;
   root->frozen = true;
-  root->transform.m[3][0] = 99;  // never saved
+  root->transform.Mutable().m[3][0] = 99;  // never saved
   CRefPtr<CBillboardNode> bb(new CBillboardNode);
   EXPECT_TRUE(::KX::Succeeded(root->AddChild(bb.get())));
   root->children.push_back(nullptr);
@@ -143,9 +148,11 @@ TEST_F(NodePersistence, VersionTwoZeroBlocks) {
 TEST_F(NodePersistence, NodeThatIsItsOwnAncestorIsRefused) {
   CRefPtr<CNode> plain(new CNode);
   // 1 -> 2 -> 1, and a node that lists itself.
-  for (const Bytes& file :
-       {NewFile().Append(Root()).Append(NodeRecord(1, *plain, {2})).Append(NodeRecord(2, *plain, {1})),
-        NewFile().Append(Root()).Append(NodeRecord(1, *plain, {1}))}) {
+  for (const Bytes& file : {NewFile()
+                                .Append(Root())
+                                .Append(NodeRecord(1, *plain, {2}))
+                                .Append(NodeRecord(2, *plain, {1})),
+                            NewFile().Append(Root()).Append(NodeRecord(1, *plain, {1}))}) {
     CPersistContext ctx;
     EXPECT_EQ(test::LoadFromBytes(file.data, ctx), kErrMalformed);
     EXPECT_NE(ctx.diagnostics.message.find("owns itself"), std::string::npos)
@@ -158,10 +165,15 @@ TEST_F(NodePersistence, NodeThatIsItsOwnAncestorIsRefused) {
 TEST_F(NodePersistence, ChildWithTwoParentsIsRefused) {
   CRefPtr<CNode> plain(new CNode);
   // Node 1 lists 2 twice; then node 1 lists 2 and 3, and node 3 lists 2 as well.
-  for (const Bytes& file :
-       {NewFile().Append(Root()).Append(NodeRecord(1, *plain, {2, 2})).Append(NodeRecord(2, *plain, {})),
-        NewFile().Append(Root()).Append(NodeRecord(1, *plain, {2, 3}))
-            .Append(NodeRecord(2, *plain, {})).Append(NodeRecord(3, *plain, {2}))}) {
+  for (const Bytes& file : {NewFile()
+                                .Append(Root())
+                                .Append(NodeRecord(1, *plain, {2, 2}))
+                                .Append(NodeRecord(2, *plain, {})),
+                            NewFile()
+                                .Append(Root())
+                                .Append(NodeRecord(1, *plain, {2, 3}))
+                                .Append(NodeRecord(2, *plain, {}))
+                                .Append(NodeRecord(3, *plain, {2}))}) {
     CPersistContext ctx;
     EXPECT_EQ(test::LoadFromBytes(file.data, ctx), kErrMalformed);
     EXPECT_NE(ctx.diagnostics.message.find("another listing holds"), std::string::npos)

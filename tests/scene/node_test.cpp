@@ -110,9 +110,9 @@ TEST(NodeCopies, DuplicateNodesFiltersByTagAndLeavesOutNonNodes) {
 
 TEST(NodeBound, JoinsChildrenAndIgnoresEmptyOnes) {
   CRefPtr<CNode> n(new CNode);
-  n->bound.radius = 42;
+  n->bound.Mutable().radius = 42;
   EXPECT_EQ(n->UpdateBound(), kOk);
-  EXPECT_EQ(n->bound.radius, 42);  // no children: kept
+  EXPECT_EQ(n->bound.get().radius, 42);  // no children: kept
 
   CRefPtr<CTestLeaf> empty(new CTestLeaf), a(new CTestLeaf), b(new CTestLeaf);
   a->geometry = {{0, 0, 0}, 1, {-1, -1, -1}, {1, 1, 1}};
@@ -123,10 +123,10 @@ TEST(NodeBound, JoinsChildrenAndIgnoresEmptyOnes) {
   n->children.push_back(nullptr);  // an unresolved reference
   ASSERT_EQ(n->UpdateBound(), kOk);
   // The smallest sphere around both, the union of the boxes.
-  EXPECT_FLOAT_EQ(n->bound.radius, 6.5f);
-  EXPECT_FLOAT_EQ(n->bound.center.x, 5.5f);
-  EXPECT_EQ(n->bound.boxMin, (CVector3<float>{-1, -2, -2}));
-  EXPECT_EQ(n->bound.boxMax, (CVector3<float>{12, 2, 2}));
+  EXPECT_FLOAT_EQ(n->bound.get().radius, 6.5f);
+  EXPECT_FLOAT_EQ(n->bound.get().center.x, 5.5f);
+  EXPECT_EQ(n->bound.get().boxMin, (CVector3<float>{-1, -2, -2}));
+  EXPECT_EQ(n->bound.get().boxMax, (CVector3<float>{12, 2, 2}));
 }
 
 }  // namespace

@@ -67,7 +67,11 @@ Bytes BoxRecord(bool old) {
 }
 
 Bytes File(const Bytes& records, bool old, int32_t minor = 1) {
-  if (old) return test::OldHeader("1.50").Append(test::OldEmptyThumbnail()).A("_CorvaRoot").Append(records);
+  if (old)
+    return test::OldHeader("1.50")
+        .Append(test::OldEmptyThumbnail())
+        .A("_CorvaRoot")
+        .Append(records);
   return Bytes().Text("_KXBrix").I32(2).I32(minor).I32(0).I32(0).A("_Root").Append(records);
 }
 
@@ -109,8 +113,8 @@ TEST_F(SceneEffects, BothLayoutsAreByteExact) {
   layer->layerValue1 = 0.5f;
   layer->layerValue2 = {1, 2, 3, 4, 5, 6, 7, 8};
   layer->layerValue5 = {8, 7, 6, 5, 4, 3, 2, 1};
-  uint32_t* values[] = {&layer->layerValue3, &layer->layerValue4, &layer->layerValue6,
-                        &layer->layerValue7, &layer->layerValue8, &layer->layerValue9,
+  uint32_t* values[] = {&layer->layerValue3,  &layer->layerValue4,  &layer->layerValue6,
+                        &layer->layerValue7,  &layer->layerValue8,  &layer->layerValue9,
                         &layer->layerValue10, &layer->layerValue11, &layer->layerValue12,
                         &layer->layerValue13};
   for (uint32_t i = 0; i < std::size(values); ++i) *values[i] = 3 + i;
@@ -156,8 +160,10 @@ TEST_F(SceneEffects, BothLayoutsAreByteExact) {
     return Record("CAudioInstance", body, old).Append(Record("CAudioData", data, old));
   };
   const std::pair<CBase*, std::function<Bytes(bool)>> cases[] = {
-      {billboard.get(), billboardRecords}, {particles.get(), particleRecords},
-      {layer.get(), layerRecords}, {emitter.get(), emitterRecords}};
+      {billboard.get(), billboardRecords},
+      {particles.get(), particleRecords},
+      {layer.get(), layerRecords},
+      {emitter.get(), emitterRecords}};
   for (const auto& [object, records] : cases) {
     SCOPED_TRACE(object->GetRuntimeClass()->className);
     const Bytes current = File(records(false), false);
@@ -174,7 +180,9 @@ TEST_F(SceneEffects, ImageLayersOfStreamVersion200HaveNoVersionPairOrThirdFlag) 
     SCOPED_TRACE(minor);
     Bytes records = Record("CImageLayer", LayerBlock(false, versioned, 1), false);
     CPersistContext context;
-    ASSERT_EQ(test::LoadFromBytes(File(records.Append(BoxRecord(false)), false, minor).data, context), kOk)
+    ASSERT_EQ(
+        test::LoadFromBytes(File(records.Append(BoxRecord(false)), false, minor).data, context),
+        kOk)
         << context.diagnostics.Describe();
     EXPECT_TRUE(context.diagnostics.warnings.empty()) << context.diagnostics.Describe();
     auto* layer = KindOf<CImageLayer>(context.roots.at(0).get());
@@ -189,7 +197,8 @@ TEST_F(SceneEffects, EmittersOfClassVersion20HaveNoValue0) {
   Bytes body = Head(1, false).Append(Spatial(false)).Version(2, 0);
   body.U32(1).U32(2).U32(3).U32(4).U32(5).F32(1).F32(1).F32(1).I32(0);
   CPersistContext context;
-  ASSERT_EQ(test::LoadFromBytes(File(Record("CAudioInstance", body, false), false).data, context), kOk)
+  ASSERT_EQ(test::LoadFromBytes(File(Record("CAudioInstance", body, false), false).data, context),
+            kOk)
       << context.diagnostics.Describe();
   EXPECT_TRUE(context.diagnostics.warnings.empty()) << context.diagnostics.Describe();
   auto* emitter = KindOf<CAudioInstance>(context.roots.at(0).get());
@@ -209,7 +218,8 @@ TEST_F(SceneEffects, CountsAndCapacitiesAFileCannotBackAreRefused) {
   };
   // A capacity beyond the positions the record stores is malformed, however large; no memory
   // is claimed for it.
-  for (const auto& [stored, capacity] : {std::pair<size_t, int32_t>{0, 0x7FFFFFFF}, {2, 3}, {2, -1}}) {
+  for (const auto& [stored, capacity] :
+       {std::pair<size_t, int32_t>{0, 0x7FFFFFFF}, {2, 3}, {2, -1}}) {
     SCOPED_TRACE(capacity);
     CPersistContext context;
     EXPECT_EQ(load(particles(stored, capacity), context), kErrMalformed);
@@ -238,7 +248,7 @@ TEST_F(SceneEffects, ParticleCapacityUpdateAndCopies) {
 
   // Frozen: nothing happens; otherwise the positions stay as written, in world space.
   particles->worldPositions[1] = {4, 5, 6};
-  particles->transform.SetRow(3, {10, 0, 0}, 1.0f);
+  particles->transform.Mutable().SetRow(3, {10, 0, 0}, 1.0f);
   particles->frozen = true;
   EXPECT_EQ(particles->Update(0), kNothingDone);
   EXPECT_FALSE(particles->inWorldSpace);
@@ -321,10 +331,12 @@ TEST_F(SceneEffects, BillboardsKeepTheirSubObjectsOutOfSearches) {
     EXPECT_EQ(Names(context.saveList), c.collect);
     for (Walks walk : {kResolve, kRemap}) {
       std::vector<CBase*> reached;
-      ASSERT_EQ(Walk(c.start, walk, [&](CBase* object) {
-        reached.push_back(object);
-        return WalkStep::kDescend;
-      }), kOk);
+      ASSERT_EQ(Walk(c.start, walk,
+                     [&](CBase* object) {
+                       reached.push_back(object);
+                       return WalkStep::kDescend;
+                     }),
+                kOk);
       EXPECT_EQ(Names(reached), c.resolveAndRemap);
     }
   }
@@ -334,7 +346,7 @@ TEST_F(SceneEffects, BillboardsKeepTheirSubObjectsOutOfSearches) {
   billboard->positions.items = {{1, 0, 0}};
   billboard->normals.items = {{0, 0, 1}};
   ASSERT_EQ(billboard->SizeWorkingBuffers(), kOk);
-  billboard->transform.SetRow(3, {0, 0, 5}, 1.0f);
+  billboard->transform.Mutable().SetRow(3, {0, 0, 5}, 1.0f);
   CRefPtr<test::CTestControl> control(new test::CTestControl);
   ASSERT_EQ(billboard->subObjects[2]->AttachController(control.get()), kOk);
   ASSERT_EQ(billboard->Update(0), kOk);
@@ -383,9 +395,23 @@ TEST_F(SceneEffects, SoundCopiesKeepTheirHeaderAndBecomeWaveFiles) {
   sound->format.formatTag = 0;
   std::vector<uint8_t> wave;
   ASSERT_EQ(EncodeWave(*sound, wave), kOk);
-  const Bytes expected = Bytes().Text("RIFF").U32(40).Text("WAVEfmt ").U32(16).I16(1).I16(1)
-                             .U32(11025).U32(11025).I16(1).I16(8).Text("data").U32(3)
-                             .U8(0x80).U8(0xFF).U8(0x00).U8(0);
+  const Bytes expected = Bytes()
+                             .Text("RIFF")
+                             .U32(40)
+                             .Text("WAVEfmt ")
+                             .U32(16)
+                             .I16(1)
+                             .I16(1)
+                             .U32(11025)
+                             .U32(11025)
+                             .I16(1)
+                             .I16(8)
+                             .Text("data")
+                             .U32(3)
+                             .U8(0x80)
+                             .U8(0xFF)
+                             .U8(0x00)
+                             .U8(0);
   EXPECT_EQ(wave, expected.data);
 }
 
