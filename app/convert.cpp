@@ -17,6 +17,7 @@
 #include "core/math/matrix.h"
 #include "core/math/quaternion.h"
 #include "core/math/transform.h"
+#include "core/prefetch.h"
 #include "image/image.h"
 #include "material/material.h"
 #include "material/texture.h"
@@ -40,53 +41,6 @@ constexpr int32_t kRefusedKinds[] = {kKindCamera, kKindReserved, kKindLowerTorso
 // Root names that keep their transforms: the tree is not baked when the name contains one.
 constexpr std::u16string_view kNoBakeMarkers[] = {u"AccRoot", u"CrvRoot", u"Scene Root",
                                                   u"3DBackgroundRoot"};
-
-// A pass's walk over its objects that asks the memory for each object a few steps before the
-// walk reaches it. A pass visits every object of the tree, hundreds of thousands of them spread
-// over the heap, and touches little of each: without the early request nearly every visit waits
-// for its object to come from memory.
-template <class T>
-class Prefetching {
- public:
-  explicit Prefetching(const std::vector<T*>& objects) : objects_(objects) {}
-
-  class iterator {
-   public:
-    iterator(T* const* at, T* const* end) : at_(at), end_(end) {}
-    T* operator*() const { return *at_; }
-    iterator& operator++() {
-      ++at_;
-      if (end_ - at_ > kAhead) Request(at_[kAhead]);
-      return *this;
-    }
-    bool operator!=(const iterator& other) const { return at_ != other.at_; }
-
-   private:
-    T* const* at_;
-    T* const* end_;
-  };
-
-  iterator begin() const {
-    const size_t first = std::min(objects_.size(), static_cast<size_t>(kAhead) + 1);
-    for (size_t i = 0; i < first; ++i) Request(objects_[i]);
-    return {objects_.data(), objects_.data() + objects_.size()};
-  }
-  iterator end() const {
-    return {objects_.data() + objects_.size(), objects_.data() + objects_.size()};
-  }
-
- private:
-  static constexpr ptrdiff_t kAhead = 8;
-  // The first three cache lines: the fields a pass reads and writes (the chains, the parent, the
-  // local transform, the marks) lie there in every spatial object.
-  static void Request(const T* object) {
-    const auto* bytes = reinterpret_cast<const char*>(object);
-    __builtin_prefetch(bytes);
-    __builtin_prefetch(bytes + 64);
-    __builtin_prefetch(bytes + 128);
-  }
-  const std::vector<T*>& objects_;
-};
 
 // Every object of class T in `root`'s tree, each once in first-found order. Collected before any
 // pass acts, so that the tree may change while it acts.
@@ -306,7 +260,7 @@ namespace {
 // Takes the first link controller off each of `objects`; `detached` tells whether any was.
 Status RemoveLinkControllersOf(const std::vector<CSpatial*>& objects, bool& detached) {
   detached = false;
-  for (CSpatial* object : Prefetching(objects)) {
+  for (CSpatial* object : CPrefetching(objects)) {
     if (!object->controllers) continue;
     auto* link = KindOf<CLinkControl>(
         object->controllers->FindObject(std::nullopt, &CLinkControl::classRecord, false));
@@ -365,7 +319,7 @@ Status CleanUpGeometryOf(const std::vector<CSpatial*>& objects, bool* reshaped =
     RemovedObjects removed;
     MultiMaterialUsers users;
     std::unordered_set<const CBase*> clean;
-    for (CSpatial* object : Prefetching(objects))
+    for (CSpatial* object : CPrefetching(objects))
       if (auto* geometry = KindOf<CGeometry>(object))
         if (const auto* multi = KindOf<CMultiMaterial>(geometry->material.get()))
           users[multi].push_back(geometry);
@@ -377,7 +331,7 @@ Status CleanUpGeometryOf(const std::vector<CSpatial*>& objects, bool* reshaped =
         for (const auto& sub : multi->subMaterials) subs.push_back(sub.get());
         subsBefore.emplace_back(multi, std::move(subs));
       }
-    for (CSpatial* object : Prefetching(objects)) {
+    for (CSpatial* object : CPrefetching(objects)) {
       // Only the last keyframe controller of the chain stays.
       std::vector<CControl*> keyframes;
       for (CControl* c = object->controllers.get(); c; c = c->next.get())
@@ -423,7 +377,7 @@ namespace {
 Status TagNodesOf(const CTreeObjects& tree, int32_t tag) {
   return Guarded([&]() -> Status {
     const std::vector<CNode*> nodes = tree.Of<CNode>(false);
-    for (CNode* node : Prefetching(nodes)) {
+    for (CNode* node : CPrefetching(nodes)) {
       node->tag = tag;
       node->modified = 1;
     }
@@ -434,7 +388,7 @@ Status TagNodesOf(const CTreeObjects& tree, int32_t tag) {
 Status StripControllersOf(const CTreeObjects& tree) {
   return Guarded([&]() -> Status {
     const std::vector<CSpatial*> objects = tree.Of<CSpatial>(true);
-    for (CSpatial* object : Prefetching(objects)) object->DetachAllControllers();
+    for (CSpatial* object : CPrefetching(objects)) object->DetachAllControllers();
     return kOk;
   });
 }
@@ -458,7 +412,7 @@ Status BakeTransformsOf(const CTreeObjects& tree) {
     // out would end up somewhere else. Particle positions are written in world space by their
     // controllers and are not baked.
     const std::vector<CGeometry*> geometries = tree.Of<CGeometry>(true);
-    for (CGeometry* geometry : Prefetching(geometries)) {
+    for (CGeometry* geometry : CPrefetching(geometries)) {
       if (geometry->GetRuntimeClass() != &CTriMesh::classRecord && !KindOf<CBillboard>(geometry))
         continue;
       // The geometry's own local matrix, then each ancestor's up to the top, as one matrix: row
@@ -479,7 +433,7 @@ Status BakeTransformsOf(const CTreeObjects& tree) {
     CMatrix3 rotation;
     DecomposeMatrix(MatrixIdentity(), scale, rotation, position);
     const std::vector<CSpatial*> objects = tree.Of<CSpatial>(true);
-    for (CSpatial* object : Prefetching(objects)) {
+    for (CSpatial* object : CPrefetching(objects)) {
       object->scale = scale;
       object->rotation = rotation;
       object->position = position;
@@ -492,7 +446,7 @@ Status BakeTransformsOf(const CTreeObjects& tree) {
 Status AddRestKeysOf(const CTreeObjects& tree) {
   return Guarded([&]() -> Status {
     const std::vector<CSpatial*> objects = tree.Of<CSpatial>(true);
-    for (CSpatial* object : Prefetching(objects)) {
+    for (CSpatial* object : CPrefetching(objects)) {
       CRefPtr<CKeyframeControl> key(new CKeyframeControl);
       key->timeScale = 1.0f;
       key->legacyValue = 0.0f;

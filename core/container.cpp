@@ -4,6 +4,7 @@
 #include "core/alloc.h"
 #include "core/atomic_file.h"
 #include "core/load_jobs.h"
+#include "core/prefetch.h"
 #include "core/walker.h"
 
 #include <fcntl.h>
@@ -62,6 +63,13 @@ class CLinkBreaker final : public CReferenceVisitor {
  public:
   void Owned(const CReference& ref) override { ref.Clear(); }
 };
+
+// Asks for the object of the record kRequestAhead places after entry `i`, for a walk over the
+// records in id order.
+void RequestRecordAhead(const std::vector<CIdTable::Entry>& entries, size_t i) {
+  if (i + kRequestAhead < entries.size())
+    RequestObject(entries[i + kRequestAhead].second->object.get());
+}
 
 // Refuses object graphs that own themselves, nest deeper than kMaxOwnershipDepth, or share so
 // much that a walk over them would not end in reasonable time. Iterative, so that the check
@@ -186,7 +194,10 @@ void DropDanglingReferences(CPersistContext& context) {
     const walker_detail::CVisited& kept_;
     CPersistContext& context_;
   } clearer(kept, context);
-  for (const auto& [id, record] : context.objects) {
+  const auto& entries = context.objects.InOrder();
+  for (size_t i = 0; i < entries.size(); ++i) {
+    RequestRecordAhead(entries, i);
+    const CLoadRecord* record = entries[i].second;
     CBase* object = record->object.get();
     if (!object || object != record->created || !kept.Contains(object)) continue;
     clearer.holder = object;
@@ -432,7 +443,10 @@ Status LoadFromStream(CPersistContext& context, CIoBuffer& stream, int32_t cooki
     return Fail(context, kErrOutOfMemory, "no memory for the table of object ids");
 
   // Link pass, in ascending id order. A failing Link ends the pass but not the load.
-  for (auto& [id, record] : context.objects) {
+  const auto& entries = context.objects.InOrder();
+  for (size_t i = 0; i < entries.size(); ++i) {
+    RequestRecordAhead(entries, i);
+    CLoadRecord* record = entries[i].second;
     if (record->linked) continue;
     CLinker linker(context, *record);
     const Status status = record->object->Link(linker);
@@ -630,6 +644,8 @@ Status WriteRecordsAsMade(CPersistContext& context, CWriter& out, int32_t cookie
     return out.status();
   };
   for (size_t i = 0; i < context.saveList.size(); ++i) {
+    if (i + kRequestAhead < context.saveList.size())
+      RequestObject(context.saveList[i + kRequestAhead]);
     const CBase* object = context.saveList[i];
     context.writing = i;
     if (staging.Full()) KX_RETURN_IF_FAILED(flush());
@@ -655,6 +671,8 @@ Status WriteAllRecordsAfterTotal(CPersistContext& context, CIoBuffer& stream, in
     return kErrOutOfMemory;
   }
   for (size_t i = 0; i < context.saveList.size(); ++i) {
+    if (i + kRequestAhead < context.saveList.size())
+      RequestObject(context.saveList[i + kRequestAhead]);
     const CBase* object = context.saveList[i];
     context.writing = i;
     int64_t size = 0;
