@@ -169,6 +169,7 @@ void DropDanglingReferences(CPersistContext& context) {
   while (!pending.empty()) {
     CBase* object = pending.back();
     pending.pop_back();
+    if (pending.size() >= kRequestAhead) RequestObject(pending[pending.size() - kRequestAhead]);
     if (!kept.Insert(object)) continue;
     collector.children.clear();
     object->VisitReferences(collector);

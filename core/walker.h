@@ -11,6 +11,7 @@
 
 #include "core/address_table.h"
 #include "core/base.h"
+#include "core/prefetch.h"
 
 namespace KX {
 
@@ -177,6 +178,8 @@ Status Walk(CBase* start, Walks follow, Step&& step, Status* failure) {
     while (!stack.empty()) {
       const auto current = stack.back();
       stack.pop_back();
+      // What waits a few places down the stack is walked soon: usually the next siblings.
+      if (stack.size() >= kRequestAhead) RequestObject(stack[stack.size() - kRequestAhead].object);
       if (!visited.Insert(current.object)) continue;
       const WalkStep next = step(current.object);
       if (next == WalkStep::kStop) return failure ? *failure : kOk;
