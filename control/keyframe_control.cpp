@@ -60,7 +60,9 @@ void Interpolate(std::span<const CVector3<float>> keys, const KeySegment& seg, f
 }
 
 // A parameter a search computed from unusable key times (NaN, infinities) holds key a.
-float Usable(float u) { return std::isfinite(u) ? u : 0.0f; }
+float Usable(float u) {
+  return std::isfinite(u) ? u : 0.0f;
+}
 
 float PlayClip(float d, const ClipRecord& clip) {
   if (clip.mode == kClipHold) return clip.start;
@@ -84,13 +86,11 @@ Status CKeyframeControl::AssignTo(CBase* target, ReleasedList& released) const {
     keyed->transition = transition;
     keyed->type = type;
     keyed->keyTimes = keyTimes;
-    keyed->rotationTimes = rotationTimes;
-    keyed->positionTimes = positionTimes;
-    keyed->scaleTimes = scaleTimes;
+    keyed->channelTimes = channelTimes;
   } catch (const std::bad_alloc&) {
     return kErrOutOfMemory;
   }
-  keyed->keyCursor = keyed->rotationCursor = keyed->positionCursor = keyed->scaleCursor = 0;
+  keyed->ResetCursors();
   keyed->legacyValue = legacyValue;
   return kOk;
 }
@@ -100,6 +100,7 @@ Status CKeyframeControl::Load(CReader& in) {
   const int32_t version = in.Version(classRecord);
   if (version <= kLegacyKeyframeVersion) in.Skip(kLegacyDroppedBytes);
   in.ReadCountedArray(rotationKeys).ReadCountedArray(positionKeys).ReadCountedArray(scaleKeys);
+  CSmallArray<float> rotationTimes, positionTimes, scaleTimes;
   in.ReadCountedArray(keyTimes).ReadCountedArray(rotationTimes).ReadCountedArray(positionTimes);
   in.ReadCountedArray(scaleTimes);
   if (version <= kLegacyKeyframeVersion) in.Read(legacyValue);
@@ -120,9 +121,32 @@ Status CKeyframeControl::Load(CReader& in) {
     if (const float start = LegacyStartTime(in); start != 0.0f)
       for (auto* times : {&keyTimes, &rotationTimes, &positionTimes, &scaleTimes})
         for (float& t : *times) t -= start;
-  KX_RETURN_IF_FAILED(TryAllocate([&] { RebuildTransitions(); }));
-  keyCursor = rotationCursor = positionCursor = scaleCursor = 0;
+  KX_RETURN_IF_FAILED(TryAllocate([&] {
+    SetChannelTimes(std::move(rotationTimes), std::move(positionTimes), std::move(scaleTimes));
+    RebuildTransitions();
+  }));
+  ResetCursors();
   return in.status();
+}
+
+void CKeyframeControl::SetChannelTimes(CSmallArray<float> rotation, CSmallArray<float> position,
+                                       CSmallArray<float> scale) {
+  if (rotation.empty() && position.empty() && scale.empty()) {
+    channelTimes = CHeldValue<ChannelKeyTimes>();
+    return;
+  }
+  ChannelKeyTimes& channel = channelTimes.Mutable();
+  channel.rotationTimes = std::move(rotation);
+  channel.positionTimes = std::move(position);
+  channel.scaleTimes = std::move(scale);
+}
+
+void CKeyframeControl::ResetCursors() {
+  keyCursor = 0;
+  if (!channelTimes.get().empty()) {
+    ChannelKeyTimes& channel = channelTimes.Mutable();
+    channel.rotationCursor = channel.positionCursor = channel.scaleCursor = 0;
+  }
 }
 
 void CKeyframeControl::RebuildTransitions() {
@@ -138,9 +162,10 @@ Status CKeyframeControl::Save(CWriter& out) const {
   WriteCounted(out, "positionKeys", positionKeys);
   WriteCounted(out, "scaleKeys", scaleKeys);
   WriteCounted(out, "keyTimes", keyTimes);
-  WriteCounted(out, "rotationTimes", rotationTimes);
-  WriteCounted(out, "positionTimes", positionTimes);
-  WriteCounted(out, "scaleTimes", scaleTimes);
+  const ChannelKeyTimes& channel = channelTimes;
+  WriteCounted(out, "rotationTimes", channel.rotationTimes);
+  WriteCounted(out, "positionTimes", channel.positionTimes);
+  WriteCounted(out, "scaleTimes", channel.scaleTimes);
   WriteCounted(out, "transition", transition);
   WriteCounted(out, "type", type);
   return out.status();
@@ -150,10 +175,12 @@ namespace {
 
 // Stored floats and ints of a keyframe block, not counting the nine counts.
 int64_t KeyElements(const CKeyframeControl& c) {
+  const ChannelKeyTimes& channel = c.channelTimes;
   return 4 * static_cast<int64_t>(c.rotationKeys.size()) +
          3 * static_cast<int64_t>(c.positionKeys.size() + c.scaleKeys.size()) +
-         static_cast<int64_t>(c.keyTimes.size() + c.rotationTimes.size() + c.positionTimes.size() +
-                              c.scaleTimes.size() + c.transition.size() + c.type.size());
+         static_cast<int64_t>(c.keyTimes.size() + channel.rotationTimes.size() +
+                              channel.positionTimes.size() + channel.scaleTimes.size() +
+                              c.transition.size() + c.type.size());
 }
 
 }  // namespace
@@ -165,7 +192,8 @@ int64_t CKeyframeControl::GetMemorySize() const {
 float CKeyframeControl::GetDuration() const {
   if (!keyTimes.empty()) return keyTimes.back();
   float duration = 0.0f;
-  for (const auto* times : {&rotationTimes, &positionTimes, &scaleTimes})
+  const ChannelKeyTimes& channel = channelTimes;
+  for (const auto* times : {&channel.rotationTimes, &channel.positionTimes, &channel.scaleTimes})
     if (!times->empty()) duration = std::max(duration, times->back());
   return duration;
 }
@@ -192,18 +220,19 @@ void CKeyframeControl::EvaluateKeys(float t) {
     Interpolate(rotationKeys, seg, u, rotation);
     Interpolate(positionKeys, seg, u, position);
     Interpolate(scaleKeys, seg, u, scale);
-  } else if (!rotationTimes.empty() || !positionTimes.empty() || !scaleTimes.empty()) {
+  } else if (!channelTimes.get().empty()) {
     // Each channel on its own times; a channel without times keeps its default.
-    if (!rotationTimes.empty()) {
-      const KeySegment seg = FindKeySegment(t, rotationTimes, rotationCursor);
+    ChannelKeyTimes& channel = channelTimes.Mutable();
+    if (!channel.rotationTimes.empty()) {
+      const KeySegment seg = FindKeySegment(t, channel.rotationTimes, channel.rotationCursor);
       Interpolate(rotationKeys, seg, Usable(seg.t), rotation);
     }
-    if (!positionTimes.empty()) {
-      const KeySegment seg = FindKeySegment(t, positionTimes, positionCursor);
+    if (!channel.positionTimes.empty()) {
+      const KeySegment seg = FindKeySegment(t, channel.positionTimes, channel.positionCursor);
       Interpolate(positionKeys, seg, Usable(seg.t), position);
     }
-    if (!scaleTimes.empty()) {
-      const KeySegment seg = FindKeySegment(t, scaleTimes, scaleCursor);
+    if (!channel.scaleTimes.empty()) {
+      const KeySegment seg = FindKeySegment(t, channel.scaleTimes, channel.scaleCursor);
       Interpolate(scaleKeys, seg, Usable(seg.t), scale);
     }
   } else if (spatial) {
@@ -274,8 +303,8 @@ Status CKeyframeClipControl::Save(CWriter& out) const {
 }
 
 int64_t CKeyframeClipControl::GetMemorySize() const {
-  return CKeyframeControl::GetMemorySize() + 24 + static_cast<int64_t>(sizeof(ClipRecord)) *
-                                                      static_cast<int64_t>(clips.size()) +
+  return CKeyframeControl::GetMemorySize() + 24 +
+         static_cast<int64_t>(sizeof(ClipRecord)) * static_cast<int64_t>(clips.size()) +
          static_cast<int64_t>(sizeof(SequenceEntry)) * static_cast<int64_t>(sequence.size());
 }
 

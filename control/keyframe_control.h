@@ -7,10 +7,27 @@
 
 #include "control/rts_control.h"
 #include "core/fields.h"
+#include "core/held_value.h"
 #include "core/math/vector.h"
 #include "core/small_array.h"
 
 namespace KX {
+
+// Key times of each channel on its own, for the blocks that key their channels at different
+// times; few do.
+struct ChannelKeyTimes {
+  CSmallArray<float> rotationTimes;
+  CSmallArray<float> positionTimes;
+  CSmallArray<float> scaleTimes;
+  // Where the last search of each list ended.
+  int32_t rotationCursor = 0;
+  int32_t positionCursor = 0;
+  int32_t scaleCursor = 0;
+
+  bool empty() const {
+    return rotationTimes.empty() && positionTimes.empty() && scaleTimes.empty();
+  }
+};
 
 class CKeyframeControl : public CRTSControl {
   KX_DECLARE_CLASS(CKeyframeControl)
@@ -26,14 +43,10 @@ class CKeyframeControl : public CRTSControl {
   // Shared key times: when not empty, key k of every channel is at keyTimes[k] and the channel
   // time lists are not used.
   CSmallArray<float> keyTimes;
-  CSmallArray<float> rotationTimes;
-  CSmallArray<float> positionTimes;
-  CSmallArray<float> scaleTimes;
-  // Where the last search of keyTimes, rotationTimes, positionTimes and scaleTimes ended.
+  // Where the last search of keyTimes ended.
   int32_t keyCursor = 0;
-  int32_t rotationCursor = 0;
-  int32_t positionCursor = 0;
-  int32_t scaleCursor = 0;
+  // The time lists of each channel: empty, and without a heap block, unless a block has them.
+  CHeldValue<ChannelKeyTimes> channelTimes;
   // Kept by the oldest blocks only; nothing reads it.
   float legacyValue = 0.0f;
 
@@ -52,6 +65,11 @@ class CKeyframeControl : public CRTSControl {
   // Gives every shared key a transition and type (no transition, linear) when the lists do not
   // match the key times one to one.
   void RebuildTransitions();
+  // Sets the channel time lists; empty lists give back their heap block.
+  void SetChannelTimes(CSmallArray<float> rotation, CSmallArray<float> position,
+                       CSmallArray<float> scale);
+  // Every search starts from the first key again.
+  void ResetCursors();
 
  protected:
   // The keyed local pose at controller time `t`, combined with the owner's parent.

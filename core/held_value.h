@@ -35,7 +35,7 @@ class CHeldValue {
   const T* operator->() const { return &get(); }
 
  private:
-  static constexpr T kUnset{};
+  static inline const T kUnset{};
   std::unique_ptr<T> held_;
 };
 

@@ -629,8 +629,10 @@ void CBuilder::AddAnimations() {
     // The grid, and the keys themselves, so that no key is cut short between two samples.
     std::vector<double> at;
     for (size_t i = 0; i <= steps; ++i) at.push_back(i == steps ? duration : duration * i / steps);
-    for (const auto* keyTimes :
-         {&control.keyTimes, &control.rotationTimes, &control.positionTimes, &control.scaleTimes})
+    const ChannelKeyTimes& channel = control.channelTimes;
+    const CSmallArray<float>* lists[] = {&control.keyTimes, &channel.rotationTimes,
+                                         &channel.positionTimes, &channel.scaleTimes};
+    for (const auto* keyTimes : lists)
       for (size_t i = 0; i < keyTimes->size() && at.size() < 2 * kMostSamples; ++i) {
         const double t = static_cast<double>((*keyTimes)[i]) / control.timeScale;
         if (t >= 0 && t <= duration) at.push_back(t);

@@ -72,7 +72,7 @@ TEST(KeyframeControl, ChannelsInterpolateAndKeepTheirDefaults) {
   rig.leaf->position = {5, 5, 5};
   rig.leaf->scale = {3, 3, 3};
   const float h = std::sqrt(0.5f);
-  k.rotationTimes = {0, 1};
+  k.channelTimes.Mutable().rotationTimes = {0, 1};
   k.rotationKeys = {{1, 0, 0, 0}, {h, 0, 0, h}};  // 90 degrees about z
   const CMatrix4 m = rig.At(0.5f);
   // Only rotation is keyed: position 0 and scale 1, not the owner's rest values.
@@ -81,7 +81,7 @@ TEST(KeyframeControl, ChannelsInterpolateAndKeepTheirDefaults) {
   ExpectNear(m.Row(0), {std::cos(0.7853982f), std::sin(0.7853982f), 0});
 
   // A channel with fewer values than times holds its last value instead of reading past it.
-  k.positionTimes = {0, 1, 2, 3};
+  k.channelTimes.Mutable().positionTimes = {0, 1, 2, 3};
   k.positionKeys = {{1, 0, 0}, {2, 0, 0}};
   ExpectNear(rig.At(0.5f).Translation(), {1.5f, 0, 0});
   EXPECT_EQ(rig.At(2.5f).Translation(), (V{2, 0, 0}));
@@ -274,7 +274,7 @@ TEST(KeyframePersistence, CurrentBlockIsByteExact) {
   k->positionKeys = {{1, 2, 3}};
   k->scaleKeys = {{4, 5, 6}};
   k->keyTimes = {0.5f};
-  k->scaleTimes = {2};
+  k->channelTimes.Mutable().scaleTimes = {2};
   k->transition = {0.25f};
   k->type = {kKeyEaseOut};
   Bytes keyed;
@@ -302,7 +302,7 @@ TEST(KeyframePersistence, OlderBlocks) {
   CKeyframeControl* k = LoadedKeys(KeyframeFile("CKeyframeControl", 0, control20, keyed20), old);
   ASSERT_TRUE(k);
   EXPECT_EQ(k->keyTimes, (std::vector<float>{0, 2, 5}));
-  EXPECT_EQ(k->rotationTimes, (std::vector<float>{1}));
+  EXPECT_EQ(k->channelTimes->rotationTimes, (std::vector<float>{1}));
   EXPECT_EQ(k->legacyValue, 42);
   EXPECT_EQ(k->transition, std::vector<float>(3, kNoTransition));
   EXPECT_EQ(k->type, std::vector<int32_t>(3, kKeyLinear));

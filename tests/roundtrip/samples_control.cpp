@@ -37,9 +37,9 @@ void FillKeys(CKeyframeControl& c) {
   c.positionKeys = {{0, 0, 0}, {1, 2, 3}};
   c.scaleKeys = {{1, 1, 1}, {2, 2, 2}};
   c.keyTimes = {0, 2};
-  c.rotationTimes = {0.5f};
-  c.positionTimes = {1};
-  c.scaleTimes = {1.5f};
+  c.channelTimes.Mutable().rotationTimes = {0.5f};
+  c.channelTimes.Mutable().positionTimes = {1};
+  c.channelTimes.Mutable().scaleTimes = {1.5f};
   c.transition = {kNoTransition, 0.5f};
   c.type = {kKeyLinear, kKeyEaseIn};
 }
