@@ -115,6 +115,8 @@ Status CheckOwnership(CPersistContext& context, std::string& message) {
     while (!stack.empty()) {
       Frame& top = stack.back();
       if (top.next < top.childCount) {
+        if (top.next + kRequestAhead < top.childCount)
+          RequestObject(children[top.firstChild + top.next + kRequestAhead]);
         CBase* child = children[top.firstChild + top.next++];
         const uint8_t state = info(child).state;
         if (state == 1) {
