@@ -27,6 +27,26 @@ Status CIoBuffer::Reserve(int64_t, int64_t) {
   return kOk;
 }
 
+namespace {
+
+// Writes all `count` bytes to `fd`, moving `offset` along with what was written. Answers the
+// system's error of a write that failed, ENOSPC for one that took nothing (the disk is full),
+// else 0.
+int WriteAll(int fd, const void* source, size_t count, uint64_t& offset) {
+  const auto* in = static_cast<const char*>(source);
+  while (count > 0) {
+    const ssize_t put = ::write(fd, in, count);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return put < 0 ? errno : ENOSPC;
+    in += put;
+    count -= static_cast<size_t>(put);
+    offset += static_cast<uint64_t>(put);
+  }
+  return 0;
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------------------------
 
 void CWriteBehind::Start(int fd) {
@@ -171,17 +191,7 @@ void CWriteQueue::Run() {
     const bool failed = error_ != 0;  // after a failure nothing more reaches the file
     uint64_t offset = offset_;
     lock.unlock();
-    int error = 0;
-    for (size_t done = 0; !failed && done < bytes;) {
-      const ssize_t put = ::write(fd_, buffer + done, bytes - done);
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) {
-        error = put < 0 ? errno : ENOSPC;  // a write that takes nothing: the disk is full
-        break;
-      }
-      done += static_cast<size_t>(put);
-      offset += static_cast<uint64_t>(put);
-    }
+    int error = failed ? 0 : WriteAll(fd_, buffer, bytes, offset);
     if (!failed && error == 0) error = writeBehind_->Wrote(offset);
     lock.lock();
     offset_ = offset;
@@ -354,17 +364,9 @@ Status CFileIo::Read(void* dest, size_t capacity, size_t count, int32_t) {
 }
 
 Status CFileIo::WriteDirect(const void* source, size_t count) {
-  const auto* in = static_cast<const char*>(source);
-  while (count > 0) {
-    const ssize_t put = ::write(fd_, in, count);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) {
-      writeError = put < 0 ? errno : ENOSPC;  // a write that takes nothing: the disk is full
-      return kErrStream;
-    }
-    in += put;
-    count -= static_cast<size_t>(put);
-    fileOffset_ += static_cast<uint64_t>(put);
+  if (const int error = WriteAll(fd_, source, count, fileOffset_)) {
+    writeError = error;
+    return kErrStream;
   }
   if (const int error = writeBehind_.Wrote(fileOffset_)) {
     writeError = error;
