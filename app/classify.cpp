@@ -82,11 +82,17 @@ bool HasSkeleton(CNode& root, CSearchedTree* searched) {
       if (!root.FindObject(bone, &CNode::classRecord, false)) return false;
     return true;
   }
-  // One search of the whole tree answers for every bone, and the conversion reuses it.
+  // One search of the whole tree answers for every bone, looked for as each node is met, and the
+  // conversion reuses it.
   *searched = {};
+  bool found[std::size(kSkeleton)] = {};
   const Status walked = Walk(&root, kSearch, [&](CBase* object) {
+    const CRuntimeClass* cls = object->GetRuntimeClass();
     searched->objects.push_back(object);
-    searched->classes.push_back(object->GetRuntimeClass());
+    searched->classes.push_back(cls);
+    if (cls == &CNode::classRecord)
+      for (size_t i = 0; i < std::size(kSkeleton); ++i)
+        if (object->name == kSkeleton[i]) found[i] = true;
     return WalkStep::kDescend;
   });
   // A search that ran out of memory or depth has found nothing it could answer, as FindObject.
@@ -95,12 +101,6 @@ bool HasSkeleton(CNode& root, CSearchedTree* searched) {
     return false;
   }
   searched->complete = true;
-  bool found[std::size(kSkeleton)] = {};
-  for (size_t k = 0; k < searched->objects.size(); ++k) {
-    if (searched->classes[k] != &CNode::classRecord) continue;
-    for (size_t i = 0; i < std::size(kSkeleton); ++i)
-      if (searched->objects[k]->name == kSkeleton[i]) found[i] = true;
-  }
   return std::all_of(std::begin(found), std::end(found), [](bool f) { return f; });
 }
 

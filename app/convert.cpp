@@ -18,6 +18,7 @@
 #include "core/math/quaternion.h"
 #include "core/math/transform.h"
 #include "core/prefetch.h"
+#include "core/walker.h"
 #include "image/image.h"
 #include "material/material.h"
 #include "material/texture.h"
@@ -62,13 +63,25 @@ std::vector<T*> Collect(CNode& root, bool kindOf) {
 // Each object's class is taken once, so that picking the objects of a class touches none of them.
 class CTreeObjects {
  public:
+  // Every object the root reaches in search order, as FindObjects collects them, each with its
+  // class read at the same visit. A search that ran out of memory keeps what it found.
   explicit CTreeObjects(CNode& root) {
-    root.FindObjects(all_, std::nullopt, nullptr, false);
-    TakeClasses();
+    const Status walked = Walk(&root, kSearch, [&](CBase* object) {
+      all_.push_back(object);
+      classes_.push_back(object->GetRuntimeClass());
+      return WalkStep::kDescend;
+    });
+    all_.resize(classes_.size());  // an object whose class could not be kept is not kept
+    complete_ = Succeeded(walked);
+    TakeDistinctClasses();
   }
   // What a classification collected of the same tree, unchanged since.
   explicit CTreeObjects(CSearchedTree&& searched)
-      : all_(std::move(searched.objects)), classes_(std::move(searched.classes)) {}
+      : all_(std::move(searched.objects)),
+        classes_(std::move(searched.classes)),
+        complete_(searched.complete) {
+    TakeDistinctClasses();
+  }
   // What Collect<T>(root, kindOf) would answer on the same tree.
   template <class T>
   std::vector<T*> Of(bool kindOf) const {
@@ -81,13 +94,31 @@ class CTreeObjects {
     return objects;
   }
 
+  // False when the search was complete and met no object of class `cls` (with `kindOf`, of a
+  // class derived from it either): no search from any object of the tree can meet one then, and
+  // a pass that only acts on such objects has nothing to do.
+  bool MayHold(const CRuntimeClass& cls, bool kindOf) const {
+    if (!complete_) return true;
+    return std::any_of(distinct_.begin(), distinct_.end(), [&](const CRuntimeClass* c) {
+      return kindOf ? c->IsDerivedFrom(&cls) : c == &cls;
+    });
+  }
+
  private:
-  void TakeClasses() {
-    classes_.reserve(all_.size());
-    for (const CBase* object : all_) classes_.push_back(object->GetRuntimeClass());
+  void TakeDistinctClasses() {
+    // A scene holds a few dozen classes, mostly in runs of the same one.
+    const CRuntimeClass* last = nullptr;
+    for (const CRuntimeClass* cls : classes_) {
+      if (cls == last) continue;
+      last = cls;
+      if (std::find(distinct_.begin(), distinct_.end(), cls) == distinct_.end())
+        distinct_.push_back(cls);
+    }
   }
   std::vector<CBase*> all_;
   std::vector<const CRuntimeClass*> classes_;
+  std::vector<const CRuntimeClass*> distinct_;
+  bool complete_ = false;
 };
 
 bool HasUsablePicture(const CBase* image) {
@@ -313,16 +344,19 @@ namespace {
 // `objects` are Collect<CSpatial>(root, true) of the tree as it stands. `reshaped`, when given,
 // tells whether any reference of the tree changed: an object taken out, a sub-material dropped
 // or put in. Everything else the clean-up does (ids renumbered, coordinate channels, modified
-// flags) leaves every name, child, controller and face count where it was.
-Status CleanUpGeometryOf(const std::vector<CSpatial*>& objects, bool* reshaped = nullptr) {
+// flags) leaves every name, child, controller and face count where it was. Without
+// `mayHoldMultiMaterials` the tree is known to hold no multi-material: none is looked for.
+Status CleanUpGeometryOf(const std::vector<CSpatial*>& objects, bool* reshaped = nullptr,
+                         bool mayHoldMultiMaterials = true) {
   return Guarded([&]() -> Status {
     RemovedObjects removed;
     MultiMaterialUsers users;
     std::unordered_set<const CBase*> clean;
-    for (CSpatial* object : CPrefetching(objects))
-      if (auto* geometry = KindOf<CGeometry>(object))
-        if (const auto* multi = KindOf<CMultiMaterial>(geometry->material.get()))
-          users[multi].push_back(geometry);
+    if (mayHoldMultiMaterials)
+      for (CSpatial* object : CPrefetching(objects))
+        if (auto* geometry = KindOf<CGeometry>(object))
+          if (const auto* multi = KindOf<CMultiMaterial>(geometry->material.get()))
+            users[multi].push_back(geometry);
     // The sub-materials of each multi-material as they were: compaction changes them in place.
     std::vector<std::pair<const CMultiMaterial*, std::vector<const CBase*>>> subsBefore;
     if (reshaped)
@@ -543,9 +577,13 @@ Status ConvertWithKnownKind(CPersistContext& document, IConverterUi& ui, const i
     {
       std::vector<CSpatial*> objects = loaded->Of<CSpatial>(true);
       bool detached = false;
-      KX_RETURN_IF_FAILED(RemoveLinkControllersOf(objects, detached));
+      // Passes with nothing to look for in the tree are left out. Taking objects off only makes
+      // the tree smaller: what the collection did not hold, the clean-up does not meet.
+      if (loaded->MayHold(CLinkControl::classRecord, false))
+        KX_RETURN_IF_FAILED(RemoveLinkControllersOf(objects, detached));
       if (detached) objects = Collect<CSpatial>(*root, true);
-      KX_RETURN_IF_FAILED(CleanUpGeometryOf(objects, &reshaped));
+      KX_RETURN_IF_FAILED(CleanUpGeometryOf(objects, &reshaped,
+                                            loaded->MayHold(CMultiMaterial::classRecord, true)));
       reshaped = reshaped || detached;
     }
     // The kind answers from names, children, controllers and face counts reached from the roots;

@@ -32,7 +32,9 @@ now() { date +%s%N; }
 # Median of the numbers on standard input.
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-# measure NAME FILE: RUNS alternating runs; sets COPY_NS, CONVERT_NS (medians) and PEAK_KB.
+# measure NAME FILE: RUNS alternating runs; sets COPY_NS, CONVERT_NS (medians), FASTEST_NS (the
+# fastest conversion) and PEAK_KB. The conversion's fastest and slowest runs are printed beside
+# the median: on a machine whose memory is backed on demand they can lie far apart.
 measure() {
   local name=$1 in=$2
   local copies=() converts=() peaks=()
@@ -50,12 +52,17 @@ measure() {
   done
   COPY_NS=$(printf '%s\n' "${copies[@]}" | median)
   CONVERT_NS=$(printf '%s\n' "${converts[@]}" | median)
+  FASTEST_NS=$(printf '%s\n' "${converts[@]}" | sort -n | head -n 1)
+  local slowest
+  slowest=$(printf '%s\n' "${converts[@]}" | sort -n | tail -n 1)
   PEAK_KB=$(printf '%s\n' "${peaks[@]}" | sort -n | tail -n 1)
   local size
   size=$(stat -c %s "$in")
   awk -v name="$name" -v size="$size" -v copy="$COPY_NS" -v convert="$CONVERT_NS" -v peak="$PEAK_KB" \
-    'BEGIN { printf "%-15s %8.1f MB  cp+sync %8.3f s  convert %8.3f s  %5.2fx   peak %8.1f MB  %5.2fx the file\n",
-             name, size / 1e6, copy / 1e9, convert / 1e9, convert / copy, peak * 1024 / 1e6, peak * 1024 / size }'
+    -v fastest="$FASTEST_NS" -v slowest="$slowest" \
+    'BEGIN { printf "%-15s %8.1f MB  cp+sync %8.3f s  convert %8.3f s (%.3f-%.3f)  %5.2fx   peak %8.1f MB  %5.2fx the file\n",
+             name, size / 1e6, copy / 1e9, convert / 1e9, fastest / 1e9, slowest / 1e9, convert / copy,
+             peak * 1024 / 1e6, peak * 1024 / size }'
   rm -f "$WORK/copy.crv" "$WORK/out.fbprop" "$WORK/peak"
 }
 
@@ -68,8 +75,10 @@ echo "median of $RUNS alternating runs; peak is the largest resident size of the
 measure mesh-heavy "$WORK/meshes.crv"
 measure many-objects "$WORK/objects.crv"
 SMALL_NS=$CONVERT_NS
+SMALL_FASTEST_NS=$FASTEST_NS
 measure texture-heavy "$WORK/textures.crv"
 measure objects-x10 "$WORK/objects10.crv"
-awk -v small="$SMALL_NS" -v large="$CONVERT_NS" \
-  'BEGIN { printf "linear growth: ten times the objects take %.2f times the time (at most 11)\n", large / small }'
+awk -v small="$SMALL_NS" -v large="$CONVERT_NS" -v smallFastest="$SMALL_FASTEST_NS" -v largeFastest="$FASTEST_NS" \
+  'BEGIN { printf "linear growth: ten times the objects take %.2f times the time (at most 11); fastest runs %.2f\n",
+           large / small, largeFastest / smallFastest }'
 rm -f "$WORK"/meshes.crv "$WORK"/objects.crv "$WORK"/textures.crv "$WORK"/objects10.crv
