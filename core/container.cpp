@@ -165,9 +165,29 @@ void DropDanglingReferences(CPersistContext& context) {
   // objects themselves, with no table to fill and look up for every reference.
   const walker_detail::CScratchLease lease;
   walker_detail::CVisited& kept = (*lease).visited;
+  // Collects the owned targets to go on to, and the plain targets that were not kept yet when
+  // met: most plain references lead back to what is already kept (a parent, an owner).
+  class CKeptCollector final : public CReferenceVisitor {
+   public:
+    explicit CKeptCollector(const walker_detail::CVisited& kept) : kept_(kept) {}
+    std::vector<CBase*> children;
+    std::vector<CBase*> unsure;
+    bool checkAll = false;  // no room to note them: every plain reference is checked below
+    void Owned(const CReference& ref) override { children.push_back(ref.target); }
+    void Plain(const CReference& ref) override {
+      if (checkAll || kept_.Contains(ref.target)) return;
+      try {
+        unsure.push_back(ref.target);
+      } catch (const std::bad_alloc&) {
+        checkAll = true;
+      }
+    }
+
+   private:
+    const walker_detail::CVisited& kept_;
+  } collector(kept);
   std::vector<CBase*> pending;
   for (const auto& root : context.roots) pending.push_back(root.get());
-  CChildCollector collector;
   while (!pending.empty()) {
     CBase* object = pending.back();
     pending.pop_back();
@@ -177,6 +197,12 @@ void DropDanglingReferences(CPersistContext& context) {
     object->VisitReferences(collector);
     pending.insert(pending.end(), collector.children.begin(), collector.children.end());
   }
+  // Nothing dangles unless a plain reference of a kept object leads out of what is kept; only
+  // then are the records gone through, in id order, to clear and tell each one.
+  if (!collector.checkAll &&
+      std::all_of(collector.unsure.begin(), collector.unsure.end(),
+                  [&](const CBase* target) { return kept.Contains(target); }))
+    return;
 
   class CDanglingClearer final : public CReferenceVisitor {
    public:

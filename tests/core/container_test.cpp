@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "core/container.h"
+#include "content/content_data.h"
 #include "core/custom_data.h"
 #include "support/bytes.h"
 #include "support/round_trip.h"
@@ -368,6 +369,61 @@ TEST_F(ContainerTest, ReferenceToAnObjectOfTheWrongClassIsDroppedWithAWarning) {
   EXPECT_FALSE(KindOf<CRawData>(context.roots[0].get())->next);
   ASSERT_EQ(context.diagnostics.warnings.size(), 1u);
   EXPECT_NE(context.diagnostics.warnings[0].find("CTestObject"), std::string::npos);
+}
+
+// A plain reference outlives the load only when the roots keep what it names: one into a record
+// that nothing owns is dropped with a warning, one into the roots' own tree stays, and a file
+// whose plain references all stay loads without a word.
+TEST_F(ContainerTest, PlainReferencesOutsideWhatTheRootsKeepAreDropped) {
+  auto save = [](bool withLoose) {
+    CRefPtr<CRawData> root(new CRawData);
+    CRefPtr<CHeadData> toKept(new CHeadData);
+    CRefPtr<CHeadData> toLoose(new CHeadData);
+    CRefPtr<CRawData> kept(new CRawData);
+    CRefPtr<CRawData> loose(new CRawData);
+    kept->name = u"kept";
+    root->next = toKept;
+    toKept->next = toLoose;
+    toLoose->next = kept;
+    toKept->reference = kept.get();
+    if (withLoose) toLoose->reference = loose.get();
+    CPersistContext saving;
+    EXPECT_EQ(AddRoot(saving, root.get()), kOk);
+    EXPECT_EQ(AddRoot(saving, loose.get()), kOk);
+    std::vector<uint8_t> bytes = test::SaveToBytes(saving);
+    // The second root marker goes: the loose record stays in the file, owned by nothing.
+    const Bytes marker = Root();
+    auto at = bytes.begin();
+    for (int found = 0; found < 2; ++found) {
+      at = std::search(found ? at + 1 : at, bytes.end(), marker.data.begin(), marker.data.end());
+      EXPECT_NE(at, bytes.end());
+    }
+    bytes.erase(at, at + static_cast<std::ptrdiff_t>(marker.data.size()));
+    return bytes;
+  };
+  auto heads = [](CPersistContext& loaded) {
+    auto* root = KindOf<CRawData>(loaded.roots.at(0).get());
+    auto* toKept = KindOf<CHeadData>(root->next.get());
+    return std::pair{toKept, KindOf<CHeadData>(toKept->next.get())};
+  };
+
+  ASSERT_EQ(test::LoadFromBytes(save(true), context), kOk);
+  ASSERT_EQ(context.roots.size(), 1u);
+  auto [toKept, toLoose] = heads(context);
+  ASSERT_TRUE(toKept && toLoose);
+  ASSERT_TRUE(toKept->reference);
+  EXPECT_EQ(toKept->reference, toLoose->next.get());
+  EXPECT_EQ(toLoose->reference, nullptr);
+  ASSERT_EQ(context.diagnostics.warnings.size(), 1u);
+  EXPECT_EQ(context.diagnostics.warnings[0],
+            "a CHeadData referred to a CRawData that nothing in the file keeps; the reference was "
+            "dropped");
+
+  CPersistContext clean;
+  ASSERT_EQ(test::LoadFromBytes(save(false), clean), kOk);
+  auto [cleanToKept, cleanToLoose] = heads(clean);
+  EXPECT_EQ(cleanToKept->reference, cleanToLoose->next.get());
+  EXPECT_TRUE(clean.diagnostics.warnings.empty());
 }
 
 TEST_F(ContainerTest, GraphsThatOwnThemselvesAreRefused) {
