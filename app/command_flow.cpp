@@ -42,7 +42,8 @@ void KeepScenesUntilExit() {
   keepScenesUntilExit = true;
 }
 
-Status CheckCompatibility(CPersistContext& document, CRefPtr<CNode>& root, IConverterUi& ui) {
+Status CheckCompatibility(CPersistContext& document, CRefPtr<CNode>& root, IConverterUi& ui,
+                          CConvertedTree* converted) {
   root = document.roots.empty() ? nullptr : KindOf<CNode>(document.roots.front().get());
   if (document.version >= kFirstNewLayoutVersion) {
     ui.ShowMessage(ui.Text(kTextAlreadyCompatible), kMessageWarning, "");
@@ -58,7 +59,7 @@ Status CheckCompatibility(CPersistContext& document, CRefPtr<CNode>& root, IConv
     CSearchedTree searched;  // what the classification searched, for the conversion
     const int32_t kind = ClassifyContent(document, &searched);
     if (kind == kKindScene || kind == kKindSingleObjectScene) {
-      const Status status = ConvertSceneToProp(document, ui, kind, &searched);
+      const Status status = ConvertSceneToProp(document, ui, kind, &searched, converted);
       if (status == kOk) {
         ui.ShowMessage(ui.Text(kTextWillConvert), kMessageInformation, "");
         return kOk;
@@ -83,7 +84,7 @@ Status SaveProp(CNode* root, const std::string& path, CThumbnail* thumbnail, std
 }
 
 Status PreparePropDocument(CNode* root, CThumbnail* thumbnail, CPersistContext& target,
-                           std::string* detail) {
+                           std::string* detail, bool mayHoldSummaries) {
   Status status = AddRoot(target, root);
   if (Failed(status)) {
     if (detail) *detail = "there is no converted scene to save: " + StatusDetail(status);
@@ -91,7 +92,7 @@ Status PreparePropDocument(CNode* root, CThumbnail* thumbnail, CPersistContext& 
   }
   if (thumbnail) target.thumbnail = thumbnail;
   CRefPtr<CRoseData> summary;
-  status = BuildPropSummary(root, summary);
+  status = mayHoldSummaries ? BuildPropSummary(root, summary) : kNothingDone;
   if (Failed(status)) {
     if (detail) *detail = "the summary record could not be made: " + StatusDetail(status);
     return status;
@@ -128,7 +129,8 @@ CommandOutcome OnValidate(IConverterUi& ui) {
   }
 
   CRefPtr<CNode> root;
-  const Status checked = CheckCompatibility(document, root, ui);
+  CConvertedTree converted;
+  const Status checked = CheckCompatibility(document, root, ui, &converted);
   ui.EndWaitCursor();
   if (checked != kOk)
     return checked == kNothingDone ? CommandOutcome::kAlreadyCompatible : CommandOutcome::kNotAScene;
@@ -143,7 +145,8 @@ CommandOutcome OnValidate(IConverterUi& ui) {
     ui.BeginWaitCursor();
     std::string detail;
     CPersistContext target;
-    Status saved = PreparePropDocument(root.get(), thumbnail.get(), target, &detail);
+    Status saved = PreparePropDocument(root.get(), thumbnail.get(), target, &detail,
+                                       converted.mayHoldSummaries);
     if (Succeeded(saved)) {
       saved = ui.SaveDocument(target, path);
       if (Failed(saved)) detail = "writing " + path + " failed: " + StatusDetail(saved);

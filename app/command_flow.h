@@ -3,6 +3,7 @@
 // memory, choose where to save it, save it; every outcome is told through the front-end.
 #include <string>
 
+#include "app/convert.h"
 #include "app/converter_ui.h"
 #include "core/container.h"
 #include "image/thumbnail.h"
@@ -29,14 +30,17 @@ void KeepScenesUntilExit();
 
 // Answers 0 when the document's first root was converted in memory (message 104 shown), 1 when
 // the document is already compatible (message 105), 0x80000005 when it is no convertible scene
-// (message 103). `root` receives the document's first root when it is a node.
-Status CheckCompatibility(CPersistContext& document, CRefPtr<CNode>& root, IConverterUi& ui);
+// (message 103). `root` receives the document's first root when it is a node; `converted`, when
+// given, what the conversion found out about the tree it left.
+Status CheckCompatibility(CPersistContext& document, CRefPtr<CNode>& root, IConverterUi& ui,
+                          CConvertedTree* converted = nullptr);
 
 // Writes `root` as a prop to `path` with `thumbnail` (may be null) and the summary record of the
 // tree's CRoseData records. Answers the save status; `detail` receives what went wrong.
 Status SaveProp(CNode* root, const std::string& path, CThumbnail* thumbnail, std::string* detail);
-// What SaveProp writes: the converted root, the source thumbnail and the summary record.
+// What SaveProp writes: the converted root, the source thumbnail and the summary record. Without
+// `mayHoldSummaries` the tree is known to hold no CRoseData record, and none is looked for.
 Status PreparePropDocument(CNode* root, CThumbnail* thumbnail, CPersistContext& target,
-                           std::string* detail);
+                           std::string* detail, bool mayHoldSummaries = true);
 
 }  // namespace KX

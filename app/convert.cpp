@@ -10,6 +10,7 @@
 
 #include "app/classify.h"
 #include "app/texts.h"
+#include "content/content_data.h"
 #include "control/keyframe_control.h"
 #include "control/link_control.h"
 #include "core/address_table.h"
@@ -560,7 +561,7 @@ Status RestructureRoot(CNode& root) {
 namespace {
 
 Status ConvertWithKnownKind(CPersistContext& document, IConverterUi& ui, const int32_t* kindBefore,
-                            CSearchedTree* searched) {
+                            CSearchedTree* searched, CConvertedTree* converted) {
   return Guarded([&]() -> Status {
     CRefPtr<CNode> root(document.roots.empty() ? nullptr
                                                : KindOf<CNode>(document.roots.front().get()));
@@ -605,6 +606,9 @@ Status ConvertWithKnownKind(CPersistContext& document, IConverterUi& ui, const i
     }
     // From here on no pass changes the tree's shape until the cameras go: one collection serves.
     const CTreeObjects tree(*root);
+    // The passes left take objects out, move them, or add rest controllers: a summary record the
+    // tree does not hold now, it never will.
+    if (converted) converted->mayHoldSummaries = tree.MayHold(CRoseData::classRecord, false);
     if (!NameHasMarker(root->name)) KX_RETURN_IF_FAILED(BakeTransformsOf(tree));
     return RestructureRootOf(*root, tree);
   });
@@ -613,12 +617,12 @@ Status ConvertWithKnownKind(CPersistContext& document, IConverterUi& ui, const i
 }  // namespace
 
 Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui) {
-  return ConvertWithKnownKind(document, ui, nullptr, nullptr);
+  return ConvertWithKnownKind(document, ui, nullptr, nullptr, nullptr);
 }
 
 Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui, int32_t kindBefore,
-                          CSearchedTree* searched) {
-  return ConvertWithKnownKind(document, ui, &kindBefore, searched);
+                          CSearchedTree* searched, CConvertedTree* converted) {
+  return ConvertWithKnownKind(document, ui, &kindBefore, searched, converted);
 }
 
 }  // namespace KX

@@ -28,12 +28,19 @@ using RemovedObjects = std::vector<CRefPtr<CBase>>;
 // when the kind checked again after the clean-up is refused (message 103 shown through `ui`);
 // any failure of a pass.
 Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui);
+// What a conversion found out about the tree it leaves, for the steps after it.
+struct CConvertedTree {
+  // False when the converted tree is known to hold no summary record (CRoseData): a search for
+  // one would find none.
+  bool mayHoldSummaries = true;
+};
+
 // The same, for a document that ClassifyContent answered `kindBefore` for as it stands: where the
 // clean-up changes no reference the kind cannot change, and it is not worked out again. What the
 // classification collected in `searched`, when given, serves instead of a search of its own; it is
-// used up.
+// used up. `converted`, when given, receives what the conversion found out.
 Status ConvertSceneToProp(CPersistContext& document, IConverterUi& ui, int32_t kindBefore,
-                          CSearchedTree* searched = nullptr);
+                          CSearchedTree* searched = nullptr, CConvertedTree* converted = nullptr);
 
 Status RemoveLinkControllers(CNode& root);
 Status CleanUpGeometry(CNode& root);

@@ -116,6 +116,24 @@ TEST_F(CommandFlowTest, SeveralSummaryRecordsMakeExactlyOne) {
   EXPECT_EQ(summary->block2[3], 5);
 }
 
+// The conversion tells whether a summary record is left in the tree: the save looks for one only
+// then.
+TEST_F(CommandFlowTest, TheConversionTellsWhetherASummaryRecordIsLeftToFind) {
+  for (const bool withRecord : {false, true}) {
+    SCOPED_TRACE(withRecord);
+    scene = LegacyScene("1.50");
+    const auto root = SingleObjectScene();
+    if (withRecord) scene.RoseData(root, {});
+    CPersistContext document;
+    ASSERT_EQ(LoadFile(0, document, Write("scene.crv", scene.Bytes())), kOk);
+    CRefPtr<CNode> converted;
+    CConvertedTree found;
+    found.mayHoldSummaries = !withRecord;  // the answer must come from the conversion
+    ASSERT_EQ(CheckCompatibility(document, converted, ui, &found), kOk);
+    EXPECT_EQ(found.mayHoldSummaries, withRecord);
+  }
+}
+
 TEST_F(CommandFlowTest, CancellingTheSaveDialogWritesNothing) {
   SingleObjectScene();
   const std::string source = Write("scene.crv", scene.Bytes());
