@@ -57,19 +57,26 @@ AfterLoadReport RunAfterLoad(CPersistContext& document) {
     (void)root->GetSaveSize();
   }
 
-  report.kind = ClassifyContent(document);
+  // A scene goes the way the command takes it: the conversion starts from what the
+  // classification searched, and the save from what the conversion found out. Anything else is
+  // converted from scratch, which no command does, so that those passes meet every graph too.
+  CSearchedTree searched;
+  report.kind = ClassifyContent(document, &searched);
   CRefPtr<CNode> root(document.roots.empty() ? nullptr : KindOf<CNode>(document.roots.front().get()));
   if (!root) {
     report.converted = kNothingDone;
     return report;
   }
   CSilentUi ui;
-  report.converted = ConvertSceneToProp(document, ui);
+  CConvertedTree converted;
+  report.converted = report.kind == kKindScene || report.kind == kKindSingleObjectScene
+                         ? ConvertSceneToProp(document, ui, report.kind, &searched, &converted)
+                         : ConvertSceneToProp(document, ui);
   if (Failed(report.converted)) return report;
   CPersistContext prop;
   std::string detail;
   report.propSaved = PreparePropDocument(root.get(), KindOf<CThumbnail>(document.thumbnail.get()),
-                                         prop, &detail);
+                                         prop, &detail, converted.mayHoldSummaries);
   if (Failed(report.propSaved)) return report;
   CMemoryIo bytes;
   report.propSaved = SaveToStream(prop, bytes, 0);
