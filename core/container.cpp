@@ -673,8 +673,7 @@ Status WriteRecordsAsMade(CPersistContext& context, CWriter& out, int32_t cookie
     return out.status();
   };
   for (size_t i = 0; i < context.saveList.size(); ++i) {
-    if (i + kRequestAhead < context.saveList.size())
-      RequestObject(context.saveList[i + kRequestAhead]);
+    RequestAhead(context.saveList, i);
     const CBase* object = context.saveList[i];
     context.writing = i;
     if (staging.Full()) KX_RETURN_IF_FAILED(flush());
@@ -700,8 +699,7 @@ Status WriteAllRecordsAfterTotal(CPersistContext& context, CIoBuffer& stream, in
     return kErrOutOfMemory;
   }
   for (size_t i = 0; i < context.saveList.size(); ++i) {
-    if (i + kRequestAhead < context.saveList.size())
-      RequestObject(context.saveList[i + kRequestAhead]);
+    RequestAhead(context.saveList, i);
     const CBase* object = context.saveList[i];
     context.writing = i;
     int64_t size = 0;

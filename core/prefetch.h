@@ -20,6 +20,12 @@ inline void RequestObject(const void* object) {
   __builtin_prefetch(bytes + 128);
 }
 
+// For a loop over `list` by index: asks for the object kRequestAhead places after `i`.
+template <class T>
+void RequestAhead(const std::vector<T*>& list, size_t i) {
+  if (i + kRequestAhead < list.size()) RequestObject(list[i + kRequestAhead]);
+}
+
 // A walk over a list of objects that asks for each one kRequestAhead steps before it gets there:
 // `for (T* object : CPrefetching(list))`.
 template <class T>
