@@ -6,6 +6,8 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include "image/jpeg_scan.h"
+
 namespace KX {
 
 namespace {
@@ -154,9 +156,15 @@ bool Run(Session& session, jpeg_decompress_struct& cinfo, const uint8_t* bytes, 
   cinfo.scale_num = 1;
   cinfo.scale_denom = 8;
   jpeg_start_decompress(&cinfo);
-  // A single scan is decoded as it is read: every row but the last is only entropy-decoded (the
-  // library parses and drops its coefficients, with the same checks and messages), the last is
-  // read in full so that the scan ends as a read ends it. Arithmetic coding is read throughout.
+  // A single Huffman-coded scan that the quick walk finds clean needs nothing more from the
+  // library: it would read the same codes and reach the end of the picture without a word.
+  if (!jpeg_has_multiple_scans(&cinfo) && !cinfo.arith_code && !limits.libraryScan &&
+      JpegScanIsClean(cinfo, cinfo.src->next_input_byte, cinfo.src->bytes_in_buffer))
+    return true;
+  // Otherwise a single scan is decoded as it is read: every row but the last is only
+  // entropy-decoded (the library parses and drops its coefficients, with the same checks and
+  // messages), the last is read in full so that the scan ends as a read ends it. Arithmetic coding
+  // is read throughout.
   if (!jpeg_has_multiple_scans(&cinfo) && !cinfo.arith_code && cinfo.output_height > 1)
     jpeg_skip_scanlines(&cinfo, cinfo.output_height - 1);
   JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,

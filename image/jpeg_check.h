@@ -6,9 +6,12 @@
 // checks of its own. This check drives the same library over the same bytes the way that reader
 // does (same source behaviour, same marker handling, same limits), but at one eighth of the size
 // and, for a single scan, with every row but the last only entropy-decoded: every marker and every
-// coded coefficient is still read and checked, only the pixels are not produced. It answers "clean" only when nothing at all went wrong and the blob stays inside the
-// shapes for which the smaller output provably cannot change the library's verdict: then the
-// full decode is certain to succeed with the header values answered here. Anything else (any
+// coded coefficient is still read and checked, only the pixels are not produced. A single
+// Huffman-coded scan is first walked without the library (image/jpeg_scan.h), which can only
+// vouch for a scan the library would read without a word; any doubt leaves it to the library.
+// It answers "clean" only when nothing at all went wrong and the blob stays inside the shapes
+// for which the smaller output provably cannot change the library's verdict: then the full
+// decode is certain to succeed with the header values answered here. Anything else (any
 // warning, any error, any segment the reader stores, sampling factors other than 1 and 2, CMYK,
 // a size past the limits) answers "not clean", which says nothing: the full decode decides.
 #include <cstddef>
@@ -22,6 +25,9 @@ struct JpegCheckLimits {
   // Asked only for a blob of several scans, whose coefficients the library holds in memory
   // under a cap: the cap the reader would set (0: none).
   long (*memoryCap)() = nullptr;
+  // Reads a single scan through the library even where the quick walk could vouch for it: the
+  // reference the walk is tested against.
+  bool libraryScan = false;
 };
 
 struct JpegCheckResult {
