@@ -1,17 +1,29 @@
 #!/usr/bin/env bash
-# Builds the loader's libFuzzer target with clang and runs it for SECONDS seconds over the seed
-# corpus (0: only replay the corpus once). Findings land in build-fuzz/findings/.
+# Builds a libFuzzer target with clang and runs it for SECONDS seconds over its seed corpus (0:
+# only replay the corpus once). Findings land in build-fuzz/findings/.
+#
+#   scripts/fuzz.sh SECONDS          the loader and everything after a load (fuzz_load)
+#   scripts/fuzz.sh SECONDS jpeg     the quick walk over JPEG scans against the library
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_TO_RUN=${1:-60}
+TARGET=${2:-load}
 
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
   -DCMAKE_CXX_COMPILER=clang++ -DKX_BUILD_FUZZ=ON -DKX_BUILD_TESTS=OFF -DKX_BUILD_BENCH=OFF >/dev/null
-cmake --build build-fuzz -j"$(nproc)" --target fuzz_load make_fuzz_corpus
+cmake --build build-fuzz -j"$(nproc)" --target fuzz_load fuzz_jpeg_walk make_fuzz_corpus
 
 CORPUS=build-fuzz/corpus
-mkdir -p "$CORPUS" build-fuzz/findings
-build-fuzz/fuzz/make_fuzz_corpus "$CORPUS"
+PICTURES=build-fuzz/corpus-jpeg
+mkdir -p "$CORPUS" "$PICTURES" build-fuzz/findings
+build-fuzz/fuzz/make_fuzz_corpus "$CORPUS" "$PICTURES"
+
+if [ "$TARGET" = jpeg ]; then
+  RUNS=(-runs=0)
+  [ "$SECONDS_TO_RUN" -eq 0 ] || RUNS=(-max_total_time="$SECONDS_TO_RUN" -max_len=16384
+    -artifact_prefix=build-fuzz/findings/jpeg- -print_final_stats=1)
+  exec build-fuzz/fuzz/fuzz_jpeg_walk "${RUNS[@]}" "$PICTURES"
+fi
 
 # fuzz/regressions holds inputs that once found a fault; they are replayed every time.
 if [ "$SECONDS_TO_RUN" -eq 0 ]; then

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The project's test command: installs what is missing, builds everything from scratch, runs every
 # test, then builds and runs the tests again under AddressSanitizer + UndefinedBehaviorSanitizer,
-# and replays the fuzz corpus through the loader.
+# replays the fuzz corpus through the loader and the seed pictures through the JPEG walk fuzzer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -24,4 +24,5 @@ cmake --build build-asan -j"$JOBS"
 
 echo "== fuzz corpus replay"
 "$ROOT/scripts/fuzz.sh" 0
+"$ROOT/scripts/fuzz.sh" 0 jpeg
 echo "test.sh: all passed"
