@@ -54,8 +54,9 @@ class CPersistContext {
   std::vector<CBase*> saveList;
   CAddressTable<int32_t> saveIds;
   // Save: the id of each object of saveList, and which of them is being written or was written
-  // last (npos before the first). A record mostly refers to objects just before or after it in the list (its owner,
-  // its children, its controllers), which SaveIdNear finds without a lookup in saveIds.
+  // last (npos before the first). A record mostly refers to objects just before or after it in the
+  // list (its owner, its children, its controllers), which SaveIdNear finds without a lookup in
+  // saveIds.
   std::vector<int32_t> saveListIds;
   size_t writing = std::string::npos;
   // Save: each record's size as the save measured it, so that writing the record's size word
@@ -68,6 +69,9 @@ class CPersistContext {
   // While the objects of a file are read: where a Load may hand off work to run beside the
   // rest of the load (see core/load_jobs.h). Null outside that part of a load.
   CLoadJobs* jobs = nullptr;
+  // Bytes a Load reads before keeping them elsewhere (an image's encoded picture), reused from
+  // record to record so that a load does not take fresh memory for each.
+  std::vector<uint8_t> scratch;
   // When set, a load appends the stream offset of every object id it reads as a reference: what
   // a tool that rewrites references in place (the fuzzer's mutator) needs to find them.
   std::vector<uint64_t>* referenceOffsets = nullptr;

@@ -12,7 +12,6 @@
 #include "core/io_buffer.h"
 #include "core/load_jobs.h"
 #include "core/persist.h"
-#include "core/storage/mmf.h"
 #include "core/text.h"
 #include "image/codec.h"
 #include "image/picture_block.h"
@@ -179,39 +178,27 @@ Status CImage::KeepBlob(std::span<const uint8_t> bytes) {
   if (bytes.empty()) return kOk;
   // Encoded pictures can be large and are rarely touched: they live in the mapped storage when
   // it has room, on the heap otherwise.
-  uint32_t handle = 0;
-  if (AllocateBlockWith(handle, bytes)) {
-    blobHandle = handle;
-    blobSize = static_cast<int32_t>(bytes.size());
-    return kOk;
-  }
-  blob.reset(new (std::nothrow) uint8_t[bytes.size()]);
+  blob = CEncodedBytes::Keep(bytes);
   if (!blob) return kErrOutOfMemory;
-  std::memcpy(blob.get(), bytes.data(), bytes.size());
+  blobHandle = blob->handle();
   blobSize = static_cast<int32_t>(bytes.size());
   return kOk;
 }
 
 void CImage::FreeBlob() {
-  if (IsMappedHandle(blobHandle)) FreeBlock(blobHandle);
-  blobHandle = 0;
   blob.reset();
+  blobHandle = 0;
   blobSize = 0;
 }
 
 Status CImage::GetBlob(std::vector<uint8_t>& bytes) const {
   bytes.clear();
-  if (blobSize <= 0) return kOk;
-  KX_RETURN_IF_FAILED(TryResize(bytes, static_cast<size_t>(blobSize)));
-  if (IsMappedHandle(blobHandle)) {
-    const void* block = LockBlock(blobHandle);
-    if (block == nullptr) return kErrOutOfMemory;
-    std::memcpy(bytes.data(), block, bytes.size());
-    UnlockBlock(blobHandle);
-  } else {
-    std::memcpy(bytes.data(), blob.get(), bytes.size());
-  }
-  return kOk;
+  if (!blob) return kOk;
+  KX_RETURN_IF_FAILED(TryResize(bytes, blob->size()));
+  return blob->Read([&](const uint8_t* data, size_t length) {
+    std::memcpy(bytes.data(), data, length);
+    return kOk;
+  });
 }
 
 namespace {
@@ -285,23 +272,24 @@ Status CImage::Load(CReader& in) {
   int32_t size = 0;
   in.Read(size);
   if (!in.ok() || size == 0) return in.status();
-  std::vector<uint8_t> bytes;
+  // The bytes pass through the load's scratch on their way to where the blob keeps them.
+  std::vector<uint8_t> local;
+  std::vector<uint8_t>& bytes = in.contextOrNull() ? in.context().scratch : local;
   in.ReadArray(bytes, size);
   if (!in.ok()) return in.status();
-  // The bytes are shared with the picture, which decodes its pixels from them only when they
-  // are used (a save writes the kept bytes back and never needs them), when the codec can vouch
-  // for them without decoding; other pictures are decoded now.
-  std::shared_ptr<const std::vector<uint8_t>> shared;
-  KX_RETURN_IF_FAILED(TryAllocate(
-      [&] { shared = std::make_shared<const std::vector<uint8_t>>(std::move(bytes)); }));
+  KX_RETURN_IF_FAILED(KeepBlob(bytes));
+  // The kept bytes are shared with the picture, which decodes its pixels from them only when
+  // they are used (a save writes the kept bytes back and never needs them), when the codec can
+  // vouch for them without decoding; other pictures are decoded now.
   const int32_t format = encodeFormat;
   CLoadJobs* jobs = in.contextOrNull() ? in.context().jobs : nullptr;
   // With jobs, the check or decode runs beside the rest of the load, which waits for it before
   // anything looks at the picture.
-  if (!jobs || Failed(jobs->Queue(
-                   [this, shared, format] { return DecodeBlobWhenUsed(picture, format, shared); })))
-    KX_RETURN_IF_FAILED(DecodeBlobWhenUsed(picture, format, shared));
-  return KeepBlob(*shared);
+  if (!jobs || Failed(jobs->Queue([this, kept = blob, format] {
+        return DecodeBlobWhenUsed(picture, format, kept);
+      })))
+    KX_RETURN_IF_FAILED(DecodeBlobWhenUsed(picture, format, blob));
+  return kOk;
 }
 
 Status CImage::PrepareSave(CPersistContext&) {
@@ -339,15 +327,15 @@ Status CImage::Save(CWriter& out) const {
   }
   out.Count(blobSize);
   if (!out.ok()) return out.status();
-  const auto size = static_cast<size_t>(std::max(blobSize, 0));
-  const bool mapped = size > 0 && IsMappedHandle(blobHandle);
-  const void* bytes = mapped ? LockBlock(blobHandle) : blob.get();
-  if (mapped && bytes == nullptr) {
-    out.Fail(kErrOutOfMemory);
+  if (!blob) {
+    out.FieldBytes("blob", nullptr, 0);
     return out.status();
   }
-  out.FieldBytes("blob", bytes, size);
-  if (mapped) UnlockBlock(blobHandle);
+  const Status status = blob->Read([&](const uint8_t* bytes, size_t size) {
+    out.FieldBytes("blob", bytes, size);
+    return out.status();
+  });
+  if (Failed(status)) out.Fail(status);
   return out.status();
 }
 

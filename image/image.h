@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/base.h"
+#include "image/encoded_bytes.h"
 #include "image/pixel_buffer.h"
 
 namespace KX {
@@ -25,10 +26,11 @@ class CImage : public CBase {
   int32_t encodeFormat = 2;  // codec format code of the encoded form (JPEG until loaded)
   bool storeEncoded = true;  // embed as encoded bytes rather than raw pixels
   // The encoded bytes the picture was read with, kept so that an unchanged picture is saved
-  // without re-encoding: in a mapped block when `blobHandle` names one, else in `blob`.
+  // without re-encoding: in a mapped block when `blobHandle` names one, else on the heap. The
+  // picture shares them while its pixels wait to be decoded from them.
   int32_t blobSize = 0;
   uint32_t blobHandle = 0;
-  std::unique_ptr<uint8_t[]> blob;
+  std::shared_ptr<const CEncodedBytes> blob;
 
   explicit CImage(int16_t storageKind = kStorageHeap);
   // Copies the name, encodeFormat and storeEncoded; the picture and the blob start empty.

@@ -14,6 +14,7 @@
 
 #include "core/storage/mmf.h"
 #include "image/codec.h"
+#include "image/encoded_bytes.h"
 
 namespace KX {
 
@@ -67,10 +68,12 @@ Status CPixelBuffer::DecodeDeferred() const {
   // Locking is reading: the decode fills in what the buffer already stood for. Buffers are never
   // defined const, only handed out as such.
   auto& self = const_cast<CPixelBuffer&>(*this);
-  std::shared_ptr<const std::vector<uint8_t>> encoded = std::move(deferred_);
+  std::shared_ptr<const CEncodedBytes> encoded = std::move(deferred_);
   deferred_.reset();
   const int32_t w = width, h = height, fmt = format, rx = resolutionX, ry = resolutionY;
-  const Status status = DecodeBlob(self, deferredFormat_, encoded->data(), encoded->size());
+  const Status status = encoded->Read([&](const uint8_t* bytes, size_t length) {
+    return DecodeBlob(self, deferredFormat_, bytes, length);
+  });
   if (Failed(status)) {
     // Nothing but memory can fail here; the next Lock tries again.
     self.ReleaseMemory();
@@ -96,7 +99,7 @@ void CPixelBuffer::SetShape(int32_t w, int32_t h, int32_t fmt, int32_t bpp, int3
 }
 
 Status CPixelBuffer::Defer(int32_t w, int32_t h, int32_t fmt,
-                           std::shared_ptr<const std::vector<uint8_t>> encoded,
+                           std::shared_ptr<const CEncodedBytes> encoded,
                            int32_t codecFormat) {
   const int32_t bpp = BytesPerPixelOf(fmt);
   int32_t newStride = 0;
@@ -425,11 +428,16 @@ Status DecodeBlob(CPixelBuffer& buffer, int32_t formatCode, const uint8_t* bytes
 }
 
 Status DecodeBlobWhenUsed(CPixelBuffer& buffer, int32_t formatCode,
-                          std::shared_ptr<const std::vector<uint8_t>> bytes) {
+                          std::shared_ptr<const CEncodedBytes> bytes) {
   if (!bytes) return kErrBadArgument;
   CodecFrameInfo frame;
-  if (CodecCheck(bytes->data(), bytes->size(), formatCode, frame) != kOk)
-    return DecodeBlob(buffer, formatCode, bytes->data(), bytes->size());
+  bool vouched = false;
+  // A picture the codec cannot vouch for is decoded at once, from the same view of the bytes.
+  const Status status = bytes->Read([&](const uint8_t* data, size_t length) {
+    vouched = CodecCheck(data, length, formatCode, frame) == kOk;
+    return vouched ? kOk : DecodeBlob(buffer, formatCode, data, length);
+  });
+  if (!vouched) return status;
   buffer.resolutionX = ResolutionFromCodec(frame.resolutionUnit, frame.resolutionX);
   buffer.resolutionY = ResolutionFromCodec(frame.resolutionUnit, frame.resolutionY);
   return buffer.Defer(frame.width, frame.height, frame.hasAlpha ? kPixelBGRA : kPixelBGR,

@@ -12,6 +12,8 @@
 
 namespace KX {
 
+class CEncodedBytes;
+
 // Pixel formats. Decoding produces, and encoding and blitting accept, only BGRA and BGR; the
 // others exist for allocation.
 inline constexpr int32_t kPixelBGRA = 0;
@@ -56,7 +58,7 @@ class CPixelBuffer {
   // pixels (HasPixels) but holds no memory for them (`pixels` is null); the first Lock decodes.
   // Only for an encoded picture the codec has vouched for: its decode gives these dimensions.
   Status Defer(int32_t width, int32_t height, int32_t format,
-               std::shared_ptr<const std::vector<uint8_t>> encoded, int32_t codecFormat);
+               std::shared_ptr<const CEncodedBytes> encoded, int32_t codecFormat);
   // True while the pixels wait for their decode.
   bool IsDeferred() const { return deferred_ != nullptr; }
 
@@ -92,7 +94,7 @@ class CPixelBuffer {
   Status DecodeDeferred() const;
   bool ownsPixels_ = false;
   // The encoded picture the pixels are still to be decoded from, and its codec format.
-  mutable std::shared_ptr<const std::vector<uint8_t>> deferred_;
+  mutable std::shared_ptr<const CEncodedBytes> deferred_;
   mutable int32_t deferredFormat_ = 0;
 };
 
@@ -128,7 +130,7 @@ Status DecodeBlob(CPixelBuffer& buffer, int32_t formatCode, const uint8_t* bytes
 // once they are asked for; a picture the codec can vouch for without decoding it keeps `bytes`
 // and is decoded only when its pixels are first locked.
 Status DecodeBlobWhenUsed(CPixelBuffer& buffer, int32_t formatCode,
-                          std::shared_ptr<const std::vector<uint8_t>> bytes);
+                          std::shared_ptr<const CEncodedBytes> bytes);
 // Decodes a picture file; the format code comes from the extension and is answered in
 // `formatCode` (an unsupported extension answers kErrBadArgument).
 Status DecodeFile(const std::string& path, CPixelBuffer& buffer, int32_t& formatCode);

@@ -14,6 +14,7 @@
 #include <jpeglib.h>
 
 #include "image/codec.h"
+#include "image/encoded_bytes.h"
 #include "image/jpeg_check.h"
 #include "image/jpeg_scan.h"
 #include "image/pixel_buffer.h"
@@ -179,7 +180,7 @@ void ExpectSameOutcome(const Bytes& blob, const std::string& label, Tally& tally
   CPixelBuffer direct;
   const Status expected = DecodeBlob(direct, kCodecJPEG, blob.data(), blob.size());
   CPixelBuffer later;
-  const Status got = DecodeBlobWhenUsed(later, kCodecJPEG, std::make_shared<const Bytes>(blob));
+  const Status got = DecodeBlobWhenUsed(later, kCodecJPEG, CEncodedBytes::Keep(blob));
   ASSERT_EQ(got, expected) << label;
   if (Failed(expected)) {
     ++tally.refused;
@@ -286,7 +287,7 @@ TEST(JpegCheck, PixelsStillToBeDecodedAreReplacedOrCopiedLikeDecodedOnes) {
   ASSERT_EQ(DecodeBlob(direct, kCodecJPEG, jpeg.data(), jpeg.size()), kOk);
 
   CPixelBuffer later;
-  ASSERT_EQ(DecodeBlobWhenUsed(later, kCodecJPEG, std::make_shared<const Bytes>(jpeg)), kOk);
+  ASSERT_EQ(DecodeBlobWhenUsed(later, kCodecJPEG, CEncodedBytes::Keep(jpeg)), kOk);
   ASSERT_TRUE(later.IsDeferred());
   CPixelBuffer copy;
   ASSERT_EQ(copy.CopyFrom(later), kOk);
@@ -297,7 +298,7 @@ TEST(JpegCheck, PixelsStillToBeDecodedAreReplacedOrCopiedLikeDecodedOnes) {
 
   // Pictures kept in the mapped storage are decoded into it.
   CPixelBuffer mapped(kStorageMapped);
-  ASSERT_EQ(DecodeBlobWhenUsed(mapped, kCodecJPEG, std::make_shared<const Bytes>(jpeg)), kOk);
+  ASSERT_EQ(DecodeBlobWhenUsed(mapped, kCodecJPEG, CEncodedBytes::Keep(jpeg)), kOk);
   ASSERT_TRUE(mapped.IsDeferred());
   {
     CPixelLock a(direct), b(mapped);
@@ -308,7 +309,7 @@ TEST(JpegCheck, PixelsStillToBeDecodedAreReplacedOrCopiedLikeDecodedOnes) {
 
   // A new picture of the same size starts cleared rather than decoded.
   CPixelBuffer replaced;
-  ASSERT_EQ(DecodeBlobWhenUsed(replaced, kCodecJPEG, std::make_shared<const Bytes>(jpeg)), kOk);
+  ASSERT_EQ(DecodeBlobWhenUsed(replaced, kCodecJPEG, CEncodedBytes::Keep(jpeg)), kOk);
   ASSERT_EQ(replaced.Create(replaced.width, replaced.height, replaced.format, 0), kOk);
   EXPECT_FALSE(replaced.IsDeferred());
   CPixelLock bits(replaced);
