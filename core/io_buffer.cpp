@@ -45,6 +45,14 @@ int WriteAll(int fd, const void* source, size_t count, uint64_t& offset) {
   return 0;
 }
 
+// Turns direct writes on or off for `fd`; false when the file system refuses them.
+bool SetDirect(int fd, bool on) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0) return false;
+  const int wanted = on ? flags | O_DIRECT : flags & ~O_DIRECT;
+  return wanted == flags || ::fcntl(fd, F_SETFL, wanted) == 0;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -117,10 +125,13 @@ void CWriteBehind::Run() {
 
 bool CWriteQueue::Start(int fd, uint64_t offset, CWriteBehind& writeBehind) {
   Finish();
-  if (!memory_) memory_.reset(new (std::nothrow) uint8_t[kBuffers * kBufferBytes]);
+  if (!memory_)
+    memory_.reset(static_cast<uint8_t*>(::operator new[](
+        kBuffers * kBufferBytes, std::align_val_t{kDirectAlign}, std::nothrow)));
   if (!memory_) return false;
   std::lock_guard lock(mutex_);
   fd_ = fd;
+  direct_ = true;
   writeBehind_ = &writeBehind;
   try {
     free_.clear();
@@ -191,7 +202,7 @@ void CWriteQueue::Run() {
     const bool failed = error_ != 0;  // after a failure nothing more reaches the file
     uint64_t offset = offset_;
     lock.unlock();
-    int error = failed ? 0 : WriteAll(fd_, buffer, bytes, offset);
+    int error = failed ? 0 : Put(buffer, bytes, offset);
     if (!failed && error == 0) error = writeBehind_->Wrote(offset);
     lock.lock();
     offset_ = offset;
@@ -200,6 +211,27 @@ void CWriteQueue::Run() {
     free_.push_back(buffer);
     changed_.notify_all();
   }
+}
+
+int CWriteQueue::Put(const uint8_t* buffer, size_t bytes, uint64_t& offset) {
+  const bool whole = bytes % kDirectAlign == 0 && offset % kDirectAlign == 0;
+  // The file takes direct writes only for the length of this one: whoever writes to it between
+  // buffers (the last bytes, after the queue is done) writes through the cache.
+  if (!direct_ || !whole || !SetDirect(fd_, true)) return WriteAll(fd_, buffer, bytes, offset);
+  const uint64_t start = offset;
+  int error = WriteAll(fd_, buffer, bytes, offset);
+  const bool turnedOff = SetDirect(fd_, false);
+  if (error == EINVAL || !turnedOff) {
+    // The file system takes the flag but not the write: the rest of the file goes through the
+    // cache.
+    direct_ = false;
+    if (!turnedOff) return errno;
+    if (error == EINVAL) {
+      const auto done = static_cast<size_t>(offset - start);
+      error = WriteAll(fd_, buffer + done, bytes - done, offset);
+    }
+  }
+  return error;
 }
 
 // ---------------------------------------------------------------------------------------------

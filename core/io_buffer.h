@@ -8,6 +8,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
@@ -109,13 +110,18 @@ class CWriteBehind {
 };
 
 // Writes a file's bytes on a thread of its own, a buffer at a time, while the writer fills the
-// next: the copy of the bytes into the system's cache, and its page faults, run beside the making
-// of the bytes instead of after it. Buffers are written in the order they are queued, from the
-// file's offset when Start was called; the write-back (CWriteBehind) is told as they go.
+// next. Buffers are written in the order they are queued, from the file's offset when Start was
+// called. A full buffer that starts on a whole block of the file goes straight to the disk where
+// the file system allows it: the system's cache is neither filled nor copied into, so a large
+// file costs the disk's time and not the memory of a second copy. Any other buffer (the last, or
+// all of them on a file system without direct writes) goes through the cache as usual, and the
+// write-back (CWriteBehind) is told as they go.
 class CWriteQueue {
  public:
   static constexpr size_t kBuffers = 4;
-  static constexpr size_t kBufferBytes = size_t{256} << 10;
+  static constexpr size_t kBufferBytes = size_t{1} << 20;
+  // What a direct write's memory, length and place in the file must be whole multiples of.
+  static constexpr size_t kDirectAlign = 4096;
 
   CWriteQueue() = default;
   CWriteQueue(const CWriteQueue&) = delete;
@@ -141,11 +147,19 @@ class CWriteQueue {
   int Finish();
 
  private:
+  struct AlignedDelete {
+    void operator()(uint8_t* memory) const {
+      ::operator delete[](memory, std::align_val_t{kDirectAlign});
+    }
+  };
   void Run();
+  // Writes one buffer, moving `offset` along; answers the system's error, else 0.
+  int Put(const uint8_t* buffer, size_t bytes, uint64_t& offset);
 
   int fd_ = -1;
   CWriteBehind* writeBehind_ = nullptr;
-  std::unique_ptr<uint8_t[]> memory_;
+  std::unique_ptr<uint8_t[], AlignedDelete> memory_;
+  bool direct_ = true;  // direct writes not yet refused by the file system (the thread's own)
   std::thread worker_;
   std::mutex mutex_;
   std::condition_variable changed_;
