@@ -18,7 +18,7 @@ std::shared_ptr<const CEncodedBytes> CEncodedBytes::Keep(std::span<const uint8_t
   }
   kept->heap_.reset(new (std::nothrow) uint8_t[bytes.size()]);
   if (!kept->heap_) return nullptr;
-  std::memcpy(kept->heap_.get(), bytes.data(), bytes.size());
+  if (!bytes.empty()) std::memcpy(kept->heap_.get(), bytes.data(), bytes.size());
   return kept;
 }
 
