@@ -10,6 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   KX::JpegCheckLimits limits;
   limits.maxSide = 65500;
   limits.maxPixels = int64_t{1} << 24;
+  limits.walkTablesFrom = 0;
   KX::JpegCheckLimits reference = limits;
   reference.libraryScan = true;
   KX::JpegCheckResult quick, library;

@@ -159,7 +159,8 @@ bool Run(Session& session, jpeg_decompress_struct& cinfo, const uint8_t* bytes, 
   // A single Huffman-coded scan that the quick walk finds clean needs nothing more from the
   // library: it would read the same codes and reach the end of the picture without a word.
   if (!jpeg_has_multiple_scans(&cinfo) && !cinfo.arith_code && !limits.libraryScan &&
-      JpegScanIsClean(cinfo, cinfo.src->next_input_byte, cinfo.src->bytes_in_buffer))
+      JpegScanIsClean(cinfo, cinfo.src->next_input_byte, cinfo.src->bytes_in_buffer,
+                      cinfo.src->bytes_in_buffer >= limits.walkTablesFrom))
     return true;
   // Otherwise a single scan is decoded as it is read: every row but the last is only
   // entropy-decoded (the library parses and drops its coefficients, with the same checks and

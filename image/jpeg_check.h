@@ -28,6 +28,10 @@ struct JpegCheckLimits {
   // Reads a single scan through the library even where the quick walk could vouch for it: the
   // reference the walk is tested against.
   bool libraryScan = false;
+  // Coded data from which the walk builds the tables it has not kept; a shorter scan is left to
+  // the library, which reads it faster than the tables are built. Tests and the fuzzer walk
+  // every scan (0).
+  size_t walkTablesFrom = size_t{32} << 10;
 };
 
 struct JpegCheckResult {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include <jpeglib.h>
 
@@ -72,14 +73,22 @@ struct Table {
   int32_t maxCode[17] = {};      // largest code of each length; -1 when there is none
   int32_t valueOffset[17] = {};  // the symbol of code c of length l is values[c + valueOffset[l]]
   int32_t count = 0;             // number of symbols
-  const uint8_t* values = nullptr;
+  uint8_t values[256] = {};
 };
+
+// The number of symbols a definition lists, or -1 past the 256 the library allows.
+int SymbolCount(const JHUFF_TBL& definition) {
+  int count = 0;
+  for (int length = 1; length <= 16; ++length) count += definition.bits[length];
+  return count <= 256 ? count : -1;
+}
 
 // Builds the table the library built from the same definition; false for a definition the
 // library would have refused, or a DC symbol it would have.
-bool Build(const JHUFF_TBL* definition, bool dc, Table& table) {
-  if (definition == nullptr) return false;
-  table.values = definition->huffval;
+bool Build(const JHUFF_TBL& definition, bool dc, Table& table) {
+  const int symbols = SymbolCount(definition);
+  if (symbols < 0) return false;
+  std::copy_n(definition.huffval, symbols, table.values);
   // First the code that starts each look: its length (0: none) and symbol.
   constexpr size_t kLooks = size_t{1} << kLookBits;
   auto lengthAt = std::make_unique<uint8_t[]>(kLooks);
@@ -88,12 +97,12 @@ bool Build(const JHUFF_TBL* definition, bool dc, Table& table) {
   int32_t code = 0;
   int32_t count = 0;
   for (int length = 1; length <= 16; ++length) {
-    const int n = definition->bits[length];
+    const int n = definition.bits[length];
     table.valueOffset[length] = count - code;
     table.maxCode[length] = n != 0 ? code + n - 1 : -1;
     for (int i = 0; i < n; ++i, ++code, ++count) {
       if (count >= 256) return false;
-      const uint8_t symbol = definition->huffval[count];
+      const uint8_t symbol = definition.huffval[count];
       if (dc && symbol > 15) return false;
       if (length > kLookBits) continue;
       const int spread = kLookBits - length;
@@ -131,10 +140,57 @@ bool Build(const JHUFF_TBL* definition, bool dc, Table& table) {
       // Past 63 the block has ended whatever follows (and the advances keep to their bits).
       if (dc || s.endsBlock || used >= kLookBits || s.advance >= 64) break;
     }
-    if (s.firstBits != 0) table.look[look] = MakeEntry(s);
+    table.look[look] = s.firstBits != 0 ? MakeEntry(s) : 0;
   }
   return true;
 }
+
+// The tables built before on this thread, with the definitions they came from. The pictures of
+// a file mostly share their tables (an encoder's standard ones), and building one costs more
+// than walking a small picture does.
+class CTableCache {
+ public:
+  // The table for `definition`, built now when none was kept for it and `mayBuild`; null for a
+  // definition the library would have refused, or one not kept when building is not allowed. A
+  // table answered for the scan `scan` stays while that scan is walked: only tables of other
+  // scans make room for new ones.
+  const Table* Find(const JHUFF_TBL* definition, bool dc, uint64_t scan, bool mayBuild) {
+    if (definition == nullptr) return nullptr;
+    const int symbols = SymbolCount(*definition);
+    if (symbols < 0) return nullptr;
+    for (Slot& slot : slots_) {
+      if (!slot.built || slot.dc != dc ||
+          std::memcmp(slot.bits, definition->bits, sizeof slot.bits) != 0 ||
+          std::memcmp(slot.table.values, definition->huffval, static_cast<size_t>(symbols)) != 0)
+        continue;
+      slot.scan = scan;
+      return &slot.table;
+    }
+    if (!mayBuild) return nullptr;
+    Slot* free = nullptr;
+    for (size_t i = 0; i < kSlots && free == nullptr; ++i, next_ = (next_ + 1) % kSlots)
+      if (slots_[next_].scan != scan) free = &slots_[next_];
+    if (free == nullptr) return nullptr;  // a scan names at most eight tables: never
+    free->built = Build(*definition, dc, free->table);
+    if (!free->built) return nullptr;
+    free->dc = dc;
+    std::memcpy(free->bits, definition->bits, sizeof free->bits);
+    free->scan = scan;
+    return &free->table;
+  }
+
+ private:
+  struct Slot {
+    bool built = false;
+    bool dc = false;
+    uint8_t bits[17] = {};
+    uint64_t scan = 0;  // the scan that used the table last
+    Table table;
+  };
+  static constexpr size_t kSlots = 2 * NUM_HUFF_TBLS;
+  std::array<Slot, kSlots> slots_;
+  size_t next_ = 0;  // where the search for room to build starts
+};
 
 // True when one of the eight bytes of `word` is 0xFF.
 bool HasFF(uint64_t word) {
@@ -267,7 +323,8 @@ bool SkipBlock(const Table& dc, const Table& ac, Bits& bits) {
 
 }  // namespace
 
-bool JpegScanIsClean(const jpeg_decompress_struct& cinfo, const uint8_t* data, size_t length) {
+bool JpegScanIsClean(const jpeg_decompress_struct& cinfo, const uint8_t* data, size_t length,
+                     bool mayBuildTables) {
   if (data == nullptr || cinfo.progressive_mode || cinfo.arith_code || cinfo.Ss != 0 ||
       cinfo.Se != DCTSIZE2 - 1 || cinfo.Ah != 0 || cinfo.Al != 0)
     return false;
@@ -276,9 +333,12 @@ bool JpegScanIsClean(const jpeg_decompress_struct& cinfo, const uint8_t* data, s
       cinfo.comps_in_scan > MAX_COMPS_IN_SCAN)
     return false;
 
-  // The tables the scan's components name, each built once.
-  auto tables = std::make_unique<Table[]>(2 * NUM_HUFF_TBLS);
-  bool built[2 * NUM_HUFF_TBLS] = {};
+  // The tables the scan's components name, from this thread's cache.
+  thread_local std::unique_ptr<CTableCache> cache;
+  thread_local uint64_t scans = 0;
+  if (!cache) cache.reset(new (std::nothrow) CTableCache);
+  if (!cache) return false;
+  const uint64_t scan = ++scans;
   const Table* dcOf[D_MAX_BLOCKS_IN_MCU];
   const Table* acOf[D_MAX_BLOCKS_IN_MCU];
   for (int b = 0; b < blocks; ++b) {
@@ -289,15 +349,9 @@ bool JpegScanIsClean(const jpeg_decompress_struct& cinfo, const uint8_t* data, s
     const int acNumber = component.ac_tbl_no;
     if (dcNumber < 0 || dcNumber >= NUM_HUFF_TBLS || acNumber < 0 || acNumber >= NUM_HUFF_TBLS)
       return false;
-    const int dcSlot = dcNumber;
-    const int acSlot = NUM_HUFF_TBLS + acNumber;
-    if (!built[dcSlot] && !Build(cinfo.dc_huff_tbl_ptrs[dcNumber], true, tables[dcSlot]))
-      return false;
-    if (!built[acSlot] && !Build(cinfo.ac_huff_tbl_ptrs[acNumber], false, tables[acSlot]))
-      return false;
-    built[dcSlot] = built[acSlot] = true;
-    dcOf[b] = &tables[dcSlot];
-    acOf[b] = &tables[acSlot];
+    dcOf[b] = cache->Find(cinfo.dc_huff_tbl_ptrs[dcNumber], true, scan, mayBuildTables);
+    acOf[b] = cache->Find(cinfo.ac_huff_tbl_ptrs[acNumber], false, scan, mayBuildTables);
+    if (dcOf[b] == nullptr || acOf[b] == nullptr) return false;
   }
 
   Bits bits(data, length);

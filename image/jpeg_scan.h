@@ -21,7 +21,10 @@ namespace KX {
 
 // True when the scan `cinfo` has just started (a single sequential Huffman-coded scan, the
 // library's source standing at its first coded byte) is clean as above, given the `length`
-// bytes from `data` on that the source still holds. False decides nothing.
-bool JpegScanIsClean(const jpeg_decompress_struct& cinfo, const uint8_t* data, size_t length);
+// bytes from `data` on that the source still holds. False decides nothing. The walk keeps the
+// tables it builds for the scans that follow on the same thread; without `mayBuildTables` it
+// walks only with tables kept from before.
+bool JpegScanIsClean(const jpeg_decompress_struct& cinfo, const uint8_t* data, size_t length,
+                     bool mayBuildTables);
 
 }  // namespace KX

@@ -9,6 +9,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <jpeglib.h>
@@ -257,7 +258,7 @@ TEST(JpegCheck, PixelsStillToBeDecodedAreReplacedOrCopiedLikeDecodedOnes) {
 
 // The quick walk over a single Huffman-coded scan, alone: true when it vouches for the scan of a
 // picture the library has started reading (which must have a clean header).
-bool WalkVouches(const Bytes& blob) {
+bool WalkVouches(const Bytes& blob, bool mayBuildTables = true) {
   jpeg_decompress_struct cinfo{};
   jpeg_error_mgr error{};
   cinfo.err = jpeg_std_error(&error);
@@ -269,7 +270,8 @@ bool WalkVouches(const Bytes& blob) {
   jpeg_start_decompress(&cinfo);
   const bool vouched =
       !jpeg_has_multiple_scans(&cinfo) &&
-      JpegScanIsClean(cinfo, cinfo.src->next_input_byte, cinfo.src->bytes_in_buffer);
+      JpegScanIsClean(cinfo, cinfo.src->next_input_byte, cinfo.src->bytes_in_buffer,
+                      mayBuildTables);
   jpeg_destroy_decompress(&cinfo);
   return vouched;
 }
@@ -361,6 +363,7 @@ TEST(JpegCheck, TheQuickWalkVouchesOnlyForScansTheLibraryReadsWithoutAWord) {
   JpegCheckLimits limits;
   limits.maxSide = 65500;
   limits.maxPixels = int64_t{1} << 28;
+  limits.walkTablesFrom = 0;
   JpegCheckLimits reference = limits;
   reference.libraryScan = true;
 
@@ -397,6 +400,26 @@ TEST(JpegCheck, TheQuickWalkVouchesOnlyForScansTheLibraryReadsWithoutAWord) {
   EXPECT_GT(refused, 3000);
   EXPECT_GT(cleanToBoth, 200);
   EXPECT_GT(walked, cleanToBoth / 2);
+}
+
+// Tables built for one scan serve the scans that follow on the same thread, until scans with
+// other tables take their room.
+TEST(JpegCheck, TheWalkKeepsTheTablesItBuiltForLaterScansOnTheSameThread) {
+  std::thread([] {
+    const Bytes standard = Encode(Shape{});
+    EXPECT_FALSE(WalkVouches(standard, false));
+    EXPECT_TRUE(WalkVouches(standard, true));
+    EXPECT_TRUE(WalkVouches(standard, false));
+    // Pictures with tables of their own (two each) fill the room.
+    for (int quality = 60; quality < 100; quality += 8) {
+      Shape own;
+      own.optimize = true;
+      own.quality = quality;
+      EXPECT_TRUE(WalkVouches(Encode(own), true)) << quality;
+    }
+    EXPECT_FALSE(WalkVouches(standard, false));
+    EXPECT_TRUE(WalkVouches(standard, true));
+  }).join();
 }
 
 }  // namespace
