@@ -28,6 +28,9 @@ constexpr int32_t kNoExtraWordsFrom = 200;
 constexpr int32_t kThreeExtraWordsFrom = 101;
 // From this stored version on an embedded encoded picture names its format.
 constexpr int32_t kEncodeFormatFrom = 200;
+// Embedded pictures up to this size are checked from a copy of their own while the load goes on:
+// mapping the kept block would cost more than the check.
+constexpr size_t kCheckFromCopyUpTo = size_t{128} << 10;
 
 // A frame record as the file holds it: the image reference is its id.
 struct DiskFrame {
@@ -282,13 +285,23 @@ Status CImage::Load(CReader& in) {
   // they are used (a save writes the kept bytes back and never needs them), when the codec can
   // vouch for them without decoding; other pictures are decoded now.
   const int32_t format = encodeFormat;
-  CLoadJobs* jobs = in.contextOrNull() ? in.context().jobs : nullptr;
-  // With jobs, the check or decode runs beside the rest of the load, which waits for it before
-  // anything looks at the picture.
-  if (!jobs || Failed(jobs->Queue([this, kept = blob, format] {
-        return DecodeBlobWhenUsed(picture, format, kept);
-      })))
-    KX_RETURN_IF_FAILED(DecodeBlobWhenUsed(picture, format, blob));
+  if (CLoadJobs* jobs = in.contextOrNull() ? in.context().jobs : nullptr) {
+    // With jobs, the check or decode runs beside the rest of the load, which waits for it before
+    // anything looks at the picture. A small picture is read from a copy of its own, gone with
+    // the check; a large one where the blob keeps it, rather than from as much fresh memory.
+    std::vector<uint8_t> copy;
+    if (bytes.size() <= kCheckFromCopyUpTo)
+      TryAllocate([&] { copy.assign(bytes.begin(), bytes.end()); }).Ignore();
+    const Status queued =
+        copy.empty() ? jobs->Queue([this, kept = blob, format] {
+          return DecodeBlobWhenUsed(picture, format, kept);
+        })
+                     : jobs->Queue([this, kept = blob, format, copy = std::move(copy)] {
+                         return DecodeBlobWhenUsed(picture, format, kept, copy);
+                       });
+    if (Succeeded(queued)) return kOk;
+  }
+  KX_RETURN_IF_FAILED(DecodeBlobWhenUsed(picture, format, blob, bytes));
   return kOk;
 }
 

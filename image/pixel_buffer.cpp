@@ -427,21 +427,36 @@ Status DecodeBlob(CPixelBuffer& buffer, int32_t formatCode, const uint8_t* bytes
   return status;
 }
 
+namespace {
+
+// DecodeBlobWhenUsed over `data`, the bytes of `kept`.
+Status CheckOrDecode(CPixelBuffer& buffer, int32_t formatCode,
+                     const std::shared_ptr<const CEncodedBytes>& kept, const uint8_t* data,
+                     size_t length) {
+  CodecFrameInfo frame;
+  if (CodecCheck(data, length, formatCode, frame) != kOk)
+    return DecodeBlob(buffer, formatCode, data, length);
+  buffer.resolutionX = ResolutionFromCodec(frame.resolutionUnit, frame.resolutionX);
+  buffer.resolutionY = ResolutionFromCodec(frame.resolutionUnit, frame.resolutionY);
+  return buffer.Defer(frame.width, frame.height, frame.hasAlpha ? kPixelBGRA : kPixelBGR, kept,
+                      formatCode);
+}
+
+}  // namespace
+
 Status DecodeBlobWhenUsed(CPixelBuffer& buffer, int32_t formatCode,
                           std::shared_ptr<const CEncodedBytes> bytes) {
   if (!bytes) return kErrBadArgument;
-  CodecFrameInfo frame;
-  bool vouched = false;
-  // A picture the codec cannot vouch for is decoded at once, from the same view of the bytes.
-  const Status status = bytes->Read([&](const uint8_t* data, size_t length) {
-    vouched = CodecCheck(data, length, formatCode, frame) == kOk;
-    return vouched ? kOk : DecodeBlob(buffer, formatCode, data, length);
+  return bytes->Read([&](const uint8_t* data, size_t length) {
+    return CheckOrDecode(buffer, formatCode, bytes, data, length);
   });
-  if (!vouched) return status;
-  buffer.resolutionX = ResolutionFromCodec(frame.resolutionUnit, frame.resolutionX);
-  buffer.resolutionY = ResolutionFromCodec(frame.resolutionUnit, frame.resolutionY);
-  return buffer.Defer(frame.width, frame.height, frame.hasAlpha ? kPixelBGRA : kPixelBGR,
-                      std::move(bytes), formatCode);
+}
+
+Status DecodeBlobWhenUsed(CPixelBuffer& buffer, int32_t formatCode,
+                          std::shared_ptr<const CEncodedBytes> bytes,
+                          std::span<const uint8_t> sameBytes) {
+  if (!bytes || sameBytes.size() != bytes->size()) return kErrBadArgument;
+  return CheckOrDecode(buffer, formatCode, bytes, sameBytes.data(), sameBytes.size());
 }
 
 Status DecodeFile(const std::string& path, CPixelBuffer& buffer, int32_t& formatCode) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -131,6 +132,11 @@ Status DecodeBlob(CPixelBuffer& buffer, int32_t formatCode, const uint8_t* bytes
 // and is decoded only when its pixels are first locked.
 Status DecodeBlobWhenUsed(CPixelBuffer& buffer, int32_t formatCode,
                           std::shared_ptr<const CEncodedBytes> bytes);
+// The same, reading `sameBytes` (a copy of `bytes` at hand) rather than `bytes`, which the
+// picture keeps.
+Status DecodeBlobWhenUsed(CPixelBuffer& buffer, int32_t formatCode,
+                          std::shared_ptr<const CEncodedBytes> bytes,
+                          std::span<const uint8_t> sameBytes);
 // Decodes a picture file; the format code comes from the extension and is answered in
 // `formatCode` (an unsupported extension answers kErrBadArgument).
 Status DecodeFile(const std::string& path, CPixelBuffer& buffer, int32_t& formatCode);
