@@ -292,13 +292,14 @@ Status CImage::Load(CReader& in) {
     std::vector<uint8_t> copy;
     if (bytes.size() <= kCheckFromCopyUpTo)
       TryAllocate([&] { copy.assign(bytes.begin(), bytes.end()); }).Ignore();
-    const Status queued =
-        copy.empty() ? jobs->Queue([this, kept = blob, format] {
-          return DecodeBlobWhenUsed(picture, format, kept);
-        })
-                     : jobs->Queue([this, kept = blob, format, copy = std::move(copy)] {
-                         return DecodeBlobWhenUsed(picture, format, kept, copy);
-                       });
+    Status queued = kOk;
+    if (copy.empty())
+      queued = jobs->Queue(
+          [this, kept = blob, format] { return DecodeBlobWhenUsed(picture, format, kept); });
+    else
+      queued = jobs->Queue([this, kept = blob, format, copy = std::move(copy)] {
+        return DecodeBlobWhenUsed(picture, format, kept, copy);
+      });
     if (Succeeded(queued)) return kOk;
   }
   KX_RETURN_IF_FAILED(DecodeBlobWhenUsed(picture, format, blob, bytes));
