@@ -158,7 +158,7 @@ bool Run(Session& session, jpeg_decompress_struct& cinfo, const uint8_t* bytes, 
   jpeg_start_decompress(&cinfo);
   // A single Huffman-coded scan that the quick walk finds clean needs nothing more from the
   // library: it would read the same codes and reach the end of the picture without a word.
-  if (!jpeg_has_multiple_scans(&cinfo) && !cinfo.arith_code && !limits.libraryScan &&
+  if (!limits.libraryScan && !jpeg_has_multiple_scans(&cinfo) &&
       JpegScanIsClean(cinfo, cinfo.src->next_input_byte, cinfo.src->bytes_in_buffer,
                       cinfo.src->bytes_in_buffer >= limits.walkTablesFrom))
     return true;

@@ -101,7 +101,6 @@ bool Build(const JHUFF_TBL& definition, bool dc, Table& table) {
     table.valueOffset[length] = count - code;
     table.maxCode[length] = n != 0 ? code + n - 1 : -1;
     for (int i = 0; i < n; ++i, ++code, ++count) {
-      if (count >= 256) return false;
       const uint8_t symbol = definition.huffval[count];
       if (dc && symbol > 15) return false;
       if (length > kLookBits) continue;
