@@ -458,7 +458,7 @@ Status BakeTransformsOf(const CTreeObjects& tree) {
         MatrixMultiply(next, toScene, up->GetLocalMatrix());
         toScene = next;
       }
-      for (auto& point : geometry->positions.items) point = TransformCoord(point, toScene);
+      TransformCoords(std::span(geometry->positions.data(), geometry->positions.size()), toScene);
       geometry->modified = 1;
     }
     // Moving points changes no reference: the tree is the one collected. Every transform is

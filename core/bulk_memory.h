@@ -1,86 +1,33 @@
 #pragma once
 // Memory for the large arrays of geometry. A scene of big meshes is mostly a few hundred arrays
-// of 100 KB and more, read once from the file and written once to the next. Taken from the
-// ordinary heap, each of them costs a page fault for every 4 KB of it, and the kernel zeroes
-// every page before the read overwrites it. Carved from regions that ask for huge pages, the
-// same arrays cost one fault for every 2 MB.
-#include <algorithm>
-#include <compare>
+// of 100 KB and more, read once from the file and written once to the next. Left to themselves,
+// the pages of a fresh array come one page fault at a time as the read first writes to them; a
+// bulk array asks for all of them in one call when it is made.
+//
+// Huge pages were tried for these arrays, and for every object of a scene, and taken out again:
+// on a virtual machine that hands idle memory back to its host, a 2 MiB page taken after a pause
+// of a few seconds is backed again page by page while the kernel zeroes it, and a conversion run
+// on its own (the usual case) took twice as long as with small pages.
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
-#include <mutex>
 #include <new>
-#include <type_traits>
-#include <utility>
 #include <vector>
 
 #include "core/small_array.h"
 
 namespace KX {
 
-// Sanitizer builds take every array from the ordinary heap, so that their checks see each one:
-// an overflow past an array, an array never freed.
-#if defined(__SANITIZE_ADDRESS__) || defined(KX_SANITIZE)
-inline constexpr bool kBulkArenaInUse = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
-inline constexpr bool kBulkArenaInUse = false;
-#else
-inline constexpr bool kBulkArenaInUse = true;
-#endif
-#else
-inline constexpr bool kBulkArenaInUse = true;
-#endif
+// Arrays from this size on have their pages asked for when they are made; for smaller ones a
+// fault more or less does not matter.
+inline constexpr size_t kPrefaultFromBytes = size_t{64} << 10;
 
-// Hands out blocks from regions of kRegionBytes that ask for huge pages, one after the other.
-// A region is given back to the system with the last of its blocks; a block freed before then
-// leaves a hole that is not reused, unless it was the last one handed out. That suits arrays
-// that live as long as their scene, which is what this is for; the heap serves everything else.
-// Blocks of kOwnMappingBytes and more get a mapping of their own, unmapped when they are freed.
-// Thread-safe.
-class CBulkArena {
- public:
-  static constexpr size_t kHugePageBytes = size_t{2} << 20;
-  static constexpr size_t kRegionBytes = size_t{32} << 20;
-  static constexpr size_t kOwnMappingBytes = size_t{8} << 20;
-  // Smaller arrays stay on the heap: a fault more or less does not matter for them, and a hole
-  // they leave in a region would.
-  static constexpr size_t kMinimumBytes = size_t{64} << 10;
-  static constexpr size_t kAlignment = 64;
+// Asks the system for the pages that lie whole inside [block, block + bytes), about to be
+// written. Only a wish: what the memory holds stays as it is, and a system that cannot do it
+// leaves the pages to come with their first write.
+void PrefaultPages(void* block, size_t bytes) noexcept;
 
-  CBulkArena() = default;
-  CBulkArena(const CBulkArena&) = delete;
-  CBulkArena& operator=(const CBulkArena&) = delete;
-  // Blocks must all be freed before; a region still in use is left to the process exit.
-  ~CBulkArena() = default;
-
-  // Null when the system has no memory left (or `bytes` is 0).
-  void* Allocate(size_t bytes) noexcept;
-  // `bytes` as given to Allocate.
-  void Free(void* block, size_t bytes) noexcept;
-
-  // Regions and own mappings held now, and their bytes (address space, not resident memory).
-  size_t MappingCount() const;
-  size_t MappedBytes() const;
-
-  // The arena of the process; never destroyed, since arrays may be freed during static
-  // destruction and at exit.
-  static CBulkArena& Process();
-
- private:
-  struct Region;
-  void* AllocateInRegion(size_t bytes);
-  void FreeInRegion(void* block, size_t bytes);
-
-  mutable std::mutex mutex_;
-  Region* current_ = nullptr;  // where the next blocks come from
-  size_t mappings_ = 0;
-  size_t mappedBytes_ = 0;
-};
-
-// The allocator of bulk arrays: blocks of CBulkArena::kMinimumBytes and more from the process's
-// arena, smaller ones from the heap.
+// The allocator of bulk arrays: the heap's blocks, whose pages come in one call from
+// kPrefaultFromBytes on.
 template <class T>
 class CBulkAllocator {
  public:
@@ -93,29 +40,16 @@ class CBulkAllocator {
   T* allocate(size_t n) {
     if (n > SIZE_MAX / sizeof(T)) throw std::bad_array_new_length();
     const size_t bytes = n * sizeof(T);
-    if (!UsesArena(bytes)) return static_cast<T*>(::operator new(bytes));
-    void* block = CBulkArena::Process().Allocate(bytes);
-    if (!block) throw std::bad_alloc();
+    void* block = ::operator new(bytes);
+    if (bytes >= kPrefaultFromBytes) PrefaultPages(block, bytes);
     return static_cast<T*>(block);
   }
-  void deallocate(T* block, size_t n) noexcept {
-    const size_t bytes = n * sizeof(T);
-    if (!UsesArena(bytes))
-      ::operator delete(block);
-    else
-      CBulkArena::Process().Free(block, bytes);
-  }
+  void deallocate(T* block, size_t) noexcept { ::operator delete(block); }
 
   friend bool operator==(const CBulkAllocator&, const CBulkAllocator&) noexcept { return true; }
-
- private:
-  static_assert(alignof(T) <= CBulkArena::kAlignment);
-  static bool UsesArena(size_t bytes) {
-    return kBulkArenaInUse && bytes >= CBulkArena::kMinimumBytes;
-  }
 };
 
-// A bulk array: short ones inside their owner, longer ones on the heap, large ones in the arena.
+// A bulk array: short ones inside their owner, longer ones on the heap.
 template <class T>
 using CBulkArray = CSmallArray<T, CBulkAllocator<T>>;
 

@@ -131,6 +131,22 @@ CVector3<float> TransformCoord(const CVector3<float>& p, const CMatrix4& m) {
   return d;
 }
 
+void TransformCoords(std::span<CVector3<float>> points, const CMatrix4& m) {
+  const auto& a = m.m;
+  if (a[0][3] != 0.0f || a[1][3] != 0.0f || a[2][3] != 0.0f || a[3][3] != 1.0f) {
+    for (auto& p : points) p = TransformCoord(p, m);
+    return;
+  }
+  // The last column is (0, 0, 0, 1): w is exactly 1 for a finite point, and dividing by it
+  // changes nothing; for any other point w is NaN and the undivided values are answered too.
+  for (auto& p : points) {
+    const CVector3<float> v{p.x * a[0][0] + p.y * a[1][0] + p.z * a[2][0] + a[3][0],
+                            p.x * a[0][1] + p.y * a[1][1] + p.z * a[2][1] + a[3][1],
+                            p.x * a[0][2] + p.y * a[1][2] + p.z * a[2][2] + a[3][2]};
+    p = v;
+  }
+}
+
 CVector3<float> TransformVector(const CVector3<float>& v, const CMatrix3& r) {
   const auto& a = r.m;
   return {v.x * a[0][0] + v.y * a[1][0] + v.z * a[2][0],

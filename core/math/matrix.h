@@ -2,6 +2,7 @@
 // Single-precision matrices for row vectors: a point p is transformed as p * M, so the rows of the
 // 3x3 part are the images of the x, y and z axes and a 4x4 carries its translation in row 3
 // (m[3][0..2], elements 12..14 in memory). Files store them as 9 or 16 floats in row order.
+#include <span>
 #include <type_traits>
 
 #include "core/math/vector.h"
@@ -60,6 +61,10 @@ double Determinant3(const CMatrix3& r);
 // would not be finite) cannot be divided by: the undivided x, y, z are answered. For the affine
 // matrices of the scene graph w is always 1 and both readings agree.
 CVector3<float> TransformCoord(const CVector3<float>& p, const CMatrix4& m);
+
+// TransformCoord of every point, in place: the same answers, without the division where the
+// matrix is affine.
+void TransformCoords(std::span<CVector3<float>> points, const CMatrix4& m);
 
 // Rotates (or scales) a direction: v * r, no translation.
 CVector3<float> TransformVector(const CVector3<float>& v, const CMatrix3& r);

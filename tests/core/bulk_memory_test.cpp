@@ -18,70 +18,24 @@
 namespace KX {
 namespace {
 
-using Arena = CBulkArena;
-
-bool Overlap(const std::pair<char*, size_t>& a, const std::pair<char*, size_t>& b) {
-  return a.first < b.first + b.second && b.first < a.first + a.second;
-}
-
-TEST(BulkArena, BlocksAreAlignedApartAndGoBackWithTheirRegions) {
-  Arena arena;
-  EXPECT_EQ(arena.Allocate(0), nullptr);
-  // Sizes that do not fill a region evenly, so that blocks start new regions part way.
-  std::vector<std::pair<char*, size_t>> blocks;
-  for (size_t i = 0; i < 60; ++i) {
-    const size_t bytes = Arena::kMinimumBytes + i * 37'001;
-    auto* block = static_cast<char*>(arena.Allocate(bytes));
-    ASSERT_NE(block, nullptr);
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % Arena::kAlignment, 0u);
-    std::memset(block, static_cast<int>(i), bytes);
-    blocks.emplace_back(block, bytes);
+// Asking for a block's pages changes nothing in it, wherever the block starts and ends.
+TEST(BulkMemory, PrefaultingPagesKeepsWhatTheyHold) {
+  std::vector<uint8_t> block(kPrefaultFromBytes * 3 + 123);
+  std::mt19937 random(7);
+  for (auto& byte : block) byte = static_cast<uint8_t>(random());
+  const std::vector<uint8_t> before = block;
+  for (size_t offset : {size_t{0}, size_t{1}, size_t{4095}, size_t{5000}}) {
+    PrefaultPages(block.data() + offset, block.size() - offset);
+    PrefaultPages(block.data() + offset, 10);  // no whole page inside
   }
-  EXPECT_GT(arena.MappingCount(), 1u);
-  for (size_t i = 0; i < blocks.size(); ++i)
-    for (size_t j = i + 1; j < blocks.size(); ++j) ASSERT_FALSE(Overlap(blocks[i], blocks[j]));
-  // Every block still holds what was written to it, and freeing them in any order gives every
-  // region back with its last block.
-  std::shuffle(blocks.begin(), blocks.end(), std::mt19937(7));
-  for (auto& [block, bytes] : blocks) {
-    const auto fill = static_cast<char>(block[0]);
-    EXPECT_TRUE(std::all_of(block, block + bytes, [&](char c) { return c == fill; }));
-    arena.Free(block, bytes);
-  }
-  EXPECT_EQ(arena.MappingCount(), 0u);
-  EXPECT_EQ(arena.MappedBytes(), 0u);
+  PrefaultPages(block.data(), 0);
+  EXPECT_TRUE(block == before);
 }
 
-TEST(BulkArena, TheLastBlockMakesRoomAgainAndLargeBlocksHaveTheirOwnMapping) {
-  Arena arena;
-  void* first = arena.Allocate(Arena::kMinimumBytes);
-  void* last = arena.Allocate(Arena::kMinimumBytes * 3);
-  arena.Free(last, Arena::kMinimumBytes * 3);
-  EXPECT_EQ(arena.Allocate(Arena::kMinimumBytes * 2), last);
-  // A hole before the last block is not taken.
-  arena.Free(first, Arena::kMinimumBytes);
-  void* next = arena.Allocate(Arena::kMinimumBytes);
-  EXPECT_NE(next, first);
-  EXPECT_EQ(arena.MappingCount(), 1u);
-
-  const size_t large = Arena::kOwnMappingBytes + 1;
-  void* own = arena.Allocate(large);
-  ASSERT_NE(own, nullptr);
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(own) % Arena::kHugePageBytes, 0u);
-  EXPECT_EQ(arena.MappingCount(), 2u);
-  EXPECT_EQ(arena.MappedBytes(),
-            Arena::kRegionBytes + Arena::kOwnMappingBytes + Arena::kHugePageBytes);
-  static_cast<char*>(own)[large - 1] = 1;
-  arena.Free(own, large);
-  arena.Free(last, Arena::kMinimumBytes * 2);
-  arena.Free(next, Arena::kMinimumBytes);
-  EXPECT_EQ(arena.MappingCount(), 0u);
-}
-
-// Buffers of either kind of memory (heap below the arena's minimum, arena above) keep the zeros,
-// copies and comparisons the geometry relies on, also when a block is reused.
-TEST(BulkArena, BuffersGiveZerosWhereTheyPromiseThem) {
-  for (const size_t n : {size_t{10}, Arena::kMinimumBytes / sizeof(uint32_t) * 3}) {
+// Buffers small and large (with their pages asked for) keep the zeros, copies and comparisons the
+// geometry relies on, also when a block is reused.
+TEST(BulkMemory, BuffersGiveZerosWhereTheyPromiseThem) {
+  for (const size_t n : {size_t{10}, kPrefaultFromBytes / sizeof(uint32_t) * 3}) {
     CIndexBuffer a;
     ASSERT_EQ(a.Resize(static_cast<int64_t>(n)), kOk);
     std::fill(a.begin(), a.end(), 0xdeadbeefu);
@@ -105,9 +59,9 @@ TEST(BulkArena, BuffersGiveZerosWhereTheyPromiseThem) {
   }
 }
 
-TEST(BulkArena, ArraysReadFromAStreamHoldTheStoredElementsOnly) {
+TEST(BulkMemory, ArraysReadFromAStreamHoldTheStoredElementsOnly) {
   // A large array after a small one, then a count the stream cannot hold.
-  const size_t n = Arena::kMinimumBytes / sizeof(CVector3<float>) * 2;
+  const size_t n = kPrefaultFromBytes / sizeof(CVector3<float>) * 2;
   std::vector<uint8_t> bytes;
   auto put = [&](const auto& value) {
     const auto* p = reinterpret_cast<const uint8_t*>(&value);
@@ -134,12 +88,12 @@ TEST(BulkArena, ArraysReadFromAStreamHoldTheStoredElementsOnly) {
 
 // A file cut short after it was opened: the read fails part way, and the array it was reading
 // into, which was not initialised for it, holds zeros rather than what its memory held before.
-TEST(BulkArena, AnArrayWhoseReadFailsHoldsZeros) {
+TEST(BulkMemory, AnArrayWhoseReadFailsHoldsZeros) {
   test::TempDir dir;
-  const size_t n = Arena::kMinimumBytes;  // elements of 4 bytes: read past the stream buffer
+  const size_t n = kPrefaultFromBytes;  // elements of 4 bytes: read past the stream buffer
   const std::string path = dir.File("cut", std::string(4 * n, '\x7f'));
   {
-    // Leaves its bytes in the block the next array of the same size takes.
+    // Leaves its bytes in a block the next array of the same size is likely to take.
     CIndexBuffer garbage;
     ASSERT_EQ(garbage.Resize(static_cast<int64_t>(n)), kOk);
     std::fill(garbage.begin(), garbage.end(), 0xdeadbeefu);

@@ -2,6 +2,8 @@
 #include <cfloat>
 #include <cstring>
 #include <limits>
+#include <random>
+#include <vector>
 
 #include "core/math/matrix.h"
 #include "math_test_util.h"
@@ -110,6 +112,35 @@ TEST(TransformCoord, AffineProjectiveAndZeroW) {
   EXPECT_EQ(TransformCoord({2, 4, 6}, p), (CVector3<float>{0.5f, 1, 1.5f}));
   p.m[3][3] = -2;  // w = 0 for this point: left undivided, finite
   EXPECT_EQ(TransformCoord({2, 4, 6}, p), (CVector3<float>{2, 4, 6}));
+}
+
+// The batch answers what a point at a time answers, bit for bit: for affine matrices (where it
+// leaves the division out), with -0 in the last column, and for projective ones; for points that
+// overflow, are infinite or NaN as well.
+TEST(TransformCoord, ManyPointsAtOnceAnswerWhatOneAtATimeDoes) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  std::vector<CVector3<float>> points = {{0, 0, 0},    {-0.0f, 1, 2}, {1e30f, 1e30f, -1e30f},
+                                         {inf, 0, 1},  {nan, 2, 3},   {1, -inf, nan},
+                                         {3e38f, 1, 1}, {1e-40f, 0, 0}};
+  std::mt19937 random(11);
+  std::uniform_real_distribution<float> value(-1000, 1000);
+  for (int i = 0; i < 200; ++i) points.push_back({value(random), value(random), value(random)});
+
+  CMatrix4 negativeZeros = MatrixTranslation({1, 2, 3});
+  negativeZeros.m[0][3] = -0.0f;
+  CMatrix4 projective = MatrixScaling({1, 2, 3});
+  projective.m[2][3] = 0.5f;
+  CMatrix4 huge = MatrixScaling({3e38f, -3e38f, 1}) * MatrixTranslation({nan, 0, 0});
+  for (const CMatrix4& m : {MatrixIdentity(), MatrixScaling({2, 4, 8}) * MatrixTranslation({1, 2, 3}),
+                            negativeZeros, projective, huge}) {
+    std::vector<CVector3<float>> batch = points;
+    TransformCoords(batch, m);
+    for (size_t i = 0; i < points.size(); ++i) {
+      const CVector3<float> one = TransformCoord(points[i], m);
+      EXPECT_EQ(std::memcmp(&one, &batch[i], sizeof one), 0) << "point " << i;
+    }
+  }
 }
 
 }  // namespace
