@@ -13,10 +13,15 @@
 # times the objects: the time should grow at most elevenfold.
 #
 # The files are written below $BENCH_DIR (default: build-bench/work), on the disk the build is on.
+# With PAUSE=SECONDS each conversion starts that long after the copy before it, as a conversion
+# run on its own does: on a virtual machine that gives idle memory back to its host, memory a
+# process takes after a pause is backed again as it is first written, which runs right after
+# another do not see.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 RUNS=${1:-5}
+PAUSE=${PAUSE:-0}
 BUILD=${BUILD:-build-bench}
 WORK=${BENCH_DIR:-$BUILD/work}
 
@@ -45,6 +50,7 @@ measure() {
     cp "$in" "$WORK/copy.crv" && sync "$WORK/copy.crv"
     copies+=($(($(now) - start)))
 
+    sleep "$PAUSE"
     start=$(now)
     /usr/bin/time -f %M -o "$WORK/peak" "$RECASTER" convert "$in" -o "$WORK/out.fbprop" --force >/dev/null
     converts+=($(($(now) - start)))
@@ -71,7 +77,7 @@ measure() {
 "$GENERATE" --textures "$WORK/textures.crv" 30 1024 >/dev/null
 "$GENERATE" --objects "$WORK/objects10.crv" 200000 >/dev/null
 
-echo "median of $RUNS alternating runs; peak is the largest resident size of the conversion"
+echo "median of $RUNS alternating runs, $PAUSE s before each conversion; peak is the largest resident size of the conversion"
 measure mesh-heavy "$WORK/meshes.crv"
 measure many-objects "$WORK/objects.crv"
 SMALL_NS=$CONVERT_NS
