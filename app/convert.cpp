@@ -409,13 +409,15 @@ Status CleanUpGeometry(CNode& root) {
 
 namespace {
 
+void Tag(CNode& node, int32_t tag) {
+  node.tag = tag;
+  node.modified = 1;
+}
+
 Status TagNodesOf(const CTreeObjects& tree, int32_t tag) {
   return Guarded([&]() -> Status {
     const std::vector<CNode*> nodes = tree.Of<CNode>(false);
-    for (CNode* node : CPrefetching(nodes)) {
-      node->tag = tag;
-      node->modified = 1;
-    }
+    for (CNode* node : CPrefetching(nodes)) Tag(*node, tag);
     return kOk;
   });
 }
@@ -424,6 +426,20 @@ Status StripControllersOf(const CTreeObjects& tree) {
   return Guarded([&]() -> Status {
     const std::vector<CSpatial*> objects = tree.Of<CSpatial>(true);
     for (CSpatial* object : CPrefetching(objects)) object->DetachAllControllers();
+    return kOk;
+  });
+}
+
+// TagNodesOf, then StripControllersOf, in one visit of each object. The strip lets go of
+// controllers, which own nothing but controllers and their data: every object of the tree, node
+// or not, is still there when its turn comes. Neither pass reads what the other writes.
+Status TagNodesAndStripControllersOf(const CTreeObjects& tree, int32_t tag) {
+  return Guarded([&]() -> Status {
+    const std::vector<CSpatial*> objects = tree.Of<CSpatial>(true);
+    for (CSpatial* object : CPrefetching(objects)) {
+      if (object->GetRuntimeClass() == &CNode::classRecord) Tag(*static_cast<CNode*>(object), tag);
+      object->DetachAllControllers();
+    }
     return kOk;
   });
 }
@@ -440,104 +456,158 @@ Status StripControllers(CNode& root) {
 
 namespace {
 
+// Moves the points of meshes and billboards into scene space. Billboards are moved into world
+// space at their update exactly like meshes: with every transform reset afterwards, a billboard
+// whose positions kept its transforms out would end up somewhere else. Particle positions are
+// written in world space by their controllers and are not baked.
+void BakePointsOf(const CTreeObjects& tree) {
+  const std::vector<CGeometry*> geometries = tree.Of<CGeometry>(true);
+  for (CGeometry* geometry : CPrefetching(geometries)) {
+    if (geometry->GetRuntimeClass() != &CTriMesh::classRecord && !KindOf<CBillboard>(geometry))
+      continue;
+    // The geometry's own local matrix, then each ancestor's up to the top, as one matrix: row
+    // vectors, so the nearest transform comes first.
+    CMatrix4 toScene = geometry->GetLocalMatrix();
+    for (const CNode* up = geometry->parent; up; up = up->parent) {
+      CMatrix4 next;
+      MatrixMultiply(next, toScene, up->GetLocalMatrix());
+      toScene = next;
+    }
+    TransformCoords(std::span(geometry->positions.data(), geometry->positions.size()), toScene);
+    geometry->modified = 1;
+  }
+}
+
+// The transform every object has after the bake: the identity matrix taken apart, once for all
+// of them (what CSpatial::SetFromMatrix does for each).
+struct CBakedTransform {
+  CVector3<float> scale, position;
+  CMatrix3 rotation;
+  CBakedTransform() { DecomposeMatrix(MatrixIdentity(), scale, rotation, position); }
+  void SetOn(CSpatial& object) const {
+    object.scale = scale;
+    object.rotation = rotation;
+    object.position = position;
+    object.modified = 1;
+  }
+};
+
 Status BakeTransformsOf(const CTreeObjects& tree) {
   return Guarded([&]() -> Status {
-    // Meshes, and billboards, which are moved into world space at their update exactly like
-    // meshes: with every transform reset below, a billboard whose positions kept its transforms
-    // out would end up somewhere else. Particle positions are written in world space by their
-    // controllers and are not baked.
-    const std::vector<CGeometry*> geometries = tree.Of<CGeometry>(true);
-    for (CGeometry* geometry : CPrefetching(geometries)) {
-      if (geometry->GetRuntimeClass() != &CTriMesh::classRecord && !KindOf<CBillboard>(geometry))
-        continue;
-      // The geometry's own local matrix, then each ancestor's up to the top, as one matrix: row
-      // vectors, so the nearest transform comes first.
-      CMatrix4 toScene = geometry->GetLocalMatrix();
-      for (const CNode* up = geometry->parent; up; up = up->parent) {
-        CMatrix4 next;
-        MatrixMultiply(next, toScene, up->GetLocalMatrix());
-        toScene = next;
-      }
-      TransformCoords(std::span(geometry->positions.data(), geometry->positions.size()), toScene);
-      geometry->modified = 1;
-    }
-    // Moving points changes no reference: the tree is the one collected. Every transform is
-    // set from the identity matrix, taken apart once for all of them.
-    // (What CSpatial::SetFromMatrix does for each.)
-    CVector3<float> scale, position;
-    CMatrix3 rotation;
-    DecomposeMatrix(MatrixIdentity(), scale, rotation, position);
+    BakePointsOf(tree);
+    // Moving points changes no reference: the tree is the one collected.
+    const CBakedTransform baked;
     const std::vector<CSpatial*> objects = tree.Of<CSpatial>(true);
-    for (CSpatial* object : CPrefetching(objects)) {
-      object->scale = scale;
-      object->rotation = rotation;
-      object->position = position;
-      object->modified = 1;
-    }
+    for (CSpatial* object : CPrefetching(objects)) baked.SetOn(*object);
     return kOk;
   });
+}
+
+// Gives `object` a controller that holds its transform as it stands as a single key; `rotation`
+// is QuaternionFromRotation(object.rotation).
+Status AddRestKey(CSpatial& object, const CQuaternion& rotation) {
+  CRefPtr<CKeyframeControl> key(new CKeyframeControl);
+  key->timeScale = 1.0f;
+  key->legacyValue = 0.0f;
+  key->keyTimes = {0.0f};
+  key->rotationKeys = {rotation};
+  key->positionKeys = {object.position};
+  key->scaleKeys = {object.scale};
+  key->transition = {std::numeric_limits<float>::max()};
+  key->type = {0};
+  return object.AttachController(key.get());
 }
 
 Status AddRestKeysOf(const CTreeObjects& tree) {
   return Guarded([&]() -> Status {
     const std::vector<CSpatial*> objects = tree.Of<CSpatial>(true);
+    for (CSpatial* object : CPrefetching(objects))
+      KX_RETURN_IF_FAILED(AddRestKey(*object, QuaternionFromRotation(object->rotation)));
+    return kOk;
+  });
+}
+
+// BakeTransformsOf, then AddRestKeysOf on the same tree, with each object's transform reset and
+// its rest key made in one visit: the key is made from the transform just reset, the same for
+// every object.
+Status BakeTransformsAndAddRestKeysOf(const CTreeObjects& tree) {
+  return Guarded([&]() -> Status {
+    BakePointsOf(tree);
+    const CBakedTransform baked;
+    const CQuaternion rotation = QuaternionFromRotation(baked.rotation);
+    const std::vector<CSpatial*> objects = tree.Of<CSpatial>(true);
     for (CSpatial* object : CPrefetching(objects)) {
-      CRefPtr<CKeyframeControl> key(new CKeyframeControl);
-      key->timeScale = 1.0f;
-      key->legacyValue = 0.0f;
-      key->keyTimes = {0.0f};
-      key->rotationKeys = {QuaternionFromRotation(object->rotation)};
-      key->positionKeys = {object->position};
-      key->scaleKeys = {object->scale};
-      key->transition = {std::numeric_limits<float>::max()};
-      key->type = {0};
-      KX_RETURN_IF_FAILED(object->AttachController(key.get()));
+      baked.SetOn(*object);
+      KX_RETURN_IF_FAILED(AddRestKey(*object, rotation));
     }
     return kOk;
   });
+}
+
+// The root's first child, when it is a node.
+CNode* FirstNodeBelow(const CNode& root) {
+  return root.children.empty() ? nullptr : KindOf<CNode>(root.children.front().get());
+}
+
+// False when RestructureRootOf would find nothing to take out or move in `tree`.
+bool RootMayReshape(const CNode& root, const CTreeObjects& tree) {
+  if (root.tag != kPropTag) return false;
+  const CNode* first = FirstNodeBelow(root);
+  return tree.MayHold(CCamera::classRecord, false) ||
+         tree.MayHold(CCameraTarget::classRecord, false) || (first && first->name == u"AccRoot");
+}
+
+// A prop whose first node below the root was "SceneRoot" takes that name for its root.
+void NameAfter(CNode& root, const CNode* first) {
+  if (first && first->name == u"SceneRoot") {
+    root.name = u"SceneRoot";
+    root.modified = 1;
+  }
+}
+
+// Takes the cameras out of a prop's tree, and its accessory level; `reshaped` tells whether
+// either was there. `tree` is the tree as it stands when the pass starts.
+Status ReshapeRootOf(CNode& root, const CTreeObjects& tree, bool& reshaped) {
+  reshaped = false;
+  if (root.tag != kPropTag) return kOk;
+  std::vector<CSpatial*> cameras;
+  for (CCamera* camera : tree.Of<CCamera>(false)) cameras.push_back(camera);
+  for (CCameraTarget* target : tree.Of<CCameraTarget>(false)) cameras.push_back(target);
+  reshaped = !cameras.empty();
+  std::vector<CRefPtr<CBase>> released;  // alive until the pass is over
+  for (CSpatial* object : cameras) {
+    CNode* holder = object->parent;
+    if (!holder) continue;
+    released.emplace_back(holder);
+    released.emplace_back(object);
+    // A camera in a group takes the group with it; one right below the root leaves alone.
+    if (CNode* above = holder->parent)
+      KX_RETURN_IF_FAILED(above->RemoveChild(holder));
+    else
+      KX_RETURN_IF_FAILED(holder->RemoveChild(object));
+  }
+
+  CRefPtr<CNode> first(FirstNodeBelow(root));
+  if (first && first->name == u"AccRoot") {
+    // The accessory level goes; its first child takes its place at the end of the root.
+    // A step that fails fails the conversion: nothing may be dropped from the tree unnoticed.
+    KX_RETURN_IF_FAILED(root.RemoveChild(first.get()));
+    reshaped = true;
+    CRefPtr<CNode> inner(FirstNodeBelow(*first));
+    if (inner) {
+      KX_RETURN_IF_FAILED(first->RemoveChild(inner.get()));
+      KX_RETURN_IF_FAILED(root.AddChild(inner.get()));
+    }
+  }
+  NameAfter(root, first.get());
+  return kOk;
 }
 
 // `tree` is the tree as it stands when the pass starts.
 Status RestructureRootOf(CNode& root, const CTreeObjects& tree) {
   return Guarded([&]() -> Status {
     bool reshaped = false;
-    if (root.tag == kPropTag) {
-      std::vector<CSpatial*> cameras;
-      for (CCamera* camera : tree.Of<CCamera>(false)) cameras.push_back(camera);
-      for (CCameraTarget* target : tree.Of<CCameraTarget>(false)) cameras.push_back(target);
-      reshaped = !cameras.empty();
-      std::vector<CRefPtr<CBase>> released;  // alive until the pass is over
-      for (CSpatial* object : cameras) {
-        CNode* holder = object->parent;
-        if (!holder) continue;
-        released.emplace_back(holder);
-        released.emplace_back(object);
-        // A camera in a group takes the group with it; one right below the root leaves alone.
-        if (CNode* above = holder->parent)
-          KX_RETURN_IF_FAILED(above->RemoveChild(holder));
-        else
-          KX_RETURN_IF_FAILED(holder->RemoveChild(object));
-      }
-
-      CRefPtr<CNode> first(root.children.empty() ? nullptr
-                                                 : KindOf<CNode>(root.children.front().get()));
-      if (first && first->name == u"AccRoot") {
-        // The accessory level goes; its first child takes its place at the end of the root.
-        // A step that fails fails the conversion: nothing may be dropped from the tree unnoticed.
-        KX_RETURN_IF_FAILED(root.RemoveChild(first.get()));
-        reshaped = true;
-        CRefPtr<CNode> inner(
-            first->children.empty() ? nullptr : KindOf<CNode>(first->children.front().get()));
-        if (inner) {
-          KX_RETURN_IF_FAILED(first->RemoveChild(inner.get()));
-          KX_RETURN_IF_FAILED(root.AddChild(inner.get()));
-        }
-      }
-      if (first && first->name == u"SceneRoot") {
-        root.name = u"SceneRoot";
-        root.modified = 1;
-      }
-    }
+    KX_RETURN_IF_FAILED(ReshapeRootOf(root, tree, reshaped));
     if (!reshaped) return AddRestKeysOf(tree);
     const CTreeObjects now(root);
     return AddRestKeysOf(now);
@@ -600,8 +670,7 @@ Status ConvertWithKnownKind(CPersistContext& document, IConverterUi& ui, const i
     {
       // Tagging changes no reference: both passes act on the tree collected once.
       if (reshaped) loaded.emplace(*root);
-      KX_RETURN_IF_FAILED(TagNodesOf(*loaded, kPropTag));
-      KX_RETURN_IF_FAILED(StripControllersOf(*loaded));
+      KX_RETURN_IF_FAILED(TagNodesAndStripControllersOf(*loaded, kPropTag));
       loaded.reset();
     }
     // From here on no pass changes the tree's shape until the cameras go: one collection serves.
@@ -609,7 +678,16 @@ Status ConvertWithKnownKind(CPersistContext& document, IConverterUi& ui, const i
     // The passes left take objects out, move them, or add rest controllers: a summary record the
     // tree does not hold now, it never will.
     if (converted) converted->mayHoldSummaries = tree.MayHold(CRoseData::classRecord, false);
-    if (!NameHasMarker(root->name)) KX_RETURN_IF_FAILED(BakeTransformsOf(tree));
+    const bool bake = !NameHasMarker(root->name);
+    if (bake && !RootMayReshape(*root, tree)) {
+      // The root keeps its shape, so the rest keys go to the tree the bake acts on, each
+      // object's made in the same visit that resets its transform. All the restructuring has
+      // left to do is a new name for the root.
+      KX_RETURN_IF_FAILED(BakeTransformsAndAddRestKeysOf(tree));
+      if (root->tag == kPropTag) NameAfter(*root, FirstNodeBelow(*root));
+      return kOk;
+    }
+    if (bake) KX_RETURN_IF_FAILED(BakeTransformsOf(tree));
     return RestructureRootOf(*root, tree);
   });
 }

@@ -536,6 +536,17 @@ TEST(ConvertPasses, OneCallDoesWhatThePassesDoOneByOne) {
          s.SetMaterial(mesh, s.Material({}));
          s.AddChild(root, mesh);
        }},
+      {"baked, animated, below a node called SceneRoot",
+       [](LegacyScene& s) {
+         const auto root = s.Root(u"Props", test::Translation({0, 1, 0}));
+         const auto inner = s.Node(u"SceneRoot", test::Transform({0, 0, 1}, {0.5f, 0, 0}));
+         s.AddChild(root, inner);
+         const auto mesh = s.Mesh(u"Tri", test::LegacyMesh::Quad(), test::Translation({0, 2, 0}));
+         s.SetMaterial(mesh, s.Material({}));
+         s.AddChild(inner, mesh);
+         s.KeyframeController(mesh, {{0.0f, {1, 0, 0}}, {1.0f, {2, 0, 0}}});
+         s.AddChild(root, s.Node(u"Second"));
+       }},
       {"an accessory level under a marker root",
        [](LegacyScene& s) {
          const auto root = s.Root(u"Scene Root", test::Translation({0, 1, 0}));
