@@ -1,15 +1,19 @@
 #pragma once
 // Memory for the large arrays of geometry. A scene of big meshes is mostly a few hundred arrays
-// of 100 KB and more, read once from the file and written once to the next. Left to themselves,
-// the pages of a fresh array come one page fault at a time as the read first writes to them; a
-// bulk array asks for all of them in one call when it is made.
+// of 100 KB and more, read once from the file and written once to the next. Taken from the heap
+// as they are, each costs a page fault for every 4 KB of it before the read can overwrite it.
+// Here their pages are asked for in one call as they are made, huge pages while they come
+// cheap: one fault and one zeroing for every 2 MB.
 //
-// Huge pages were tried for these arrays, and for every object of a scene, and taken out again:
-// on a virtual machine that hands idle memory back to its host, a 2 MiB page taken after a pause
-// of a few seconds is backed again page by page while the kernel zeroes it, and a conversion run
-// on its own (the usual case) took twice as long as with small pages.
+// Huge pages do not always come cheap. A virtual machine that hands idle memory back to its
+// host backs a 2 MiB page taken after a pause of a few seconds again as the kernel zeroes it:
+// 5 ms instead of 0.3. Small pages come from memory the guest keeps, and cost the same either
+// way. So the arena times the huge pages it takes and goes over to small pages, for good, at the
+// first one that came slow.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -17,17 +21,88 @@
 
 namespace KX {
 
-// Arrays from this size on have their pages asked for when they are made; for smaller ones a
-// fault more or less does not matter.
-inline constexpr size_t kPrefaultFromBytes = size_t{64} << 10;
+// Sanitizer builds take every array from the ordinary heap, so that their checks see each one:
+// an overflow past an array, an array never freed.
+#if defined(__SANITIZE_ADDRESS__) || defined(KX_SANITIZE)
+inline constexpr bool kBulkArenaInUse = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
+inline constexpr bool kBulkArenaInUse = false;
+#else
+inline constexpr bool kBulkArenaInUse = true;
+#endif
+#else
+inline constexpr bool kBulkArenaInUse = true;
+#endif
 
 // Asks the system for the pages that lie whole inside [block, block + bytes), about to be
 // written. Only a wish: what the memory holds stays as it is, and a system that cannot do it
 // leaves the pages to come with their first write.
 void PrefaultPages(void* block, size_t bytes) noexcept;
 
-// The allocator of bulk arrays: the heap's blocks, whose pages come in one call from
-// kPrefaultFromBytes on.
+// Hands out blocks from regions of kRegionBytes, one after the other, with their pages asked
+// for. A region is given back to the system with the last of its blocks; a block freed before
+// then leaves a hole that is not reused, unless it was the last one handed out. That suits
+// arrays that live as long as their scene, which is what this is for; the heap serves everything
+// else. Blocks of kOwnMappingBytes and more get a mapping of their own, unmapped when they are
+// freed. Thread-safe.
+class CBulkArena {
+ public:
+  static constexpr size_t kHugePageBytes = size_t{2} << 20;
+  static constexpr size_t kRegionBytes = size_t{32} << 20;
+  static constexpr size_t kOwnMappingBytes = size_t{8} << 20;
+  // Smaller arrays stay on the heap: a fault more or less does not matter for them, and a hole
+  // they leave in a region would.
+  static constexpr size_t kMinimumBytes = size_t{64} << 10;
+  static constexpr size_t kAlignment = 64;
+  // A huge page that takes longer than this to come is taken as the sign that the next ones
+  // will too (cheap ones take a tenth of it, slow ones ten times as long).
+  static constexpr int64_t kSlowHugePageNanoseconds = 1'500'000;
+
+  explicit CBulkArena(int64_t slowHugePageNanoseconds = kSlowHugePageNanoseconds)
+      : slowHugePage_(slowHugePageNanoseconds) {}
+  CBulkArena(const CBulkArena&) = delete;
+  CBulkArena& operator=(const CBulkArena&) = delete;
+  // Blocks must all be freed before; a region still in use is left to the process exit.
+  ~CBulkArena() = default;
+
+  // Null when the system has no memory left (or `bytes` is 0).
+  void* Allocate(size_t bytes) noexcept;
+  // `bytes` as given to Allocate.
+  void Free(void* block, size_t bytes) noexcept;
+
+  // Regions and own mappings held now, and their bytes (address space, not resident memory).
+  size_t MappingCount() const;
+  size_t MappedBytes() const;
+  // False once a huge page came slow: from then on the arena takes small pages.
+  bool TakesHugePages() const { return huge_.load(std::memory_order_relaxed); }
+
+  // The arena of the process; never destroyed, since arrays may be freed during static
+  // destruction and at exit.
+  static CBulkArena& Process();
+
+ private:
+  struct Region;
+  void* AllocateInRegion(size_t bytes);
+  void FreeInRegion(void* block, size_t bytes);
+  // Fresh memory of `bytes` starting on a multiple of `alignment`, asking for huge pages while
+  // the arena takes them; null when the system has none.
+  void* Map(size_t bytes, size_t alignment);
+  // Asks for the pages of [start, end) of a mapping from Map, whose pages before `start` were
+  // asked for already: huge pages one by one, timed, while they come cheap; then small pages.
+  // Answers where the pages asked for end now.
+  char* Populate(char* start, char* end, char* mappingEnd);
+
+  const int64_t slowHugePage_;
+  std::atomic<bool> huge_{true};
+  mutable std::mutex mutex_;
+  Region* current_ = nullptr;  // where the next blocks come from
+  size_t mappings_ = 0;
+  size_t mappedBytes_ = 0;
+};
+
+// The allocator of bulk arrays: blocks of CBulkArena::kMinimumBytes and more from the process's
+// arena, smaller ones from the heap.
 template <class T>
 class CBulkAllocator {
  public:
@@ -40,16 +115,31 @@ class CBulkAllocator {
   T* allocate(size_t n) {
     if (n > SIZE_MAX / sizeof(T)) throw std::bad_array_new_length();
     const size_t bytes = n * sizeof(T);
-    void* block = ::operator new(bytes);
-    if (bytes >= kPrefaultFromBytes) PrefaultPages(block, bytes);
+    if (bytes < CBulkArena::kMinimumBytes) return static_cast<T*>(::operator new(bytes));
+    if constexpr (!kBulkArenaInUse) {
+      void* block = ::operator new(bytes);
+      PrefaultPages(block, bytes);
+      return static_cast<T*>(block);
+    }
+    void* block = CBulkArena::Process().Allocate(bytes);
+    if (!block) throw std::bad_alloc();
     return static_cast<T*>(block);
   }
-  void deallocate(T* block, size_t) noexcept { ::operator delete(block); }
+  void deallocate(T* block, size_t n) noexcept {
+    const size_t bytes = n * sizeof(T);
+    if (!kBulkArenaInUse || bytes < CBulkArena::kMinimumBytes)
+      ::operator delete(block);
+    else
+      CBulkArena::Process().Free(block, bytes);
+  }
 
   friend bool operator==(const CBulkAllocator&, const CBulkAllocator&) noexcept { return true; }
+
+ private:
+  static_assert(alignof(T) <= CBulkArena::kAlignment);
 };
 
-// A bulk array: short ones inside their owner, longer ones on the heap.
+// A bulk array: short ones inside their owner, longer ones on the heap, large ones in the arena.
 template <class T>
 using CBulkArray = CSmallArray<T, CBulkAllocator<T>>;
 

@@ -20,8 +20,8 @@ namespace KX {
 template <class T>
 class CBuffer {
  public:
-  // Arrays come from the heap, large ones with their pages asked for at once
-  // (core/bulk_memory.h); the smallest (up to 16 bytes) stay inside the buffer.
+  // Large arrays come from the bulk arena (core/bulk_memory.h), small ones from the heap, the
+  // smallest (up to 16 bytes) stay inside the buffer.
   CBulkArray<T> items;
 
   int32_t count() const { return static_cast<int32_t>(items.size()); }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <numeric>
 #include <random>
 #include <string>
@@ -18,9 +19,11 @@
 namespace KX {
 namespace {
 
+using Arena = CBulkArena;
+
 // Asking for a block's pages changes nothing in it, wherever the block starts and ends.
 TEST(BulkMemory, PrefaultingPagesKeepsWhatTheyHold) {
-  std::vector<uint8_t> block(kPrefaultFromBytes * 3 + 123);
+  std::vector<uint8_t> block(Arena::kMinimumBytes * 3 + 123);
   std::mt19937 random(7);
   for (auto& byte : block) byte = static_cast<uint8_t>(random());
   const std::vector<uint8_t> before = block;
@@ -32,10 +35,96 @@ TEST(BulkMemory, PrefaultingPagesKeepsWhatTheyHold) {
   EXPECT_TRUE(block == before);
 }
 
+bool Overlap(const std::pair<char*, size_t>& a, const std::pair<char*, size_t>& b) {
+  return a.first < b.first + b.second && b.first < a.first + a.second;
+}
+
+TEST(BulkArena, BlocksAreAlignedApartAndGoBackWithTheirRegions) {
+  Arena arena;
+  EXPECT_EQ(arena.Allocate(0), nullptr);
+  // Sizes that do not fill a region evenly, so that blocks start new regions part way.
+  std::vector<std::pair<char*, size_t>> blocks;
+  for (size_t i = 0; i < 60; ++i) {
+    const size_t bytes = Arena::kMinimumBytes + i * 37'001;
+    auto* block = static_cast<char*>(arena.Allocate(bytes));
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % Arena::kAlignment, 0u);
+    std::memset(block, static_cast<int>(i), bytes);
+    blocks.emplace_back(block, bytes);
+  }
+  EXPECT_GT(arena.MappingCount(), 1u);
+  for (size_t i = 0; i < blocks.size(); ++i)
+    for (size_t j = i + 1; j < blocks.size(); ++j) ASSERT_FALSE(Overlap(blocks[i], blocks[j]));
+  // Every block still holds what was written to it, and freeing them in any order gives every
+  // region back with its last block.
+  std::shuffle(blocks.begin(), blocks.end(), std::mt19937(7));
+  for (auto& [block, bytes] : blocks) {
+    const auto fill = static_cast<char>(block[0]);
+    EXPECT_TRUE(std::all_of(block, block + bytes, [&](char c) { return c == fill; }));
+    arena.Free(block, bytes);
+  }
+  EXPECT_EQ(arena.MappingCount(), 0u);
+  EXPECT_EQ(arena.MappedBytes(), 0u);
+}
+
+TEST(BulkArena, TheLastBlockMakesRoomAgainAndLargeBlocksHaveTheirOwnMapping) {
+  Arena arena;
+  void* first = arena.Allocate(Arena::kMinimumBytes);
+  void* last = arena.Allocate(Arena::kMinimumBytes * 3);
+  arena.Free(last, Arena::kMinimumBytes * 3);
+  EXPECT_EQ(arena.Allocate(Arena::kMinimumBytes * 2), last);
+  // A hole before the last block is not taken.
+  arena.Free(first, Arena::kMinimumBytes);
+  void* next = arena.Allocate(Arena::kMinimumBytes);
+  EXPECT_NE(next, first);
+  EXPECT_EQ(arena.MappingCount(), 1u);
+
+  const size_t large = Arena::kOwnMappingBytes + 1;
+  void* own = arena.Allocate(large);
+  ASSERT_NE(own, nullptr);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(own) % Arena::kHugePageBytes, 0u);
+  EXPECT_EQ(arena.MappingCount(), 2u);
+  EXPECT_EQ(arena.MappedBytes(),
+            Arena::kRegionBytes + Arena::kOwnMappingBytes + Arena::kHugePageBytes);
+  static_cast<char*>(own)[large - 1] = 1;
+  arena.Free(own, large);
+  arena.Free(last, Arena::kMinimumBytes * 2);
+  arena.Free(next, Arena::kMinimumBytes);
+  EXPECT_EQ(arena.MappingCount(), 0u);
+}
+
+// The switch to small pages: an arena for which every huge page is slow takes small pages after
+// its first one, for good, and its blocks are as sound as ever; one for which none is keeps
+// taking huge pages.
+TEST(BulkArena, GoesOverToSmallPagesForGoodAtTheFirstSlowHugePage) {
+  Arena patient(std::numeric_limits<int64_t>::max());
+  Arena hasty(0);
+  EXPECT_TRUE(hasty.TakesHugePages());
+  for (Arena* arena : {&patient, &hasty}) {
+    std::vector<std::pair<char*, size_t>> blocks;
+    // Across regions, and one block with a mapping of its own.
+    for (size_t bytes : {Arena::kHugePageBytes * 3, Arena::kRegionBytes / 2, Arena::kRegionBytes / 2,
+                         Arena::kOwnMappingBytes + 5, Arena::kMinimumBytes}) {
+      auto* block = static_cast<char*>(arena->Allocate(bytes));
+      ASSERT_NE(block, nullptr);
+      std::memset(block, static_cast<int>(blocks.size() + 1), bytes);
+      blocks.emplace_back(block, bytes);
+    }
+    for (auto& [block, bytes] : blocks) {
+      const auto fill = static_cast<char>(block[0]);
+      EXPECT_TRUE(std::all_of(block, block + bytes, [&](char c) { return c == fill; }));
+      arena->Free(block, bytes);
+    }
+    EXPECT_EQ(arena->MappingCount(), 0u);
+  }
+  EXPECT_TRUE(patient.TakesHugePages());
+  EXPECT_FALSE(hasty.TakesHugePages());
+}
+
 // Buffers small and large (with their pages asked for) keep the zeros, copies and comparisons the
 // geometry relies on, also when a block is reused.
 TEST(BulkMemory, BuffersGiveZerosWhereTheyPromiseThem) {
-  for (const size_t n : {size_t{10}, kPrefaultFromBytes / sizeof(uint32_t) * 3}) {
+  for (const size_t n : {size_t{10}, Arena::kMinimumBytes / sizeof(uint32_t) * 3}) {
     CIndexBuffer a;
     ASSERT_EQ(a.Resize(static_cast<int64_t>(n)), kOk);
     std::fill(a.begin(), a.end(), 0xdeadbeefu);
@@ -61,7 +150,7 @@ TEST(BulkMemory, BuffersGiveZerosWhereTheyPromiseThem) {
 
 TEST(BulkMemory, ArraysReadFromAStreamHoldTheStoredElementsOnly) {
   // A large array after a small one, then a count the stream cannot hold.
-  const size_t n = kPrefaultFromBytes / sizeof(CVector3<float>) * 2;
+  const size_t n = Arena::kMinimumBytes / sizeof(CVector3<float>) * 2;
   std::vector<uint8_t> bytes;
   auto put = [&](const auto& value) {
     const auto* p = reinterpret_cast<const uint8_t*>(&value);
@@ -90,7 +179,7 @@ TEST(BulkMemory, ArraysReadFromAStreamHoldTheStoredElementsOnly) {
 // into, which was not initialised for it, holds zeros rather than what its memory held before.
 TEST(BulkMemory, AnArrayWhoseReadFailsHoldsZeros) {
   test::TempDir dir;
-  const size_t n = kPrefaultFromBytes;  // elements of 4 bytes: read past the stream buffer
+  const size_t n = Arena::kMinimumBytes;  // elements of 4 bytes: read past the stream buffer
   const std::string path = dir.File("cut", std::string(4 * n, '\x7f'));
   {
     // Leaves its bytes in a block the next array of the same size is likely to take.
