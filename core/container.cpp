@@ -186,12 +186,14 @@ void DropDanglingReferences(CPersistContext& context) {
    private:
     const walker_detail::CVisited& kept_;
   } collector(kept);
+  // What is kept does not depend on the order of the visits: they go in the order the objects
+  // were found, so that the objects a few visits ahead are known and can be asked for.
   std::vector<CBase*> pending;
+  pending.reserve(context.roots.size() + context.objects.size());
   for (const auto& root : context.roots) pending.push_back(root.get());
-  while (!pending.empty()) {
-    CBase* object = pending.back();
-    pending.pop_back();
-    if (pending.size() >= kRequestAhead) RequestObject(pending[pending.size() - kRequestAhead]);
+  for (size_t next = 0; next < pending.size(); ++next) {
+    if (next + kRequestAhead < pending.size()) RequestObject(pending[next + kRequestAhead]);
+    CBase* object = pending[next];
     if (!kept.Insert(object)) continue;
     collector.children.clear();
     object->VisitReferences(collector);
