@@ -57,6 +57,7 @@ struct CBulkArena::Region {
   size_t used = 0;   // bytes handed out from the start, this header included
   size_t ready = 0;  // bytes from the start whose pages were asked for
   size_t live = 0;   // blocks not yet freed
+  bool huge = false;  // the rest of the region asks for huge pages
 };
 
 CBulkArena& CBulkArena::Process() {
@@ -64,10 +65,10 @@ CBulkArena& CBulkArena::Process() {
   return *arena;
 }
 
-void* CBulkArena::Map(size_t bytes, size_t alignment) {
+void* CBulkArena::Map(size_t bytes, size_t alignment, bool& huge) {
   void* mapped = MapAligned(bytes, alignment);
   // Only a wish: without huge pages the memory is the same, its pages just smaller.
-  if (mapped && TakesHugePages()) ::madvise(mapped, bytes, MADV_HUGEPAGE);
+  huge = mapped && TakesHugePages() && ::madvise(mapped, bytes, MADV_HUGEPAGE) == 0;
   return mapped;
 }
 
@@ -94,7 +95,8 @@ void* CBulkArena::Allocate(size_t bytes) noexcept {
   if (bytes >= kOwnMappingBytes) {
     const size_t mapped = RoundUp(bytes, kHugePageBytes);
     if (mapped < bytes) return nullptr;
-    auto* block = static_cast<char*>(Map(mapped, kHugePageBytes));
+    bool huge = false;
+    auto* block = static_cast<char*>(Map(mapped, kHugePageBytes, huge));
     if (!block) return nullptr;
     Populate(block, block + bytes, block + mapped);
     std::lock_guard lock(mutex_);
@@ -109,9 +111,11 @@ void* CBulkArena::Allocate(size_t bytes) noexcept {
 void* CBulkArena::AllocateInRegion(size_t bytes) {
   if (!current_ || kRegionBytes - current_->used < bytes) {
     // The region before keeps its blocks; it goes with the last of them.
-    void* mapped = Map(kRegionBytes, kRegionBytes);
+    bool huge = false;
+    void* mapped = Map(kRegionBytes, kRegionBytes, huge);
     if (!mapped) return nullptr;
     current_ = ::new (mapped) Region();
+    current_->huge = huge;
     current_->used = RoundUp(sizeof(Region), kAlignment);
     ++mappings_;
     mappedBytes_ += kRegionBytes;
@@ -120,8 +124,15 @@ void* CBulkArena::AllocateInRegion(size_t bytes) {
   char* const block = base + current_->used;
   current_->used += bytes;
   ++current_->live;
-  if (current_->ready < current_->used)
-    current_->ready = Populate(base + current_->ready, block + bytes, base + kRegionBytes) - base;
+  if (current_->ready < current_->used) {
+    char* const ready = base + current_->ready;
+    // Huge pages given up since the region was made, for another mapping: the rest of this one
+    // takes small pages too.
+    if (current_->huge && !TakesHugePages())
+      ::madvise(ready, kRegionBytes - current_->ready, MADV_NOHUGEPAGE);
+    current_->ready = Populate(ready, block + bytes, base + kRegionBytes) - base;
+    current_->huge = current_->huge && TakesHugePages();
+  }
   return block;
 }
 

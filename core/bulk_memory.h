@@ -86,8 +86,8 @@ class CBulkArena {
   void* AllocateInRegion(size_t bytes);
   void FreeInRegion(void* block, size_t bytes);
   // Fresh memory of `bytes` starting on a multiple of `alignment`, asking for huge pages while
-  // the arena takes them; null when the system has none.
-  void* Map(size_t bytes, size_t alignment);
+  // the arena takes them (`huge` tells whether it did); null when the system has none.
+  void* Map(size_t bytes, size_t alignment, bool& huge);
   // Asks for the pages of [start, end) of a mapping from Map, whose pages before `start` were
   // asked for already: huge pages one by one, timed, while they come cheap; then small pages.
   // Answers where the pages asked for end now.
