@@ -72,18 +72,22 @@ void* CBulkArena::Map(size_t bytes, size_t alignment, bool& huge) {
   return mapped;
 }
 
-char* CBulkArena::Populate(char* start, char* end, char* mappingEnd) {
-  // While huge pages are taken, `start` lies on a huge page's start: mappings start on one.
-  while (start < end && TakesHugePages()) {
+char* CBulkArena::Populate(char* start, char* end, char* mappingEnd, bool& huge) {
+  // While the mapping asks for huge pages, `start` lies on a huge page's start: mappings start
+  // on one.
+  while (start < end && huge && TakesHugePages()) {
     char* const next = start + std::min<size_t>(kHugePageBytes, mappingEnd - start);
     const auto began = std::chrono::steady_clock::now();
     PrefaultPages(start, next - start);
     const auto took = std::chrono::steady_clock::now() - began;
     start = next;
-    if (std::chrono::duration_cast<std::chrono::nanoseconds>(took).count() > slowHugePage_) {
+    if (std::chrono::duration_cast<std::chrono::nanoseconds>(took).count() > slowHugePage_)
       huge_.store(false, std::memory_order_relaxed);
-      if (start < mappingEnd) ::madvise(start, mappingEnd - start, MADV_NOHUGEPAGE);
-    }
+  }
+  // Huge pages given up, here or for another mapping: the rest of this one takes small pages.
+  if (huge && !TakesHugePages()) {
+    if (start < mappingEnd) ::madvise(start, mappingEnd - start, MADV_NOHUGEPAGE);
+    huge = false;
   }
   if (start >= end) return start;
   PrefaultPages(start, end - start);
@@ -98,7 +102,7 @@ void* CBulkArena::Allocate(size_t bytes) noexcept {
     bool huge = false;
     auto* block = static_cast<char*>(Map(mapped, kHugePageBytes, huge));
     if (!block) return nullptr;
-    Populate(block, block + bytes, block + mapped);
+    Populate(block, block + bytes, block + mapped, huge);
     std::lock_guard lock(mutex_);
     ++mappings_;
     mappedBytes_ += mapped;
@@ -124,15 +128,9 @@ void* CBulkArena::AllocateInRegion(size_t bytes) {
   char* const block = base + current_->used;
   current_->used += bytes;
   ++current_->live;
-  if (current_->ready < current_->used) {
-    char* const ready = base + current_->ready;
-    // Huge pages given up since the region was made, for another mapping: the rest of this one
-    // takes small pages too.
-    if (current_->huge && !TakesHugePages())
-      ::madvise(ready, kRegionBytes - current_->ready, MADV_NOHUGEPAGE);
-    current_->ready = Populate(ready, block + bytes, base + kRegionBytes) - base;
-    current_->huge = current_->huge && TakesHugePages();
-  }
+  if (current_->ready < current_->used)
+    current_->ready =
+        Populate(base + current_->ready, block + bytes, base + kRegionBytes, current_->huge) - base;
   return block;
 }
 

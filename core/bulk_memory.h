@@ -89,9 +89,10 @@ class CBulkArena {
   // the arena takes them (`huge` tells whether it did); null when the system has none.
   void* Map(size_t bytes, size_t alignment, bool& huge);
   // Asks for the pages of [start, end) of a mapping from Map, whose pages before `start` were
-  // asked for already: huge pages one by one, timed, while they come cheap; then small pages.
-  // Answers where the pages asked for end now.
-  char* Populate(char* start, char* end, char* mappingEnd);
+  // asked for already: huge pages one by one, timed, while the mapping asks for them (`huge`)
+  // and they come cheap; then small pages, with `huge` cleared. Answers where the pages asked
+  // for end now.
+  char* Populate(char* start, char* end, char* mappingEnd, bool& huge);
 
   const int64_t slowHugePage_;
   std::atomic<bool> huge_{true};
