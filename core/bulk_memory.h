@@ -17,6 +17,7 @@
 #include <new>
 #include <vector>
 
+#include "core/block_reads.h"
 #include "core/small_array.h"
 
 namespace KX {
@@ -128,6 +129,8 @@ class CBulkAllocator {
   }
   void deallocate(T* block, size_t n) noexcept {
     const size_t bytes = n * sizeof(T);
+    // Only large blocks are read beside the load (CReader::ReadArrayAside).
+    if (bytes >= CBulkArena::kMinimumBytes) CBlockRead::Settle(block, bytes);
     if (!kBulkArenaInUse || bytes < CBulkArena::kMinimumBytes)
       ::operator delete(block);
     else

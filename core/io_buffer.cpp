@@ -395,6 +395,22 @@ Status CFileIo::Read(void* dest, size_t capacity, size_t count, int32_t) {
   return kOk;
 }
 
+Status CFileIo::ReadAside(void* dest, size_t count, int32_t cookie, LaterRead& later) {
+  later = {};
+  const auto buffered = static_cast<size_t>(inEnd_ - inCursor_);
+  if (!file || writing_ || count < kAsideSize || count <= buffered || count > Remaining())
+    return Read(dest, count, count, cookie);
+  const size_t rest = count - buffered;
+  const off_t after = ::lseek(fd_, static_cast<off_t>(rest), SEEK_CUR);
+  if (after < 0) return Read(dest, count, count, cookie);
+  if (buffered) std::memcpy(dest, inCursor_, buffered);
+  inCursor_ = inEnd_ = Buffer();
+  later = {fd_, static_cast<uint64_t>(after) - rest, rest};
+  fillSize_ = kShortFillSize;
+  position += count;
+  return kOk;
+}
+
 Status CFileIo::WriteDirect(const void* source, size_t count) {
   if (const int error = WriteAll(fd_, source, count, fileOffset_)) {
     writeError = error;

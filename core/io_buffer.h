@@ -34,6 +34,19 @@ class CIoBuffer {
   // Reads exactly `count` bytes or nothing: a read past the end answers kErrStream and consumes
   // nothing.
   virtual Status Read(void* dest, size_t capacity, size_t count, int32_t cookie) = 0;
+  // Where a read left for later finds its bytes: `bytes` of the file open as `fd`, from `offset`.
+  struct LaterRead {
+    int fd = -1;
+    uint64_t offset = 0;
+    size_t bytes = 0;
+  };
+  // Like Read, for a destination its caller leaves alone until the bytes are there. A stream
+  // over a file may copy only what it holds in memory and move past the rest, which it leaves
+  // to the caller in `later` (the last later.bytes of the destination). Others read it all.
+  virtual Status ReadAside(void* dest, size_t count, int32_t cookie, LaterRead& later) {
+    later = {};
+    return Read(dest, count, count, cookie);
+  }
   virtual Status Write(const void* source, size_t count, int32_t cookie) = 0;
   virtual Status Skip(int64_t offset) = 0;
 
@@ -188,6 +201,9 @@ class CFileIo final : public CIoBuffer {
   // come close together, a few small fields between them: a full buffer would take in most of
   // the next array, only for it to be copied out again.
   static constexpr size_t kShortFillSize = 16 << 10;
+  // Reads left to their caller are at least this large: smaller ones cost more to hand over
+  // than to do.
+  static constexpr size_t kAsideSize = 64 << 10;
 
   std::FILE* file = nullptr;
   uint64_t size = 0;
@@ -212,6 +228,8 @@ class CFileIo final : public CIoBuffer {
   bool IsEnd() const override { return position == size; }
   Status GetFolder(std::string& folder) const override;
   Status Read(void* dest, size_t capacity, size_t count, int32_t cookie) override;
+  // Leaves the bytes past the buffer of a read of kAsideSize or more to the caller.
+  Status ReadAside(void* dest, size_t count, int32_t cookie, LaterRead& later) override;
   Status Write(const void* source, size_t count, int32_t cookie) override;
   Status Skip(int64_t offset) override;
   uint64_t Tell() const override { return position; }

@@ -1,10 +1,13 @@
 #include "core/persist.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <string>
 
+#include "core/block_reads.h"
 #include "core/container.h"
+#include "core/load_jobs.h"
 
 namespace KX {
 
@@ -29,6 +32,37 @@ void CLoadRecord::SetStoredVersion(const CRuntimeClass& cls, int32_t version) {
 CReader& CReader::ReadBytesThroughStream(void* dest, size_t count) {
   if (ok()) Fail(stream_.Read(dest, count, count, cookie_));
   return *this;
+}
+
+namespace {
+
+// Hands the read of a piece of an array to the load's jobs, which fail the load as the Load that
+// asked for it would have failed there; a read that cannot be handed over is done now.
+Status QueueBlockRead(CLoadJobs& jobs, int fd, uint64_t offset, char* dest, size_t bytes) {
+  std::shared_ptr<CBlockRead> read;
+  try {
+    read = std::make_shared<CBlockRead>(fd, offset, dest, bytes);
+  } catch (const std::bad_alloc&) {
+    return CBlockRead(fd, offset, dest, bytes).Run();
+  }
+  if (Succeeded(jobs.Queue([read] { return read->Run(); }))) return kOk;
+  return read->Run();
+}
+
+}  // namespace
+
+void CReader::ReadBytesAside(void* dest, size_t count) {
+  CLoadJobs* jobs = context_ && !inPlace_ ? context_->jobs : nullptr;
+  if (!jobs) {
+    ReadBytes(dest, count);
+    return;
+  }
+  CIoBuffer::LaterRead later;
+  Fail(stream_.ReadAside(dest, count, cookie_, later));
+  char* const rest = static_cast<char*>(dest) + (count - later.bytes);
+  for (size_t done = 0; done < later.bytes && ok(); done += kAsidePieceBytes)
+    Fail(QueueBlockRead(*jobs, later.fd, later.offset + done, rest + done,
+                        std::min(kAsidePieceBytes, later.bytes - done)));
 }
 
 CReader& CReader::Skip(uint64_t count) {

@@ -143,6 +143,23 @@ class CReader {
     if (!ok()) std::fill(values.begin(), values.end(), T{});
     return *this;
   }
+  // Like ReadArray, for a bulk array whose elements nothing looks at before the load has linked:
+  // during a load, the bytes of a large one may be read on another thread while this one goes
+  // on (core/block_reads.h). Until the load waits for its jobs the elements are not the file's
+  // yet; a Load that reads them itself keeps its reader on reads in place (CReadInPlace).
+  template <PlainValue T>
+  CReader& ReadArrayAside(CBulkArray<T>& values, int64_t count) {
+    if (!ok() || !CanHold(count, sizeof(T))) return *this;
+    try {
+      ResizeForOverwrite(values, static_cast<size_t>(count));
+    } catch (const std::bad_alloc&) {
+      Fail(kErrOutOfMemory);
+      return *this;
+    }
+    ReadBytesAside(values.data(), values.size() * sizeof(T));
+    if (!ok()) std::fill(values.begin(), values.end(), T{});
+    return *this;
+  }
   // An int32 element count, then the elements.
   template <class Array>
     requires PlainValue<typename Array::value_type>
@@ -166,10 +183,15 @@ class CReader {
   void RegisterId(int32_t id);
 
  private:
+  friend class CReadInPlace;
   // Fields up to this size are copied inline; larger arrays go to the stream, which may move
   // them straight from the file.
   static constexpr size_t kInlineBytes = 256;
+  // Reads that one thread hands another come in pieces of at most this size, so that a single
+  // huge array is read by every thread there is.
+  static constexpr size_t kAsidePieceBytes = size_t{4} << 20;
   CReader& ReadBytesThroughStream(void* dest, size_t count);
+  void ReadBytesAside(void* dest, size_t count);
 
   CIoBuffer& stream_;
   CPersistContext* context_;
@@ -177,6 +199,21 @@ class CReader {
   int32_t cookie_;
   int32_t streamVersion_;
   Status status_ = kOk;
+  bool inPlace_ = false;
+};
+
+// Keeps a reader's array reads in place while it lives: for a Load that looks at its arrays
+// before the load ends.
+class CReadInPlace {
+ public:
+  explicit CReadInPlace(CReader& in) : in_(in), was_(in.inPlace_) { in.inPlace_ = true; }
+  ~CReadInPlace() { in_.inPlace_ = was_; }
+  CReadInPlace(const CReadInPlace&) = delete;
+  CReadInPlace& operator=(const CReadInPlace&) = delete;
+
+ private:
+  CReader& in_;
+  const bool was_;
 };
 
 // Resolves the ids a Load queued, in the same order.

@@ -100,6 +100,8 @@ class CSmallArray {
   const T& back() const { return data()[size() - 1]; }
 
   void clear() { SetSize(0); }
+  // Empties the array and gives back its heap block.
+  void reset() noexcept { Release(); }
   void pop_back() { --state_; }
   void reserve(size_t n) {
     if (n > capacity()) Grow(n, size());

@@ -61,7 +61,7 @@ class CBuffer {
     }
     return Resize(other.count(), other.data());
   }
-  void Free() { items = CBulkArray<T>(); }
+  void Free() { items.reset(); }
   friend bool operator==(const CBuffer& a, const CBuffer& b) { return a.items == b.items; }
 };
 
@@ -107,13 +107,14 @@ void WritePresentArray(CWriter& out, const char* name, const CBuffer<T>& buffer,
 }
 
 // Any non-zero presence word means the array follows. A buffer that is not stored loads empty,
-// whatever the count says: there is nothing to fill it with.
+// whatever the count says: there is nothing to fill it with. The elements may come only when
+// the load waits for its jobs (CReader::ReadArrayAside).
 template <class T>
 void ReadPresentArray(CReader& in, CBuffer<T>& buffer, int64_t count) {
   const int32_t presence = in.Get<int32_t>();
   buffer.Free();
   if (!in.ok() || presence == 0) return;
-  in.ReadArray(buffer.items, count);
+  in.ReadArrayAside(buffer.items, count);
 }
 
 // A bit set packed into 32-bit words, with its own stored form (bit count, word count, presence

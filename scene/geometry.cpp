@@ -77,7 +77,7 @@ Status CGeometry::Load(CReader& in) {
   const int32_t n = in.Get<int32_t>();
   positions.Free();
   // Positions have no presence word: they are always there when there are vertices.
-  if (in.ok() && n != 0) in.ReadArray(positions.items, n);
+  if (in.ok() && n != 0) in.ReadArrayAside(positions.items, n);
   ReadPresentArray(in, vertexValues, n);
   const int32_t normalCount = in.Get<int32_t>();
   ReadPresentArray(in, normals, normalCount);

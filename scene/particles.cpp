@@ -90,6 +90,8 @@ Status CParticles::SetCapacity(int32_t n) {
 }
 
 Status CParticles::Load(CReader& in) {
+  // The working buffers below start from the positions: they must be read by then.
+  const CReadInPlace inPlace(in);
   KX_RETURN_IF_FAILED(CGeometry::Load(in));
   // The capacity below sizes the working positions itself, which the controllers then write.
   KX_RETURN_IF_FAILED(PrepareWorkingBuffers());

@@ -7,9 +7,11 @@
 #include "core/container.h"
 #include "core/custom_data.h"
 #include "material/material.h"
+#include "scene/particles.h"
 #include "scene/tri_mesh.h"
 #include "support/bytes.h"
 #include "support/round_trip.h"
+#include "support/temp_dir.h"
 #include "support/test_classes.h"
 
 namespace KX {
@@ -459,6 +461,39 @@ TEST_F(Geometry, OldLayoutDropsTheLeadingChannelEntry) {
     ASSERT_EQ(test::LoadFromBytes(file.data, context), kOk) << context.diagnostics.Describe();
     EXPECT_TRUE(KindOf<CTriMesh>(context.roots.at(0).get())->mapChannels.empty());
   }
+}
+
+// A load from a file reads large arrays on other threads while it goes on with the records
+// after them (in pieces, for the largest). What it ends with is what a load from memory, which
+// reads everything in place, ends with; particles, whose Load uses their positions, too.
+TEST_F(Geometry, ArraysReadBesideTheLoadArriveWhole) {
+  std::vector<V> points(450'001);
+  for (size_t i = 0; i < points.size(); ++i) points[i] = {float(i), -float(i), 0.5f * float(i)};
+  std::vector<uint32_t> faces(3 * 30'001);
+  for (size_t i = 0; i < faces.size(); ++i) faces[i] = static_cast<uint32_t>((7 * i) % points.size());
+  auto large = Mesh(points, faces, faces, points.size());
+  auto small = Mesh({{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}, {0, 1, 2});
+  CRefPtr<CParticles> particles(new CParticles);
+  ASSERT_EQ(particles->SetCapacity(20'000), kOk);
+  CPersistContext out;
+  for (CBase* root : {static_cast<CBase*>(large.get()), static_cast<CBase*>(particles.get()),
+                      static_cast<CBase*>(small.get())})
+    ASSERT_EQ(AddRoot(out, root), kOk);
+  test::TempDir dir;
+  const std::string path = dir.Path("large.crv");
+  ASSERT_EQ(SaveFile(0, out, path), kOk);
+
+  CPersistContext fromFile, fromMemory;
+  ASSERT_EQ(LoadFile(0, fromFile, path), kOk) << fromFile.diagnostics.Describe();
+  std::vector<uint8_t> bytes;
+  ASSERT_EQ(ReadWholeFile(path, bytes), kOk);
+  ASSERT_EQ(test::LoadFromBytes(bytes, fromMemory), kOk);
+  auto* loaded = KindOf<CTriMesh>(fromFile.roots.at(0).get());
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(loaded->positions, large->positions);
+  EXPECT_EQ(loaded->facePositionIndices, large->facePositionIndices);
+  EXPECT_EQ(loaded->normals, large->normals);
+  EXPECT_TRUE(test::SaveToBytes(fromFile) == test::SaveToBytes(fromMemory));
 }
 
 TEST_F(Geometry, CountsBeyondTheFileAreStreamErrors) {
