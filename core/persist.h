@@ -156,7 +156,12 @@ class CReader {
       Fail(kErrOutOfMemory);
       return *this;
     }
-    ReadBytesAside(values.data(), values.size() * sizeof(T));
+    // Only the blocks of large arrays settle the reads into them when they are freed.
+    const size_t bytes = values.size() * sizeof(T);
+    if (bytes >= CBulkArena::kMinimumBytes)
+      ReadBytesAside(values.data(), bytes);
+    else
+      ReadBytes(values.data(), bytes);
     if (!ok()) std::fill(values.begin(), values.end(), T{});
     return *this;
   }
