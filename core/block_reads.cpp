@@ -7,6 +7,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "core/bulk_memory.h"
+
 namespace KX {
 
 namespace {
@@ -53,6 +55,9 @@ Status CBlockRead::Run() noexcept {
     if (state_ != State::kWaiting) return kOk;
     state_ = State::kRunning;
   }
+  // The block's pages were left to this read (CPagesLeftToFiller): asked for here, on this
+  // thread, in one call.
+  PrefaultPages(dest_, bytes_);
   Status status = kOk;
   char* out = dest_;
   size_t left = bytes_;

@@ -102,7 +102,7 @@ void* CBulkArena::Allocate(size_t bytes) noexcept {
     bool huge = false;
     auto* block = static_cast<char*>(Map(mapped, kHugePageBytes, huge));
     if (!block) return nullptr;
-    Populate(block, block + bytes, block + mapped, huge);
+    if (huge || !CPagesLeftToFiller::Active()) Populate(block, block + bytes, block + mapped, huge);
     std::lock_guard lock(mutex_);
     ++mappings_;
     mappedBytes_ += mapped;
@@ -128,6 +128,8 @@ void* CBulkArena::AllocateInRegion(size_t bytes) {
   char* const block = base + current_->used;
   current_->used += bytes;
   ++current_->live;
+  if (!current_->huge && CPagesLeftToFiller::Active())
+    current_->ready = std::max(current_->ready, current_->used);
   if (current_->ready < current_->used)
     current_->ready =
         Populate(base + current_->ready, block + bytes, base + kRegionBytes, current_->huge) - base;

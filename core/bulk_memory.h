@@ -41,6 +41,23 @@ inline constexpr bool kBulkArenaInUse = true;
 // leaves the pages to come with their first write.
 void PrefaultPages(void* block, size_t bytes) noexcept;
 
+// While one lives on a thread, the large blocks that thread takes leave their pages to whoever
+// fills them: a read beside the load asks for them just before it reads (core/block_reads.h),
+// on its own thread. Blocks that still take huge pages are asked for as they are taken, as
+// always: how long their first page takes tells whether huge pages come cheap.
+class CPagesLeftToFiller {
+ public:
+  explicit CPagesLeftToFiller(bool leave = true) : was_(leave_) { leave_ = leave_ || leave; }
+  ~CPagesLeftToFiller() { leave_ = was_; }
+  CPagesLeftToFiller(const CPagesLeftToFiller&) = delete;
+  CPagesLeftToFiller& operator=(const CPagesLeftToFiller&) = delete;
+  static bool Active() { return leave_; }
+
+ private:
+  const bool was_;
+  static inline thread_local bool leave_ = false;
+};
+
 // Hands out blocks from regions of kRegionBytes, one after the other, with their pages asked
 // for. A region is given back to the system with the last of its blocks; a block freed before
 // then leaves a hole that is not reused, unless it was the last one handed out. That suits
@@ -120,7 +137,7 @@ class CBulkAllocator {
     if (bytes < CBulkArena::kMinimumBytes) return static_cast<T*>(::operator new(bytes));
     if constexpr (!kBulkArenaInUse) {
       void* block = ::operator new(bytes);
-      PrefaultPages(block, bytes);
+      if (!CPagesLeftToFiller::Active()) PrefaultPages(block, bytes);
       return static_cast<T*>(block);
     }
     void* block = CBulkArena::Process().Allocate(bytes);

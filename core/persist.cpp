@@ -51,17 +51,16 @@ Status QueueBlockRead(CLoadJobs& jobs, int fd, uint64_t offset, char* dest, size
 
 }  // namespace
 
+bool CReader::ReadsAside() const {
+  return context_ && context_->jobs && !inPlace_;
+}
+
 void CReader::ReadBytesAside(void* dest, size_t count) {
-  CLoadJobs* jobs = context_ && !inPlace_ ? context_->jobs : nullptr;
-  if (!jobs) {
-    ReadBytes(dest, count);
-    return;
-  }
   CIoBuffer::LaterRead later;
   Fail(stream_.ReadAside(dest, count, cookie_, later));
   char* const rest = static_cast<char*>(dest) + (count - later.bytes);
   for (size_t done = 0; done < later.bytes && ok(); done += kAsidePieceBytes)
-    Fail(QueueBlockRead(*jobs, later.fd, later.offset + done, rest + done,
+    Fail(QueueBlockRead(*context_->jobs, later.fd, later.offset + done, rest + done,
                         std::min(kAsidePieceBytes, later.bytes - done)));
 }
 

@@ -150,15 +150,17 @@ class CReader {
   template <PlainValue T>
   CReader& ReadArrayAside(CBulkArray<T>& values, int64_t count) {
     if (!ok() || !CanHold(count, sizeof(T))) return *this;
+    // Only the blocks of large arrays settle the reads into them when they are freed.
+    const size_t bytes = static_cast<size_t>(count) * sizeof(T);
+    const bool aside = bytes >= CBulkArena::kMinimumBytes && ReadsAside();
     try {
+      const CPagesLeftToFiller left(aside);
       ResizeForOverwrite(values, static_cast<size_t>(count));
     } catch (const std::bad_alloc&) {
       Fail(kErrOutOfMemory);
       return *this;
     }
-    // Only the blocks of large arrays settle the reads into them when they are freed.
-    const size_t bytes = values.size() * sizeof(T);
-    if (bytes >= CBulkArena::kMinimumBytes)
+    if (aside)
       ReadBytesAside(values.data(), bytes);
     else
       ReadBytes(values.data(), bytes);
@@ -196,6 +198,10 @@ class CReader {
   // huge array is read by every thread there is.
   static constexpr size_t kAsidePieceBytes = size_t{4} << 20;
   CReader& ReadBytesThroughStream(void* dest, size_t count);
+  // True when large arrays may be read beside the load (ReadArrayAside).
+  bool ReadsAside() const;
+  // The read of a large array when ReadsAside(): what the stream leaves for later goes to the
+  // load's jobs.
   void ReadBytesAside(void* dest, size_t count);
 
   CIoBuffer& stream_;

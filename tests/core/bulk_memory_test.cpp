@@ -1,6 +1,7 @@
 #include "core/bulk_memory.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -119,6 +120,46 @@ TEST(BulkArena, GoesOverToSmallPagesForGoodAtTheFirstSlowHugePage) {
   }
   EXPECT_TRUE(patient.TakesHugePages());
   EXPECT_FALSE(hasty.TakesHugePages());
+}
+
+// Pages of the blocks taken while one is left to the filler are not asked for, unless the block
+// still takes huge pages; they are there once the filler asks for them, and a later block of the
+// same region has its pages asked for as before.
+TEST(BulkArena, LeavesThePagesOfSmallPageBlocksToTheirFiller) {
+  static const auto kPage = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  // Of the whole pages inside the block.
+  auto residentPages = [](char* block, size_t bytes) {
+    const uintptr_t first = (reinterpret_cast<uintptr_t>(block) + kPage - 1) / kPage * kPage;
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + bytes) / kPage * kPage;
+    std::vector<unsigned char> pages((end - first) / kPage);
+    EXPECT_EQ(::mincore(reinterpret_cast<void*>(first), end - first, pages.data()), 0);
+    return static_cast<size_t>(
+        std::count_if(pages.begin(), pages.end(), [](unsigned char page) { return page & 1; }));
+  };
+  Arena hasty(0);
+  // The first huge page comes "slow": from then on the arena takes small pages.
+  void* first = hasty.Allocate(Arena::kHugePageBytes);
+  ASSERT_NE(first, nullptr);
+  ASSERT_FALSE(hasty.TakesHugePages());
+  const size_t bytes = 64 * kPage;
+  char* left = nullptr;
+  char* own = nullptr;
+  {
+    const CPagesLeftToFiller filler;
+    left = static_cast<char*>(hasty.Allocate(bytes));
+    own = static_cast<char*>(hasty.Allocate(Arena::kOwnMappingBytes));
+  }
+  auto* asked = static_cast<char*>(hasty.Allocate(bytes));
+  ASSERT_TRUE(left && own && asked);
+  EXPECT_EQ(residentPages(left, bytes), 0u);
+  EXPECT_EQ(residentPages(own, Arena::kOwnMappingBytes), 0u);
+  EXPECT_GE(residentPages(asked, bytes), bytes / kPage - 1);
+  PrefaultPages(left, bytes);
+  EXPECT_GE(residentPages(left, bytes), bytes / kPage - 1);
+  for (auto [block, size] : {std::pair{static_cast<char*>(first), Arena::kHugePageBytes},
+                             {left, bytes}, {own, Arena::kOwnMappingBytes}, {asked, bytes}})
+    hasty.Free(block, size);
+  EXPECT_EQ(hasty.MappingCount(), 0u);
 }
 
 // Buffers small and large (with their pages asked for) keep the zeros, copies and comparisons the
