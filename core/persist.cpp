@@ -1,6 +1,7 @@
 #include "core/persist.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -57,11 +58,20 @@ bool CReader::ReadsAside() const {
 
 void CReader::ReadBytesAside(void* dest, size_t count) {
   CIoBuffer::LaterRead later;
-  Fail(stream_.ReadAside(dest, count, cookie_, later));
+  if (const Status read = stream_.ReadAside(dest, count, cookie_, later); Failed(read)) {
+    Fail(read);
+    std::memset(dest, 0, count);
+    return;
+  }
   char* const rest = static_cast<char*>(dest) + (count - later.bytes);
-  for (size_t done = 0; done < later.bytes && ok(); done += kAsidePieceBytes)
-    Fail(QueueBlockRead(*context_->jobs, later.fd, later.offset + done, rest + done,
-                        std::min(kAsidePieceBytes, later.bytes - done)));
+  size_t done = 0;
+  while (done < later.bytes && ok()) {
+    const size_t piece = std::min(kAsidePieceBytes, later.bytes - done);
+    Fail(QueueBlockRead(*context_->jobs, later.fd, later.offset + done, rest + done, piece));
+    done += piece;
+  }
+  // A piece read here that failed left zeros itself; the pieces after it were never asked for.
+  if (done < later.bytes) std::memset(rest + done, 0, later.bytes - done);
 }
 
 CReader& CReader::Skip(uint64_t count) {

@@ -160,10 +160,11 @@ class CReader {
       Fail(kErrOutOfMemory);
       return *this;
     }
-    if (aside)
-      ReadBytesAside(values.data(), bytes);
-    else
-      ReadBytes(values.data(), bytes);
+    if (aside) {
+      ReadBytesAside(values.data(), bytes);  // leaves zeros where it fails, as below
+      return *this;
+    }
+    ReadBytes(values.data(), bytes);
     if (!ok()) std::fill(values.begin(), values.end(), T{});
     return *this;
   }
@@ -201,7 +202,7 @@ class CReader {
   // True when large arrays may be read beside the load (ReadArrayAside).
   bool ReadsAside() const;
   // The read of a large array when ReadsAside(): what the stream leaves for later goes to the
-  // load's jobs.
+  // load's jobs. Where it fails, and in what it never asked for after that, it leaves zeros.
   void ReadBytesAside(void* dest, size_t count);
 
   CIoBuffer& stream_;
