@@ -47,7 +47,7 @@ void PrefaultPages(void* block, size_t bytes) noexcept;
 // always: how long their first page takes tells whether huge pages come cheap.
 class CPagesLeftToFiller {
  public:
-  explicit CPagesLeftToFiller(bool leave = true) : was_(leave_) { leave_ = leave_ || leave; }
+  CPagesLeftToFiller() : was_(leave_) { leave_ = true; }
   ~CPagesLeftToFiller() { leave_ = was_; }
   CPagesLeftToFiller(const CPagesLeftToFiller&) = delete;
   CPagesLeftToFiller& operator=(const CPagesLeftToFiller&) = delete;

@@ -47,6 +47,8 @@ class CIoBuffer {
     later = {};
     return Read(dest, count, count, cookie);
   }
+  // True when ReadAside may leave bytes to its caller.
+  virtual bool CanReadAside() const { return false; }
   virtual Status Write(const void* source, size_t count, int32_t cookie) = 0;
   virtual Status Skip(int64_t offset) = 0;
 
@@ -230,6 +232,7 @@ class CFileIo final : public CIoBuffer {
   Status Read(void* dest, size_t capacity, size_t count, int32_t cookie) override;
   // Leaves the bytes past the buffer of a read of kAsideSize or more to the caller.
   Status ReadAside(void* dest, size_t count, int32_t cookie, LaterRead& later) override;
+  bool CanReadAside() const override { return file && !writing_; }
   Status Write(const void* source, size_t count, int32_t cookie) override;
   Status Skip(int64_t offset) override;
   uint64_t Tell() const override { return position; }

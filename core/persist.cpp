@@ -53,7 +53,7 @@ Status QueueBlockRead(CLoadJobs& jobs, int fd, uint64_t offset, char* dest, size
 }  // namespace
 
 bool CReader::ReadsAside() const {
-  return context_ && context_->jobs && !inPlace_;
+  return context_ && context_->jobs && !inPlace_ && stream_.CanReadAside();
 }
 
 void CReader::ReadBytesAside(void* dest, size_t count) {

@@ -149,23 +149,19 @@ class CReader {
   // yet; a Load that reads them itself keeps its reader on reads in place (CReadInPlace).
   template <PlainValue T>
   CReader& ReadArrayAside(CBulkArray<T>& values, int64_t count) {
-    if (!ok() || !CanHold(count, sizeof(T))) return *this;
     // Only the blocks of large arrays settle the reads into them when they are freed.
-    const size_t bytes = static_cast<size_t>(count) * sizeof(T);
-    const bool aside = bytes >= CBulkArena::kMinimumBytes && ReadsAside();
+    constexpr uint64_t kLarge = (CBulkArena::kMinimumBytes + sizeof(T) - 1) / sizeof(T);
+    if (count < 0 || static_cast<uint64_t>(count) < kLarge || !ReadsAside())
+      return ReadArray(values, count);
+    if (!ok() || !CanHold(count, sizeof(T))) return *this;
     try {
-      const CPagesLeftToFiller left(aside);
+      const CPagesLeftToFiller left;
       ResizeForOverwrite(values, static_cast<size_t>(count));
     } catch (const std::bad_alloc&) {
       Fail(kErrOutOfMemory);
       return *this;
     }
-    if (aside) {
-      ReadBytesAside(values.data(), bytes);  // leaves zeros where it fails, as below
-      return *this;
-    }
-    ReadBytes(values.data(), bytes);
-    if (!ok()) std::fill(values.begin(), values.end(), T{});
+    ReadBytesAside(values.data(), values.size() * sizeof(T));  // leaves zeros where it fails
     return *this;
   }
   // An int32 element count, then the elements.

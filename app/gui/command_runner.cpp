@@ -69,6 +69,12 @@ Status CWatchedIo::Read(void* dest, size_t capacity, size_t count, int32_t cooki
   return Done(inner_.Read(dest, capacity, count, cookie));
 }
 
+Status CWatchedIo::ReadAside(void* dest, size_t count, int32_t cookie, LaterRead& later) {
+  later = {};
+  if (!control_.Continue()) return kErrStream;
+  return Done(inner_.ReadAside(dest, count, cookie, later));
+}
+
 Status CWatchedIo::Write(const void* source, size_t count, int32_t cookie) {
   if (!control_.Continue()) return kErrStream;
   return Done(inner_.Write(source, count, cookie));

@@ -74,6 +74,8 @@ class CWatchedIo final : public CIoBuffer {
   // The progress of a save is measured against the announced size.
   bool WantsTotal() const override { return true; }
   Status Read(void* dest, size_t capacity, size_t count, int32_t cookie) override;
+  Status ReadAside(void* dest, size_t count, int32_t cookie, LaterRead& later) override;
+  bool CanReadAside() const override { return inner_.CanReadAside(); }
   Status Write(const void* source, size_t count, int32_t cookie) override;
   Status Skip(int64_t offset) override;
   uint64_t Tell() const override { return inner_.Tell(); }

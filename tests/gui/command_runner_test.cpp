@@ -11,6 +11,7 @@
 #include "app/gui/command_runner.h"
 #include "core/container.h"
 #include "scene/node.h"
+#include "scene/tri_mesh.h"
 #include "support/temp_dir.h"
 
 namespace KX::gui {
@@ -73,6 +74,24 @@ TEST_F(WatchedFiles, SaveAndLoadAsTheLibraryDoesAndTellHowFarTheyCame) {
   const Status expected = LoadFile(0, viaLibrary, dir.Path("missing.crv"));
   EXPECT_EQ(WatchedLoad(viaWatch, dir.Path("missing.crv"), loading), expected);
   EXPECT_EQ(viaWatch.diagnostics.Describe(), viaLibrary.diagnostics.Describe());
+}
+
+// Large arrays, which a file load reads beside the rest, arrive whole through the watched load
+// too, and its progress still ends at the file's size.
+TEST_F(WatchedFiles, LargeArraysLoadWholeAndTheProgressReachesTheEnd) {
+  CRefPtr<CTriMesh> mesh(new CTriMesh);
+  for (uint32_t i = 0; i < 400'000; ++i)
+    mesh->positions.items.push_back({float(i), 0.5f * float(i), -float(i)});
+  ASSERT_EQ(root->AddChild(mesh.get()), kOk);
+  const std::string path = dir.Path("large.crv");
+  ASSERT_EQ(SaveFile(0, document, path), kOk);
+  CPersistContext loaded;
+  ASSERT_EQ(WatchedLoad(loaded, path, control), kOk) << loaded.diagnostics.Describe();
+  auto* node = static_cast<CNode*>(loaded.roots.at(0).get());
+  auto* copy = KindOf<CTriMesh>(node->children.back().get());
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(copy->positions, mesh->positions);
+  EXPECT_EQ(control.Current().done, std::filesystem::file_size(path));
 }
 
 TEST_F(WatchedFiles, AStoppedSaveLeavesTheOldFileAndNothingBesideIt) {
