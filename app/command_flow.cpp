@@ -59,12 +59,17 @@ Status CheckCompatibility(CPersistContext& document, CRefPtr<CNode>& root, IConv
     CSearchedTree searched;  // what the classification searched, for the conversion
     const int32_t kind = ClassifyContent(document, &searched);
     if (kind == kKindScene || kind == kKindSingleObjectScene) {
+      CConvertedTree ownTree;
+      if (!converted) converted = &ownTree;
       const Status status = ConvertSceneToProp(document, ui, kind, &searched, converted);
-      if (status == kOk) {
+      if (status == kOk && !converted->warnings.empty() && !ui.AcceptWarnings(converted->warnings)) {
+        detail = "the conversion left warnings, which are not accepted";
+      } else if (status == kOk) {
         ui.ShowMessage(ui.Text(kTextWillConvert), kMessageInformation, "");
         return kOk;
+      } else {
+        detail = "the conversion stopped: " + StatusDetail(status);
       }
-      detail = "the conversion stopped: " + StatusDetail(status);
     } else {
       detail = "content kind " + std::to_string(kind) + " (" + ContentKindName(kind) +
                ") is not a plain 3D scene";
@@ -112,6 +117,10 @@ Status IConverterUi::SaveDocument(CPersistContext& document, const std::string& 
 bool IConverterUi::SaveFailed(const std::string& text, const std::string& detail) {
   ShowMessage(text, kMessageError, detail);
   return false;
+}
+
+bool IConverterUi::AcceptWarnings(const std::vector<std::string>&) {
+  return true;
 }
 
 CommandOutcome OnValidate(IConverterUi& ui) {

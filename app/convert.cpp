@@ -1,6 +1,7 @@
 #include "app/convert.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <optional>
 #include <span>
@@ -19,6 +20,7 @@
 #include "core/math/quaternion.h"
 #include "core/math/transform.h"
 #include "core/prefetch.h"
+#include "core/text.h"
 #include "core/walker.h"
 #include "image/image.h"
 #include "material/material.h"
@@ -460,11 +462,34 @@ namespace {
 // space at their update exactly like meshes: with every transform reset afterwards, a billboard
 // whose positions kept its transforms out would end up somewhere else. Particle positions are
 // written in world space by their controllers and are not baked.
-void BakePointsOf(const CTreeObjects& tree) {
+//
+// Normals turn with their surface (see TransformNormals), so that a baked prop is lit as the
+// scene was. Points that are not finite after the bake, or were not before it, are told in
+// `warnings`, one line per geometry.
+bool IsBaked(const CGeometry& geometry) {
+  return geometry.GetRuntimeClass() == &CTriMesh::classRecord || KindOf<CBillboard>(&geometry);
+}
+
+size_t CountNotFinite(std::span<const CVector3<float>> points) {
+  size_t count = 0;
+  for (const auto& p : points)
+    count += !(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z));
+  return count;
+}
+
+void WarnNotFinite(const CGeometry& geometry, size_t count, const char* when,
+                   std::vector<std::string>* warnings) {
+  if (!count || !warnings) return;
+  warnings->push_back(std::string(geometry.GetRuntimeClass()->className) + " '" +
+                      ToUtf8(geometry.name) + "': " + std::to_string(count) + " of " +
+                      std::to_string(geometry.positions.size()) + " positions are not finite " +
+                      when);
+}
+
+void BakePointsOf(const CTreeObjects& tree, std::vector<std::string>* warnings) {
   const std::vector<CGeometry*> geometries = tree.Of<CGeometry>(true);
   for (CGeometry* geometry : CPrefetching(geometries)) {
-    if (geometry->GetRuntimeClass() != &CTriMesh::classRecord && !KindOf<CBillboard>(geometry))
-      continue;
+    if (!IsBaked(*geometry)) continue;
     // The geometry's own local matrix, then each ancestor's up to the top, as one matrix: row
     // vectors, so the nearest transform comes first.
     CMatrix4 toScene = geometry->GetLocalMatrix();
@@ -473,9 +498,29 @@ void BakePointsOf(const CTreeObjects& tree) {
       MatrixMultiply(next, toScene, up->GetLocalMatrix());
       toScene = next;
     }
-    TransformCoords(std::span(geometry->positions.data(), geometry->positions.size()), toScene);
+    // Counted a piece at a time, while the piece just moved is still at hand.
+    constexpr size_t kPiece = 4096;
+    const std::span points(geometry->positions.data(), geometry->positions.size());
+    size_t notFinite = 0;
+    for (size_t at = 0; at < points.size(); at += kPiece) {
+      const auto piece = points.subspan(at, std::min(kPiece, points.size() - at));
+      TransformCoords(piece, toScene);
+      notFinite += CountNotFinite(piece);
+    }
+    WarnNotFinite(*geometry, notFinite, "after the bake", warnings);
+    TransformNormals(std::span(geometry->normals.data(), geometry->normals.size()), toScene);
     geometry->modified = 1;
   }
+}
+
+// For a tree that is not baked: the points that were not finite in the scene.
+void WarnNotFiniteOf(const CTreeObjects& tree, std::vector<std::string>* warnings) {
+  if (!warnings) return;
+  for (CGeometry* geometry : tree.Of<CGeometry>(true))
+    if (IsBaked(*geometry))
+      WarnNotFinite(*geometry,
+                    CountNotFinite({geometry->positions.data(), geometry->positions.size()}),
+                    "in the scene", warnings);
 }
 
 // The transform every object has after the bake: the identity matrix taken apart, once for all
@@ -492,9 +537,9 @@ struct CBakedTransform {
   }
 };
 
-Status BakeTransformsOf(const CTreeObjects& tree) {
+Status BakeTransformsOf(const CTreeObjects& tree, std::vector<std::string>* warnings) {
   return Guarded([&]() -> Status {
-    BakePointsOf(tree);
+    BakePointsOf(tree, warnings);
     // Moving points changes no reference: the tree is the one collected.
     const CBakedTransform baked;
     const std::vector<CSpatial*> objects = tree.Of<CSpatial>(true);
@@ -530,9 +575,10 @@ Status AddRestKeysOf(const CTreeObjects& tree) {
 // BakeTransformsOf, then AddRestKeysOf on the same tree, with each object's transform reset and
 // its rest key made in one visit: the key is made from the transform just reset, the same for
 // every object.
-Status BakeTransformsAndAddRestKeysOf(const CTreeObjects& tree) {
+Status BakeTransformsAndAddRestKeysOf(const CTreeObjects& tree,
+                                      std::vector<std::string>* warnings) {
   return Guarded([&]() -> Status {
-    BakePointsOf(tree);
+    BakePointsOf(tree, warnings);
     const CBakedTransform baked;
     const CQuaternion rotation = QuaternionFromRotation(baked.rotation);
     const std::vector<CSpatial*> objects = tree.Of<CSpatial>(true);
@@ -617,7 +663,7 @@ Status RestructureRootOf(CNode& root, const CTreeObjects& tree) {
 }  // namespace
 
 Status BakeTransforms(CNode& root) {
-  return Guarded([&]() -> Status { return BakeTransformsOf(CTreeObjects(root)); });
+  return Guarded([&]() -> Status { return BakeTransformsOf(CTreeObjects(root), nullptr); });
 }
 
 Status AddRestKeys(CNode& root) {
@@ -679,15 +725,19 @@ Status ConvertWithKnownKind(CPersistContext& document, IConverterUi& ui, const i
     // tree does not hold now, it never will.
     if (converted) converted->mayHoldSummaries = tree.MayHold(CRoseData::classRecord, false);
     const bool bake = !NameHasMarker(root->name);
+    std::vector<std::string>* warnings = converted ? &converted->warnings : nullptr;
     if (bake && !RootMayReshape(*root, tree)) {
       // The root keeps its shape, so the rest keys go to the tree the bake acts on, each
       // object's made in the same visit that resets its transform. All the restructuring has
       // left to do is a new name for the root.
-      KX_RETURN_IF_FAILED(BakeTransformsAndAddRestKeysOf(tree));
+      KX_RETURN_IF_FAILED(BakeTransformsAndAddRestKeysOf(tree, warnings));
       if (root->tag == kPropTag) NameAfter(*root, FirstNodeBelow(*root));
       return kOk;
     }
-    if (bake) KX_RETURN_IF_FAILED(BakeTransformsOf(tree));
+    if (bake)
+      KX_RETURN_IF_FAILED(BakeTransformsOf(tree, warnings));
+    else
+      WarnNotFiniteOf(tree, warnings);
     return RestructureRootOf(*root, tree);
   });
 }

@@ -5,6 +5,7 @@
 // stripped, free-standing meshes baked into their vertices, cameras removed, an accessory root
 // flattened, and every spatial object gets one key holding its rest pose.
 #include <cstdint>
+#include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -33,6 +34,9 @@ struct CConvertedTree {
   // False when the converted tree is known to hold no summary record (CRoseData): a search for
   // one would find none.
   bool mayHoldSummaries = true;
+  // What the user should know about the prop although it converted: geometry whose positions
+  // are not finite, one line each.
+  std::vector<std::string> warnings;
 };
 
 // The same, for a document that ClassifyContent answered `kindBefore` for as it stands: where the

@@ -3,6 +3,7 @@
 // the texts, and the reading and writing of the two files. The desktop dialog and the
 // command-line tool implement it; tests script it.
 #include <string>
+#include <vector>
 
 #include "core/status.h"
 
@@ -41,6 +42,11 @@ class IConverterUi {
   // the user wants to save the converted scene somewhere else; the command then asks for another
   // target. By default the message is shown as any other and the command ends.
   virtual bool SaveFailed(const std::string& text, const std::string& detail);
+  // Tells what the user should know about a scene that converted all the same (geometry whose
+  // positions are not finite), a line each, before the prop is saved. Answers false when the
+  // command must end there, nothing written (the scene then counts as not convertible). By
+  // default nothing is shown and the command goes on.
+  virtual bool AcceptWarnings(const std::vector<std::string>& warnings);
 };
 
 }  // namespace KX

@@ -25,7 +25,9 @@ class CControl : public CChainLink<CCorva, CControl> {
  public:
   int32_t outOfRange = kOutOfRangeNone;
   float timeScale = 1.0f;
-  CCorva* owner = nullptr;  // not owned
+  // Not owned. Set by attaching to a scene object, but a file may name any object: an animated
+  // picture's controller names the picture it draws into.
+  CBase* owner = nullptr;
   float auxValue = 1.0f;
   float priority = 0.0f;
   bool enabled = true;

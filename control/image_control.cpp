@@ -98,6 +98,7 @@ void CAnmImageControl::VisitReferences(CReferenceVisitor& visit) {
 }
 
 CImage* CAnmImageControl::TargetImage() const {
+  if (auto* image = KindOf<CImage>(owner)) return image;
   auto* map = KindOf<CTextureMap>(owner);
   return map ? KindOf<CImage>(map->image.get()) : nullptr;
 }

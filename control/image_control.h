@@ -1,6 +1,7 @@
 #pragma once
 // A data controller that plays an animated picture into a still one: at each update the frame
-// due at the controller's time is drawn into the picture of the texture map it is attached to.
+// due at the controller's time is drawn into its owner, a still picture (or the picture of the
+// texture map it is attached to).
 #include <cstdint>
 #include <vector>
 
@@ -41,8 +42,9 @@ class CAnmImageControl : public CDataControl {
   // Update writes into the picture itself.
   Status ApplyData() override;
 
-  // The picture the frames are drawn into: the still image of the texture map that owns the
-  // controller; null for any other owner.
+  // The picture the frames are drawn into: the owner itself when it is a still image, as files
+  // store it; the still image of a texture map that the controller was attached to here; null
+  // for any other owner.
   CImage* TargetImage() const;
 
  private:

@@ -15,7 +15,7 @@ constexpr int64_t kBooleanMemory = 2 * 16 + 4;
 
 // The object whose flag the controller sets. Its C++ class decides, as for a child list: grass
 // has a visibility flag although its record leaves out the spatial level.
-CSpatial* VisibleOwner(CCorva* owner) {
+CSpatial* VisibleOwner(CBase* owner) {
   return SlotCast<CSpatial>(owner);
 }
 

@@ -210,15 +210,14 @@ void DropDanglingReferences(CPersistContext& context) {
    public:
     CDanglingClearer(const walker_detail::CVisited& kept, CPersistContext& context)
         : kept_(kept), context_(context) {}
-    CBase* holder = nullptr;
+    const CLoadRecord* holder = nullptr;
     void Owned(const CReference&) override {}
     void Plain(const CReference& ref) override {
       CBase* target = ref.target;
       if (kept_.Contains(target)) return;
       ref.Clear();
-      context_.Warn(std::string("a ") + holder->GetRuntimeClass()->className + " referred to a " +
-                    target->GetRuntimeClass()->className +
-                    " that nothing in the file keeps; the reference was dropped");
+      context_.Warn(holder, std::string("referred to a ") + target->GetRuntimeClass()->className +
+                                " that nothing in the file keeps; the reference was dropped");
     }
 
    private:
@@ -231,7 +230,7 @@ void DropDanglingReferences(CPersistContext& context) {
     const CLoadRecord* record = entries[i].second;
     CBase* object = record->object.get();
     if (!object || object != record->created || !kept.Contains(object)) continue;
-    clearer.holder = object;
+    clearer.holder = record;
     object->VisitReferences(clearer);
   }
 }
@@ -275,6 +274,15 @@ Status ReadSectionName(CPersistContext& context, CReader& in, std::string& name)
 }  // namespace
 
 std::string CLoadDiagnostics::Describe() const {
+  std::string text = DescribeFailure();
+  for (const auto& line : WarningLines()) {
+    if (!text.empty()) text += "\n";
+    text += "warning: " + line;
+  }
+  return text;
+}
+
+std::string CLoadDiagnostics::DescribeFailure() const {
   std::string text;
   if (failed()) {
     text = "status 0x";
@@ -288,11 +296,21 @@ std::string CLoadDiagnostics::Describe() const {
       text += " in a " + className + " record starting at offset " + std::to_string(recordOffset);
     if (!message.empty()) text += ": " + message;
   }
-  for (const auto& warning : warnings) {
-    if (!text.empty()) text += "\n";
-    text += "warning: " + warning;
-  }
   return text;
+}
+
+std::string CLoadWarning::Describe() const {
+  if (className.empty()) return text;
+  return "a " + className + " record at offset " + std::to_string(offset) + " " + text;
+}
+
+std::vector<std::string> CLoadDiagnostics::WarningLines() const {
+  std::vector<std::string> lines;
+  lines.reserve(warnings.size() + 1);
+  for (const auto& warning : warnings) lines.push_back(warning.Describe());
+  if (warningsNotKept)
+    lines.push_back(std::to_string(warningsNotKept) + " more warning(s) like these");
+  return lines;
 }
 
 CPersistContext::~CPersistContext() {
@@ -311,11 +329,25 @@ CBase* CPersistContext::ObjectForId(int32_t id) const {
   return record ? record->object.get() : nullptr;
 }
 
-void CPersistContext::Warn(std::string message) {
-  // A hostile file could produce one warning per record; a few are enough to tell what is wrong.
+void CPersistContext::Warn(std::string className, uint64_t offset, std::string text) {
+  // A hostile file could produce one warning per record; a few are enough to tell what is wrong,
+  // and the rest are counted.
   constexpr size_t kMaxWarnings = 100;
-  if (diagnostics.warnings.size() < kMaxWarnings)
-    diagnostics.warnings.push_back(std::move(message));
+  if (diagnostics.warnings.size() >= kMaxWarnings) {
+    ++diagnostics.warningsNotKept;
+    return;
+  }
+  try {
+    diagnostics.warnings.push_back({std::move(className), offset, std::move(text)});
+  } catch (const std::bad_alloc&) {
+    ++diagnostics.warningsNotKept;
+  }
+}
+
+void CPersistContext::Warn(const CLoadRecord* record, std::string text) {
+  const CBase* object = record ? record->object.get() : nullptr;
+  Warn(object ? object->GetRuntimeClass()->className : "", record ? record->offset : 0,
+       std::move(text));
 }
 
 void CPersistContext::ClearRecords() {
@@ -377,9 +409,9 @@ Status ReadObject(CPersistContext& context, CReader& in, const std::string& clas
   if (recordSize >= 0) {
     const uint64_t consumed = in.Offset() - recordOffset - 4;
     if (consumed != static_cast<uint64_t>(recordSize))
-      context.Warn("a " + className + " record at offset " + std::to_string(recordOffset) +
-                   " declares " + std::to_string(recordSize) + " bytes but holds " +
-                   std::to_string(consumed));
+      context.Warn(className, recordOffset,
+                   "declares " + std::to_string(recordSize) + " bytes but holds " +
+                       std::to_string(consumed));
   }
   return kOk;
 }
@@ -483,9 +515,8 @@ Status LoadFromStream(CPersistContext& context, CIoBuffer& stream, int32_t cooki
     const Status status = record->object->Link(linker);
     record->linked = true;
     if (Failed(status)) {
-      context.Warn(std::string("linking a ") + record->object->GetRuntimeClass()->className +
-                   " (record at offset " + std::to_string(record->offset) + ") failed with " +
-                   StatusText(status) + "; the objects after it stay unlinked");
+      context.Warn(record, std::string("could not be linked (") + StatusText(status) +
+                               "); the objects after it stay unlinked");
       break;
     }
   }

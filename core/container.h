@@ -21,6 +21,18 @@ namespace KX {
 
 class CLoadJobs;
 
+// Something a load noticed without failing: a reference it dropped, a record whose size word
+// disagrees with its bytes. Names the record it is about, as a failure does.
+struct CLoadWarning {
+  std::string className;  // class of the record; empty when the warning is about no one record
+  uint64_t offset = 0;    // where that record starts in the stream
+  std::string text;       // what happened, starting with a verb ("refers to a ...")
+
+  // "a CImageLayer record at offset 120 refers to a ...", one line.
+  std::string Describe() const;
+  bool operator==(const CLoadWarning&) const = default;
+};
+
 // Where and why a load failed, and what it noticed without failing.
 struct CLoadDiagnostics {
   Status status = kOk;
@@ -28,11 +40,19 @@ struct CLoadDiagnostics {
   uint64_t recordOffset = 0;  // where the record being read starts
   std::string className;      // class of the record being read, when there was one
   std::string message;
-  std::vector<std::string> warnings;  // link failures, references of the wrong class, ...
+  std::vector<CLoadWarning> warnings;  // link failures, references of the wrong class, ...
+  // Warnings beyond the ones kept: a hostile file could produce one per record.
+  size_t warningsNotKept = 0;
 
   bool failed() const { return Failed(status); }
-  // One line for a message box's detail or a terminal: "offset 1234 in record CTriMesh (...)".
+  // The failure, when there is one, on the first line: "status 0x... at offset 1234 in a
+  // CTriMesh record ..."; then one line per warning ("warning: ..."). Lines end in '\n' only
+  // between them.
   std::string Describe() const;
+  // The failure's line alone; empty when the load did not fail.
+  std::string DescribeFailure() const;
+  // One line per warning, and one that counts those not kept.
+  std::vector<std::string> WarningLines() const;
 };
 
 // Limits that keep hostile files from making traversals recurse or loop without bound. Far
@@ -102,7 +122,9 @@ class CPersistContext {
   CBase* ObjectForId(int32_t id) const;
   // True when `object` is one of `roots`; constant time however many roots there are.
   bool IsRoot(const CBase* object);
-  void Warn(std::string message);
+  // Records a warning about the record `record` (null: about no one record).
+  void Warn(const CLoadRecord* record, std::string text);
+  void Warn(std::string className, uint64_t offset, std::string text);
 
  private:
   friend Status LoadFromStream(CPersistContext&, CIoBuffer&, int32_t);

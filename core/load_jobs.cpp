@@ -36,6 +36,7 @@ Status CLoadJobs::Queue(std::function<Status()> work) {
     job.className = d.className;
     job.message = d.message;
     job.warnings = d.warnings.size();
+    job.warningsNotKept = d.warningsNotKept;
     job.roots = context_.roots.size();
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -106,6 +107,7 @@ Status CLoadJobs::Finish() {
     d.className = job.className;
     d.message = job.message;
     d.warnings.resize(std::min(d.warnings.size(), job.warnings));
+    d.warningsNotKept = std::min(d.warningsNotKept, job.warningsNotKept);
     context_.roots.resize(std::min(context_.roots.size(), job.roots));
     break;
   }

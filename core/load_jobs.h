@@ -48,6 +48,7 @@ class CLoadJobs {
     std::string className;
     std::string message;
     size_t warnings = 0;
+    size_t warningsNotKept = 0;
     size_t roots = 0;
   };
   void Work();

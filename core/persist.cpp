@@ -237,10 +237,9 @@ void CLinker::Refuse(Status status, std::string message) {
 }
 
 void CLinker::WrongClass(CBase* object, const CRuntimeClass& expected) {
-  const CBase* self = record_.object.get();
-  context_.Warn(std::string("a ") + (self ? self->GetRuntimeClass()->className : "record") +
-                " refers to a " + object->GetRuntimeClass()->className + " where a " +
-                expected.className + " belongs; the reference was dropped");
+  context_.Warn(&record_, std::string("refers to a ") + object->GetRuntimeClass()->className +
+                             " where a " + expected.className +
+                             " belongs; the reference was dropped");
 }
 
 // ---------------------------------------------------------------------------------------------

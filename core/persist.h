@@ -244,6 +244,12 @@ class CLinker {
   void Resolve(T*& ref) {
     ref = Checked<T>(NextObject());
   }
+  // As Resolve, for a slot typed more generally than what the record may hold there: an object
+  // that is no `Required` is dropped with the same warning.
+  template <class Required, class T>
+  void ResolveAs(CRefPtr<T>& ref) {
+    ref = Checked<Required>(NextObject());
+  }
 
   int32_t StoredVersion(const CRuntimeClass& cls) const;
   // Refuses the whole load once the link pass is over, for a graph the loader must not hand

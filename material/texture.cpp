@@ -86,9 +86,9 @@ Status CTextureMap::Link(CLinker& in) {
   KX_RETURN_IF_FAILED(CTexture::Link(in));
   CBase* object = in.NextObject();
   if (object && !KindOf<CImage>(object) && !KindOf<CAnmImage>(object)) {
-    in.context().Warn(std::string("a ") + GetRuntimeClass()->className + " refers to a " +
-                      object->GetRuntimeClass()->className +
-                      " where a picture belongs; the reference was dropped");
+    in.context().Warn(&in.record(), std::string("refers to a ") +
+                                        object->GetRuntimeClass()->className +
+                                        " where a picture belongs; the reference was dropped");
     object = nullptr;
   }
   image = object;

@@ -30,7 +30,7 @@ Status CBillboard::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
     if (!subObjects[i]) continue;
     CRefPtr<CBase> objectCopy;
     KX_RETURN_IF_FAILED(subObjects[i]->Duplicate(objectCopy, map));
-    copy->subObjects[i] = KindOf<CCorva>(objectCopy.get());
+    copy->subObjects[i] = objectCopy;
   }
   return kOk;
 }
@@ -104,7 +104,7 @@ Status CBillboard::Update(float time) {
   KX_RETURN_IF_FAILED(CGeometry::Update(time));
   if (!inWorldSpace) KX_RETURN_IF_FAILED(TransformToWorld());
   for (const auto& object : subObjects)
-    if (object) KX_RETURN_IF_FAILED(object->Update(time));
+    if (auto* corva = KindOf<CCorva>(object.get())) KX_RETURN_IF_FAILED(corva->Update(time));
   return kOk;
 }
 

@@ -14,8 +14,9 @@ class CBillboard : public CGeometry {
  public:
   uint32_t billboardValue1 = 0;
   uint32_t billboardValue2 = 0;
-  // Shared with other objects; entries may be empty.
-  std::vector<CRefPtr<CCorva>> subObjects;
+  // Shared with other objects; entries may be empty. Any object a file names: only scene
+  // objects among them are updated.
+  std::vector<CRefPtr<CBase>> subObjects;
 
   CBillboard() = default;
   // Copies the geometry and the values; the copy shares the same sub-objects.

@@ -21,11 +21,11 @@ Status CImageLayer::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
   const Status status = CSpatial::Duplicate(out, map);
   if (status != kOk) return status;
   auto* copy = static_cast<CImageLayer*>(out.get());
-  auto duplicate = [&](const CRefPtr<CCorva>& original, CRefPtr<CCorva>& slot) -> Status {
+  auto duplicate = [&](const CRefPtr<CBase>& original, CRefPtr<CBase>& slot) -> Status {
     if (!original) return kOk;
     CRefPtr<CBase> objectCopy;
     KX_RETURN_IF_FAILED(original->Duplicate(objectCopy, map));
-    slot = KindOf<CCorva>(objectCopy.get());
+    slot = objectCopy;
     return kOk;
   };
   KX_RETURN_IF_FAILED(duplicate(layerSource, copy->layerSource));
@@ -100,9 +100,10 @@ void CImageLayer::VisitReferences(CReferenceVisitor& visit) {
 
 Status CImageLayer::Update(float time) {
   KX_RETURN_IF_FAILED(CSpatial::Update(time));
-  if (layerSource) KX_RETURN_IF_FAILED(layerSource->Update(time));
+  if (auto* source = KindOf<CCorva>(layerSource.get()))
+    KX_RETURN_IF_FAILED(source->Update(time));
   for (const auto& object : layerObjects)
-    if (object) KX_RETURN_IF_FAILED(object->Update(time));
+    if (auto* corva = KindOf<CCorva>(object.get())) KX_RETURN_IF_FAILED(corva->Update(time));
   return kOk;
 }
 

@@ -29,8 +29,9 @@ class CImageLayer : public CSpatial {
   bool layerFlag2 = false;
   bool layerFlag3 = false;  // not stored by files of stream version 2.00 and older
   uint32_t layerValue13 = 0;
-  CRefPtr<CCorva> layerSource;
-  std::vector<CRefPtr<CCorva>> layerObjects;  // entries may be empty
+  // Any object a file names: a picture is the usual source, a scene object may be one too.
+  CRefPtr<CBase> layerSource;
+  std::vector<CRefPtr<CBase>> layerObjects;  // entries may be empty
 
   CImageLayer() = default;
   // Copies every value and flag; the copy shares the source and the objects.
@@ -48,7 +49,8 @@ class CImageLayer : public CSpatial {
   // The spatial part's references, then the source, then the objects in order, each followed by
   // every walk.
   void VisitReferences(CReferenceVisitor& visit) override;
-  // The spatial part, then the source and each object.
+  // The spatial part, then the source and each object that is a scene object (a picture has
+  // nothing to update).
   Status Update(float time) override;
   void CollectSpatials(SpatialQueue& queue) override { queue.push_back(this); }
   Status UpdateBound() override { return kNothingDone; }

@@ -40,15 +40,15 @@ Status DuplicateInto(const CRefPtr<T>& original, CRefPtr<T>& slot, DuplicateMap&
 // ---------------------------------------------------------------------------------------------
 // Scene
 
-std::array<CRefPtr<CCorva>*, 8> CScene::Objects() {
+std::array<CRefPtr<CBase>*, 8> CScene::Objects() {
   return {&object1, &object2, &object3, &object4, &object5, &object6, &object7, &object8};
 }
 
-std::array<const CRefPtr<CCorva>*, 8> CScene::Objects() const {
+std::array<const CRefPtr<CBase>*, 8> CScene::Objects() const {
   return {&object1, &object2, &object3, &object4, &object5, &object6, &object7, &object8};
 }
 
-Status CScene::Set(CRefPtr<CCorva>& slot, CCorva* object, bool mark) {
+Status CScene::Set(CRefPtr<CBase>& slot, CBase* object, bool mark) {
   if (!object) return kErrBadArgument;
   slot = object;
   if (mark) modified = 1;
@@ -79,7 +79,7 @@ Status CScene::AssignTo(CBase* target, ReleasedList& released) const {
   scene->value4 = value4;
   scene->value5 = value5;
   scene->value6 = value6;
-  auto share = [&](CRefPtr<CCorva>& theirs, const CRefPtr<CCorva>& mine) -> Status {
+  auto share = [&](CRefPtr<CBase>& theirs, const CRefPtr<CBase>& mine) -> Status {
     if (theirs) KX_RETURN_IF_FAILED(TryAppend(released, CRefPtr<CBase>(theirs.get())));
     theirs = mine;
     return kOk;
@@ -103,8 +103,8 @@ Status CScene::Load(CReader& in) {
 
 Status CScene::Link(CLinker& in) {
   KX_RETURN_IF_FAILED(CCorva::Link(in));
-  for (CRefPtr<CCorva>* object : {&object1, &object2, &object3, &object4, &object5, &object6})
-    in.Resolve(*object);
+  for (CRefPtr<CBase>* object : {&object1, &object2, &object3, &object4, &object5, &object6})
+    in.ResolveAs<CCorva>(*object);
   if (in.StoredVersion(classRecord) >= kObject7Version) in.Resolve(object7);
   return kOk;
 }
@@ -237,10 +237,11 @@ void CCameraSwitcher::VisitReferences(CReferenceVisitor& visit) {
 Status CCameraSwitcher::Update(float time) {
   if (switching == 0) {
     // The fixed camera is driven only while it is the active one.
-    if (primaryCamera && primaryCamera.get() == activeCamera)
-      return primaryCamera->UpdateHierarchy(time, 0.0f, 0.0f, true);
-    if (secondaryCamera && secondaryCamera == activeCamera)
-      return secondaryCamera->UpdateHierarchy(time, 0.0f, 0.0f, true);
+    CBase* fixed = primaryCamera && primaryCamera.get() == activeCamera ? primaryCamera.get()
+                   : secondaryCamera && secondaryCamera == activeCamera ? secondaryCamera
+                                                                        : nullptr;
+    if (auto* camera = KindOf<CSpatial>(fixed))
+      return camera->UpdateHierarchy(time, 0.0f, 0.0f, true);
     return kNothingDone;
   }
   if (switchTimes.empty() || cameras.empty()) {

@@ -12,15 +12,16 @@ namespace KX {
 
 class CSpatial;
 
-// Scene-wide settings: eight references to other scene objects and six values, stored, copied,
-// searched and remapped; what they mean is up to the tools that fill them.
+// Scene-wide settings: eight references to other objects and six values, stored, copied,
+// searched and remapped; what they mean is up to the tools that fill them. The first six hold
+// scene objects only; the seventh and eighth any object.
 class CScene : public CCorva {
   KX_DECLARE_CLASS(CScene)
 
  public:
-  CRefPtr<CCorva> object1, object2, object3, object4, object5, object6;
-  CRefPtr<CCorva> object7;  // stored from class version 2.1 on
-  CRefPtr<CCorva> object8;  // never stored or searched
+  CRefPtr<CBase> object1, object2, object3, object4, object5, object6;  // scene objects
+  CRefPtr<CBase> object7;  // stored from class version 2.1 on
+  CRefPtr<CBase> object8;  // never stored or searched
   CVector3<float> value1;
   CVector4<float> value2;
   bool value3 = false;
@@ -52,14 +53,14 @@ class CScene : public CCorva {
   Status SetObject4(CCorva* object) { return Set(object4, object, true); }
   Status SetObject5(CCorva* object) { return Set(object5, object, true); }
   Status SetObject6(CCorva* object) { return Set(object6, object, true); }
-  Status SetObject7(CCorva* object) { return Set(object7, object, true); }
-  Status SetObject8(CCorva* object) { return Set(object8, object, false); }
+  Status SetObject7(CBase* object) { return Set(object7, object, true); }
+  Status SetObject8(CBase* object) { return Set(object8, object, false); }
 
  private:
-  Status Set(CRefPtr<CCorva>& slot, CCorva* object, bool mark);
+  Status Set(CRefPtr<CBase>& slot, CBase* object, bool mark);
   // object1 to object8, in that order.
-  std::array<CRefPtr<CCorva>*, 8> Objects();
-  std::array<const CRefPtr<CCorva>*, 8> Objects() const;
+  std::array<CRefPtr<CBase>*, 8> Objects();
+  std::array<const CRefPtr<CBase>*, 8> Objects() const;
 };
 
 // Chooses the active camera: either by time from a list of cameras with switch times, or by
@@ -71,12 +72,14 @@ class CCameraSwitcher : public CCorva {
   // cameras[i] becomes active at switchTimes[i]. The cameras are not owned: the scene holds them.
   std::vector<CSpatial*> cameras;
   std::vector<float> switchTimes;
-  CRefPtr<CSpatial> primaryCamera;
-  CSpatial* secondaryCamera = nullptr;  // not owned; stored from class version 1.2 on
-  CRefPtr<CCorva> extraObject;          // stored from class version 1.2 on
+  // The fixed cameras and the extra object may be any object a file names; only spatial ones
+  // are driven.
+  CRefPtr<CBase> primaryCamera;
+  CBase* secondaryCamera = nullptr;  // not owned; stored from class version 1.2 on
+  CRefPtr<CBase> extraObject;        // stored from class version 1.2 on
   // 0: drive the fixed camera; otherwise choose from the list by time.
   int32_t switching = 0;
-  CSpatial* activeCamera = nullptr;  // not owned: the camera chosen at the last update
+  CBase* activeCamera = nullptr;  // not owned: the camera chosen at the last update
 
   CCameraSwitcher() = default;
   // Copies the list, the times and the mode and shares the extra object; the copy has no

@@ -44,6 +44,7 @@ struct Job {
   std::string relative;  // the output below OUTPUT_DIR
   int exitCode = -1;
   std::string message, detail;
+  std::vector<std::string> warnings;  // of the load and the conversion or export, a line each
   bool duplicate = false;  // an earlier job writes the same prop
 };
 
@@ -144,9 +145,19 @@ bool InsideRoot(const std::string& folder, const std::string& root) {
                             int pipe) {
   const std::string& outputDir = options.outputDir;
   const bool force = options.force;
-  auto finish = [&](const std::string& message, const std::string& detail, int code) {
-    const std::string line = message + '\n' + detail + '\n';
-    [[maybe_unused]] const ssize_t written = ::write(pipe, line.data(), line.size());
+  // One JSON object: the message, its detail (of several lines, maybe) and the warnings.
+  auto finish = [&](const std::string& message, const std::string& detail, int code,
+                    const std::vector<std::string>& warnings = {}) {
+    nlohmann::ordered_json said{{"message", JsonSafe(message)}, {"detail", JsonSafe(detail)}};
+    said["warnings"] = nlohmann::json::array();
+    for (const auto& warning : warnings) said["warnings"].push_back(JsonSafe(warning));
+    const std::string text = said.dump();
+    for (size_t at = 0; at < text.size();) {
+      const ssize_t n = ::write(pipe, text.data() + at, text.size() - at);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      at += static_cast<size_t>(n);
+    }
     ::close(pipe);
     ::_exit(code);
   };
@@ -168,17 +179,33 @@ bool InsideRoot(const std::string& folder, const std::string& root) {
         ExportFile(texts, {job.input, job.output, options.converted, force}, message, warnings);
     // The batch names the file itself.
     const std::string prefix = Printable(job.input) + ": ";
+    const std::string warningPrefix = prefix + "warning: ";
     if (message.starts_with(prefix)) message.erase(0, prefix.size());
-    for (std::string warning : warnings) {
-      if (warning.starts_with(prefix)) warning.erase(0, prefix.size());
-      detail += (detail.empty() ? "" : "; ") + warning;
-    }
-    finish(message, detail, code);
+    for (std::string& warning : warnings)
+      if (warning.starts_with(warningPrefix)) warning.erase(0, warningPrefix.size());
+    finish(message, detail, code, warnings);
   }
   CCliUi ui(texts, job.input, job.output, force, true);
   const CommandOutcome outcome = OnValidate(ui);
-  finish(ui.lastMessage(), ui.lastDetail(), ExitCodeOf(outcome, ui.refusedOverwrite()));
+  finish(ui.lastMessage(), ui.lastDetail(), ExitCodeOf(outcome, ui.refusedOverwrite()),
+         ui.warnings());
   __builtin_unreachable();  // finish ends the process
+}
+
+// What a worker said through its pipe (see RunWorker), into `job`. A worker that ended before it
+// said it all leaves the job's words empty.
+void TakeWhatWasSaid(const std::string& received, Job& job) {
+  const auto said = nlohmann::json::parse(received, nullptr, false);
+  if (!said.is_object()) return;
+  auto text = [&](const char* key) {
+    const auto it = said.find(key);
+    return it != said.end() && it->is_string() ? it->get<std::string>() : std::string();
+  };
+  job.message = text("message");
+  job.detail = text("detail");
+  if (const auto it = said.find("warnings"); it != said.end() && it->is_array())
+    for (const auto& warning : *it)
+      if (warning.is_string()) job.warnings.push_back(warning.get<std::string>());
 }
 
 const char* Category(int exitCode) {
@@ -450,12 +477,7 @@ int RunBatch(const CTextTable& texts, const BatchOptions& options) {
       }
       Job& job = jobs[w.job];
       job.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : kExitFailure;
-      const size_t cut = w.received.find('\n');
-      job.message = w.received.substr(0, cut);
-      if (cut != std::string::npos) {
-        job.detail = w.received.substr(cut + 1);
-        if (!job.detail.empty() && job.detail.back() == '\n') job.detail.pop_back();
-      }
+      TakeWhatWasSaid(w.received, job);
       if (WIFSIGNALED(status)) {
         struct stat st;
         if (g_stopSignal && ::lstat(job.output.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
@@ -483,10 +505,11 @@ int RunBatch(const CTextTable& texts, const BatchOptions& options) {
   for (const auto& job : jobs) {
     ++counts[Category(job.exitCode)];
     anyFailed = anyFailed || IsFailure(job.exitCode);
+    PrintWarnings(job.input, job.warnings);
     if (IsFailure(job.exitCode) && job.exitCode != kInterrupted)
       std::fprintf(stderr, "%s: %s%s%s\n", Printable(job.input).c_str(),
                    Printable(job.message).c_str(), job.detail.empty() ? "" : " - ",
-                   Printable(job.detail).c_str());
+                   PrintableLines(job.detail).c_str());
   }
   if (Verbosity() >= 0) {
     const double elapsed =
@@ -515,7 +538,8 @@ int RunBatch(const CTextTable& texts, const BatchOptions& options) {
                                  {"outcome", Category(job.exitCode)},
                                  {"exitCode", job.exitCode},
                                  {"message", JsonSafe(job.message)},
-                                 {"detail", JsonSafe(job.detail)}});
+                                 {"detail", JsonSafe(job.detail)},
+                                 {"warnings", job.warnings}});
     report["missing"] = nlohmann::json::array();
     for (const auto& path : collected.missing) report["missing"].push_back(JsonSafe(path));
     report["dangling"] = nlohmann::json::array();

@@ -87,7 +87,25 @@ std::string JsonSafe(std::string_view bytes) {
   return text;
 }
 
-Status LoadInput(const std::string& path, CPersistContext& document) {
+namespace {
+
+bool g_strict = false;
+
+// Under --strict a load with warnings is a failed load, told as one: where the first warning's
+// record starts, then every warning.
+Status StrictLoad(CPersistContext& document, Status loaded) {
+  CLoadDiagnostics& d = document.diagnostics;
+  if (!g_strict || Failed(loaded) || (d.warnings.empty() && d.warningsNotKept == 0)) return loaded;
+  d.status = kErrMalformed;
+  if (!d.warnings.empty()) {
+    d.className = d.warnings.front().className;
+    d.offset = d.recordOffset = d.warnings.front().offset;
+  }
+  d.message = "the file loads with warnings, which --strict does not accept";
+  return d.status;
+}
+
+Status LoadInputLeniently(const std::string& path, CPersistContext& document) {
   if (path == "-") {
     if (::isatty(STDIN_FILENO))
       return RefuseInput(document, path, "standard input is a terminal; pipe a file into it");
@@ -120,11 +138,46 @@ Status LoadInput(const std::string& path, CPersistContext& document) {
   return LoadFile(0, document, path);
 }
 
+}  // namespace
+
+std::string PrintableLines(std::string_view text, std::string_view indent) {
+  std::string lines;
+  for (size_t start = 0; start <= text.size();) {
+    const size_t end = std::min(text.find('\n', start), text.size());
+    if (start > 0) lines.append("\n").append(indent);
+    lines += Printable(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+Status LoadInput(const std::string& path, CPersistContext& document) {
+  return StrictLoad(document, LoadInputLeniently(path, document));
+}
+
 std::string DescribeLoadFailure(const CPersistContext& document) {
   const auto& d = document.diagnostics;
   if (d.status == kErrOpen && d.className.empty() && d.offset == 0 && !d.message.empty())
     return Printable(d.message);
-  return Printable(d.Describe());
+  return PrintableLines(d.Describe());
+}
+
+std::vector<std::string> LoadWarnings(const CPersistContext& document) {
+  return document.diagnostics.WarningLines();
+}
+
+void PrintWarnings(const std::string& input, const std::vector<std::string>& warnings) {
+  if (Verbosity() < 0) return;
+  for (const auto& warning : warnings)
+    std::fprintf(stderr, "%s: warning: %s\n", Printable(input).c_str(),
+                 PrintableLines(warning).c_str());
+}
+
+void SetStrict(bool strict) {
+  g_strict = strict;
+}
+bool Strict() {
+  return g_strict;
 }
 
 OutputCheck CheckOutput(const std::string& path, bool force, bool binary, bool makeFolders) {

@@ -18,13 +18,29 @@ std::string Printable(std::string_view bytes);
 // bytes that are not UTF-8 as the four characters \xNN.
 std::string JsonSafe(std::string_view bytes);
 
+// `text` line by line, each made Printable, joined by a newline and `indent`: a detail of several
+// lines stays several lines on a terminal.
+std::string PrintableLines(std::string_view text, std::string_view indent = "  ");
+
 // Loads `path` (standard input for "-"). A path that is missing, unreadable, a folder or any
 // other than a plain file is refused before reading, with the system's words in the diagnostics.
+// Under --strict (SetStrict) a file that loads with warnings fails: its diagnostics name the
+// first warning's record and list them all.
 Status LoadInput(const std::string& path, CPersistContext& document);
 
 // What went wrong in a failed load, for a terminal: the system's words for a file that could not
-// be read at all, else where the load stopped (offset and class).
+// be read at all, else where the load stopped (offset and class), then a line per warning.
 std::string DescribeLoadFailure(const CPersistContext& document);
+
+// The warnings of a load that succeeded, one line each as they are printed: "a CImageLayer
+// record at offset 120 refers to ...".
+std::vector<std::string> LoadWarnings(const CPersistContext& document);
+// Prints each warning on standard error as "INPUT: warning: ...", unless --quiet.
+void PrintWarnings(const std::string& input, const std::vector<std::string>& warnings);
+
+// --strict: warnings make a file fail (see LoadInput and the conversion).
+void SetStrict(bool strict);
+bool Strict();
 
 // Outcome of checking or writing an output.
 struct OutputCheck {

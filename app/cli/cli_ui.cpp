@@ -34,8 +34,20 @@ Status CCliUi::LoadDocument(CPersistContext& document, const std::string& path) 
     const auto& d = document.diagnostics;
     loadDiagnostics_ = d.Describe();
     if (d.status == kErrOpen && d.className.empty() && d.offset == 0) loadProblem_ = d.message;
+  } else {
+    Tell(LoadWarnings(document));
   }
   return status;
+}
+
+void CCliUi::Tell(const std::vector<std::string>& warnings) {
+  if (!quiet_) PrintWarnings(input_, warnings);
+  warnings_.insert(warnings_.end(), warnings.begin(), warnings.end());
+}
+
+bool CCliUi::AcceptWarnings(const std::vector<std::string>& warnings) {
+  Tell(warnings);
+  return !Strict();
 }
 
 Status CCliUi::SaveDocument(CPersistContext& document, const std::string& path) {

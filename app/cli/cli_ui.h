@@ -3,6 +3,7 @@
 // line, messages go to the standard streams.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/command_flow.h"
 #include "app/texts.h"
@@ -29,6 +30,9 @@ class CCliUi final : public IConverterUi {
   Status LoadDocument(CPersistContext& document, const std::string& path) override;
   Status SaveDocument(CPersistContext& document, const std::string& path) override;
   bool SaveFailed(const std::string& text, const std::string& detail) override;
+  // Prints the conversion's warnings as the load's are printed; under --strict they end the
+  // command.
+  bool AcceptWarnings(const std::vector<std::string>& warnings) override;
 
   // True when the save was declined because the output exists and --force was not given.
   bool refusedOverwrite() const { return refusedOverwrite_; }
@@ -36,6 +40,8 @@ class CCliUi final : public IConverterUi {
   // The last message and its detail, for reports.
   const std::string& lastMessage() const { return lastMessage_; }
   const std::string& lastDetail() const { return lastDetail_; }
+  // Every warning of the load and the conversion, a line each, for reports.
+  const std::vector<std::string>& warnings() const { return warnings_; }
 
  private:
   const CTextTable& texts_;
@@ -45,6 +51,9 @@ class CCliUi final : public IConverterUi {
   CSaveFailure saveFailure_;
   std::string loadDiagnostics_, loadProblem_;
   std::string lastMessage_, lastDetail_;
+  std::vector<std::string> warnings_;
+  // Says each warning on standard error unless quiet, and keeps it.
+  void Tell(const std::vector<std::string>& warnings);
 };
 
 // Exit codes of the tool's commands.

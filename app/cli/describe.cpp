@@ -282,6 +282,10 @@ void WriteDocumentJson(std::FILE* out, const std::string& path, const CPersistCo
   json.BeginList();
   for (const auto& root : document.roots) json.Integer(idOf(root.get()));
   json.EndList();
+  json.Key("warnings");
+  json.BeginList();
+  for (const auto& warning : document.diagnostics.WarningLines()) json.String(JsonSafe(warning));
+  json.EndList();
   json.Key("objects");
   json.BeginList();
   for (CBase* object : objects) {

@@ -27,11 +27,18 @@ class CQuietUi final : public IConverterUi {
   void BeginWaitCursor() override {}
   void EndWaitCursor() override {}
   std::string Text(unsigned id) override { return texts_.Text(id); }
+  // Kept for the export to tell with its own; under --strict they end the command.
+  bool AcceptWarnings(const std::vector<std::string>& warnings) override {
+    warnings_.insert(warnings_.end(), warnings.begin(), warnings.end());
+    return !Strict();
+  }
   const std::string& detail() const { return detail_; }
+  const std::vector<std::string>& warnings() const { return warnings_; }
 
  private:
   const CTextTable& texts_;
   std::string detail_;
+  std::vector<std::string> warnings_;
 };
 
 std::string Lower(std::string text) {
@@ -92,12 +99,18 @@ int ExportFile(const CTextTable& texts, const ExportOptions& options, std::strin
     message = Printable(input) + ": cannot be loaded: " + DescribeLoadFailure(document);
     return kExitLoadFailed;
   }
+  const auto tell = [&](const std::vector<std::string>& lines) {
+    for (const std::string& line : lines)
+      warnings.push_back(Printable(input) + ": warning: " + PrintableLines(line));
+  };
+  tell(LoadWarnings(document));
   CRefPtr<CSpatial> root(document.roots.empty() ? nullptr
                                                 : KindOf<CSpatial>(document.roots.front().get()));
   if (options.converted) {
     CQuietUi ui(texts);
     CRefPtr<CNode> converted;
     const Status status = CheckCompatibility(document, converted, ui);
+    tell(ui.warnings());
     // A prop is what a conversion would make of it already: it goes across as it is.
     if (status != kOk && status != kNothingDone) {
       message = Printable(input) +
@@ -127,8 +140,7 @@ int ExportFile(const CTextTable& texts, const ExportOptions& options, std::strin
         Printable(input) + ": the glTF document could not be made (" + StatusText(status) + ")";
     return kExitSaveFailed;
   }
-  for (const std::string& warning : scene.warnings)
-    warnings.push_back(Printable(input) + ": warning: " + Printable(warning));
+  tell(scene.warnings);
   // The pictures are known now; they follow the same rules as the rest.
   for (size_t i = 0; i + 1 < files.size(); ++i) {
     const std::string& target = files[i].path;

@@ -122,6 +122,7 @@ int RunExtract(const std::string& file, const std::string& folder, bool force) {
                  DescribeLoadFailure(document).c_str());
     return kExitLoadFailed;
   }
+  PrintWarnings(file, LoadWarnings(document));
 
   // What there is to write, and under which names.
   std::vector<Item> items;

@@ -40,10 +40,16 @@ const char kExitCodes[] = R"(Exit codes:
   2  usage error, or an output that exists and needs --force, or one that is never replaced
      (a folder, link, device or FIFO)
   3  already compatible, nothing written (convert)
-  4  not a convertible scene, nothing written (convert, export --converted)
-  5  a file could not be loaded (the reason says where)
+  4  not a convertible scene, nothing written (convert, export --converted; with --strict
+     also a scene whose conversion warns)
+  5  a file could not be loaded (the reason says where; with --strict also a file that
+     loads with warnings)
   6  a file or standard output could not be written
 )";
+
+constexpr const char* kStrictHelp =
+    "Count a file that loads or converts with warnings as failed (load warnings: exit 5, "
+    "conversion warnings: exit 4)";
 
 int Convert(const CTextTable& texts, const std::string& input, std::string output, bool force) {
   if (input == "-" && output.empty()) {
@@ -97,6 +103,7 @@ struct CheckResult {
   int version = 0;
   int kind = -1;
   std::string detail;
+  std::vector<std::string> warnings;  // of a load that succeeded
 };
 
 CheckResult CheckOne(const std::string& file) {
@@ -104,10 +111,15 @@ CheckResult CheckOne(const std::string& file) {
   CPersistContext document;
   if (Failed(LoadInput(file, document))) {
     result.verdict = "cannot be loaded";
-    result.detail = DescribeLoadFailure(document);
+    const CLoadDiagnostics& d = document.diagnostics;
+    // A file that could not be read at all is told by the system's words alone.
+    const bool unread = d.status == kErrOpen && d.className.empty() && d.offset == 0;
+    result.detail = unread && !d.message.empty() ? d.message : d.DescribeFailure();
+    result.warnings = LoadWarnings(document);
     return result;
   }
   result.version = document.version;
+  result.warnings = LoadWarnings(document);
   if (document.version >= kFirstNewLayoutVersion) {
     result.verdict = "already compatible";
   } else if (document.roots.empty() || !KindOf<CNode>(document.roots.front().get())) {
@@ -135,14 +147,19 @@ int Check(const std::vector<std::string>& files, bool json) {
         entry["kindName"] = ContentKindName(r.kind);
       }
       if (!r.detail.empty()) entry["detail"] = JsonSafe(r.detail);
+      entry["warnings"] = nlohmann::json::array();
+      for (const auto& warning : r.warnings) entry["warnings"].push_back(JsonSafe(warning));
       list.push_back(std::move(entry));
       continue;
     }
     const std::string name = Printable(file);
     if (r.verdict == "cannot be loaded") {
-      std::printf("%s: cannot be loaded: %s\n", name.c_str(), r.detail.c_str());
+      std::printf("%s: cannot be loaded: %s\n", name.c_str(), Printable(r.detail).c_str());
+      for (const auto& warning : r.warnings)
+        std::printf("  warning: %s\n", PrintableLines(warning, "    ").c_str());
       continue;
     }
+    PrintWarnings(file, r.warnings);
     std::printf("%s: stream version %d.%02d, ", name.c_str(), r.version / 100, r.version % 100);
     if (r.verdict == "already compatible")
       std::printf("already compatible, nothing to do\n");
@@ -167,10 +184,10 @@ int Info(const std::string& file, bool tree, bool json) {
     return kExitSaved;
   }
   PrintSummary(stdout, Printable(file), document);
-  if (!document.diagnostics.warnings.empty()) {
+  if (const auto warnings = LoadWarnings(document); !warnings.empty()) {
     std::printf("  warnings:\n");
-    for (const auto& warning : document.diagnostics.warnings)
-      std::printf("    %s\n", Printable(warning).c_str());
+    for (const auto& warning : warnings)
+      std::printf("    %s\n", PrintableLines(warning, "      ").c_str());
   }
   if (tree) {
     std::printf("  tree:\n");
@@ -200,6 +217,7 @@ int Thumbnail(const std::string& file, const std::string& picture, std::string f
                  DescribeLoadFailure(document).c_str());
     return kExitLoadFailed;
   }
+  PrintWarnings(file, LoadWarnings(document));
   const auto* thumbnail = KindOf<CThumbnail>(document.thumbnail.get());
   if (!thumbnail || !thumbnail->picture.HasPixels()) {
     std::fprintf(stderr, "%s: has no thumbnail picture\n", Printable(file).c_str());
@@ -265,7 +283,7 @@ int main(int argc, char** argv) {
 
   std::string input, output, picture, report, filesFrom, shard, format;
   std::vector<std::string> files, paths;
-  bool force = false, tree = false, json = false;
+  bool force = false, tree = false, json = false, strict = false;
   int jobs = CoreCount();
 
   auto* convert = app.add_subcommand("convert", "Convert one scene into a prop");
@@ -273,10 +291,12 @@ int main(int argc, char** argv) {
   convert->add_option("-o,--output", output,
                       "Prop file to write (default: INPUT with .fbprop), or - for standard output");
   convert->add_flag("--force", force, "Replace OUTPUT when it exists");
+  convert->add_flag("--strict", strict, kStrictHelp);
 
   auto* check = app.add_subcommand("check", "Tell whether files load and would be converted");
   check->add_option("FILE", files, "Scene files (- for standard input)")->required();
   check->add_flag("--json", json, "Print the answers as JSON");
+  check->add_flag("--strict", strict, kStrictHelp);
 
   auto* info = app.add_subcommand("info", "Describe what a file holds");
   info->add_option("FILE", input, "Scene or prop file, or - for standard input")->required();
@@ -306,6 +326,7 @@ int main(int argc, char** argv) {
   resave->add_option("INPUT", input, "Scene, prop or other container file")->required();
   resave->add_option("-o,--output", output, "File to write")->required();
   resave->add_flag("--force", force, "Replace OUTPUT when it exists");
+  resave->add_flag("--strict", strict, kStrictHelp);
 
   bool converted = false;
   auto* exportCommand =
@@ -320,6 +341,7 @@ int main(int argc, char** argv) {
                           "Export the static prop that convert would make of the scene");
   exportCommand->add_flag("--force", force,
                           "Replace OUTPUT and the files beside it when they exist");
+  exportCommand->add_flag("--strict", strict, kStrictHelp);
 
   auto* batch = app.add_subcommand("batch", "Convert every .crv file given or found below folders");
   batch->add_option("PATH", paths, "Scene files and folders");
@@ -327,6 +349,7 @@ int main(int argc, char** argv) {
   batch->add_option("-j,--jobs", jobs, "Files converted at a time (default: the number of cores)")
       ->check(CLI::Range(1, 256));
   batch->add_flag("--force", force, "Replace props that exist");
+  batch->add_flag("--strict", strict, kStrictHelp);
   batch->add_option("--report", report, "Write a JSON report of every file");
   batch->add_option("--files-from", filesFrom,
                     "Read more paths from FILE, one a line (- for standard input)");
@@ -356,6 +379,7 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : kExitUsage;
   }
   SetVerbosity(quiet ? -1 : verbose ? 1 : 0);
+  SetStrict(strict);
 
   int code = kExitUsage;
   if (*convert)

@@ -147,6 +147,32 @@ void TransformCoords(std::span<CVector3<float>> points, const CMatrix4& m) {
   }
 }
 
+bool TransformNormals(std::span<CVector3<float>> normals, const CMatrix4& m) {
+  const CMatrix3 a = UpperMatrix3(m);
+  const double det = Determinant3(a);
+  if (!std::isfinite(det) || det == 0.0) return false;
+  // (A^-1)^T is the cofactor matrix over the determinant; dividing keeps the sign, so that a
+  // mirroring matrix still turns each normal to the side of the surface it stood on.
+  const auto& e = a.m;
+  auto cofactor = [&](int r, int c) {
+    const int r1 = (r + 1) % 3, r2 = (r + 2) % 3, c1 = (c + 1) % 3, c2 = (c + 2) % 3;
+    return (double(e[r1][c1]) * e[r2][c2] - double(e[r1][c2]) * e[r2][c1]) / det;
+  };
+  double n[3][3];
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) n[r][c] = cofactor(r, c);
+  for (auto& v : normals) {
+    const double x = v.x * n[0][0] + v.y * n[1][0] + v.z * n[2][0];
+    const double y = v.x * n[0][1] + v.y * n[1][1] + v.z * n[2][1];
+    const double z = v.x * n[0][2] + v.y * n[1][2] + v.z * n[2][2];
+    const double length = std::sqrt(x * x + y * y + z * z);
+    if (!(length > 0.0) || !std::isfinite(length)) continue;
+    v = {static_cast<float>(x / length), static_cast<float>(y / length),
+         static_cast<float>(z / length)};
+  }
+  return true;
+}
+
 CVector3<float> TransformVector(const CVector3<float>& v, const CMatrix3& r) {
   const auto& a = r.m;
   return {v.x * a[0][0] + v.y * a[1][0] + v.z * a[2][0],

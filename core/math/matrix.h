@@ -66,6 +66,12 @@ CVector3<float> TransformCoord(const CVector3<float>& p, const CMatrix4& m);
 // matrix is affine.
 void TransformCoords(std::span<CVector3<float>> points, const CMatrix4& m);
 
+// Turns surface normals the way m moves the surface they belong to: each becomes n * (A^-1)^T,
+// A being m's 3x3 part, made unit length again (zero normals stay zero). When A has no inverse
+// (it flattens space, or holds values that are not finite) the normals are left as they are and
+// the answer is false.
+bool TransformNormals(std::span<CVector3<float>> normals, const CMatrix4& m);
+
 // Rotates (or scales) a direction: v * r, no translation.
 CVector3<float> TransformVector(const CVector3<float>& v, const CMatrix3& r);
 

@@ -368,7 +368,7 @@ TEST_F(ContainerTest, ReferenceToAnObjectOfTheWrongClassIsDroppedWithAWarning) {
   ASSERT_EQ(Load(FileOf({Root(), RawRecord(1, u"r", 2), object})), kOk);
   EXPECT_FALSE(KindOf<CRawData>(context.roots[0].get())->next);
   ASSERT_EQ(context.diagnostics.warnings.size(), 1u);
-  EXPECT_NE(context.diagnostics.warnings[0].find("CTestObject"), std::string::npos);
+  EXPECT_NE(context.diagnostics.warnings[0].text.find("CTestObject"), std::string::npos);
 }
 
 // A plain reference outlives the load only when the roots keep what it names: one into a record
@@ -415,9 +415,12 @@ TEST_F(ContainerTest, PlainReferencesOutsideWhatTheRootsKeepAreDropped) {
   EXPECT_EQ(toKept->reference, toLoose->next.get());
   EXPECT_EQ(toLoose->reference, nullptr);
   ASSERT_EQ(context.diagnostics.warnings.size(), 1u);
-  EXPECT_EQ(context.diagnostics.warnings[0],
-            "a CHeadData referred to a CRawData that nothing in the file keeps; the reference was "
-            "dropped");
+  const CLoadWarning& warning = context.diagnostics.warnings[0];
+  EXPECT_EQ(warning.className, "CHeadData");
+  EXPECT_GT(warning.offset, 0u);
+  EXPECT_EQ(warning.Describe(), "a CHeadData record at offset " + std::to_string(warning.offset) +
+                                    " referred to a CRawData that nothing in the file keeps; the "
+                                    "reference was dropped");
 
   CPersistContext clean;
   ASSERT_EQ(test::LoadFromBytes(save(false), clean), kOk);

@@ -54,7 +54,7 @@ TEST(LoadJobs, TheEarliestFailureWinsWithTheLoadAsItStood) {
     auto queue = [&](Status status, const char* className, uint64_t recordOffset) {
       context.diagnostics.className = className;
       context.diagnostics.recordOffset = recordOffset;
-      context.Warn(className);
+      context.Warn(className, recordOffset, "noticed something");
       ASSERT_EQ(jobs.Queue([status] { return status; }), kOk);
     };
     queue(kOk, "A", 10);
@@ -66,7 +66,8 @@ TEST(LoadJobs, TheEarliestFailureWinsWithTheLoadAsItStood) {
     EXPECT_EQ(d.status, kErrOpen);
     EXPECT_EQ(d.className, "B");
     EXPECT_EQ(d.recordOffset, 20u);
-    EXPECT_EQ(d.warnings, (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(d.warnings, (std::vector<CLoadWarning>{{"A", 10, "noticed something"},
+                                                     {"B", 20, "noticed something"}}));
 
     // Finished, the queue starts empty again.
     queue(kOk, "E", 50);

@@ -348,7 +348,7 @@ TEST_F(SceneEffects, BillboardsKeepTheirSubObjectsOutOfSearches) {
   ASSERT_EQ(billboard->SizeWorkingBuffers(), kOk);
   billboard->transform.Mutable().SetRow(3, {0, 0, 5}, 1.0f);
   CRefPtr<test::CTestControl> control(new test::CTestControl);
-  ASSERT_EQ(billboard->subObjects[2]->AttachController(control.get()), kOk);
+  ASSERT_EQ(KindOf<CCorva>(billboard->subObjects[2].get())->AttachController(control.get()), kOk);
   ASSERT_EQ(billboard->Update(0), kOk);
   EXPECT_EQ(billboard->worldPositions.items, (std::vector<V>{{1, 0, 5}}));
   EXPECT_EQ(billboard->worldNormals.items, (std::vector<V>{{}}));

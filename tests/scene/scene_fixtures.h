@@ -45,7 +45,7 @@ class CWaitControl : public CControl {
     times.push_back(time);
     if (waitFor && (stubborn || waitFor->flag)) return kErrPending;
     if (Failed(failure)) return failure;
-    if (order) order->push_back(owner);
+    if (order) order->push_back(KindOf<CCorva>(owner));
     return kOk;
   }
   CBase* GetTargetAt(float) override { return namesTarget ? waitFor : nullptr; }

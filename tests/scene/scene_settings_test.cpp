@@ -103,9 +103,9 @@ TEST_F(SceneObjects, SceneCopiesKeepEachFieldInItsPlace) {
   CRefPtr<CBase> out;
   ASSERT_EQ(scene->Duplicate(out, map), kOk);
   auto* copy = KindOf<CScene>(out.get());
-  const CRefPtr<CCorva>* mine[] = {&scene->object1, &scene->object2, &scene->object3, &scene->object4,
+  const CRefPtr<CBase>* mine[] = {&scene->object1, &scene->object2, &scene->object3, &scene->object4,
                                    &scene->object5, &scene->object6, &scene->object7, &scene->object8};
-  const CRefPtr<CCorva>* theirs[] = {&copy->object1, &copy->object2, &copy->object3, &copy->object4,
+  const CRefPtr<CBase>* theirs[] = {&copy->object1, &copy->object2, &copy->object3, &copy->object4,
                                      &copy->object5, &copy->object6, &copy->object7, &copy->object8};
   for (int i = 0; i < 8; ++i) {
     ASSERT_TRUE(*theirs[i]) << i;

@@ -124,7 +124,7 @@ const WalkCase kCases[] = {
      [](Graph& g) {
        auto* scene = g.Add<CScene>("scene");
        g.start = scene;
-       CRefPtr<CCorva>* slots[] = {&scene->object1, &scene->object2, &scene->object3,
+       CRefPtr<CBase>* slots[] = {&scene->object1, &scene->object2, &scene->object3,
                                    &scene->object4, &scene->object5, &scene->object6,
                                    &scene->object7, &scene->object8};
        const char* names[] = {"o1", "o2", "o3", "o4", "o5", "o6", "o7", "o8"};

@@ -32,8 +32,9 @@ Status CTestControl::Update(float time) {
 }
 
 Status CTestControl::ApplyData() {
-  if (!owner) return kErrBadArgument;
-  owner->flag = static_cast<uint8_t>(value);
+  auto* corva = KindOf<CCorva>(owner);
+  if (!corva) return kErrBadArgument;
+  corva->flag = static_cast<uint8_t>(value);
   return kOk;
 }
 
