@@ -9,6 +9,7 @@
 #include "app/command_flow.h"
 #include "app/export/gltf_builder.h"
 #include "app/export/gltf_writer.h"
+#include "core/text.h"
 #include "scene/node.h"
 
 namespace KX::cli {
@@ -122,6 +123,13 @@ int ExportFile(const CTextTable& texts, const ExportOptions& options, std::strin
   if (!root) {
     message = Printable(input) + ": holds no scene tree, nothing written";
     return kExitNotAScene;
+  }
+  // One scene tree goes across: the first root's.
+  for (size_t i = 1; i < document.roots.size(); ++i) {
+    const CBase& other = *document.roots[i];
+    tell({"root " + std::to_string(i + 1) + " (" + other.GetRuntimeClass()->className +
+          (other.name.empty() ? "" : " '" + ToUtf8(other.name) + "'") +
+          ") is not carried; only the first root's tree is exported"});
   }
 
   GltfScene scene;

@@ -154,6 +154,7 @@ class CBuilder {
   int AddView(const void* bytes, size_t size, int target);
   int AddAccessor(int view, int componentType, size_t count, const char* type);
   int MaterialOf(CMaterialBase* material, bool withMaps);
+  void TellLostChannels(const CStandardMaterial& material, const std::string& name);
   int TextureOf(CMaterialBase* channelTexture, const std::string& materialName);
   int PictureOf(CBase* image, const std::string& materialName);
   void AddLight(Json& node, CLight& light);
@@ -170,6 +171,7 @@ class CBuilder {
   GltfScene& out_;
   Json nodes_ = Json::array();
   std::map<std::pair<const CMaterialBase*, bool>, int> materials_;
+  std::unordered_set<const CMaterialBase*> toldChannels_;  // materials whose lost channels were told
   std::unordered_map<const CBase*, int> pictures_;  // -1: could not be had
   std::unordered_map<int, int> textures_;           // picture -> texture
   std::unordered_map<const CTriMesh*, int> meshes_;
@@ -275,6 +277,7 @@ int CBuilder::MaterialOf(CMaterialBase* base, bool withMaps) {
     texture = TextureOf(material->channelTexture[kDiffuseChannel].get(), name);
   const auto key = std::make_pair(static_cast<const CMaterialBase*>(material), texture >= 0);
   if (auto found = materials_.find(key); found != materials_.end()) return found->second;
+  TellLostChannels(*material, name);
   const float opacity = Clamp01(material->param[1]);
   Json pbr{{"baseColorFactor",
             {Clamp01(material->diffuse.x), Clamp01(material->diffuse.y),
@@ -292,6 +295,21 @@ int CBuilder::MaterialOf(CMaterialBase* base, bool withMaps) {
   Json& materials = Array("materials");
   materials.push_back(std::move(entry));
   return materials_[key] = static_cast<int>(materials.size() - 1);
+}
+
+// Only the diffuse channel's picture goes across; every other channel that holds a texture is
+// named, once per material.
+void CBuilder::TellLostChannels(const CStandardMaterial& material, const std::string& name) {
+  if (!toldChannels_.insert(&material).second) return;
+  std::string lost;
+  for (int32_t k = 0; k < material.UsedChannels(); ++k) {
+    if (k == kDiffuseChannel || !material.channelTexture[k]) continue;
+    lost += (lost.empty() ? "" : ", ") + std::to_string(k) + " (" +
+            material.channelTexture[k]->GetRuntimeClass()->className + ")";
+  }
+  if (!lost.empty())
+    Warn("material " + Quoted(name) + ": the textures of channel(s) " + lost +
+         " are not carried; only the diffuse picture is");
 }
 
 // One primitive per sub-material the faces use; vertices split wherever the position, normal and
@@ -558,6 +576,8 @@ void CBuilder::AddCamera(Json& node, CCamera& camera) {
   entry["perspective"] = {{"yfov", 0.7853982}, {"znear", 0.1}};
   Array("cameras").push_back(std::move(entry));
   node["camera"] = out_.json["cameras"].size() - 1;
+  Warn("camera " + Quoted(NameOf(camera)) +
+       ": its lens values are not carried; written as a 45-degree perspective view");
   AimNode(node, camera, camera.localEye, Minus(target, camera.localEye), camera.localUp, aim_);
 }
 
@@ -590,17 +610,27 @@ int CBuilder::AddNode(CSpatial& spatial) {
     AddCamera(node, *camera);
   }
   // The first keyframe controller moves the node; other controllers follow other objects or
-  // drive values glTF has no place for.
+  // drive values glTF has no place for, and are named, a kind at a time.
   int chain = 0;
+  bool moved = false;
+  std::map<std::string, int> lost;  // class -> how many
   for (CControl* c = spatial.controllers.get(); c && chain < 100000; c = c->next.get(), ++chain) {
     auto* keys = KindOf<CKeyframeControl>(c);
-    if (!keys) continue;
+    if (!keys || moved) {
+      ++lost[c->GetRuntimeClass()->className];
+      continue;
+    }
+    moved = true;
     if (bake)
       Warn("node " + Quoted(name) + ": its keyframes move a sheared mesh; not animated");
     else
       animated_.push_back({static_cast<int>(nodes_.size()), &spatial, keys, aim_});
-    break;
   }
+  for (const auto& [className, count] : lost)
+    Warn("node " + Quoted(name) + ": " +
+         (count > 1 ? std::to_string(count) + " controllers " + className + " are"
+                    : "its controller " + className + " is") +
+         " not carried" + (moved ? "; only its first keyframe controller is" : ""));
   nodes_.push_back(std::move(node));
   return static_cast<int>(nodes_.size() - 1);
 }

@@ -152,7 +152,8 @@ TEST(GltfExport, MeshesLandWhereTheSceneDrawsThem) {
                        [&](const std::string& w) { return w.find(part) != std::string::npos; });
   };
   EXPECT_TRUE(said("mesh 'Broken': 1 face(s) name positions that are missing"));
-  EXPECT_EQ(warnings.size(), 1u) << warnings.front();
+  EXPECT_TRUE(said("camera 'Eye': its lens values are not carried"));
+  EXPECT_EQ(warnings.size(), 2u) << warnings.front();
 
   const auto& json = glb.json;
   auto meshNamed = [&](const std::string& name) {
@@ -376,6 +377,38 @@ TEST(GltfExport, TransformsGltfCannotHoldAreSaidAndTheFileStaysValid) {
   EXPECT_NE(warnings[1].find("'Slanted': its rest transform shears"), std::string::npos);
   EXPECT_EQ(glb.json["meshes"].size(), 2u);
   EXPECT_FALSE(glb.json["nodes"][1].contains("translation"));
+}
+
+// Controllers past the first keyframe controller, morphs and channels other than the diffuse one
+// do not go across; each is named with its object.
+TEST(GltfExport, WhatDoesNotGoAcrossIsNamed) {
+  RegisterForTests();
+  LegacyScene scene("1.50");
+  const auto root = scene.Root(u"Root");
+  const auto box = scene.Node(u"Box");
+  scene.AddChild(root, box);
+  const auto face = scene.Mesh(u"Face", LegacyMesh::Quad());
+  scene.AddChild(box, face);
+  LegacyMaterial bumpy;
+  const auto picture = scene.Image(u"p", Encoded(kCodecPNG, 90));
+  bumpy.channels[1] = scene.TextureMap(picture, 0);
+  bumpy.channels[8] = scene.NormalBumpTex(scene.TextureMap(picture, 0));
+  scene.SetMaterial(face, scene.Material(bumpy, u"Bumpy"));
+  scene.KeyframeController(box, {{0.0f, {0, 0, 0}}, {1.0f, {0, 1, 0}}});
+  scene.KeyframeController(box, {{0.0f, {0, 0, 0}}, {1.0f, {1, 0, 0}}});
+  scene.MorphController(face, {{0, 0, 1}});
+  CPersistContext document;
+  ASSERT_EQ(LoadFromBytes(scene.Bytes(), document), kOk);
+  std::vector<std::string> warnings;
+  const Glb glb = ReadGlb(GlbOf(*RootOf(document), &warnings));
+  EXPECT_EQ(glb.json["animations"].size(), 1u);
+  EXPECT_EQ(warnings,
+            (std::vector<std::string>{
+                "node 'Box': its controller CKeyframeControl is not carried; only its first "
+                "keyframe controller is",
+                "material 'Bumpy': the textures of channel(s) 8 (CNormalBumpTex) are not "
+                "carried; only the diffuse picture is",
+                "node 'Face': its controller CMorphControl is not carried"}));
 }
 
 // Every sample object of the tests, in a scene of its own and loaded from its file, the
