@@ -68,6 +68,14 @@ class ScriptedUi final : public IConverterUi {
     if (waitDepth > 0) --waitDepth;
   }
   std::string Text(unsigned id) override { return "#" + std::to_string(id); }
+  // The conversion's warnings are kept; `acceptWarnings` answers them.
+  std::vector<std::string> warnings;
+  bool acceptWarnings = true;
+  bool AcceptWarnings(const std::vector<std::string>& said) override {
+    events.push_back("warnings");
+    warnings.insert(warnings.end(), said.begin(), said.end());
+    return acceptWarnings;
+  }
 };
 
 }  // namespace KX::test

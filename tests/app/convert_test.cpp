@@ -3,10 +3,13 @@
 // object ends with.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 
 #include "app/classify.h"
+#include "app/command_flow.h"
 #include "app/convert.h"
+#include "app/texts.h"
 #include "app_fixtures.h"
 #include "support/round_trip.h"
 #include "control/keyframe_control.h"
@@ -107,7 +110,7 @@ TEST_F(ConvertTest, ARootWithoutMarkerIsBakedIntoTheSceneFrame) {
   ExpectNear(tri->positions[0], {2, 1, 10});
   ExpectNear(tri->positions[1], {4, 1, 10});
   ExpectNear(tri->positions[2], {2, 3, 10});
-  EXPECT_EQ(tri->normals[0], (V{0, 0, 1})) << "normals are left alone";
+  EXPECT_EQ(tri->normals[0], (V{0, 0, 1})) << "moved and evenly scaled, normals keep their way";
   for (CSpatial* spatial : {static_cast<CSpatial*>(Root()), Find<CSpatial>(u"Group"),
                             static_cast<CSpatial*>(tri)}) {
     EXPECT_EQ(spatial->position, (V{0, 0, 0}));
@@ -115,6 +118,73 @@ TEST_F(ConvertTest, ARootWithoutMarkerIsBakedIntoTheSceneFrame) {
     EXPECT_EQ(spatial->rotation, CMatrix3{});
   }
   ExpectOneRestKeyEach(*Root());
+}
+
+// Normals turn with the faces they belong to: under a turned, unevenly scaled and mirrored
+// group each stays perpendicular to its face and of unit length. A mesh whose transform
+// flattens space keeps its normals as they were.
+TEST_F(ConvertTest, BakedNormalsStayPerpendicularToTheirFaces) {
+  const auto root = scene.Root(u"Props");
+  const auto group =
+      scene.Node(u"Group", test::Transform({1, 2, 3}, {0.4f, -1.1f, 0.7f}, {-2, 0.5f, 3}));
+  scene.AddChild(root, group);
+  test::LegacyMesh tilted = test::LegacyMesh::Triangle();
+  tilted.positions = {{0, 0, 0}, {1, 0, 1}, {0, 1, 0}};
+  const float r = 1.0f / std::sqrt(2.0f);
+  tilted.normals = {{-r, 0, r}, {-r, 0, r}, {-r, 0, r}};
+  const auto mesh = scene.Mesh(u"Tilted", tilted, test::Transform({0, 0, 0}, {0.2f, 0, 0}));
+  scene.SetMaterial(mesh, scene.Material({}));
+  scene.AddChild(group, mesh);
+  AddMesh(root, u"Flat", test::Transform({0, 0, 0}, {}, {1, 0, 1}));
+  ASSERT_EQ(Convert(), kOk);
+
+  auto* baked = Find<CTriMesh>(u"Tilted");
+  ASSERT_TRUE(baked);
+  const auto& p = baked->positions;
+  const V a{p[1].x - p[0].x, p[1].y - p[0].y, p[1].z - p[0].z};
+  const V b{p[2].x - p[0].x, p[2].y - p[0].y, p[2].z - p[0].z};
+  V face{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+  const float length = std::sqrt(face.x * face.x + face.y * face.y + face.z * face.z);
+  face = {face.x / length, face.y / length, face.z / length};
+  for (const V& n : baked->normals.items) {
+    EXPECT_NEAR(std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z), 1.0f, 1e-5f);
+    EXPECT_NEAR(std::abs(n.x * face.x + n.y * face.y + n.z * face.z), 1.0f, 1e-5f);
+  }
+  EXPECT_EQ(Find<CTriMesh>(u"Flat")->normals[0], (V{0, 0, 1}));
+  EXPECT_TRUE(ui.warnings.empty());
+}
+
+// Positions that are not finite, in the scene or after the bake, still convert and are named.
+TEST_F(ConvertTest, GeometryThatIsNotFiniteIsNamed) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  for (const std::u16string rootName : {u"Props", u"Scene Root"}) {
+    scene = LegacyScene("1.50");
+    const auto root = scene.Root(rootName);
+    AddMesh(root, u"Lost", test::Translation({nan, 0, 0}));
+    AddMesh(root, u"Fine");
+    test::LegacyMesh holed = test::LegacyMesh::Triangle();
+    holed.positions[2] = {0, std::numeric_limits<float>::infinity(), 0};
+    const auto mesh = scene.Mesh(u"Holed", holed);
+    scene.SetMaterial(mesh, scene.Material({}));
+    scene.AddChild(root, mesh);
+    document = test::LoadScene(scene);
+    CRefPtr<CNode> converted;
+    ui.warnings.clear();
+    ASSERT_EQ(CheckCompatibility(*document, converted, ui), kOk);
+    const bool baked = rootName == u"Props";
+    std::vector<std::string> expected{"CTriMesh 'Holed': 1 of 3 positions are not finite " +
+                                      std::string(baked ? "after the bake" : "in the scene")};
+    if (baked)
+      expected.insert(expected.begin(),
+                      "CTriMesh 'Lost': 3 of 3 positions are not finite after the bake");
+    EXPECT_EQ(ui.warnings, expected);
+  }
+  // A front-end that does not accept them ends the command as for a scene it cannot convert.
+  ui.acceptWarnings = false;
+  document = test::LoadScene(scene);
+  CRefPtr<CNode> converted;
+  EXPECT_EQ(CheckCompatibility(*document, converted, ui), kErrMalformed);
+  EXPECT_EQ(ui.messages.back().text, "#" + std::to_string(kTextNotAScene));
 }
 
 TEST_F(ConvertTest, RootsNamedWithAMarkerKeepTheirTransforms) {

@@ -14,6 +14,9 @@
 #include "content/character_data.h"
 #include "content/content_data.h"
 #include "content/project_data.h"
+#include "control/image_control.h"
+#include "image/image.h"
+#include "scene/image_layer.h"
 #include "core/walker.h"
 #include "image/thumbnail.h"
 #include "support/legacy_scene.h"
@@ -134,6 +137,53 @@ TEST_F(Resave, OldLayoutComesOutWholeAndAgainToTheSameBytes) {
   for (const char* name : {"CProjectData", "CCharacterData", "CRoseData", "CThumbnail", "CTree",
                            "CGrass", "CAudioData", "CImageLayer", "CMorphControl"})
     EXPECT_EQ(before.count(name), 1u) << name;
+}
+
+// An image layer whose source is a picture, and an animated picture's controller that names the
+// picture it draws into as its owner, as old files store them: both stay through a resave, and
+// the resaved file comes out the same again.
+TEST_F(Resave, PicturesHeldWhereScenesUsuallyGoStay) {
+  test::LegacyScene scene("1.50");
+  const auto root = scene.Root(u"Scene Root");
+  const auto picture = scene.RawImage(u"picture", 2, 2, 1, std::vector<uint8_t>(12, 0x40));
+  const auto frame = scene.RawImage(u"frame", 1, 1, 1, std::vector<uint8_t>(3, 0x80));
+  const auto map = scene.TextureMap(picture, 0, u"map");
+  scene.AnmImageController(map, scene.AnmImage(u"flip", {frame, frame}), picture);
+  test::LegacyMaterial look;
+  look.channels[1] = map;
+  const auto mesh = scene.Mesh(u"Quad", test::LegacyMesh::Quad());
+  scene.SetMaterial(mesh, scene.Material(look));
+  scene.AddChild(root, mesh);
+  scene.AddChild(root, scene.ImageLayer(u"Overlay", picture, {picture}));
+  const std::string old = dir.Path("old.crv"), once = dir.Path("once.crv"),
+                    twice = dir.Path("twice.crv");
+  WriteAll(old, scene.Bytes());
+  ASSERT_EQ(Run(old, once), 0);
+  ASSERT_EQ(Run(once, twice), 0);
+  EXPECT_EQ(ReadAll(once), ReadAll(twice));
+  EXPECT_EQ(Loaded(once), Loaded(old));
+
+  for (const std::string& path : {old, once}) {
+    SCOPED_TRACE(path);
+    CPersistContext document;
+    ASSERT_EQ(LoadFile(0, document, path), kOk);
+    EXPECT_TRUE(document.diagnostics.warnings.empty()) << document.diagnostics.Describe();
+    std::vector<CBase*> found;
+    document.roots.at(0)->FindObjects(found, std::nullopt, nullptr, false);
+    const CImageLayer* layer = nullptr;
+    const CAnmImageControl* control = nullptr;
+    for (CBase* object : found) {
+      if (auto* l = KindOf<CImageLayer>(object)) layer = l;
+      if (auto* c = KindOf<CAnmImageControl>(object)) control = c;
+    }
+    ASSERT_TRUE(layer && control);
+    auto* source = KindOf<CImage>(layer->layerSource.get());
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->name, u"picture");
+    EXPECT_EQ(layer->layerObjects.at(0), layer->layerSource);
+    EXPECT_EQ(control->owner, source);
+    EXPECT_EQ(control->TargetImage(), source);
+  }
 }
 
 // A file this library wrote holding one object of every class, several roots, a thumbnail and

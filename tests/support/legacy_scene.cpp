@@ -480,9 +480,13 @@ LegacyRef LegacyScene::VisibilityController(LegacyRef spatial, const std::vector
                         {FloatList(times, startTime), PlainList(values)}, startTime);
 }
 
-LegacyRef LegacyScene::AnmImageController(LegacyRef textureMap, LegacyRef animation) {
+LegacyRef LegacyScene::AnmImageController(LegacyRef textureMap, LegacyRef animation,
+                                          LegacyRef storedOwner) {
   At(animation);
-  return DataController(textureMap, "CAnmImageControl", {test::Bytes().I32(animation.id)}, 0.0f);
+  const LegacyRef ref =
+      DataController(textureMap, "CAnmImageControl", {test::Bytes().I32(animation.id)}, 0.0f);
+  if (storedOwner) At(ref).owner = storedOwner;
+  return ref;
 }
 
 LegacyRef LegacyScene::RawDataChain(const std::vector<LegacyRawData>& records) {

@@ -200,7 +200,9 @@ class LegacyScene {
   LegacyRef VisibilityController(LegacyRef spatial, const std::vector<float>& times,
                                  const std::vector<uint8_t>& values, float startTime = 0.0f);
   // Plays `animation` (an AnmImage of this scene) into the picture of `textureMap`.
-  LegacyRef AnmImageController(LegacyRef textureMap, LegacyRef animation);
+  // Stored with `storedOwner` as its owner when given (a picture, say), else the texture map.
+  LegacyRef AnmImageController(LegacyRef textureMap, LegacyRef animation,
+                               LegacyRef storedOwner = {});
 
   // Controllers of materials, map channels and particle systems. With `attach` false the
   // controller is only made, owned by `owner`, for a composite to play.
