@@ -220,10 +220,21 @@ bool CCommandRunner::ChooseFile(FileDialog mode, std::string& path) {
 void CCommandRunner::ShowMessage(const std::string& text, MessageType type,
                                  const std::string& detail) {
   control_.Enter(CWorkControl::Phase::kIdle);
+  // What the load or the conversion dropped goes with the first message after it: the one
+  // that tells whether the scene converts.
+  std::string full = detail;
+  for (const std::string& warning : warnings_)
+    full += (full.empty() ? "" : "\n") + ("warning: " + warning);
+  warnings_.clear();
   OnUiThread<bool>(false, [&] {
-    front_.ShowMessage(text, type, detail);
+    front_.ShowMessage(text, type, full);
     return true;
   });
+}
+
+bool CCommandRunner::AcceptWarnings(const std::vector<std::string>& warnings) {
+  warnings_.insert(warnings_.end(), warnings.begin(), warnings.end());
+  return true;
 }
 
 bool CCommandRunner::SaveFailed(const std::string& text, const std::string& detail) {
@@ -255,6 +266,8 @@ Status CCommandRunner::LoadDocument(CPersistContext& document, const std::string
   const Status status = WatchedLoad(document, path, control_);
   control_.Enter(Succeeded(status) ? CWorkControl::Phase::kChecking : CWorkControl::Phase::kIdle,
                  path);
+  // A failed load's detail lists its warnings already.
+  if (Succeeded(status)) warnings_ = document.diagnostics.WarningLines();
   return status;
 }
 

@@ -128,6 +128,8 @@ class CCommandRunner : public QObject, private IConverterUi {
   Status LoadDocument(CPersistContext& document, const std::string& path) override;
   Status SaveDocument(CPersistContext& document, const std::string& path) override;
   bool SaveFailed(const std::string& text, const std::string& detail) override;
+  // Kept, with the load's warnings, for the detail of the next message the user sees.
+  bool AcceptWarnings(const std::vector<std::string>& warnings) override;
 
   // Runs `call` on the user-interface thread and waits for it; answers `stopped` instead when
   // the work has been stopped by then.
@@ -142,6 +144,7 @@ class CCommandRunner : public QObject, private IConverterUi {
   std::function<void()> pending_;  // the call the command waits for
   bool held_ = false;
   std::string saveReason_;
+  std::vector<std::string> warnings_;  // not told yet
   CommandOutcome outcome_ = CommandOutcome::kCancelled;
   std::exception_ptr error_;
 };

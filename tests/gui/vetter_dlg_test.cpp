@@ -20,6 +20,7 @@
 
 #include "app/gui/about_dlg.h"
 #include "gui/dialog_fixtures.h"
+#include "support/legacy_scene.h"
 
 namespace KX::gui {
 namespace {
@@ -186,6 +187,32 @@ TEST(VetterDialog, EachOutcomeShowsItsMessage) {
   EXPECT_TRUE(KindOf<CNode>(written.roots[0].get()));
   // Nothing of the failed save is left beside it.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 5);
+}
+
+// What the load dropped comes with the message that tells whether the scene converts.
+TEST(VetterDialog, LoadWarningsComeWithTheVerdict) {
+  test::TempDir dir("kx_gui");
+  KX::test::LegacyScene scene("1.50");
+  const auto root = scene.Root(u"Props");
+  const auto mesh = scene.Mesh(u"Tri", KX::test::LegacyMesh::Triangle());
+  scene.SetMaterial(mesh, scene.Material({}));
+  scene.AddChild(root, mesh);
+  scene.AddChild(root, scene.Material({}, u"Stray"));
+  const std::vector<uint8_t> bytes = scene.Bytes();
+  const QString warned = QString::fromStdString(
+      dir.File("warned.crv", std::string(bytes.begin(), bytes.end())));
+  std::string detail;
+  ScriptedDialog scripted({warned, std::nullopt});
+  {
+    ModalScript script;
+    script.Then("verdict", Expect(kWillConvert, QMessageBox::Information, true, true,
+                                  QStringLiteral("OK"), &detail));
+    scripted.dialog.OnCommand(CVetterDlg::kIdStart);
+  }
+  EXPECT_EQ(scripted.dialog.lastOutcome(), CommandOutcome::kSaveCancelled);
+  EXPECT_TRUE(detail.starts_with("warning: a CNode record at offset ")) << detail;
+  EXPECT_NE(detail.find("refers to a CStandardMaterial where a CSpatial belongs"),
+            std::string::npos);
 }
 
 std::string Contents(const std::string& path) {
