@@ -5,7 +5,7 @@
 
 #include "control/keyframe_control.h"
 #include "control/mesh_deformers.h"
-#include "core/walker.h"
+#include "object/walker.h"
 #include "scene/tri_mesh.h"
 
 namespace KX {

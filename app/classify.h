@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/container.h"
-#include "core/custom_data.h"
+#include "object/container.h"
+#include "object/custom_data.h"
 #include "scene/node.h"
 
 namespace KX {

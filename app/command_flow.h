@@ -5,7 +5,7 @@
 
 #include "app/convert.h"
 #include "app/converter_ui.h"
-#include "core/container.h"
+#include "object/container.h"
 #include "image/thumbnail.h"
 #include "scene/node.h"
 

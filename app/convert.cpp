@@ -21,7 +21,7 @@
 #include "core/math/transform.h"
 #include "core/prefetch.h"
 #include "core/text.h"
-#include "core/walker.h"
+#include "object/walker.h"
 #include "image/image.h"
 #include "material/material.h"
 #include "material/texture.h"

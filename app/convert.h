@@ -12,7 +12,7 @@
 
 #include "app/classify.h"
 #include "app/converter_ui.h"
-#include "core/container.h"
+#include "object/container.h"
 #include "material/material.h"
 #include "scene/geometry.h"
 #include "scene/node.h"

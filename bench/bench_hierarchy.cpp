@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "bench/generate_hierarchy.h"
-#include "control/control.h"
+#include "object/control.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // Generators of mesh-heavy scenes for benchmarks.
 #include <cstdint>
 
-#include "core/container.h"
+#include "object/container.h"
 #include "scene/node.h"
 #include "scene/tri_mesh.h"
 

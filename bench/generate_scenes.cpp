@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "core/custom_data.h"
+#include "object/custom_data.h"
 
 namespace KX::bench {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/container.h"
+#include "object/container.h"
 
 namespace KX::bench {
 

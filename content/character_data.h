@@ -7,8 +7,8 @@
 #include <span>
 #include <string>
 
-#include "core/custom_data.h"
-#include "core/fields.h"
+#include "object/custom_data.h"
+#include "object/fields.h"
 
 namespace KX {
 

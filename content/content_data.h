@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "core/custom_data.h"
-#include "core/fields.h"
+#include "object/custom_data.h"
+#include "object/fields.h"
 #include "core/math/vector.h"
 
 namespace KX {

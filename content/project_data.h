@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/custom_data.h"
+#include "object/custom_data.h"
 
 namespace KX {
 

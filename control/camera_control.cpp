@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "control/data_keys.h"
-#include "core/persist.h"
+#include "object/persist.h"
 #include "scene/camera.h"
 
 namespace KX {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "control/control.h"
+#include "object/control.h"
 #include "core/math/vector.h"
 
 namespace KX {

@@ -11,11 +11,11 @@
 #include <new>
 #include <vector>
 
-#include "control/control.h"
+#include "object/control.h"
 #include "core/alloc.h"
-#include "core/fields.h"
-#include "core/persist.h"
-#include "core/scene_object_base.h"
+#include "object/fields.h"
+#include "object/persist.h"
+#include "object/scene_object_base.h"
 
 namespace KX {
 

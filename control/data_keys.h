@@ -10,7 +10,7 @@
 
 #include "control/key_search.h"
 #include "core/alloc.h"
-#include "core/persist.h"
+#include "object/persist.h"
 
 namespace KX {
 

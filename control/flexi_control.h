@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "control/rts_control.h"
-#include "core/fields.h"
+#include "object/fields.h"
 
 namespace KX {
 

@@ -2,7 +2,7 @@
 
 #include "control/key_search.h"
 #include "core/alloc.h"
-#include "core/persist.h"
+#include "object/persist.h"
 #include "image/image.h"
 #include "material/texture.h"
 

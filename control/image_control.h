@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "control/control.h"
+#include "object/control.h"
 
 namespace KX {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "control/rts_control.h"
-#include "core/fields.h"
+#include "object/fields.h"
 #include "core/held_value.h"
 #include "core/math/vector.h"
 #include "core/small_array.h"

@@ -4,10 +4,10 @@
 #include <cmath>
 
 #include "control/key_search.h"
-#include "control/ref_list.h"
+#include "object/ref_list.h"
 #include "core/alloc.h"
 #include "core/math/transform.h"
-#include "core/persist.h"
+#include "object/persist.h"
 #include "scene/spatial.h"
 
 namespace KX {

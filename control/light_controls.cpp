@@ -2,7 +2,7 @@
 
 #include "control/data_keys.h"
 #include "core/alloc.h"
-#include "core/persist.h"
+#include "object/persist.h"
 #include "scene/light.h"
 
 namespace KX {

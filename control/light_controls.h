@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "control/control.h"
-#include "core/fields.h"
+#include "object/control.h"
+#include "object/fields.h"
 #include "core/math/vector.h"
 
 namespace KX {

@@ -3,7 +3,7 @@
 // parent), keeping the offset it had to that parent when the link began.
 #include <vector>
 
-#include "control/ref_list.h"
+#include "object/ref_list.h"
 #include "control/rts_control.h"
 
 namespace KX {

@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "control/key_search.h"
-#include "control/ref_list.h"
+#include "object/ref_list.h"
 #include "control/rts_control.h"
-#include "core/fields.h"
+#include "object/fields.h"
 
 namespace KX {
 

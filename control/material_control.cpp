@@ -5,9 +5,9 @@
 
 #include "control/data_keys.h"
 #include "control/key_search.h"
-#include "control/ref_list.h"
+#include "object/ref_list.h"
 #include "core/alloc.h"
-#include "core/persist.h"
+#include "object/persist.h"
 
 namespace KX {
 

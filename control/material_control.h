@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "control/composite_parts.h"
-#include "control/control.h"
+#include "object/control.h"
 #include "control/data_clip.h"
-#include "core/fields.h"
+#include "object/fields.h"
 #include "core/math/vector.h"
 #include "material/material.h"
 

@@ -6,7 +6,7 @@
 
 #include "control/key_search.h"
 #include "core/alloc.h"
-#include "core/persist.h"
+#include "object/persist.h"
 #include "scene/tri_mesh.h"
 
 namespace KX {

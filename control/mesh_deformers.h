@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "control/control.h"
-#include "core/fields.h"
+#include "object/control.h"
+#include "object/fields.h"
 #include "core/math/matrix.h"
 #include "scene/buffer.h"
 

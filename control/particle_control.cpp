@@ -7,7 +7,7 @@
 #include "control/data_keys.h"
 #include "control/key_search.h"
 #include "core/alloc.h"
-#include "core/persist.h"
+#include "object/persist.h"
 #include "scene/particles.h"
 
 namespace KX {

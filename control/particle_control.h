@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "control/control.h"
+#include "object/control.h"
 #include "control/data_clip.h"
 #include "core/math/vector.h"
 

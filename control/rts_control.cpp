@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "core/math/transform.h"
-#include "core/persist.h"
+#include "object/persist.h"
 #include "scene/node.h"
 
 namespace KX {

@@ -3,7 +3,7 @@
 // time and write it into the object's `transform`. This file holds their common base and the
 // matrix helpers they share (the combination with a parent's transform under the inheritance
 // flags of the owner, and its inverse).
-#include "control/control.h"
+#include "object/control.h"
 #include "core/held_value.h"
 #include "core/math/matrix.h"
 #include "core/math/quaternion.h"

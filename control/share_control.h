@@ -2,9 +2,9 @@
 // Copies the local transform of another object onto its owner, switching source at given times.
 #include <vector>
 
-#include "control/ref_list.h"
+#include "object/ref_list.h"
 #include "control/rts_control.h"
-#include "core/fields.h"
+#include "object/fields.h"
 
 namespace KX {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "control/ref_list.h"
+#include "object/ref_list.h"
 #include "scene/spatial.h"
 
 namespace KX {

@@ -1,7 +1,7 @@
 #include "control/visibility_control.h"
 
 #include "control/data_keys.h"
-#include "core/persist.h"
+#include "object/persist.h"
 #include "scene/spatial.h"
 
 namespace KX {

@@ -2,7 +2,7 @@
 // Reads of a file's bytes into the blocks of large arrays, run beside the load on another thread.
 // A scene of big meshes is mostly their arrays; while one thread copies them out of the file,
 // the loading thread goes on with the records after them, and the load waits for every read
-// before anything looks at the arrays (core/load_jobs.h).
+// before anything looks at the arrays (object/load_jobs.h).
 //
 // Until its read has run, a block does not hold the file's bytes yet. A block freed before then
 // (a load that failed, an object dropped while it was read) must not have the read land in it

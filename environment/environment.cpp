@@ -1,7 +1,7 @@
 #include "environment/environment.h"
 
 #include "core/alloc.h"
-#include "core/persist.h"
+#include "object/persist.h"
 
 namespace KX {
 

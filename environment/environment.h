@@ -4,7 +4,7 @@
 // and water, a few settings that are stored and copied but not computed with here.
 #include <cstdint>
 
-#include "core/scene_object_base.h"
+#include "object/scene_object_base.h"
 #include "core/math/vector.h"
 
 namespace KX {

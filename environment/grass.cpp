@@ -3,7 +3,7 @@
 #include <climits>
 
 #include "core/alloc.h"
-#include "core/persist.h"
+#include "object/persist.h"
 #include "scene/node.h"
 
 namespace KX {

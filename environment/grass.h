@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/fields.h"
+#include "object/fields.h"
 #include "scene/spatial.h"
 
 namespace KX {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/persist.h"
+#include "object/persist.h"
 
 namespace KX {
 

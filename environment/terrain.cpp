@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/persist.h"
+#include "object/persist.h"
 
 namespace KX {
 

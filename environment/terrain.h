@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/scene_object_base.h"
+#include "object/scene_object_base.h"
 
 namespace KX {
 

@@ -4,9 +4,9 @@
 #include <climits>
 
 #include "core/alloc.h"
-#include "core/container.h"
+#include "object/container.h"
 #include "core/math/transform.h"
-#include "core/persist.h"
+#include "object/persist.h"
 #include "environment/runtime_block.h"
 
 namespace KX {

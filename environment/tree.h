@@ -7,9 +7,9 @@
 #include <memory>
 #include <vector>
 
-#include "core/scene_object_base.h"
+#include "object/scene_object_base.h"
 #include "environment/tree_runtime/tree_runtime.h"
-#include "core/fields.h"
+#include "object/fields.h"
 #include "scene/spatial.h"
 
 namespace KX {

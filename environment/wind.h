@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "core/scene_object_base.h"
+#include "object/scene_object_base.h"
 #include "environment/tree_runtime/wind_engine.h"
 
 namespace KX {

@@ -14,10 +14,10 @@
 
 #include "app/export/gltf_builder.h"
 #include "app/export/gltf_writer.h"
-#include "core/container.h"
-#include "core/fields.h"
-#include "core/persist.h"
-#include "core/scene_object_base.h"
+#include "object/container.h"
+#include "object/fields.h"
+#include "object/persist.h"
+#include "object/scene_object_base.h"
 #include "support/after_load.h"
 #include "support/test_classes.h"
 

@@ -3,8 +3,8 @@
 #include <cstdlib>
 
 #include "content/content_data.h"
-#include "core/container.h"
-#include "core/custom_data.h"
+#include "object/container.h"
+#include "object/custom_data.h"
 #include "image/thumbnail.h"
 #include "scene/node.h"
 #include "support/after_load.h"

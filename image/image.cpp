@@ -8,10 +8,10 @@
 #include <new>
 
 #include "core/alloc.h"
-#include "core/container.h"
+#include "object/container.h"
 #include "core/io_buffer.h"
-#include "core/load_jobs.h"
-#include "core/persist.h"
+#include "object/load_jobs.h"
+#include "object/persist.h"
 #include "core/text.h"
 #include "image/codec.h"
 #include "image/picture_block.h"

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/base.h"
+#include "object/base.h"
 #include "image/encoded_bytes.h"
 #include "image/pixel_buffer.h"
 

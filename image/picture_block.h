@@ -3,7 +3,7 @@
 // format, row alignment, resolution, a pixels-present word and then the rows as held in memory.
 #include <cstdint>
 
-#include "core/persist.h"
+#include "object/persist.h"
 #include "image/pixel_buffer.h"
 
 namespace KX {

@@ -1,6 +1,6 @@
 #include "image/thumbnail.h"
 
-#include "core/persist.h"
+#include "object/persist.h"
 #include "image/picture_block.h"
 
 namespace KX {

@@ -3,7 +3,7 @@
 // values that are kept through load and save as they were found.
 #include <cstdint>
 
-#include "core/scene_object_base.h"
+#include "object/scene_object_base.h"
 #include "image/pixel_buffer.h"
 
 namespace KX {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/fields.h"
+#include "object/fields.h"
 #include "core/math/vector.h"
 #include "material/material_base.h"
 #include "material/texture.h"

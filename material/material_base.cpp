@@ -1,6 +1,6 @@
 #include "material/material_base.h"
 
-#include "core/persist.h"
+#include "object/persist.h"
 
 namespace KX {
 

@@ -2,7 +2,7 @@
 // The common base of materials and textures: scene objects that can be shared by several meshes,
 // carry controllers, and know whether the values controllers wrote into them have been taken in.
 #include "core/alloc.h"
-#include "core/scene_object_base.h"
+#include "object/scene_object_base.h"
 
 namespace KX {
 

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "core/container.h"
-#include "core/persist.h"
+#include "object/container.h"
+#include "object/persist.h"
 #include "image/image.h"
 
 namespace KX {

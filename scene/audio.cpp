@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "core/alloc.h"
-#include "core/persist.h"
+#include "object/persist.h"
 
 namespace KX {
 

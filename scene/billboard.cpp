@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "core/alloc.h"
-#include "core/persist.h"
+#include "object/persist.h"
 
 namespace KX {
 

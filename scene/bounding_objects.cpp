@@ -4,7 +4,7 @@
 #include <unordered_set>
 
 #include "core/alloc.h"
-#include "core/persist.h"
+#include "object/persist.h"
 #include "scene/spatial.h"
 
 namespace KX {

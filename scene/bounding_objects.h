@@ -6,8 +6,8 @@
 #include <array>
 #include <cstdint>
 
-#include "core/chain_link.h"
-#include "core/scene_object_base.h"
+#include "object/chain_link.h"
+#include "object/scene_object_base.h"
 #include "scene/buffer.h"
 
 namespace KX {

@@ -10,7 +10,7 @@
 
 #include "core/bulk_memory.h"
 #include "core/math/vector.h"
-#include "core/persist.h"
+#include "object/persist.h"
 #include "core/status.h"
 
 namespace KX {

@@ -1,8 +1,8 @@
 #include "scene/camera.h"
 
 #include "core/alloc.h"
-#include "core/container.h"
-#include "core/persist.h"
+#include "object/container.h"
+#include "object/persist.h"
 #include "scene/light.h"
 
 namespace KX {

@@ -1,7 +1,7 @@
 #include "scene/image_layer.h"
 
 #include "core/alloc.h"
-#include "core/persist.h"
+#include "object/persist.h"
 
 namespace KX {
 

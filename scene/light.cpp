@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "core/math/transform.h"
-#include "core/persist.h"
+#include "object/persist.h"
 
 namespace KX {
 

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "core/alloc.h"
-#include "core/container.h"
-#include "core/persist.h"
+#include "object/container.h"
+#include "object/persist.h"
 
 namespace KX {
 

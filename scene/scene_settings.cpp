@@ -1,8 +1,8 @@
 #include "scene/scene_settings.h"
 
-#include "control/ref_list.h"
+#include "object/ref_list.h"
 #include "core/alloc.h"
-#include "core/persist.h"
+#include "object/persist.h"
 #include "scene/spatial.h"
 
 namespace KX {

@@ -2,11 +2,11 @@
 
 #include <cmath>
 
-#include "control/control.h"
+#include "object/control.h"
 #include "core/alloc.h"
 #include "core/math/quaternion.h"
 #include "core/math/transform.h"
-#include "core/persist.h"
+#include "object/persist.h"
 #include "scene/bounding_objects.h"
 #include "scene/node.h"
 

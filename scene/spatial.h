@@ -7,7 +7,7 @@
 
 #include "core/held_value.h"
 #include "core/math/matrix.h"
-#include "core/scene_object_base.h"
+#include "object/scene_object_base.h"
 #include "scene/bound_volume.h"
 
 namespace KX {

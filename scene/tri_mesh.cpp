@@ -5,7 +5,7 @@
 
 #include "core/alloc.h"
 #include "core/math/matrix.h"
-#include "core/persist.h"
+#include "object/persist.h"
 
 namespace KX {
 

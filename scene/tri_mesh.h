@@ -4,7 +4,7 @@
 #include <limits>
 #include <vector>
 
-#include "core/fields.h"
+#include "object/fields.h"
 #include "scene/geometry.h"
 
 namespace KX {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/container.h"
+#include "object/container.h"
 
 namespace KX::cli {
 

@@ -7,7 +7,7 @@
 
 #include "app/command_flow.h"
 #include "app/texts.h"
-#include "core/container.h"
+#include "object/container.h"
 
 namespace KX::cli {
 

@@ -7,10 +7,10 @@
 #include <unordered_set>
 
 #include "app/cli/json_writer.h"
-#include "control/control.h"
-#include "core/fields.h"
-#include "core/persist.h"
-#include "core/scene_object_base.h"
+#include "object/control.h"
+#include "object/fields.h"
+#include "object/persist.h"
+#include "object/scene_object_base.h"
 #include "core/text.h"
 #include "image/thumbnail.h"
 #include "scene/geometry.h"

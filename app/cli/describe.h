@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "core/container.h"
+#include "object/container.h"
 
 namespace KX::cli {
 

@@ -21,7 +21,7 @@
 #include "app/command_flow.h"
 #include "app/texts.h"
 #include "core/atomic_file.h"
-#include "core/persist.h"
+#include "object/persist.h"
 #include "image/codec.h"
 #include "image/pixel_buffer.h"
 #include "image/thumbnail.h"

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "app/texts.h"
-#include "core/container.h"
+#include "object/container.h"
 
 namespace KX::cli {
 

@@ -6,7 +6,7 @@
 #include <future>
 
 #include "core/atomic_file.h"
-#include "core/container.h"
+#include "object/container.h"
 
 namespace KX::gui {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/converter_ui.h"
-#include "core/container.h"
+#include "object/container.h"
 #include "support/legacy_scene.h"
 #include "support/round_trip.h"
 #include "support/test_classes.h"

@@ -5,7 +5,7 @@
 #include "app/classify.h"
 #include "app_fixtures.h"
 #include "control/keyframe_control.h"
-#include "core/custom_data.h"
+#include "object/custom_data.h"
 #include "scene/node.h"
 #include "scene/tri_mesh.h"
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "app/class_registration.h"
-#include "core/base.h"
-#include "core/custom_data.h"
+#include "object/base.h"
+#include "object/custom_data.h"
 
 namespace KX {
 namespace {

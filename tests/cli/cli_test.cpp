@@ -9,8 +9,8 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "core/container.h"
-#include "core/custom_data.h"
+#include "object/container.h"
+#include "object/custom_data.h"
 #include "image/pixel_buffer.h"
 #include "image/thumbnail.h"
 #include "scene/node.h"

@@ -12,7 +12,7 @@
 #include <iterator>
 
 #include "app/cli/extract.h"
-#include "core/container.h"
+#include "object/container.h"
 #include "image/codec.h"
 #include "image/image.h"
 #include "image/pixel_buffer.h"

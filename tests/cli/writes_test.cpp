@@ -13,7 +13,7 @@
 #include <set>
 #include <sstream>
 
-#include "core/container.h"
+#include "object/container.h"
 #include "scene/node.h"
 #include "support/temp_dir.h"
 #include "support/test_classes.h"

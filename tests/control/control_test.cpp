@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "control/control.h"
+#include "object/control.h"
 #include "control/key_search.h"
 #include "support/bytes.h"
 #include "support/round_trip.h"

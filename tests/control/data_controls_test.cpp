@@ -10,7 +10,7 @@
 #include "control/image_control.h"
 #include "control/light_controls.h"
 #include "control/visibility_control.h"
-#include "core/container.h"
+#include "object/container.h"
 #include "image/image.h"
 #include "material/texture.h"
 #include "scene/camera.h"

@@ -7,7 +7,7 @@
 #include "control/material_control.h"
 #include "control/particle_control.h"
 #include "control/uvw_map_control.h"
-#include "core/container.h"
+#include "object/container.h"
 #include "material/material.h"
 #include "scene/particles.h"
 #include "scene/tri_mesh.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "control/mesh_deformers.h"
-#include "core/container.h"
+#include "object/container.h"
 #include "scene/node.h"
 #include "scene/tri_mesh.h"
 #include "support/bytes.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "core/persist.h"
+#include "object/persist.h"
 #include "scene/buffer.h"
 #include "support/temp_dir.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/io_buffer.h"
-#include "core/persist.h"
+#include "object/persist.h"
 #include "support/bytes.h"
 #include "support/field_trace.h"
 #include "support/temp_dir.h"

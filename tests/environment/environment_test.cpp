@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "content/content_data.h"
-#include "core/container.h"
+#include "object/container.h"
 #include "environment/environment.h"
 #include "environment/terrain.h"
 #include "material/walk_probe.h"

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/container.h"
-#include "core/persist.h"
+#include "object/container.h"
+#include "object/persist.h"
 #include "environment/grass.h"
 #include "environment/tree.h"
 #include "environment/wind.h"

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "app/gui/command_runner.h"
-#include "core/container.h"
+#include "object/container.h"
 #include "scene/node.h"
 #include "scene/tri_mesh.h"
 #include "support/temp_dir.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "core/container.h"
+#include "object/container.h"
 #include "core/io_buffer.h"
 #include "image/image.h"
 #include "image/picture_block.h"

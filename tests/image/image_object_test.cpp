@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "core/container.h"
+#include "object/container.h"
 #include "image/codec.h"
 #include "support/bytes.h"
 #include "support/round_trip.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/container.h"
+#include "object/container.h"
 #include "support/bytes.h"
 #include "support/round_trip.h"
 #include "support/test_classes.h"

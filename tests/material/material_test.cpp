@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "core/container.h"
+#include "object/container.h"
 #include "material/material.h"
 #include "material_fixtures.h"
 #include "support/round_trip.h"

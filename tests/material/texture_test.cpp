@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/container.h"
+#include "object/container.h"
 #include "image/image.h"
 #include "material/material.h"
 #include "material/texture.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "core/container.h"
-#include "core/custom_data.h"
+#include "object/container.h"
+#include "object/custom_data.h"
 #include "material/texture.h"
 
 namespace KX::test {

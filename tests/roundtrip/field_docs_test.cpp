@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "app/class_registration.h"
-#include "core/container.h"
-#include "core/persist.h"
+#include "object/container.h"
+#include "object/persist.h"
 #include "support/round_trip.h"
 #include "support/test_classes.h"
 

@@ -17,7 +17,7 @@
 #include "control/image_control.h"
 #include "image/image.h"
 #include "scene/image_layer.h"
-#include "core/walker.h"
+#include "object/walker.h"
 #include "image/thumbnail.h"
 #include "support/legacy_scene.h"
 #include "support/round_trip.h"

@@ -1,5 +1,5 @@
 // Round-trip samples of the custom data records.
-#include "core/custom_data.h"
+#include "object/custom_data.h"
 #include "support/round_trip.h"
 
 namespace KX::test {

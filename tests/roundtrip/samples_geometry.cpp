@@ -1,6 +1,6 @@
 // Round-trip samples of the meshes and the controllers that deform them.
 #include "control/mesh_deformers.h"
-#include "core/custom_data.h"
+#include "object/custom_data.h"
 #include "scene/node.h"
 #include "material/material.h"
 #include "scene/tri_mesh.h"

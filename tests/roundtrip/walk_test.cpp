@@ -7,8 +7,8 @@
 #include <functional>
 #include <set>
 
-#include "core/scene_object_base.h"
-#include "core/walker.h"
+#include "object/scene_object_base.h"
+#include "object/walker.h"
 #include "support/after_load.h"
 #include "support/round_trip.h"
 #include "support/temp_dir.h"

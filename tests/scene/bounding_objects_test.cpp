@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "core/container.h"
+#include "object/container.h"
 #include "scene/bounding_objects.h"
 #include "scene_fixtures.h"
 #include "support/round_trip.h"

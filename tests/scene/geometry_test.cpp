@@ -4,8 +4,8 @@
 #include <span>
 
 #include "control/mesh_deformers.h"
-#include "core/container.h"
-#include "core/custom_data.h"
+#include "object/container.h"
+#include "object/custom_data.h"
 #include "material/material.h"
 #include "scene/particles.h"
 #include "scene/tri_mesh.h"

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "core/container.h"
+#include "object/container.h"
 #include "core/math/transform.h"
 #include "scene/camera.h"
 #include "scene/light.h"

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <tuple>
 
-#include "core/container.h"
-#include "core/custom_data.h"
+#include "object/container.h"
+#include "object/custom_data.h"
 #include "core/math/quaternion.h"
 #include "scene_fixtures.h"
 #include "support/round_trip.h"

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <functional>
 
-#include "core/container.h"
-#include "core/walker.h"
+#include "object/container.h"
+#include "object/walker.h"
 #include "material/material.h"
 #include "scene/audio.h"
 #include "scene/billboard.h"

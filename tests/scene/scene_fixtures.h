@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "control/control.h"
-#include "core/custom_data.h"
-#include "core/persist.h"
+#include "object/control.h"
+#include "object/custom_data.h"
+#include "object/persist.h"
 #include "scene/node.h"
 #include "support/bytes.h"
 #include "support/test_classes.h"

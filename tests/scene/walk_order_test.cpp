@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "core/container.h"
-#include "core/walker.h"
+#include "object/container.h"
+#include "object/walker.h"
 #include "material/material.h"
 #include "scene/bounding_objects.h"
 #include "scene/camera.h"

@@ -7,10 +7,10 @@
 #include "app/command_flow.h"
 #include "app/convert.h"
 #include "app/converter_ui.h"
-#include "control/control.h"
-#include "core/custom_data.h"
+#include "object/control.h"
+#include "object/custom_data.h"
 #include "core/io_buffer.h"
-#include "core/scene_object_base.h"
+#include "object/scene_object_base.h"
 #include "image/thumbnail.h"
 #include "scene/node.h"
 

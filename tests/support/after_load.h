@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "app/converter_ui.h"
-#include "core/base.h"
-#include "core/container.h"
+#include "object/base.h"
+#include "object/container.h"
 
 namespace KX::test {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "core/fields.h"
+#include "object/fields.h"
 #include "core/io_buffer.h"
-#include "core/persist.h"
+#include "object/persist.h"
 
 namespace KX::test {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "content/project_data.h"
-#include "core/custom_data.h"
+#include "object/custom_data.h"
 #include "image/thumbnail.h"
 
 namespace KX::test {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "core/base.h"
-#include "core/container.h"
+#include "object/base.h"
+#include "object/container.h"
 #include <gtest/gtest.h>
 
 namespace KX::test {

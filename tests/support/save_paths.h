@@ -4,7 +4,7 @@
 // to each shows that both ways of saving give the same bytes.
 #include <vector>
 
-#include "core/container.h"
+#include "object/container.h"
 
 namespace KX::test {
 

@@ -2,8 +2,8 @@
 // Concrete classes that exist only in tests, to exercise the abstract levels of the library.
 #include <vector>
 
-#include "control/control.h"
-#include "core/persist.h"
+#include "object/control.h"
+#include "object/persist.h"
 
 namespace KX::test {
 

@@ -1,4 +1,4 @@
-#include "core/walker.h"
+#include "object/walker.h"
 
 #include <atomic>
 #include <cstdint>

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "core/container.h"
+#include "object/container.h"
 #include "content/content_data.h"
-#include "core/custom_data.h"
+#include "object/custom_data.h"
 #include "support/bytes.h"
 #include "support/round_trip.h"
 #include "support/save_paths.h"

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "core/address_table.h"
-#include "core/base.h"
-#include "core/id_table.h"
+#include "object/base.h"
+#include "object/id_table.h"
 #include "core/io_buffer.h"
-#include "core/persist.h"
+#include "object/persist.h"
 
 namespace KX {
 
@@ -87,7 +87,7 @@ class CPersistContext {
   const CBase* sizeWordLater = nullptr;
   bool measuring = false;
   // While the objects of a file are read: where a Load may hand off work to run beside the
-  // rest of the load (see core/load_jobs.h). Null outside that part of a load.
+  // rest of the load (see object/load_jobs.h). Null outside that part of a load.
   CLoadJobs* jobs = nullptr;
   // Bytes a Load reads before keeping them elsewhere (an image's encoded picture), reused from
   // record to record so that a load does not take fresh memory for each.

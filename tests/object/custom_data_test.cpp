@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/custom_data.h"
+#include "object/custom_data.h"
 #include "support/bytes.h"
 #include "support/round_trip.h"
 #include "support/test_classes.h"

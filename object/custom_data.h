@@ -4,8 +4,8 @@
 #include <span>
 #include <string>
 
-#include "core/chain_link.h"
-#include "core/scene_object_base.h"
+#include "object/chain_link.h"
+#include "object/scene_object_base.h"
 
 namespace KX {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "core/container.h"
-#include "core/custom_data.h"
+#include "object/container.h"
+#include "object/custom_data.h"
 #include "support/round_trip.h"
 #include "support/save_paths.h"
 #include "support/test_classes.h"

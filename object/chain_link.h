@@ -2,7 +2,7 @@
 // What every member of an owned chain (controllers, custom data records) adds to its base: the
 // owning `next` link, which every walk follows after the member itself, and duplication along
 // the chain.
-#include "core/base.h"
+#include "object/base.h"
 
 namespace KX {
 

@@ -1,11 +1,11 @@
-#include "core/container.h"
+#include "object/container.h"
 
 #include "core/address_table.h"
 #include "core/alloc.h"
 #include "core/atomic_file.h"
-#include "core/load_jobs.h"
+#include "object/load_jobs.h"
 #include "core/prefetch.h"
-#include "core/walker.h"
+#include "object/walker.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -161,7 +161,7 @@ void BreakOwnership(CPersistContext& context) {
 // Clears plain references to objects that nothing will own once the load lets go of its records:
 // they would dangle. What the roots reach through owned references stays.
 void DropDanglingReferences(CPersistContext& context) {
-  // What the roots own is marked the way the walks mark what they reach (core/walker.h): on the
+  // What the roots own is marked the way the walks mark what they reach (object/walker.h): on the
   // objects themselves, with no table to fill and look up for every reference.
   const walker_detail::CScratchLease lease;
   walker_detail::CVisited& kept = (*lease).visited;

@@ -1,10 +1,10 @@
-#include "core/load_jobs.h"
+#include "object/load_jobs.h"
 
 #include <algorithm>
 #include <new>
 #include <system_error>
 
-#include "core/container.h"
+#include "object/container.h"
 
 namespace KX {
 

@@ -3,8 +3,8 @@
 // mapping scene time through their own time scale and out-of-range mode.
 #include <vector>
 
-#include "core/chain_link.h"
-#include "core/scene_object_base.h"
+#include "object/chain_link.h"
+#include "object/scene_object_base.h"
 
 namespace KX {
 

@@ -1,7 +1,7 @@
 #pragma once
 // The references an object holds, stated once per class. Every generic walk over a graph of
 // objects (searching, collection for saving, name binding, remapping after a copy) is driven from
-// these statements by one walker (core/walker.h); the loader uses them to check ownership and to
+// these statements by one walker (object/walker.h); the loader uses them to check ownership and to
 // clear references that would dangle.
 //
 // A class states its references in VisitReferences, base class first, each in the order its walks

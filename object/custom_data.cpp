@@ -1,9 +1,9 @@
-#include "core/custom_data.h"
+#include "object/custom_data.h"
 
 #include <cstring>
 
 #include "core/alloc.h"
-#include "core/persist.h"
+#include "object/persist.h"
 
 namespace KX {
 

@@ -1,13 +1,13 @@
-#include "core/base.h"
-#include "core/walker.h"
+#include "object/base.h"
+#include "object/walker.h"
 
 #include <algorithm>
 #include <map>
 #include <unordered_map>
 
 #include "core/alloc.h"
-#include "core/container.h"
-#include "core/persist.h"
+#include "object/container.h"
+#include "object/persist.h"
 
 namespace KX {
 

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "core/alloc.h"
-#include "core/persist.h"
-#include "core/scene_object_base.h"
+#include "object/persist.h"
+#include "object/scene_object_base.h"
 
 namespace KX {
 

@@ -1,7 +1,7 @@
 #pragma once
 // The one walker behind every generic walk over a graph of objects: searches, collection for
 // saving, name binding and remapping after a copy. It follows the references each class states
-// (core/references.h) depth first, in the stated order, visiting each object once per walk, with
+// (object/references.h) depth first, in the stated order, visiting each object once per walk, with
 // an explicit stack: whatever plain references point at, a walk ends, in time linear in the
 // references it follows and without deep recursion.
 #include <algorithm>
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/address_table.h"
-#include "core/base.h"
+#include "object/base.h"
 #include "core/prefetch.h"
 
 namespace KX {

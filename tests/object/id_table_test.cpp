@@ -1,4 +1,4 @@
-#include "core/id_table.h"
+#include "object/id_table.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <deque>
 #include <map>
 
-#include "core/container.h"
-#include "core/load_jobs.h"
-#include "core/persist.h"
+#include "object/container.h"
+#include "object/load_jobs.h"
+#include "object/persist.h"
 
 namespace KX {
 namespace {

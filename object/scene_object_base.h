@@ -1,7 +1,7 @@
 #pragma once
 // Base of every object that lives in a scene file: three attachment chains (controllers, a second
 // controller chain, custom data records) and the generic walks over them.
-#include "core/base.h"
+#include "object/base.h"
 
 namespace KX {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "core/base.h"
-#include "core/custom_data.h"
+#include "object/base.h"
+#include "object/custom_data.h"
 #include "support/test_classes.h"
 
 namespace KX {

@@ -18,9 +18,9 @@
 #include <utility>
 #include <vector>
 
-#include "core/base.h"
+#include "object/base.h"
 #include "core/bulk_memory.h"
-#include "core/fields.h"
+#include "object/fields.h"
 #include "core/io_buffer.h"
 #include "core/small_array.h"
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "core/ref_ptr.h"
-#include "core/references.h"
-#include "core/runtime_class.h"
+#include "object/references.h"
+#include "object/runtime_class.h"
 #include "core/status.h"
 
 namespace KX {
@@ -34,7 +34,7 @@ using ReleasedList = std::vector<CRefPtr<CBase>>;
 namespace walker_detail {
 class CVisited;
 
-// The number of the walk that last reached an object (core/walker.h). It belongs to the object
+// The number of the walk that last reached an object (object/walker.h). It belongs to the object
 // in its place: a copy starts unvisited and an assignment keeps its own.
 class CWalkMark {
  public:
@@ -88,7 +88,7 @@ class CBase {
   virtual int64_t GetSaveSize() const;
   virtual bool HasAttachments() const { return false; }
   // States every reference the object holds, owned and plain, in the order the walks visit
-  // them (core/references.h). The searches, collection for saving, name binding and remapping
+  // them (object/references.h). The searches, collection for saving, name binding and remapping
   // all follow these statements.
   virtual void VisitReferences(CReferenceVisitor&) {}
 

@@ -1,11 +1,11 @@
-#include "core/scene_object_base.h"
+#include "object/scene_object_base.h"
 
 #include <unordered_set>
 
-#include "control/control.h"
-#include "core/custom_data.h"
-#include "core/persist.h"
-#include "core/walker.h"
+#include "object/control.h"
+#include "object/custom_data.h"
+#include "object/persist.h"
+#include "object/walker.h"
 
 namespace KX {
 

@@ -23,7 +23,7 @@
 #include "core/math/matrix.h"
 #include "core/math/quaternion.h"
 #include "core/math/vector.h"
-#include "core/runtime_class.h"
+#include "object/runtime_class.h"
 #include "core/text.h"
 
 namespace KX {

@@ -1,9 +1,9 @@
-#include "control/control.h"
+#include "object/control.h"
 
 #include <cmath>
 
 #include "core/alloc.h"
-#include "core/persist.h"
+#include "object/persist.h"
 
 namespace KX {
 

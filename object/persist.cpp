@@ -1,4 +1,4 @@
-#include "core/persist.h"
+#include "object/persist.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,8 +7,8 @@
 #include <string>
 
 #include "core/block_reads.h"
-#include "core/container.h"
-#include "core/load_jobs.h"
+#include "object/container.h"
+#include "object/load_jobs.h"
 
 namespace KX {
 
