@@ -297,9 +297,38 @@ unsigned ShardOf(const std::string& relativeOutput, unsigned shards) {
   return static_cast<unsigned>(hash % shards);
 }
 
-int RunBatch(const CTextTable& texts, const BatchOptions& options) {
+namespace {
+
+// What a batch works on, settled before any worker starts.
+struct BatchPlan {
   unsigned shard = 0, shards = 1;
-  if (!ParseShard(options.shard, shard, shards)) {
+  Collected collected;
+  std::vector<Job> jobs;  // those of this share
+};
+
+// A report that cannot be written is found before the work, not after it. Answers 0 or the exit
+// code.
+int CheckReportPlace(const std::string& reportPath) {
+  if (reportPath.empty()) return 0;
+  const OutputCheck check = CheckOutput(reportPath, true, false, false);
+  if (check.exitCode != 0) {
+    std::fprintf(stderr, "%s\n", check.message.c_str());
+    return kExitUsage;
+  }
+  const fs::path folder = fs::path(reportPath).parent_path();
+  std::error_code ec;
+  if (!fs::is_directory(folder.empty() ? fs::path(".") : folder, ec)) {
+    std::fprintf(stderr, "%s: the report's folder does not exist\n", Printable(reportPath).c_str());
+    return kExitUsage;
+  }
+  return 0;
+}
+
+// Settles the plan: the share, the paths (with --files-from), the report's place, the jobs, the
+// output folder and the leftovers of batches that were killed. Answers -1 to go on, else the
+// exit code to end with.
+int PlanBatch(const BatchOptions& options, BatchPlan& plan) {
+  if (!ParseShard(options.shard, plan.shard, plan.shards)) {
     std::fprintf(stderr, "batch: --shard takes K/N with 0 <= K < N, not '%s'\n",
                  Printable(options.shard).c_str());
     return kExitUsage;
@@ -317,25 +346,12 @@ int RunBatch(const CTextTable& texts, const BatchOptions& options) {
     std::fprintf(stderr, "batch: no PATH given (name files or folders, or use --files-from)\n");
     return kExitUsage;
   }
-  // A report that cannot be written is found before the work, not after it.
-  if (!options.reportPath.empty()) {
-    const OutputCheck check = CheckOutput(options.reportPath, true, false, false);
-    const fs::path folder = fs::path(options.reportPath).parent_path();
-    std::error_code ec;
-    if (check.exitCode != 0) {
-      std::fprintf(stderr, "%s\n", check.message.c_str());
-      return kExitUsage;
-    }
-    if (!fs::is_directory(folder.empty() ? fs::path(".") : folder, ec)) {
-      std::fprintf(stderr, "%s: the report's folder does not exist\n",
-                   Printable(options.reportPath).c_str());
-      return kExitUsage;
-    }
-  }
+  if (const int code = CheckReportPlace(options.reportPath)) return code;
 
   const std::string extension =
       options.exportFormat.empty() ? std::string(".fbprop") : "." + options.exportFormat;
-  Collected collected = CollectJobs(paths, options.outputDir, extension);
+  plan.collected = CollectJobs(paths, options.outputDir, extension);
+  const Collected& collected = plan.collected;
   for (const auto& path : collected.missing)
     std::fprintf(stderr, "%s: no such file or folder\n", Printable(path).c_str());
   for (const auto& path : collected.dangling)
@@ -344,9 +360,8 @@ int RunBatch(const CTextTable& texts, const BatchOptions& options) {
     std::fprintf(stderr, "batch: no .crv files found\n");
     return collected.existing == 0 && collected.dangling.empty() ? kExitUsage : kExitFailure;
   }
-  std::vector<Job> jobs;
-  for (auto& job : collected.jobs)
-    if (ShardOf(job.relative, shards) == shard) jobs.push_back(std::move(job));
+  for (auto& job : plan.collected.jobs)
+    if (ShardOf(job.relative, plan.shards) == plan.shard) plan.jobs.push_back(std::move(job));
 
   std::error_code ec;
   fs::create_directories(options.outputDir, ec);
@@ -358,115 +373,134 @@ int RunBatch(const CTextTable& texts, const BatchOptions& options) {
   }
   // Leftovers of batches that were killed are removed once, here, rather than by every worker.
   std::set<std::string> folders;
-  for (const auto& job : jobs) folders.insert(fs::path(job.output).parent_path().string());
+  for (const auto& job : plan.jobs) folders.insert(fs::path(job.output).parent_path().string());
   for (const auto& folder : folders) SweepStaleTemporaries(folder);
+  return -1;
+}
 
-  // Stopping the batch stops its workers; the report and the summary still tell what was done.
-  int wake[2];
-  if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) return kExitFailure;
-  g_wakeWrite = wake[1];
-  struct sigaction action {
-  }, previous[3];
-  action.sa_handler = NoteStop;
-  sigemptyset(&action.sa_mask);
-  const int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
-  for (int i = 0; i < 3; ++i) ::sigaction(stopSignals[i], &action, &previous[i]);
-  const pid_t parent = ::getpid();
-
-  const bool terminal = ::isatty(STDERR_FILENO) && Verbosity() <= 0;
-  const auto start = std::chrono::steady_clock::now();
-  const time_t startTime = ::time(nullptr);
-  size_t next = 0, done = 0;
-  std::vector<Worker> workers;
-  auto progress = [&](const Job& finished) {
-    if (Verbosity() < 0) return;
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double estimate =
-        done ? elapsed / static_cast<double>(done) * static_cast<double>(jobs.size() - done) : 0;
-    if (terminal)
-      std::fprintf(stderr, "\r\033[K[%zu/%zu] %s elapsed, ~%s left  %s", done, jobs.size(),
-                   Duration(elapsed).c_str(), Duration(estimate).c_str(),
-                   Printable(finished.input).c_str());
-    else
-      std::fprintf(stderr, "[%zu/%zu] %s: %s\n", done, jobs.size(),
-                   Printable(finished.input).c_str(), Category(finished.exitCode));
-  };
-
-  std::fflush(nullptr);
-  bool stopping = false;
-  while (done < jobs.size()) {
-    if (g_stopSignal && !stopping) {
-      stopping = true;
-      for (const auto& w : workers) ::kill(w.pid, SIGTERM);
-      for (; next < jobs.size(); ++next, ++done) {
-        jobs[next].exitCode = kInterrupted;
-        jobs[next].message = "not converted: the batch was stopped";
-      }
-      if (workers.empty()) break;
+// While it lives, SIGINT, SIGTERM and SIGHUP only note the stop and wake the workers' pool; its
+// end puts the handlers before it back and closes the pipe that wakes the pool, on every path
+// out of the batch.
+class CStopSignals {
+ public:
+  CStopSignals() {
+    g_stopSignal = 0;
+    if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
+      wake_[0] = wake_[1] = -1;
+      return;
     }
-    while (!stopping && next < jobs.size() && workers.size() < static_cast<size_t>(options.jobs)) {
-      if (jobs[next].duplicate) {
-        Job& job = jobs[next++];
-        job.exitCode = kExitFailure;
-        job.message = "another input converts to the same prop " + job.output + "; not converted";
-        ++done;
-        progress(job);
-        continue;
-      }
-      int fds[2];
-      if (::pipe2(fds, O_CLOEXEC) != 0) return kExitFailure;
-      const pid_t pid = ::fork();
-      if (pid == 0) {
-        // The worker ends with the batch, and removes its partial file when stopped.
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != parent) ::_exit(kExitFailure);
-        g_wakeWrite = -1;
-        RemoveTemporariesOnSignals();
-        ::close(fds[0]);
-        ::close(wake[0]);
-        ::close(wake[1]);
-        // Everything the worker has to say goes through the pipe.
-        if (const int null = ::open("/dev/null", O_WRONLY); null >= 0) {
-          ::dup2(null, STDOUT_FILENO);
-          ::dup2(null, STDERR_FILENO);
-        }
-        RunWorker(texts, jobs[next], options, fds[1]);
-      }
-      ::close(fds[1]);
-      if (pid < 0) {
-        ::close(fds[0]);
-        jobs[next].exitCode = kExitFailure;
-        jobs[next].message = "no worker process could be started";
-        ++done;
-        ++next;
-        continue;
-      }
-      workers.push_back({pid, fds[0], next++, {}});
+    g_wakeWrite = wake_[1];
+    struct sigaction action {};
+    action.sa_handler = NoteStop;
+    sigemptyset(&action.sa_mask);
+    for (int i = 0; i < 3; ++i) ::sigaction(kSignals[i], &action, &previous_[i]);
+  }
+  ~CStopSignals() {
+    if (wake_[0] < 0) return;
+    for (int i = 0; i < 3; ++i) ::sigaction(kSignals[i], &previous_[i], nullptr);
+    g_wakeWrite = -1;
+    ::close(wake_[0]);
+    ::close(wake_[1]);
+  }
+  CStopSignals(const CStopSignals&) = delete;
+  CStopSignals& operator=(const CStopSignals&) = delete;
+
+  bool ok() const { return wake_[0] >= 0; }
+  int wakeRead() const { return wake_[0]; }
+  // In a worker: the batch's pipe and handlers are not its own.
+  void ForgetInChild() const {
+    g_wakeWrite = -1;
+    ::close(wake_[0]);
+    ::close(wake_[1]);
+  }
+  void Drain() const {
+    char drain[64];
+    while (::read(wake_[0], drain, sizeof drain) > 0) {
     }
-    if (workers.empty()) continue;
-    // Read what the workers say until one of them ends, or the batch is stopped.
+  }
+
+ private:
+  static constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+  int wake_[2] = {-1, -1};
+  struct sigaction previous_[3] {};
+};
+
+// The worker processes of a batch, one per job in hand. Its end stops and reaps every worker
+// still running, so that no path out of the batch leaves one behind.
+class CWorkerPool {
+ public:
+  CWorkerPool(const CTextTable& texts, const BatchOptions& options, const CStopSignals& signals)
+      : texts_(texts), options_(options), signals_(signals), parent_(::getpid()) {}
+  ~CWorkerPool() {
+    for (const Worker& w : workers_) {
+      ::kill(w.pid, SIGTERM);
+      ::close(w.pipe);
+      while (::waitpid(w.pid, nullptr, 0) < 0 && errno == EINTR) {
+      }
+    }
+  }
+  CWorkerPool(const CWorkerPool&) = delete;
+  CWorkerPool& operator=(const CWorkerPool&) = delete;
+
+  size_t size() const { return workers_.size(); }
+  void StopAll() const {
+    for (const Worker& w : workers_) ::kill(w.pid, SIGTERM);
+  }
+
+  // Starts a worker for jobs[index]; false when no process could be started.
+  bool Start(std::vector<Job>& jobs, size_t index) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      // The worker ends with the batch, and removes its partial file when stopped.
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+      if (::getppid() != parent_) ::_exit(kExitFailure);
+      signals_.ForgetInChild();
+      RemoveTemporariesOnSignals();
+      ::close(fds[0]);
+      // Everything the worker has to say goes through the pipe.
+      if (const int null = ::open("/dev/null", O_WRONLY); null >= 0) {
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+      }
+      RunWorker(texts_, jobs[index], options_, fds[1]);
+    }
+    ::close(fds[1]);
+    if (pid < 0) {
+      ::close(fds[0]);
+      return false;
+    }
+    try {
+      workers_.push_back({pid, fds[0], index, {}});
+    } catch (const std::bad_alloc&) {
+      // Not kept, not left running.
+      ::kill(pid, SIGTERM);
+      ::close(fds[0]);
+      while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+      }
+      return false;
+    }
+    return true;
+  }
+
+  // Reads what the workers say until one of them ends or the batch is stopped; the job of each
+  // worker that ended is completed and handed to `done`. False when waiting failed.
+  template <class Done>
+  bool Wait(std::vector<Job>& jobs, time_t startTime, Done&& done) {
     std::vector<pollfd> fds;
-    for (const auto& w : workers) fds.push_back({w.pipe, POLLIN, 0});
-    fds.push_back({wake[0], POLLIN, 0});
-    if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) break;
-    if (fds.back().revents & POLLIN) {
-      char drain[64];
-      while (::read(wake[0], drain, sizeof drain) > 0) {
-      }
-    }
+    for (const auto& w : workers_) fds.push_back({w.pipe, POLLIN, 0});
+    fds.push_back({signals_.wakeRead(), POLLIN, 0});
+    if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) return false;
+    if (fds.back().revents & POLLIN) signals_.Drain();
     fds.pop_back();
-    for (size_t i = 0; i < workers.size();) {
-      Worker& w = workers[i];
+    for (size_t i = 0; i < workers_.size();) {
+      Worker& w = workers_[i];
       char buffer[4096];
       const ssize_t n =
           (fds[i].revents & (POLLIN | POLLHUP)) ? ::read(w.pipe, buffer, sizeof buffer) : -1;
-      if (n > 0) {
-        w.received.append(buffer, static_cast<size_t>(n));
-        ++i;
-        continue;
-      }
-      if (n < 0) {
+      if (n != 0) {
+        if (n > 0) w.received.append(buffer, static_cast<size_t>(n));
         ++i;
         continue;
       }
@@ -476,33 +510,119 @@ int RunBatch(const CTextTable& texts, const BatchOptions& options) {
       while (::waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
       }
       Job& job = jobs[w.job];
-      job.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : kExitFailure;
-      TakeWhatWasSaid(w.received, job);
-      if (WIFSIGNALED(status)) {
-        struct stat st;
-        if (g_stopSignal && ::lstat(job.output.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-            st.st_mtime >= startTime) {
-          // Stopped between naming the prop and saying so: a file only gets its name complete.
-          job.exitCode = kExitSaved;
-          job.message = "converted; stopped just after";
-        } else if (g_stopSignal) {
-          job.exitCode = kInterrupted;
-          job.message = "stopped while converting; nothing written";
-        } else {
-          job.message = "the conversion crashed (signal " + std::to_string(WTERMSIG(status)) + ")";
-        }
-      }
-      ++done;
-      progress(job);
-      workers.erase(workers.begin() + static_cast<std::ptrdiff_t>(i));
+      Complete(job, status, w.received, startTime);
+      workers_.erase(workers_.begin() + static_cast<std::ptrdiff_t>(i));
       fds.erase(fds.begin() + static_cast<std::ptrdiff_t>(i));
+      done(job);
+    }
+    return true;
+  }
+
+ private:
+  // The job's outcome from how its worker ended and what it said.
+  static void Complete(Job& job, int status, const std::string& received, time_t startTime) {
+    job.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : kExitFailure;
+    TakeWhatWasSaid(received, job);
+    if (!WIFSIGNALED(status)) return;
+    struct stat st;
+    if (g_stopSignal && ::lstat(job.output.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        st.st_mtime >= startTime) {
+      // Stopped between naming the prop and saying so: a file only gets its name complete.
+      job.exitCode = kExitSaved;
+      job.message = "converted; stopped just after";
+    } else if (g_stopSignal) {
+      job.exitCode = kInterrupted;
+      job.message = "stopped while converting; nothing written";
+    } else {
+      job.message = "the conversion crashed (signal " + std::to_string(WTERMSIG(status)) + ")";
     }
   }
-  if (terminal && Verbosity() >= 0) std::fprintf(stderr, "\n");
 
-  std::map<std::string, int> counts;
-  bool anyFailed = !collected.missing.empty() || !collected.dangling.empty();
-  for (const auto& job : jobs) {
+  const CTextTable& texts_;
+  const BatchOptions& options_;
+  const CStopSignals& signals_;
+  const pid_t parent_;
+  std::vector<Worker> workers_;
+};
+
+// The progress line on a terminal, or a line per finished file; nothing with -q.
+class CProgress {
+ public:
+  explicit CProgress(size_t total)
+      : total_(total),
+        terminal_(::isatty(STDERR_FILENO) && Verbosity() <= 0),
+        start_(std::chrono::steady_clock::now()) {}
+  ~CProgress() {
+    if (terminal_ && Verbosity() >= 0) std::fprintf(stderr, "\n");
+  }
+  void Show(const Job& finished, size_t done) const {
+    if (Verbosity() < 0) return;
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    const double estimate =
+        done ? elapsed / static_cast<double>(done) * static_cast<double>(total_ - done) : 0;
+    if (terminal_)
+      std::fprintf(stderr, "\r\033[K[%zu/%zu] %s elapsed, ~%s left  %s", done, total_,
+                   Duration(elapsed).c_str(), Duration(estimate).c_str(),
+                   Printable(finished.input).c_str());
+    else
+      std::fprintf(stderr, "[%zu/%zu] %s: %s\n", done, total_, Printable(finished.input).c_str(),
+                   Category(finished.exitCode));
+  }
+
+ private:
+  size_t total_;
+  bool terminal_;
+  std::chrono::steady_clock::time_point start_;
+};
+
+// Runs the jobs, options.jobs at a time, until all are done or the batch is stopped; every worker
+// has ended when it returns.
+void RunJobs(const CTextTable& texts, const BatchOptions& options, std::vector<Job>& jobs,
+             const CStopSignals& signals) {
+  const time_t startTime = ::time(nullptr);
+  const CProgress progress(jobs.size());
+  size_t next = 0, done = 0;
+  const auto finished = [&](const Job& job) { progress.Show(job, ++done); };
+  std::fflush(nullptr);
+  CWorkerPool pool(texts, options, signals);
+  bool stopping = false;
+  while (done < jobs.size()) {
+    if (g_stopSignal && !stopping) {
+      stopping = true;
+      pool.StopAll();
+      for (; next < jobs.size(); ++next, ++done) {
+        jobs[next].exitCode = kInterrupted;
+        jobs[next].message = "not converted: the batch was stopped";
+      }
+      if (pool.size() == 0) break;
+    }
+    while (!stopping && next < jobs.size() && pool.size() < static_cast<size_t>(options.jobs)) {
+      Job& job = jobs[next];
+      if (job.duplicate) {
+        job.exitCode = kExitFailure;
+        job.message = "another input converts to the same prop " + job.output + "; not converted";
+      } else if (!pool.Start(jobs, next)) {
+        job.exitCode = kExitFailure;
+        job.message = "no worker process could be started";
+      } else {
+        ++next;
+        continue;
+      }
+      ++next;
+      finished(job);
+    }
+    if (pool.size() == 0) continue;
+    if (!pool.Wait(jobs, startTime, finished)) break;
+  }
+}
+
+// Prints each file's warnings, the files that failed and the summary line; answers whether
+// anything failed.
+bool PrintOutcome(const BatchOptions& options, const BatchPlan& plan,
+                  std::map<std::string, int>& counts, double elapsed) {
+  bool anyFailed = !plan.collected.missing.empty() || !plan.collected.dangling.empty();
+  for (const auto& job : plan.jobs) {
     ++counts[Category(job.exitCode)];
     anyFailed = anyFailed || IsFailure(job.exitCode);
     PrintWarnings(job.input, job.warnings);
@@ -512,52 +632,69 @@ int RunBatch(const CTextTable& texts, const BatchOptions& options) {
                    PrintableLines(job.detail).c_str());
   }
   if (Verbosity() >= 0) {
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf(
         "%zu file(s) in %s: %d %s, %d already compatible, %d rejected by kind, "
         "%d failed to load, %d failed to save",
-        jobs.size(), Duration(elapsed).c_str(), counts["converted"],
+        plan.jobs.size(), Duration(elapsed).c_str(), counts["converted"],
         options.exportFormat.empty() ? "converted" : "exported", counts["already compatible"],
         counts["rejected by kind"], counts["failed to load"], counts["failed to save"]);
     if (counts["not replaced"]) std::printf(", %d not replaced", counts["not replaced"]);
     if (counts["failed"]) std::printf(", %d failed otherwise", counts["failed"]);
     if (counts["interrupted"]) std::printf(", %d interrupted", counts["interrupted"]);
-    if (shards > 1) std::printf(" (share %u/%u)", shard, shards);
+    if (plan.shards > 1) std::printf(" (share %u/%u)", plan.shard, plan.shards);
     std::printf("\n");
   }
   std::fflush(stdout);
+  return anyFailed;
+}
 
-  int code = anyFailed ? kExitFailure : kExitSaved;
-  if (!options.reportPath.empty()) {
-    nlohmann::ordered_json report;
-    report["files"] = nlohmann::json::array();
-    for (const auto& job : jobs)
-      report["files"].push_back({{"input", JsonSafe(job.input)},
-                                 {"output", JsonSafe(job.output)},
-                                 {"outcome", Category(job.exitCode)},
-                                 {"exitCode", job.exitCode},
-                                 {"message", JsonSafe(job.message)},
-                                 {"detail", JsonSafe(job.detail)},
-                                 {"warnings", job.warnings}});
-    report["missing"] = nlohmann::json::array();
-    for (const auto& path : collected.missing) report["missing"].push_back(JsonSafe(path));
-    report["dangling"] = nlohmann::json::array();
-    for (const auto& path : collected.dangling) report["dangling"].push_back(JsonSafe(path));
-    if (shards > 1) report["shard"] = std::to_string(shard) + "/" + std::to_string(shards);
-    report["summary"] = counts;
-    const std::string text = report.dump(2) + "\n";
-    const OutputCheck written =
-        WriteOutput(options.reportPath, std::vector<uint8_t>(text.begin(), text.end()), true);
-    if (written.exitCode != 0) {
-      std::fprintf(stderr, "%s (the report)\n", written.message.c_str());
+// Writes the report; false (and said) when it could not be written.
+bool WriteReport(const std::string& path, const BatchPlan& plan,
+                 const std::map<std::string, int>& counts) {
+  nlohmann::ordered_json report;
+  report["files"] = nlohmann::json::array();
+  for (const auto& job : plan.jobs)
+    report["files"].push_back({{"input", JsonSafe(job.input)},
+                               {"output", JsonSafe(job.output)},
+                               {"outcome", Category(job.exitCode)},
+                               {"exitCode", job.exitCode},
+                               {"message", JsonSafe(job.message)},
+                               {"detail", JsonSafe(job.detail)},
+                               {"warnings", job.warnings}});
+  report["missing"] = nlohmann::json::array();
+  for (const auto& missing : plan.collected.missing) report["missing"].push_back(JsonSafe(missing));
+  report["dangling"] = nlohmann::json::array();
+  for (const auto& link : plan.collected.dangling) report["dangling"].push_back(JsonSafe(link));
+  if (plan.shards > 1)
+    report["shard"] = std::to_string(plan.shard) + "/" + std::to_string(plan.shards);
+  report["summary"] = counts;
+  const std::string text = report.dump(2) + "\n";
+  const OutputCheck written =
+      WriteOutput(path, std::vector<uint8_t>(text.begin(), text.end()), true);
+  if (written.exitCode == 0) return true;
+  std::fprintf(stderr, "%s (the report)\n", written.message.c_str());
+  return false;
+}
+
+}  // namespace
+
+int RunBatch(const CTextTable& texts, const BatchOptions& options) {
+  BatchPlan plan;
+  if (const int code = PlanBatch(options, plan); code >= 0) return code;
+  int code = kExitSaved;
+  {
+    // Stopping the batch stops its workers; the report and the summary still tell what was done.
+    const CStopSignals signals;
+    if (!signals.ok()) return kExitFailure;
+    const auto start = std::chrono::steady_clock::now();
+    RunJobs(texts, options, plan.jobs, signals);
+    std::map<std::string, int> counts;
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (PrintOutcome(options, plan, counts, elapsed)) code = kExitFailure;
+    if (!options.reportPath.empty() && !WriteReport(options.reportPath, plan, counts))
       code = kExitFailure;
-    }
   }
-  for (int i = 0; i < 3; ++i) ::sigaction(stopSignals[i], &previous[i], nullptr);
-  g_wakeWrite = -1;
-  ::close(wake[0]);
-  ::close(wake[1]);
   if (g_stopSignal) {
     // Ends the way the signal would have ended it, so that the shell sees the stop.
     std::fflush(nullptr);
