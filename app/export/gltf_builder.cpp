@@ -142,6 +142,8 @@ struct CornerHash {
   }
 };
 
+struct PrimitiveVertices;
+
 class CBuilder {
  public:
   explicit CBuilder(GltfScene& out) : out_(out) {}
@@ -151,6 +153,8 @@ class CBuilder {
  private:
   int AddNode(CSpatial& spatial);
   int AddMesh(CTriMesh& mesh, const std::string& name, const CMatrix4* bake);
+  Json WritePrimitive(const PrimitiveVertices& vertices, bool withNormals, bool withMaps,
+                      int materialIndex);
   int AddView(const void* bytes, size_t size, int target);
   int AddAccessor(int view, int componentType, size_t count, const char* type);
   int MaterialOf(CMaterialBase* material, bool withMaps);
@@ -312,52 +316,159 @@ void CBuilder::TellLostChannels(const CStandardMaterial& material, const std::st
          " are not carried; only the diffuse picture is");
 }
 
-// One primitive per sub-material the faces use; vertices split wherever the position, normal and
-// map indices of the corners differ, numbered in the order the faces first name them.
-int CBuilder::AddMesh(CTriMesh& mesh, const std::string& name, const CMatrix4* bake) {
-  if (!bake) {
-    if (auto found = meshes_.find(&mesh); found != meshes_.end()) return found->second;
-  }
-  const size_t positionCount = mesh.positions.size();
-  const size_t faces = std::min(static_cast<size_t>(std::max(mesh.faceCount, 0)),
-                                mesh.facePositionIndices.size() / 3);
-  // Faces whose corners all name stored, finite positions; the others cannot be drawn.
+// Faces whose corners all name stored, finite positions; the others cannot be drawn.
+std::vector<uint32_t> DrawableFaces(const CTriMesh& mesh, size_t faces) {
   std::vector<uint32_t> kept;
   kept.reserve(faces);
   for (size_t f = 0; f < faces; ++f) {
     bool ok = true;
     for (size_t c = 0; c < 3 && ok; ++c) {
       const uint32_t p = mesh.facePositionIndices[3 * f + c];
-      ok = p < positionCount && Finite(mesh.positions[p]);
+      ok = p < mesh.positions.size() && Finite(mesh.positions[p]);
     }
     if (ok) kept.push_back(static_cast<uint32_t>(f));
   }
+  return kept;
+}
+
+// Normals and map coordinates go across only when every kept face has them.
+bool EveryFaceHas(const std::vector<uint32_t>& kept, size_t faces, const CIndexBuffer& indices,
+                  const CVectorBuffer& values, bool uv) {
+  if (values.empty() || indices.size() < 3 * faces) return false;
+  for (uint32_t f : kept)
+    for (size_t c = 0; c < 3; ++c) {
+      const uint32_t i = indices[3 * f + c];
+      if (i >= values.size()) return false;
+      if (uv && !(Finite(values[i].x) && Finite(values[i].y))) return false;
+    }
+  return true;
+}
+
+// What of a mesh goes across, settled once for all its primitives.
+struct MeshPlan {
+  const CTriMesh& mesh;
+  const CMatrix4* bake;    // a transform baked into the vertices, or null
+  bool withNormals = false;
+  bool withMaps = false;
+  CMatrix3 normalMatrix;  // the transposed inverse of the baked transform
+};
+
+// The vertices of one primitive: one for every distinct combination of position, normal and map
+// vertex the faces name, in the order the faces first name them.
+struct PrimitiveVertices {
+  std::vector<float> positions, normals, maps;
+  std::vector<uint32_t> indices;
+  float lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+  size_t count = 0;
+};
+
+// Gathers the vertices of the faces of `group`; false when a baked transform takes one out of
+// range, where nothing sensible can be drawn.
+bool GatherVertices(const MeshPlan& plan, const std::vector<uint32_t>& group, bool groupMaps,
+                    PrimitiveVertices& out) {
+  const CTriMesh& mesh = plan.mesh;
+  std::unordered_map<Corner, uint32_t, CornerHash> numbers;
+  out.indices.reserve(group.size() * 3);
+  for (uint32_t f : group) {
+    CVector3<float> corner[3];
+    for (size_t c = 0; c < 3; ++c) {
+      corner[c] = mesh.positions[mesh.facePositionIndices[3 * f + c]];
+      if (plan.bake) corner[c] = TransformCoord(corner[c], *plan.bake);
+    }
+    bool flat = false;
+    const CVector3<float> faceNormal =
+        Normalized(Cross(Minus(corner[1], corner[0]), Minus(corner[2], corner[0])), flat);
+    for (size_t c = 0; c < 3; ++c) {
+      const Corner key{mesh.facePositionIndices[3 * f + c],
+                       plan.withNormals ? mesh.faceNormalIndices[3 * f + c] : 0,
+                       groupMaps ? mesh.faceMapIndices[3 * f + c] : 0};
+      auto [it, added] = numbers.try_emplace(key, static_cast<uint32_t>(numbers.size()));
+      out.indices.push_back(it->second);
+      if (!added) continue;
+      const CVector3<float>& p = corner[c];
+      if (!Finite(p)) return false;
+      const float xyz[3] = {p.x, p.y, p.z};
+      for (int k = 0; k < 3; ++k) {
+        out.positions.push_back(xyz[k]);
+        out.lo[k] = std::min(out.lo[k], xyz[k]);
+        out.hi[k] = std::max(out.hi[k], xyz[k]);
+      }
+      if (plan.withNormals) {
+        CVector3<float> n = mesh.normals[key.normal];
+        if (plan.bake) n = TransformVector(n, plan.normalMatrix);
+        bool ok = false;
+        n = Normalized(n, ok);
+        // A normal of no length or direction takes the face's own, or up for a flat face.
+        if (!ok) n = flat ? faceNormal : CVector3<float>{0, 0, 1};
+        out.normals.insert(out.normals.end(), {n.x, n.y, n.z});
+      }
+      if (groupMaps) {
+        const CVector3<float>& t = mesh.mapVertices[key.map];
+        out.maps.insert(out.maps.end(), {t.x, t.y});
+      }
+    }
+  }
+  out.count = numbers.size();
+  return true;
+}
+
+// The buffer views and accessors of one primitive, and the primitive itself.
+Json CBuilder::WritePrimitive(const PrimitiveVertices& v, bool withNormals,
+                                        bool withMaps, int materialIndex) {
+  Json attributes;
+  int view = AddView(v.positions.data(), v.positions.size() * sizeof(float), kArrayBuffer);
+  int accessor = AddAccessor(view, kFloat, v.count, "VEC3");
+  out_.json["accessors"][accessor]["min"] = {v.lo[0], v.lo[1], v.lo[2]};
+  out_.json["accessors"][accessor]["max"] = {v.hi[0], v.hi[1], v.hi[2]};
+  attributes["POSITION"] = accessor;
+  if (withNormals) {
+    view = AddView(v.normals.data(), v.normals.size() * sizeof(float), kArrayBuffer);
+    attributes["NORMAL"] = AddAccessor(view, kFloat, v.count, "VEC3");
+  }
+  if (withMaps) {
+    view = AddView(v.maps.data(), v.maps.size() * sizeof(float), kArrayBuffer);
+    attributes["TEXCOORD_0"] = AddAccessor(view, kFloat, v.count, "VEC2");
+  }
+  // 16-bit indices when they fit; 65535 is the restart value, which glTF does not allow.
+  int indexAccessor;
+  if (v.count < 65535) {
+    std::vector<uint16_t> narrow(v.indices.begin(), v.indices.end());
+    view = AddView(narrow.data(), narrow.size() * sizeof(uint16_t), kElementArrayBuffer);
+    indexAccessor = AddAccessor(view, kUnsignedShort, v.indices.size(), "SCALAR");
+  } else {
+    view = AddView(v.indices.data(), v.indices.size() * sizeof(uint32_t), kElementArrayBuffer);
+    indexAccessor = AddAccessor(view, kUnsignedInt, v.indices.size(), "SCALAR");
+  }
+  Json primitive{{"attributes", std::move(attributes)}, {"indices", indexAccessor}};
+  if (materialIndex >= 0) primitive["material"] = materialIndex;
+  return primitive;
+}
+
+// One primitive per sub-material the faces use; vertices split wherever the position, normal and
+// map indices of the corners differ, numbered in the order the faces first name them.
+int CBuilder::AddMesh(CTriMesh& mesh, const std::string& name, const CMatrix4* bake) {
+  if (!bake) {
+    if (auto found = meshes_.find(&mesh); found != meshes_.end()) return found->second;
+  }
+  const size_t faces = std::min(static_cast<size_t>(std::max(mesh.faceCount, 0)),
+                                mesh.facePositionIndices.size() / 3);
+  const std::vector<uint32_t> kept = DrawableFaces(mesh, faces);
   if (kept.size() < faces)
     Warn("mesh " + Quoted(name) + ": " + std::to_string(faces - kept.size()) +
          " face(s) name positions that are missing or not finite; left out");
   if (kept.empty()) return -1;
 
-  // Normals and map coordinates go across only when every kept face has them.
-  auto complete = [&](const CIndexBuffer& indices, const CVectorBuffer& values, bool uv) {
-    if (values.empty() || indices.size() < 3 * faces) return false;
-    for (uint32_t f : kept)
-      for (size_t c = 0; c < 3; ++c) {
-        const uint32_t i = indices[3 * f + c];
-        if (i >= values.size()) return false;
-        if (uv && !(Finite(values[i].x) && Finite(values[i].y))) return false;
-      }
-    return true;
-  };
-  CMatrix4 normalMatrix;  // transposed inverse of the baked transform
+  MeshPlan plan{mesh, bake, false, false, CMatrix3{}};
   bool normalsBakeable = true;
   if (bake) {
     CMatrix4 inverse;
     normalsBakeable = MatrixInverse(inverse, *bake);
     for (int r = 0; r < 3; ++r)
-      for (int c = 0; c < 3; ++c) normalMatrix.m[r][c] = inverse.m[c][r];
+      for (int c = 0; c < 3; ++c) plan.normalMatrix.m[r][c] = inverse.m[c][r];
   }
-  const bool withNormals = normalsBakeable && complete(mesh.faceNormalIndices, mesh.normals, false);
-  const bool withMaps = complete(mesh.faceMapIndices, mesh.mapVertices, true);
+  plan.withNormals =
+      normalsBakeable && EveryFaceHas(kept, faces, mesh.faceNormalIndices, mesh.normals, false);
+  plan.withMaps = EveryFaceHas(kept, faces, mesh.faceMapIndices, mesh.mapVertices, true);
 
   auto* multi = KindOf<CMultiMaterial>(mesh.material.get());
   const size_t subCount = multi ? multi->subMaterials.size() : 0;
@@ -373,87 +484,17 @@ int CBuilder::AddMesh(CTriMesh& mesh, const std::string& name, const CMatrix4* b
   for (const auto& [sub, group] : groups) {
     CMaterialBase* material =
         multi ? (sub < subCount ? multi->subMaterials[sub].get() : nullptr) : mesh.material.get();
-    const int materialIndex = MaterialOf(material, withMaps);
+    const int materialIndex = MaterialOf(material, plan.withMaps);
     // Map coordinates go across only for a material that shows a picture with them.
     const bool groupMaps =
-        withMaps && materialIndex >= 0 &&
+        plan.withMaps && materialIndex >= 0 &&
         out_.json["materials"][materialIndex]["pbrMetallicRoughness"].contains("baseColorTexture");
-    std::unordered_map<Corner, uint32_t, CornerHash> numbers;
-    std::vector<float> positions, normals, maps;
-    std::vector<uint32_t> indices;
-    indices.reserve(group.size() * 3);
-    float lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
-    for (uint32_t f : group) {
-      CVector3<float> corner[3];
-      for (size_t c = 0; c < 3; ++c) {
-        corner[c] = mesh.positions[mesh.facePositionIndices[3 * f + c]];
-        if (bake) corner[c] = TransformCoord(corner[c], *bake);
-      }
-      bool flat = false;
-      const CVector3<float> faceNormal =
-          Normalized(Cross(Minus(corner[1], corner[0]), Minus(corner[2], corner[0])), flat);
-      for (size_t c = 0; c < 3; ++c) {
-        const Corner key{mesh.facePositionIndices[3 * f + c],
-                         withNormals ? mesh.faceNormalIndices[3 * f + c] : 0,
-                         groupMaps ? mesh.faceMapIndices[3 * f + c] : 0};
-        auto [it, added] = numbers.try_emplace(key, static_cast<uint32_t>(numbers.size()));
-        indices.push_back(it->second);
-        if (!added) continue;
-        const CVector3<float>& p = corner[c];
-        if (!Finite(p)) {
-          // A baked transform that overflows: nothing sensible can be drawn there.
-          Warn("mesh " + Quoted(name) + ": its transform takes vertices out of range");
-          return -1;
-        }
-        const float xyz[3] = {p.x, p.y, p.z};
-        for (int k = 0; k < 3; ++k) {
-          positions.push_back(xyz[k]);
-          lo[k] = std::min(lo[k], xyz[k]);
-          hi[k] = std::max(hi[k], xyz[k]);
-        }
-        if (withNormals) {
-          CVector3<float> n = mesh.normals[key.normal];
-          if (bake) n = TransformVector(n, UpperMatrix3(normalMatrix));
-          bool ok = false;
-          n = Normalized(n, ok);
-          // A normal of no length or direction takes the face's own, or up for a flat face.
-          if (!ok) n = flat ? faceNormal : CVector3<float>{0, 0, 1};
-          normals.insert(normals.end(), {n.x, n.y, n.z});
-        }
-        if (groupMaps) {
-          const CVector3<float>& t = mesh.mapVertices[key.map];
-          maps.insert(maps.end(), {t.x, t.y});
-        }
-      }
+    PrimitiveVertices vertices;
+    if (!GatherVertices(plan, group, groupMaps, vertices)) {
+      Warn("mesh " + Quoted(name) + ": its transform takes vertices out of range");
+      return -1;
     }
-    const size_t vertexCount = numbers.size();
-    Json attributes;
-    int view = AddView(positions.data(), positions.size() * sizeof(float), kArrayBuffer);
-    int accessor = AddAccessor(view, kFloat, vertexCount, "VEC3");
-    out_.json["accessors"][accessor]["min"] = {lo[0], lo[1], lo[2]};
-    out_.json["accessors"][accessor]["max"] = {hi[0], hi[1], hi[2]};
-    attributes["POSITION"] = accessor;
-    if (withNormals) {
-      view = AddView(normals.data(), normals.size() * sizeof(float), kArrayBuffer);
-      attributes["NORMAL"] = AddAccessor(view, kFloat, vertexCount, "VEC3");
-    }
-    if (groupMaps) {
-      view = AddView(maps.data(), maps.size() * sizeof(float), kArrayBuffer);
-      attributes["TEXCOORD_0"] = AddAccessor(view, kFloat, vertexCount, "VEC2");
-    }
-    // 16-bit indices when they fit; 65535 is the restart value, which glTF does not allow.
-    int indexAccessor;
-    if (vertexCount < 65535) {
-      std::vector<uint16_t> narrow(indices.begin(), indices.end());
-      view = AddView(narrow.data(), narrow.size() * sizeof(uint16_t), kElementArrayBuffer);
-      indexAccessor = AddAccessor(view, kUnsignedShort, indices.size(), "SCALAR");
-    } else {
-      view = AddView(indices.data(), indices.size() * sizeof(uint32_t), kElementArrayBuffer);
-      indexAccessor = AddAccessor(view, kUnsignedInt, indices.size(), "SCALAR");
-    }
-    Json primitive{{"attributes", std::move(attributes)}, {"indices", indexAccessor}};
-    if (materialIndex >= 0) primitive["material"] = materialIndex;
-    primitives.push_back(std::move(primitive));
+    primitives.push_back(WritePrimitive(vertices, plan.withNormals, groupMaps, materialIndex));
   }
   Json entry = Json::object();
   if (!name.empty()) entry["name"] = name;
