@@ -115,26 +115,25 @@ std::string SafeFileStem(std::u16string_view name, std::string_view fallback) {
   return text.empty() ? std::string(fallback) : text;
 }
 
-int RunExtract(const std::string& file, const std::string& folder, bool force) {
-  CPersistContext document;
-  if (Failed(LoadInput(file, document))) {
-    std::fprintf(stderr, "%s: cannot be loaded: %s\n", Printable(file).c_str(),
-                 DescribeLoadFailure(document).c_str());
-    return kExitLoadFailed;
-  }
-  PrintWarnings(file, LoadWarnings(document));
+namespace {
 
-  // What there is to write, and under which names.
+// What a file embeds that can be written, under names of their own, and what it holds that
+// cannot be (pictures linked to files of their own, images without a picture).
+struct Embedded {
   std::vector<Item> items;
-  std::unordered_set<std::string> taken;
   size_t linked = 0, empty = 0;
+};
+
+Embedded FindEmbedded(CPersistContext& document) {
+  Embedded found;
+  std::unordered_set<std::string> taken;
   for (CBase* object : SavedObjects(document)) {
     Kind kind;
     std::string extension;
     const char* fallback = "image";
     if (const auto* image = KindOf<CImage>(object)) {
       if (!image->path.empty()) {
-        ++linked;
+        ++found.linked;
         continue;
       }
       if (image->HasBlob()) {
@@ -146,7 +145,7 @@ int RunExtract(const std::string& file, const std::string& folder, bool force) {
         kind = Kind::kPixelPicture;
         extension = ".png";
       } else {
-        ++empty;
+        ++found.empty;
         continue;
       }
     } else if (KindOf<CAudioData>(object)) {
@@ -165,15 +164,13 @@ int RunExtract(const std::string& file, const std::string& folder, bool force) {
     // Names differing only in case would meet on file systems that ignore case.
     for (int n = 2; !taken.insert(Lower(name)).second; ++n)
       name = stem + "-" + std::to_string(n) + extension;
-    items.push_back({kind, object, name});
+    found.items.push_back({kind, object, name});
   }
-  if (items.empty()) {
-    std::fprintf(stderr, "%s: holds no embedded picture or sound", Printable(file).c_str());
-    if (linked) std::fprintf(stderr, " (%zu picture(s) linked to files of their own)", linked);
-    std::fprintf(stderr, "\n");
-    return kExitFailure;
-  }
+  return found;
+}
 
+// Makes the folder when missing; answers 0 or the exit code.
+int PrepareFolder(const std::string& folder) {
   std::error_code ec;
   if (!fs::exists(folder, ec)) {
     if (!fs::create_directories(folder, ec) || ec) {
@@ -185,9 +182,12 @@ int RunExtract(const std::string& file, const std::string& folder, bool force) {
     std::fprintf(stderr, "%s: is not a folder\n", Printable(folder).c_str());
     return kExitUsage;
   }
+  return 0;
+}
 
-  // Nothing is replaced without --force, and nothing but plain files even with it: the files
-  // that are in the way are all named before anything is written.
+// Nothing is replaced without --force, and nothing but plain files even with it: the files that
+// are in the way are all named before anything is written. True when one is.
+bool AnyInTheWay(const std::vector<Item>& items, const std::string& folder, bool force) {
   bool blocked = false;
   for (const Item& item : items) {
     const std::string target = (fs::path(folder) / item.fileName).string();
@@ -202,37 +202,67 @@ int RunExtract(const std::string& file, const std::string& folder, bool force) {
       blocked = true;
     }
   }
-  if (blocked) {
+  return blocked;
+}
+
+// The bytes of one item's file, and a line that says what it is.
+Status EncodeItem(const Item& item, std::vector<uint8_t>& bytes, std::string& what) {
+  char text[160] = "";
+  Status status = kOk;
+  if (item.kind == Kind::kSound) {
+    const auto& sound = static_cast<const CAudioData&>(*item.object);
+    status = EncodeWave(sound, bytes);
+    std::snprintf(text, sizeof text, "sound, %u channel(s), %u Hz, %u-bit, %zu bytes of samples",
+                  sound.format.channels, sound.format.samplesPerSecond,
+                  sound.format.bitsPerSample, sound.samples.size());
+  } else {
+    const auto& image = static_cast<const CImage&>(*item.object);
+    if (item.kind == Kind::kEncodedPicture) {
+      status = image.GetBlob(bytes);
+      const char* format = CodecFormatName(StoredCodec(image, bytes));
+      std::snprintf(text, sizeof text, "picture %d x %d, %s as stored", image.picture.width,
+                    image.picture.height, *format ? format : "unknown format");
+    } else {
+      status = EncodeBlob(image.picture, kCodecPNG, bytes);
+      std::snprintf(text, sizeof text, "picture %d x %d, PNG of its pixels", image.picture.width,
+                    image.picture.height);
+    }
+  }
+  what = text;
+  return status;
+}
+
+}  // namespace
+
+int RunExtract(const std::string& file, const std::string& folder, bool force) {
+  CPersistContext document;
+  if (Failed(LoadInput(file, document))) {
+    std::fprintf(stderr, "%s: cannot be loaded: %s\n", Printable(file).c_str(),
+                 DescribeLoadFailure(document).c_str());
+    return kExitLoadFailed;
+  }
+  PrintWarnings(file, LoadWarnings(document));
+
+  const Embedded found = FindEmbedded(document);
+  if (found.items.empty()) {
+    std::fprintf(stderr, "%s: holds no embedded picture or sound", Printable(file).c_str());
+    if (found.linked)
+      std::fprintf(stderr, " (%zu picture(s) linked to files of their own)", found.linked);
+    std::fprintf(stderr, "\n");
+    return kExitFailure;
+  }
+  if (const int code = PrepareFolder(folder)) return code;
+  if (AnyInTheWay(found.items, folder, force)) {
     std::fprintf(stderr, "%s: nothing was written\n", Printable(folder).c_str());
     return kExitUsage;
   }
 
   size_t pictures = 0, sounds = 0, failed = 0;
-  for (const Item& item : items) {
+  for (const Item& item : found.items) {
     const std::string target = (fs::path(folder) / item.fileName).string();
     std::vector<uint8_t> bytes;
-    Status status = kOk;
-    char what[160] = "";
-    if (item.kind == Kind::kSound) {
-      const auto& sound = static_cast<const CAudioData&>(*item.object);
-      status = EncodeWave(sound, bytes);
-      std::snprintf(what, sizeof what, "sound, %u channel(s), %u Hz, %u-bit, %zu bytes of samples",
-                    sound.format.channels, sound.format.samplesPerSecond,
-                    sound.format.bitsPerSample, sound.samples.size());
-    } else {
-      const auto& image = static_cast<const CImage&>(*item.object);
-      if (item.kind == Kind::kEncodedPicture) {
-        status = image.GetBlob(bytes);
-        const char* format = CodecFormatName(StoredCodec(image, bytes));
-        std::snprintf(what, sizeof what, "picture %d x %d, %s as stored", image.picture.width,
-                      image.picture.height, *format ? format : "unknown format");
-      } else {
-        status = EncodeBlob(image.picture, kCodecPNG, bytes);
-        std::snprintf(what, sizeof what, "picture %d x %d, PNG of its pixels", image.picture.width,
-                      image.picture.height);
-      }
-    }
-    if (Failed(status)) {
+    std::string what;
+    if (const Status status = EncodeItem(item, bytes, what); Failed(status)) {
       std::fprintf(stderr, "%s: could not be made (%s)\n", Printable(target).c_str(),
                    StatusText(status));
       ++failed;
@@ -244,14 +274,14 @@ int RunExtract(const std::string& file, const std::string& folder, bool force) {
       ++failed;
       continue;
     }
-    if (Verbosity() >= 0) std::printf("%s: %s\n", Printable(target).c_str(), what);
+    if (Verbosity() >= 0) std::printf("%s: %s\n", Printable(target).c_str(), what.c_str());
     ++(item.kind == Kind::kSound ? sounds : pictures);
   }
   if (Verbosity() >= 0) {
     std::printf("%s: %zu picture(s) and %zu sound(s) written to %s", Printable(file).c_str(),
                 pictures, sounds, Printable(folder).c_str());
-    if (linked) std::printf("; %zu picture(s) linked to files of their own", linked);
-    if (empty) std::printf("; %zu image(s) without a picture", empty);
+    if (found.linked) std::printf("; %zu picture(s) linked to files of their own", found.linked);
+    if (found.empty) std::printf("; %zu image(s) without a picture", found.empty);
     std::printf("\n");
   }
   // What was written must have been told.
