@@ -44,6 +44,8 @@ bash_offers() {
 # The zsh completion's branch of a command: from `(NAME)` to the `;;` that closes it.
 zsh_branch() { awk -v want="($1)" '$1 == want { on = 1 } on { print } on && /;;/ { exit }' "$zsh_completion"; }
 
+zsh -n "$zsh_completion" || fail "the zsh completion does not parse"
+
 page=$man_dir/recaster.1
 [ -f "$page" ] || { echo "FAIL: no $page"; exit 1; }
 top=$("$recaster" --help) || fail "recaster --help"
