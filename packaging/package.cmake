@@ -8,10 +8,12 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${KX_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "upgrade old 3D Scene files into static 3D Props")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-Recaster loads \"3D Scene\" files (.crv) written by the older Fabler
+# The synopsis is the summary; this is the extended description below it, in the control file's
+# form (a lone "." is an empty line). No double quotes: CPack writes it into its configuration as
+# it stands.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Recaster loads the 3D Scene files (.crv) written by the older Fabler
 release, tells whether they are plain 3D scenes, converts them into static
-\"3D Props\" (.fbprop) that Fabler 3 accepts, and writes them in the current
+3D Props (.fbprop) that Fabler 3 accepts, and writes them in the current
 container layout with their thumbnail.
 .
 The package holds the desktop dialog recaster-gui and the command-line tool
