@@ -59,6 +59,23 @@ mmdebstrap --variant=apt --skip=essential/unlink \
   "deb http://deb.debian.org/debian bookworm-updates main" \
   "deb http://deb.debian.org/debian-security bookworm-security main"
 
-gm convert "xwd:$OUT/screen.xwd" "$OUT/screen.png"
-rm -f "$OUT/screen.xwd"
+# Xvfb keeps its screen as an X window dump of 32-bit pixels, blue first, which the codec
+# library's tool misreads: the pixels are turned into a plain RGB picture first.
+perl -e '
+  local $/; open my $f, "<:raw", $ARGV[0] or die "$ARGV[0]: $!\n"; my $d = <$f>;
+  my ($size, $width, $height, $order, $bits, $line, $colours) = (unpack "N25", $d)[0, 4, 5, 7, 11, 12, 19];
+  die "$ARGV[0]: not a screen of 32-bit pixels, low byte first\n" unless $bits == 32 && $order == 0;
+  my $at = $size + 12 * $colours;
+  my ($pixels, $lit) = ("", 0);
+  for my $y (0 .. $height - 1) {
+    (my $row = substr $d, $at + $y * $line, 4 * $width) =~ s/(.)(.)(.)./$3$2$1/gs;
+    $lit += ($row =~ tr/\0//c);
+    $pixels .= $row;
+  }
+  # The bare server is black: a black screen means the dialog drew nothing.
+  die "the screen is black: the dialog drew nothing\n" if $lit < 1000;
+  binmode STDOUT;
+  print "P6\n$width $height\n255\n", $pixels;' "$OUT/screen.xwd" >"$OUT/screen.ppm"
+gm convert "$OUT/screen.ppm" "$OUT/screen.png"
+rm -f "$OUT/screen.xwd" "$OUT/screen.ppm"
 echo "check-package.sh: passed in $(($(date +%s) - start))s; the dialog's screen: $OUT/screen.png"
