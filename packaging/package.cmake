@@ -1,4 +1,7 @@
-# The Debian package, made by CPack from the install rules (scripts/package.sh builds it). Its
+# The Debian package, made by CPack from the install rules (scripts/package.sh builds it). The
+# install rules stay the one list of what goes where: a debian/ folder for debhelper would be a
+# second one to keep in step, for one binary package without maintainer scripts (the desktop,
+# file-type, icon and man-page databases are refreshed by their own packages' triggers). Its
 # dependencies come from the programs themselves: dpkg-shlibdeps reads the libraries they link,
 # and the codec library they open at run time is looked up in the package database.
 
