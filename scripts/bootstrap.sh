@@ -17,6 +17,12 @@ PACKAGES=(
   parallel
   # scripts/bench.sh: peak memory of a conversion
   time
+  # the desktop files' tests: the validators of desktop entries and file types, the file-type
+  # lookup of desktops (gio) and the XML check; zsh reads its completion for the syntax check
+  desktop-file-utils shared-mime-info libglib2.0-bin libxml2-utils zsh
+  # scripts/package.sh and scripts/check-package.sh: the package's check, and a clean Debian
+  # root to install it on
+  lintian mmdebstrap
 )
 
 # The glTF validator below runs on Node.js; machines of this kind bring it, others get Debian's.

@@ -24,6 +24,7 @@
 #include "object/persist.h"
 #include "image/codec.h"
 #include "image/pixel_buffer.h"
+#include "image/pixel_scale.h"
 #include "image/thumbnail.h"
 
 
@@ -197,7 +198,7 @@ int Info(const std::string& file, bool tree, bool json) {
 }
 
 int Thumbnail(const std::string& file, const std::string& picture, std::string formatName,
-              bool force) {
+              int size, bool force) {
   if (formatName.empty())
     formatName = picture == "-" ? "png" : std::filesystem::path(picture).extension().string();
   const int32_t format =
@@ -223,8 +224,19 @@ int Thumbnail(const std::string& file, const std::string& picture, std::string f
     std::fprintf(stderr, "%s: has no thumbnail picture\n", Printable(file).c_str());
     return kExitFailure;
   }
+  // A size asked for (file managers ask for theirs) scales the picture down to fit it.
+  const CPixelBuffer* shown = &thumbnail->picture;
+  CPixelBuffer scaled;
+  if (size > 0) {
+    if (const Status status = ScaleDownToFit(thumbnail->picture, size, scaled); Failed(status)) {
+      std::fprintf(stderr, "%s: the thumbnail could not be scaled (%s)\n",
+                   Printable(file).c_str(), StatusText(status));
+      return kExitSaveFailed;
+    }
+    shown = &scaled;
+  }
   std::vector<uint8_t> bytes;
-  if (const Status status = EncodeBlob(thumbnail->picture, format, bytes); Failed(status)) {
+  if (const Status status = EncodeBlob(*shown, format, bytes); Failed(status)) {
     std::fprintf(stderr, "%s: the thumbnail could not be encoded (%s)\n", Printable(file).c_str(),
                  StatusText(status));
     return kExitSaveFailed;
@@ -234,8 +246,8 @@ int Thumbnail(const std::string& file, const std::string& picture, std::string f
     return written.exitCode;
   }
   if (picture != "-" && Verbosity() >= 0)
-    std::printf("%s: thumbnail %d x %d written to %s\n", Printable(file).c_str(),
-                thumbnail->picture.width, thumbnail->picture.height, Printable(picture).c_str());
+    std::printf("%s: thumbnail %d x %d written to %s\n", Printable(file).c_str(), shown->width,
+                shown->height, Printable(picture).c_str());
   return kExitSaved;
 }
 
@@ -312,6 +324,12 @@ int main(int argc, char** argv) {
       ->required();
   thumbnail->add_option("--format", format,
                         "Picture format when -o does not tell: png, jpg, bmp, tga, gif, tif");
+  int thumbnailSize = 0;
+  thumbnail
+      ->add_option("--size", thumbnailSize,
+                   "Scale the picture down to fit PIXELS x PIXELS, keeping its proportions")
+      ->option_text("PIXELS")
+      ->check(CLI::Range(1, 4096));
   thumbnail->add_flag("--force", force, "Replace PICTURE when it exists");
 
   auto* extract =
@@ -389,7 +407,7 @@ int main(int argc, char** argv) {
   else if (*info)
     code = Info(input, tree, json);
   else if (*thumbnail)
-    code = Thumbnail(input, picture, format, force);
+    code = Thumbnail(input, picture, format, thumbnailSize, force);
   else if (*extract)
     code = RunExtract(input, output, force);
   else if (*resave)

@@ -24,7 +24,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   icon->setPixmap(ProgramIcon().pixmap(side, side));
   icon->setGeometry(iconRect);
 
-  auto* name = new QLabel(QStringLiteral("Recaster, Version 1.0"), this);
+  auto* name = new QLabel(QStringLiteral("Recaster, Version " KX_RECASTER_VERSION), this);
   name->setObjectName(QStringLiteral("aboutName"));
   name->setGeometry(units.Rect(42, 14, 114, 8));
 

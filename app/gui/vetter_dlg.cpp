@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <exception>
+#include <utility>
 
 #include "app/gui/about_dlg.h"
 #include "app/gui/dialog_units.h"
@@ -189,6 +190,13 @@ void CVetterDlg::OnCommand(int id) {
   }
 }
 
+void CVetterDlg::ConvertFile(const QString& file) {
+  if (running_ || file.isEmpty()) return;
+  givenFile_ = file;
+  RunValidate();
+  givenFile_.clear();
+}
+
 void CVetterDlg::keyPressEvent(QKeyEvent* event) {
   // Escape would close the dialog, and with it the program, at a single stray key; the window
   // closes only when asked to (Exit, Ctrl+Q, the close button).
@@ -319,7 +327,11 @@ bool CVetterDlg::ChooseFile(FileDialog mode, std::string& path) {
   request.source = source_;
   request.startFolder = open ? OpenStartFolder() : SaveStartFolder(source_);
   for (;;) {
-    const std::optional<QString> chosen = chooser_ ? chooser_(request) : ShowFileDialog(request);
+    std::optional<QString> chosen;
+    if (open && !givenFile_.isEmpty())
+      chosen = std::exchange(givenFile_, QString());
+    else
+      chosen = chooser_ ? chooser_(request) : ShowFileDialog(request);
     if (!chosen || chosen->isEmpty()) return false;
     const QString file = QFileInfo(*chosen).absoluteFilePath();
     if (open) {

@@ -52,6 +52,9 @@ class CVetterDlg : public QDialog, public IConverterUi {
 
   // Runs a command as its menu item, shortcut or button does; unknown ids do nothing.
   void OnCommand(int id);
+  // Runs the conversion command on `file` as if the user had pressed Start and chosen it: the
+  // open dialog is skipped, everything after it (messages, save dialog) is as usual.
+  void ConvertFile(const QString& file);
 
   void SetFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
   // Called on the command's thread before every read and write of a load or save.
@@ -88,6 +91,7 @@ class CVetterDlg : public QDialog, public IConverterUi {
 
   CTextTable texts_;
   FileChooser chooser_;
+  QString givenFile_;  // answers the next open dialog instead of the user (ConvertFile)
   std::function<void()> streamHook_;
   QPushButton* start_ = nullptr;
   QToolButton* menuButton_ = nullptr;

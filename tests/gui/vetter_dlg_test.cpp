@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -220,6 +221,42 @@ std::string Contents(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// A scene given on the command line (a desktop opening a .crv file) skips the open dialog only;
+// the messages and the save dialog come as after Start, and Start asks again afterwards.
+TEST(VetterDialog, AGivenSceneIsConvertedWithoutTheOpenDialog) {
+  test::TempDir dir("kx_gui");
+  const QString old = QString::fromStdString(WriteFile(dir, "old.crv", OldScene()));
+  const QString target = QString::fromStdString(dir.Path("given.fbprop"));
+  ScriptedDialog scripted({target, std::nullopt});
+  {
+    ModalScript script;
+    script.Then("converted", Expect(kWillConvert, QMessageBox::Information, false, true));
+    script.Then("finished", Expect(kFinished, QMessageBox::Warning, false, false));
+    scripted.dialog.ConvertFile(old);
+  }
+  EXPECT_EQ(scripted.dialog.lastOutcome(), CommandOutcome::kSaved);
+  ASSERT_EQ(scripted.requests.size(), 1u);
+  EXPECT_EQ(scripted.requests[0].mode, FileDialog::kSave);
+  EXPECT_EQ(scripted.requests[0].source, old);
+  EXPECT_TRUE(QFileInfo::exists(target));
+
+  scripted.dialog.OnCommand(CVetterDlg::kIdStart);
+  ASSERT_EQ(scripted.requests.size(), 2u);
+  EXPECT_EQ(scripted.requests[1].mode, FileDialog::kOpen);
+  EXPECT_EQ(scripted.dialog.lastOutcome(), CommandOutcome::kCancelled);
+
+  // A file that is not there is told like any file that cannot be loaded.
+  ScriptedDialog missing({});
+  {
+    ModalScript script;
+    script.Then("load failed", Expect("Error when loading file.", QMessageBox::Critical, true, false));
+    missing.dialog.ConvertFile(QString::fromStdString(dir.Path("nothing.crv")));
+  }
+  EXPECT_EQ(missing.dialog.lastOutcome(), CommandOutcome::kLoadFailed);
+  EXPECT_TRUE(missing.requests.empty());
+  QSettings().clear();
+}
+
 TEST(VetterDialog, ARefusedOrFailedSaveBringsTheSaveDialogBackWithTheConversionKept) {
   test::TempDir dir("kx_gui");
   const std::string source = WriteFile(dir, "old.crv", OldScene());
@@ -367,6 +404,7 @@ TEST(VetterDialog, AboutBoxShortcutsAndExitWhileRunningModally) {
     ASSERT_TRUE(about) << window->metaObject()->className();
     aboutShown = true;
     EXPECT_TRUE(about->isModal());
+    EXPECT_EQ(about->findChild<QLabel*>("aboutName")->text(), "Recaster, Version " KX_RECASTER_VERSION);
     about->findChild<QPushButton*>("aboutOk")->click();
     // Back in the main dialog: Escape leaves it open, Ctrl+O asks for a file (cancelled),
     // Ctrl+Q closes as with OK.

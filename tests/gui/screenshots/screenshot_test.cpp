@@ -148,6 +148,9 @@ TEST_F(Screenshots, TheDialogAtFirstItsMenuAndItsAboutBox) {
   script.Then("about", [](QWidget* window) {
     auto* about = qobject_cast<CAboutDlg*>(window);
     ASSERT_TRUE(about);
+    // The picture is of the box's drawing; the version in it comes from the build and is checked
+    // by the dialog's tests, so that a new version needs no new picture.
+    about->findChild<QLabel*>("aboutName")->setText(QStringLiteral("Recaster, Version 1.0"));
     Compare(about, "about");
     about->accept();
   });
