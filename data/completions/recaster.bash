@@ -77,14 +77,14 @@ _recaster() {
 
     local options
     case $command in
-        convert) options='-o --output --force' ;;
-        check) options='--json' ;;
+        convert) options='-o --output --force --strict' ;;
+        check) options='--json --strict' ;;
         info) options='--tree --json' ;;
         thumbnail) options='-o --output --format --size --force' ;;
         extract) options='-o --output-dir --force' ;;
-        resave) options='-o --output --force' ;;
-        export) options='-o --output --converted --force' ;;
-        batch) options='-o --output-dir -j --jobs --force --report --files-from --shard --export --converted' ;;
+        resave) options='-o --output --force --strict' ;;
+        export) options='-o --output --converted --force --strict' ;;
+        batch) options='-o --output-dir -j --jobs --force --strict --report --files-from --shard --export --converted' ;;
         report)
             if [[ -z $sub ]]; then
                 COMPREPLY=($(compgen -W 'merge' -- "$cur"))
