@@ -69,6 +69,28 @@ int RefuseOutput(const std::string& input, const std::string& target, bool force
   return check.exitCode;
 }
 
+// The trees that go across, one glTF scene each: `first` (the scene, or the prop made of it),
+// then every other root that is a spatial object, unless `prop` (a prop holds one tree). What
+// stays behind is told in `notCarried`.
+std::vector<CSpatial*> SceneRoots(const CPersistContext& document, CSpatial& first, bool prop,
+                                  std::vector<std::string>& notCarried) {
+  std::vector<CSpatial*> roots{&first};
+  for (size_t i = 1; i < document.roots.size(); ++i) {
+    CBase& other = *document.roots[i];
+    auto* spatial = KindOf<CSpatial>(&other);
+    if (spatial && !prop) {
+      roots.push_back(spatial);
+      continue;
+    }
+    notCarried.push_back("root " + std::to_string(i + 1) + " (" +
+                         other.GetRuntimeClass()->className +
+                         (other.name.empty() ? "" : " '" + ToUtf8(other.name) + "'") + ") " +
+                         (spatial ? "is not part of the prop; not exported"
+                                  : "holds no scene tree; not exported"));
+  }
+  return roots;
+}
+
 }  // namespace
 
 bool GltfOutputKind(const std::string& path, bool& binary) {
@@ -107,6 +129,7 @@ int ExportFile(const CTextTable& texts, const ExportOptions& options, std::strin
   tell(LoadWarnings(document));
   CRefPtr<CSpatial> root(document.roots.empty() ? nullptr
                                                 : KindOf<CSpatial>(document.roots.front().get()));
+  bool prop = false;  // the tree is the prop a conversion made
   if (options.converted) {
     CQuietUi ui(texts);
     CRefPtr<CNode> converted;
@@ -118,22 +141,22 @@ int ExportFile(const CTextTable& texts, const ExportOptions& options, std::strin
                 ": not a convertible scene, nothing written: " + Printable(ui.detail());
       return kExitNotAScene;
     }
-    if (status == kOk) root = converted.get();
+    if (status == kOk) {
+      root = converted.get();
+      prop = true;
+    }
   }
   if (!root) {
     message = Printable(input) + ": holds no scene tree, nothing written";
     return kExitNotAScene;
   }
-  // One scene tree goes across: the first root's.
-  for (size_t i = 1; i < document.roots.size(); ++i) {
-    const CBase& other = *document.roots[i];
-    tell({"root " + std::to_string(i + 1) + " (" + other.GetRuntimeClass()->className +
-          (other.name.empty() ? "" : " '" + ToUtf8(other.name) + "'") +
-          ") is not carried; only the first root's tree is exported"});
-  }
+  std::vector<std::string> notCarried;
+  const std::vector<CSpatial*> roots =
+      SceneRoots(document, *root, prop, notCarried);
+  tell(notCarried);
 
   GltfScene scene;
-  Status status = BuildGltfScene(*root, scene);
+  Status status = BuildGltfScene(roots, scene);
   std::vector<GltfFile> files;
   if (Succeeded(status)) {
     if (binary) {

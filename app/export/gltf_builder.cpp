@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <set>
+#include <tuple>
 #include <new>
 #include <unordered_map>
 #include <unordered_set>
@@ -33,8 +35,11 @@ constexpr int kUnsignedInt = 5125;
 constexpr int kArrayBuffer = 34962;
 constexpr int kElementArrayBuffer = 34963;
 
-// The texture channel of a standard material that holds its diffuse picture.
+// The texture channels of a standard material that hold its diffuse picture and its bump map.
 constexpr int kDiffuseChannel = 1;
+constexpr int kBumpChannel = 8;
+// A standard material's specular colour until a tool sets another.
+constexpr CVector3<float> kDefaultSpecular{0.5f, 0.5f, 0.5f};
 
 bool Finite(float v) {
   return std::isfinite(v);
@@ -148,7 +153,7 @@ class CBuilder {
  public:
   explicit CBuilder(GltfScene& out) : out_(out) {}
 
-  Status Build(CSpatial& root);
+  Status Build(const std::vector<CSpatial*>& roots);
 
  private:
   int AddNode(CSpatial& spatial);
@@ -157,8 +162,11 @@ class CBuilder {
                       int materialIndex);
   int AddView(const void* bytes, size_t size, int target);
   int AddAccessor(int view, int componentType, size_t count, const char* type);
-  int MaterialOf(CMaterialBase* material, bool withMaps);
+  int MaterialOf(CMaterialBase* material, bool withMaps, bool withNormals);
+  Json PbrOf(const CStandardMaterial& material, int texture);
+  Json TextureInfo(const CStandardMaterial& material, int channel, int texture);
   void TellLostChannels(const CStandardMaterial& material, const std::string& name);
+  bool ShowsPicture(int materialIndex) const;
   int TextureOf(CMaterialBase* channelTexture, const std::string& materialName);
   int PictureOf(CBase* image, const std::string& materialName);
   void AddLight(Json& node, CLight& light);
@@ -174,8 +182,10 @@ class CBuilder {
 
   GltfScene& out_;
   Json nodes_ = Json::array();
-  std::map<std::pair<const CMaterialBase*, bool>, int> materials_;
+  // By material and which pictures it shows (base colour, normal map).
+  std::map<std::tuple<const CMaterialBase*, bool, bool>, int> materials_;
   std::unordered_set<const CMaterialBase*> toldChannels_;  // materials whose lost channels were told
+  std::set<std::string> extensionsUsed_;                   // besides the lights
   std::unordered_map<const CBase*, int> pictures_;  // -1: could not be had
   std::unordered_map<int, int> textures_;           // picture -> texture
   std::unordered_map<const CTriMesh*, int> meshes_;
@@ -269,36 +279,99 @@ int CBuilder::TextureOf(CMaterialBase* channelTexture, const std::string& materi
   return textures_[picture] = static_cast<int>(textures.size() - 1);
 }
 
+// A channel's picture as a texture reference; a channel offset or tiling other than none goes
+// with it as a texture transform (offset (u, v), scale the tiling), when finite.
+Json CBuilder::TextureInfo(const CStandardMaterial& material, int channel, int texture) {
+  Json info{{"index", texture}};
+  const CUvPair& offset = material.channelOffset[channel];
+  const CUvPair& tiling = material.channelTiling[channel];
+  const bool finite = Finite(offset.u) && Finite(offset.v) && Finite(tiling.u) && Finite(tiling.v);
+  if (finite && (offset != CUvPair{} || tiling != CUvPair{1.0f, 1.0f})) {
+    info["extensions"] = {
+        {"KHR_texture_transform", {{"offset", {offset.u, offset.v}}, {"scale", {tiling.u, tiling.v}}}}};
+    extensionsUsed_.insert("KHR_texture_transform");
+  }
+  return info;
+}
+
+// The diffuse channel's amount, 0 to 1 (1 where it is not a number).
+float DiffuseAmount(const CStandardMaterial& material) {
+  const float amount = material.channelAmount[kDiffuseChannel];
+  return Finite(amount) ? std::clamp(amount, 0.0f, 1.0f) : 1.0f;
+}
+
+// The base colour: the diffuse picture at its channel's amount, else the diffuse colour. glTF
+// multiplies factor and picture, so a picture at full amount has a white factor (it replaces the
+// colour, as in the source), and one at a part amount a factor mixed from white toward the
+// diffuse colour by the rest; at no amount the picture does not show.
+Json CBuilder::PbrOf(const CStandardMaterial& material, int texture) {
+  const float amount = texture >= 0 ? DiffuseAmount(material) : 0.0f;
+  const float rest = 1.0f - amount;
+  Json pbr{{"baseColorFactor",
+            {amount + rest * Clamp01(material.diffuse.x), amount + rest * Clamp01(material.diffuse.y),
+             amount + rest * Clamp01(material.diffuse.z), Clamp01(material.param[1])}}};
+  if (texture >= 0) pbr["baseColorTexture"] = TextureInfo(material, kDiffuseChannel, texture);
+  pbr["metallicFactor"] = 0.0;
+  pbr["roughnessFactor"] = 1.0;
+  return pbr;
+}
+
+// The normal-bump texture of the bump channel, when it holds one.
+const CNormalBumpTex* NormalBumpOf(const CStandardMaterial& material) {
+  return material.UsedChannels() > kBumpChannel
+             ? KindOf<CNormalBumpTex>(material.channelTexture[kBumpChannel].get())
+             : nullptr;
+}
+
 // Standard materials become metallic-roughness materials; see the user guide for the mapping.
-// `withMaps` is false for primitives without texture coordinates, which cannot show a picture.
-int CBuilder::MaterialOf(CMaterialBase* base, bool withMaps) {
+// `withMaps` is false for primitives without texture coordinates, which cannot show a picture;
+// a normal map needs normals as well.
+int CBuilder::MaterialOf(CMaterialBase* base, bool withMaps, bool withNormals) {
   auto* material = KindOf<CStandardMaterial>(base);
   if (!material) return -1;
   const std::string name = NameOf(*material);
+  int texture = -1, normal = -1;
+  if (withMaps) {
+    if (DiffuseAmount(*material) > 0.0f && material->UsedChannels() > kDiffuseChannel)
+      texture = TextureOf(material->channelTexture[kDiffuseChannel].get(), name);
+    if (const CNormalBumpTex* bump = NormalBumpOf(*material); bump && withNormals)
+      normal = TextureOf(bump->map1.get(), name);
+  }
   // A material that shows no picture is the same with or without texture coordinates.
-  int texture = -1;
-  if (withMaps && material->UsedChannels() > kDiffuseChannel)
-    texture = TextureOf(material->channelTexture[kDiffuseChannel].get(), name);
-  const auto key = std::make_pair(static_cast<const CMaterialBase*>(material), texture >= 0);
+  const auto key =
+      std::make_tuple(static_cast<const CMaterialBase*>(material), texture >= 0, normal >= 0);
   if (auto found = materials_.find(key); found != materials_.end()) return found->second;
   TellLostChannels(*material, name);
-  const float opacity = Clamp01(material->param[1]);
-  Json pbr{{"baseColorFactor",
-            {Clamp01(material->diffuse.x), Clamp01(material->diffuse.y),
-             Clamp01(material->diffuse.z), opacity}}};
-  if (texture >= 0) pbr["baseColorTexture"] = {{"index", texture}};
-  pbr["metallicFactor"] = 0.0;
-  pbr["roughnessFactor"] = 1.0;
   Json entry = Json::object();
   if (!name.empty()) entry["name"] = name;
-  entry["pbrMetallicRoughness"] = std::move(pbr);
+  entry["pbrMetallicRoughness"] = PbrOf(*material, texture);
+  if (normal >= 0) {
+    entry["normalTexture"] = TextureInfo(*material, kBumpChannel, normal);
+    const float scale = material->channelAmount[kBumpChannel];
+    if (Finite(scale) && scale != 1.0f) entry["normalTexture"]["scale"] = scale;
+  }
   const CVector3<float> e{Clamp01(material->emissive.x), Clamp01(material->emissive.y),
                           Clamp01(material->emissive.z)};
   if (e.x != 0 || e.y != 0 || e.z != 0) entry["emissiveFactor"] = {e.x, e.y, e.z};
-  if (opacity < 1.0f) entry["alphaMode"] = "BLEND";
+  const CVector3<float>& specular = material->specular;
+  if (Finite(specular) && !(specular == kDefaultSpecular)) {
+    entry["extensions"]["KHR_materials_specular"] = {
+        {"specularColorFactor",
+         {std::max(specular.x, 0.0f), std::max(specular.y, 0.0f), std::max(specular.z, 0.0f)}}};
+    extensionsUsed_.insert("KHR_materials_specular");
+  }
+  if (Clamp01(material->param[1]) < 1.0f) entry["alphaMode"] = "BLEND";
   Json& materials = Array("materials");
   materials.push_back(std::move(entry));
   return materials_[key] = static_cast<int>(materials.size() - 1);
+}
+
+// True when the material shows a picture, and so needs texture coordinates.
+bool CBuilder::ShowsPicture(int materialIndex) const {
+  if (materialIndex < 0) return false;
+  const Json& material = out_.json["materials"][materialIndex];
+  return material["pbrMetallicRoughness"].contains("baseColorTexture") ||
+         material.contains("normalTexture");
 }
 
 // Only the diffuse channel's picture goes across; every other channel that holds a texture is
@@ -308,12 +381,15 @@ void CBuilder::TellLostChannels(const CStandardMaterial& material, const std::st
   std::string lost;
   for (int32_t k = 0; k < material.UsedChannels(); ++k) {
     if (k == kDiffuseChannel || !material.channelTexture[k]) continue;
+    if (k == kBumpChannel && NormalBumpOf(material) &&
+        KindOf<CTextureMap>(NormalBumpOf(material)->map1.get()))
+      continue;
     lost += (lost.empty() ? "" : ", ") + std::to_string(k) + " (" +
             material.channelTexture[k]->GetRuntimeClass()->className + ")";
   }
   if (!lost.empty())
     Warn("material " + Quoted(name) + ": the textures of channel(s) " + lost +
-         " are not carried; only the diffuse picture is");
+         " are not carried; only the diffuse picture and a normal-bump map are");
 }
 
 // Faces whose corners all name stored, finite positions; the others cannot be drawn.
@@ -412,6 +488,62 @@ bool GatherVertices(const MeshPlan& plan, const std::vector<uint32_t>& group, bo
   return true;
 }
 
+// Tangents for a normal map, per vertex (x, y, z and the handedness w): each triangle adds the
+// direction in which its first texture coordinate grows, weighted by its area in texture space;
+// each sum is made perpendicular to the vertex's normal and unit length. A vertex no triangle
+// gives a direction takes any perpendicular to its normal.
+std::vector<float> TangentsOf(const PrimitiveVertices& v) {
+  const size_t n = v.count;
+  std::vector<CVector3<float>> along(n), across(n);
+  auto at = [](const std::vector<float>& values, size_t i, size_t width) {
+    return CVector3<float>{values[i * width], values[i * width + 1],
+                           width > 2 ? values[i * width + 2] : 0.0f};
+  };
+  for (size_t t = 0; t + 2 < v.indices.size(); t += 3) {
+    const uint32_t i0 = v.indices[t], i1 = v.indices[t + 1], i2 = v.indices[t + 2];
+    const CVector3<float> e1 = Minus(at(v.positions, i1, 3), at(v.positions, i0, 3));
+    const CVector3<float> e2 = Minus(at(v.positions, i2, 3), at(v.positions, i0, 3));
+    const CVector3<float> d1 = Minus(at(v.maps, i1, 2), at(v.maps, i0, 2));
+    const CVector3<float> d2 = Minus(at(v.maps, i2, 2), at(v.maps, i0, 2));
+    const float r = d1.x * d2.y - d2.x * d1.y;
+    if (!Finite(r) || std::fabs(r) < 1e-20f) continue;
+    const float f = 1.0f / r;
+    const CVector3<float> tangent{f * (e1.x * d2.y - e2.x * d1.y), f * (e1.y * d2.y - e2.y * d1.y),
+                                  f * (e1.z * d2.y - e2.z * d1.y)};
+    const CVector3<float> bitangent{f * (e2.x * d1.x - e1.x * d2.x),
+                                    f * (e2.y * d1.x - e1.y * d2.x),
+                                    f * (e2.z * d1.x - e1.z * d2.x)};
+    if (!Finite(tangent) || !Finite(bitangent)) continue;
+    for (uint32_t i : {i0, i1, i2}) {
+      along[i] = {along[i].x + tangent.x, along[i].y + tangent.y, along[i].z + tangent.z};
+      across[i] = {across[i].x + bitangent.x, across[i].y + bitangent.y, across[i].z + bitangent.z};
+    }
+  }
+  std::vector<float> out;
+  out.reserve(4 * n);
+  for (size_t i = 0; i < n; ++i) {
+    const CVector3<float> normal = at(v.normals, i, 3);
+    const CVector3<float>& t = along[i];
+    const float d = normal.x * t.x + normal.y * t.y + normal.z * t.z;
+    bool ok = false;
+    CVector3<float> tangent =
+        Normalized({t.x - normal.x * d, t.y - normal.y * d, t.z - normal.z * d}, ok);
+    if (!ok) {
+      // Any direction across the normal: the axis it leans on least.
+      const CVector3<float> axis = std::fabs(normal.x) < 0.9f ? CVector3<float>{1, 0, 0}
+                                                              : CVector3<float>{0, 1, 0};
+      tangent = Normalized(Cross(normal, axis), ok);
+      if (!ok) tangent = {1, 0, 0};
+    }
+    const CVector3<float> side = Cross(normal, tangent);
+    const float w = side.x * across[i].x + side.y * across[i].y + side.z * across[i].z < 0.0f
+                        ? -1.0f
+                        : 1.0f;
+    out.insert(out.end(), {tangent.x, tangent.y, tangent.z, w});
+  }
+  return out;
+}
+
 // The buffer views and accessors of one primitive, and the primitive itself.
 Json CBuilder::WritePrimitive(const PrimitiveVertices& v, bool withNormals,
                                         bool withMaps, int materialIndex) {
@@ -428,6 +560,13 @@ Json CBuilder::WritePrimitive(const PrimitiveVertices& v, bool withNormals,
   if (withMaps) {
     view = AddView(v.maps.data(), v.maps.size() * sizeof(float), kArrayBuffer);
     attributes["TEXCOORD_0"] = AddAccessor(view, kFloat, v.count, "VEC2");
+  }
+  // A normal map turns normals in the tangent space the vertices carry.
+  if (withNormals && withMaps && materialIndex >= 0 &&
+      out_.json["materials"][materialIndex].contains("normalTexture")) {
+    const std::vector<float> tangents = TangentsOf(v);
+    view = AddView(tangents.data(), tangents.size() * sizeof(float), kArrayBuffer);
+    attributes["TANGENT"] = AddAccessor(view, kFloat, v.count, "VEC4");
   }
   // 16-bit indices when they fit; 65535 is the restart value, which glTF does not allow.
   int indexAccessor;
@@ -484,11 +623,9 @@ int CBuilder::AddMesh(CTriMesh& mesh, const std::string& name, const CMatrix4* b
   for (const auto& [sub, group] : groups) {
     CMaterialBase* material =
         multi ? (sub < subCount ? multi->subMaterials[sub].get() : nullptr) : mesh.material.get();
-    const int materialIndex = MaterialOf(material, plan.withMaps);
+    const int materialIndex = MaterialOf(material, plan.withMaps, plan.withNormals);
     // Map coordinates go across only for a material that shows a picture with them.
-    const bool groupMaps =
-        plan.withMaps && materialIndex >= 0 &&
-        out_.json["materials"][materialIndex]["pbrMetallicRoughness"].contains("baseColorTexture");
+    const bool groupMaps = plan.withMaps && ShowsPicture(materialIndex);
     PrimitiveVertices vertices;
     if (!GatherVertices(plan, group, groupMaps, vertices)) {
       Warn("mesh " + Quoted(name) + ": its transform takes vertices out of range");
@@ -773,53 +910,63 @@ void CBuilder::AddAnimations() {
                   {"samplers", std::move(samplers)}});
 }
 
-Status CBuilder::Build(CSpatial& root) {
+Status CBuilder::Build(const std::vector<CSpatial*>& roots) {
   Json& json = out_.json;
   json = Json::object();
   json["asset"] = {{"version", "2.0"}, {"generator", "recaster"}};
   json["scene"] = 0;
-  Json scene = Json::object();
-  if (!root.name.empty()) scene["name"] = NameOf(root);
-  scene["nodes"] = {0};
-  json["scenes"] = Json::array({std::move(scene)});
-
-  // Pre-order over the tree, without recursion; an object met a second time (listed by two
-  // parents) is written once, as glTF nodes have one parent.
+  json["scenes"] = Json::array();
+  // One scene per root, the first the default. Pre-order over each tree, without recursion; an
+  // object met a second time (listed by two parents, or in two roots' trees) is written once, as
+  // glTF nodes have one parent.
   std::unordered_set<const CSpatial*> seen;
-  std::vector<std::pair<CSpatial*, int>> stack{{&root, -1}};
-  while (!stack.empty()) {
-    auto [spatial, parent] = stack.back();
-    stack.pop_back();
-    if (!seen.insert(spatial).second) {
-      Warn("node " + Quoted(NameOf(*spatial)) + " is listed twice; written once");
-      continue;
+  for (CSpatial* root : roots) {
+    Json scene = Json::object();
+    if (!root->name.empty()) scene["name"] = NameOf(*root);
+    scene["nodes"] = Json::array();
+    std::vector<std::pair<CSpatial*, int>> stack{{root, -1}};
+    while (!stack.empty()) {
+      auto [spatial, parent] = stack.back();
+      stack.pop_back();
+      if (!seen.insert(spatial).second) {
+        Warn("node " + Quoted(NameOf(*spatial)) + " is listed twice; written once");
+        continue;
+      }
+      const int index = AddNode(*spatial);
+      if (parent >= 0) {
+        Json& children = nodes_[parent]["children"];
+        if (children.is_null()) children = Json::array();
+        children.push_back(index);
+      } else {
+        scene["nodes"].push_back(index);
+      }
+      if (auto* node = KindOf<CNode>(spatial))
+        for (auto child = node->children.rbegin(); child != node->children.rend(); ++child)
+          if (*child) stack.emplace_back(child->get(), index);
     }
-    const int index = AddNode(*spatial);
-    if (parent >= 0) {
-      Json& children = nodes_[parent]["children"];
-      if (children.is_null()) children = Json::array();
-      children.push_back(index);
-    }
-    if (auto* node = KindOf<CNode>(spatial))
-      for (auto child = node->children.rbegin(); child != node->children.rend(); ++child)
-        if (*child) stack.emplace_back(child->get(), index);
+    json["scenes"].push_back(std::move(scene));
   }
   json["nodes"] = std::move(nodes_);
   AddAnimations();
-  if (!lights_.empty()) {
-    json["extensionsUsed"] = {"KHR_lights_punctual"};
+  if (!lights_.empty()) extensionsUsed_.insert("KHR_lights_punctual");
+  if (!extensionsUsed_.empty()) json["extensionsUsed"] = extensionsUsed_;
+  if (!lights_.empty())
     json["extensions"] = {{"KHR_lights_punctual", {{"lights", std::move(lights_)}}}};
-  }
   return kOk;
 }
 
 }  // namespace
 
 Status BuildGltfScene(CSpatial& root, GltfScene& out) {
+  return BuildGltfScene(std::vector<CSpatial*>{&root}, out);
+}
+
+Status BuildGltfScene(const std::vector<CSpatial*>& roots, GltfScene& out) {
   out = GltfScene{};
+  if (roots.empty()) return kErrBadArgument;
   try {
     CBuilder builder(out);
-    return builder.Build(root);
+    return builder.Build(roots);
   } catch (const std::bad_alloc&) {
     out = GltfScene{};
     return kErrOutOfMemory;

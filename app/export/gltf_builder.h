@@ -32,5 +32,7 @@ struct GltfScene {
 // kErrOutOfMemory when the buffers cannot be had; everything a file may hold that glTF cannot
 // is a warning, not a failure.
 Status BuildGltfScene(CSpatial& root, GltfScene& out);
+// The same for several trees, one glTF scene each, the first the default.
+Status BuildGltfScene(const std::vector<CSpatial*>& roots, GltfScene& out);
 
 }  // namespace KX

@@ -16,6 +16,8 @@
 #include "gltf_check.h"
 #include "image/codec.h"
 #include "image/pixel_buffer.h"
+#include "material/material.h"
+#include "scene/tri_mesh.h"
 #include "scene/light.h"
 #include "scene/node.h"
 #include "support/after_load.h"
@@ -392,6 +394,7 @@ TEST(GltfExport, WhatDoesNotGoAcrossIsNamed) {
   LegacyMaterial bumpy;
   const auto picture = scene.Image(u"p", Encoded(kCodecPNG, 90));
   bumpy.channels[1] = scene.TextureMap(picture, 0);
+  bumpy.channels[3] = scene.TextureMap(picture, 0);
   bumpy.channels[8] = scene.NormalBumpTex(scene.TextureMap(picture, 0));
   scene.SetMaterial(face, scene.Material(bumpy, u"Bumpy"));
   scene.KeyframeController(box, {{0.0f, {0, 0, 0}}, {1.0f, {0, 1, 0}}});
@@ -406,9 +409,117 @@ TEST(GltfExport, WhatDoesNotGoAcrossIsNamed) {
             (std::vector<std::string>{
                 "node 'Box': its controller CKeyframeControl is not carried; only its first "
                 "keyframe controller is",
-                "material 'Bumpy': the textures of channel(s) 8 (CNormalBumpTex) are not "
-                "carried; only the diffuse picture is",
+                "material 'Bumpy': the textures of channel(s) 3 (CTextureMap) are not carried; "
+                "only the diffuse picture and a normal-bump map are",
                 "node 'Face': its controller CMorphControl is not carried"}));
+}
+
+// Three quads showing one picture at full, part and no amount over a red diffuse colour; the
+// first with a normal-bump map at half amount, an offset and tiling, and a red specular colour.
+// Old files store no amounts, offsets or tilings: they are set once the scene is loaded.
+void LoadMaterialsScene(CPersistContext& document) {
+  LegacyScene scene("1.50");
+  const auto root = scene.Root(u"Root");
+  const auto picture = scene.Image(u"p", Encoded(kCodecPNG, 90));
+  for (const std::u16string name : {u"Full", u"Part", u"None"}) {
+    LegacyMaterial look;
+    look.diffuse = {0.8f, 0, 0};
+    look.channels[1] = scene.TextureMap(picture, 0);
+    if (name == u"Full") look.channels[8] = scene.NormalBumpTex(scene.TextureMap(picture, 0));
+    const auto mesh = scene.Mesh(name, LegacyMesh::Quad());
+    scene.SetMaterial(mesh, scene.Material(look, name));
+    scene.AddChild(root, mesh);
+  }
+  ASSERT_EQ(LoadFromBytes(scene.Bytes(), document), kOk);
+  auto material = [&](std::u16string_view name) {
+    auto* mesh = KindOf<CTriMesh>(RootOf(document)->FindObject(name, nullptr, false));
+    return KindOf<CStandardMaterial>(mesh->material.get());
+  };
+  CStandardMaterial* full = material(u"Full");
+  full->specular = {1, 0, 0};
+  full->channelOffset[1] = {0.5f, 0.25f};
+  full->channelTiling[1] = {2, 3};
+  full->channelAmount[8] = 0.5f;
+  material(u"Part")->channelAmount[1] = 0.25f;
+  material(u"None")->channelAmount[1] = 0.0f;
+}
+
+TEST(GltfExport, MaterialsLookAsInTheScene) {
+  RegisterForTests();
+  CPersistContext document;
+  LoadMaterialsScene(document);
+  std::vector<std::string> warnings;
+  const Glb glb = ReadGlb(GlbOf(*RootOf(document), &warnings));
+  EXPECT_TRUE(warnings.empty()) << warnings.front();
+  std::map<std::string, nlohmann::json> byName;
+  for (const auto& material : glb.json["materials"]) byName[material["name"]] = material;
+  ASSERT_EQ(byName.size(), 3u);
+  const auto factor = [&](const std::string& name) {
+    return byName[name]["pbrMetallicRoughness"]["baseColorFactor"].get<std::vector<float>>();
+  };
+  // A picture at full amount replaces the colour; at a quarter, the factor is a quarter of the
+  // way from the colour to white; at none the picture stays out.
+  EXPECT_EQ(factor("Full"), (std::vector<float>{1, 1, 1, 1}));
+  EXPECT_EQ(factor("Part"), (std::vector<float>{0.25f + 0.75f * 0.8f, 0.25f, 0.25f, 1}));
+  EXPECT_EQ(factor("None"), (std::vector<float>{0.8f, 0, 0, 1}));
+  EXPECT_TRUE(byName["Part"]["pbrMetallicRoughness"].contains("baseColorTexture"));
+  EXPECT_FALSE(byName["None"]["pbrMetallicRoughness"].contains("baseColorTexture"));
+
+  const auto& full = byName["Full"];
+  EXPECT_EQ(full["normalTexture"]["scale"], 0.5f);
+  EXPECT_TRUE(full["normalTexture"].contains("index"));
+  EXPECT_EQ(full["pbrMetallicRoughness"]["baseColorTexture"]["extensions"]["KHR_texture_transform"],
+            (nlohmann::json{{"offset", {0.5f, 0.25f}}, {"scale", {2.0f, 3.0f}}}));
+  EXPECT_EQ(full["extensions"]["KHR_materials_specular"]["specularColorFactor"],
+            (nlohmann::json{1.0f, 0.0f, 0.0f}));
+  EXPECT_FALSE(byName["Part"].contains("extensions"));
+  EXPECT_EQ(glb.json["extensionsUsed"],
+            (nlohmann::json{"KHR_materials_specular", "KHR_texture_transform"}));
+
+  // The normal-mapped quad lies in z = 0 with its first coordinate growing along x: every
+  // tangent is +x, right-handed.
+  for (const auto& mesh : glb.json["meshes"]) {
+    const auto& attributes = mesh["primitives"][0]["attributes"];
+    EXPECT_EQ(attributes.contains("TANGENT"), mesh["name"] == "Full") << mesh["name"];
+    if (!attributes.contains("TANGENT")) continue;
+    const auto& accessor = glb.json["accessors"][attributes["TANGENT"].get<int>()];
+    const auto& view = glb.json["bufferViews"][accessor["bufferView"].get<int>()];
+    const size_t count = accessor["count"];
+    std::vector<float> tangents(4 * count);
+    std::memcpy(tangents.data(), &glb.binary[view["byteOffset"].get<size_t>()],
+                tangents.size() * sizeof(float));
+    for (size_t i = 0; i < count; ++i)
+      EXPECT_EQ(std::vector<float>(tangents.begin() + 4 * i, tangents.begin() + 4 * i + 4),
+                (std::vector<float>{1, 0, 0, 1}));
+  }
+}
+
+// Every root that is a spatial object is a scene of its own, the first the default.
+TEST(GltfExport, EveryRootIsAScene) {
+  RegisterForTests();
+  LegacyScene scene("1.50");
+  const auto first = scene.Root(u"First");
+  scene.AddChild(first, scene.Mesh(u"Mine", LegacyMesh::Quad()));
+  const auto second = scene.Node(u"Second");
+  scene.MarkRoot(second);
+  scene.AddChild(second, scene.Mesh(u"Own", LegacyMesh::Quad()));
+  CPersistContext document;
+  ASSERT_EQ(LoadFromBytes(scene.Bytes(), document), kOk);
+  ASSERT_EQ(document.roots.size(), 2u);
+  std::vector<CSpatial*> roots;
+  for (const auto& root : document.roots) roots.push_back(KindOf<CSpatial>(root.get()));
+  GltfScene built;
+  ASSERT_EQ(BuildGltfScene(roots, built), kOk);
+  const auto& json = built.json;
+  EXPECT_EQ(json["scene"], 0);
+  ASSERT_EQ(json["scenes"].size(), 2u);
+  EXPECT_EQ(json["scenes"][0]["name"], "First");
+  EXPECT_EQ(json["scenes"][1]["name"], "Second");
+  const int secondRoot = json["scenes"][1]["nodes"][0];
+  EXPECT_EQ(json["nodes"][secondRoot]["name"], "Second");
+  EXPECT_EQ(json["nodes"][json["nodes"][secondRoot]["children"][0].get<int>()]["name"], "Own");
+  EXPECT_EQ(json["nodes"].size(), 4u);
+  EXPECT_TRUE(built.warnings.empty());
 }
 
 // Every sample object of the tests, in a scene of its own and loaded from its file, the
@@ -466,6 +577,9 @@ TEST(GltfExport, EveryShapeOfSceneIsValidGltf) {
   keep.push_back(std::make_unique<CPersistContext>());
   ASSERT_EQ(LoadFromBytes(ShapesScene().Bytes(), *keep.back()), kOk);
   add("shapes", *RootOf(*keep.back()));
+  keep.push_back(std::make_unique<CPersistContext>());
+  LoadMaterialsScene(*keep.back());
+  add("materials", *RootOf(*keep.back()));
   keep.push_back(std::make_unique<CPersistContext>());
   ASSERT_EQ(LoadFromBytes(OddScene().Bytes(), *keep.back()), kOk);
   add("odd transforms", *RootOf(*keep.back()));
