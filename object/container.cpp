@@ -416,20 +416,10 @@ Status ReadObject(CPersistContext& context, CReader& in, const std::string& clas
   return kOk;
 }
 
-Status LoadFromStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie) {
-  context.stream = &stream;
-  context.cookie = cookie;
-  context.diagnostics = {};
-  context.linkRefusal = kOk;
-  context.linkRefusalMessage.clear();
-  {
-    CReader header(stream, cookie, kCurrentStreamVersion, &context, nullptr);
-    KX_RETURN_IF_FAILED(ReadHeader(context, header));
-  }
-  CReader in(stream, cookie, context.version, &context, nullptr);
+namespace {
 
-  // Thumbnail: read, never linked.
-  context.ClearRecords();
+// The thumbnail section.
+Status ReadThumbnailSection(CPersistContext& context, CReader& in) {
   std::string section;
   KX_RETURN_IF_FAILED(ReadSectionName(context, in, section));
   if (in.OldLayout()) {
@@ -444,68 +434,67 @@ Status LoadFromStream(CPersistContext& context, CIoBuffer& stream, int32_t cooki
     KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));
     KX_RETURN_IF_FAILED(ReadObject(context, in, className, context.thumbnail));
   }
-  context.ClearRecords();
+  return kOk;
+}
 
-  // Extended information: read, never linked.
-  if (!in.OldLayout()) {
-    KX_RETURN_IF_FAILED(ReadSectionName(context, in, section));
-    if (!section.empty()) {
-      if (section != kExtInfoSection)
-        return Fail(context, kErrMalformed,
-                    "unknown section \"" + section + "\" where the extended information belongs");
-      int32_t count = 0;
-      in.Read(count);
-      if (!in.ok() || count < 1)
-        return Fail(context, kErrMalformed, "the extended information has no records");
-      // Every record takes at least its class name's length and its size.
-      if (!in.CanHold(count, 8))
-        return Fail(context, in.status(), "the extended-information count exceeds the file");
-      try {
-        context.extInfo.assign(static_cast<size_t>(count), nullptr);
-      } catch (const std::bad_alloc&) {
-        return Fail(context, kErrOutOfMemory, "");
-      }
-      for (auto& entry : context.extInfo) {
-        std::string className;
-        KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));
-        KX_RETURN_IF_FAILED(ReadObject(context, in, className, entry));
-      }
+// The extended-information section of the current layout.
+Status ReadExtInfoSection(CPersistContext& context, CReader& in) {
+  std::string section;
+  KX_RETURN_IF_FAILED(ReadSectionName(context, in, section));
+  if (!section.empty()) {
+    if (section != kExtInfoSection)
+      return Fail(context, kErrMalformed,
+                  "unknown section \"" + section + "\" where the extended information belongs");
+    int32_t count = 0;
+    in.Read(count);
+    if (!in.ok() || count < 1)
+      return Fail(context, kErrMalformed, "the extended information has no records");
+    // Every record takes at least its class name's length and its size.
+    if (!in.CanHold(count, 8))
+      return Fail(context, in.status(), "the extended-information count exceeds the file");
+    try {
+      context.extInfo.assign(static_cast<size_t>(count), nullptr);
+    } catch (const std::bad_alloc&) {
+      return Fail(context, kErrOutOfMemory, "");
     }
-    context.ClearRecords();
+    for (auto& entry : context.extInfo) {
+      std::string className;
+      KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));
+      KX_RETURN_IF_FAILED(ReadObject(context, in, className, entry));
+    }
   }
+  return kOk;
+}
 
-  // Objects until the end of the stream. Pictures decode beside the reading; a picture that
-  // fails fails the load at its own record, whatever was read after it.
+// Objects until the end of the stream. Pictures decode and large arrays are read beside the
+// reading; a job that fails fails the load at its own record, whatever was read after it.
+Status ReadObjectRecords(CPersistContext& context, CIoBuffer& stream, CReader& in) {
   context.roots.clear();
   context.saveList.clear();
   context.saveListIds.clear();
-  {
-    CLoadJobs jobs(context);
-    context.jobs = &jobs;
-    const Status read = [&]() -> Status {
-      // One name for every record: its room, once grown, serves the longer class names too.
-      std::string className;
-      while (!stream.IsEnd()) {
-        KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));
-        const bool isRoot = className == kRootMarker || className == kOldRootMarker;
-        if (isRoot) KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));
-        CRefPtr<CBase> object;
-        KX_RETURN_IF_FAILED(ReadObject(context, in, className, object));
-        if (isRoot && object) KX_RETURN_IF_FAILED(AddRoot(context, object.get()));
-      }
-      return kOk;
-    }();
-    const Status finished = jobs.Finish();
-    context.jobs = nullptr;
-    if (Failed(finished)) return finished;
-    if (Failed(read)) return read;
-  }
-  context.diagnostics.className.clear();
-  // The passes below walk the records in id order; the order is made once, here.
-  if (Failed(TryAllocate([&] { (void)context.objects.InOrder(); })))
-    return Fail(context, kErrOutOfMemory, "no memory for the table of object ids");
+  CLoadJobs jobs(context);
+  context.jobs = &jobs;
+  const Status read = [&]() -> Status {
+    // One name for every record: its room, once grown, serves the longer class names too.
+    std::string className;
+    while (!stream.IsEnd()) {
+      KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));
+      const bool isRoot = className == kRootMarker || className == kOldRootMarker;
+      if (isRoot) KX_RETURN_IF_FAILED(ReadSectionName(context, in, className));
+      CRefPtr<CBase> object;
+      KX_RETURN_IF_FAILED(ReadObject(context, in, className, object));
+      if (isRoot && object) KX_RETURN_IF_FAILED(AddRoot(context, object.get()));
+    }
+    return kOk;
+  }();
+  const Status finished = jobs.Finish();
+  context.jobs = nullptr;
+  if (Failed(finished)) return finished;
+  return read;
+}
 
-  // Link pass, in ascending id order. A failing Link ends the pass but not the load.
+// Link pass, in ascending id order. A failing Link ends the pass but not the load.
+void LinkRecords(CPersistContext& context) {
   const auto& entries = context.objects.InOrder();
   for (size_t i = 0; i < entries.size(); ++i) {
     RequestRecordAhead(entries, i);
@@ -520,6 +509,36 @@ Status LoadFromStream(CPersistContext& context, CIoBuffer& stream, int32_t cooki
       break;
     }
   }
+}
+
+}  // namespace
+
+Status LoadFromStream(CPersistContext& context, CIoBuffer& stream, int32_t cookie) {
+  context.stream = &stream;
+  context.cookie = cookie;
+  context.diagnostics = {};
+  context.linkRefusal = kOk;
+  context.linkRefusalMessage.clear();
+  {
+    CReader header(stream, cookie, kCurrentStreamVersion, &context, nullptr);
+    KX_RETURN_IF_FAILED(ReadHeader(context, header));
+  }
+  CReader in(stream, cookie, context.version, &context, nullptr);
+  // The thumbnail and the extended information are read, never linked: their records go before
+  // the objects' are read.
+  context.ClearRecords();
+  KX_RETURN_IF_FAILED(ReadThumbnailSection(context, in));
+  context.ClearRecords();
+  if (!in.OldLayout()) {
+    KX_RETURN_IF_FAILED(ReadExtInfoSection(context, in));
+    context.ClearRecords();
+  }
+  KX_RETURN_IF_FAILED(ReadObjectRecords(context, stream, in));
+  context.diagnostics.className.clear();
+  // The passes below walk the records in id order; the order is made once, here.
+  if (Failed(TryAllocate([&] { (void)context.objects.InOrder(); })))
+    return Fail(context, kErrOutOfMemory, "no memory for the table of object ids");
+  LinkRecords(context);
 
   std::string message;
   Status status = context.linkRefusal;
