@@ -111,10 +111,8 @@ CheckResult CheckOne(const std::string& file) {
   CPersistContext document;
   if (Failed(LoadInput(file, document))) {
     result.verdict = "cannot be loaded";
-    const CLoadDiagnostics& d = document.diagnostics;
     // A file that could not be read at all is told by the system's words alone.
-    const bool unread = d.status == kErrOpen && d.className.empty() && d.offset == 0;
-    result.detail = unread && !d.message.empty() ? d.message : d.DescribeFailure();
+    result.detail = DescribeFailure(document.diagnostics);
     result.warnings = LoadWarnings(document);
     return result;
   }
@@ -207,6 +205,7 @@ int Thumbnail(const std::string& file, const std::string& picture, std::string f
                  Printable(picture).c_str());
     return kExitUsage;
   }
+  if (OutputReplacesInput(file, picture)) return kExitUsage;
   if (const OutputCheck check = CheckOutput(picture, force, true, false); check.exitCode != 0) {
     std::fprintf(stderr, "%s\n", check.message.c_str());
     return check.exitCode;
@@ -259,6 +258,21 @@ bool UnknownCommand(int argc, char** argv) {
     return true;
   }
   return false;
+}
+
+// An option given an empty value (`-o ''`) names nothing; taken as absent, it would send the
+// output where the option was meant to keep it from going. Answers the option's name, or empty.
+std::string EmptyValueGiven(const CLI::App& app) {
+  for (const CLI::App* command : app.get_subcommands()) {
+    for (const CLI::Option* option : command->get_options()) {
+      if (!option->nonpositional() || option->get_type_size_max() == 0) continue;
+      const auto& given = option->results();
+      if (std::any_of(given.begin(), given.end(), [](const std::string& v) { return v.empty(); }))
+        return option->get_name();
+    }
+    if (std::string inner = EmptyValueGiven(*command); !inner.empty()) return inner;
+  }
+  return {};
 }
 
 }  // namespace
@@ -376,7 +390,13 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
-    return code == 0 ? 0 : kExitUsage;
+    if (code != 0) return kExitUsage;
+    // The help and the version are what was asked for: they must have arrived.
+    return FinishStandardOutput() ? 0 : kExitSaveFailed;
+  }
+  if (const std::string option = EmptyValueGiven(app); !option.empty()) {
+    std::fprintf(stderr, "recaster: %s was given an empty name\n", option.c_str());
+    return kExitUsage;
   }
   SetVerbosity(quiet ? -1 : verbose ? 1 : 0);
   SetStrict(strict);
