@@ -65,7 +65,8 @@ std::string MakeFoldersOf(const std::string& path) {
 
 // A name that ends in a slash, or in "." or "..", names a folder, whatever exists there.
 bool NamesAFolder(const std::string& path) {
-  if (path.empty() || path.back() == '/') return !path.empty();
+  if (path.empty()) return false;
+  if (path.back() == '/') return true;
   const std::string last = fs::path(path).filename().string();
   return last == "." || last == "..";
 }
@@ -201,6 +202,7 @@ bool CopyTheRest(int copy, uint8_t* piece) {
 // Loads the plain file open as `fd` as a file named is loaded.
 Status LoadOpenFile(CPersistContext& document, int fd) {
   CFileIo file;
+  errno = 0;
   if (const Status opened = file.OpenRead(fd); Failed(opened))
     return RefuseInput(document, "standard input", std::strerror(errno ? errno : EIO));
   const Status status = LoadFromStream(document, file, 0);
@@ -434,7 +436,7 @@ bool FinishStandardOutput() {
   errno = 0;
   if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
   int error = errno;
-  if (g_standardOutputFailed) return false;
+  if (g_standardOutputFailed) return false;  // told where it failed
   g_standardOutputFailed = true;
   // A write that failed earlier, inside the stream, left no reason behind; a closed output
   // still tells its own.
