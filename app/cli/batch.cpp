@@ -306,10 +306,12 @@ bool ParseShard(const std::string& text, unsigned& k, unsigned& n) {
 // No path is longer than this; a longer line is no path, and a list of such lines is no list.
 constexpr size_t kMaxListLine = PATH_MAX;
 
-// Reads the paths of a list, one a line ("-" for standard input), a bounded piece at a time.
-// A list that is not text (it holds a NUL byte) or has a line no path could fill is refused
-// with `reason` as soon as that is seen, before the rest is read.
-bool ReadList(const std::string& source, std::vector<std::string>& paths, std::string& reason) {
+// Reads the paths of a list, one a line, or each ended by a NUL byte with `nulSeparated` ("-" for
+// standard input), a bounded piece at a time. A list of lines that is not text (it holds a NUL
+// byte) or has an entry no path could fill is refused with `reason` as soon as that is seen,
+// before the rest is read.
+bool ReadList(const std::string& source, bool nulSeparated, std::vector<std::string>& paths,
+              std::string& reason) {
   const bool standardInput = source == "-";
   const int fd = standardInput ? STDIN_FILENO : ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat st;
@@ -326,15 +328,18 @@ bool ReadList(const std::string& source, std::vector<std::string>& paths, std::s
     reason = "is a folder, not a list of paths";
     return finish(false);
   }
+  const char separator = nulSeparated ? '\0' : '\n';
   std::string line;
   size_t lineNumber = 1;
   const auto take = [&] {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!nulSeparated && !line.empty() && line.back() == '\r') line.pop_back();
     if (!line.empty()) paths.push_back(std::move(line));
     line.clear();
   };
   const auto refuse = [&](const std::string& why) {
-    reason = "is not a list of paths, one a line: line " + std::to_string(lineNumber) + " " + why;
+    reason = nulSeparated ? "is not a list of paths separated by NUL bytes: entry "
+                          : "is not a list of paths, one a line: line ";
+    reason += std::to_string(lineNumber) + " " + why;
     return finish(false);
   };
   char piece[1 << 16];
@@ -350,7 +355,7 @@ bool ReadList(const std::string& source, std::vector<std::string>& paths, std::s
       return finish(true);
     }
     for (const char c : std::string_view(piece, static_cast<size_t>(got))) {
-      if (c == '\n') {
+      if (c == separator) {
         take();
         ++lineNumber;
       } else if (c == '\0') {
@@ -412,7 +417,7 @@ int PlanBatch(const BatchOptions& options, BatchPlan& plan) {
   std::vector<std::string> paths = options.paths;
   if (!options.filesFrom.empty()) {
     std::string reason;
-    if (!ReadList(options.filesFrom, paths, reason)) {
+    if (!ReadList(options.filesFrom, options.nulSeparated, paths, reason)) {
       const bool standardInput = options.filesFrom == "-";
       std::fprintf(stderr, "%s: %s\n",
                    standardInput ? "standard input" : Printable(options.filesFrom).c_str(),

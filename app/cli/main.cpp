@@ -31,7 +31,7 @@ namespace KX::cli {
 namespace {
 
 constexpr const char* kCommands[] = {"convert", "check",  "info",  "thumbnail", "extract",
-                                     "resave",  "export", "batch", "report"};
+                                     "resave",  "export", "batch", "report",    "help"};
 
 const char kExitCodes[] = R"(Exit codes:
   0  done (converted, written, listed)
@@ -260,6 +260,28 @@ bool UnknownCommand(int argc, char** argv) {
   return false;
 }
 
+// `recaster help [COMMAND...]`: what `--help` prints, of the tool or of the command named
+// ("report merge" names a command of a command).
+int Help(const CLI::App& app, const std::vector<std::string>& words) {
+  const CLI::App* command = &app;
+  std::string name = app.get_name();
+  for (const std::string& word : words) {
+    const auto found =
+        command->get_subcommands([&](const CLI::App* c) { return c->check_name(word); });
+    if (found.empty()) {
+      std::fprintf(stderr, "recaster: no command '%s'%s%s (recaster help lists them)\n",
+                   Printable(word).c_str(), command == &app ? "" : " of ",
+                   command == &app ? "" : command->get_name().c_str());
+      return kExitUsage;
+    }
+    command = found.front();
+    name += " " + command->get_name();
+  }
+  std::printf("%s", command->get_formatter()->make_help(command, name, CLI::AppFormatMode::Normal)
+                        .c_str());
+  return kExitSaved;
+}
+
 // An option given an empty value (`-o ''`) names nothing; taken as absent, it would send the
 // output where the option was meant to keep it from going. Answers the option's name, or empty.
 std::string EmptyValueGiven(const CLI::App& app) {
@@ -368,6 +390,11 @@ int main(int argc, char** argv) {
   batch->add_option("--files-from", filesFrom,
                     "Read more paths from FILE, one a line (- for standard input)");
   batch->add_option("--shard", shard, "Convert only share K of N (K from 0 to N-1) of the files");
+  bool nulSeparated = false;
+  batch
+      ->add_flag("-0,--null", nulSeparated,
+                 "The paths of --files-from end with a NUL byte each (as find -print0 writes them)")
+      ->needs("--files-from");
   std::string exportFormat;
   auto* exportOption = batch->add_option(
       "--export", exportFormat,
@@ -385,6 +412,10 @@ int main(int argc, char** argv) {
   merge->add_option("REPORT", files, "Reports written by batch --report")->required();
   merge->add_option("-o,--output", output, "Merged report to write (default: standard output)");
   merge->add_flag("--force", force, "Replace the merged report when it exists");
+
+  std::vector<std::string> helpWords;
+  auto* helpCommand = app.add_subcommand("help", "Print the options of the tool or of a command");
+  helpCommand->add_option("COMMAND", helpWords, "A command, such as convert or report merge");
 
   try {
     app.parse(argc, argv);
@@ -417,10 +448,12 @@ int main(int argc, char** argv) {
   else if (*exportCommand)
     code = RunExport(texts, {input, output, converted, force});
   else if (*batch)
-    code = RunBatch(
-        texts, {paths, filesFrom, output, jobs, force, report, shard, exportFormat, converted});
+    code = RunBatch(texts, {paths, filesFrom, output, jobs, force, report, shard, exportFormat,
+                            converted, nulSeparated});
   else if (*merge)
     code = MergeReports(files, output.empty() ? "-" : output, force);
+  else if (*helpCommand)
+    code = Help(app, helpWords);
   // What was printed must have arrived.
   if (!FinishStandardOutput()) code = kExitSaveFailed;
   return code;

@@ -549,6 +549,20 @@ TEST_F(WritesTest, AFullOrClosedStandardOutputIsToldOnce) {
   });
 }
 
+TEST_F(WritesTest, HelpOfACommandAndListsSeparatedByNulBytes) {
+  ExpectCases({
+      {"help of a command", "$R help convert", 0, "convert [OPTIONS] INPUT"},
+      {"help of a command of a command", "$R help report merge", 0, "report merge [OPTIONS] REPORT"},
+      {"help of the tool", "$R help", 0, "Exit codes:"},
+      {"help of no command", "$R help report bogus", 2, "no command 'bogus' of report"},
+      {"a path that holds a newline",
+       "cp $S \"$(printf 'two\nlines.crv')\"; printf 'two\nlines.crv\\0' | "
+       "$R -q batch --files-from - -0 -o out && test -f \"$(printf 'out/two\nlines.fbprop')\"",
+       0, ""},
+      {"-0 without a list", "$R batch -0 $S -o out", 2, "--null requires --files-from"},
+  });
+}
+
 // Paths that are no scene files are named for what they are, each once, and the report is
 // written even when nothing was found to convert.
 TEST_F(WritesTest, BatchNamesWhatItCannotConvert) {
