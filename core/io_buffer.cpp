@@ -245,14 +245,36 @@ Status CFileIo::OpenRead(const std::string& filePath) {
   position = 0;
   file = std::fopen(filePath.c_str(), "rb");
   if (!file) return kErrOpen;
+  StartReading(static_cast<uint64_t>(st.st_size));
+  return kOk;
+}
+
+Status CFileIo::OpenRead(int fd) {
+  Close().Ignore();  // a file still open from before is given up
+  path.clear();
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0) return kErrFileSize;
+  if (!S_ISREG(st.st_mode)) return kErrBadArgument;
+  const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (own < 0) return kErrOpen;
+  // The copy shares the caller's place in the file; reading starts at the beginning.
+  if (::lseek(own, 0, SEEK_SET) != 0 || !(file = ::fdopen(own, "rb"))) {
+    ::close(own);
+    return kErrOpen;
+  }
+  position = 0;
+  StartReading(static_cast<uint64_t>(st.st_size));
+  return kOk;
+}
+
+void CFileIo::StartReading(uint64_t fileSize) {
   fd_ = ::fileno(file);
-  size = static_cast<uint64_t>(st.st_size);
+  size = fileSize;
   writing_ = false;
   fillSize_ = kBufferSize;
   // Without a buffer every transfer goes straight to the file: slower, not wrong.
   buffer_.reset(new (std::nothrow) char[kBufferSize]);
   inCursor_ = inEnd_ = Buffer();
-  return kOk;
 }
 
 Status CFileIo::OpenWrite(const std::string& filePath) {

@@ -221,6 +221,9 @@ class CFileIo final : public CIoBuffer {
   ~CFileIo() override { Close().Ignore(); }
 
   Status OpenRead(const std::string& filePath);
+  // Reads the plain file open as `fd` from its start, through a descriptor of its own (the
+  // caller's stays open): a file without a name to find its folder by, such as standard input.
+  Status OpenRead(int fd);
   Status OpenWrite(const std::string& filePath);
   // Hands written data to the file system; a failure answers kErrStream.
   Status Flush();
@@ -241,6 +244,7 @@ class CFileIo final : public CIoBuffer {
  private:
   // Reading: the buffer holds the file's bytes up to inEnd_, those before inCursor_ consumed.
   // Writing: the bytes before outCursor_ wait to be written.
+  void StartReading(uint64_t fileSize);
   Status Fill();
   uint8_t* Buffer() const { return reinterpret_cast<uint8_t*>(buffer_.get()); }
   void DropWindow() { inCursor_ = inEnd_ = outCursor_ = outEnd_ = nullptr; }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,16 +17,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <tuple>
 
+#include "app/cli/batch_report.h"
 #include "app/cli/cli_io.h"
 #include "app/cli/cli_ui.h"
 #include "app/cli/export.h"
+#include "app/cli/json_writer.h"
 #include "core/atomic_file.h"
 
 namespace fs = std::filesystem;
@@ -74,12 +75,50 @@ bool IsSceneFile(const fs::path& path) {
   return ext == ".crv";
 }
 
+// A path that is neither a plain file nor a folder, and what it is instead.
+struct Skipped {
+  std::string path;
+  const char* what;
+};
+
 struct Collected {
   std::vector<Job> jobs;
   std::vector<std::string> missing;   // paths given that do not exist
   std::vector<std::string> dangling;  // links below folders that point nowhere
+  std::vector<Skipped> skipped;       // FIFOs, devices and sockets, given or found as .crv
   size_t existing = 0;                // paths given that exist
 };
+
+const char* WhatItIs(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "no plain file";
+}
+
+// The scene files found below `folder`, in name order. Each `.crv` there that cannot be converted
+// is handed to `note` with what it is (null for a link to nothing).
+template <class Note>
+std::vector<fs::path> FindScenes(const fs::path& folder, Note&& note) {
+  std::vector<fs::path> found;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(folder, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (!IsSceneFile(it->path())) continue;
+    struct stat st;
+    if (::stat(it->path().c_str(), &st) != 0) {
+      std::error_code entryError;
+      if (it->is_symlink(entryError)) note(it->path().string(), nullptr);
+      continue;
+    }
+    if (S_ISREG(st.st_mode))
+      found.push_back(it->path());
+    else if (!S_ISDIR(st.st_mode))
+      note(it->path().string(), WhatItIs(st.st_mode));
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
 
 Collected CollectJobs(const std::vector<std::string>& paths, const fs::path& outputDir,
                       const std::string& extension) {
@@ -96,30 +135,34 @@ Collected CollectJobs(const std::vector<std::string>& paths, const fs::path& out
       return;
     c.jobs.emplace_back(input.string(), (outputDir / output).string(), output.string());
   };
+  // Every path that cannot be converted is told once, however often it was reached.
+  std::set<std::string> told;
+  auto firstTime = [&](const std::string& path) {
+    return told.insert(fs::path(path).lexically_normal().string()).second;
+  };
+  // `what` is null for a link to nothing.
+  auto note = [&](const std::string& path, const char* what) {
+    if (!firstTime(path)) return;
+    if (what)
+      c.skipped.push_back({path, what});
+    else
+      c.dangling.push_back(path);
+  };
   for (const auto& given : paths) {
-    std::error_code ec;
+    struct stat st;
+    if (::stat(given.c_str(), &st) != 0) {
+      if (firstTime(given)) c.missing.push_back(given);
+      continue;
+    }
+    ++c.existing;
     const fs::path path(given);
-    if (fs::is_directory(path, ec)) {
-      ++c.existing;
-      std::vector<fs::path> found;
-      for (auto it = fs::recursive_directory_iterator(path, ec);
-           !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        std::error_code entryError;
-        if (!IsSceneFile(it->path())) continue;
-        if (it->is_symlink(entryError) && !fs::exists(it->path(), entryError)) {
-          c.dangling.push_back(it->path().string());
-          continue;
-        }
-        if (it->is_regular_file(entryError)) found.push_back(it->path());
-      }
-      std::sort(found.begin(), found.end());
+    if (S_ISDIR(st.st_mode)) {
       // The prop is named after where the file was found, never after where a link leads.
-      for (const auto& file : found) add(file, file.lexically_relative(path));
-    } else if (fs::is_regular_file(path, ec)) {
-      ++c.existing;
+      for (const auto& file : FindScenes(path, note)) add(file, file.lexically_relative(path));
+    } else if (S_ISREG(st.st_mode)) {
       add(path, path.filename());
     } else {
-      c.missing.push_back(given);
+      note(given, WhatItIs(st.st_mode));
     }
   }
   // Two inputs that map to one prop would overwrite each other while both count as converted;
@@ -260,33 +303,70 @@ bool ParseShard(const std::string& text, unsigned& k, unsigned& n) {
   return true;
 }
 
-bool ReadList(const std::string& source, std::vector<std::string>& paths, std::string& reason) {
-  std::ifstream file;
-  std::istream* in = &std::cin;
-  if (source != "-") {
-    file.open(source);
-    if (!file) {
-      reason = std::strerror(errno);
-      return false;
-    }
-    in = &file;
-  }
-  std::string line;
-  while (std::getline(*in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty()) paths.push_back(line);
-  }
-  if (in->bad()) {
-    reason = "read failed";
+// No path is longer than this; a longer line is no path, and a list of such lines is no list.
+constexpr size_t kMaxListLine = PATH_MAX;
+
+// Reads the paths of a list, one a line, or each ended by a NUL byte with `nulSeparated` ("-" for
+// standard input), a bounded piece at a time. A list of lines that is not text (it holds a NUL
+// byte) or has an entry no path could fill is refused with `reason` as soon as that is seen,
+// before the rest is read.
+bool ReadList(const std::string& source, bool nulSeparated, std::vector<std::string>& paths,
+              std::string& reason) {
+  const bool standardInput = source == "-";
+  const int fd = standardInput ? STDIN_FILENO : ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    reason = std::string("cannot be read: ") + std::strerror(errno);
+    if (fd >= 0 && !standardInput) ::close(fd);
     return false;
   }
-  return true;
-}
-
-nlohmann::ordered_json Summary(const std::vector<nlohmann::ordered_json>& files) {
-  std::map<std::string, int> counts;
-  for (const auto& file : files) ++counts[file.value("outcome", std::string("failed"))];
-  return counts;
+  const auto finish = [&](bool ok) {
+    if (!standardInput) ::close(fd);
+    return ok;
+  };
+  if (S_ISDIR(st.st_mode)) {
+    reason = "is a folder, not a list of paths";
+    return finish(false);
+  }
+  const char separator = nulSeparated ? '\0' : '\n';
+  std::string line;
+  size_t lineNumber = 1;
+  const auto take = [&] {
+    if (!nulSeparated && !line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) paths.push_back(std::move(line));
+    line.clear();
+  };
+  const auto refuse = [&](const std::string& why) {
+    reason = nulSeparated ? "is not a list of paths separated by NUL bytes: entry "
+                          : "is not a list of paths, one a line: line ";
+    reason += std::to_string(lineNumber) + " " + why;
+    return finish(false);
+  };
+  char piece[1 << 16];
+  for (;;) {
+    const ssize_t got = ::read(fd, piece, sizeof piece);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      reason = std::string("cannot be read: ") + std::strerror(errno);
+      return finish(false);
+    }
+    if (got == 0) {
+      take();
+      return finish(true);
+    }
+    for (const char c : std::string_view(piece, static_cast<size_t>(got))) {
+      if (c == separator) {
+        take();
+        ++lineNumber;
+      } else if (c == '\0') {
+        return refuse("holds a NUL byte");
+      } else if (line.size() == kMaxListLine) {
+        return refuse("is longer than " + std::to_string(kMaxListLine) + " bytes, which no path is");
+      } else {
+        line += c;
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -303,7 +383,8 @@ namespace {
 struct BatchPlan {
   unsigned shard = 0, shards = 1;
   Collected collected;
-  std::vector<Job> jobs;  // those of this share
+  std::vector<Job> jobs;      // those of this share
+  bool foundNothing = false;  // no file to convert below the paths given
 };
 
 // A report that cannot be written is found before the work, not after it. Answers 0 or the exit
@@ -336,8 +417,10 @@ int PlanBatch(const BatchOptions& options, BatchPlan& plan) {
   std::vector<std::string> paths = options.paths;
   if (!options.filesFrom.empty()) {
     std::string reason;
-    if (!ReadList(options.filesFrom, paths, reason)) {
-      std::fprintf(stderr, "%s: cannot be read: %s\n", Printable(options.filesFrom).c_str(),
+    if (!ReadList(options.filesFrom, options.nulSeparated, paths, reason)) {
+      const bool standardInput = options.filesFrom == "-";
+      std::fprintf(stderr, "%s: %s\n",
+                   standardInput ? "standard input" : Printable(options.filesFrom).c_str(),
                    reason.c_str());
       return kExitUsage;
     }
@@ -356,8 +439,11 @@ int PlanBatch(const BatchOptions& options, BatchPlan& plan) {
     std::fprintf(stderr, "%s: no such file or folder\n", Printable(path).c_str());
   for (const auto& path : collected.dangling)
     std::fprintf(stderr, "%s: a link to nothing; skipped\n", Printable(path).c_str());
+  for (const auto& [path, what] : collected.skipped)
+    std::fprintf(stderr, "%s: is %s, not a scene file; skipped\n", Printable(path).c_str(), what);
   if (collected.jobs.empty()) {
     std::fprintf(stderr, "batch: no .crv files found\n");
+    plan.foundNothing = true;
     return collected.existing == 0 && collected.dangling.empty() ? kExitUsage : kExitFailure;
   }
   for (auto& job : plan.collected.jobs)
@@ -545,35 +631,108 @@ class CWorkerPool {
   std::vector<Worker> workers_;
 };
 
-// The progress line on a terminal, or a line per finished file; nothing with -q.
+// How many columns the terminal on standard error has (80 when it does not say).
+size_t TerminalColumns() {
+  struct winsize size {};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+// `text` (printable UTF-8) in at most `columns` columns: a longer one gives its middle up to
+// "...", keeping more of its end, where a path names its file. A character of three or four bytes
+// counts as two columns, which the widest of them take.
+std::string FitColumns(std::string_view text, size_t columns) {
+  struct Character {
+    size_t at, length, width;
+  };
+  std::vector<Character> characters;
+  size_t total = 0;
+  for (size_t at = 0; at < text.size();) {
+    const size_t length = std::max<size_t>(1, Utf8SequenceLength(text.substr(at)));
+    const size_t width = length >= 3 ? 2 : 1;
+    characters.push_back({at, length, width});
+    total += width;
+    at += length;
+  }
+  if (total <= columns) return std::string(text);
+  const size_t room = columns > 3 ? columns - 3 : 0;
+  const size_t headRoom = room / 3, tailRoom = room - headRoom;
+  size_t headEnd = 0, tailStart = text.size(), used = 0;
+  for (const Character& c : characters) {
+    if (used + c.width > headRoom) break;
+    used += c.width;
+    headEnd = c.at + c.length;
+  }
+  used = 0;
+  for (auto c = characters.rbegin(); c != characters.rend(); ++c) {
+    if (used + c->width > tailRoom) break;
+    used += c->width;
+    tailStart = c->at;
+  }
+  if (columns < 3) return std::string(text.substr(0, headEnd));
+  return std::string(text.substr(0, headEnd)) + "..." + std::string(text.substr(tailStart));
+}
+
+// The progress line on a terminal, fitted to its width, or a line per finished file; nothing
+// with -q. Files the stop kept from their end are not counted as done, and the last line says
+// how many there are.
 class CProgress {
  public:
   explicit CProgress(size_t total)
       : total_(total),
         terminal_(::isatty(STDERR_FILENO) && Verbosity() <= 0),
         start_(std::chrono::steady_clock::now()) {}
-  ~CProgress() {
-    if (terminal_ && Verbosity() >= 0) std::fprintf(stderr, "\n");
-  }
-  void Show(const Job& finished, size_t done) const {
+
+  void Show(const Job& finished) {
     if (Verbosity() < 0) return;
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-    const double estimate =
-        done ? elapsed / static_cast<double>(done) * static_cast<double>(total_ - done) : 0;
-    if (terminal_)
-      std::fprintf(stderr, "\r\033[K[%zu/%zu] %s elapsed, ~%s left  %s", done, total_,
-                   Duration(elapsed).c_str(), Duration(estimate).c_str(),
-                   Printable(finished.input).c_str());
-    else
-      std::fprintf(stderr, "[%zu/%zu] %s: %s\n", done, total_, Printable(finished.input).c_str(),
+    if (finished.exitCode != kInterrupted) ++done_;
+    shown_ = true;
+    if (!terminal_) {
+      std::fprintf(stderr, "[%zu/%zu] %s: %s\n", done_, total_, Printable(finished.input).c_str(),
                    Category(finished.exitCode));
+      return;
+    }
+    const double elapsed = Elapsed();
+    const double estimate =
+        done_ ? elapsed / static_cast<double>(done_) * static_cast<double>(total_ - done_) : 0;
+    char head[128];
+    std::snprintf(head, sizeof head, "[%zu/%zu] %s elapsed, ~%s left", done_, total_,
+                  Duration(elapsed).c_str(), Duration(estimate).c_str());
+    // Writing into the last column moves some terminals to the next row.
+    const size_t columns = TerminalColumns() - 1;
+    std::string line = FitColumns(head, columns);
+    constexpr size_t kLeastPath = 8;
+    if (line.size() + 2 + kLeastPath <= columns)
+      line += "  " + FitColumns(Printable(finished.input), columns - line.size() - 2);
+    std::fprintf(stderr, "\r\033[K%s", line.c_str());
+  }
+
+  // Ends the progress, with `interrupted` files not converted because the batch was stopped.
+  void End(size_t interrupted) const {
+    if (Verbosity() < 0) return;
+    if (interrupted == 0) {
+      if (terminal_ && shown_) std::fprintf(stderr, "\n");
+      return;
+    }
+    char line[128];
+    std::snprintf(line, sizeof line, "[%zu/%zu] stopped after %s: %zu interrupted", done_, total_,
+                  Duration(Elapsed()).c_str(), interrupted);
+    if (terminal_)
+      std::fprintf(stderr, "\r\033[K%s\n", FitColumns(line, TerminalColumns() - 1).c_str());
+    else
+      std::fprintf(stderr, "%s\n", line);
   }
 
  private:
+  double Elapsed() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  }
+
   size_t total_;
   bool terminal_;
   std::chrono::steady_clock::time_point start_;
+  size_t done_ = 0;
+  bool shown_ = false;
 };
 
 // Runs the jobs, options.jobs at a time, until all are done or the batch is stopped; every worker
@@ -581,17 +740,20 @@ class CProgress {
 void RunJobs(const CTextTable& texts, const BatchOptions& options, std::vector<Job>& jobs,
              const CStopSignals& signals) {
   const time_t startTime = ::time(nullptr);
-  const CProgress progress(jobs.size());
-  size_t next = 0, done = 0;
-  const auto finished = [&](const Job& job) { progress.Show(job, ++done); };
+  CProgress progress(jobs.size());
+  size_t next = 0, settled = 0;
+  const auto finished = [&](const Job& job) {
+    ++settled;
+    progress.Show(job);
+  };
   std::fflush(nullptr);
   CWorkerPool pool(texts, options, signals);
   bool stopping = false;
-  while (done < jobs.size()) {
+  while (settled < jobs.size()) {
     if (g_stopSignal && !stopping) {
       stopping = true;
       pool.StopAll();
-      for (; next < jobs.size(); ++next, ++done) {
+      for (; next < jobs.size(); ++next, ++settled) {
         jobs[next].exitCode = kInterrupted;
         jobs[next].message = "not converted: the batch was stopped";
       }
@@ -615,13 +777,16 @@ void RunJobs(const CTextTable& texts, const BatchOptions& options, std::vector<J
     if (pool.size() == 0) continue;
     if (!pool.Wait(jobs, startTime, finished)) break;
   }
+  progress.End(static_cast<size_t>(std::count_if(
+      jobs.begin(), jobs.end(), [](const Job& job) { return job.exitCode == kInterrupted; })));
 }
 
 // Prints each file's warnings, the files that failed and the summary line; answers whether
 // anything failed.
 bool PrintOutcome(const BatchOptions& options, const BatchPlan& plan,
                   std::map<std::string, int>& counts, double elapsed) {
-  bool anyFailed = !plan.collected.missing.empty() || !plan.collected.dangling.empty();
+  const Collected& c = plan.collected;
+  bool anyFailed = !c.missing.empty() || !c.dangling.empty() || !c.skipped.empty();
   for (const auto& job : plan.jobs) {
     ++counts[Category(job.exitCode)];
     anyFailed = anyFailed || IsFailure(job.exitCode);
@@ -665,9 +830,12 @@ bool WriteReport(const std::string& path, const BatchPlan& plan,
   for (const auto& missing : plan.collected.missing) report["missing"].push_back(JsonSafe(missing));
   report["dangling"] = nlohmann::json::array();
   for (const auto& link : plan.collected.dangling) report["dangling"].push_back(JsonSafe(link));
+  report["skipped"] = nlohmann::json::array();
+  for (const auto& skipped : plan.collected.skipped)
+    report["skipped"].push_back(JsonSafe(skipped.path));
   if (plan.shards > 1)
     report["shard"] = std::to_string(plan.shard) + "/" + std::to_string(plan.shards);
-  report["summary"] = counts;
+  report["summary"] = ReportSummary(counts);
   const std::string text = report.dump(2) + "\n";
   const OutputCheck written =
       WriteOutput(path, std::vector<uint8_t>(text.begin(), text.end()), true);
@@ -680,7 +848,13 @@ bool WriteReport(const std::string& path, const BatchPlan& plan,
 
 int RunBatch(const CTextTable& texts, const BatchOptions& options) {
   BatchPlan plan;
-  if (const int code = PlanBatch(options, plan); code >= 0) return code;
+  if (const int code = PlanBatch(options, plan); code >= 0) {
+    // A batch that found nothing to convert still leaves the report that says what it found.
+    if (plan.foundNothing && !options.reportPath.empty() &&
+        !WriteReport(options.reportPath, plan, {}))
+      return code == kExitUsage ? code : kExitFailure;
+    return code;
+  }
   int code = kExitSaved;
   {
     // Stopping the batch stops its workers; the report and the summary still tell what was done.
@@ -702,55 +876,6 @@ int RunBatch(const CTextTable& texts, const BatchOptions& options) {
     ::raise(g_stopSignal);
   }
   return code;
-}
-
-int MergeReports(const std::vector<std::string>& reports, const std::string& output, bool force) {
-  std::vector<nlohmann::ordered_json> files;
-  nlohmann::ordered_json missing = nlohmann::json::array(), dangling = nlohmann::json::array();
-  nlohmann::ordered_json shardsSeen = nlohmann::json::array();
-  for (const auto& path : reports) {
-    std::ifstream in(path);
-    if (!in) {
-      std::fprintf(stderr, "%s: cannot be read: %s\n", Printable(path).c_str(),
-                   std::strerror(errno));
-      return kExitLoadFailed;
-    }
-    nlohmann::ordered_json report;
-    try {
-      report = nlohmann::ordered_json::parse(in);
-      for (const auto& file : report.at("files")) files.push_back(file);
-    } catch (const nlohmann::json::exception& e) {
-      std::fprintf(stderr, "%s: is no batch report: %s\n", Printable(path).c_str(), e.what());
-      return kExitLoadFailed;
-    }
-    for (const char* list : {"missing", "dangling"})
-      if (report.contains(list) && report[list].is_array())
-        for (const auto& entry : report[list]) {
-          auto& into = std::string(list) == "missing" ? missing : dangling;
-          if (std::find(into.begin(), into.end(), entry) == into.end()) into.push_back(entry);
-        }
-    if (report.contains("shard")) shardsSeen.push_back(report["shard"]);
-  }
-  nlohmann::ordered_json merged;
-  merged["files"] = files;
-  merged["missing"] = missing;
-  merged["dangling"] = dangling;
-  if (!shardsSeen.empty()) merged["shards"] = shardsSeen;
-  merged["summary"] = Summary(files);
-  const std::string text = merged.dump(2) + "\n";
-  if (output != "-") {
-    if (const OutputCheck check = CheckOutput(output, force, false, false); check.exitCode != 0) {
-      std::fprintf(stderr, "%s\n", check.message.c_str());
-      return check.exitCode;
-    }
-  }
-  const OutputCheck written =
-      WriteOutput(output, std::vector<uint8_t>(text.begin(), text.end()), force);
-  if (written.exitCode != 0) {
-    std::fprintf(stderr, "%s\n", written.message.c_str());
-    return written.exitCode;
-  }
-  return kExitSaved;
 }
 
 }  // namespace KX::cli

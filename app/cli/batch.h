@@ -19,6 +19,7 @@ struct BatchOptions {
   std::string shard;         // "K/N": only the files of share K (0 to N-1)
   std::string exportFormat;  // "glb" or "gltf": export each file as glTF instead of converting it
   bool converted = false;    // with exportFormat: export what convert would make of each file
+  bool nulSeparated = false;  // the paths of filesFrom end with a NUL byte each, not a newline
 };
 
 // Answers 0 when no file failed to load or save, 1 otherwise (2 for usage errors). Stopped by

@@ -4,14 +4,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <new>
 
 #include "app/cli/cli_ui.h"
 #include "app/cli/json_writer.h"
 #include "core/atomic_file.h"
 #include "core/io_buffer.h"
+#include "image/image.h"
+#include "image/thumbnail.h"
 
 namespace fs = std::filesystem;
 
@@ -33,13 +39,36 @@ Status RefuseInput(CPersistContext& document, const std::string& path, const std
   return kErrOpen;
 }
 
+// A failed write to standard output that was told already: the end of the command does not tell
+// it again (with a reason the stream no longer knows).
+bool g_standardOutputFailed = false;
+
 bool WriteAll(std::FILE* out, const std::vector<uint8_t>& bytes, std::string& reason) {
   errno = 0;
   if (std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size() || std::fflush(out) != 0) {
     reason = std::strerror(errno ? errno : EIO);
+    if (out == stdout) g_standardOutputFailed = true;
     return false;
   }
   return true;
+}
+
+// Makes the missing folders of `path`; answers what went wrong, or an empty string.
+std::string MakeFoldersOf(const std::string& path) {
+  const fs::path folder = fs::path(path).parent_path();
+  std::error_code ec;
+  if (folder.empty() || fs::exists(folder, ec)) return {};
+  fs::create_directories(folder, ec);
+  if (!ec) return {};
+  return Printable(folder.string()) + ": the folder cannot be made: " + ec.message();
+}
+
+// A name that ends in a slash, or in "." or "..", names a folder, whatever exists there.
+bool NamesAFolder(const std::string& path) {
+  if (path.empty()) return false;
+  if (path.back() == '/') return true;
+  const std::string last = fs::path(path).filename().string();
+  return last == "." || last == "..";
 }
 
 }  // namespace
@@ -105,24 +134,132 @@ Status StrictLoad(CPersistContext& document, Status loaded) {
   return d.status;
 }
 
-Status LoadInputLeniently(const std::string& path, CPersistContext& document) {
-  if (path == "-") {
-    if (::isatty(STDIN_FILENO))
-      return RefuseInput(document, path, "standard input is a terminal; pipe a file into it");
-    std::vector<uint8_t> bytes;
-    char buffer[1 << 16];
-    for (;;) {
-      const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return RefuseInput(document, "standard input", std::strerror(errno));
-      if (n == 0) break;
-      bytes.insert(bytes.end(), buffer, buffer + n);
+// The headers a scene file starts with: the current layout's and the old one's.
+constexpr std::string_view kSceneHeaders[] = {"_KXBrix", "KXCorva"};
+constexpr size_t kHeaderBytes = 7;
+// What standard input is copied by: a bounded piece at a time, as a file is read.
+constexpr size_t kCopyBytes = size_t{1} << 20;
+
+// Reads from `fd` until `count` bytes are in or the input ends; answers how many, or -1 (errno).
+ssize_t ReadUpTo(int fd, uint8_t* into, size_t count) {
+  size_t got = 0;
+  while (got < count) {
+    const ssize_t n = ::read(fd, into + got, count - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(got);
+}
+
+bool WriteFully(int fd, const uint8_t* from, size_t count) {
+  while (count > 0) {
+    const ssize_t n = ::write(fd, from, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
     }
-    CMemoryIo stream{std::span<const uint8_t>(bytes)};
+    from += n;
+    count -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// A file without a name in the temporary folder ($TMPDIR, else /tmp), gone once closed; -1
+// (errno) when none can be made.
+int OpenUnnamedTemporary() {
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string folder = tmp && *tmp ? tmp : "/tmp";
+  const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+  // A file system without unnamed files: a name, taken away at once.
+  std::string name = folder + "/.recaster-input-XXXXXX";
+  const int named = ::mkostemp(name.data(), O_CLOEXEC);
+  if (named >= 0) ::unlink(name.c_str());
+  return named;
+}
+
+// Copies what is left of standard input to `copy`: from a pipe straight through the system, else
+// through `piece` (kCopyBytes). False (errno) when reading or writing failed.
+bool CopyTheRest(int copy, uint8_t* piece) {
+  for (;;) {
+    const ssize_t moved = ::splice(STDIN_FILENO, nullptr, copy, nullptr, kCopyBytes, SPLICE_F_MOVE);
+    if (moved > 0) continue;
+    if (moved == 0) return true;
+    if (errno == EINTR) continue;
+    if (errno != EINVAL) return false;
+    break;  // not a pipe: read and written here
+  }
+  for (;;) {
+    const ssize_t got = ReadUpTo(STDIN_FILENO, piece, kCopyBytes);
+    if (got < 0 || !WriteFully(copy, piece, static_cast<size_t>(got))) return false;
+    if (static_cast<size_t>(got) < kCopyBytes) return true;
+  }
+}
+
+// Loads the plain file open as `fd` as a file named is loaded.
+Status LoadOpenFile(CPersistContext& document, int fd) {
+  CFileIo file;
+  errno = 0;
+  if (const Status opened = file.OpenRead(fd); Failed(opened))
+    return RefuseInput(document, "standard input", std::strerror(errno ? errno : EIO));
+  const Status status = LoadFromStream(document, file, 0);
+  file.Close().Ignore();  // read-only: everything needed has been read
+  document.stream = nullptr;
+  return status;
+}
+
+// Standard input that is no plain file (a pipe, a device) has no length the load could check
+// the counts it reads against. Its bytes are copied, a bounded piece at a time, into a file
+// without a name, which is then loaded like any file. Input that does not start like a scene is
+// refused from its first bytes, before anything else is read.
+Status LoadStandardInput(CPersistContext& document) {
+  if (::isatty(STDIN_FILENO))
+    return RefuseInput(document, "-", "standard input is a terminal; pipe a file into it");
+  struct stat st;
+  if (::fstat(STDIN_FILENO, &st) != 0)
+    return RefuseInput(document, "standard input", std::strerror(errno));
+  if (S_ISDIR(st.st_mode)) return RefuseInput(document, "standard input", "is a folder");
+  if (S_ISREG(st.st_mode)) return LoadOpenFile(document, STDIN_FILENO);
+
+  std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[kCopyBytes]);
+  if (!piece) return RefuseInput(document, "standard input", std::strerror(ENOMEM));
+  ssize_t got = ReadUpTo(STDIN_FILENO, piece.get(), kCopyBytes);
+  if (got < 0) return RefuseInput(document, "standard input", std::strerror(errno));
+  const std::string_view first(reinterpret_cast<const char*>(piece.get()),
+                               static_cast<size_t>(got));
+  const bool scene = first.size() >= kHeaderBytes &&
+                     std::any_of(std::begin(kSceneHeaders), std::end(kSceneHeaders),
+                                 [&](std::string_view header) { return first.starts_with(header); });
+  if (!scene) {
+    // Told from these bytes exactly as a file holding them would be.
+    CMemoryIo stream{std::span<const uint8_t>(piece.get(), static_cast<size_t>(got))};
     const Status status = LoadFromStream(document, stream, 0);
     document.stream = nullptr;
     return status;
   }
+  const int copy = OpenUnnamedTemporary();
+  if (copy < 0)
+    return RefuseInput(document, "standard input",
+                       std::string("no temporary file to read it from: ") + std::strerror(errno));
+  bool wrote = WriteFully(copy, piece.get(), static_cast<size_t>(got));
+  const bool ended = static_cast<size_t>(got) < kCopyBytes;
+  if (wrote && !ended) wrote = CopyTheRest(copy, piece.get());
+  if (!wrote) {
+    const int error = errno;
+    ::close(copy);
+    return RefuseInput(document, "standard input", std::strerror(error));
+  }
+  piece.reset();
+  const Status status = LoadOpenFile(document, copy);
+  ::close(copy);
+  return status;
+}
+
+Status LoadInputLeniently(const std::string& path, CPersistContext& document) {
+  if (path == "-") return LoadStandardInput(document);
   // Asked before reading, so that the system says what is wrong, and so that a FIFO or a device
   // is never read from.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -155,11 +292,40 @@ Status LoadInput(const std::string& path, CPersistContext& document) {
   return StrictLoad(document, LoadInputLeniently(path, document));
 }
 
+namespace {
+
+// Whether records of `className` hold a picture, whose decoding may fail the load.
+bool HoldsPicture(const std::string& className) {
+  CRefPtr<CBase> object;
+  if (Failed(CreateObject(className, object)) || !object) return false;
+  return KindOf<CImage>(object.get()) || KindOf<CAnmImage>(object.get()) ||
+         KindOf<CThumbnail>(object.get());
+}
+
+}  // namespace
+
+std::string DescribeFailure(const CLoadDiagnostics& d) {
+  if (d.status == kErrOpen && d.className.empty() && d.offset == 0 && !d.message.empty())
+    return d.message;
+  // A picture that cannot be decoded fails with the status of a file that cannot be opened,
+  // whose words would mislead: what is damaged comes first.
+  if (d.status != kErrOpen || d.className.empty() || !HoldsPicture(d.className))
+    return d.DescribeFailure();
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08X", static_cast<uint32_t>(d.status));
+  std::string text = "the picture of the " + d.className + " record starting at offset " +
+                     std::to_string(d.recordOffset) +
+                     " is damaged or of a kind that cannot be read: it cannot be decoded "
+                     "(status " + code + " at offset " + std::to_string(d.offset) + ")";
+  if (!d.message.empty()) text += ": " + d.message;
+  return text;
+}
+
 std::string DescribeLoadFailure(const CPersistContext& document) {
   const auto& d = document.diagnostics;
-  if (d.status == kErrOpen && d.className.empty() && d.offset == 0 && !d.message.empty())
-    return Printable(d.message);
-  return PrintableLines(d.Describe());
+  std::string text = DescribeFailure(d);
+  for (const auto& line : d.WarningLines()) text += "\nwarning: " + line;
+  return PrintableLines(text);
 }
 
 std::vector<std::string> LoadWarnings(const CPersistContext& document) {
@@ -186,6 +352,9 @@ OutputCheck CheckOutput(const std::string& path, bool force, bool binary, bool m
       return {kExitUsage, "standard output is a terminal; redirect it, or name a file with -o"};
     return {};
   }
+  // Refused before a folder of it is made.
+  if (NamesAFolder(path))
+    return {kExitUsage, Printable(path) + ": names a folder; name the file to write"};
   const TargetInfo target = InspectTarget(path);
   switch (target.kind) {
     case TargetKind::kNotReplaceable:
@@ -199,14 +368,9 @@ OutputCheck CheckOutput(const std::string& path, bool force, bool binary, bool m
     case TargetKind::kAbsent:
       break;
   }
-  const fs::path folder = fs::path(path).parent_path();
-  std::error_code ec;
-  if (makeFolders && !folder.empty() && !fs::exists(folder, ec)) {
-    fs::create_directories(folder, ec);
-    if (ec)
-      return {kExitSaveFailed,
-              Printable(folder.string()) + ": the folder cannot be made: " + ec.message()};
-  }
+  if (makeFolders)
+    if (std::string failure = MakeFoldersOf(path); !failure.empty())
+      return {kExitSaveFailed, std::move(failure)};
   return {};
 }
 
@@ -217,6 +381,9 @@ OutputCheck WriteOutput(const std::string& path, const std::vector<uint8_t>& byt
       return {kExitSaveFailed, "standard output: write failed: " + reason};
     return {};
   }
+  // Its folders are made as a prop's are.
+  if (std::string failure = MakeFoldersOf(path); !failure.empty())
+    return {kExitSaveFailed, std::move(failure)};
   CAtomicFile file;
   Status status = file.Create(path, force);
   if (Succeeded(status)) status = file.Write(bytes.data(), bytes.size());
@@ -268,7 +435,13 @@ int Verbosity() {
 bool FinishStandardOutput() {
   errno = 0;
   if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
-  std::fprintf(stderr, "standard output: write failed: %s\n", std::strerror(errno ? errno : EIO));
+  int error = errno;
+  if (g_standardOutputFailed) return false;  // told where it failed
+  g_standardOutputFailed = true;
+  // A write that failed earlier, inside the stream, left no reason behind; a closed output
+  // still tells its own.
+  if (error == 0) error = ::fcntl(STDOUT_FILENO, F_GETFD) < 0 ? errno : EIO;
+  std::fprintf(stderr, "standard output: write failed: %s\n", std::strerror(error));
   return false;
 }
 

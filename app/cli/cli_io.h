@@ -28,8 +28,11 @@ std::string PrintableLines(std::string_view text, std::string_view indent = "  "
 // first warning's record and list them all.
 Status LoadInput(const std::string& path, CPersistContext& document);
 
-// What went wrong in a failed load, for a terminal: the system's words for a file that could not
-// be read at all, else where the load stopped (offset and class), then a line per warning.
+// What went wrong in a failed load, in one line: the system's words for a file that could not be
+// read at all, what is damaged when a picture cannot be decoded, else the status and where the
+// load stopped (offset and class).
+std::string DescribeFailure(const CLoadDiagnostics& diagnostics);
+// The same for a terminal, followed by a line per warning.
 std::string DescribeLoadFailure(const CPersistContext& document);
 
 // The warnings of a load that succeeded, one line each as they are printed: "a CImageLayer

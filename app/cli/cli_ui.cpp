@@ -30,10 +30,11 @@ Status CCliUi::LoadDocument(CPersistContext& document, const std::string& path) 
   const Status status = LoadInput(path, document);
   if (Failed(status)) {
     // The command shows the full diagnostics; a file that could not be read at all is told
-    // by the system's words alone.
+    // by the system's words alone, a picture that cannot be decoded as what is damaged.
     const auto& d = document.diagnostics;
     loadDiagnostics_ = d.Describe();
-    if (d.status == kErrOpen && d.className.empty() && d.offset == 0) loadProblem_ = d.message;
+    loadProblem_ = DescribeFailure(d);
+    for (const auto& line : d.WarningLines()) loadProblem_ += "\nwarning: " + line;
   } else {
     Tell(LoadWarnings(document));
   }

@@ -284,8 +284,8 @@ int RunExtract(const std::string& file, const std::string& folder, bool force) {
     if (found.empty) std::printf("; %zu image(s) without a picture", found.empty);
     std::printf("\n");
   }
-  // What was written must have been told.
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) return kExitSaveFailed;
+  // What was written must have been told, and a failure to tell it is said once.
+  if (!FinishStandardOutput()) return kExitSaveFailed;
   return failed ? kExitSaveFailed : kExitSaved;
 }
 

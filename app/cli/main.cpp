@@ -32,7 +32,7 @@ namespace KX::cli {
 namespace {
 
 constexpr const char* kCommands[] = {"convert", "check",  "info",  "thumbnail", "extract",
-                                     "resave",  "export", "batch", "report"};
+                                     "resave",  "export", "batch", "report",    "help"};
 
 const char kExitCodes[] = R"(Exit codes:
   0  done (converted, written, listed)
@@ -112,10 +112,8 @@ CheckResult CheckOne(const std::string& file) {
   CPersistContext document;
   if (Failed(LoadInput(file, document))) {
     result.verdict = "cannot be loaded";
-    const CLoadDiagnostics& d = document.diagnostics;
     // A file that could not be read at all is told by the system's words alone.
-    const bool unread = d.status == kErrOpen && d.className.empty() && d.offset == 0;
-    result.detail = unread && !d.message.empty() ? d.message : d.DescribeFailure();
+    result.detail = DescribeFailure(document.diagnostics);
     result.warnings = LoadWarnings(document);
     return result;
   }
@@ -208,6 +206,7 @@ int Thumbnail(const std::string& file, const std::string& picture, std::string f
                  Printable(picture).c_str());
     return kExitUsage;
   }
+  if (OutputReplacesInput(file, picture)) return kExitUsage;
   if (const OutputCheck check = CheckOutput(picture, force, true, false); check.exitCode != 0) {
     std::fprintf(stderr, "%s\n", check.message.c_str());
     return check.exitCode;
@@ -271,6 +270,43 @@ bool UnknownCommand(int argc, char** argv) {
     return true;
   }
   return false;
+}
+
+// `recaster help [COMMAND...]`: what `--help` prints, of the tool or of the command named
+// ("report merge" names a command of a command).
+int Help(const CLI::App& app, const std::vector<std::string>& words) {
+  const CLI::App* command = &app;
+  std::string name = app.get_name();
+  for (const std::string& word : words) {
+    const auto found =
+        command->get_subcommands([&](const CLI::App* c) { return c->check_name(word); });
+    if (found.empty()) {
+      std::fprintf(stderr, "recaster: no command '%s'%s%s (recaster help lists them)\n",
+                   Printable(word).c_str(), command == &app ? "" : " of ",
+                   command == &app ? "" : command->get_name().c_str());
+      return kExitUsage;
+    }
+    command = found.front();
+    name += " " + command->get_name();
+  }
+  std::printf("%s", command->get_formatter()->make_help(command, name, CLI::AppFormatMode::Normal)
+                        .c_str());
+  return kExitSaved;
+}
+
+// An option given an empty value (`-o ''`) names nothing; taken as absent, it would send the
+// output where the option was meant to keep it from going. Answers the option's name, or empty.
+std::string EmptyValueGiven(const CLI::App& app) {
+  for (const CLI::App* command : app.get_subcommands()) {
+    for (const CLI::Option* option : command->get_options()) {
+      if (!option->nonpositional() || option->get_type_size_max() == 0) continue;
+      const auto& given = option->results();
+      if (std::any_of(given.begin(), given.end(), [](const std::string& v) { return v.empty(); }))
+        return option->get_name();
+    }
+    if (std::string inner = EmptyValueGiven(*command); !inner.empty()) return inner;
+  }
+  return {};
 }
 
 }  // namespace
@@ -372,6 +408,11 @@ int main(int argc, char** argv) {
   batch->add_option("--files-from", filesFrom,
                     "Read more paths from FILE, one a line (- for standard input)");
   batch->add_option("--shard", shard, "Convert only share K of N (K from 0 to N-1) of the files");
+  bool nulSeparated = false;
+  batch
+      ->add_flag("-0,--null", nulSeparated,
+                 "The paths of --files-from end with a NUL byte each (as find -print0 writes them)")
+      ->needs("--files-from");
   std::string exportFormat;
   auto* exportOption = batch->add_option(
       "--export", exportFormat,
@@ -390,11 +431,21 @@ int main(int argc, char** argv) {
   merge->add_option("-o,--output", output, "Merged report to write (default: standard output)");
   merge->add_flag("--force", force, "Replace the merged report when it exists");
 
+  std::vector<std::string> helpWords;
+  auto* helpCommand = app.add_subcommand("help", "Print the options of the tool or of a command");
+  helpCommand->add_option("COMMAND", helpWords, "A command, such as convert or report merge");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
-    return code == 0 ? 0 : kExitUsage;
+    if (code != 0) return kExitUsage;
+    // The help and the version are what was asked for: they must have arrived.
+    return FinishStandardOutput() ? 0 : kExitSaveFailed;
+  }
+  if (const std::string option = EmptyValueGiven(app); !option.empty()) {
+    std::fprintf(stderr, "recaster: %s was given an empty name\n", option.c_str());
+    return kExitUsage;
   }
   SetVerbosity(quiet ? -1 : verbose ? 1 : 0);
   SetStrict(strict);
@@ -415,10 +466,12 @@ int main(int argc, char** argv) {
   else if (*exportCommand)
     code = RunExport(texts, {input, output, converted, force});
   else if (*batch)
-    code = RunBatch(
-        texts, {paths, filesFrom, output, jobs, force, report, shard, exportFormat, converted});
+    code = RunBatch(texts, {paths, filesFrom, output, jobs, force, report, shard, exportFormat,
+                            converted, nulSeparated});
   else if (*merge)
     code = MergeReports(files, output.empty() ? "-" : output, force);
+  else if (*helpCommand)
+    code = Help(app, helpWords);
   // What was printed must have arrived.
   if (!FinishStandardOutput()) code = kExitSaveFailed;
   return code;

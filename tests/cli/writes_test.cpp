@@ -3,6 +3,7 @@
 // several runs. Each case runs the real program through a shell.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <sys/wait.h>
 
 #include <array>
@@ -32,7 +33,8 @@ struct ShellCase {
   const char* what;
   const char* script;
   int exitCode;
-  const char* says;  // expected in the output; empty for anything
+  const char* says;             // expected in the output; empty for anything
+  const char* never = nullptr;  // must not be in the output
 };
 
 class WritesTest : public ::testing::Test {
@@ -91,7 +93,29 @@ class WritesTest : public ::testing::Test {
       EXPECT_NE(run.out.find(c.says), std::string::npos)
           << c.what << ": wanted \"" << c.says << "\" in\n"
           << run.out;
+      if (c.never) {
+        EXPECT_EQ(run.out.find(c.never), std::string::npos)
+            << c.what << ": did not want \"" << c.never << "\" in\n"
+            << run.out;
+      }
     }
+  }
+
+  // A stopped batch's progress ends with "[D/T] stopped after Xs: I interrupted": D files done
+  // and I not, of T.
+  void ExpectStopLine(const std::string& progress, size_t total, size_t interrupted) {
+    const size_t line = progress.rfind("] stopped after ");
+    ASSERT_NE(line, std::string::npos) << progress;
+    const size_t at = progress.rfind('[', line);
+    size_t done = 0, all = 0, left = 0;
+    char seconds[32];
+    ASSERT_EQ(std::sscanf(progress.c_str() + at, "[%zu/%zu] stopped after %31s %zu interrupted",
+                          &done, &all, seconds, &left),
+              4)
+        << progress.substr(at);
+    EXPECT_EQ(all, total);
+    EXPECT_EQ(left, interrupted);
+    EXPECT_EQ(done + left, total);
   }
 
   test::TempDir dir{"kx_writes"};
@@ -254,6 +278,7 @@ TEST_F(WritesTest, AStoppedBatchCleansUpAndReports) {
     props += entry.path().extension() == ".fbprop";
   EXPECT_EQ(props, report["summary"]["converted"].get<size_t>());
   EXPECT_EQ(Leftovers(), 0u);
+  ExpectStopLine(Read("progress.txt"), 200, report["summary"]["interrupted"].get<size_t>());
 }
 
 TEST_F(WritesTest, CommandsBehaveAsTheGuideSays) {
@@ -313,9 +338,11 @@ TEST_F(WritesTest, SharesTogetherConvertEveryFileOnce) {
   }
   dir.File("list.txt", list);
   dir.File("reversed.txt", reversed);
+  // Share 0 reads the list reversed, where a split by place in the list would hand it the files
+  // of share 2: some files would be converted twice and others never.
   const ShellRun run = Shell(
-      "$R -q batch --files-from list.txt --shard 0/3 -o out --report r0.json && "
-      "cat reversed.txt | $R -q batch --files-from - --shard 1/3 -o out --report r1.json && "
+      "cat reversed.txt | $R -q batch --files-from - --shard 0/3 -o out --report r0.json && "
+      "$R -q batch --files-from list.txt --shard 1/3 -o out --report r1.json && "
       "$R -q batch --files-from list.txt --shard 2/3 -o out --report r2.json && "
       "$R report merge r0.json r1.json r2.json -o merged.json");
   ASSERT_EQ(run.exitCode, 0) << run.out;
@@ -369,6 +396,264 @@ TEST_F(WritesTest, TheClusterRecipeRunsAsDocumented) {
   for (const auto& entry : fs::directory_iterator(dir.Path("props2")))
     props += entry.path().extension() == ".fbprop";
   EXPECT_EQ(props, 12u);
+}
+
+// Standard input is read in bounded pieces, as a file is: input that does not start like a scene
+// is refused at once, and a long one never has to fit in memory.
+TEST_F(WritesTest, StandardInputIsReadLikeAFile) {
+  ExpectCases({
+      {"endless zeros", "(ulimit -v 1000000; timeout 60 $R convert - -o z.fbprop < /dev/zero)", 5,
+       "not a scene file (unknown header)"},
+      {"endless zeros through a pipe", "(ulimit -v 1000000; cat /dev/zero | timeout 60 $R check -)",
+       5, "-: cannot be loaded: status 0x80000005"},
+      {"a scene header and 200 MB more, in 300 MB of memory",
+       "{ printf KXCorva; head -c 200000000 /dev/zero; } | (ulimit -v 300000; TMPDIR=. $R check -)",
+       5, "the old scene header has no readable version"},
+      {"a pipe and a redirection convert as the file named does",
+       "cat $S | $R -q convert - -o piped.fbprop && $R -q convert - -o redirected.fbprop < $S && "
+       "$R -q convert $S -o named.fbprop && cmp piped.fbprop named.fbprop && "
+       "cmp redirected.fbprop named.fbprop",
+       0, ""},
+  });
+  EXPECT_FALSE(fs::exists(dir.Path("z.fbprop")));
+}
+
+TEST_F(WritesTest, ListsOfPathsAreReadInBoundedLines) {
+  ExpectCases({
+      {"endless zeros", "(ulimit -v 1000000; timeout 60 $R batch --files-from /dev/zero -o out)", 2,
+       "/dev/zero: is not a list of paths, one a line: line 1 holds a NUL byte"},
+      {"a line no path could fill",
+       "{ echo $S; head -c 5000 /dev/zero | tr '\\0' x; } | $R batch --files-from - -o out", 2,
+       "standard input: is not a list of paths, one a line: line 2 is longer than 4096 bytes"},
+      {"a folder", "mkdir list; $R batch --files-from list -o out", 2, "list: is a folder"},
+  });
+  EXPECT_FALSE(fs::exists(dir.Path("out")));
+}
+
+// A report that is not what batch writes is refused, with what is wrong in it; every summary
+// has the same keys.
+TEST_F(WritesTest, ReportMergeSaysWhatIsWrongWithAReport) {
+  const struct {
+    const char* json;
+    const char* says;
+  } reports[] = {
+      {R"({"files":[1]})", "files[0] is the number 1, not a file's entry"},
+      {R"({"files":"x"})", R"(its "files" is the text "x", not a list)"},
+      {R"({"files":[{"outcome":5}]})", R"(files[0] has no "input")"},
+      {R"({"files":[{"input":"a","output":"b","outcome":5}]})", "files[0].outcome is the number 5"},
+      {R"({"files":[{"input":"a","output":"b","outcome":null}]})", "files[0].outcome is null"},
+      {R"({"files":[{"input":"a","output":"b","outcome":"won"}]})",
+       "files[0].outcome is the text \"won\", not one of the outcomes a batch writes"},
+      {R"({"files":[{"input":"a","output":"b","outcome":"converted","exitCode":"0"}]})",
+       "files[0].exitCode is the text \"0\", not a whole number"},
+      {R"({"files":[],"missing":[3]})", R"(its "missing" holds the number 3, not text)"},
+      {R"([])", "it holds a list, not an object"},
+      {"{\n", "it is not JSON: it ends early, at line 2, column 1"},
+      {R"({"files": [} )", "it is not JSON: line 1, column 12 breaks its form"},
+  };
+  for (const auto& r : reports) {
+    dir.File("bad.json", r.json);
+    const ShellRun run = Shell("$R report merge bad.json -o merged.json");
+    EXPECT_EQ(run.exitCode, 5) << r.json << "\n" << run.out;
+    EXPECT_NE(run.out.find(std::string("bad.json: is no batch report: ") + r.says),
+              std::string::npos)
+        << r.json << "\n" << run.out;
+    EXPECT_EQ(run.out.find("exception"), std::string::npos) << run.out;
+    EXPECT_FALSE(fs::exists(dir.Path("merged.json")));
+  }
+
+  const auto keys = [](const nlohmann::json& summary) {
+    std::set<std::string> names;
+    for (const auto& [name, count] : summary.items()) names.insert(name);
+    return names;
+  };
+  ASSERT_EQ(Shell("$R batch $S -o a --report loud.json && $R -q batch $S -o b --report quiet.json && "
+                  "$R report merge quiet.json -o merged.json")
+                .exitCode,
+            0);
+  EXPECT_EQ(keys(Report("loud.json")["summary"]).size(), 8u);
+  EXPECT_EQ(keys(Report("quiet.json")["summary"]), keys(Report("loud.json")["summary"]));
+  EXPECT_EQ(keys(Report("merged.json")["summary"]), keys(Report("loud.json")["summary"]));
+}
+
+// Reports that list the same files would count them twice: the merge names them and refuses.
+TEST_F(WritesTest, ReportMergeCountsEachFileOnce) {
+  fs::create_directory(dir.Path("in"));
+  for (int i = 0; i < 6; ++i)
+    fs::copy_file(dir.Path("scene.crv"), dir.Path("in/s" + std::to_string(i) + ".crv"));
+  ASSERT_EQ(Shell("$R -q batch in -o out --shard 0/2 --report r0.json && "
+                  "$R -q batch in -o out --shard 1/2 --report r1.json && "
+                  "$R report merge r0.json r1.json -o merged.json && cp r1.json copy.json")
+                .exitCode,
+            0);
+  ASSERT_FALSE(Report("r0.json")["files"].empty());
+  ASSERT_FALSE(Report("r1.json")["files"].empty());
+  EXPECT_EQ(Report("merged.json")["summary"]["converted"], 6);
+  ExpectCases({
+      {"a share's report twice", "$R report merge r0.json r1.json r0.json -o twice.json", 5,
+       "r0.json is given twice; nothing was merged"},
+      {"a copy of a share's report", "$R report merge r0.json r1.json copy.json -o twice.json", 5,
+       "r1.json (share 1/2) and copy.json (share 1/2) both list"},
+      {"the merged report with one of its parts", "$R report merge merged.json r0.json", 5,
+       "merged.json (a merged report) and r0.json (share 0/2) both list"},
+  });
+  EXPECT_FALSE(fs::exists(dir.Path("twice.json")));
+}
+
+// An output is a file of its own: never the input, never a name that ends as a folder's, never
+// an empty name; the folders it needs are made.
+TEST_F(WritesTest, OutputsAreFilesApartFromTheInput) {
+  const std::string scene = Read("scene.crv");
+  ExpectCases({
+      {"a thumbnail over its scene", "$R thumbnail $S -o $S --force --format png", 2,
+       "scene.crv: the output would replace the file it comes from"},
+      {"a thumbnail over another name of its scene", "ln $S hard.png; $R thumbnail $S -o hard.png --force",
+       2, "would replace the file it comes from"},
+      {"a thumbnail into a new folder", "$R -q thumbnail $S -o new/t.png && test -f new/t.png", 0,
+       ""},
+      {"a merged report into a new folder",
+       "$R -q batch $S -o out --report r.json && $R report merge r.json -o new/m.json && "
+       "test -f new/m.json",
+       0, ""},
+      {"a prop named as a folder", "$R convert $S -o made/; c=$?; test ! -e made || c=99; exit $c",
+       2, "made/: names a folder; name the file to write"},
+      {"a picture named as a folder",
+       "$R thumbnail $S -o made/ --format png; c=$?; test ! -e made || c=99; exit $c", 2,
+       "names a folder"},
+      {"a copy named as a folder", "$R resave $S -o made/.; c=$?; test ! -e made || c=99; exit $c",
+       2, "names a folder"},
+      {"an empty prop name", "$R convert $S -o ''; c=$?; test ! -e scene.fbprop || c=99; exit $c",
+       2, "was given an empty name"},
+      {"an empty merged report name", "$R report merge r.json -o ''", 2, "was given an empty name"},
+      {"an empty report name", "$R batch $S -o out2 --report ''", 2, "was given an empty name"},
+  });
+  EXPECT_EQ(Read("scene.crv"), scene);
+}
+
+// A write to standard output that fails is told once, with the system's reason; output that was
+// asked for and not delivered, help included, is a failure.
+TEST_F(WritesTest, AFullOrClosedStandardOutputIsToldOnce) {
+  const char* wrong = "Input/output error";
+  ExpectCases({
+      {"a prop", "$R convert $S -o - > /dev/full", 6, "No space left on device", wrong},
+      {"a prop to a closed output", "$R convert $S -o - >&-", 6, "Bad file descriptor", wrong},
+      {"a picture", "$R thumbnail $S -o - > /dev/full", 6, "No space left on device", wrong},
+      {"a picture to a closed output", "$R thumbnail $S -o - >&-", 6, "Bad file descriptor", wrong},
+      {"a report", "$R -q batch $S -o out --report - > /dev/full", 6, "No space left", wrong},
+      {"a merged report", "$R -q batch $S -o out2 --report r.json; $R report merge r.json >&-", 6,
+       "Bad file descriptor", wrong},
+      {"what extract wrote", "$R extract $S -o media > /dev/full", 6, "No space left", wrong},
+      {"help", "$R --help > /dev/full", 6, "standard output: write failed: No space left"},
+      {"a command's help", "$R convert --help > /dev/full", 6, "No space left on device"},
+      {"the version", "$R --version >&-", 6, "Bad file descriptor"},
+  });
+}
+
+TEST_F(WritesTest, HelpOfACommandAndListsSeparatedByNulBytes) {
+  ExpectCases({
+      {"help of a command", "$R help convert", 0, "convert [OPTIONS] INPUT"},
+      {"help of a command of a command", "$R help report merge", 0, "report merge [OPTIONS] REPORT"},
+      {"help of the tool", "$R help", 0, "Exit codes:"},
+      {"help of no command", "$R help report bogus", 2, "no command 'bogus' of report"},
+      {"a path that holds a newline",
+       "cp $S \"$(printf 'two\nlines.crv')\"; printf 'two\nlines.crv\\0' | "
+       "$R -q batch --files-from - -0 -o out && test -f \"$(printf 'out/two\nlines.fbprop')\"",
+       0, ""},
+      {"-0 without a list", "$R batch -0 $S -o out", 2, "--null requires --files-from"},
+  });
+}
+
+// Paths that are no scene files are named for what they are, each once, and the report is
+// written even when nothing was found to convert.
+TEST_F(WritesTest, BatchNamesWhatItCannotConvert) {
+  fs::create_directory(dir.Path("in"));
+  fs::copy_file(dir.Path("scene.crv"), dir.Path("in/ok.crv"));
+  ASSERT_EQ(::mkfifo(dir.Path("in/pipe.crv").c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo(dir.Path("named.crv").c_str(), 0600), 0);
+  fs::create_symlink("/dev/null", dir.Path("in/device.crv"));
+  fs::create_symlink("/dev/null", dir.Path("null.crv"));
+  fs::create_symlink("nowhere.crv", dir.Path("in/dangling.crv"));
+  fs::create_directory(dir.Path("empty"));
+  ExpectCases({
+      {"a FIFO named", "$R batch named.crv -o out --report named.json", 1,
+       "named.crv: is a FIFO, not a scene file; skipped", "no such file"},
+      {"a link to a device named", "$R batch null.crv -o out --report null.json", 1,
+       "null.crv: is a device, not a scene file; skipped", "no such file"},
+      {"a FIFO below a folder", "$R batch in -o out --report in.json", 1,
+       "in/pipe.crv: is a FIFO, not a scene file; skipped"},
+      {"a link to a device below a folder", "$R batch in -o out2", 1,
+       "in/device.crv: is a device, not a scene file; skipped"},
+      {"nothing found", "$R batch empty -o out --report empty.json", 1, "no .crv files found"},
+  });
+  for (const char* name : {"named.json", "null.json", "empty.json"}) {
+    const auto report = Report(name);
+    EXPECT_TRUE(report["files"].empty()) << name;
+    EXPECT_EQ(report["summary"].size(), 8u) << name;
+  }
+  EXPECT_EQ(Report("named.json")["skipped"], nlohmann::json::array({"named.crv"}));
+  EXPECT_EQ(Report("in.json")["files"].size(), 1u);
+  EXPECT_EQ(Report("in.json")["skipped"].size(), 2u);
+
+  // A folder given twice: each path that cannot be converted is told and listed once.
+  const ShellRun twice = Shell("$R batch in in/ -o out3 --report twice.json");
+  EXPECT_EQ(twice.exitCode, 1) << twice.out;
+  const size_t first = twice.out.find("dangling.crv: a link to nothing");
+  ASSERT_NE(first, std::string::npos) << twice.out;
+  EXPECT_EQ(twice.out.find("dangling.crv: a link to nothing", first + 1), std::string::npos)
+      << twice.out;
+  const auto report = Report("twice.json");
+  EXPECT_EQ(report["dangling"].size(), 1u) << report.dump();
+  EXPECT_EQ(report["skipped"].size(), 2u) << report.dump();
+  EXPECT_EQ(report["files"].size(), 1u) << report.dump();
+}
+
+// A picture that cannot be decoded fails the load with what is damaged first, not with the
+// words of a file that cannot be opened.
+TEST_F(WritesTest, ADamagedPictureIsNamedForWhatItIs) {
+  std::string bytes = Read("scene.crv");
+  const size_t at = bytes.find("\x89PNG");
+  ASSERT_NE(at, std::string::npos);
+  for (size_t i = at + 16; i < at + 60; ++i) bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
+  dir.File("damaged.crv", bytes);
+  const char* lead = "the picture of the CImage record starting at offset ";
+  const char* misleading = "file cannot be opened";
+  ExpectCases({
+      {"check", "$R check damaged.crv", 5, "damaged.crv: cannot be loaded: the picture of the CImage",
+       misleading},
+      {"check --json", "$R check --json damaged.crv", 5, "\"detail\": \"the picture of the CImage",
+       misleading},
+      {"convert", "$R convert damaged.crv -o d.fbprop", 5, lead, misleading},
+      {"info", "$R info damaged.crv", 5, lead, misleading},
+      {"a batch's report", "$R batch damaged.crv -o out --report r.json; cat r.json", 0,
+       "\"detail\": \"the picture of the CImage", misleading},
+  });
+}
+
+// On a terminal the progress line fits its width, however long the paths, and a stopped batch's
+// last line says how many files it left.
+TEST_F(WritesTest, TheProgressLineFitsTheTerminalAndTellsOfAStop) {
+  const std::string folder = "in/" + std::string(70, 'f') + "/" + std::string(40, 'g');
+  fs::create_directories(dir.Path(folder));
+  for (int i = 0; i < 120; ++i)
+    fs::copy_file(dir.Path("scene.crv"),
+                  dir.Path(folder + "/scene-" + std::string(30, 'n') + std::to_string(i) + ".crv"));
+  // A terminal of 60 columns; stopped by Ctrl+C once three files are done.
+  const ShellRun run = Shell(
+      "script -qfec \"stty cols 60 rows 20; $R batch in -o out -j 2 --report r.json & "
+      "echo \\$! > pid; wait\" tty.txt > /dev/null & "
+      "for i in $(seq 600); do grep -q '\\[3/' tty.txt 2>/dev/null && break; sleep 0.05; done; "
+      "kill -INT $(cat pid); wait");
+  const std::string tty = Read("tty.txt");
+  size_t updates = 0;
+  for (size_t at = tty.find("\033[K["); at != std::string::npos;
+       at = tty.find("\033[K[", at + 1)) {
+    const size_t end = tty.find_first_of("\r\n", at);
+    const std::string line = tty.substr(at + 3, end - at - 3);
+    EXPECT_LE(line.size(), 59u) << line;
+    ++updates;
+  }
+  EXPECT_GE(updates, 3u) << tty;
+  ExpectStopLine(tty, 120, Report("r.json")["summary"]["interrupted"].get<size_t>());
 }
 
 }  // namespace

@@ -303,6 +303,41 @@ TEST_F(ProjectCharacterTest, CopiesShareTheObjectsAndAssignReleasesTheOldOnes) {
   EXPECT_EQ(test::SaveRootToBytes(other.get()), test::SaveRootToBytes(project.get()));
 }
 
+// A table that repeats a key keeps the first value stored for it, in both forms tables are stored
+// in (all values before all keys, and key-value pairs), and holds the key once.
+TEST_F(ProjectCharacterTest, CharacterTablesKeepTheFirstValueOfARepeatedKey) {
+  Bytes own;
+  own.Version(2, 5).U8(1).U8(0).U8(0).F32(2).F32(1).F32(1).U32(0).U32(0);
+  for (int i = 0; i < 32; ++i) own.U8(0);
+  own.I32(0).I32(0).W(u"");
+  const auto block = [&](size_t bytes, uint8_t value) {
+    for (size_t i = 0; i < bytes; ++i) own.U8(value);
+  };
+  own.I32(2);  // table1: two values, then their keys
+  block(8, 1);
+  block(8, 2);
+  own.W(u"k").W(u"k").I32(2);  // table2 likewise
+  block(24, 3);
+  block(24, 4);
+  own.W(u"p").W(u"p").I32(1);                                          // value6
+  own.I32(2).W(u"s").W(u"first").W(u"s").W(u"second").I32(2).W(u"e");  // table3, table4: pairs
+  block(12, 5);
+  own.W(u"e");
+  block(12, 6);
+  own.U8(1);
+  auto* loaded = LoadRoot<CCharacterData>(
+      File(Record("CCharacterData", CommonBlocks(1, false).Append(own), false), false));
+  ASSERT_TRUE(loaded);
+  ASSERT_EQ(loaded->table1.size(), 1u);
+  EXPECT_EQ(loaded->table1.at(u"k").bytes[0], 1);
+  ASSERT_EQ(loaded->table2.size(), 1u);
+  EXPECT_EQ(loaded->table2.at(u"p").bytes[0], 3);
+  ASSERT_EQ(loaded->table3.size(), 1u);
+  EXPECT_EQ(loaded->table3.at(u"s"), u"first");
+  ASSERT_EQ(loaded->table4.size(), 1u);
+  EXPECT_EQ(loaded->table4.at(u"e").bytes[0], 5);
+}
+
 // Counts that cannot fit in what is left of the file are refused before anything is made for them.
 TEST_F(ProjectCharacterTest, CharacterTableCountsBeyondTheFileAreStreamErrors) {
   Bytes fixed;
