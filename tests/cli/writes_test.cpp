@@ -563,6 +563,40 @@ TEST_F(WritesTest, HelpOfACommandAndListsSeparatedByNulBytes) {
   });
 }
 
+// With --json a command that writes files prints one JSON document of what it did, and nothing
+// else, on standard output.
+TEST_F(WritesTest, CommandsThatWriteTellWhatTheyDidAsJson) {
+  const struct {
+    const char* command;
+    int exitCode;
+    const char* outcome;
+    std::vector<std::string> outputs;
+    const char* message;
+    size_t warnings;
+  } cases[] = {
+      {"convert $S -o p.fbprop", 0, "converted", {"p.fbprop"}, "Process is finished.", 0},
+      {"convert $S -o p.fbprop", 2, "not written", {}, "p.fbprop: exists already", 0},
+      {"convert missing.crv -o m.fbprop", 5, "failed to load", {}, "Error when loading file.", 0},
+      {"resave $S -o r.crv", 0, "written", {"r.crv"}, "written r.crv (read as stream version", 0},
+      {"export $S -o e.gltf", 0, "written", {"e_1.png", "e.bin", "e.gltf"}, "written e.gltf", 2},
+      {"export $S -o e.gltf", 2, "not written", {}, "e.gltf: exists already", 0},
+      {"extract $S -o media", 0, "written", {"media/oak.png"}, "1 picture(s) and 0 sound(s)", 0},
+  };
+  for (const auto& c : cases) {
+    const ShellRun run = Shell("$R " + std::string(c.command) + " --json 2>/dev/null");
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.command << "\n" << run.out;
+    const auto told = nlohmann::json::parse(run.out, nullptr, false);
+    ASSERT_TRUE(told.is_object()) << c.command << "\n" << run.out;
+    EXPECT_EQ(told["input"], c.outcome == std::string("failed to load") ? "missing.crv" : "scene.crv");
+    EXPECT_EQ(told["outputs"], nlohmann::json(c.outputs)) << c.command;
+    EXPECT_EQ(told["outcome"], c.outcome) << c.command;
+    EXPECT_EQ(told["exitCode"], c.exitCode) << c.command;
+    EXPECT_TRUE(told["message"].get<std::string>().starts_with(c.message)) << told.dump();
+    EXPECT_EQ(told["warnings"].size(), c.warnings) << told.dump();
+  }
+  EXPECT_EQ(Shell("$R convert $S -o - --json").exitCode, 2);
+}
+
 // Paths that are no scene files are named for what they are, each once, and the report is
 // written even when nothing was found to convert.
 TEST_F(WritesTest, BatchNamesWhatItCannotConvert) {
