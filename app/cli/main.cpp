@@ -440,7 +440,7 @@ int main(int argc, char** argv) {
   SetStrict(strict);
   const bool writesFiles = *convert || *resave || *exportCommand || *extract;
   if (json && writesFiles) {
-    if (output == "-") {
+    if ((*convert || *resave) && output == "-") {
       std::fprintf(stderr, "recaster: --json takes standard output; name a file with -o\n");
       return kExitUsage;
     }
