@@ -527,8 +527,8 @@ TEST_F(WritesTest, OutputsAreFilesApartFromTheInput) {
       {"a thumbnail into a new folder", "$R -q thumbnail $S -o new/t.png && test -f new/t.png", 0,
        ""},
       {"a merged report into a new folder",
-       "$R -q batch $S -o out --report r.json && $R report merge r.json -o new/m.json && "
-       "test -f new/m.json",
+       "$R -q batch $S -o out --report r.json && $R report merge r.json -o new2/m.json && "
+       "test -f new2/m.json",
        0, ""},
       {"a prop named as a folder", "$R convert $S -o made/; c=$?; test ! -e made || c=99; exit $c",
        2, "made/: names a folder; name the file to write"},
