@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <new>
+#include <nlohmann/json.hpp>
 
 #include "app/cli/cli_ui.h"
 #include "app/cli/json_writer.h"
@@ -42,6 +43,17 @@ Status RefuseInput(CPersistContext& document, const std::string& path, const std
 // A failed write to standard output that was told already: the end of the command does not tell
 // it again (with a reason the stream no longer knows).
 bool g_standardOutputFailed = false;
+
+// What a command with --json said (see StartCommandJson).
+struct CommandRecord {
+  bool active = false;
+  std::string input;
+  std::vector<std::string> outputs;
+  std::string message, detail;
+  std::vector<std::string> warnings;
+};
+CommandRecord g_record;
+
 
 bool WriteAll(std::FILE* out, const std::vector<uint8_t>& bytes, std::string& reason) {
   errno = 0;
@@ -333,6 +345,7 @@ std::vector<std::string> LoadWarnings(const CPersistContext& document) {
 }
 
 void PrintWarnings(const std::string& input, const std::vector<std::string>& warnings) {
+  NoteWarnings(warnings);
   if (Verbosity() < 0) return;
   for (const auto& warning : warnings)
     std::fprintf(stderr, "%s: warning: %s\n", Printable(input).c_str(),
@@ -388,7 +401,10 @@ OutputCheck WriteOutput(const std::string& path, const std::vector<uint8_t>& byt
   Status status = file.Create(path, force);
   if (Succeeded(status)) status = file.Write(bytes.data(), bytes.size());
   if (Succeeded(status)) status = file.Commit();
-  if (Succeeded(status)) return {};
+  if (Succeeded(status)) {
+    NoteOutput(path);
+    return {};
+  }
   const bool refused = file.error() == EEXIST || file.error() == EISDIR;
   return {refused ? kExitUsage : kExitSaveFailed, Printable(path) + ": " + file.reason()};
 }
@@ -407,7 +423,9 @@ Status SaveOutput(CPersistContext& document, const std::string& path, bool force
         return kErrOpen;
       }
     }
-    return SaveFile(0, document, path, force, &failure);
+    const Status saved = SaveFile(0, document, path, force, &failure);
+    if (Succeeded(saved)) NoteOutput(path);
+    return saved;
   }
   CMemoryIo stream;
   const Status status = SaveToStream(document, stream, 0);
@@ -443,6 +461,101 @@ bool FinishStandardOutput() {
   if (error == 0) error = ::fcntl(STDOUT_FILENO, F_GETFD) < 0 ? errno : EIO;
   std::fprintf(stderr, "standard output: write failed: %s\n", std::strerror(error));
   return false;
+}
+
+}  // namespace KX::cli
+
+namespace KX::cli {
+
+namespace {
+
+// What the command's lines start with, and its message does not.
+std::string WithoutInput(std::string line) {
+  const std::string prefix = Printable(g_record.input) + ": ";
+  if (line.starts_with(prefix)) line.erase(0, prefix.size());
+  return line;
+}
+
+const char* OutcomeOf(int exitCode, const char* done) {
+  switch (exitCode) {
+    case kExitSaved:
+      return done;
+    case kExitFailure:
+      return "nothing written";
+    case kExitAlreadyCompatible:
+      return "already compatible";
+    case kExitNotAScene:
+      return "rejected by kind";
+    case kExitLoadFailed:
+      return "failed to load";
+    case kExitSaveFailed:
+      return "failed to save";
+    default:
+      return "not written";
+  }
+}
+
+}  // namespace
+
+void StartCommandJson(const std::string& input) {
+  g_record = {};
+  g_record.active = true;
+  g_record.input = input;
+  SetVerbosity(-1);
+}
+
+bool CommandJson() {
+  return g_record.active;
+}
+
+void SayDone(const std::string& line) {
+  if (Verbosity() >= 0) std::printf("%s\n", line.c_str());
+  NoteMessage(WithoutInput(line), "");
+}
+
+void SayError(const std::string& text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+  const size_t end = text.find('\n');
+  std::string detail;
+  if (end != std::string::npos) {
+    // The lines after the first, without their indentation.
+    for (size_t start = end + 1; start < text.size();) {
+      const size_t stop = std::min(text.find('\n', start), text.size());
+      const size_t first = std::min(text.find_first_not_of(' ', start), stop);
+      if (!detail.empty()) detail += '\n';
+      detail.append(text, first, stop - first);
+      start = stop + 1;
+    }
+  }
+  NoteMessage(WithoutInput(text.substr(0, end)), detail);
+}
+
+void NoteMessage(const std::string& message, const std::string& detail) {
+  g_record.message = message;
+  g_record.detail = detail;
+}
+
+void NoteWarnings(const std::vector<std::string>& warnings) {
+  if (g_record.active)
+    g_record.warnings.insert(g_record.warnings.end(), warnings.begin(), warnings.end());
+}
+
+void NoteOutput(const std::string& path) {
+  if (g_record.active && path != "-") g_record.outputs.push_back(path);
+}
+
+void FinishCommandJson(int exitCode, const char* done) {
+  if (!g_record.active) return;
+  nlohmann::ordered_json document{{"input", JsonSafe(g_record.input)}};
+  document["outputs"] = nlohmann::json::array();
+  for (const auto& path : g_record.outputs) document["outputs"].push_back(JsonSafe(path));
+  document["outcome"] = OutcomeOf(exitCode, done);
+  document["exitCode"] = exitCode;
+  document["message"] = JsonSafe(g_record.message);
+  document["detail"] = JsonSafe(g_record.detail);
+  document["warnings"] = nlohmann::json::array();
+  for (const auto& warning : g_record.warnings) document["warnings"].push_back(JsonSafe(warning));
+  std::printf("%s\n", document.dump(2).c_str());
 }
 
 }  // namespace KX::cli

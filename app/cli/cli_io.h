@@ -71,4 +71,25 @@ int Verbosity();
 // could not all be written.
 bool FinishStandardOutput();
 
+// --json on a command that writes files from INPUT: what it says is kept as it goes, and told at
+// its end as one JSON document on standard output (FinishCommandJson). Only errors are printed
+// meanwhile, on standard error, as with --quiet.
+void StartCommandJson(const std::string& input);
+bool CommandJson();
+// A line that tells of success, on standard output unless --quiet or --json; kept as the
+// command's message (without the "INPUT: " it starts with).
+void SayDone(const std::string& line);
+// An error on standard error: its first line is kept as the command's message, the lines after
+// it as the message's detail.
+void SayError(const std::string& text);
+// Keeps `message` and `detail` as what the command said last.
+void NoteMessage(const std::string& message, const std::string& detail);
+// Keeps `path` as a file the command wrote (WriteOutput and SaveOutput keep theirs).
+void NoteOutput(const std::string& path);
+// Keeps the warnings of the command's input (PrintWarnings keeps those it prints), a line each.
+void NoteWarnings(const std::vector<std::string>& warnings);
+// Prints the document: input, outputs, outcome (from `exitCode`; `done` when 0), exitCode,
+// message, detail and warnings.
+void FinishCommandJson(int exitCode, const char* done);
+
 }  // namespace KX::cli

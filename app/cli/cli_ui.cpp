@@ -18,7 +18,7 @@ bool CCliUi::ChooseFile(FileDialog mode, std::string& path) {
   const OutputCheck check = CheckOutput(output_, force_, true, false);
   if (check.exitCode != 0) {
     refusedOverwrite_ = true;
-    if (!quiet_) std::fprintf(stderr, "%s\n", check.message.c_str());
+    if (!quiet_) SayError(check.message);
     lastMessage_ = check.message;
     return false;
   }
@@ -73,6 +73,7 @@ void CCliUi::ShowMessage(const std::string& text, MessageType type, const std::s
   lastMessage_ = text;
   lastDetail_ = shown;
   if (quiet_) return;
+  NoteMessage(text, shown);
   // With the prop on standard output, every message goes to standard error.
   std::FILE* stream = type == kMessageError || output_ == "-" ? stderr : stdout;
   if (type != kMessageError && Verbosity() < 0) return;
@@ -109,9 +110,8 @@ bool OutputReplacesInput(const std::string& input, const std::string& output) {
   std::error_code ec;
   if (input == "-" || output == "-" || !std::filesystem::equivalent(input, output, ec))
     return false;
-  std::fprintf(stderr,
-               "%s: the output would replace the file it comes from; choose another output\n",
-               Printable(input).c_str());
+  SayError(Printable(input) +
+           ": the output would replace the file it comes from; choose another output");
   return true;
 }
 

@@ -207,10 +207,17 @@ int RunExport(const CTextTable& texts, const ExportOptions& options) {
   const int code = ExportFile(texts, options, message, warnings);
   if (Verbosity() >= 0)
     for (const std::string& warning : warnings) std::fprintf(stderr, "%s\n", warning.c_str());
+  if (CommandJson()) {
+    // Kept as the load's are, without the words that start each line.
+    const std::string prefix = Printable(options.input) + ": warning: ";
+    for (std::string& warning : warnings)
+      if (warning.starts_with(prefix)) warning.erase(0, prefix.size());
+    NoteWarnings(warnings);
+  }
   if (code != kExitSaved)
-    std::fprintf(stderr, "%s\n", message.c_str());
-  else if (Verbosity() >= 0)
-    std::printf("%s\n", message.c_str());
+    SayError(message);
+  else
+    SayDone(message);
   return code;
 }
 

@@ -174,12 +174,11 @@ int PrepareFolder(const std::string& folder) {
   std::error_code ec;
   if (!fs::exists(folder, ec)) {
     if (!fs::create_directories(folder, ec) || ec) {
-      std::fprintf(stderr, "%s: the folder cannot be made: %s\n", Printable(folder).c_str(),
-                   ec.message().c_str());
+      SayError(Printable(folder) + ": the folder cannot be made: " + ec.message());
       return kExitSaveFailed;
     }
   } else if (!fs::is_directory(folder, ec)) {
-    std::fprintf(stderr, "%s: is not a folder\n", Printable(folder).c_str());
+    SayError(Printable(folder) + ": is not a folder");
     return kExitUsage;
   }
   return 0;
@@ -194,11 +193,10 @@ bool AnyInTheWay(const std::vector<Item>& items, const std::string& folder, bool
     struct stat st;
     if (::lstat(target.c_str(), &st) != 0) continue;
     if (!S_ISREG(st.st_mode)) {
-      std::fprintf(stderr, "%s: exists and is no plain file; not replaced\n",
-                   Printable(target).c_str());
+      SayError(Printable(target) + ": exists and is no plain file; not replaced");
       blocked = true;
     } else if (!force) {
-      std::fprintf(stderr, "%s: exists; pass --force to replace it\n", Printable(target).c_str());
+      SayError(Printable(target) + ": exists; pass --force to replace it");
       blocked = true;
     }
   }
@@ -237,23 +235,22 @@ Status EncodeItem(const Item& item, std::vector<uint8_t>& bytes, std::string& wh
 int RunExtract(const std::string& file, const std::string& folder, bool force) {
   CPersistContext document;
   if (Failed(LoadInput(file, document))) {
-    std::fprintf(stderr, "%s: cannot be loaded: %s\n", Printable(file).c_str(),
-                 DescribeLoadFailure(document).c_str());
+    SayError(Printable(file) + ": cannot be loaded: " + DescribeLoadFailure(document));
     return kExitLoadFailed;
   }
   PrintWarnings(file, LoadWarnings(document));
 
   const Embedded found = FindEmbedded(document);
   if (found.items.empty()) {
-    std::fprintf(stderr, "%s: holds no embedded picture or sound", Printable(file).c_str());
+    std::string line = Printable(file) + ": holds no embedded picture or sound";
     if (found.linked)
-      std::fprintf(stderr, " (%zu picture(s) linked to files of their own)", found.linked);
-    std::fprintf(stderr, "\n");
+      line += " (" + std::to_string(found.linked) + " picture(s) linked to files of their own)";
+    SayError(line);
     return kExitFailure;
   }
   if (const int code = PrepareFolder(folder)) return code;
   if (AnyInTheWay(found.items, folder, force)) {
-    std::fprintf(stderr, "%s: nothing was written\n", Printable(folder).c_str());
+    SayError(Printable(folder) + ": nothing was written");
     return kExitUsage;
   }
 
@@ -263,27 +260,29 @@ int RunExtract(const std::string& file, const std::string& folder, bool force) {
     std::vector<uint8_t> bytes;
     std::string what;
     if (const Status status = EncodeItem(item, bytes, what); Failed(status)) {
-      std::fprintf(stderr, "%s: could not be made (%s)\n", Printable(target).c_str(),
-                   StatusText(status));
+      SayError(Printable(target) + ": could not be made (" + StatusText(status) + ")");
       ++failed;
       continue;
     }
     if (const std::string failure = WriteFile(target, bytes, force); !failure.empty()) {
-      std::fprintf(stderr, "%s: cannot be written: %s\n", Printable(target).c_str(),
-                   failure.c_str());
+      SayError(Printable(target) + ": cannot be written: " + failure);
       ++failed;
       continue;
     }
+    NoteOutput(target);
     if (Verbosity() >= 0) std::printf("%s: %s\n", Printable(target).c_str(), what.c_str());
     ++(item.kind == Kind::kSound ? sounds : pictures);
   }
-  if (Verbosity() >= 0) {
-    std::printf("%s: %zu picture(s) and %zu sound(s) written to %s", Printable(file).c_str(),
-                pictures, sounds, Printable(folder).c_str());
-    if (found.linked) std::printf("; %zu picture(s) linked to files of their own", found.linked);
-    if (found.empty) std::printf("; %zu image(s) without a picture", found.empty);
-    std::printf("\n");
-  }
+  std::string summary = Printable(file) + ": " + std::to_string(pictures) + " picture(s) and " +
+                        std::to_string(sounds) + " sound(s) written to " + Printable(folder);
+  if (found.linked)
+    summary += "; " + std::to_string(found.linked) + " picture(s) linked to files of their own";
+  if (found.empty) summary += "; " + std::to_string(found.empty) + " image(s) without a picture";
+  // After a failure, the failure stays the command's message.
+  if (failed == 0)
+    SayDone(summary);
+  else if (Verbosity() >= 0)
+    std::printf("%s\n", summary.c_str());
   // What was written must have been told, and a failure to tell it is said once.
   if (!FinishStandardOutput()) return kExitSaveFailed;
   return failed ? kExitSaveFailed : kExitSaved;

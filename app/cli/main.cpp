@@ -48,13 +48,17 @@ const char kExitCodes[] = R"(Exit codes:
   6  a file or standard output could not be written
 )";
 
+constexpr const char* kCommandJsonHelp =
+    "Print what was done as one JSON document: input, outputs, outcome, exit code, message, "
+    "warnings";
+
 constexpr const char* kStrictHelp =
     "Count a file that loads or converts with warnings as failed (load warnings: exit 5, "
     "conversion warnings: exit 4)";
 
 int Convert(const CTextTable& texts, const std::string& input, std::string output, bool force) {
   if (input == "-" && output.empty()) {
-    std::fprintf(stderr, "convert: a scene read from standard input needs -o OUTPUT\n");
+    SayError("convert: a scene read from standard input needs -o OUTPUT");
     return kExitUsage;
   }
   if (output.empty()) output = DefaultOutputPath(input);
@@ -68,14 +72,13 @@ int Convert(const CTextTable& texts, const std::string& input, std::string outpu
       ui.ShowMessage(texts.Text(kTextAlreadyCompatible), kMessageWarning, "");
       return kExitAlreadyCompatible;
     }
-    std::fprintf(stderr,
-                 "%s: the prop would replace the scene it comes from; choose another output\n",
-                 Printable(input).c_str());
+    SayError(Printable(input) +
+             ": the prop would replace the scene it comes from; choose another output");
     return kExitUsage;
   }
   // Where the prop goes is settled before any work is done.
   if (const OutputCheck check = CheckOutput(output, force, true, false); check.exitCode != 0) {
-    std::fprintf(stderr, "%s\n", check.message.c_str());
+    SayError(check.message);
     return check.exitCode;
   }
   const auto start = std::chrono::steady_clock::now();
@@ -340,6 +343,7 @@ int main(int argc, char** argv) {
                       "Prop file to write (default: INPUT with .fbprop), or - for standard output");
   convert->add_flag("--force", force, "Replace OUTPUT when it exists");
   convert->add_flag("--strict", strict, kStrictHelp);
+  convert->add_flag("--json", json, kCommandJsonHelp);
 
   auto* check = app.add_subcommand("check", "Tell whether files load and would be converted");
   check->add_option("FILE", files, "Scene files (- for standard input)")->required();
@@ -374,6 +378,7 @@ int main(int argc, char** argv) {
   extract->add_option("-o,--output-dir", output, "Folder for the files (made when missing)")
       ->required();
   extract->add_flag("--force", force, "Replace files that exist");
+  extract->add_flag("--json", json, kCommandJsonHelp);
 
   auto* resave =
       app.add_subcommand("resave", "Write any scene file again in the current layout, unchanged");
@@ -381,6 +386,7 @@ int main(int argc, char** argv) {
   resave->add_option("-o,--output", output, "File to write")->required();
   resave->add_flag("--force", force, "Replace OUTPUT when it exists");
   resave->add_flag("--strict", strict, kStrictHelp);
+  resave->add_flag("--json", json, kCommandJsonHelp);
 
   bool converted = false;
   auto* exportCommand =
@@ -396,6 +402,7 @@ int main(int argc, char** argv) {
   exportCommand->add_flag("--force", force,
                           "Replace OUTPUT and the files beside it when they exist");
   exportCommand->add_flag("--strict", strict, kStrictHelp);
+  exportCommand->add_flag("--json", json, kCommandJsonHelp);
 
   auto* batch = app.add_subcommand("batch", "Convert every .crv file given or found below folders");
   batch->add_option("PATH", paths, "Scene files and folders");
@@ -449,6 +456,14 @@ int main(int argc, char** argv) {
   }
   SetVerbosity(quiet ? -1 : verbose ? 1 : 0);
   SetStrict(strict);
+  const bool writesFiles = *convert || *resave || *exportCommand || *extract;
+  if (json && writesFiles) {
+    if ((*convert || *resave) && output == "-") {
+      std::fprintf(stderr, "recaster: --json takes standard output; name a file with -o\n");
+      return kExitUsage;
+    }
+    StartCommandJson(input);
+  }
 
   int code = kExitUsage;
   if (*convert)
@@ -472,6 +487,7 @@ int main(int argc, char** argv) {
     code = MergeReports(files, output.empty() ? "-" : output, force);
   else if (*helpCommand)
     code = Help(app, helpWords);
+  FinishCommandJson(code, *convert ? "converted" : "written");
   // What was printed must have arrived.
   if (!FinishStandardOutput()) code = kExitSaveFailed;
   return code;

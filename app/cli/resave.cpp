@@ -25,8 +25,7 @@ int RunResave(const CTextTable& texts, const std::string& input, const std::stri
 
   CPersistContext source;
   if (Failed(ui.LoadDocument(source, input))) {
-    std::fprintf(stderr, "%s: cannot be loaded: %s\n", Printable(input).c_str(),
-                 DescribeLoadFailure(source).c_str());
+    SayError(Printable(input) + ": cannot be loaded: " + DescribeLoadFailure(source));
     return kExitLoadFailed;
   }
   CPersistContext target;
@@ -35,19 +34,19 @@ int RunResave(const CTextTable& texts, const std::string& input, const std::stri
   if (Failed(status)) {
     // Another writer that made the file meanwhile is a refusal, as for convert.
     if (ui.refusedOverwrite()) {
-      std::fprintf(stderr, "%s: exists already; use --force to replace it\n",
-                   Printable(path).c_str());
+      SayError(Printable(path) + ": exists already; use --force to replace it");
       return kExitUsage;
     }
     const std::string& reason = ui.saveFailure().reason;
-    std::fprintf(stderr, "%s: cannot be written: %s\n", Printable(path).c_str(),
-                 reason.empty() ? StatusText(status) : reason.c_str());
+    SayError(Printable(path) + ": cannot be written: " + (reason.empty() ? StatusText(status) : reason));
     return kExitSaveFailed;
   }
-  if (path != "-" && Verbosity() >= 0)
-    std::printf("%s: written %s (read as stream version %d.%02d, %zu root(s))\n",
-                Printable(input).c_str(), Printable(path).c_str(), source.version / 100,
-                source.version % 100, target.roots.size());
+  if (path != "-") {
+    char read[96];
+    std::snprintf(read, sizeof read, " (read as stream version %d.%02d, %zu root(s))",
+                  source.version / 100, source.version % 100, target.roots.size());
+    SayDone(Printable(input) + ": written " + Printable(path) + read);
+  }
   return kExitSaved;
 }
 
