@@ -31,7 +31,7 @@ _recaster() {
     COMPREPLY=()
 
     local global='-h --help --version -q --quiet -v --verbose'
-    local commands='convert check info thumbnail extract resave export batch report'
+    local commands='convert check info thumbnail extract resave export batch report help'
 
     # The command is the first word that is not an option; `report` has one of its own.
     local command= sub= i word
@@ -77,14 +77,14 @@ _recaster() {
 
     local options
     case $command in
-        convert) options='-o --output --force --strict' ;;
+        convert) options='-o --output --force --strict --json' ;;
         check) options='--json --strict' ;;
         info) options='--tree --json' ;;
         thumbnail) options='-o --output --format --size --force' ;;
-        extract) options='-o --output-dir --force' ;;
-        resave) options='-o --output --force --strict' ;;
-        export) options='-o --output --converted --force --strict' ;;
-        batch) options='-o --output-dir -j --jobs --force --strict --report --files-from --shard --export --converted' ;;
+        extract) options='-o --output-dir --force --json' ;;
+        resave) options='-o --output --force --strict --json' ;;
+        export) options='-o --output --converted --force --strict --json' ;;
+        batch) options='-o --output-dir -j --jobs --force --strict --report --files-from -0 --null --shard --export --converted' ;;
         report)
             if [[ -z $sub ]]; then
                 COMPREPLY=($(compgen -W 'merge' -- "$cur"))
@@ -92,6 +92,9 @@ _recaster() {
                 return
             fi
             options='-o --output --force' ;;
+        help)
+            COMPREPLY=($(compgen -W "${commands% help}" -- "$cur"))
+            return ;;
         *) return ;;
     esac
 
