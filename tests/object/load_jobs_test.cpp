@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include "core/pending_memory.h"
 #include "object/container.h"
+#include "object/persist.h"
+#include "support/temp_dir.h"
 
 namespace KX {
 namespace {
@@ -74,6 +79,81 @@ TEST(LoadJobs, JobsLeftToTheLoadingThreadStillFailTheLoad) {
   EXPECT_EQ(ranOn, loading);
   EXPECT_EQ(context.diagnostics.status, kErrMalformed);
 }
+
+// A file of a count and that many floats 0, 1, 2, ...: more than the file stream's buffer takes
+// in at once, so that a large array read from it during a load is partly left to its jobs.
+class ReadsAside : public ::testing::Test {
+ protected:
+  static constexpr int32_t kCount = 600'000;
+
+  void SetUp() override {
+    std::vector<float> values(kCount);
+    for (int32_t i = 0; i < kCount; ++i) values[i] = static_cast<float>(i);
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&kCount), sizeof kCount);
+    out.write(reinterpret_cast<const char*>(values.data()), kCount * sizeof(float));
+  }
+
+  // Loads the array as a class's Load would, with jobs that run only when the load waits for
+  // them, and looks at its last element in the Load when `look`: with the reader kept on reads
+  // in place when `guarded`. Answers the last element as the load ends.
+  float Load(bool guarded, bool look) {
+    CFileIo file;
+    EXPECT_EQ(file.OpenRead(path), kOk);
+    CPersistContext context;
+    context.stream = &file;
+    CLoadJobs jobs(context, 0);
+    context.jobs = &jobs;
+    CReader in(file, 0, kCurrentStreamVersion, &context);
+    {
+      std::optional<CReadInPlace> inPlace;
+      if (guarded) inPlace.emplace(in);
+      in.ReadArrayAside(values, in.Get<int32_t>());
+      if (look) seenInLoad = values[kCount - 1];
+      // Still on its way unless read in place, and reported by the sanitizer if looked at.
+      if (kPendingMemoryPoisoned) {
+        EXPECT_EQ(Poisoned(&values[kCount - 1]), !guarded);
+      }
+    }
+    EXPECT_EQ(in.status(), kOk);
+    EXPECT_EQ(jobs.Finish(), kOk);
+    context.jobs = nullptr;
+    if (kPendingMemoryPoisoned) {
+      EXPECT_FALSE(Poisoned(&values[kCount - 1]));
+    }
+    return values[kCount - 1];
+  }
+
+  static bool Poisoned(const float* value) {
+#ifdef KX_ADDRESS_SANITIZER
+    return __asan_address_is_poisoned(value) != 0;
+#else
+    (void)value;
+    return false;
+#endif
+  }
+
+  test::TempDir dir;
+  std::string path = dir.Path("floats");
+  CBulkArray<float> values;
+  float seenInLoad = -1;
+};
+
+TEST_F(ReadsAside, ArraysArriveWhenTheLoadWaitsOrAtOnceWhenReadInPlace) {
+  EXPECT_EQ(Load(false, false), kCount - 1);
+  for (int32_t i = 0; i < kCount; i += 9973) ASSERT_EQ(values[i], i);
+  EXPECT_EQ(Load(true, true), kCount - 1);
+  EXPECT_EQ(seenInLoad, kCount - 1);
+}
+
+#ifdef KX_ADDRESS_SANITIZER
+// A Load that looks at an array read aside without keeping its reader on reads in place would
+// see memory that is not the file's yet: the sanitizer says so instead.
+TEST_F(ReadsAside, ALoadThatLooksBeforeTheReadLandsIsReported) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(Load(false, true), "use-after-poison");
+}
+#endif
 
 }  // namespace
 }  // namespace KX
