@@ -9,6 +9,12 @@
 // afterwards, when the memory may serve something else: freeing a block settles the reads into
 // it first. One that has not started is dropped, one that is running is waited for. The
 // allocator of bulk arrays does that for every block it frees (core/bulk_memory.h).
+//
+// Nor may anything look at a block before its read has run. The block is marked pending
+// (core/pending_memory.h) from when its read is made until the read lands, on the thread that
+// runs it: in builds with AddressSanitizer a look before then is a report.
+#include <sys/types.h>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -19,9 +25,14 @@ namespace KX {
 
 class CBlockRead {
  public:
-  // The `bytes` of the file open as `fd` at `offset`, to land at `dest`. The file must stay
-  // open until the read has run or is dropped.
-  CBlockRead(int fd, uint64_t offset, void* dest, size_t bytes) noexcept;
+  // Reads `bytes` of `fd` at `offset` into `dest` as pread does. Tests stand in a slow disk.
+  using ReadAt = ssize_t (*)(int fd, void* dest, size_t bytes, uint64_t offset);
+  static ssize_t ReadFileAt(int fd, void* dest, size_t bytes, uint64_t offset) noexcept;
+
+  // The `bytes` of the file open as `fd` at `offset`, to land at `dest`, which is marked
+  // pending until then. The file must stay open until the read has run or is dropped.
+  CBlockRead(int fd, uint64_t offset, void* dest, size_t bytes,
+             ReadAt readAt = &ReadFileAt) noexcept;
   ~CBlockRead();
   CBlockRead(const CBlockRead&) = delete;
   CBlockRead& operator=(const CBlockRead&) = delete;
@@ -45,6 +56,7 @@ class CBlockRead {
   const uint64_t offset_;
   char* const dest_;
   const size_t bytes_;
+  const ReadAt readAt_;
   // Under the registry's lock:
   State state_ = State::kWaiting;
   CBlockRead* previous_ = nullptr;

@@ -18,7 +18,7 @@ constexpr int kLookBits = 12;
 
 // What a coefficient symbol does to the index, as the library's loop over a block has it: a run
 // of zeros and one coefficient, sixteen zeros, or the end of the block (0).
-int AdvanceFor(uint8_t symbol) {
+constexpr int AdvanceFor(uint8_t symbol) {
   const int run = symbol >> 4;
   if ((symbol & 15) != 0) return run + 1;
   return run == 15 ? 16 : 0;
@@ -37,34 +37,80 @@ int AdvanceFor(uint8_t symbol) {
 // A DC entry has its one symbol only.
 using Entry = uint32_t;
 
+// Where each field starts, and its width.
+constexpr int kFirstBitsAt = 0, kFirstAdvanceAt = 5, kBitsAt = 10, kAdvanceAt = 15,
+              kAdvanceBeforeLastAt = 22, kEndsBlockAt = 29;
+constexpr int kBitsWidth = 5, kAdvanceWidth = 7;
+
+// What the fields must hold. A symbol's code lies within the look and its extra bits (a size
+// of at most 15) may reach past it: the bits of the first, or of all, are at most the look's
+// width and 15. One symbol moves the index on by at most 16 (sixteen zeros); Build stops
+// adding symbols once the index reaches 64, so all of them move it at most 63 + 16, and all
+// but the last at most 63.
+constexpr int kMaxExtraBits = 15;
+constexpr int kMaxAdvance = 16;
+constexpr int kMaxBits = kLookBits + kMaxExtraBits;
+constexpr int LargestAdvance() {
+  int largest = 0;
+  for (int symbol = 0; symbol < 256; ++symbol)
+    largest = std::max(largest, AdvanceFor(static_cast<uint8_t>(symbol)));
+  return largest;
+}
+static_assert(LargestAdvance() == kMaxAdvance);
+static_assert(kMaxBits < (1 << kBitsWidth), "the bits of the symbols outgrow their fields");
+static_assert(kMaxAdvance < (1 << kBitsWidth), "one symbol's advance outgrows its field");
+static_assert(63 + kMaxAdvance < (1 << kAdvanceWidth), "the advance of a look outgrows its field");
+static_assert(kFirstBitsAt + kBitsWidth <= kFirstAdvanceAt &&
+                  kFirstAdvanceAt + kBitsWidth <= kBitsAt && kBitsAt + kBitsWidth <= kAdvanceAt &&
+                  kAdvanceAt + kAdvanceWidth <= kAdvanceBeforeLastAt &&
+                  kAdvanceBeforeLastAt + kAdvanceWidth <= kEndsBlockAt &&
+                  kEndsBlockAt < 8 * static_cast<int>(sizeof(Entry)),
+              "the fields of an entry overlap or outgrow it");
+// Bits::Drop takes at most 32 bits at a time.
+static_assert(kMaxBits <= 32, "a look's bits cannot be dropped at once");
+
 struct Symbols {
   int firstBits = 0, firstAdvance = 0, bits = 0, advance = 0, advanceBeforeLast = 0;
   bool endsBlock = false;
 };
 
 constexpr Entry MakeEntry(const Symbols& s) {
-  return static_cast<Entry>(s.firstBits) | static_cast<Entry>(s.firstAdvance) << 5 |
-         static_cast<Entry>(s.bits) << 10 | static_cast<Entry>(s.advance) << 15 |
-         static_cast<Entry>(s.advanceBeforeLast) << 22 | static_cast<Entry>(s.endsBlock) << 29;
+  return static_cast<Entry>(s.firstBits) << kFirstBitsAt |
+         static_cast<Entry>(s.firstAdvance) << kFirstAdvanceAt |
+         static_cast<Entry>(s.bits) << kBitsAt | static_cast<Entry>(s.advance) << kAdvanceAt |
+         static_cast<Entry>(s.advanceBeforeLast) << kAdvanceBeforeLastAt |
+         static_cast<Entry>(s.endsBlock) << kEndsBlockAt;
+}
+constexpr int Field(Entry e, int at, int width) {
+  return static_cast<int>((e >> at) & ((Entry{1} << width) - 1));
 }
 constexpr int FirstBitsOf(Entry e) {
-  return e & 31;
+  return Field(e, kFirstBitsAt, kBitsWidth);
 }
 constexpr int FirstAdvanceOf(Entry e) {
-  return (e >> 5) & 31;
+  return Field(e, kFirstAdvanceAt, kBitsWidth);
 }
 constexpr int BitsOf(Entry e) {
-  return (e >> 10) & 31;
+  return Field(e, kBitsAt, kBitsWidth);
 }
 constexpr int AdvanceOf(Entry e) {
-  return (e >> 15) & 127;
+  return Field(e, kAdvanceAt, kAdvanceWidth);
 }
 constexpr int AdvanceBeforeLastOf(Entry e) {
-  return (e >> 22) & 127;
+  return Field(e, kAdvanceBeforeLastAt, kAdvanceWidth);
 }
 constexpr bool EndsBlock(Entry e) {
-  return (e >> 29) & 1;
+  return Field(e, kEndsBlockAt, 1) != 0;
 }
+// The fields read back what was packed, at their largest.
+static_assert(FirstBitsOf(MakeEntry({kMaxBits, kMaxAdvance, kMaxBits, 63 + kMaxAdvance, 63, true})) ==
+                  kMaxBits &&
+              FirstAdvanceOf(MakeEntry({kMaxBits, kMaxAdvance, 0, 0, 0, false})) == kMaxAdvance &&
+              BitsOf(MakeEntry({0, 0, kMaxBits, 0, 0, false})) == kMaxBits &&
+              AdvanceOf(MakeEntry({0, 0, 0, 63 + kMaxAdvance, 0, false})) == 63 + kMaxAdvance &&
+              AdvanceBeforeLastOf(MakeEntry({kMaxBits, kMaxAdvance, kMaxBits, 63 + kMaxAdvance,
+                                             63, true})) == 63 &&
+              EndsBlock(MakeEntry({0, 0, 0, 0, 0, true})));
 
 // One Huffman table as the walk reads it: the look-up, and the library's own canonical decoding
 // for codes longer than the look.

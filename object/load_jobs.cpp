@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <new>
-#include <system_error>
+#include <exception>
 
 #include "object/container.h"
 
@@ -14,8 +14,8 @@ unsigned CLoadJobs::DefaultWorkers() {
   return std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
 }
 
-CLoadJobs::CLoadJobs(CPersistContext& context, unsigned workers)
-    : context_(context), workerCount_(workers) {}
+CLoadJobs::CLoadJobs(CPersistContext& context, unsigned workers, StartWorker startWorker)
+    : context_(context), workerCount_(workers), startWorker_(startWorker) {}
 
 CLoadJobs::~CLoadJobs() {
   {
@@ -38,24 +38,29 @@ Status CLoadJobs::Queue(std::function<Status()> work) {
     job.warnings = d.warnings.size();
     job.warningsNotKept = d.warningsNotKept;
     job.roots = context_.roots.size();
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      jobs_.push_back(std::move(job));
-      ++pending_;
-    }
-    // Workers start with the first job: a file without pictures never pays for them.
-    if (workers_.size() < workerCount_) {
-      try {
-        workers_.emplace_back([this] { Work(); });
-      } catch (const std::system_error&) {
-        workerCount_ = static_cast<unsigned>(workers_.size());  // the loading thread does it
-      }
-    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    jobs_.push_back(std::move(job));  // nothing is queued when it throws
+    ++pending_;
   } catch (const std::bad_alloc&) {
     return kErrOutOfMemory;
   }
+  // The job is queued from here on: whatever happens now, it runs once, and not by the caller.
+  AddWorker();
   wake_.notify_one();
   return kOk;
+}
+
+void CLoadJobs::AddWorker() {
+  // Workers start with the first jobs: a file without pictures never pays for them.
+  if (workers_.size() >= workerCount_) return;
+  try {
+    workers_.reserve(workerCount_);
+    workers_.push_back(startWorker_([this] { Work(); }));
+  } catch (const std::exception&) {
+    // No thread or no memory to spare (std::system_error, std::bad_alloc): the workers that
+    // run take the jobs, and the loading thread does what is left when it waits.
+    if (workers_.size() < workerCount_) workerCount_ = static_cast<unsigned>(workers_.size());
+  }
 }
 
 CLoadJobs::Job* CLoadJobs::Take() {

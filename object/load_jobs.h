@@ -21,15 +21,23 @@ class CPersistContext;
 
 class CLoadJobs {
  public:
+  // Starts a thread running `work`; throws what starting a std::thread throws (std::system_error
+  // when the system has no thread to spare, std::bad_alloc). Tests hand in one that fails.
+  using StartWorker = std::thread (*)(std::function<void()> work);
+  static std::thread StartThread(std::function<void()> work) { return std::thread(std::move(work)); }
+
   // Workers beside the loading thread; 0 runs every job on the loading thread when it waits.
-  explicit CLoadJobs(CPersistContext& context, unsigned workers = DefaultWorkers());
+  explicit CLoadJobs(CPersistContext& context, unsigned workers = DefaultWorkers(),
+                     StartWorker startWorker = &StartThread);
   // Waits for the jobs still running; their outcome is dropped.
   ~CLoadJobs();
   CLoadJobs(const CLoadJobs&) = delete;
   CLoadJobs& operator=(const CLoadJobs&) = delete;
 
-  // Queues `job` for the record being read. Answers kErrOutOfMemory when it could not be queued;
-  // the caller then runs the work itself.
+  // Queues `job` for the record being read: kOk hands it over, and it runs exactly once, on a
+  // worker or on the loading thread in Finish. kErrOutOfMemory leaves nothing queued; the
+  // caller then runs the work itself. A worker that cannot be started is no failure: the jobs
+  // go to the workers already running, or to the loading thread.
   Status Queue(std::function<Status()> job);
   // Runs what is left on this thread too and waits for everything. Answers kOk, or the failure
   // of the earliest failing job with the context put back as that job's Load would have left it.
@@ -55,6 +63,8 @@ class CLoadJobs {
   // Takes the next job to run, or null when none is waiting.
   Job* Take();
   void Run(Job& job);
+  // Starts another worker when fewer run than asked for; one that cannot start lowers the count.
+  void AddWorker();
 
   CPersistContext& context_;
   std::mutex mutex_;
@@ -65,6 +75,7 @@ class CLoadJobs {
   size_t pending_ = 0;  // jobs taken or waiting that are not done
   bool stopping_ = false;
   unsigned workerCount_ = 0;
+  StartWorker startWorker_;
   std::vector<std::thread> workers_;
 };
 

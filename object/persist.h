@@ -146,7 +146,8 @@ class CReader {
   // Like ReadArray, for a bulk array whose elements nothing looks at before the load has linked:
   // during a load, the bytes of a large one may be read on another thread while this one goes
   // on (core/block_reads.h). Until the load waits for its jobs the elements are not the file's
-  // yet; a Load that reads them itself keeps its reader on reads in place (CReadInPlace).
+  // yet, and builds with AddressSanitizer report a look at them (core/pending_memory.h); a Load
+  // that reads them itself keeps its reader on reads in place (CReadInPlace).
   template <PlainValue T>
   CReader& ReadArrayAside(CBulkArray<T>& values, int64_t count) {
     // Only the blocks of large arrays settle the reads into them when they are freed.

@@ -144,7 +144,10 @@ Status WatchedSave(CPersistContext& document, const std::string& path, CWorkCont
 // ---------------------------------------------------------------------------------------------
 
 CCommandRunner::CCommandRunner(IConverterUi& front, CWorkControl& control)
-    : front_(front), control_(control) {}
+    : front_(front), control_(control) {
+  connect(this, &CCommandRunner::serveRequested, this, &CCommandRunner::Serve,
+          Qt::QueuedConnection);
+}
 
 CCommandRunner::~CCommandRunner() {
   // Run joins the thread before it returns or throws; this only guards a runner never run.
@@ -197,7 +200,7 @@ R CCommandRunner::OnUiThread(R stopped, std::function<R()> call) {
       }
     };
   }
-  QMetaObject::invokeMethod(this, &CCommandRunner::Serve, Qt::QueuedConnection);
+  emit serveRequested();
   return answer.get();
 }
 

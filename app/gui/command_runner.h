@@ -117,6 +117,11 @@ class CCommandRunner : public QObject, private IConverterUi {
 
  signals:
   void finished();
+  // Asks the user-interface thread, from the command's, to serve the call it waits for. A
+  // connection made on the user-interface thread carries it: what the command's thread hands
+  // over is then only the call under mutex_, never an object of the toolkit's that the other
+  // thread reads (which the thread sanitizer, blind to the toolkit's own locks, would report).
+  void serveRequested();
 
  private:
   // IConverterUi, called on the command's thread.

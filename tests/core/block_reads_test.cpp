@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -64,6 +67,32 @@ TEST_F(BlockReads, FreeingABlockDropsTheReadsIntoItThatHaveNotStarted) {
   EXPECT_EQ(intoFreedStart.Run(), kOk);
   EXPECT_EQ(intoFreedMiddle.Run(), kOk);
   EXPECT_EQ(intoKept.Run(), kErrStream);
+}
+
+// A slow disk: the read tells that it has started, and takes its time before it reads.
+std::atomic<bool> readStarted{false};
+std::atomic<bool> readLanded{false};
+
+ssize_t SlowRead(int fd, void* dest, size_t bytes, uint64_t offset) {
+  readStarted = true;
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const ssize_t got = CBlockRead::ReadFileAt(fd, dest, bytes, offset);
+  readLanded = true;
+  return got;
+}
+
+// A block freed while the read into it runs goes only once the read has landed: the read never
+// writes into memory that may serve something else by then.
+TEST_F(BlockReads, FreeingABlockWaitsForTheReadIntoItThatRuns) {
+  const size_t n = CBulkArena::kMinimumBytes;  // elements of 4 bytes
+  CIndexBuffer block;
+  ASSERT_EQ(block.Resize(static_cast<int64_t>(n)), kOk);
+  CBlockRead read(fd, 0, block.data(), 4 * n, &SlowRead);
+  std::thread reader([&] { EXPECT_EQ(read.Run(), kOk); });
+  while (!readStarted) std::this_thread::yield();
+  block.Free();
+  EXPECT_TRUE(readLanded);
+  reader.join();
 }
 
 }  // namespace

@@ -1,11 +1,16 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/io_buffer.h"
@@ -152,6 +157,54 @@ TEST(FileIo, BufferedAndDirectTransfersKeepTheBytesInOrder) {
     EXPECT_EQ(byte, expected[static_cast<size_t>(position)]) << skip;
     position += 1;
   }
+}
+
+// A file that stops taking bytes part way: a FIFO whose reader goes after a few buffers. The
+// write queue's thread meets the failure; the writer hears the system's reason at its next
+// write or at the latest when it closes, runs at most the queue's buffers past the failure,
+// never waits for a buffer that does not come back, and what reached the reader came in order.
+TEST(FileIo, AWriteThatFailsPartWayStopsTheQueueAndSaysWhy) {
+  TempDir dir;
+  const std::string fifo = dir.Path("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const auto previous = std::signal(SIGPIPE, SIG_IGN);  // a write after the reader went: EPIPE
+  constexpr size_t kTaken = 3 * CWriteQueue::kBufferBytes + 1000;
+  std::vector<uint8_t> bytes(8 * kTaken);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 13 + i / 509);
+  std::vector<uint8_t> received;
+  std::thread reader([&] {
+    const int fd = ::open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    std::vector<uint8_t> piece(1 << 16);
+    while (received.size() < kTaken) {
+      const ssize_t got = ::read(fd, piece.data(), std::min(piece.size(), kTaken - received.size()));
+      if (got <= 0) break;
+      received.insert(received.end(), piece.begin(), piece.begin() + got);
+    }
+    ::close(fd);
+  });
+
+  CFileIo out;
+  ASSERT_EQ(out.OpenWrite(fifo), kOk);  // waits for the reader
+  const size_t pieces[] = {7, CFileIo::kDirectSize, 100, CWriteQueue::kBufferBytes + 3, 1};
+  Status status = kOk;
+  for (size_t at = 0, i = 0; at < bytes.size() && Succeeded(status); ++i) {
+    const size_t n = std::min(pieces[i % std::size(pieces)], bytes.size() - at);
+    status = out.Write(bytes.data() + at, n, 0);
+    at += n;
+  }
+  const uint64_t accepted = out.Tell();
+  const Status closed = out.Close();
+  reader.join();
+  std::signal(SIGPIPE, previous);
+
+  EXPECT_EQ(status, kErrStream);
+  EXPECT_EQ(closed, kErrStream);
+  EXPECT_EQ(out.writeError, EPIPE);
+  // The reader's part, what the pipe held, the queue's buffers and the piece being copied.
+  EXPECT_LE(accepted, kTaken + (CWriteQueue::kBuffers + 2) * CWriteQueue::kBufferBytes);
+  ASSERT_EQ(received.size(), kTaken);
+  EXPECT_TRUE(std::equal(received.begin(), received.end(), bytes.begin()));
 }
 
 TEST(WholeFile, ReadsEverythingOrReportsWhy) {
