@@ -9,7 +9,6 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <system_error>
 
 namespace KX {
 
@@ -61,9 +60,8 @@ void CWriteBehind::Start(int fd) {
   Finish();
   fd_ = fd;
   handed_ = 0;
+  started_ = 0;
   std::lock_guard lock(mutex_);
-  requested_ = 0;
-  stopping_ = false;
   enabled_ = fd >= 0;
   error_ = 0;
 }
@@ -71,54 +69,48 @@ void CWriteBehind::Start(int fd) {
 int CWriteBehind::Wrote(uint64_t end) {
   if (end < handed_ + kStep) return 0;
   handed_ = end;
-  std::lock_guard lock(mutex_);
-  if (!enabled_) return error_;
-  if (!worker_.joinable()) {
-    try {
-      worker_ = std::thread([this] { Run(); });
-    } catch (const std::system_error&) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!enabled_) return error_;
+  }
+  if (!thread_) {
+    thread_.emplace(1);
+    if (thread_->Start() == 0) {
+      thread_.reset();
+      std::lock_guard lock(mutex_);
       enabled_ = false;  // no thread to spare: the final flush does all
       return 0;
     }
   }
-  requested_ = end;
-  wake_.notify_one();
+  // Only a hint: one that cannot be handed over is left to the next, or to the final flush.
+  thread_->Post([this, end] { WriteBack(end); }).Ignore();
+  std::lock_guard lock(mutex_);
   return error_;
 }
 
 int CWriteBehind::Finish() {
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-    wake_.notify_one();
-  }
-  if (worker_.joinable()) worker_.join();
+  // What was not started when the writer is done is the final flush's.
+  thread_.reset();
   std::lock_guard lock(mutex_);
   enabled_ = false;
   return error_;
 }
 
-void CWriteBehind::Run() {
-  uint64_t started = 0;
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    wake_.wait(lock, [&] { return stopping_ || requested_ > started; });
-    // What is left when the writer is done is the final flush's.
-    if (stopping_) return;
-    const uint64_t end = requested_;
-    lock.unlock();
-    int error = 0;
-    if (::sync_file_range(fd_, static_cast<off64_t>(started), static_cast<off64_t>(end - started),
-                          SYNC_FILE_RANGE_WRITE) != 0)
-      error = errno;
-    started = end;
-    lock.lock();
-    if (error == 0) continue;
-    // A file system or a file that cannot do it is no failure: the final flush does all.
-    if (error != EINVAL && error != ESPIPE && error != ENOSYS) error_ = error;
-    enabled_ = false;
-    return;
+void CWriteBehind::WriteBack(uint64_t end) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!enabled_) return;
   }
+  int error = 0;
+  if (::sync_file_range(fd_, static_cast<off64_t>(started_), static_cast<off64_t>(end - started_),
+                        SYNC_FILE_RANGE_WRITE) != 0)
+    error = errno;
+  started_ = end;
+  if (error == 0) return;
+  std::lock_guard lock(mutex_);
+  // A file system or a file that cannot do it is no failure: the final flush does all.
+  if (error != EINVAL && error != ESPIPE && error != ENOSYS) error_ = error;
+  enabled_ = false;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -129,43 +121,52 @@ bool CWriteQueue::Start(int fd, uint64_t offset, CWriteBehind& writeBehind) {
     memory_.reset(static_cast<uint8_t*>(::operator new[](
         kBuffers * kBufferBytes, std::align_val_t{kDirectAlign}, std::nothrow)));
   if (!memory_) return false;
-  std::lock_guard lock(mutex_);
   fd_ = fd;
   direct_ = true;
   writeBehind_ = &writeBehind;
-  try {
-    free_.clear();
-    for (size_t i = 0; i < kBuffers; ++i) free_.push_back(memory_.get() + i * kBufferBytes);
-    queued_.clear();
-    worker_ = std::thread([this] { Run(); });
-  } catch (const std::exception&) {  // no memory or no thread to spare
-    return false;
+  {
+    std::lock_guard lock(mutex_);
+    try {
+      free_.clear();
+      for (size_t i = 0; i < kBuffers; ++i) free_.push_back(memory_.get() + i * kBufferBytes);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    first_ = queuedCount_ = 0;
+    error_ = 0;
+    offset_ = offset;
   }
-  writing_ = false;
-  stopping_ = false;
-  error_ = 0;
-  offset_ = offset;
-  return true;
+  thread_.emplace(1);
+  if (thread_->Start() == 1) return true;
+  thread_.reset();  // no thread to spare
+  return false;
 }
 
 uint8_t* CWriteQueue::Take() {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return !free_.empty(); });
+  freed_.wait(lock, [&] { return !free_.empty(); });
   uint8_t* buffer = free_.back();
   free_.pop_back();
   return buffer;
 }
 
 int CWriteQueue::Queue(uint8_t* buffer, size_t bytes) {
+  {
+    std::lock_guard lock(mutex_);
+    queued_[(first_ + queuedCount_++) % kBuffers] = {buffer, bytes};
+  }
+  if (Failed(thread_->Post([this] { WriteNext(); }))) {
+    // Not handed over: written here, once the thread has written everything queued before it.
+    thread_->Wait();
+    WriteNext();
+  }
   std::lock_guard lock(mutex_);
-  queued_.emplace_back(buffer, bytes);  // room for every buffer was made by Start
-  changed_.notify_all();
   return error_;
 }
 
 int CWriteQueue::Wait() {
-  std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return queued_.empty() && !writing_; });
+  if (thread_) thread_->Wait();
+  std::lock_guard lock(mutex_);
   return error_;
 }
 
@@ -180,37 +181,27 @@ void CWriteQueue::MovedTo(uint64_t offset) {
 }
 
 int CWriteQueue::Finish() {
-  if (!worker_.joinable()) return 0;
+  if (!thread_) return 0;
   const int error = Wait();
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-    changed_.notify_all();
-  }
-  worker_.join();
+  thread_.reset();
   return error;
 }
 
-void CWriteQueue::Run() {
+void CWriteQueue::WriteNext() {
   std::unique_lock lock(mutex_);
-  for (;;) {
-    changed_.wait(lock, [&] { return stopping_ || !queued_.empty(); });
-    if (queued_.empty()) return;  // stopping, and all written
-    const auto [buffer, bytes] = queued_.front();
-    queued_.pop_front();
-    writing_ = true;
-    const bool failed = error_ != 0;  // after a failure nothing more reaches the file
-    uint64_t offset = offset_;
-    lock.unlock();
-    int error = failed ? 0 : Put(buffer, bytes, offset);
-    if (!failed && error == 0) error = writeBehind_->Wrote(offset);
-    lock.lock();
-    offset_ = offset;
-    if (error != 0 && error_ == 0) error_ = error;
-    writing_ = false;
-    free_.push_back(buffer);
-    changed_.notify_all();
-  }
+  const auto [buffer, bytes] = queued_[first_];
+  first_ = (first_ + 1) % kBuffers;
+  --queuedCount_;
+  const bool failed = error_ != 0;  // after a failure nothing more reaches the file
+  uint64_t offset = offset_;
+  lock.unlock();
+  int error = failed ? 0 : Put(buffer, bytes, offset);
+  if (!failed && error == 0) error = writeBehind_->Wrote(offset);
+  lock.lock();
+  offset_ = offset;
+  if (error != 0 && error_ == 0) error_ = error;
+  free_.push_back(buffer);  // room for every buffer was made by Start
+  freed_.notify_all();
 }
 
 int CWriteQueue::Put(const uint8_t* buffer, size_t bytes, uint64_t& offset) {

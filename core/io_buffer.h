@@ -1,20 +1,21 @@
 #pragma once
 // Byte streams under all persistence: an abstract stream, a file stream with a large stdio buffer
 // and a memory stream, plus the path helpers.
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
+#include "core/executor.h"
 #include "core/status.h"
 
 namespace KX {
@@ -104,22 +105,23 @@ class CWriteBehind {
   // Finish.
   void Start(int fd);
   // The file's bytes now reach `end`. Answers the system's error when the write-back of earlier
-  // bytes failed (they are not on the disk: the file is not good), else 0.
+  // bytes failed (they are not on the disk: the file is not good), else 0. Called by one thread
+  // at a time: the writer's, or the write queue's.
   int Wrote(uint64_t end);
   // Stops the write-back (what is left is the final flush's); answers the first error, else 0.
   int Finish();
 
  private:
-  void Run();
+  // The write-back of [started_, end), on the thread of its own.
+  void WriteBack(uint64_t end);
 
   int fd_ = -1;
-  uint64_t handed_ = 0;  // where the bytes ended at the last hand-over (the writer's own)
+  uint64_t handed_ = 0;   // where the bytes ended at the last hand-over (the writer's own)
+  uint64_t started_ = 0;  // where the write-back asked for ends (its thread's own)
+  // One thread, for one file at a time: the write-backs are asked for in order.
+  std::optional<CExecutor> thread_;
   std::mutex mutex_;
-  std::condition_variable wake_;
-  std::thread worker_;
   // Under mutex_:
-  uint64_t requested_ = 0;  // write-back asked for [0, requested_)
-  bool stopping_ = false;
   bool enabled_ = true;
   int error_ = 0;
 };
@@ -146,7 +148,7 @@ class CWriteQueue {
   // Starts writing to `fd`, whose offset is `offset` bytes into the file and which must stay open
   // until Finish. False when no memory or thread could be had: the caller writes itself.
   bool Start(int fd, uint64_t offset, CWriteBehind& writeBehind);
-  bool Active() const { return worker_.joinable(); }
+  bool Active() const { return thread_.has_value(); }
   // An empty buffer of kBufferBytes; waits until one is free.
   uint8_t* Take();
   // Queues the first `bytes` of `buffer`, from Take. Answers the system's error of a write that
@@ -167,22 +169,26 @@ class CWriteQueue {
       ::operator delete[](memory, std::align_val_t{kDirectAlign});
     }
   };
-  void Run();
+  // Writes the buffer queued first, on the thread (or, when it could not be handed over, on the
+  // writer's once the thread is idle).
+  void WriteNext();
   // Writes one buffer, moving `offset` along; answers the system's error, else 0.
   int Put(const uint8_t* buffer, size_t bytes, uint64_t& offset);
 
   int fd_ = -1;
   CWriteBehind* writeBehind_ = nullptr;
   std::unique_ptr<uint8_t[], AlignedDelete> memory_;
-  bool direct_ = true;  // direct writes not yet refused by the file system (the thread's own)
-  std::thread worker_;
+  bool direct_ = true;  // direct writes not yet refused by the file system (the writing side's)
+  // One thread, for one file at a time: the buffers are written in order.
+  std::optional<CExecutor> thread_;
   std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable freed_;
   // Under mutex_:
   std::vector<uint8_t*> free_;
-  std::deque<std::pair<uint8_t*, size_t>> queued_;
-  bool writing_ = false;  // the thread holds a buffer it is writing
-  bool stopping_ = false;
+  // The buffers queued and not yet written, from queued_[first_] on: never more than there are.
+  std::array<std::pair<uint8_t*, size_t>, kBuffers> queued_{};
+  size_t first_ = 0;
+  size_t queuedCount_ = 0;
   int error_ = 0;
   uint64_t offset_ = 0;
 };

@@ -1,18 +1,16 @@
 #pragma once
 // Work that a class's Load hands off to run beside the rest of the load: checking or decoding
-// embedded pictures, which costs far more than reading everything else. A job's failure fails the load
-// exactly as if the Load that queued it had failed with it where it stood: the same status,
-// offset, record and class, the same warnings and roots so far; jobs queued later and records
-// read after it do not count. The loader waits for every job before it links.
-#include <condition_variable>
+// embedded pictures, which costs far more than reading everything else, and reading the blocks
+// of large arrays (core/block_reads.h). A job's failure fails the load exactly as if the Load
+// that queued it had failed with it where it stood: the same status, offset, record and class,
+// the same warnings and roots so far; jobs queued later and records read after it do not count.
+// The loader waits for every job before it links.
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
+#include "core/executor.h"
 #include "core/status.h"
 
 namespace KX {
@@ -21,16 +19,12 @@ class CPersistContext;
 
 class CLoadJobs {
  public:
-  // Starts a thread running `work`; throws what starting a std::thread throws (std::system_error
-  // when the system has no thread to spare, std::bad_alloc). Tests hand in one that fails.
-  using StartWorker = std::thread (*)(std::function<void()> work);
-  static std::thread StartThread(std::function<void()> work) { return std::thread(std::move(work)); }
-
   // Workers beside the loading thread; 0 runs every job on the loading thread when it waits.
+  // Tests start the workers through `startThread`.
   explicit CLoadJobs(CPersistContext& context, unsigned workers = DefaultWorkers(),
-                     StartWorker startWorker = &StartThread);
-  // Waits for the jobs still running; their outcome is dropped.
-  ~CLoadJobs();
+                     CExecutor::StartThread startThread = &CExecutor::StartStdThread);
+  // Waits for the jobs still running; their outcome is dropped, and jobs not started are too.
+  ~CLoadJobs() = default;
   CLoadJobs(const CLoadJobs&) = delete;
   CLoadJobs& operator=(const CLoadJobs&) = delete;
 
@@ -48,8 +42,7 @@ class CLoadJobs {
  private:
   struct Job {
     std::function<Status()> work;
-    Status status = kOk;
-    bool done = false;
+    Status status = kOk;  // set by whoever runs the job; read once every job has run
     // The load as it stood when the job was queued.
     uint64_t offset = 0;
     uint64_t recordOffset = 0;
@@ -59,24 +52,14 @@ class CLoadJobs {
     size_t warningsNotKept = 0;
     size_t roots = 0;
   };
-  void Work();
-  // Takes the next job to run, or null when none is waiting.
-  Job* Take();
-  void Run(Job& job);
-  // Starts another worker when fewer run than asked for; one that cannot start lowers the count.
-  void AddWorker();
+  static void Run(Job& job);
 
   CPersistContext& context_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable finished_;
+  // The loading thread's; a job's runner reaches its own through the pointer it was handed (a
+  // deque keeps its elements in place as it grows).
   std::deque<Job> jobs_;
-  size_t next_ = 0;     // first job nobody has taken
-  size_t pending_ = 0;  // jobs taken or waiting that are not done
-  bool stopping_ = false;
-  unsigned workerCount_ = 0;
-  StartWorker startWorker_;
-  std::vector<std::thread> workers_;
+  // Declared after the jobs, so that it ends, waiting for the jobs that run, before they go.
+  CExecutor workers_;
 };
 
 }  // namespace KX
