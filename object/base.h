@@ -22,6 +22,7 @@ class CBase;
 class CReader;
 class CLinker;
 class CWriter;
+class CArchive;
 class CPersistContext;
 
 // A name to match exactly, or nullopt to match any name.
@@ -77,6 +78,9 @@ class CBase {
   virtual Status Clone(CRefPtr<CBase>& out) const;
   virtual Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const;
   virtual Status AssignTo(CBase* target, ReleasedList& released) const;
+  // A class level states its fields once, in Persist (object/archive.h); the reading, linking
+  // and writing of a record are passes of it.
+  virtual Status Persist(CArchive& ar);
   virtual Status Load(CReader& in);
   virtual Status Link(CLinker& in);
   virtual Status CollectForSave(CPersistContext& context);
