@@ -14,12 +14,21 @@
 // Version answers the version the record holds (the class's own when writing), so gates such as
 // "from class version X" and old-layout branches are plain `if`s that every pass takes alike.
 //
+// Copying an object's fields onto another (AssignTo) is a pass too: CopyLevel runs the statements
+// of one class level on both objects and assigns the target's fields from the source's, the ids
+// stated as shared references shared, the target's former ones handed to `released`. A level
+// whose assignment is not memberwise (owned objects copied, fields an assignment skips) keeps a
+// hand-written AssignTo.
+//
 // What only a load does (defaults for older blocks, values raised on load, tables rebuilt from
 // what was read) goes in `if (ar.Loading())` steps beside the statements; a branch taken on a
 // value must take the same way on every pass, so such a step must not change a value a later
 // branch tests. Where a layout cannot be stated field by field, reader(), writer() and linker()
 // give the pass itself.
 #include <cstdint>
+#include <functional>
+#include <new>
+#include <typeinfo>
 #include <vector>
 
 #include "object/persist.h"
@@ -27,11 +36,89 @@
 
 namespace KX {
 
+// The copying pass of one class level: first the source's statements name their fields, then the
+// target's, in the same order, take the values. Only fields of the object itself count; values a
+// statement keeps in locals (counts, dropped values) are not copied.
+class CCopyPass {
+ public:
+  CCopyPass(const CRuntimeClass& level, ReleasedList& released) : level_(level), released_(released) {}
+
+  // The next statements belong to `cls`: copied when it is the level being copied.
+  void Level(const CRuntimeClass& cls) { active_ = &cls == &level_; }
+  // Runs the statements of the object [begin, end) to name its fields, then to take them.
+  void Gather(const void* begin, const void* end) { Enter(begin, end, true); }
+  void Scatter(void* begin, void* end) { Enter(begin, end, false); }
+  Status status() const { return status_; }
+  // kOk when the target's statements took exactly the values the source's named.
+  Status Finish() const {
+    return Succeeded(status_) && next_ != slots_.size() ? kErrMalformed : status_;
+  }
+
+  template <class T>
+  void Field(T& value) {
+    if (!Inside(&value, sizeof(T))) return;
+    if (gathering_) {
+      slots_.push_back({&value, &typeid(T)});
+      return;
+    }
+    if (const T* source = Next<T>(); source && source != &value) value = *source;
+  }
+  template <class T>
+  void Shared(CRefPtr<T>& ref) {
+    if (!Inside(&ref, sizeof ref)) return;
+    if (gathering_) {
+      slots_.push_back({&ref, &typeid(CRefPtr<T>)});
+      return;
+    }
+    const CRefPtr<T>* source = Next<CRefPtr<T>>();
+    if (!source || source->get() == ref.get()) return;
+    if (ref) released_.emplace_back(ref.get());
+    ref = *source;
+  }
+
+ private:
+  struct Slot {
+    const void* field;
+    const std::type_info* type;
+  };
+  void Enter(const void* begin, const void* end, bool gathering) {
+    begin_ = begin;
+    end_ = end;
+    gathering_ = gathering;
+    active_ = false;
+  }
+  bool Inside(const void* field, size_t size) const {
+    const std::less<const void*> before;
+    const auto* last = static_cast<const char*>(field) + size;
+    return active_ && !before(field, begin_) && !before(end_, last);
+  }
+  template <class T>
+  const T* Next() {
+    if (Failed(status_)) return nullptr;
+    if (next_ >= slots_.size() || *slots_[next_].type != typeid(T)) {
+      status_ = kErrMalformed;
+      return nullptr;
+    }
+    return static_cast<const T*>(slots_[next_++].field);
+  }
+
+  const CRuntimeClass& level_;
+  ReleasedList& released_;
+  std::vector<Slot> slots_;
+  size_t next_ = 0;
+  const void* begin_ = nullptr;
+  const void* end_ = nullptr;
+  bool gathering_ = true;
+  bool active_ = false;
+  Status status_ = kOk;
+};
+
 class CArchive {
  public:
   explicit CArchive(CReader& in) : in_(&in) {}
   explicit CArchive(CWriter& out) : out_(&out) {}
   explicit CArchive(CLinker& link) : link_(&link) {}
+  explicit CArchive(CCopyPass& copy) : copy_(&copy) {}
   CArchive(const CArchive&) = delete;
   CArchive& operator=(const CArchive&) = delete;
 
@@ -39,13 +126,14 @@ class CArchive {
   bool Loading() const { return in_ != nullptr; }
   bool Saving() const { return out_ != nullptr; }
   bool Linking() const { return link_ != nullptr; }
+  bool Copying() const { return copy_ != nullptr; }
   CReader& reader() const { return *in_; }
   CWriter& writer() const { return *out_; }
   CLinker& linker() const { return *link_; }
 
   // The first failure of the pass; a pass that failed does nothing more.
   Status status() const {
-    return in_ ? in_->status() : out_ ? out_->status() : linkStatus_;
+    return in_ ? in_->status() : out_ ? out_->status() : copy_ ? copy_->status() : linkStatus_;
   }
   bool ok() const { return Succeeded(status()); }
   // Keeps the first failure and answers the status of the pass.
@@ -64,6 +152,7 @@ class CArchive {
   int32_t Version(const CRuntimeClass& cls) {
     if (in_) return in_->Version(cls);
     if (out_) out_->Version(cls);
+    if (copy_) copy_->Level(cls);
     return link_ ? link_->StoredVersion(cls) : cls.Version();
   }
   // The version of the stream: read from the file, or the current one for every other pass.
@@ -80,6 +169,8 @@ class CArchive {
       in_->Read(value);
     else if (out_)
       out_->Field(name, value);
+    else if (copy_)
+      copy_->Field(value);
     return *this;
   }
   // A count or presence word that frames what follows: stored, not listed. When saving, `value`
@@ -99,6 +190,8 @@ class CArchive {
       in_->ReadArray(values, count);
     else if (out_)
       out_->FieldArray(name, values);
+    else if (copy_)
+      copy_->Field(values);
     return *this;
   }
   // As Array, for a bulk array whose large reads may go on beside the load (CReader).
@@ -108,6 +201,8 @@ class CArchive {
       in_->ReadArrayAside(values, count);
     else if (out_)
       out_->FieldArray(name, values);
+    else if (copy_)
+      copy_->Field(values);
     return *this;
   }
   // An int32 count, then the elements.
@@ -117,6 +212,8 @@ class CArchive {
       in_->ReadCountedArray(values);
     else if (out_)
       WriteCounted(*out_, name, values);
+    else if (copy_)
+      copy_->Field(values);
     return *this;
   }
 
@@ -130,6 +227,8 @@ class CArchive {
       out_->Ref(name, ref.get());
     else if (link_)
       link_->Resolve(ref);
+    else if (copy_)
+      copy_->Shared(ref);
     return *this;
   }
   template <class T>
@@ -140,6 +239,8 @@ class CArchive {
       out_->Ref(name, ref);
     else if (link_)
       link_->Resolve(ref);
+    else if (copy_)
+      copy_->Field(ref);
     return *this;
   }
   // As Ref, for a slot typed more generally than what the record may hold there: an object that
@@ -152,6 +253,8 @@ class CArchive {
       out_->Ref(name, ref.get());
     else if (link_)
       link_->template ResolveAs<Required>(ref);
+    else if (copy_)
+      copy_->Shared(ref);
     return *this;
   }
   // An id the record holds for an object nothing keeps: read past, linked past, written as none.
@@ -173,6 +276,8 @@ class CArchive {
       WriteRefList(*out_, name, list);
     else if (link_)
       ResolveRefList(*link_, list);
+    else if (copy_)
+      copy_->Field(list);
     return *this;
   }
 
@@ -180,7 +285,31 @@ class CArchive {
   CReader* in_ = nullptr;
   CWriter* out_ = nullptr;
   CLinker* link_ = nullptr;
+  CCopyPass* copy_ = nullptr;
   Status linkStatus_ = kOk;
 };
+
+// Assigns the fields that `Level` states (its own, not those of its bases or of classes derived
+// from it) from `source` to `target`, which must be a `Level` too: the AssignTo of a level whose
+// assignment is memberwise, after its base level's.
+template <class Level>
+Status CopyLevel(const Level& source, CBase* target, ReleasedList& released) {
+  auto* to = KindOf<Level>(target);
+  if (!to) return kErrMalformed;
+  if (to == &source) return kOk;
+  CCopyPass pass(Level::classRecord, released);
+  CArchive ar(pass);
+  try {
+    // Writing and copying only read the source's fields.
+    auto& from = const_cast<Level&>(source);
+    pass.Gather(&from, &from + 1);
+    KX_RETURN_IF_FAILED(from.Level::Persist(ar));
+    pass.Scatter(to, to + 1);
+    KX_RETURN_IF_FAILED(to->Level::Persist(ar));
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+  return pass.Finish();
+}
 
 }  // namespace KX
