@@ -1,8 +1,8 @@
 #include "control/camera_control.h"
 
-#include "control/control_archive.h"
 #include <algorithm>
 
+#include "control/control_archive.h"
 #include "control/data_keys.h"
 #include "scene/camera.h"
 

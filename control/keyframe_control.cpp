@@ -103,9 +103,9 @@ Status CKeyframeControl::Persist(CArchive& ar) {
   ar.Counted("scaleKeys", scaleKeys).Counted("keyTimes", keyTimes);
   // A read takes the channel time lists aside and sets them once the block is read; the other
   // passes state the lists the controller holds, which they do not change.
-  ChannelKeyTimes read;
+  ChannelKeyTimes loaded;
   ChannelKeyTimes& channel =
-      ar.Loading() ? read : const_cast<ChannelKeyTimes&>(channelTimes.get());
+      ar.Loading() ? loaded : const_cast<ChannelKeyTimes&>(channelTimes.get());
   ar.Counted("rotationTimes", channel.rotationTimes);
   ar.Counted("positionTimes", channel.positionTimes);
   ar.Counted("scaleTimes", channel.scaleTimes);
@@ -126,11 +126,12 @@ Status CKeyframeControl::Persist(CArchive& ar) {
   // The oldest blocks kept their keys in scene time.
   if (version <= kLegacyKeyframeVersion)
     if (const float start = LegacyStartTime(ar.reader()); start != 0.0f)
-      for (auto* times : {&keyTimes, &read.rotationTimes, &read.positionTimes, &read.scaleTimes})
+      for (auto* times :
+           {&keyTimes, &loaded.rotationTimes, &loaded.positionTimes, &loaded.scaleTimes})
         for (float& t : *times) t -= start;
   KX_RETURN_IF_FAILED(TryAllocate([&] {
-    SetChannelTimes(std::move(read.rotationTimes), std::move(read.positionTimes),
-                    std::move(read.scaleTimes));
+    SetChannelTimes(std::move(loaded.rotationTimes), std::move(loaded.positionTimes),
+                    std::move(loaded.scaleTimes));
     RebuildTransitions();
   }));
   ResetCursors();

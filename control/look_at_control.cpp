@@ -74,8 +74,7 @@ Status CLookAtControl::AssignTo(CBase* target, ReleasedList& released) const {
 Status CLookAtControl::Persist(CArchive& ar) {
   KX_RETURN_IF_FAILED(CRTSControl::Persist(ar));
   const int32_t version = ar.Version(classRecord);
-  if (ar.Loading() && ar.ok() && version < kOldestReadableVersion)
-    return ar.Fail(kErrNewerVersion);
+  if (ar.Loading() && ar.ok() && version < kOldestReadableVersion) return ar.Fail(kErrNewerVersion);
   ar.Counted("aimTimes", aimTimes).Counted("aimSettings", aimSettings);
   ar.RefList("targets", targets).RefList("upObjects", upObjects);
   ar.Counted("angleLimits", angleLimits).Counted("blendTimes", blendTimes);

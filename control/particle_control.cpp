@@ -1,10 +1,10 @@
 #include "control/particle_control.h"
 
-#include "control/control_archive.h"
 #include <algorithm>
 #include <cmath>
 #include <utility>
 
+#include "control/control_archive.h"
 #include "control/data_keys.h"
 #include "control/key_search.h"
 #include "core/alloc.h"
