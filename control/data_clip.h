@@ -35,25 +35,13 @@ class CDataClipControl : public CCompositeControl<Base, T> {
     if (!KindOf<Self>(target)) return kErrMalformed;
     return AssignClipTo(target, released);
   }
-  Status Load(CReader& in) override {
-    KX_RETURN_IF_FAILED(Base::Load(in));
-    const int32_t version = in.Version(Self::classRecord);
-    clip.ReadIds(in);
-    clip.ReadTable(in, version, this->timeScale);
-    clipCursor = 0;
-    return in.status();
-  }
-  Status Link(CLinker& in) override {
-    KX_RETURN_IF_FAILED(Base::Link(in));
-    clip.ResolveIds(in);
-    return kOk;
-  }
-  Status Save(CWriter& out) const override {
-    KX_RETURN_IF_FAILED(Base::Save(out));
-    out.Version(Self::classRecord);
-    clip.WriteIds(out, "subControllers");
-    clip.WriteTable(out);
-    return out.status();
+  Status Persist(CArchive& ar) override {
+    KX_RETURN_IF_FAILED(Base::Persist(ar));
+    const int32_t version = ar.Version(Self::classRecord);
+    clip.PersistIds(ar, "subControllers");
+    clip.PersistTable(ar, version, this->timeScale);
+    if (ar.Loading()) clipCursor = 0;
+    return ar.status();
   }
 
   CLayer<T>& Part() override { return clip; }

@@ -2,7 +2,7 @@
 
 #include "control/key_search.h"
 #include "core/alloc.h"
-#include "object/persist.h"
+#include "object/archive.h"
 #include "image/image.h"
 #include "material/texture.h"
 
@@ -61,24 +61,12 @@ Status CAnmImageControl::AssignTo(CBase* target, ReleasedList& released) const {
 }
 
 // No data-controller block: the record goes from the controller block to this one.
-Status CAnmImageControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CControl::Load(in));
-  in.Version(classRecord);
-  in.Ref();
-  cursor = 0;
-  return in.status();
-}
-
-Status CAnmImageControl::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CControl::Link(in));
-  in.Resolve(animation);
-  return kOk;
-}
-
-Status CAnmImageControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CControl::Save(out));
-  out.Version(classRecord).Ref("animation", animation.get());
-  return out.status();
+Status CAnmImageControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CControl::Persist(ar));
+  ar.Version(classRecord);
+  ar.Ref("animation", animation);
+  if (ar.Loading()) cursor = 0;
+  return ar.status();
 }
 
 int64_t CAnmImageControl::GetMemorySize() const {

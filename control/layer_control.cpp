@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "control/control_archive.h"
 #include "control/key_search.h"
-#include "object/ref_list.h"
 #include "core/alloc.h"
 #include "core/math/transform.h"
-#include "object/persist.h"
 #include "scene/spatial.h"
 
 namespace KX {
@@ -79,33 +78,18 @@ Status CRTSClipControl::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CRTSClipControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Load(in));
-  const int32_t version = in.Version(classRecord);
-  clip.ReadIds(in);
-  clip.ReadTable(in, version, timeScale);
+Status CRTSClipControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CRTSControl::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  clip.PersistIds(ar, "subControllers");
+  clip.PersistTable(ar, version, timeScale);
   if (version >= kSubFlagsVersion) {
-    in.ReadCountedArray(subFlags);
-  } else if (in.ok()) {
+    ar.Counted("subFlags", subFlags);
+  } else if (ar.Loading() && ar.ok()) {
     KX_RETURN_IF_FAILED(TryAllocate([&] { subFlags.assign(clip.subControllers.size(), 0); }));
   }
-  currentClip = 0;
-  return in.status();
-}
-
-Status CRTSClipControl::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Link(in));
-  clip.ResolveIds(in);
-  return kOk;
-}
-
-Status CRTSClipControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CRTSControl::Save(out));
-  out.Version(classRecord);
-  clip.WriteIds(out, "subControllers");
-  clip.WriteTable(out);
-  WriteCounted(out, "subFlags", subFlags);
-  return out.status();
+  if (ar.Loading()) currentClip = 0;
+  return ar.status();
 }
 
 int64_t CRTSClipControl::GetMemorySize() const {
@@ -257,39 +241,15 @@ Status CRTSLayerControl::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CRTSLayerControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Load(in));
-  in.Version(classRecord);
-  layer.ReadIds(in);
-  const int32_t tracks = in.Get<int32_t>();
-  // Every track takes at least its count.
-  if (!in.CanHold(tracks, 4)) return in.status();
-  KX_RETURN_IF_FAILED(TryAllocate([&] { weightTracks.assign(static_cast<size_t>(tracks), {}); }));
-  for (auto& track : weightTracks) in.ReadCountedArray(track);
-  in.ReadCountedArray(weightTimes).ReadCountedArray(weightTransition).ReadCountedArray(weightType);
-  weightCursor = 0;
-  return in.status();
-}
-
-Status CRTSLayerControl::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Link(in));
-  layer.ResolveIds(in);
-  return kOk;
-}
-
-Status CRTSLayerControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CRTSControl::Save(out));
-  out.Version(classRecord);
-  layer.WriteIds(out, "subControllers");
-  out.Count(static_cast<int32_t>(weightTracks.size()));
-  {
-    const auto tracks = out.List("weightTracks");
-    for (const auto& track : weightTracks) WriteCounted(out, nullptr, track);
-  }
-  WriteCounted(out, "weightTimes", weightTimes);
-  WriteCounted(out, "weightTransition", weightTransition);
-  WriteCounted(out, "weightType", weightType);
-  return out.status();
+Status CRTSLayerControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CRTSControl::Persist(ar));
+  ar.Version(classRecord);
+  layer.PersistIds(ar, "subControllers");
+  ListOfLists<int32_t>(ar, "weightTracks", weightTracks);
+  ar.Counted("weightTimes", weightTimes).Counted("weightTransition", weightTransition);
+  ar.Counted("weightType", weightType);
+  if (ar.Loading()) weightCursor = 0;
+  return ar.status();
 }
 
 int64_t CRTSLayerControl::GetMemorySize() const {
@@ -365,26 +325,13 @@ Status CRTSSelectorControl::AssignTo(CBase* target, ReleasedList& released) cons
   return kOk;
 }
 
-Status CRTSSelectorControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Load(in));
-  in.Version(classRecord);
-  in.Read(transitionTime);
-  layer.ReadIds(in);
-  ResetSelection();
-  return in.status();
-}
-
-Status CRTSSelectorControl::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Link(in));
-  layer.ResolveIds(in);
-  return kOk;
-}
-
-Status CRTSSelectorControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CRTSControl::Save(out));
-  out.Version(classRecord).Field("transitionTime", transitionTime);
-  layer.WriteIds(out, "subControllers");
-  return out.status();
+Status CRTSSelectorControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CRTSControl::Persist(ar));
+  ar.Version(classRecord);
+  ar("transitionTime", transitionTime);
+  layer.PersistIds(ar, "subControllers");
+  if (ar.Loading()) ResetSelection();
+  return ar.status();
 }
 
 int32_t CRTSSelectorControl::SelectAt(float time) const {

@@ -1,8 +1,8 @@
 #include "control/light_controls.h"
 
+#include "control/control_archive.h"
 #include "control/data_keys.h"
 #include "core/alloc.h"
-#include "object/persist.h"
 #include "scene/light.h"
 
 namespace KX {
@@ -30,16 +30,10 @@ Status CLightDataControl::AssignTo(CBase* target, ReleasedList& released) const 
   return kOk;
 }
 
-Status CLightDataControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CDataControl::Load(in));
-  in.Version(classRecord);
-  return in.status();
-}
-
-Status CLightDataControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CDataControl::Save(out));
-  out.Version(classRecord);
-  return out.status();
+Status CLightDataControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CDataControl::Persist(ar));
+  ar.Version(classRecord);
+  return ar.status();
 }
 
 int64_t CLightDataControl::GetMemorySize() const {
@@ -68,23 +62,17 @@ Status CLightControl::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CLightControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CLightDataControl::Load(in));
-  const int32_t version = in.Version(classRecord);
-  ReadKeyList(in, colorKeys);
-  ReadKeyList(in, keyTimes);
-  cursor = 0;
-  if (!in.ok()) return in.status();
-  if (version <= kLegacyKeysVersion) ShiftKeyTimes(keyTimes, LegacyStartTime(in));
-  return kOk;
-}
-
-Status CLightControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CLightDataControl::Save(out));
-  out.Version(classRecord);
-  WriteKeyList(out, "colorKeys", colorKeys);
-  WriteKeyList(out, "keyTimes", keyTimes);
-  return out.status();
+Status CLightControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CLightDataControl::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  UintCounted(ar, "colorKeys", colorKeys);
+  UintCounted(ar, "keyTimes", keyTimes);
+  if (ar.Loading()) {
+    cursor = 0;
+    if (ar.ok() && version <= kLegacyKeysVersion)
+      ShiftKeyTimes(keyTimes, LegacyStartTime(ar.reader()));
+  }
+  return ar.status();
 }
 
 int64_t CLightControl::GetMemorySize() const {
@@ -123,23 +111,17 @@ Status CPointLightControl::AssignTo(CBase* target, ReleasedList& released) const
   return kOk;
 }
 
-Status CPointLightControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CDataControl::Load(in));
-  const int32_t version = in.Version(classRecord);
-  ReadKeyList(in, rangeKeys);
-  ReadKeyList(in, keyTimes);
-  cursor = 0;
-  if (!in.ok()) return in.status();
-  if (version <= kLegacyKeysVersion) ShiftKeyTimes(keyTimes, LegacyStartTime(in));
-  return kOk;
-}
-
-Status CPointLightControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CDataControl::Save(out));
-  out.Version(classRecord);
-  WriteKeyList(out, "rangeKeys", rangeKeys);
-  WriteKeyList(out, "keyTimes", keyTimes);
-  return out.status();
+Status CPointLightControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CDataControl::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  UintCounted(ar, "rangeKeys", rangeKeys);
+  UintCounted(ar, "keyTimes", keyTimes);
+  if (ar.Loading()) {
+    cursor = 0;
+    if (ar.ok() && version <= kLegacyKeysVersion)
+      ShiftKeyTimes(keyTimes, LegacyStartTime(ar.reader()));
+  }
+  return ar.status();
 }
 
 int64_t CPointLightControl::GetMemorySize() const {
@@ -188,25 +170,18 @@ Status CSpotLightControl::AssignTo(CBase* target, ReleasedList& released) const 
   return kOk;
 }
 
-Status CSpotLightControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CDataControl::Load(in));
-  const int32_t version = in.Version(classRecord);
-  ReadKeyList(in, keyTimes);
-  ReadKeyList(in, coneKeys);
-  ReadKeyList(in, rangeKeys);
-  cursor = 0;
-  if (!in.ok()) return in.status();
-  if (version <= kLegacyKeysVersion) ShiftKeyTimes(keyTimes, LegacyStartTime(in));
-  return kOk;
-}
-
-Status CSpotLightControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CDataControl::Save(out));
-  out.Version(classRecord);
-  WriteKeyList(out, "keyTimes", keyTimes);
-  WriteKeyList(out, "coneKeys", coneKeys);
-  WriteKeyList(out, "rangeKeys", rangeKeys);
-  return out.status();
+Status CSpotLightControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CDataControl::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  UintCounted(ar, "keyTimes", keyTimes);
+  UintCounted(ar, "coneKeys", coneKeys);
+  UintCounted(ar, "rangeKeys", rangeKeys);
+  if (ar.Loading()) {
+    cursor = 0;
+    if (ar.ok() && version <= kLegacyKeysVersion)
+      ShiftKeyTimes(keyTimes, LegacyStartTime(ar.reader()));
+  }
+  return ar.status();
 }
 
 int64_t CSpotLightControl::GetMemorySize() const {

@@ -2,6 +2,7 @@
 
 #include "control/key_search.h"
 #include "core/alloc.h"
+#include "object/archive.h"
 #include "scene/node.h"
 
 namespace KX {
@@ -46,37 +47,18 @@ Status CLinkControl::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CLinkControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Load(in));
-  const int32_t version = in.Version(classRecord);
-  in.ReadCountedArray(linkOffsets);
-  ReadRefList(in, linkParents);
-  in.ReadCountedArray(linkTimes).ReadCountedArray(linkFlags).ReadCountedArray(linkModes);
-  in.ReadCountedArray(linkBases);
-  if (!in.ok()) return in.status();
+Status CLinkControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CRTSControl::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  ar.Counted("linkOffsets", linkOffsets).RefList("linkParents", linkParents);
+  ar.Counted("linkTimes", linkTimes).Counted("linkFlags", linkFlags);
+  ar.Counted("linkModes", linkModes).Counted("linkBases", linkBases);
+  if (!ar.Loading() || !ar.ok()) return ar.status();
   KX_RETURN_IF_FAILED(TryAllocate(
       [&] { linkPending.assign(linkTimes.size(), version <= kLastUntakenVersion ? 1 : 0); }));
   currentLink = -1;
   currentParent = nullptr;
   return kOk;
-}
-
-Status CLinkControl::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Link(in));
-  ResolveRefList(in, linkParents);
-  return kOk;
-}
-
-Status CLinkControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CRTSControl::Save(out));
-  out.Version(classRecord);
-  WriteCounted(out, "linkOffsets", linkOffsets);
-  WriteRefList(out, "linkParents", linkParents);
-  WriteCounted(out, "linkTimes", linkTimes);
-  WriteCounted(out, "linkFlags", linkFlags);
-  WriteCounted(out, "linkModes", linkModes);
-  WriteCounted(out, "linkBases", linkBases);
-  return out.status();
 }
 
 int64_t CLinkControl::GetMemorySize() const {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "core/math/transform.h"
-#include "object/persist.h"
+#include "object/archive.h"
 #include "scene/node.h"
 
 namespace KX {
@@ -39,16 +39,10 @@ Status CRTSControl::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CRTSControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CControl::Load(in));
-  in.Version(classRecord);
-  return in.status();
-}
-
-Status CRTSControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CControl::Save(out));
-  out.Version(classRecord);
-  return out.status();
+Status CRTSControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CControl::Persist(ar));
+  ar.Version(classRecord);
+  return ar.status();
 }
 
 int64_t CRTSControl::GetMemorySize() const { return CControl::GetMemorySize() + 64; }

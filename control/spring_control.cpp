@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "object/archive.h"
 #include "object/ref_list.h"
 #include "scene/spatial.h"
 
@@ -39,22 +40,12 @@ Status CSpringControl::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CSpringControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Load(in));
-  in.Version(classRecord);
-  in.ReadCountedArray(values1).ReadCountedArray(values2).ReadCountedArray(values3);
-  in.ReadCountedArray(settings);
-  return in.status();
-}
-
-Status CSpringControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CRTSControl::Save(out));
-  out.Version(classRecord);
-  WriteCounted(out, "values1", values1);
-  WriteCounted(out, "values2", values2);
-  WriteCounted(out, "values3", values3);
-  WriteCounted(out, "settings", settings);
-  return out.status();
+Status CSpringControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CRTSControl::Persist(ar));
+  ar.Version(classRecord);
+  ar.Counted("values1", values1).Counted("values2", values2).Counted("values3", values3);
+  ar.Counted("settings", settings);
+  return ar.status();
 }
 
 int64_t CSpringControl::GetMemorySize() const {

@@ -1,9 +1,9 @@
 #include "control/uvw_map_control.h"
 
+#include "control/control_archive.h"
 #include "control/data_keys.h"
 #include "control/key_search.h"
 #include "core/alloc.h"
-#include "object/persist.h"
 #include "scene/tri_mesh.h"
 
 namespace KX {
@@ -23,16 +23,10 @@ Status CUvwMapDataControl::AssignTo(CBase* target, ReleasedList& released) const
   return KindOf<CUvwMapDataControl>(target) ? kOk : kErrMalformed;
 }
 
-Status CUvwMapDataControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CDataControl::Load(in));
-  in.Version(classRecord);
-  return in.status();
-}
-
-Status CUvwMapDataControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CDataControl::Save(out));
-  out.Version(classRecord);
-  return out.status();
+Status CUvwMapDataControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CDataControl::Persist(ar));
+  ar.Version(classRecord);
+  return ar.status();
 }
 
 Status CUvwMapDataControl::Update(float) {
@@ -56,24 +50,18 @@ Status CUvwMapControl::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CUvwMapControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CUvwMapDataControl::Load(in));
-  const int32_t version = in.Version(classRecord);
-  ReadKeyList(in, coordinateKeys);
-  ReadKeyList(in, keyTimes);
-  cursor = 0;
-  if (!in.ok()) return in.status();
-  // Old blocks kept their key times in scene time; they become relative to the controller.
-  if (version <= kLegacyKeysVersion) ShiftKeyTimes(keyTimes, LegacyStartTime(in));
-  return kOk;
-}
-
-Status CUvwMapControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CUvwMapDataControl::Save(out));
-  out.Version(classRecord);
-  WriteKeyList(out, "coordinateKeys", coordinateKeys);
-  WriteKeyList(out, "keyTimes", keyTimes);
-  return out.status();
+Status CUvwMapControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CUvwMapDataControl::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  UintCounted(ar, "coordinateKeys", coordinateKeys);
+  UintCounted(ar, "keyTimes", keyTimes);
+  if (ar.Loading()) {
+    cursor = 0;
+    // Old blocks kept their key times in scene time; they become relative to the controller.
+    if (ar.ok() && version <= kLegacyKeysVersion)
+      ShiftKeyTimes(keyTimes, LegacyStartTime(ar.reader()));
+  }
+  return ar.status();
 }
 
 int64_t CUvwMapControl::GetMemorySize() const {
