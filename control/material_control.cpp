@@ -255,14 +255,12 @@ Status CMaterialControl::Update(float time) {
 
 Status CMaterialLayerControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CMaterialDataControl::AssignTo(target, released));
-  auto* layered = KindOf<CMaterialLayerControl>(target);
-  if (!layered) return kErrMalformed;
-  if (layered == this) return kOk;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
   KX_RETURN_IF_FAILED(ShareSubControllers(target, released));
-  KX_RETURN_IF_FAILED(TryAllocate([&] {
-    layered->weightTracks = weightTracks;
-    layered->weightTimes = weightTimes;
-  }));
+  // The tracks are stated track by track, in the list's own storage, out of a copy's reach.
+  auto* layered = static_cast<CMaterialLayerControl*>(target);
+  KX_RETURN_IF_FAILED(TryAssign(layered->weightTracks, weightTracks));
   layered->weightCursor = 0;
   return kOk;
 }
