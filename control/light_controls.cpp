@@ -2,7 +2,6 @@
 
 #include "control/control_archive.h"
 #include "control/data_keys.h"
-#include "core/alloc.h"
 #include "scene/light.h"
 
 namespace KX {

@@ -3,7 +3,6 @@
 #include "control/control_archive.h"
 #include "control/data_keys.h"
 #include "control/key_search.h"
-#include "core/alloc.h"
 #include "scene/tri_mesh.h"
 
 namespace KX {

@@ -89,12 +89,7 @@ std::vector<AssignCase> Cases() {
   return {
       Case<CKeyframeControl>(
           [](auto& c, auto&) {
-            c.rotationKeys = {{0, 1, 0, 0}};
             c.positionKeys = {{1, 2, 3}};
-            c.scaleKeys = {{2, 2, 2}};
-            c.keyTimes = {0.5f};
-            c.transition = {0.25f};
-            c.type = {1};
             c.SetChannelTimes({1}, {2, 3}, {4});
             c.legacyValue = 7;
             c.keyCursor = 1;
@@ -106,18 +101,12 @@ std::vector<AssignCase> Cases() {
             EXPECT_EQ(to.keyCursor, 0);
           }),
       Case<CKeyframeClipControl>([](auto& c, auto&) {
-        c.clips.resize(1);
-        c.clips[0].SetName(u"walk");
         c.sequence = {{1, 0, 2}};
       }),
       Case<CLinkControl>(
           [](auto& c, auto& a) {
-            c.linkOffsets = {MatrixTranslation({1, 0, 0})};
-            c.linkBases = {MatrixTranslation({0, 1, 0})};
             c.linkTimes = {2};
             c.linkParents = {a.node.get()};
-            c.linkModes = {kLinkFromBase};
-            c.linkFlags = {1};
             c.linkPending = {1};
             c.currentLink = 0;
           },
@@ -127,32 +116,17 @@ std::vector<AssignCase> Cases() {
           }),
       Case<CLookAtControl>([](auto& c, auto& a) {
         c.aimTimes = {1};
-        c.aimSettings.resize(1);
         c.targets = {a.node.get()};
-        c.upObjects = {a.node.get()};
-        c.angleLimits = {0.5f};
-        c.blendTimes = {0.25f};
       }),
       Case<CShareControl>([](auto& c, auto& a) {
         c.sources = {a.node.get()};
-        c.shareEntries.resize(1);
         c.positionFactor = c.rotationFactor = c.scaleFactor = {2, 3, 4};
       }),
-      Case<CSpringControl>([](auto& c, auto&) {
-        c.values1 = {1};
-        c.values2 = {2};
-        c.values3 = {3};
-        c.settings.resize(1);
-      }),
+      Case<CSpringControl>([](auto& c, auto&) { c.settings.resize(1); }),
       Case<CFlexiData>([](auto& c, auto& a) {
-        c.flexiRecords.resize(1);
-        c.flexiMatrices = {MatrixTranslation({1, 0, 0})};
         c.flexiObjects = {a.node.get()};
         c.flexiValues = {1, 2, 3, 4, 5, 6};
-        c.flexiFlag = true;
         c.flexiValue7 = 7;
-        c.flexiValue8 = 20;
-        c.flexiVector1 = c.flexiVector2 = {1, 2, 3};
         c.flexiPair = {8, 9};
       }),
       Case<CFlexiControl>(
@@ -175,8 +149,6 @@ std::vector<AssignCase> Cases() {
             c.layer.subControllers = {Keys().get()};
             c.weightTracks = {{1, 0.5f}};
             c.weightTimes = {0, 1};
-            c.weightTransition = {0.5f};
-            c.weightType = {1};
             c.weightCursor = 1;
           },
           [](auto&, auto& to) { EXPECT_EQ(to.weightCursor, 0); }),
@@ -190,12 +162,7 @@ std::vector<AssignCase> Cases() {
       Case<CCameraControl>(
           [](auto& c, auto&) {
             c.timesA = {0, 1};
-            c.param8Keys = {1, 2};
-            c.param9Keys = {3, 4};
-            c.param10Keys = {5, 6};
             c.param11Keys = {7, 8};
-            c.timesB = {2};
-            c.param3Keys = {9};
             c.param8 = 3;
             c.worldUp = {0, 0, 1};
             c.cursorA = c.cursorB = 1;
@@ -218,7 +185,6 @@ std::vector<AssignCase> Cases() {
           }),
       Case<CPointLightControl>(
           [](auto& c, auto&) {
-            c.rangeKeys = {5};
             c.keyTimes = {1};
             c.range = 3;
             c.cursor = 1;
@@ -256,12 +222,6 @@ std::vector<AssignCase> Cases() {
       Case<CMaterialControl>(
           [](auto& c, auto&) {
             c.times1 = {1};
-            c.ambientKeys = c.diffuseKeys = c.specularKeys = {{1, 2, 3}};
-            c.param0Keys = c.param1Keys = c.param2Keys = {0.5f};
-            c.times2 = {2};
-            c.param3Keys = c.param4Keys = c.param9Keys = {0.25f};
-            c.times3 = {3};
-            c.amountKeys.resize(1);
             c.channelTimes[5] = {4};
             c.channelKeys[5].resize(1);
             c.values.param9 = 2;
@@ -303,12 +263,8 @@ std::vector<AssignCase> Cases() {
       }),
       Case<CParticleControl>(
           [](auto& c, auto&) {
-            c.emitValue1 = 2;
-            c.emitVector8 = {1, 2, 3};
-            c.emitColor2 = {1, 0, 0, 1};
             c.emitValue9 = 9;
             c.eventTimes = {0, 1};
-            c.eventFlags = {1, 0};
             c.eventCursor = 1;
             c.carry = 0.5f;
           },
@@ -335,7 +291,6 @@ std::vector<AssignCase> Cases() {
       }),
       Case<CConnectData>([](auto& c, auto& a) {
         c.mesh1 = c.mesh2 = a.mesh.get();
-        c.seamVertices1 = {1};
         c.seamVertices2 = {2, 3};
         c.normalGroups1 = {{1, 2}};
         c.normalGroups2 = {{3}, {4}};
