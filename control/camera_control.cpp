@@ -23,8 +23,9 @@ constexpr int64_t kCameraKeysMemory = 7 * 16 + 8;
 
 Status CCameraDataControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
-  auto* control = KindOf<CCameraDataControl>(target);
-  if (!control) return kErrMalformed;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  // The held values are not stored, but go with the copy.
+  auto* control = static_cast<CCameraDataControl*>(target);
   control->worldUp = worldUp;
   control->param8 = param8;
   control->param9 = param9;
@@ -61,13 +62,10 @@ Status CCameraDataControl::ApplyData() {
 
 Status CCameraControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CCameraDataControl::AssignTo(target, released));
-  auto* control = KindOf<CCameraControl>(target);
-  if (!control) return kErrMalformed;
-  if (control == this) return kOk;
-  KX_RETURN_IF_FAILED(CopyLists(*this, *control, &CCameraControl::timesA,
-                                &CCameraControl::param8Keys, &CCameraControl::param9Keys,
-                                &CCameraControl::param10Keys, &CCameraControl::param11Keys,
-                                &CCameraControl::timesB, &CCameraControl::param3Keys));
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // New keys: the searches start over, and the owner takes the new values.
+  auto* control = static_cast<CCameraControl*>(target);
   control->cursorA = control->cursorB = 0;
   control->modified = 1;
   return kOk;

@@ -348,7 +348,9 @@ class CCompositeControl : public Base {
   int64_t GetMemorySize() const override { return Base::GetMemorySize() + Part().GetMemorySize(); }
 
  protected:
-  // AssignTo's part: the target shares the sub-controllers.
+  // AssignTo's part: the target shares the sub-controllers. Their ids are stated one by one, in
+  // the list's own storage, where CopyLevel does not reach: a composite's AssignTo calls this
+  // after it.
   Status ShareSubControllers(CBase* target, ReleasedList& released) const {
     auto* composite = dynamic_cast<CCompositeControl*>(target);
     if (!composite) return kErrMalformed;

@@ -32,8 +32,11 @@ class CDataClipControl : public CCompositeControl<Base, T> {
   }
   Status AssignTo(CBase* target, ReleasedList& released) const override {
     KX_RETURN_IF_FAILED(Base::AssignTo(target, released));
-    if (!KindOf<Self>(target)) return kErrMalformed;
-    return AssignClipTo(target, released);
+    KX_RETURN_IF_FAILED(CopyLevel(static_cast<const Self&>(*this), target, released));
+    if (target == this) return kOk;
+    KX_RETURN_IF_FAILED(this->ShareSubControllers(target, released));
+    static_cast<CDataClipControl*>(target)->clipCursor = 0;
+    return kOk;
   }
   Status Persist(CArchive& ar) override {
     KX_RETURN_IF_FAILED(Base::Persist(ar));
@@ -75,20 +78,6 @@ class CDataClipControl : public CCompositeControl<Base, T> {
  protected:
   // What a kind keeps of the source it played; nothing unless its value lives in the controller.
   virtual void TakeFrom(const T&) {}
-
-  // AssignTo's own part, after the kind's base copied its own.
-  Status AssignClipTo(CBase* target, ReleasedList& released) const {
-    auto* clipped = dynamic_cast<CDataClipControl*>(target);
-    if (!clipped) return kErrMalformed;
-    if (clipped == this) return kOk;
-    KX_RETURN_IF_FAILED(this->ShareSubControllers(target, released));
-    KX_RETURN_IF_FAILED(TryAllocate([&] {
-      clipped->clip.clipStart = clip.clipStart;
-      clipped->clip.clipRecords = clip.clipRecords;
-    }));
-    clipped->clipCursor = 0;
-    return kOk;
-  }
 };
 
 }  // namespace KX

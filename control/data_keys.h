@@ -4,12 +4,9 @@
 // keys a search found. A file may carry fewer values than times; a time without a value has
 // nothing to give, and the value it would have replaced stays as it was.
 #include <cstdint>
-#include <tuple>
-#include <utility>
 #include <vector>
 
 #include "control/key_search.h"
-#include "core/alloc.h"
 
 namespace KX {
 
@@ -45,20 +42,6 @@ inline void ShiftKeyTimes(std::vector<float>& times, float start) {
 template <class T>
 int64_t ListBytes(const std::vector<T>& list) {
   return static_cast<int64_t>(list.size() * sizeof(T));
-}
-
-// Copies the lists of `from` into `to`, all or nothing.
-template <class Control, class... Lists>
-Status CopyLists(const Control& from, Control& to, Lists Control::*... lists) {
-  std::tuple<Lists...> copies;
-  Status status = kOk;
-  auto copyOne = [&](auto& copy, auto member) {
-    if (Succeeded(status)) status = TryAssign(copy, from.*member);
-  };
-  std::apply([&](auto&... copy) { (copyOne(copy, lists), ...); }, copies);
-  if (Failed(status)) return status;
-  std::apply([&](auto&... copy) { ((to.*lists = std::move(copy)), ...); }, copies);
-  return kOk;
 }
 
 inline float LastKeyTime(const std::vector<float>& times) {

@@ -64,21 +64,10 @@ CFlexiData::~CFlexiData() = default;
 
 Status CFlexiData::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CCorva::AssignTo(target, released));
-  auto* chain = KindOf<CFlexiData>(target);
-  if (!chain) return kErrMalformed;
-  try {
-    chain->flexiRecords = flexiRecords;
-    chain->flexiMatrices = flexiMatrices;
-    chain->flexiObjects = flexiObjects;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  // The fixed value lists are stated straight to the reader and the writer.
+  auto* chain = static_cast<CFlexiData*>(target);
   chain->flexiValues = flexiValues;
-  chain->flexiFlag = flexiFlag;
-  chain->flexiValue7 = flexiValue7;
-  chain->flexiValue8 = flexiValue8;
-  chain->flexiVector1 = flexiVector1;
-  chain->flexiVector2 = flexiVector2;
   chain->flexiPair = flexiPair;
   return kOk;
 }
@@ -196,12 +185,13 @@ Status CFlexiControl::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
 
 Status CFlexiControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CRTSControl::AssignTo(target, released));
-  auto* flexi = KindOf<CFlexiControl>(target);
-  if (!flexi) return kErrMalformed;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  // The chain is stated through a local: the target joins it through SetData, which leaves the
+  // chain it held, and hands that one back.
+  auto* flexi = static_cast<CFlexiControl*>(target);
   if (flexi->data && flexi->data != data)
     KX_RETURN_IF_FAILED(TryAppend(released, flexi->data.get()));
   flexi->SetData(data.get());
-  flexi->settings = settings;
   return kOk;
 }
 

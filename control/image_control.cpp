@@ -50,11 +50,10 @@ Status CAnmImageControl::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const
 
 Status CAnmImageControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CControl::AssignTo(target, released));
-  auto* control = KindOf<CAnmImageControl>(target);
-  if (!control) return kErrMalformed;
-  if (control == this) return kOk;
-  if (control->animation) KX_RETURN_IF_FAILED(TryAppend(released, control->animation.get()));
-  control->animation = animation;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // The search over the frames starts over, and the picture takes the new animation.
+  auto* control = static_cast<CAnmImageControl*>(target);
   control->cursor = 0;
   control->modified = 1;
   return kOk;

@@ -77,21 +77,14 @@ float PlayClip(float d, const ClipRecord& clip) {
 
 Status CKeyframeControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CRTSControl::AssignTo(target, released));
-  auto* keyed = KindOf<CKeyframeControl>(target);
-  if (!keyed) return kErrMalformed;
-  try {
-    keyed->rotationKeys = rotationKeys;
-    keyed->positionKeys = positionKeys;
-    keyed->scaleKeys = scaleKeys;
-    keyed->transition = transition;
-    keyed->type = type;
-    keyed->keyTimes = keyTimes;
-    keyed->channelTimes = channelTimes;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
-  keyed->ResetCursors();
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  // The channel time lists are held outside the object, where a copy's statements do not reach
+  // them, and only the oldest blocks state legacyValue: both are copied here. Every search starts
+  // afresh.
+  auto* keyed = static_cast<CKeyframeControl*>(target);
+  KX_RETURN_IF_FAILED(TryAssign(keyed->channelTimes, channelTimes));
   keyed->legacyValue = legacyValue;
+  keyed->ResetCursors();
   return kOk;
 }
 
@@ -253,15 +246,7 @@ void ClipRecord::SetName(std::u16string_view text) {
 
 Status CKeyframeClipControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CKeyframeControl::AssignTo(target, released));
-  auto* clipped = KindOf<CKeyframeClipControl>(target);
-  if (!clipped) return kErrMalformed;
-  try {
-    clipped->clips = clips;
-    clipped->sequence = sequence;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
-  return kOk;
+  return CopyLevel(*this, target, released);
 }
 
 Status CKeyframeClipControl::Persist(CArchive& ar) {

@@ -63,18 +63,10 @@ float TrackValue(const std::vector<float>& track, int32_t index) {
 
 Status CRTSClipControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CRTSControl::AssignTo(target, released));
-  auto* clipped = KindOf<CRTSClipControl>(target);
-  if (!clipped) return kErrMalformed;
-  if (clipped == this) return kOk;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
   KX_RETURN_IF_FAILED(ShareSubControllers(target, released));
-  try {
-    clipped->clip.clipStart = clip.clipStart;
-    clipped->clip.clipRecords = clip.clipRecords;
-    clipped->subFlags = subFlags;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
-  clipped->currentClip = 0;
+  static_cast<CRTSClipControl*>(target)->currentClip = 0;
   return kOk;
 }
 
@@ -225,18 +217,12 @@ float CRTSClipControl::GetPriorityAt(float time) {
 
 Status CRTSLayerControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CRTSControl::AssignTo(target, released));
-  auto* layered = KindOf<CRTSLayerControl>(target);
-  if (!layered) return kErrMalformed;
-  if (layered == this) return kOk;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
   KX_RETURN_IF_FAILED(ShareSubControllers(target, released));
-  try {
-    layered->weightTracks = weightTracks;
-    layered->weightTimes = weightTimes;
-    layered->weightTransition = weightTransition;
-    layered->weightType = weightType;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  // The tracks are stated track by track, in the list's own storage, out of a copy's reach.
+  auto* layered = static_cast<CRTSLayerControl*>(target);
+  KX_RETURN_IF_FAILED(TryAssign(layered->weightTracks, weightTracks));
   layered->weightCursor = 0;
   return kOk;
 }
@@ -316,12 +302,10 @@ Status CRTSLayerControl::EvaluateTransform(float time) {
 
 Status CRTSSelectorControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CRTSControl::AssignTo(target, released));
-  auto* selector = KindOf<CRTSSelectorControl>(target);
-  if (!selector) return kErrMalformed;
-  if (selector == this) return kOk;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
   KX_RETURN_IF_FAILED(ShareSubControllers(target, released));
-  selector->transitionTime = transitionTime;
-  selector->ResetSelection();
+  static_cast<CRTSSelectorControl*>(target)->ResetSelection();
   return kOk;
 }
 

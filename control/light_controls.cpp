@@ -2,7 +2,6 @@
 
 #include "control/control_archive.h"
 #include "control/data_keys.h"
-#include "core/alloc.h"
 #include "scene/light.h"
 
 namespace KX {
@@ -24,9 +23,9 @@ constexpr int64_t kKeyedMemory = 2 * 16 + 4;
 
 Status CLightDataControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
-  auto* control = KindOf<CLightDataControl>(target);
-  if (!control) return kErrMalformed;
-  control->color = color;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  // The held colour is not stored, but goes with the copy.
+  static_cast<CLightDataControl*>(target)->color = color;
   return kOk;
 }
 
@@ -52,11 +51,10 @@ Status CLightDataControl::ApplyData() {
 
 Status CLightControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CLightDataControl::AssignTo(target, released));
-  auto* control = KindOf<CLightControl>(target);
-  if (!control) return kErrMalformed;
-  if (control == this) return kOk;
-  KX_RETURN_IF_FAILED(
-      CopyLists(*this, *control, &CLightControl::colorKeys, &CLightControl::keyTimes));
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // New keys: the search starts over, and the owner takes the new values.
+  auto* control = static_cast<CLightControl*>(target);
   control->cursor = 0;
   control->modified = 1;
   return kOk;
@@ -100,11 +98,11 @@ CPointLightControl::CPointLightControl() : range(DefaultLightRange()) {}
 
 Status CPointLightControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
-  auto* control = KindOf<CPointLightControl>(target);
-  if (!control) return kErrMalformed;
-  if (control == this) return kOk;
-  KX_RETURN_IF_FAILED(
-      CopyLists(*this, *control, &CPointLightControl::rangeKeys, &CPointLightControl::keyTimes));
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // The held range is not stored, but goes with the copy; the search over the new keys starts
+  // over, and the owner takes the new values.
+  auto* control = static_cast<CPointLightControl*>(target);
   control->range = range;
   control->cursor = 0;
   control->modified = 1;
@@ -158,11 +156,11 @@ CSpotLightControl::CSpotLightControl() : range(DefaultLightRange()) {
 
 Status CSpotLightControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
-  auto* control = KindOf<CSpotLightControl>(target);
-  if (!control) return kErrMalformed;
-  if (control == this) return kOk;
-  KX_RETURN_IF_FAILED(CopyLists(*this, *control, &CSpotLightControl::keyTimes,
-                                &CSpotLightControl::coneKeys, &CSpotLightControl::rangeKeys));
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // The held range and cone are not stored, but go with the copy; the search over the new keys
+  // starts over, and the owner takes the new values.
+  auto* control = static_cast<CSpotLightControl*>(target);
   control->range = range;
   control->cone = cone;
   control->cursor = 0;

@@ -28,19 +28,11 @@ CLinkControl::CLinkControl(const CLinkControl& other)
 
 Status CLinkControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CRTSControl::AssignTo(target, released));
-  auto* link = KindOf<CLinkControl>(target);
-  if (!link) return kErrMalformed;
-  try {
-    link->linkOffsets = linkOffsets;
-    link->linkBases = linkBases;
-    link->linkTimes = linkTimes;
-    link->linkParents = linkParents;
-    link->linkModes = linkModes;
-    link->linkFlags = linkFlags;
-    link->linkPending = linkPending;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  // Not stored: which links still take their offset goes with the copy; the link in force is
+  // taken afresh.
+  auto* link = static_cast<CLinkControl*>(target);
+  KX_RETURN_IF_FAILED(TryAssign(link->linkPending, linkPending));
   link->currentLink = -1;
   link->currentParent = nullptr;
   link->currentOffset = CMatrix4{};

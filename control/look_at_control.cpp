@@ -56,19 +56,7 @@ CMatrix4 Placed(const CMatrix3& r, float s, const CVector3<float>& position) {
 
 Status CLookAtControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CRTSControl::AssignTo(target, released));
-  auto* look = KindOf<CLookAtControl>(target);
-  if (!look) return kErrMalformed;
-  try {
-    look->aimTimes = aimTimes;
-    look->aimSettings = aimSettings;
-    look->targets = targets;
-    look->upObjects = upObjects;
-    look->angleLimits = angleLimits;
-    look->blendTimes = blendTimes;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
-  return kOk;
+  return CopyLevel(*this, target, released);
 }
 
 Status CLookAtControl::Persist(CArchive& ar) {

@@ -84,8 +84,9 @@ void MaterialValues::AddBlended(const MaterialValues& o, float w) {
 
 Status CMaterialDataControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
-  auto* control = KindOf<CMaterialDataControl>(target);
-  if (!control) return kErrMalformed;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  // The held values are not stored, but go with the copy.
+  auto* control = static_cast<CMaterialDataControl*>(target);
   control->values = values;
   control->hasValues = hasValues;
   return kOk;
@@ -147,26 +148,10 @@ void CMaterialControl::ResetCursors() {
 
 Status CMaterialControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CMaterialDataControl::AssignTo(target, released));
-  auto* c = KindOf<CMaterialControl>(target);
-  if (!c) return kErrMalformed;
-  if (c == this) return kOk;
-  KX_RETURN_IF_FAILED(TryAllocate([&] {
-    c->times1 = times1;
-    c->ambientKeys = ambientKeys;
-    c->diffuseKeys = diffuseKeys;
-    c->specularKeys = specularKeys;
-    c->param0Keys = param0Keys;
-    c->param1Keys = param1Keys;
-    c->param2Keys = param2Keys;
-    c->times2 = times2;
-    c->param3Keys = param3Keys;
-    c->param4Keys = param4Keys;
-    c->param9Keys = param9Keys;
-    c->times3 = times3;
-    c->amountKeys = amountKeys;
-    c->channelTimes = channelTimes;
-    c->channelKeys = channelKeys;
-  }));
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // New keys: the searches start over, and the material takes the new values.
+  auto* c = static_cast<CMaterialControl*>(target);
   c->ResetCursors();
   c->modified = 1;
   return kOk;
@@ -270,14 +255,12 @@ Status CMaterialControl::Update(float time) {
 
 Status CMaterialLayerControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CMaterialDataControl::AssignTo(target, released));
-  auto* layered = KindOf<CMaterialLayerControl>(target);
-  if (!layered) return kErrMalformed;
-  if (layered == this) return kOk;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
   KX_RETURN_IF_FAILED(ShareSubControllers(target, released));
-  KX_RETURN_IF_FAILED(TryAllocate([&] {
-    layered->weightTracks = weightTracks;
-    layered->weightTimes = weightTimes;
-  }));
+  // The tracks are stated track by track, in the list's own storage, out of a copy's reach.
+  auto* layered = static_cast<CMaterialLayerControl*>(target);
+  KX_RETURN_IF_FAILED(TryAssign(layered->weightTracks, weightTracks));
   layered->weightCursor = 0;
   return kOk;
 }

@@ -54,6 +54,8 @@ CBoneSkinControl::CBoneSkinControl(const CBoneSkinControl& other)
   // Tables depend on the owner, which a copy does not have yet; they are built when needed.
 }
 
+// Hand-written: the bones are stated one by one, their names are not stored, and the tables are
+// rebuilt for the target.
 Status CBoneSkinControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
   auto* skin = KindOf<CBoneSkinControl>(target);
@@ -233,16 +235,10 @@ Status CBoneSkinControl::RemapOwnReferences(DuplicateMap&) {
 
 Status CMorphControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
-  auto* morph = KindOf<CMorphControl>(target);
-  if (!morph) return kErrMalformed;
-  if (morph == this) return kOk;
-  try {
-    morph->deltas = deltas;
-    morph->weightKeys = weightKeys;
-    morph->weightTimes = weightTimes;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // New keys: the search starts over, and the mesh takes the new offsets.
+  auto* morph = static_cast<CMorphControl*>(target);
   morph->cursor = 0;
   morph->modified = 1;
   return kOk;
@@ -307,9 +303,10 @@ Status CMorphControl::Update(float time) {
 
 Status CMeshSelControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
-  auto* sel = KindOf<CMeshSelControl>(target);
-  if (!sel) return kErrMalformed;
-  if (sel == this) return kOk;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // The selection reads and writes its own stored form, out of a copy's reach.
+  auto* sel = static_cast<CMeshSelControl*>(target);
   KX_RETURN_IF_FAILED(TryAssign(sel->selection, selection));
   sel->modified = 1;
   return kOk;
@@ -352,19 +349,14 @@ CConnectData::CConnectData(const CConnectData& other)
 
 Status CConnectData::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CCorva::AssignTo(target, released));
-  auto* data = KindOf<CConnectData>(target);
-  if (!data) return kErrMalformed;
-  if (data == this) return kOk;
-  try {
-    data->seamVertices1 = seamVertices1;
-    data->seamVertices2 = seamVertices2;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // The normal groups are stated group by group, out of a copy's reach.
+  auto* data = static_cast<CConnectData*>(target);
+  KX_RETURN_IF_FAILED(TryAllocate([&] {
     data->normalGroups1 = normalGroups1;
     data->normalGroups2 = normalGroups2;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
-  data->mesh1 = mesh1;
-  data->mesh2 = mesh2;
+  }));
   data->modified = 1;
   return kOk;
 }
@@ -483,12 +475,9 @@ Status CConnectControl::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const 
 
 Status CConnectControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
-  auto* control = KindOf<CConnectControl>(target);
-  if (!control) return kErrMalformed;
-  if (control == this) return kOk;
-  if (control->connection) KX_RETURN_IF_FAILED(TryAppend(released, control->connection.get()));
-  control->connection = connection;
-  control->modified = 1;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  target->modified = 1;
   return kOk;
 }
 

@@ -40,7 +40,7 @@ size_t Slots(const CParticles& p) {
 
 Status CParticleDataControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
-  return KindOf<CParticleDataControl>(target) ? kOk : kErrMalformed;
+  return CopyLevel(*this, target, released);
 }
 
 Status CParticleDataControl::Persist(CArchive& ar) {
@@ -77,32 +77,10 @@ CParticleControl::CParticleControl(const CParticleControl& other)
 
 Status CParticleControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CParticleDataControl::AssignTo(target, released));
-  auto* c = KindOf<CParticleControl>(target);
-  if (!c) return kErrMalformed;
-  if (c == this) return kOk;
-  KX_RETURN_IF_FAILED(TryAllocate([&] {
-    c->eventTimes = eventTimes;
-    c->eventFlags = eventFlags;
-  }));
-  c->emitValue1 = emitValue1;
-  c->emitVector1 = emitVector1;
-  c->emitValue2 = emitValue2;
-  c->emitVector2 = emitVector2;
-  c->emitValue3 = emitValue3;
-  c->emitVector3 = emitVector3;
-  c->emitVector4 = emitVector4;
-  c->emitVector5 = emitVector5;
-  c->emitVector6 = emitVector6;
-  c->emitColor1 = emitColor1;
-  c->emitColor2 = emitColor2;
-  c->emitVector7 = emitVector7;
-  c->emitVector8 = emitVector8;
-  c->emitValue4 = emitValue4;
-  c->emitValue5 = emitValue5;
-  c->emitValue6 = emitValue6;
-  c->emitValue7 = emitValue7;
-  c->emitValue8 = emitValue8;
-  c->emitValue9 = emitValue9;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // The target plays its new settings afresh.
+  auto* c = static_cast<CParticleControl*>(target);
   c->eventCursor = 0;
   c->previousScaled = c->carry = 0.0f;
   c->seeded_ = false;

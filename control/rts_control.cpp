@@ -33,9 +33,9 @@ void AddToTranslation(CMatrix4& m, const CVector3<float>& v) {
 
 Status CRTSControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CControl::AssignTo(target, released));
-  auto* rts = KindOf<CRTSControl>(target);
-  if (!rts) return kErrMalformed;
-  rts->matrix = matrix;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  // The last computed transform is not stored, but goes with the copy.
+  static_cast<CRTSControl*>(target)->matrix = matrix;
   return kOk;
 }
 

@@ -21,18 +21,7 @@ CVector3<float> Times(const CVector3<float>& a, const CVector3<float>& b) {
 
 Status CShareControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CRTSControl::AssignTo(target, released));
-  auto* share = KindOf<CShareControl>(target);
-  if (!share) return kErrMalformed;
-  try {
-    share->sources = sources;
-    share->shareEntries = shareEntries;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
-  share->positionFactor = positionFactor;
-  share->rotationFactor = rotationFactor;
-  share->scaleFactor = scaleFactor;
-  return kOk;
+  return CopyLevel(*this, target, released);
 }
 
 Status CShareControl::Persist(CArchive& ar) {

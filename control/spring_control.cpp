@@ -27,17 +27,7 @@ float Frequency(float f) { return std::isfinite(f) && f > 0.0f ? std::min(f, kMa
 
 Status CSpringControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CRTSControl::AssignTo(target, released));
-  auto* spring = KindOf<CSpringControl>(target);
-  if (!spring) return kErrMalformed;
-  try {
-    spring->values1 = values1;
-    spring->values2 = values2;
-    spring->values3 = values3;
-    spring->settings = settings;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
-  return kOk;
+  return CopyLevel(*this, target, released);
 }
 
 Status CSpringControl::Persist(CArchive& ar) {

@@ -3,7 +3,6 @@
 #include "control/control_archive.h"
 #include "control/data_keys.h"
 #include "control/key_search.h"
-#include "core/alloc.h"
 #include "scene/tri_mesh.h"
 
 namespace KX {
@@ -20,7 +19,7 @@ CUvwMap* CUvwMapDataControl::Map() const {
 
 Status CUvwMapDataControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
-  return KindOf<CUvwMapDataControl>(target) ? kOk : kErrMalformed;
+  return CopyLevel(*this, target, released);
 }
 
 Status CUvwMapDataControl::Persist(CArchive& ar) {
@@ -38,13 +37,10 @@ Status CUvwMapDataControl::Update(float) {
 
 Status CUvwMapControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CUvwMapDataControl::AssignTo(target, released));
-  auto* c = KindOf<CUvwMapControl>(target);
-  if (!c) return kErrMalformed;
-  if (c == this) return kOk;
-  KX_RETURN_IF_FAILED(TryAllocate([&] {
-    c->coordinateKeys = coordinateKeys;
-    c->keyTimes = keyTimes;
-  }));
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // New keys: the search starts over, and the map takes the new coordinates.
+  auto* c = static_cast<CUvwMapControl*>(target);
   c->cursor = 0;
   c->modified = 1;
   return kOk;

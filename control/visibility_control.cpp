@@ -23,11 +23,10 @@ CSpatial* VisibleOwner(CBase* owner) {
 
 Status CBooleanControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
-  auto* control = KindOf<CBooleanControl>(target);
-  if (!control) return kErrMalformed;
-  if (control == this) return kOk;
-  KX_RETURN_IF_FAILED(
-      CopyLists(*this, *control, &CBooleanControl::keyTimes, &CBooleanControl::keyValues));
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // New keys: the search starts over, and the owner takes the new values.
+  auto* control = static_cast<CBooleanControl*>(target);
   control->cursor = 0;
   control->modified = 1;
   return kOk;
