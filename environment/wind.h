@@ -18,8 +18,8 @@ class CWind : public CCorva {
   // One value per wind matrix of the engine, sized when the wind is loaded; never saved.
   std::vector<float> windValues1;
   std::vector<float> windValues2;
-  // The engine's saved form, made as the wind joins a save and written by Save; kept until the
-  // next save makes it again or AssignTo changes the wind.
+  // The engine's saved form, made as the wind joins a save and written with the record; kept
+  // until the next save makes it again or AssignTo changes the wind.
   std::vector<uint8_t> windBlock;
 
   CWind();

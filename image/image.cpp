@@ -53,6 +53,7 @@ void DescribeValue(CFieldSink& sink, const char* name, const DiskFrame& frame) {
   sink.Reference("image", frame.imageId);
 }
 
+// The stored record of a frame whose image has the id `imageId`.
 DiskFrame ToDisk(const CAnmFrame& frame, int32_t imageId) {
   return DiskFrame{frame.frameValue1, frame.frameValue2, frame.offsetX, frame.offsetY,
                    {frame.frameBytes[0], frame.frameBytes[1], frame.frameBytes[2]},
