@@ -63,8 +63,7 @@ CArchive& RefSlots(CArchive& ar, const char* name, Slots&& slots) {
 // in the same order; listed as the table. A load replaces the table; where a file repeats a key
 // its first value stays, as the table keeps one value per key.
 template <class Value>
-CArchive& ValuesThenKeys(CArchive& ar, const char* name,
-                         std::map<std::u16string, Value>& table) {
+CArchive& ValuesThenKeys(CArchive& ar, const char* name, std::map<std::u16string, Value>& table) {
   int32_t count = static_cast<int32_t>(table.size());
   ar.Count(count);
   if (ar.Saving()) {

@@ -170,9 +170,9 @@ Status CTree::Persist(CArchive& ar) {
   KX_RETURN_IF_FAILED(CCorva::Persist(ar));
   ar.Version(classRecord);
   std::vector<uint8_t> block;  // what a load read, for the runtime
-  KX_RETURN_IF_FAILED(PersistRuntimeBlock(
-      ar, "treeBlock", runtime.get(), treeBlock, block,
-      [&](std::vector<uint8_t>& made) { return runtime->SaveTree(made); }));
+  KX_RETURN_IF_FAILED(
+      PersistRuntimeBlock(ar, "treeBlock", runtime.get(), treeBlock, block,
+                          [&](std::vector<uint8_t>& made) { return runtime->SaveTree(made); }));
   if (ar.Loading()) KX_RETURN_IF_FAILED(TakeTreeBlock(ar.reader(), runtime, block));
   ar("seed", seed)("treeSize", treeSize)("sizeVariance", sizeVariance);
   RefSlots(ar, "parts", parts);

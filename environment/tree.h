@@ -32,9 +32,9 @@ class CTree : public CCorva {
   std::vector<CVector3<float>> corners;
   // Objects that go with the tree (materials, meshes, ...), each slot possibly empty; shared.
   std::array<CRefPtr<CBase>, kPartCount> parts;
-  // The runtime's saved form, made as the tree joins a save (PrepareSave) and written with the record.
-  // It stays until the next save makes it again or AssignTo changes the tree; it is only the
-  // saved form of what the runtime holds, so letting it go loses nothing.
+  // The runtime's saved form, made as the tree joins a save (PrepareSave) and written with the
+  // record. It stays until the next save makes it again or AssignTo changes the tree; it is only
+  // the saved form of what the runtime holds, so letting it go loses nothing.
   std::vector<uint8_t> treeBlock;
 
   CTree();
