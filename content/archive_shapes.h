@@ -16,14 +16,6 @@
 
 namespace KX {
 
-// A list or record of the listing, open while the returned scope lives; nothing on other passes.
-[[nodiscard]] inline CWriter::Scope ListScope(CArchive& ar, const char* name) {
-  return CWriter::Scope(ar.Saving() ? ar.writer().fields() : nullptr, false, name);
-}
-[[nodiscard]] inline CWriter::Scope RecordScope(CArchive& ar, const char* name) {
-  return CWriter::Scope(ar.Saving() ? ar.writer().fields() : nullptr, true, name);
-}
-
 // Bytes a load passes over (what older blocks carry and nothing keeps); nothing on other passes.
 inline CArchive& PassOver(CArchive& ar, uint64_t bytes) {
   if (ar.Loading()) ar.reader().Skip(bytes);

@@ -18,7 +18,8 @@
 // of one class level on both objects and assigns the target's fields from the source's, the ids
 // stated as shared references shared, the target's former ones handed to `released`. A level
 // whose assignment is not memberwise (owned objects copied, fields an assignment skips) keeps a
-// hand-written AssignTo.
+// hand-written AssignTo. Only the archive's own statements copy: what a level reads or writes
+// through reader() and writer(), or keeps outside the object, its AssignTo copies by hand.
 //
 // What only a load does (defaults for older blocks, values raised on load, tables rebuilt from
 // what was read) goes in `if (ar.Loading())` steps beside the statements; a branch taken on a
@@ -288,6 +289,23 @@ class CArchive {
   CCopyPass* copy_ = nullptr;
   Status linkStatus_ = kOk;
 };
+
+// A uint32 count, then that many elements, bounded by what the stream still holds; listed as
+// `name`.
+template <class Values>
+CArchive& UintCounted(CArchive& ar, const char* name, Values& values) {
+  auto count = static_cast<uint32_t>(values.size());
+  return ar.Count(count).Array(name, values, count);
+}
+
+// A list or record of the listing, open while the returned scope lives; only a write with a
+// field sink lists anything.
+[[nodiscard]] inline CWriter::Scope ListScope(CArchive& ar, const char* name) {
+  return CWriter::Scope(ar.Saving() ? ar.writer().fields() : nullptr, false, name);
+}
+[[nodiscard]] inline CWriter::Scope RecordScope(CArchive& ar, const char* name) {
+  return CWriter::Scope(ar.Saving() ? ar.writer().fields() : nullptr, true, name);
+}
 
 // Assigns the fields that `Level` states (its own, not those of its bases or of classes derived
 // from it) from `source` to `target`, which must be a `Level` too: the AssignTo of a level whose
