@@ -27,8 +27,10 @@
 // branch tests. Where a layout cannot be stated field by field, reader(), writer() and linker()
 // give the pass itself.
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <new>
+#include <type_traits>
 #include <typeinfo>
 #include <vector>
 
@@ -62,7 +64,14 @@ class CCopyPass {
       slots_.push_back({&value, &typeid(T)});
       return;
     }
-    if (const T* source = Next<T>(); source && source != &value) value = *source;
+    const T* source = Next<T>();
+    if (!source || source == &value) return;
+    if constexpr (std::is_array_v<T>) {
+      static_assert(std::is_trivially_copyable_v<T>);
+      std::memcpy(&value, source, sizeof(T));
+    } else {
+      value = *source;
+    }
   }
   template <class T>
   void Shared(CRefPtr<T>& ref) {
