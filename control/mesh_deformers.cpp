@@ -316,13 +316,9 @@ Status CMeshSelControl::Persist(CArchive& ar) {
   KX_RETURN_IF_FAILED(CDataControl::Persist(ar));
   ar.Version(classRecord);
   if (!ar.ok()) return ar.status();
-  // The selection reads and writes its own stored form.
-  if (ar.Loading()) return selection.Load(ar.reader());
-  if (ar.Saving()) {
-    const auto record = RecordScope(ar, "selection");
-    return selection.Save(ar.writer());
-  }
-  return ar.status();
+  // The selection states its own stored form.
+  const auto record = RecordScope(ar, "selection");
+  return selection.Persist(ar);
 }
 
 int64_t CMeshSelControl::GetMemorySize() const {

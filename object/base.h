@@ -79,13 +79,13 @@ class CBase {
   virtual Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const;
   virtual Status AssignTo(CBase* target, ReleasedList& released) const;
   // A class level states its fields once, in Persist (object/archive.h); the reading, linking
-  // and writing of a record are passes of it.
+  // and writing of a record are passes of it, and no class writes them by hand.
   virtual Status Persist(CArchive& ar);
-  virtual Status Load(CReader& in);
-  virtual Status Link(CLinker& in);
+  Status Load(CReader& in);
+  Status Link(CLinker& in);
   virtual Status CollectForSave(CPersistContext& context);
   virtual Status PrepareSave(CPersistContext& context);
-  virtual Status Save(CWriter& out) const;
+  Status Save(CWriter& out) const;
   virtual Status Reserved1(void*, void*) { return kErrBadArgument; }
   virtual Status Reserved2(void*, void*) { return kErrBadArgument; }
   virtual int64_t GetMemorySize() const;

@@ -136,7 +136,7 @@ class CBitArray {
 
   // The stored form, for every pass of the archive.
   Status Persist(CArchive& ar);
-  // Kept for class blocks that hold a reader or writer rather than an archive: run Persist.
+  // A read or write of the array alone, outside a class block: a pass of Persist.
   Status Load(CReader& in);
   Status Save(CWriter& out) const;
   int64_t GetMemorySize() const { return 4 * static_cast<int64_t>(words.size()) + 16; }
