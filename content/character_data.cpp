@@ -2,8 +2,9 @@
 
 #include <vector>
 
+#include "content/archive_shapes.h"
 #include "core/alloc.h"
-#include "object/persist.h"
+#include "object/archive.h"
 
 namespace KX {
 
@@ -17,44 +18,22 @@ constexpr int32_t kValue6AndTable3Above = 201;
 constexpr int32_t kTable4Above = 202;
 constexpr int32_t kFlag4Above = 204;
 
-// Inserts in file order; where a file repeats a key its first value stays, as the table keeps
-// one value per key.
+// A table stored as its count, then each key followed by its value; listed as the table. A load
+// replaces the table in file order; where a file repeats a key its first value stays, as the
+// table keeps one value per key.
 template <class Value>
-Status Fill(CCharacterData::Table<Value>& table, std::vector<std::u16string>& keys,
-            std::vector<Value>& values) {
-  table.clear();
-  return TryAllocate([&] {
-    for (size_t i = 0; i < keys.size(); ++i)
-      table.emplace(std::move(keys[i]), std::move(values[i]));
-  });
-}
-
-// A table stored as its count, all values in key order, then all keys in the same order.
-template <size_t N>
-void ReadValuesThenKeys(CReader& in, CCharacterData::Table<CByteBlock<N>>& table) {
-  const int32_t count = in.Get<int32_t>();
-  // Each entry takes its value and at least a key length.
-  if (!in.ok() || !in.CanHold(count, N + 4)) return;
-  std::vector<CByteBlock<N>> values;
-  in.ReadArray(values, count);
-  std::vector<std::u16string> keys;
-  if (in.ok()) in.Fail(TryResize(keys, values.size()));
-  for (auto& key : keys) in.Read(key);
-  if (in.ok()) in.Fail(Fill(table, keys, values));
-}
-
-template <size_t N>
-void WriteValuesThenKeys(CWriter& out, const char* name,
-                         const CCharacterData::Table<CByteBlock<N>>& table) {
-  out.Count(static_cast<int32_t>(table.size())).Note(name, table);
-  for (const auto& [key, value] : table) out.Data(value);
-  for (const auto& [key, value] : table) out.Data(key);
-}
-
-// A table stored as its count, then each key followed by its value.
-template <class Value>
-void ReadPairs(CReader& in, CCharacterData::Table<Value>& table, size_t leastValueBytes) {
-  const int32_t count = in.Get<int32_t>();
+void PersistPairs(CArchive& ar, const char* name, CCharacterData::Table<Value>& table,
+                  size_t leastValueBytes) {
+  auto count = static_cast<int32_t>(table.size());
+  ar.Count(count);
+  if (ar.Saving()) {
+    CWriter& out = ar.writer();
+    out.Note(name, table);
+    for (const auto& [key, value] : table) out.Data(key).Data(value);
+    return;
+  }
+  if (!ar.Loading()) return;
+  CReader& in = ar.reader();
   if (!in.ok() || !in.CanHold(count, 4 + leastValueBytes)) return;
   std::vector<std::u16string> keys;
   std::vector<Value> values;
@@ -66,13 +45,12 @@ void ReadPairs(CReader& in, CCharacterData::Table<Value>& table, size_t leastVal
     return;
   }
   for (size_t i = 0; i < keys.size() && in.ok(); ++i) in.Read(keys[i]).Read(values[i]);
-  if (in.ok()) in.Fail(Fill(table, keys, values));
-}
-
-template <class Value>
-void WritePairs(CWriter& out, const char* name, const CCharacterData::Table<Value>& table) {
-  out.Count(static_cast<int32_t>(table.size())).Note(name, table);
-  for (const auto& [key, value] : table) out.Data(key).Data(value);
+  if (!in.ok()) return;
+  table.clear();
+  in.Fail(TryAllocate([&] {
+    for (size_t i = 0; i < keys.size(); ++i)
+      table.emplace(std::move(keys[i]), std::move(values[i]));
+  }));
 }
 
 template <class Value>
@@ -141,50 +119,30 @@ Status CCharacterData::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CCharacterData::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCustomData::Load(in));
-  const int32_t version = in.Version(classRecord);
-  in.Read(flag1).Read(flag2).Read(flag3);
-  in.Read(value1).Read(value2).Read(value3).Read(value4).Read(value5);
-  in.Read(block1).Read(block2).Ref().Ref();
+Status CCharacterData::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCustomData::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  ar("flag1", flag1)("flag2", flag2)("flag3", flag3);
+  ar("value1", value1)("value2", value2)("value3", value3)("value4", value4)("value5", value5);
+  FixedBytes(ar, "block1", block1);
+  FixedBytes(ar, "block2", block2);
+  ar.Ref("object1", object1).Ref("object2", object2);
   if (version > kTextAndFirstTablesAbove) {
-    in.Read(text);
-    ReadValuesThenKeys(in, table1);
-    ReadValuesThenKeys(in, table2);
+    ar("text", text);
+    ValuesThenKeys(ar, "table1", table1);
+    ValuesThenKeys(ar, "table2", table2);
   }
   if (version > kValue6AndTable3Above) {
-    in.Read(value6);
-    ReadPairs(in, table3, 4);
+    ar("value6", value6);
+    PersistPairs(ar, "table3", table3, 4);
   }
-  if (version > kTable4Above) ReadPairs(in, table4, 12);
-  if (version > kFlag4Above) in.Read(flag4);
-  levels.fill(100);
-  flag5 = false;
-  return in.status();
-}
-
-Status CCharacterData::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CCustomData::Link(in));
-  in.Resolve(object1);
-  in.Resolve(object2);
-  return kOk;
-}
-
-Status CCharacterData::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCustomData::Save(out));
-  out.Version(classRecord).Field("flag1", flag1).Field("flag2", flag2).Field("flag3", flag3);
-  out.Field("value1", value1).Field("value2", value2).Field("value3", value3);
-  out.Field("value4", value4).Field("value5", value5);
-  out.FieldBytes("block1", block1.data(), block1.size());
-  out.FieldBytes("block2", block2.data(), block2.size());
-  out.Ref("object1", object1.get()).Ref("object2", object2.get()).Field("text", text);
-  WriteValuesThenKeys(out, "table1", table1);
-  WriteValuesThenKeys(out, "table2", table2);
-  out.Field("value6", value6);
-  WritePairs(out, "table3", table3);
-  WritePairs(out, "table4", table4);
-  out.Field("flag4", flag4);
-  return out.status();
+  if (version > kTable4Above) PersistPairs(ar, "table4", table4, 12);
+  if (version > kFlag4Above) ar("flag4", flag4);
+  if (ar.Loading()) {
+    levels.fill(100);
+    flag5 = false;
+  }
+  return ar.status();
 }
 
 int64_t CCharacterData::GetMemorySize() const {

@@ -62,9 +62,7 @@ class CCharacterData : public CCustomData {
   // A copy shares both objects; its flag1 and flag4 start set, whatever the original holds.
   Status Clone(CRefPtr<CBase>& out) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;

@@ -1,7 +1,8 @@
 #include "content/content_data.h"
 
+#include "content/archive_shapes.h"
 #include "core/alloc.h"
-#include "object/persist.h"
+#include "object/archive.h"
 
 namespace KX {
 
@@ -24,13 +25,10 @@ constexpr size_t kOldHeadBlockSize = 3 * 4 + 788;
 
 // A list of entries: the count, and the entries only when there are any. A zero count leaves
 // the list as it was.
-void ReadEntries(CReader& in, CContentEntries& entries) {
-  const int32_t count = in.Get<int32_t>();
-  if (in.ok() && count != 0) in.ReadArray(entries, count);
-}
-
-void WriteEntries(CWriter& out, const char* name, const CContentEntries& entries) {
-  out.Count(static_cast<int32_t>(entries.size())).FieldArray(name, entries);
+void PersistEntries(CArchive& ar, const char* name, CContentEntries& entries) {
+  auto count = static_cast<int32_t>(entries.size());
+  ar.Count(count);
+  if (ar.Saving() || count != 0) ar.Array(name, entries, count);
 }
 
 int64_t EntryBytes(const CContentEntries& entries) {
@@ -42,32 +40,6 @@ int64_t EntryBytes(const CContentEntries& entries) {
 template <class T>
 T* AssignTarget(CBase* target) {
   return KindOf<T>(target);
-}
-
-// Reads a counted list of object ids for Link, bounded by the bytes left.
-void ReadIdList(CReader& in, std::vector<CBase*>& list) {
-  const int32_t count = in.Get<int32_t>();
-  if (!in.CanHold(count, 4)) return;
-  if (Failed(TryAllocate([&] { list.assign(static_cast<size_t>(count), nullptr); }))) {
-    in.Fail(kErrOutOfMemory);
-    return;
-  }
-  for (int32_t i = 0; i < count && in.ok(); ++i) in.Ref();
-}
-
-void WriteIdList(CWriter& out, const char* name, const std::vector<CBase*>& list) {
-  out.Count(static_cast<int32_t>(list.size()));
-  auto ids = out.List(name);
-  for (const CBase* object : list) out.Ref(nullptr, object);
-}
-
-void ReadVectors(CReader& in, std::vector<CVector3<float>>& vectors) {
-  const int32_t count = in.Get<int32_t>();
-  if (in.ok()) in.ReadArray(vectors, count);
-}
-
-void WriteVectors(CWriter& out, const char* name, const std::vector<CVector3<float>>& vectors) {
-  out.Count(static_cast<int32_t>(vectors.size())).FieldArray(name, vectors);
 }
 
 }  // namespace
@@ -83,18 +55,11 @@ Status CSkyData::AssignTo(CBase* target, ReleasedList& released) const {
   return sky != this ? TryAssign(sky->entries, entries) : kOk;
 }
 
-Status CSkyData::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCustomData::Load(in));
-  in.Version(classRecord);
-  ReadEntries(in, entries);
-  return in.status();
-}
-
-Status CSkyData::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCustomData::Save(out));
-  out.Version(classRecord);
-  WriteEntries(out, "entries", entries);
-  return out.status();
+Status CSkyData::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCustomData::Persist(ar));
+  ar.Version(classRecord);
+  PersistEntries(ar, "entries", entries);
+  return ar.status();
 }
 
 int64_t CSkyData::GetMemorySize() const {
@@ -114,20 +79,12 @@ Status CWaterData::AssignTo(CBase* target, ReleasedList& released) const {
   return water != this ? TryAssign(water->entries, entries) : kOk;
 }
 
-Status CWaterData::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCustomData::Load(in));
-  in.Version(classRecord);
-  ReadEntries(in, entries);
-  in.Read(floatValue).Read(intValue);
-  return in.status();
-}
-
-Status CWaterData::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCustomData::Save(out));
-  out.Version(classRecord);
-  WriteEntries(out, "entries", entries);
-  out.Field("floatValue", floatValue).Field("intValue", intValue);
-  return out.status();
+Status CWaterData::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCustomData::Persist(ar));
+  ar.Version(classRecord);
+  PersistEntries(ar, "entries", entries);
+  ar("floatValue", floatValue)("intValue", intValue);
+  return ar.status();
 }
 
 int64_t CWaterData::GetMemorySize() const {
@@ -138,17 +95,11 @@ int64_t CWaterData::GetMemorySize() const {
 
 Status CExCntData::Clone(CRefPtr<CBase>& out) const { return CloneByCopy(*this, out); }
 
-Status CExCntData::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCustomData::Load(in));
-  in.Version(classRecord);
-  in.Read(text1).Read(text2);
-  return in.status();
-}
-
-Status CExCntData::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCustomData::Save(out));
-  out.Version(classRecord).Field("text1", text1).Field("text2", text2);
-  return out.status();
+Status CExCntData::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCustomData::Persist(ar));
+  ar.Version(classRecord);
+  ar("text1", text1)("text2", text2);
+  return ar.status();
 }
 
 int64_t CExCntData::GetMemorySize() const {
@@ -171,22 +122,15 @@ Status CRoseData::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CRoseData::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCustomData::Load(in));
-  const int32_t version = in.Version(classRecord);
-  in.Read(block1).Read(block2).Read(block3);
-  if (version > kRoseFlagAbove) in.Read(flag);
-  if (version >= kRoseExtraFrom) in.Read(extra);
-  return in.status();
-}
-
-Status CRoseData::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCustomData::Save(out));
-  out.Version(classRecord).FieldBytes("block1", block1.data(), block1.size());
-  out.FieldBytes("block2", block2.data(), block2.size());
-  out.FieldBytes("block3", block3.data(), block3.size());
-  out.Field("flag", flag).Field("extra", extra);
-  return out.status();
+Status CRoseData::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCustomData::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  FixedBytes(ar, "block1", block1);
+  FixedBytes(ar, "block2", block2);
+  FixedBytes(ar, "block3", block3);
+  if (version > kRoseFlagAbove) ar("flag", flag);
+  if (version >= kRoseExtraFrom) ar("extra", extra);
+  return ar.status();
 }
 
 int64_t CRoseData::GetMemorySize() const { return CCustomData::GetMemorySize() + 64; }
@@ -212,35 +156,12 @@ Status CAccData::AssignTo(CBase* target, ReleasedList& released) const {
   });
 }
 
-Status CAccData::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCustomData::Load(in));
-  const int32_t version = in.Version(classRecord);
-  // The values of all entries come first, then their keys, in the same order.
-  const int32_t count = in.Get<int32_t>();
-  std::vector<CAccValue> values;
-  // Each entry takes its value and at least a key length.
-  if (!in.CanHold(count, sizeof(CAccValue) + 4)) return in.status();
-  in.ReadArray(values, count);
-  std::vector<std::u16string> keys;
-  KX_RETURN_IF_FAILED(TryResize(keys, values.size()));
-  for (auto& key : keys) in.Read(key);
-  if (version > kAccTextAbove) in.Read(text);
-  if (!in.ok()) return in.status();
-  entries.clear();
-  // The table keeps one value per key; where a file repeats a key, its first value stays.
-  return TryAllocate([&] {
-    for (size_t i = 0; i < keys.size(); ++i) entries.emplace(std::move(keys[i]), values[i]);
-  });
-}
-
-Status CAccData::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCustomData::Save(out));
-  // Listed as the table it is; stored as all the values, then all the keys.
-  out.Version(classRecord).Count(static_cast<int32_t>(entries.size())).Note("entries", entries);
-  for (const auto& [key, value] : entries) out.Data(value);
-  for (const auto& [key, value] : entries) out.Data(key);
-  out.Field("text", text);
-  return out.status();
+Status CAccData::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCustomData::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  ValuesThenKeys(ar, "entries", entries);
+  if (version > kAccTextAbove) ar("text", text);
+  return ar.status();
 }
 
 int64_t CAccData::GetMemorySize() const {
@@ -273,41 +194,18 @@ Status CHeadData::AssignTo(CBase* target, ReleasedList& released) const {
   });
 }
 
-Status CHeadData::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCustomData::Load(in));
-  const int32_t version = in.Version(classRecord);
+Status CHeadData::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCustomData::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
   if (version < kHeadReferencesFrom) {
     // Older blocks carry nothing this program keeps.
-    in.Skip(kOldHeadBlockSize);
-    return in.status();
+    PassOver(ar, kOldHeadBlockSize);
+    return ar.status();
   }
-  in.Ref();
-  ReadIdList(in, list1);
-  ReadIdList(in, list2);
-  ReadVectors(in, vectors1);
-  ReadVectors(in, vectors2);
-  in.Read(block);
-  return in.status();
-}
-
-Status CHeadData::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CCustomData::Link(in));
-  if (in.StoredVersion(classRecord) < kHeadReferencesFrom) return kOk;
-  in.Resolve(reference);
-  for (CBase*& entry : list1) in.Resolve(entry);
-  for (CBase*& entry : list2) in.Resolve(entry);
-  return kOk;
-}
-
-Status CHeadData::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCustomData::Save(out));
-  out.Version(classRecord).Ref("reference", reference);
-  WriteIdList(out, "list1", list1);
-  WriteIdList(out, "list2", list2);
-  WriteVectors(out, "vectors1", vectors1);
-  WriteVectors(out, "vectors2", vectors2);
-  out.FieldBytes("block", block.data(), block.size());
-  return out.status();
+  ar.Ref("reference", reference).RefList("list1", list1).RefList("list2", list2);
+  ar.Counted("vectors1", vectors1).Counted("vectors2", vectors2);
+  FixedBytes(ar, "block", block);
+  return ar.status();
 }
 
 int64_t CHeadData::GetMemorySize() const {

@@ -37,8 +37,7 @@ class CSkyData : public CCustomData {
 
   Status Clone(CRefPtr<CBase>& out) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
 };
 
@@ -55,8 +54,7 @@ class CWaterData : public CCustomData {
 
   Status Clone(CRefPtr<CBase>& out) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
 };
 
@@ -71,8 +69,7 @@ class CExCntData : public CCustomData {
   CExCntData(const CExCntData&) = default;
 
   Status Clone(CRefPtr<CBase>& out) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
 };
 
@@ -92,8 +89,7 @@ class CRoseData : public CCustomData {
 
   Status Clone(CRefPtr<CBase>& out) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
 };
 
@@ -120,8 +116,7 @@ class CAccData : public CCustomData {
 
   Status Clone(CRefPtr<CBase>& out) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
 
  private:
@@ -146,9 +141,7 @@ class CHeadData : public CCustomData {
 
   Status Clone(CRefPtr<CBase>& out) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
 };

@@ -1,7 +1,8 @@
 #include "content/project_data.h"
 
+#include "content/archive_shapes.h"
 #include "core/alloc.h"
-#include "object/persist.h"
+#include "object/archive.h"
 
 namespace KX {
 
@@ -47,29 +48,20 @@ Status CProjectData::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CProjectData::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCustomData::Load(in));
-  const int32_t version = in.Version(classRecord);
-  in.Read(value1).Read(value2).Read(pair1).Read(pair2).Read(value3).Read(value4).Read(value5);
-  if (version >= kTextFrom) in.Read(text);
-  if (version >= kValues6And7From) in.Read(value6).Read(value7);
-  if (version >= kFlagFrom) in.Read(flag);
-  if (version >= kValue8From) in.Read(value8);
-  if (version >= kValues9And10From) in.Read(value9).Read(value10);
-  if (version >= kValue11From) in.Read(value11);
-  return in.status();
-}
-
-Status CProjectData::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCustomData::Save(out));
-  out.Version(classRecord).Field("value1", value1).Field("value2", value2);
-  out.FieldBytes("pair1", pair1.data(), pair1.size());
-  out.FieldBytes("pair2", pair2.data(), pair2.size());
-  out.Field("value3", value3).Field("value4", value4).Field("value5", value5);
-  out.Field("text", text).Field("value6", value6).Field("value7", value7).Field("flag", flag);
-  out.Field("value8", value8).Field("value9", value9).Field("value10", value10);
-  out.Field("value11", value11);
-  return out.status();
+Status CProjectData::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCustomData::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  ar("value1", value1)("value2", value2);
+  FixedBytes(ar, "pair1", pair1);
+  FixedBytes(ar, "pair2", pair2);
+  ar("value3", value3)("value4", value4)("value5", value5);
+  if (version >= kTextFrom) ar("text", text);
+  if (version >= kValues6And7From) ar("value6", value6)("value7", value7);
+  if (version >= kFlagFrom) ar("flag", flag);
+  if (version >= kValue8From) ar("value8", value8);
+  if (version >= kValues9And10From) ar("value9", value9)("value10", value10);
+  if (version >= kValue11From) ar("value11", value11);
+  return ar.status();
 }
 
 int64_t CProjectData::GetMemorySize() const {

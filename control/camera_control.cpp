@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "control/control_archive.h"
 #include "control/data_keys.h"
-#include "object/persist.h"
 #include "scene/camera.h"
 
 namespace KX {
@@ -23,8 +23,9 @@ constexpr int64_t kCameraKeysMemory = 7 * 16 + 8;
 
 Status CCameraDataControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
-  auto* control = KindOf<CCameraDataControl>(target);
-  if (!control) return kErrMalformed;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  // The held values are not stored, but go with the copy.
+  auto* control = static_cast<CCameraDataControl*>(target);
   control->worldUp = worldUp;
   control->param8 = param8;
   control->param9 = param9;
@@ -34,16 +35,10 @@ Status CCameraDataControl::AssignTo(CBase* target, ReleasedList& released) const
   return kOk;
 }
 
-Status CCameraDataControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CDataControl::Load(in));
-  in.Version(classRecord);
-  return in.status();
-}
-
-Status CCameraDataControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CDataControl::Save(out));
-  out.Version(classRecord);
-  return out.status();
+Status CCameraDataControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CDataControl::Persist(ar));
+  ar.Version(classRecord);
+  return ar.status();
 }
 
 int64_t CCameraDataControl::GetMemorySize() const {
@@ -67,49 +62,34 @@ Status CCameraDataControl::ApplyData() {
 
 Status CCameraControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CCameraDataControl::AssignTo(target, released));
-  auto* control = KindOf<CCameraControl>(target);
-  if (!control) return kErrMalformed;
-  if (control == this) return kOk;
-  KX_RETURN_IF_FAILED(CopyLists(*this, *control, &CCameraControl::timesA,
-                                &CCameraControl::param8Keys, &CCameraControl::param9Keys,
-                                &CCameraControl::param10Keys, &CCameraControl::param11Keys,
-                                &CCameraControl::timesB, &CCameraControl::param3Keys));
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // New keys: the searches start over, and the owner takes the new values.
+  auto* control = static_cast<CCameraControl*>(target);
   control->cursorA = control->cursorB = 0;
   control->modified = 1;
   return kOk;
 }
 
-Status CCameraControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCameraDataControl::Load(in));
-  const int32_t version = in.Version(classRecord);
-  ReadKeyList(in, timesA);
-  ReadKeyList(in, param8Keys);
-  ReadKeyList(in, param9Keys);
-  ReadKeyList(in, param10Keys);
-  ReadKeyList(in, param11Keys);
-  ReadKeyList(in, timesB);
-  ReadKeyList(in, param3Keys);
-  cursorA = cursorB = 0;
-  if (!in.ok()) return in.status();
-  if (version <= kLegacyKeysVersion) {
-    const float start = LegacyStartTime(in);
-    ShiftKeyTimes(timesA, start);
-    ShiftKeyTimes(timesB, start);
+Status CCameraControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCameraDataControl::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  UintCounted(ar, "timesA", timesA);
+  UintCounted(ar, "param8Keys", param8Keys);
+  UintCounted(ar, "param9Keys", param9Keys);
+  UintCounted(ar, "param10Keys", param10Keys);
+  UintCounted(ar, "param11Keys", param11Keys);
+  UintCounted(ar, "timesB", timesB);
+  UintCounted(ar, "param3Keys", param3Keys);
+  if (ar.Loading()) {
+    cursorA = cursorB = 0;
+    if (ar.ok() && version <= kLegacyKeysVersion) {
+      const float start = LegacyStartTime(ar.reader());
+      ShiftKeyTimes(timesA, start);
+      ShiftKeyTimes(timesB, start);
+    }
   }
-  return kOk;
-}
-
-Status CCameraControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCameraDataControl::Save(out));
-  out.Version(classRecord);
-  WriteKeyList(out, "timesA", timesA);
-  WriteKeyList(out, "param8Keys", param8Keys);
-  WriteKeyList(out, "param9Keys", param9Keys);
-  WriteKeyList(out, "param10Keys", param10Keys);
-  WriteKeyList(out, "param11Keys", param11Keys);
-  WriteKeyList(out, "timesB", timesB);
-  WriteKeyList(out, "param3Keys", param3Keys);
-  return out.status();
+  return ar.status();
 }
 
 int64_t CCameraControl::GetMemorySize() const {

@@ -26,8 +26,7 @@ class CCameraDataControl : public CDataControl {
   CCameraDataControl(const CCameraDataControl&) = default;
 
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   // Writes the held values into the owning camera.
   Status ApplyData() override;
@@ -55,8 +54,7 @@ class CCameraControl : public CCameraDataControl {
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   // The camera's current values, replaced by each group's keys at `time` where it has keys.
   Status Update(float time) override;

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "object/control.h"
+#include "control/control_archive.h"
 #include "core/alloc.h"
 #include "object/fields.h"
-#include "object/persist.h"
 #include "object/scene_object_base.h"
 
 namespace KX {
@@ -73,25 +73,22 @@ class CLayer {
   // Every sub-controller, in list order, followed by every walk.
   void VisitReferences(CReferenceVisitor& visit) { visit.Each(subControllers); }
 
-  // Stored as a count and one object id per entry; Link resolves them in the same order.
-  void ReadIds(CReader& in) {
-    const int32_t count = in.Get<int32_t>();
-    if (!in.CanHold(count, kIdSize)) return;
-    if (const Status s =
-            TryAllocate([&] { subControllers.assign(static_cast<size_t>(count), nullptr); });
-        Failed(s)) {
-      in.Fail(s);
-      return;
+  // Stored as an int32 count and one object id per entry, listed as `name`; a read gives the
+  // list one null slot per entry, which the link fills in the same order.
+  void PersistIds(CArchive& ar, const char* name) {
+    auto count = static_cast<int32_t>(subControllers.size());
+    ar.Count(count);
+    if (ar.Loading()) {
+      if (!ar.reader().CanHold(count, kIdSize)) return;
+      if (const Status s =
+              TryAllocate([&] { subControllers.assign(static_cast<size_t>(count), nullptr); });
+          Failed(s)) {
+        ar.reader().Fail(s);
+        return;
+      }
     }
-    for (int32_t i = 0; i < count; ++i) in.Ref();
-  }
-  void ResolveIds(CLinker& in) {
-    for (auto& sub : subControllers) in.Resolve(sub);
-  }
-  void WriteIds(CWriter& out, const char* name) const {
-    out.Count(static_cast<int32_t>(subControllers.size()));
-    const auto list = out.List(name);
-    for (const auto& sub : subControllers) out.Ref(nullptr, sub.get());
+    const auto list = ListScope(ar, name);
+    for (auto& sub : subControllers) ar.Ref(nullptr, sub);
   }
 
   // The longest sub-controller, in the composite's time: duration over time scale. Controllers
@@ -270,13 +267,23 @@ class CClip : public CLayer<T> {
     return static_cast<float>((q - std::floor(q)) * h);
   }
 
-  // Reads the clip table stored after the sub-controller ids. Blocks up to 2.0 kept 24-byte
-  // records with their starts in unscaled time, which `timeScale` carries into scaled time.
-  void ReadTable(CReader& in, int32_t version, float timeScale) {
-    if (version > kLegacyClipTableVersion) {
-      in.ReadCountedArray(clipStart).ReadCountedArray(clipRecords);
-      return;
-    }
+  // The clip table stored after the sub-controller ids. Blocks up to 2.0 kept 24-byte records
+  // with their starts in unscaled time, which `timeScale` carries into scaled time; only a read
+  // meets them.
+  void PersistTable(CArchive& ar, int32_t version, float timeScale) {
+    if (version > kLegacyClipTableVersion)
+      ar.Counted("clipStart", clipStart).Counted("clipRecords", clipRecords);
+    else if (ar.Loading())
+      LoadLegacyTable(ar.reader(), timeScale);
+  }
+
+  int64_t GetMemorySize() const {
+    return CLayer<T>::GetMemorySize() + 32 + 4 * static_cast<int64_t>(clipStart.size()) +
+           static_cast<int64_t>(sizeof(ClipEntry)) * static_cast<int64_t>(clipRecords.size());
+  }
+
+ private:
+  void LoadLegacyTable(CReader& in, float timeScale) {
     std::vector<LegacyClipEntry> legacy;
     in.ReadCountedArray(legacy);
     if (!in.ok()) return;
@@ -299,15 +306,6 @@ class CClip : public CLayer<T> {
       entry.trim = old.trim;
       entry.transition = old.transition;
     }
-  }
-  void WriteTable(CWriter& out) const {
-    out.Count(static_cast<int32_t>(clipStart.size())).FieldArray("clipStart", clipStart);
-    out.Count(static_cast<int32_t>(clipRecords.size())).FieldArray("clipRecords", clipRecords);
-  }
-
-  int64_t GetMemorySize() const {
-    return CLayer<T>::GetMemorySize() + 32 + 4 * static_cast<int64_t>(clipStart.size()) +
-           static_cast<int64_t>(sizeof(ClipEntry)) * static_cast<int64_t>(clipRecords.size());
   }
 };
 
@@ -350,7 +348,9 @@ class CCompositeControl : public Base {
   int64_t GetMemorySize() const override { return Base::GetMemorySize() + Part().GetMemorySize(); }
 
  protected:
-  // AssignTo's part: the target shares the sub-controllers.
+  // AssignTo's part: the target shares the sub-controllers. Their ids are stated one by one, in
+  // the list's own storage, where CopyLevel does not reach: a composite's AssignTo calls this
+  // after it.
   Status ShareSubControllers(CBase* target, ReleasedList& released) const {
     auto* composite = dynamic_cast<CCompositeControl*>(target);
     if (!composite) return kErrMalformed;

@@ -32,28 +32,19 @@ class CDataClipControl : public CCompositeControl<Base, T> {
   }
   Status AssignTo(CBase* target, ReleasedList& released) const override {
     KX_RETURN_IF_FAILED(Base::AssignTo(target, released));
-    if (!KindOf<Self>(target)) return kErrMalformed;
-    return AssignClipTo(target, released);
-  }
-  Status Load(CReader& in) override {
-    KX_RETURN_IF_FAILED(Base::Load(in));
-    const int32_t version = in.Version(Self::classRecord);
-    clip.ReadIds(in);
-    clip.ReadTable(in, version, this->timeScale);
-    clipCursor = 0;
-    return in.status();
-  }
-  Status Link(CLinker& in) override {
-    KX_RETURN_IF_FAILED(Base::Link(in));
-    clip.ResolveIds(in);
+    KX_RETURN_IF_FAILED(CopyLevel(static_cast<const Self&>(*this), target, released));
+    if (target == this) return kOk;
+    KX_RETURN_IF_FAILED(this->ShareSubControllers(target, released));
+    static_cast<CDataClipControl*>(target)->clipCursor = 0;
     return kOk;
   }
-  Status Save(CWriter& out) const override {
-    KX_RETURN_IF_FAILED(Base::Save(out));
-    out.Version(Self::classRecord);
-    clip.WriteIds(out, "subControllers");
-    clip.WriteTable(out);
-    return out.status();
+  Status Persist(CArchive& ar) override {
+    KX_RETURN_IF_FAILED(Base::Persist(ar));
+    const int32_t version = ar.Version(Self::classRecord);
+    clip.PersistIds(ar, "subControllers");
+    clip.PersistTable(ar, version, this->timeScale);
+    if (ar.Loading()) clipCursor = 0;
+    return ar.status();
   }
 
   CLayer<T>& Part() override { return clip; }
@@ -87,20 +78,6 @@ class CDataClipControl : public CCompositeControl<Base, T> {
  protected:
   // What a kind keeps of the source it played; nothing unless its value lives in the controller.
   virtual void TakeFrom(const T&) {}
-
-  // AssignTo's own part, after the kind's base copied its own.
-  Status AssignClipTo(CBase* target, ReleasedList& released) const {
-    auto* clipped = dynamic_cast<CDataClipControl*>(target);
-    if (!clipped) return kErrMalformed;
-    if (clipped == this) return kOk;
-    KX_RETURN_IF_FAILED(this->ShareSubControllers(target, released));
-    KX_RETURN_IF_FAILED(TryAllocate([&] {
-      clipped->clip.clipStart = clip.clipStart;
-      clipped->clip.clipRecords = clip.clipRecords;
-    }));
-    clipped->clipCursor = 0;
-    return kOk;
-  }
 };
 
 }  // namespace KX

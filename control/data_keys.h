@@ -1,31 +1,14 @@
 #pragma once
-// Key lists of the keyed data controllers: stored as a uint32 count and the elements, searched
-// through their own time list, and blended between the two keys a search found. A file may carry
-// fewer values than times; a time without a value has nothing to give, and the value it would
-// have replaced stays as it was.
+// Key lists of the keyed data controllers: stored as a uint32 count and the elements (UintCounted,
+// control/control_archive.h), searched through their own time list, and blended between the two
+// keys a search found. A file may carry fewer values than times; a time without a value has
+// nothing to give, and the value it would have replaced stays as it was.
 #include <cstdint>
-#include <tuple>
-#include <utility>
 #include <vector>
 
 #include "control/key_search.h"
-#include "core/alloc.h"
-#include "object/persist.h"
 
 namespace KX {
-
-// A uint32 count, then that many elements, bounded by what the stream still holds.
-template <PlainValue T>
-void ReadKeyList(CReader& in, std::vector<T>& values) {
-  const uint32_t count = in.Get<uint32_t>();
-  in.ReadArray(values, static_cast<int64_t>(count));
-}
-
-// The uint32 count, then the elements, listed as `name`.
-template <PlainValue T>
-void WriteKeyList(CWriter& out, const char* name, const std::vector<T>& values) {
-  out.Count(static_cast<uint32_t>(values.size())).FieldArray(name, values);
-}
 
 // value = keys[a] + t (keys[b] - keys[a]); false, and `value` untouched, when either key is
 // missing from the list or the search found no keys.
@@ -59,20 +42,6 @@ inline void ShiftKeyTimes(std::vector<float>& times, float start) {
 template <class T>
 int64_t ListBytes(const std::vector<T>& list) {
   return static_cast<int64_t>(list.size() * sizeof(T));
-}
-
-// Copies the lists of `from` into `to`, all or nothing.
-template <class Control, class... Lists>
-Status CopyLists(const Control& from, Control& to, Lists Control::*... lists) {
-  std::tuple<Lists...> copies;
-  Status status = kOk;
-  auto copyOne = [&](auto& copy, auto member) {
-    if (Succeeded(status)) status = TryAssign(copy, from.*member);
-  };
-  std::apply([&](auto&... copy) { (copyOne(copy, lists), ...); }, copies);
-  if (Failed(status)) return status;
-  std::apply([&](auto&... copy) { ((to.*lists = std::move(copy)), ...); }, copies);
-  return kOk;
 }
 
 inline float LastKeyTime(const std::vector<float>& times) {

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "object/ref_list.h"
 #include "core/alloc.h"
+#include "object/archive.h"
+#include "object/ref_list.h"
 #include "scene/spatial.h"
 
 namespace KX {
@@ -33,6 +34,15 @@ float Clamped(float value, float low, float high, float fallback) {
   return std::isfinite(value) ? std::clamp(value, low, high) : fallback;
 }
 
+// A fixed number of values stored one after another, listed as one list.
+template <size_t N>
+void FixedValues(CArchive& ar, const char* name, std::array<uint32_t, N>& values) {
+  if (ar.Loading())
+    ar.reader().Read(values);
+  else if (ar.Saving())
+    ar.writer().FieldArray(name, std::span<const uint32_t>(values));
+}
+
 }  // namespace
 
 CFlexiData::CFlexiData() : flexiValue8(kFourPi) {}
@@ -54,63 +64,33 @@ CFlexiData::~CFlexiData() = default;
 
 Status CFlexiData::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CCorva::AssignTo(target, released));
-  auto* chain = KindOf<CFlexiData>(target);
-  if (!chain) return kErrMalformed;
-  try {
-    chain->flexiRecords = flexiRecords;
-    chain->flexiMatrices = flexiMatrices;
-    chain->flexiObjects = flexiObjects;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  // The fixed value lists are stated straight to the reader and the writer.
+  auto* chain = static_cast<CFlexiData*>(target);
   chain->flexiValues = flexiValues;
-  chain->flexiFlag = flexiFlag;
-  chain->flexiValue7 = flexiValue7;
-  chain->flexiValue8 = flexiValue8;
-  chain->flexiVector1 = flexiVector1;
-  chain->flexiVector2 = flexiVector2;
   chain->flexiPair = flexiPair;
   return kOk;
 }
 
-Status CFlexiData::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCorva::Load(in));
-  in.Version(classRecord);
-  in.ReadCountedArray(flexiRecords).ReadCountedArray(flexiMatrices);
-  ReadRefList(in, flexiObjects);
-  for (uint32_t& value : flexiValues) in.Read(value);
-  in.Read(flexiFlag).Read(flexiValue7).Read(flexiValue8);
+Status CFlexiData::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCorva::Persist(ar));
+  ar.Version(classRecord);
+  ar.Counted("flexiRecords", flexiRecords).Counted("flexiMatrices", flexiMatrices);
+  ar.RefList("flexiObjects", flexiObjects);
+  FixedValues(ar, "flexiValues", flexiValues);
+  ar("flexiFlag", flexiFlag)("flexiValue7", flexiValue7)("flexiValue8", flexiValue8);
   // Values below 4π are lifted by 4π. Lifting by whole turns of 4π into [4π, 8π) gives the same
   // result for every value from 0 up and keeps a loaded value where the next load finds it, so
   // that negative values do not creep upwards with every save and load.
-  if (in.ok() && std::isfinite(flexiValue8) && flexiValue8 < kFourPi) {
+  if (ar.Loading() && ar.ok() && std::isfinite(flexiValue8) && flexiValue8 < kFourPi) {
     float turns = std::fmod(flexiValue8, kFourPi);
     if (turns < 0) turns += kFourPi;
     flexiValue8 = kFourPi + turns;
     if (!(flexiValue8 >= kFourPi)) flexiValue8 = kFourPi;  // rounding at the edge
   }
-  in.Read(flexiVector1).Read(flexiVector2).Read(flexiPair);
-  return in.status();
-}
-
-Status CFlexiData::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CCorva::Link(in));
-  ResolveRefList(in, flexiObjects);
-  return kOk;
-}
-
-Status CFlexiData::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord);
-  WriteCounted(out, "flexiRecords", flexiRecords);
-  WriteCounted(out, "flexiMatrices", flexiMatrices);
-  WriteRefList(out, "flexiObjects", flexiObjects);
-  out.FieldArray("flexiValues", std::span<const uint32_t>(flexiValues));
-  out.Field("flexiFlag", flexiFlag).Field("flexiValue7", flexiValue7);
-  out.Field("flexiValue8", flexiValue8).Field("flexiVector1", flexiVector1);
-  out.Field("flexiVector2", flexiVector2);
-  out.FieldArray("flexiPair", std::span<const uint32_t>(flexiPair));
-  return out.status();
+  ar("flexiVector1", flexiVector1)("flexiVector2", flexiVector2);
+  FixedValues(ar, "flexiPair", flexiPair);
+  return ar.status();
 }
 
 int64_t CFlexiData::GetMemorySize() const {
@@ -205,34 +185,25 @@ Status CFlexiControl::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
 
 Status CFlexiControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CRTSControl::AssignTo(target, released));
-  auto* flexi = KindOf<CFlexiControl>(target);
-  if (!flexi) return kErrMalformed;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  // The chain is stated through a local: the target joins it through SetData, which leaves the
+  // chain it held, and hands that one back.
+  auto* flexi = static_cast<CFlexiControl*>(target);
   if (flexi->data && flexi->data != data)
     KX_RETURN_IF_FAILED(TryAppend(released, flexi->data.get()));
   flexi->SetData(data.get());
-  flexi->settings = settings;
   return kOk;
 }
 
-Status CFlexiControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Load(in));
-  in.Version(classRecord);
-  in.Ref().Read(settings);
-  return in.status();
-}
-
-Status CFlexiControl::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Link(in));
-  CFlexiData* chain = nullptr;
-  in.Resolve(chain);
-  SetData(chain);
-  return kOk;
-}
-
-Status CFlexiControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CRTSControl::Save(out));
-  out.Version(classRecord).Ref("data", data.get()).Field("settings", settings);
-  return out.status();
+Status CFlexiControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CRTSControl::Persist(ar));
+  ar.Version(classRecord);
+  // The linked chain is joined through SetData, which leaves the one held before.
+  CFlexiData* chain = data.get();
+  ar.Ref("data", chain);
+  if (ar.Linking()) SetData(chain);
+  ar("settings", settings);
+  return ar.status();
 }
 
 int64_t CFlexiControl::GetMemorySize() const {

@@ -74,9 +74,7 @@ class CFlexiData : public CCorva {
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
 
@@ -109,9 +107,7 @@ class CFlexiControl : public CRTSControl {
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;

@@ -2,7 +2,7 @@
 
 #include "control/key_search.h"
 #include "core/alloc.h"
-#include "object/persist.h"
+#include "object/archive.h"
 #include "image/image.h"
 #include "material/texture.h"
 
@@ -50,35 +50,22 @@ Status CAnmImageControl::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const
 
 Status CAnmImageControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CControl::AssignTo(target, released));
-  auto* control = KindOf<CAnmImageControl>(target);
-  if (!control) return kErrMalformed;
-  if (control == this) return kOk;
-  if (control->animation) KX_RETURN_IF_FAILED(TryAppend(released, control->animation.get()));
-  control->animation = animation;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // The search over the frames starts over, and the picture takes the new animation.
+  auto* control = static_cast<CAnmImageControl*>(target);
   control->cursor = 0;
   control->modified = 1;
   return kOk;
 }
 
 // No data-controller block: the record goes from the controller block to this one.
-Status CAnmImageControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CControl::Load(in));
-  in.Version(classRecord);
-  in.Ref();
-  cursor = 0;
-  return in.status();
-}
-
-Status CAnmImageControl::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CControl::Link(in));
-  in.Resolve(animation);
-  return kOk;
-}
-
-Status CAnmImageControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CControl::Save(out));
-  out.Version(classRecord).Ref("animation", animation.get());
-  return out.status();
+Status CAnmImageControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CControl::Persist(ar));
+  ar.Version(classRecord);
+  ar.Ref("animation", animation);
+  if (ar.Loading()) cursor = 0;
+  return ar.status();
 }
 
 int64_t CAnmImageControl::GetMemorySize() const {

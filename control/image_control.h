@@ -28,9 +28,7 @@ class CAnmImageControl : public CDataControl {
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;

@@ -8,7 +8,7 @@
 #include "object/ref_list.h"
 #include "core/alloc.h"
 #include "core/math/transform.h"
-#include "object/persist.h"
+#include "object/archive.h"
 #include "scene/spatial.h"
 
 namespace KX {
@@ -77,56 +77,58 @@ float PlayClip(float d, const ClipRecord& clip) {
 
 Status CKeyframeControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CRTSControl::AssignTo(target, released));
-  auto* keyed = KindOf<CKeyframeControl>(target);
-  if (!keyed) return kErrMalformed;
-  try {
-    keyed->rotationKeys = rotationKeys;
-    keyed->positionKeys = positionKeys;
-    keyed->scaleKeys = scaleKeys;
-    keyed->transition = transition;
-    keyed->type = type;
-    keyed->keyTimes = keyTimes;
-    keyed->channelTimes = channelTimes;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
-  keyed->ResetCursors();
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  // The channel time lists are held outside the object, where a copy's statements do not reach
+  // them, and only the oldest blocks state legacyValue: both are copied here. Every search starts
+  // afresh.
+  auto* keyed = static_cast<CKeyframeControl*>(target);
+  KX_RETURN_IF_FAILED(TryAssign(keyed->channelTimes, channelTimes));
   keyed->legacyValue = legacyValue;
+  keyed->ResetCursors();
   return kOk;
 }
 
-Status CKeyframeControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Load(in));
-  const int32_t version = in.Version(classRecord);
-  if (version <= kLegacyKeyframeVersion) in.Skip(kLegacyDroppedBytes);
-  in.ReadCountedArray(rotationKeys).ReadCountedArray(positionKeys).ReadCountedArray(scaleKeys);
-  CSmallArray<float> rotationTimes, positionTimes, scaleTimes;
-  in.ReadCountedArray(keyTimes).ReadCountedArray(rotationTimes).ReadCountedArray(positionTimes);
-  in.ReadCountedArray(scaleTimes);
-  if (version <= kLegacyKeyframeVersion) in.Read(legacyValue);
-  transition.clear();
-  type.clear();
-  if (version >= kDroppedTransitionsVersion) {
-    CSmallArray<float> storedTransition;
-    CSmallArray<int32_t> storedType;
-    in.ReadCountedArray(storedTransition).ReadCountedArray(storedType);
-    if (version >= kTransitionsVersion) {
-      transition = std::move(storedTransition);
-      type = std::move(storedType);
-    }
+Status CKeyframeControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CRTSControl::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  if (version <= kLegacyKeyframeVersion && ar.Loading()) ar.reader().Skip(kLegacyDroppedBytes);
+  ar.Counted("rotationKeys", rotationKeys).Counted("positionKeys", positionKeys);
+  ar.Counted("scaleKeys", scaleKeys).Counted("keyTimes", keyTimes);
+  // A read takes the channel time lists aside and sets them once the block is read; the other
+  // passes state the lists the controller holds, which they do not change.
+  ChannelKeyTimes loaded;
+  ChannelKeyTimes& channel =
+      ar.Loading() ? loaded : const_cast<ChannelKeyTimes&>(channelTimes.get());
+  ar.Counted("rotationTimes", channel.rotationTimes);
+  ar.Counted("positionTimes", channel.positionTimes);
+  ar.Counted("scaleTimes", channel.scaleTimes);
+  if (version <= kLegacyKeyframeVersion) ar("legacyValue", legacyValue);
+  if (ar.Loading()) {
+    transition.clear();
+    type.clear();
   }
-  if (!in.ok()) return in.status();
+  if (version >= kTransitionsVersion) {
+    ar.Counted("transition", transition).Counted("type", type);
+  } else if (version >= kDroppedTransitionsVersion) {
+    // Stored by 2.2 but never worked: read past.
+    CSmallArray<float> droppedTransition;
+    CSmallArray<int32_t> droppedType;
+    ar.Counted("transition", droppedTransition).Counted("type", droppedType);
+  }
+  if (!ar.Loading() || !ar.ok()) return ar.status();
   // The oldest blocks kept their keys in scene time.
   if (version <= kLegacyKeyframeVersion)
-    if (const float start = LegacyStartTime(in); start != 0.0f)
-      for (auto* times : {&keyTimes, &rotationTimes, &positionTimes, &scaleTimes})
+    if (const float start = LegacyStartTime(ar.reader()); start != 0.0f)
+      for (auto* times :
+           {&keyTimes, &loaded.rotationTimes, &loaded.positionTimes, &loaded.scaleTimes})
         for (float& t : *times) t -= start;
   KX_RETURN_IF_FAILED(TryAllocate([&] {
-    SetChannelTimes(std::move(rotationTimes), std::move(positionTimes), std::move(scaleTimes));
+    SetChannelTimes(std::move(loaded.rotationTimes), std::move(loaded.positionTimes),
+                    std::move(loaded.scaleTimes));
     RebuildTransitions();
   }));
   ResetCursors();
-  return in.status();
+  return ar.status();
 }
 
 void CKeyframeControl::SetChannelTimes(CSmallArray<float> rotation, CSmallArray<float> position,
@@ -153,22 +155,6 @@ void CKeyframeControl::RebuildTransitions() {
   if (transition.size() == keyTimes.size() && type.size() == keyTimes.size()) return;
   transition.assign(keyTimes.size(), kNoTransition);
   type.assign(keyTimes.size(), kKeyLinear);
-}
-
-Status CKeyframeControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CRTSControl::Save(out));
-  out.Version(classRecord);
-  WriteCounted(out, "rotationKeys", rotationKeys);
-  WriteCounted(out, "positionKeys", positionKeys);
-  WriteCounted(out, "scaleKeys", scaleKeys);
-  WriteCounted(out, "keyTimes", keyTimes);
-  const ChannelKeyTimes& channel = channelTimes;
-  WriteCounted(out, "rotationTimes", channel.rotationTimes);
-  WriteCounted(out, "positionTimes", channel.positionTimes);
-  WriteCounted(out, "scaleTimes", channel.scaleTimes);
-  WriteCounted(out, "transition", transition);
-  WriteCounted(out, "type", type);
-  return out.status();
 }
 
 namespace {
@@ -260,46 +246,33 @@ void ClipRecord::SetName(std::u16string_view text) {
 
 Status CKeyframeClipControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CKeyframeControl::AssignTo(target, released));
-  auto* clipped = KindOf<CKeyframeClipControl>(target);
-  if (!clipped) return kErrMalformed;
-  try {
-    clipped->clips = clips;
-    clipped->sequence = sequence;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
-  return kOk;
+  return CopyLevel(*this, target, released);
 }
 
-Status CKeyframeClipControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CKeyframeControl::Load(in));
-  const int32_t version = in.Version(classRecord);
-  if (version >= kWideClipNamesVersion) {
-    in.ReadCountedArray(clips);
-  } else {
-    const int32_t count = in.Get<int32_t>();
-    if (!in.CanHold(count, kNarrowClipSize)) return in.status();
-    KX_RETURN_IF_FAILED(
-        TryAllocate([&] { clips.assign(static_cast<size_t>(count), ClipRecord{}); }));
-    for (ClipRecord& clip : clips) {
-      uint8_t narrow[32] = {};
-      in.ReadBytes(narrow, sizeof narrow);
-      // Old tools wrote names in the classic code page, where every byte is the UTF-16 unit of
-      // the same value.
-      for (size_t k = 0; k < std::size(narrow); ++k) clip.name[k] = narrow[k];
-      in.Read(clip.id).Read(clip.mode).Read(clip.start).Read(clip.end);
-    }
+Status CKeyframeClipControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CKeyframeControl::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  if (version >= kWideClipNamesVersion)
+    ar.Counted("clips", clips);
+  else if (ar.Loading())
+    KX_RETURN_IF_FAILED(LoadNarrowClips(ar.reader()));
+  ar.Counted("sequence", sequence);
+  return ar.status();
+}
+
+Status CKeyframeClipControl::LoadNarrowClips(CReader& in) {
+  const int32_t count = in.Get<int32_t>();
+  if (!in.CanHold(count, kNarrowClipSize)) return in.status();
+  KX_RETURN_IF_FAILED(TryAllocate([&] { clips.assign(static_cast<size_t>(count), ClipRecord{}); }));
+  for (ClipRecord& clip : clips) {
+    uint8_t narrow[32] = {};
+    in.ReadBytes(narrow, sizeof narrow);
+    // Old tools wrote names in the classic code page, where every byte is the UTF-16 unit of the
+    // same value.
+    for (size_t k = 0; k < std::size(narrow); ++k) clip.name[k] = narrow[k];
+    in.Read(clip.id).Read(clip.mode).Read(clip.start).Read(clip.end);
   }
-  in.ReadCountedArray(sequence);
   return in.status();
-}
-
-Status CKeyframeClipControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CKeyframeControl::Save(out));
-  out.Version(classRecord);
-  WriteCounted(out, "clips", clips);
-  WriteCounted(out, "sequence", sequence);
-  return out.status();
 }
 
 int64_t CKeyframeClipControl::GetMemorySize() const {

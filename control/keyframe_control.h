@@ -55,8 +55,7 @@ class CKeyframeControl : public CRTSControl {
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
 
   float GetDuration() const override;
@@ -126,14 +125,17 @@ class CKeyframeClipControl : public CKeyframeControl {
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
 
   Status EvaluateTransform(float time) override;
 
   // The time in the keys that the sequence plays at scaled time x.
   float ClipTime(float x) const;
+
+ private:
+  // Blocks before 2.0 stored clip names as 32 bytes of 8-bit text.
+  Status LoadNarrowClips(CReader& in);
 };
 
 }  // namespace KX

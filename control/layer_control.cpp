@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "control/control_archive.h"
 #include "control/key_search.h"
-#include "object/ref_list.h"
 #include "core/alloc.h"
 #include "core/math/transform.h"
-#include "object/persist.h"
 #include "scene/spatial.h"
 
 namespace KX {
@@ -64,48 +63,25 @@ float TrackValue(const std::vector<float>& track, int32_t index) {
 
 Status CRTSClipControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CRTSControl::AssignTo(target, released));
-  auto* clipped = KindOf<CRTSClipControl>(target);
-  if (!clipped) return kErrMalformed;
-  if (clipped == this) return kOk;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
   KX_RETURN_IF_FAILED(ShareSubControllers(target, released));
-  try {
-    clipped->clip.clipStart = clip.clipStart;
-    clipped->clip.clipRecords = clip.clipRecords;
-    clipped->subFlags = subFlags;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
-  clipped->currentClip = 0;
+  static_cast<CRTSClipControl*>(target)->currentClip = 0;
   return kOk;
 }
 
-Status CRTSClipControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Load(in));
-  const int32_t version = in.Version(classRecord);
-  clip.ReadIds(in);
-  clip.ReadTable(in, version, timeScale);
+Status CRTSClipControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CRTSControl::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  clip.PersistIds(ar, "subControllers");
+  clip.PersistTable(ar, version, timeScale);
   if (version >= kSubFlagsVersion) {
-    in.ReadCountedArray(subFlags);
-  } else if (in.ok()) {
+    ar.Counted("subFlags", subFlags);
+  } else if (ar.Loading() && ar.ok()) {
     KX_RETURN_IF_FAILED(TryAllocate([&] { subFlags.assign(clip.subControllers.size(), 0); }));
   }
-  currentClip = 0;
-  return in.status();
-}
-
-Status CRTSClipControl::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Link(in));
-  clip.ResolveIds(in);
-  return kOk;
-}
-
-Status CRTSClipControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CRTSControl::Save(out));
-  out.Version(classRecord);
-  clip.WriteIds(out, "subControllers");
-  clip.WriteTable(out);
-  WriteCounted(out, "subFlags", subFlags);
-  return out.status();
+  if (ar.Loading()) currentClip = 0;
+  return ar.status();
 }
 
 int64_t CRTSClipControl::GetMemorySize() const {
@@ -241,55 +217,25 @@ float CRTSClipControl::GetPriorityAt(float time) {
 
 Status CRTSLayerControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CRTSControl::AssignTo(target, released));
-  auto* layered = KindOf<CRTSLayerControl>(target);
-  if (!layered) return kErrMalformed;
-  if (layered == this) return kOk;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
   KX_RETURN_IF_FAILED(ShareSubControllers(target, released));
-  try {
-    layered->weightTracks = weightTracks;
-    layered->weightTimes = weightTimes;
-    layered->weightTransition = weightTransition;
-    layered->weightType = weightType;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  // The tracks are stated track by track, in the list's own storage, out of a copy's reach.
+  auto* layered = static_cast<CRTSLayerControl*>(target);
+  KX_RETURN_IF_FAILED(TryAssign(layered->weightTracks, weightTracks));
   layered->weightCursor = 0;
   return kOk;
 }
 
-Status CRTSLayerControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Load(in));
-  in.Version(classRecord);
-  layer.ReadIds(in);
-  const int32_t tracks = in.Get<int32_t>();
-  // Every track takes at least its count.
-  if (!in.CanHold(tracks, 4)) return in.status();
-  KX_RETURN_IF_FAILED(TryAllocate([&] { weightTracks.assign(static_cast<size_t>(tracks), {}); }));
-  for (auto& track : weightTracks) in.ReadCountedArray(track);
-  in.ReadCountedArray(weightTimes).ReadCountedArray(weightTransition).ReadCountedArray(weightType);
-  weightCursor = 0;
-  return in.status();
-}
-
-Status CRTSLayerControl::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Link(in));
-  layer.ResolveIds(in);
-  return kOk;
-}
-
-Status CRTSLayerControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CRTSControl::Save(out));
-  out.Version(classRecord);
-  layer.WriteIds(out, "subControllers");
-  out.Count(static_cast<int32_t>(weightTracks.size()));
-  {
-    const auto tracks = out.List("weightTracks");
-    for (const auto& track : weightTracks) WriteCounted(out, nullptr, track);
-  }
-  WriteCounted(out, "weightTimes", weightTimes);
-  WriteCounted(out, "weightTransition", weightTransition);
-  WriteCounted(out, "weightType", weightType);
-  return out.status();
+Status CRTSLayerControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CRTSControl::Persist(ar));
+  ar.Version(classRecord);
+  layer.PersistIds(ar, "subControllers");
+  ListOfLists<int32_t>(ar, "weightTracks", weightTracks);
+  ar.Counted("weightTimes", weightTimes).Counted("weightTransition", weightTransition);
+  ar.Counted("weightType", weightType);
+  if (ar.Loading()) weightCursor = 0;
+  return ar.status();
 }
 
 int64_t CRTSLayerControl::GetMemorySize() const {
@@ -356,35 +302,20 @@ Status CRTSLayerControl::EvaluateTransform(float time) {
 
 Status CRTSSelectorControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CRTSControl::AssignTo(target, released));
-  auto* selector = KindOf<CRTSSelectorControl>(target);
-  if (!selector) return kErrMalformed;
-  if (selector == this) return kOk;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
   KX_RETURN_IF_FAILED(ShareSubControllers(target, released));
-  selector->transitionTime = transitionTime;
-  selector->ResetSelection();
+  static_cast<CRTSSelectorControl*>(target)->ResetSelection();
   return kOk;
 }
 
-Status CRTSSelectorControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Load(in));
-  in.Version(classRecord);
-  in.Read(transitionTime);
-  layer.ReadIds(in);
-  ResetSelection();
-  return in.status();
-}
-
-Status CRTSSelectorControl::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Link(in));
-  layer.ResolveIds(in);
-  return kOk;
-}
-
-Status CRTSSelectorControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CRTSControl::Save(out));
-  out.Version(classRecord).Field("transitionTime", transitionTime);
-  layer.WriteIds(out, "subControllers");
-  return out.status();
+Status CRTSSelectorControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CRTSControl::Persist(ar));
+  ar.Version(classRecord);
+  ar("transitionTime", transitionTime);
+  layer.PersistIds(ar, "subControllers");
+  if (ar.Loading()) ResetSelection();
+  return ar.status();
 }
 
 int32_t CRTSSelectorControl::SelectAt(float time) const {

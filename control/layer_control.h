@@ -32,9 +32,7 @@ class CRTSClipControl : public CRTSComposite {
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
 
   // The end of the clip that ends last, in scaled time; clips that never end do not count.
@@ -94,9 +92,7 @@ class CRTSLayerControl : public CRTSComposite {
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
 
   float GetDuration() const override { return layer.LongestDuration(); }
@@ -131,9 +127,7 @@ class CRTSSelectorControl : public CRTSComposite {
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
 
   float GetDuration() const override { return layer.LongestDuration(); }
   Status EvaluateTransform(float time) override;

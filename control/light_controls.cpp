@@ -1,8 +1,7 @@
 #include "control/light_controls.h"
 
+#include "control/control_archive.h"
 #include "control/data_keys.h"
-#include "core/alloc.h"
-#include "object/persist.h"
 #include "scene/light.h"
 
 namespace KX {
@@ -24,22 +23,16 @@ constexpr int64_t kKeyedMemory = 2 * 16 + 4;
 
 Status CLightDataControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
-  auto* control = KindOf<CLightDataControl>(target);
-  if (!control) return kErrMalformed;
-  control->color = color;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  // The held colour is not stored, but goes with the copy.
+  static_cast<CLightDataControl*>(target)->color = color;
   return kOk;
 }
 
-Status CLightDataControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CDataControl::Load(in));
-  in.Version(classRecord);
-  return in.status();
-}
-
-Status CLightDataControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CDataControl::Save(out));
-  out.Version(classRecord);
-  return out.status();
+Status CLightDataControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CDataControl::Persist(ar));
+  ar.Version(classRecord);
+  return ar.status();
 }
 
 int64_t CLightDataControl::GetMemorySize() const {
@@ -58,33 +51,26 @@ Status CLightDataControl::ApplyData() {
 
 Status CLightControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CLightDataControl::AssignTo(target, released));
-  auto* control = KindOf<CLightControl>(target);
-  if (!control) return kErrMalformed;
-  if (control == this) return kOk;
-  KX_RETURN_IF_FAILED(
-      CopyLists(*this, *control, &CLightControl::colorKeys, &CLightControl::keyTimes));
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // New keys: the search starts over, and the owner takes the new values.
+  auto* control = static_cast<CLightControl*>(target);
   control->cursor = 0;
   control->modified = 1;
   return kOk;
 }
 
-Status CLightControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CLightDataControl::Load(in));
-  const int32_t version = in.Version(classRecord);
-  ReadKeyList(in, colorKeys);
-  ReadKeyList(in, keyTimes);
-  cursor = 0;
-  if (!in.ok()) return in.status();
-  if (version <= kLegacyKeysVersion) ShiftKeyTimes(keyTimes, LegacyStartTime(in));
-  return kOk;
-}
-
-Status CLightControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CLightDataControl::Save(out));
-  out.Version(classRecord);
-  WriteKeyList(out, "colorKeys", colorKeys);
-  WriteKeyList(out, "keyTimes", keyTimes);
-  return out.status();
+Status CLightControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CLightDataControl::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  UintCounted(ar, "colorKeys", colorKeys);
+  UintCounted(ar, "keyTimes", keyTimes);
+  if (ar.Loading()) {
+    cursor = 0;
+    if (ar.ok() && version <= kLegacyKeysVersion)
+      ShiftKeyTimes(keyTimes, LegacyStartTime(ar.reader()));
+  }
+  return ar.status();
 }
 
 int64_t CLightControl::GetMemorySize() const {
@@ -112,34 +98,28 @@ CPointLightControl::CPointLightControl() : range(DefaultLightRange()) {}
 
 Status CPointLightControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
-  auto* control = KindOf<CPointLightControl>(target);
-  if (!control) return kErrMalformed;
-  if (control == this) return kOk;
-  KX_RETURN_IF_FAILED(
-      CopyLists(*this, *control, &CPointLightControl::rangeKeys, &CPointLightControl::keyTimes));
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // The held range is not stored, but goes with the copy; the search over the new keys starts
+  // over, and the owner takes the new values.
+  auto* control = static_cast<CPointLightControl*>(target);
   control->range = range;
   control->cursor = 0;
   control->modified = 1;
   return kOk;
 }
 
-Status CPointLightControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CDataControl::Load(in));
-  const int32_t version = in.Version(classRecord);
-  ReadKeyList(in, rangeKeys);
-  ReadKeyList(in, keyTimes);
-  cursor = 0;
-  if (!in.ok()) return in.status();
-  if (version <= kLegacyKeysVersion) ShiftKeyTimes(keyTimes, LegacyStartTime(in));
-  return kOk;
-}
-
-Status CPointLightControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CDataControl::Save(out));
-  out.Version(classRecord);
-  WriteKeyList(out, "rangeKeys", rangeKeys);
-  WriteKeyList(out, "keyTimes", keyTimes);
-  return out.status();
+Status CPointLightControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CDataControl::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  UintCounted(ar, "rangeKeys", rangeKeys);
+  UintCounted(ar, "keyTimes", keyTimes);
+  if (ar.Loading()) {
+    cursor = 0;
+    if (ar.ok() && version <= kLegacyKeysVersion)
+      ShiftKeyTimes(keyTimes, LegacyStartTime(ar.reader()));
+  }
+  return ar.status();
 }
 
 int64_t CPointLightControl::GetMemorySize() const {
@@ -176,11 +156,11 @@ CSpotLightControl::CSpotLightControl() : range(DefaultLightRange()) {
 
 Status CSpotLightControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
-  auto* control = KindOf<CSpotLightControl>(target);
-  if (!control) return kErrMalformed;
-  if (control == this) return kOk;
-  KX_RETURN_IF_FAILED(CopyLists(*this, *control, &CSpotLightControl::keyTimes,
-                                &CSpotLightControl::coneKeys, &CSpotLightControl::rangeKeys));
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // The held range and cone are not stored, but go with the copy; the search over the new keys
+  // starts over, and the owner takes the new values.
+  auto* control = static_cast<CSpotLightControl*>(target);
   control->range = range;
   control->cone = cone;
   control->cursor = 0;
@@ -188,25 +168,18 @@ Status CSpotLightControl::AssignTo(CBase* target, ReleasedList& released) const 
   return kOk;
 }
 
-Status CSpotLightControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CDataControl::Load(in));
-  const int32_t version = in.Version(classRecord);
-  ReadKeyList(in, keyTimes);
-  ReadKeyList(in, coneKeys);
-  ReadKeyList(in, rangeKeys);
-  cursor = 0;
-  if (!in.ok()) return in.status();
-  if (version <= kLegacyKeysVersion) ShiftKeyTimes(keyTimes, LegacyStartTime(in));
-  return kOk;
-}
-
-Status CSpotLightControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CDataControl::Save(out));
-  out.Version(classRecord);
-  WriteKeyList(out, "keyTimes", keyTimes);
-  WriteKeyList(out, "coneKeys", coneKeys);
-  WriteKeyList(out, "rangeKeys", rangeKeys);
-  return out.status();
+Status CSpotLightControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CDataControl::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  UintCounted(ar, "keyTimes", keyTimes);
+  UintCounted(ar, "coneKeys", coneKeys);
+  UintCounted(ar, "rangeKeys", rangeKeys);
+  if (ar.Loading()) {
+    cursor = 0;
+    if (ar.ok() && version <= kLegacyKeysVersion)
+      ShiftKeyTimes(keyTimes, LegacyStartTime(ar.reader()));
+  }
+  return ar.status();
 }
 
 int64_t CSpotLightControl::GetMemorySize() const {

@@ -22,8 +22,7 @@ class CLightDataControl : public CDataControl {
   CLightDataControl(const CLightDataControl&) = default;
 
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   // Writes the held colour into the owning light.
   Status ApplyData() override;
@@ -42,8 +41,7 @@ class CLightControl : public CLightDataControl {
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   // The owner's colour, replaced by the keys' value at `time` when there are keys.
   Status Update(float time) override;
@@ -64,8 +62,7 @@ class CPointLightControl : public CDataControl {
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   // Needs no owner; with a point light as owner the held range starts from the light's.
   Status Update(float time) override;
@@ -112,8 +109,7 @@ class CSpotLightControl : public CDataControl {
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   // Needs no owner; with a spot light as owner the held values start from the light's.
   Status Update(float time) override;

@@ -2,6 +2,7 @@
 
 #include "control/key_search.h"
 #include "core/alloc.h"
+#include "object/archive.h"
 #include "scene/node.h"
 
 namespace KX {
@@ -27,56 +28,29 @@ CLinkControl::CLinkControl(const CLinkControl& other)
 
 Status CLinkControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CRTSControl::AssignTo(target, released));
-  auto* link = KindOf<CLinkControl>(target);
-  if (!link) return kErrMalformed;
-  try {
-    link->linkOffsets = linkOffsets;
-    link->linkBases = linkBases;
-    link->linkTimes = linkTimes;
-    link->linkParents = linkParents;
-    link->linkModes = linkModes;
-    link->linkFlags = linkFlags;
-    link->linkPending = linkPending;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  // Not stored: which links still take their offset goes with the copy; the link in force is
+  // taken afresh.
+  auto* link = static_cast<CLinkControl*>(target);
+  KX_RETURN_IF_FAILED(TryAssign(link->linkPending, linkPending));
   link->currentLink = -1;
   link->currentParent = nullptr;
   link->currentOffset = CMatrix4{};
   return kOk;
 }
 
-Status CLinkControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Load(in));
-  const int32_t version = in.Version(classRecord);
-  in.ReadCountedArray(linkOffsets);
-  ReadRefList(in, linkParents);
-  in.ReadCountedArray(linkTimes).ReadCountedArray(linkFlags).ReadCountedArray(linkModes);
-  in.ReadCountedArray(linkBases);
-  if (!in.ok()) return in.status();
+Status CLinkControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CRTSControl::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  ar.Counted("linkOffsets", linkOffsets).RefList("linkParents", linkParents);
+  ar.Counted("linkTimes", linkTimes).Counted("linkFlags", linkFlags);
+  ar.Counted("linkModes", linkModes).Counted("linkBases", linkBases);
+  if (!ar.Loading() || !ar.ok()) return ar.status();
   KX_RETURN_IF_FAILED(TryAllocate(
       [&] { linkPending.assign(linkTimes.size(), version <= kLastUntakenVersion ? 1 : 0); }));
   currentLink = -1;
   currentParent = nullptr;
   return kOk;
-}
-
-Status CLinkControl::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Link(in));
-  ResolveRefList(in, linkParents);
-  return kOk;
-}
-
-Status CLinkControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CRTSControl::Save(out));
-  out.Version(classRecord);
-  WriteCounted(out, "linkOffsets", linkOffsets);
-  WriteRefList(out, "linkParents", linkParents);
-  WriteCounted(out, "linkTimes", linkTimes);
-  WriteCounted(out, "linkFlags", linkFlags);
-  WriteCounted(out, "linkModes", linkModes);
-  WriteCounted(out, "linkBases", linkBases);
-  return out.status();
 }
 
 int64_t CLinkControl::GetMemorySize() const {

@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "core/math/transform.h"
+#include "object/archive.h"
 #include "scene/spatial.h"
 
 namespace KX {
@@ -55,52 +56,17 @@ CMatrix4 Placed(const CMatrix3& r, float s, const CVector3<float>& position) {
 
 Status CLookAtControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CRTSControl::AssignTo(target, released));
-  auto* look = KindOf<CLookAtControl>(target);
-  if (!look) return kErrMalformed;
-  try {
-    look->aimTimes = aimTimes;
-    look->aimSettings = aimSettings;
-    look->targets = targets;
-    look->upObjects = upObjects;
-    look->angleLimits = angleLimits;
-    look->blendTimes = blendTimes;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
-  return kOk;
+  return CopyLevel(*this, target, released);
 }
 
-Status CLookAtControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Load(in));
-  const int32_t version = in.Version(classRecord);
-  if (in.ok() && version < kOldestReadableVersion) {
-    in.Fail(kErrNewerVersion);
-    return in.status();
-  }
-  in.ReadCountedArray(aimTimes).ReadCountedArray(aimSettings);
-  ReadRefList(in, targets);
-  ReadRefList(in, upObjects);
-  in.ReadCountedArray(angleLimits).ReadCountedArray(blendTimes);
-  return in.status();
-}
-
-Status CLookAtControl::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Link(in));
-  ResolveRefList(in, targets);
-  ResolveRefList(in, upObjects);
-  return kOk;
-}
-
-Status CLookAtControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CRTSControl::Save(out));
-  out.Version(classRecord);
-  WriteCounted(out, "aimTimes", aimTimes);
-  WriteCounted(out, "aimSettings", aimSettings);
-  WriteRefList(out, "targets", targets);
-  WriteRefList(out, "upObjects", upObjects);
-  WriteCounted(out, "angleLimits", angleLimits);
-  WriteCounted(out, "blendTimes", blendTimes);
-  return out.status();
+Status CLookAtControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CRTSControl::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  if (ar.Loading() && ar.ok() && version < kOldestReadableVersion) return ar.Fail(kErrNewerVersion);
+  ar.Counted("aimTimes", aimTimes).Counted("aimSettings", aimSettings);
+  ar.RefList("targets", targets).RefList("upObjects", upObjects);
+  ar.Counted("angleLimits", angleLimits).Counted("blendTimes", blendTimes);
+  return ar.status();
 }
 
 int64_t CLookAtControl::GetMemorySize() const {

@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "control/control_archive.h"
 #include "control/data_keys.h"
 #include "control/key_search.h"
-#include "object/ref_list.h"
 #include "core/alloc.h"
-#include "object/persist.h"
 
 namespace KX {
 
@@ -85,23 +84,18 @@ void MaterialValues::AddBlended(const MaterialValues& o, float w) {
 
 Status CMaterialDataControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
-  auto* control = KindOf<CMaterialDataControl>(target);
-  if (!control) return kErrMalformed;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  // The held values are not stored, but go with the copy.
+  auto* control = static_cast<CMaterialDataControl*>(target);
   control->values = values;
   control->hasValues = hasValues;
   return kOk;
 }
 
-Status CMaterialDataControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CDataControl::Load(in));
-  in.Version(classRecord);
-  return in.status();
-}
-
-Status CMaterialDataControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CDataControl::Save(out));
-  out.Version(classRecord);
-  return out.status();
+Status CMaterialDataControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CDataControl::Persist(ar));
+  ar.Version(classRecord);
+  return ar.status();
 }
 
 int64_t CMaterialDataControl::GetMemorySize() const {
@@ -154,85 +148,49 @@ void CMaterialControl::ResetCursors() {
 
 Status CMaterialControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CMaterialDataControl::AssignTo(target, released));
-  auto* c = KindOf<CMaterialControl>(target);
-  if (!c) return kErrMalformed;
-  if (c == this) return kOk;
-  KX_RETURN_IF_FAILED(TryAllocate([&] {
-    c->times1 = times1;
-    c->ambientKeys = ambientKeys;
-    c->diffuseKeys = diffuseKeys;
-    c->specularKeys = specularKeys;
-    c->param0Keys = param0Keys;
-    c->param1Keys = param1Keys;
-    c->param2Keys = param2Keys;
-    c->times2 = times2;
-    c->param3Keys = param3Keys;
-    c->param4Keys = param4Keys;
-    c->param9Keys = param9Keys;
-    c->times3 = times3;
-    c->amountKeys = amountKeys;
-    c->channelTimes = channelTimes;
-    c->channelKeys = channelKeys;
-  }));
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // New keys: the searches start over, and the material takes the new values.
+  auto* c = static_cast<CMaterialControl*>(target);
   c->ResetCursors();
   c->modified = 1;
   return kOk;
 }
 
-Status CMaterialControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CMaterialDataControl::Load(in));
-  const int32_t version = in.Version(classRecord);
-  ReadKeyList(in, times1);
-  ReadKeyList(in, ambientKeys);
-  ReadKeyList(in, diffuseKeys);
-  ReadKeyList(in, specularKeys);
-  ReadKeyList(in, param0Keys);
-  ReadKeyList(in, param1Keys);
-  ReadKeyList(in, param2Keys);
-  ReadKeyList(in, times2);
-  ReadKeyList(in, param3Keys);
-  ReadKeyList(in, param4Keys);
-  ReadKeyList(in, param9Keys);
-  ReadKeyList(in, times3);
-  ReadKeyList(in, amountKeys);
-  for (size_t k = 0; k < kAnimatedChannels.size(); ++k) {
-    ReadKeyList(in, channelTimes[k]);
-    ReadKeyList(in, channelKeys[k]);
+Status CMaterialControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CMaterialDataControl::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  UintCounted(ar, "times1", times1);
+  UintCounted(ar, "ambientKeys", ambientKeys);
+  UintCounted(ar, "diffuseKeys", diffuseKeys);
+  UintCounted(ar, "specularKeys", specularKeys);
+  UintCounted(ar, "param0Keys", param0Keys);
+  UintCounted(ar, "param1Keys", param1Keys);
+  UintCounted(ar, "param2Keys", param2Keys);
+  UintCounted(ar, "times2", times2);
+  UintCounted(ar, "param3Keys", param3Keys);
+  UintCounted(ar, "param4Keys", param4Keys);
+  UintCounted(ar, "param9Keys", param9Keys);
+  UintCounted(ar, "times3", times3);
+  UintCounted(ar, "amountKeys", amountKeys);
+  {
+    const auto list = ListScope(ar, "channels");
+    for (size_t k = 0; k < kAnimatedChannels.size(); ++k) {
+      const auto record = RecordScope(ar, nullptr);
+      UintCounted(ar, "times", channelTimes[k]);
+      UintCounted(ar, "keys", channelKeys[k]);
+    }
   }
+  if (!ar.Loading()) return ar.status();
   ResetCursors();
-  if (!in.ok()) return in.status();
+  if (!ar.ok()) return ar.status();
   // Old blocks kept their key times in scene time; they become relative to the controller.
   if (version <= kLegacyKeysVersion) {
-    const float start = LegacyStartTime(in);
+    const float start = LegacyStartTime(ar.reader());
     for (auto* times : {&times1, &times2, &times3}) ShiftKeyTimes(*times, start);
     for (auto& times : channelTimes) ShiftKeyTimes(times, start);
   }
   return kOk;
-}
-
-Status CMaterialControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CMaterialDataControl::Save(out));
-  out.Version(classRecord);
-  WriteKeyList(out, "times1", times1);
-  WriteKeyList(out, "ambientKeys", ambientKeys);
-  WriteKeyList(out, "diffuseKeys", diffuseKeys);
-  WriteKeyList(out, "specularKeys", specularKeys);
-  WriteKeyList(out, "param0Keys", param0Keys);
-  WriteKeyList(out, "param1Keys", param1Keys);
-  WriteKeyList(out, "param2Keys", param2Keys);
-  WriteKeyList(out, "times2", times2);
-  WriteKeyList(out, "param3Keys", param3Keys);
-  WriteKeyList(out, "param4Keys", param4Keys);
-  WriteKeyList(out, "param9Keys", param9Keys);
-  WriteKeyList(out, "times3", times3);
-  WriteKeyList(out, "amountKeys", amountKeys);
-  const auto list = out.List("channels");
-  for (size_t k = 0; k < kAnimatedChannels.size(); ++k) {
-    const auto record = out.Record(nullptr);
-    WriteKeyList(out, "times", channelTimes[k]);
-    WriteKeyList(out, "keys", channelKeys[k]);
-  }
-  return out.status();
 }
 
 int64_t CMaterialControl::GetMemorySize() const {
@@ -297,49 +255,24 @@ Status CMaterialControl::Update(float time) {
 
 Status CMaterialLayerControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CMaterialDataControl::AssignTo(target, released));
-  auto* layered = KindOf<CMaterialLayerControl>(target);
-  if (!layered) return kErrMalformed;
-  if (layered == this) return kOk;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
   KX_RETURN_IF_FAILED(ShareSubControllers(target, released));
-  KX_RETURN_IF_FAILED(TryAllocate([&] {
-    layered->weightTracks = weightTracks;
-    layered->weightTimes = weightTimes;
-  }));
+  // The tracks are stated track by track, in the list's own storage, out of a copy's reach.
+  auto* layered = static_cast<CMaterialLayerControl*>(target);
+  KX_RETURN_IF_FAILED(TryAssign(layered->weightTracks, weightTracks));
   layered->weightCursor = 0;
   return kOk;
 }
 
-Status CMaterialLayerControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CMaterialDataControl::Load(in));
-  in.Version(classRecord);
-  const uint32_t tracks = in.Get<uint32_t>();
-  // Every track takes at least its count.
-  if (!in.CanHold(tracks, 4)) return in.status();
-  KX_RETURN_IF_FAILED(TryAllocate([&] { weightTracks.assign(tracks, {}); }));
-  for (auto& track : weightTracks) ReadKeyList(in, track);
-  layer.ReadIds(in);
-  ReadKeyList(in, weightTimes);
-  weightCursor = 0;
-  return in.status();
-}
-
-Status CMaterialLayerControl::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CMaterialDataControl::Link(in));
-  layer.ResolveIds(in);
-  return kOk;
-}
-
-Status CMaterialLayerControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CMaterialDataControl::Save(out));
-  out.Version(classRecord).Count(static_cast<uint32_t>(weightTracks.size()));
-  {
-    const auto tracks = out.List("weightTracks");
-    for (const auto& track : weightTracks)
-      out.Count(static_cast<uint32_t>(track.size())).FieldArray(nullptr, track);
-  }
-  layer.WriteIds(out, "subControllers");
-  WriteKeyList(out, "weightTimes", weightTimes);
-  return out.status();
+Status CMaterialLayerControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CMaterialDataControl::Persist(ar));
+  ar.Version(classRecord);
+  ListOfLists<uint32_t>(ar, "weightTracks", weightTracks);
+  layer.PersistIds(ar, "subControllers");
+  UintCounted(ar, "weightTimes", weightTimes);
+  if (ar.Loading()) weightCursor = 0;
+  return ar.status();
 }
 
 int64_t CMaterialLayerControl::GetMemorySize() const {

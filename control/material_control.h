@@ -70,8 +70,7 @@ class CMaterialDataControl : public CDataControl {
   CMaterialDataControl(const CMaterialDataControl&) = default;
 
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   // Writes the values into the owner and invalidates it. Only a standard material has the
   // fields: any other owner answers kErrBadArgument and nothing is written. A controller that has
@@ -111,8 +110,7 @@ class CMaterialControl : public CMaterialDataControl {
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   // The latest key of any list.
   float GetDuration() const override;
@@ -147,9 +145,7 @@ class CMaterialLayerControl : public CCompositeControl<CMaterialDataControl, CMa
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
 
   float GetDuration() const override { return layer.LongestDuration(); }

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <limits>
 
+#include "control/control_archive.h"
 #include "control/key_search.h"
 #include "core/alloc.h"
-#include "object/persist.h"
 #include "scene/tri_mesh.h"
 
 namespace KX {
@@ -44,19 +44,6 @@ inline void AddScaled(CMatrix4& acc, const CMatrix4& m, float w) {
     for (int j = 0; j < 4; ++j) acc.m[i][j] += w * m.m[i][j];
 }
 
-// A uint32 count, then that many 32-bit elements, bounded by what the stream still holds.
-template <class T>
-void ReadUintCountedArray(CReader& in, std::vector<T>& values) {
-  const uint32_t count = in.Get<uint32_t>();
-  in.ReadArray(values, static_cast<int64_t>(count));
-}
-
-// The uint32 count, then the elements, listed as `name`.
-template <class T>
-void WriteUintCountedArray(CWriter& out, const char* name, const std::vector<T>& values) {
-  out.Count(static_cast<uint32_t>(values.size())).FieldArray(name, values);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -67,6 +54,8 @@ CBoneSkinControl::CBoneSkinControl(const CBoneSkinControl& other)
   // Tables depend on the owner, which a copy does not have yet; they are built when needed.
 }
 
+// Hand-written: the bones are stated one by one, their names are not stored, and the tables are
+// rebuilt for the target.
 Status CBoneSkinControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
   auto* skin = KindOf<CBoneSkinControl>(target);
@@ -77,42 +66,31 @@ Status CBoneSkinControl::AssignTo(CBase* target, ReleasedList& released) const {
   return skin->RebuildTables();
 }
 
-Status CBoneSkinControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CDataControl::Load(in));
-  in.Version(classRecord);
-  const uint32_t count = in.Get<uint32_t>();
-  bones.clear();
-  if (!in.CanHold(count, kStoredBoneSize)) return in.status();
-  KX_RETURN_IF_FAILED(TryResize(bones, count));
-  for (SkinBone& bone : bones) {
-    in.Ref().Read(bone.bindMatrix);
-    ReadUintCountedArray(in, bone.influences);
-    if (!in.ok()) break;
+Status CBoneSkinControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CDataControl::Persist(ar));
+  ar.Version(classRecord);
+  auto count = static_cast<uint32_t>(bones.size());
+  ar.Count(count);
+  if (ar.Loading()) {
+    bones.clear();
+    if (!ar.reader().CanHold(count, kStoredBoneSize)) return ar.status();
+    KX_RETURN_IF_FAILED(TryResize(bones, count));
   }
-  return in.status();
-}
-
-Status CBoneSkinControl::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CDataControl::Link(in));
-  for (SkinBone& bone : bones) {
-    in.Resolve(bone.bone);
-    KX_RETURN_IF_FAILED(
-        TryAllocate([&] { bone.boneName = bone.bone ? bone.bone->name : std::u16string(); }));
+  {
+    const auto list = ListScope(ar, "bones");
+    for (SkinBone& bone : bones) {
+      const auto record = RecordScope(ar, nullptr);
+      ar.Ref("bone", bone.bone)("bindMatrix", bone.bindMatrix);
+      UintCounted(ar, "influences", bone.influences);
+      if (ar.Loading() && !ar.ok()) break;
+      // The name goes with the linked bone, for copies that find their bones by name.
+      if (ar.Linking())
+        KX_RETURN_IF_FAILED(
+            TryAllocate([&] { bone.boneName = bone.bone ? bone.bone->name : std::u16string(); }));
+    }
   }
-  KX_RETURN_IF_FAILED(RebuildTables());
-  return kOk;
-}
-
-Status CBoneSkinControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CDataControl::Save(out));
-  out.Version(classRecord).Count(static_cast<uint32_t>(bones.size()));
-  const auto list = out.List("bones");
-  for (const SkinBone& bone : bones) {
-    const auto record = out.Record(nullptr);
-    out.Ref("bone", bone.bone).Field("bindMatrix", bone.bindMatrix);
-    WriteUintCountedArray(out, "influences", bone.influences);
-  }
-  return out.status();
+  if (ar.Linking()) KX_RETURN_IF_FAILED(RebuildTables());
+  return ar.status();
 }
 
 int64_t CBoneSkinControl::GetMemorySize() const {
@@ -257,42 +235,29 @@ Status CBoneSkinControl::RemapOwnReferences(DuplicateMap&) {
 
 Status CMorphControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
-  auto* morph = KindOf<CMorphControl>(target);
-  if (!morph) return kErrMalformed;
-  if (morph == this) return kOk;
-  try {
-    morph->deltas = deltas;
-    morph->weightKeys = weightKeys;
-    morph->weightTimes = weightTimes;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // New keys: the search starts over, and the mesh takes the new offsets.
+  auto* morph = static_cast<CMorphControl*>(target);
   morph->cursor = 0;
   morph->modified = 1;
   return kOk;
 }
 
-Status CMorphControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CDataControl::Load(in));
-  const int32_t version = in.Version(classRecord);
-  in.ReadCountedArray(deltas);
-  ReadUintCountedArray(in, weightKeys);
-  ReadUintCountedArray(in, weightTimes);
+Status CMorphControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CDataControl::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  ar.Counted("deltas", deltas);
+  UintCounted(ar, "weightKeys", weightKeys);
+  UintCounted(ar, "weightTimes", weightTimes);
+  if (!ar.Loading()) return ar.status();
   cursor = 0;
-  if (!in.ok()) return in.status();
+  if (!ar.ok()) return ar.status();
   // Old blocks kept their weight times in scene time; they become relative to the controller.
   if (version <= kLegacyMorphVersion)
-    if (const float start = LegacyStartTime(in); start != 0.0f)
+    if (const float start = LegacyStartTime(ar.reader()); start != 0.0f)
       for (float& t : weightTimes) t -= start;
   return kOk;
-}
-
-Status CMorphControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CDataControl::Save(out));
-  out.Version(classRecord).Count(static_cast<int32_t>(deltas.size())).FieldArray("deltas", deltas);
-  WriteUintCountedArray(out, "weightKeys", weightKeys);
-  WriteUintCountedArray(out, "weightTimes", weightTimes);
-  return out.status();
 }
 
 int64_t CMorphControl::GetMemorySize() const {
@@ -338,27 +303,22 @@ Status CMorphControl::Update(float time) {
 
 Status CMeshSelControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
-  auto* sel = KindOf<CMeshSelControl>(target);
-  if (!sel) return kErrMalformed;
-  if (sel == this) return kOk;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // The selection reads and writes its own stored form, out of a copy's reach.
+  auto* sel = static_cast<CMeshSelControl*>(target);
   KX_RETURN_IF_FAILED(TryAssign(sel->selection, selection));
   sel->modified = 1;
   return kOk;
 }
 
-Status CMeshSelControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CDataControl::Load(in));
-  in.Version(classRecord);
-  if (!in.ok()) return in.status();
-  return selection.Load(in);
-}
-
-Status CMeshSelControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CDataControl::Save(out));
-  out.Version(classRecord);
-  if (!out.ok()) return out.status();
-  const auto record = out.Record("selection");
-  return selection.Save(out);
+Status CMeshSelControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CDataControl::Persist(ar));
+  ar.Version(classRecord);
+  if (!ar.ok()) return ar.status();
+  // The selection states its own stored form.
+  const auto record = RecordScope(ar, "selection");
+  return selection.Persist(ar);
 }
 
 int64_t CMeshSelControl::GetMemorySize() const {
@@ -385,44 +345,30 @@ CConnectData::CConnectData(const CConnectData& other)
 
 Status CConnectData::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CCorva::AssignTo(target, released));
-  auto* data = KindOf<CConnectData>(target);
-  if (!data) return kErrMalformed;
-  if (data == this) return kOk;
-  try {
-    data->seamVertices1 = seamVertices1;
-    data->seamVertices2 = seamVertices2;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // The normal groups are stated group by group, out of a copy's reach.
+  auto* data = static_cast<CConnectData*>(target);
+  KX_RETURN_IF_FAILED(TryAllocate([&] {
     data->normalGroups1 = normalGroups1;
     data->normalGroups2 = normalGroups2;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
-  data->mesh1 = mesh1;
-  data->mesh2 = mesh2;
+  }));
   data->modified = 1;
   return kOk;
 }
 
+Status CConnectData::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCorva::Persist(ar));
+  ar.Version(classRecord);
+  ar.Ref("mesh1", mesh1).Ref("mesh2", mesh2);
+  UintCounted(ar, "seamVertices1", seamVertices1);
+  UintCounted(ar, "seamVertices2", seamVertices2);
+  ListOfLists<uint32_t>(ar, "normalGroups1", normalGroups1);
+  ListOfLists<uint32_t>(ar, "normalGroups2", normalGroups2);
+  return ar.status();
+}
+
 namespace {
-
-Status ReadGroups(CReader& in, std::vector<std::vector<uint32_t>>& groups) {
-  const uint32_t count = in.Get<uint32_t>();
-  groups.clear();
-  // Every list takes at least its count.
-  if (!in.CanHold(count, 4)) return in.status();
-  KX_RETURN_IF_FAILED(TryResize(groups, count));
-  for (auto& group : groups) {
-    ReadUintCountedArray(in, group);
-    if (!in.ok()) break;
-  }
-  return in.status();
-}
-
-// The uint32 group count, then each group as a counted array; listed as `name`, a list of lists.
-void WriteGroups(CWriter& out, const char* name, const std::vector<std::vector<uint32_t>>& groups) {
-  out.Count(static_cast<uint32_t>(groups.size()));
-  const auto list = out.List(name);
-  for (const auto& group : groups) WriteUintCountedArray(out, nullptr, group);
-}
 
 int64_t GroupsSize(const std::vector<std::vector<uint32_t>>& groups) {
   int64_t size = 4;
@@ -431,34 +377,6 @@ int64_t GroupsSize(const std::vector<std::vector<uint32_t>>& groups) {
 }
 
 }  // namespace
-
-Status CConnectData::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCorva::Load(in));
-  in.Version(classRecord);
-  in.Ref().Ref();
-  ReadUintCountedArray(in, seamVertices1);
-  ReadUintCountedArray(in, seamVertices2);
-  if (!in.ok()) return in.status();
-  KX_RETURN_IF_FAILED(ReadGroups(in, normalGroups1));
-  return ReadGroups(in, normalGroups2);
-}
-
-Status CConnectData::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CCorva::Link(in));
-  in.Resolve(mesh1);
-  in.Resolve(mesh2);
-  return kOk;
-}
-
-Status CConnectData::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord).Ref("mesh1", mesh1).Ref("mesh2", mesh2);
-  WriteUintCountedArray(out, "seamVertices1", seamVertices1);
-  WriteUintCountedArray(out, "seamVertices2", seamVertices2);
-  WriteGroups(out, "normalGroups1", normalGroups1);
-  WriteGroups(out, "normalGroups2", normalGroups2);
-  return out.status();
-}
 
 int64_t CConnectData::GetMemorySize() const {
   int64_t size = CCorva::GetMemorySize() + 72 +
@@ -553,32 +471,17 @@ Status CConnectControl::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const 
 
 Status CConnectControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
-  auto* control = KindOf<CConnectControl>(target);
-  if (!control) return kErrMalformed;
-  if (control == this) return kOk;
-  if (control->connection) KX_RETURN_IF_FAILED(TryAppend(released, control->connection.get()));
-  control->connection = connection;
-  control->modified = 1;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  target->modified = 1;
   return kOk;
 }
 
-Status CConnectControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CDataControl::Load(in));
-  in.Version(classRecord);
-  in.Ref();
-  return in.status();
-}
-
-Status CConnectControl::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CDataControl::Link(in));
-  in.Resolve(connection);
-  return kOk;
-}
-
-Status CConnectControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CDataControl::Save(out));
-  out.Version(classRecord).Ref("connection", connection.get());
-  return out.status();
+Status CConnectControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CDataControl::Persist(ar));
+  ar.Version(classRecord);
+  ar.Ref("connection", connection);
+  return ar.status();
 }
 
 int64_t CConnectControl::GetMemorySize() const { return CDataControl::GetMemorySize() + 4; }

@@ -4,10 +4,10 @@
 #include <cmath>
 #include <utility>
 
+#include "control/control_archive.h"
 #include "control/data_keys.h"
 #include "control/key_search.h"
 #include "core/alloc.h"
-#include "object/persist.h"
 #include "scene/particles.h"
 
 namespace KX {
@@ -40,19 +40,13 @@ size_t Slots(const CParticles& p) {
 
 Status CParticleDataControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
-  return KindOf<CParticleDataControl>(target) ? kOk : kErrMalformed;
+  return CopyLevel(*this, target, released);
 }
 
-Status CParticleDataControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CDataControl::Load(in));
-  in.Version(classRecord);
-  return in.status();
-}
-
-Status CParticleDataControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CDataControl::Save(out));
-  out.Version(classRecord);
-  return out.status();
+Status CParticleDataControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CDataControl::Persist(ar));
+  ar.Version(classRecord);
+  return ar.status();
 }
 
 // --- emitter ----------------------------------------------------------------------------------
@@ -83,32 +77,10 @@ CParticleControl::CParticleControl(const CParticleControl& other)
 
 Status CParticleControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CParticleDataControl::AssignTo(target, released));
-  auto* c = KindOf<CParticleControl>(target);
-  if (!c) return kErrMalformed;
-  if (c == this) return kOk;
-  KX_RETURN_IF_FAILED(TryAllocate([&] {
-    c->eventTimes = eventTimes;
-    c->eventFlags = eventFlags;
-  }));
-  c->emitValue1 = emitValue1;
-  c->emitVector1 = emitVector1;
-  c->emitValue2 = emitValue2;
-  c->emitVector2 = emitVector2;
-  c->emitValue3 = emitValue3;
-  c->emitVector3 = emitVector3;
-  c->emitVector4 = emitVector4;
-  c->emitVector5 = emitVector5;
-  c->emitVector6 = emitVector6;
-  c->emitColor1 = emitColor1;
-  c->emitColor2 = emitColor2;
-  c->emitVector7 = emitVector7;
-  c->emitVector8 = emitVector8;
-  c->emitValue4 = emitValue4;
-  c->emitValue5 = emitValue5;
-  c->emitValue6 = emitValue6;
-  c->emitValue7 = emitValue7;
-  c->emitValue8 = emitValue8;
-  c->emitValue9 = emitValue9;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // The target plays its new settings afresh.
+  auto* c = static_cast<CParticleControl*>(target);
   c->eventCursor = 0;
   c->previousScaled = c->carry = 0.0f;
   c->seeded_ = false;
@@ -116,27 +88,31 @@ Status CParticleControl::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CParticleControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CParticleDataControl::Load(in));
-  const int32_t version = in.Version(classRecord);
-  if (version < kFirstCurrentVersion) in.Skip(4);
-  in.Read(emitValue1).Read(emitVector1).Read(emitValue2).Read(emitVector2).Read(emitValue3);
-  in.Read(emitVector3).Read(emitVector4).Read(emitVector5).Read(emitVector6);
-  in.Read(emitColor1).Read(emitColor2).Read(emitVector7).Read(emitVector8);
-  in.Read(emitValue4).Read(emitValue5).Read(emitValue6).Read(emitValue7).Read(emitValue8);
-  in.Read(emitValue9);
-  eventCursor = 0;
-  previousScaled = carry = 0.0f;
-  seeded_ = false;
-  if (version >= kEventListsVersion) {
-    ReadKeyList(in, eventTimes);
-    ReadKeyList(in, eventFlags);
-    return in.status();
+Status CParticleControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CParticleDataControl::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  if (version < kFirstCurrentVersion && ar.Loading()) ar.reader().Skip(4);
+  ar("emitValue1", emitValue1)("emitVector1", emitVector1)("emitValue2", emitValue2);
+  ar("emitVector2", emitVector2)("emitValue3", emitValue3)("emitVector3", emitVector3);
+  ar("emitVector4", emitVector4)("emitVector5", emitVector5)("emitVector6", emitVector6);
+  ar("emitColor1", emitColor1)("emitColor2", emitColor2)("emitVector7", emitVector7);
+  ar("emitVector8", emitVector8)("emitValue4", emitValue4)("emitValue5", emitValue5);
+  ar("emitValue6", emitValue6)("emitValue7", emitValue7)("emitValue8", emitValue8);
+  ar("emitValue9", emitValue9);
+  if (ar.Loading()) {
+    eventCursor = 0;
+    previousScaled = carry = 0.0f;
+    seeded_ = false;
   }
-  if (!in.ok()) return in.status();
-  // Older blocks had one emission window, kept in the timing fields that Link resets: it starts
-  // at the value held in auxValue and, unless the controller repeats, ends at the one held in
-  // priority. A repeating controller emits from its start on and repeats no more.
+  if (version >= kEventListsVersion) {
+    UintCounted(ar, "eventTimes", eventTimes);
+    UintCounted(ar, "eventFlags", eventFlags);
+    return ar.status();
+  }
+  if (!ar.Loading() || !ar.ok()) return ar.status();
+  // Older blocks had one emission window, kept in the timing fields that the link resets: it
+  // starts at the value held in auxValue and, unless the controller repeats, ends at the one held
+  // in priority. A repeating controller emits from its start on and repeats no more.
   return TryAllocate([&] {
     eventTimes.assign(1, auxValue);
     eventFlags.assign(1, 1);
@@ -147,24 +123,6 @@ Status CParticleControl::Load(CReader& in) {
       outOfRange = kOutOfRangeNone;
     }
   });
-}
-
-Status CParticleControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CParticleDataControl::Save(out));
-  out.Version(classRecord);
-  out.Field("emitValue1", emitValue1).Field("emitVector1", emitVector1);
-  out.Field("emitValue2", emitValue2).Field("emitVector2", emitVector2);
-  out.Field("emitValue3", emitValue3).Field("emitVector3", emitVector3);
-  out.Field("emitVector4", emitVector4).Field("emitVector5", emitVector5);
-  out.Field("emitVector6", emitVector6).Field("emitColor1", emitColor1);
-  out.Field("emitColor2", emitColor2).Field("emitVector7", emitVector7);
-  out.Field("emitVector8", emitVector8).Field("emitValue4", emitValue4);
-  out.Field("emitValue5", emitValue5).Field("emitValue6", emitValue6);
-  out.Field("emitValue7", emitValue7).Field("emitValue8", emitValue8);
-  out.Field("emitValue9", emitValue9);
-  WriteKeyList(out, "eventTimes", eventTimes);
-  WriteKeyList(out, "eventFlags", eventFlags);
-  return out.status();
 }
 
 int64_t CParticleControl::GetMemorySize() const {

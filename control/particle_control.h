@@ -22,8 +22,7 @@ class CParticleDataControl : public CDataControl {
   CParticleDataControl(const CParticleDataControl&) = default;
 
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   // Particle controllers change their particle system while they update; applying has nothing
   // left to do.
   Status ApplyData() override { return owner ? kNothingDone : kErrBadArgument; }
@@ -79,8 +78,7 @@ class CParticleControl : public CParticleDataControl {
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   float GetDuration() const override { return eventTimes.empty() ? 0.0f : eventTimes.back(); }
   // Places the emitter, then, at or after the first event, emits and advances the particles.

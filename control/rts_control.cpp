@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "core/math/transform.h"
-#include "object/persist.h"
+#include "object/archive.h"
 #include "scene/node.h"
 
 namespace KX {
@@ -33,22 +33,16 @@ void AddToTranslation(CMatrix4& m, const CVector3<float>& v) {
 
 Status CRTSControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CControl::AssignTo(target, released));
-  auto* rts = KindOf<CRTSControl>(target);
-  if (!rts) return kErrMalformed;
-  rts->matrix = matrix;
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  // The last computed transform is not stored, but goes with the copy.
+  static_cast<CRTSControl*>(target)->matrix = matrix;
   return kOk;
 }
 
-Status CRTSControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CControl::Load(in));
-  in.Version(classRecord);
-  return in.status();
-}
-
-Status CRTSControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CControl::Save(out));
-  out.Version(classRecord);
-  return out.status();
+Status CRTSControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CControl::Persist(ar));
+  ar.Version(classRecord);
+  return ar.status();
 }
 
 int64_t CRTSControl::GetMemorySize() const { return CControl::GetMemorySize() + 64; }

@@ -23,8 +23,7 @@ class CRTSControl : public CControl {
   CRTSControl(const CRTSControl&) = default;
 
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   // Transform controllers do their work in EvaluateTransform; the data pass has nothing for them.
   Status Update(float) override { return kNothingDone; }

@@ -1,6 +1,7 @@
 #include "control/share_control.h"
 
 #include "core/math/transform.h"
+#include "object/archive.h"
 #include "scene/spatial.h"
 
 namespace KX {
@@ -20,43 +21,16 @@ CVector3<float> Times(const CVector3<float>& a, const CVector3<float>& b) {
 
 Status CShareControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CRTSControl::AssignTo(target, released));
-  auto* share = KindOf<CShareControl>(target);
-  if (!share) return kErrMalformed;
-  try {
-    share->sources = sources;
-    share->shareEntries = shareEntries;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
-  share->positionFactor = positionFactor;
-  share->rotationFactor = rotationFactor;
-  share->scaleFactor = scaleFactor;
-  return kOk;
+  return CopyLevel(*this, target, released);
 }
 
-Status CShareControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Load(in));
-  in.Version(classRecord);
-  ReadRefList(in, sources);
-  in.ReadCountedArray(shareEntries);
-  in.Read(positionFactor).Read(rotationFactor).Read(scaleFactor);
-  return in.status();
-}
-
-Status CShareControl::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Link(in));
-  ResolveRefList(in, sources);
-  return kOk;
-}
-
-Status CShareControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CRTSControl::Save(out));
-  out.Version(classRecord);
-  WriteRefList(out, "sources", sources);
-  WriteCounted(out, "shareEntries", shareEntries);
-  out.Field("positionFactor", positionFactor).Field("rotationFactor", rotationFactor);
-  out.Field("scaleFactor", scaleFactor);
-  return out.status();
+Status CShareControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CRTSControl::Persist(ar));
+  ar.Version(classRecord);
+  ar.RefList("sources", sources).Counted("shareEntries", shareEntries);
+  ar("positionFactor", positionFactor)("rotationFactor", rotationFactor);
+  ar("scaleFactor", scaleFactor);
+  return ar.status();
 }
 
 int64_t CShareControl::GetMemorySize() const {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "object/archive.h"
 #include "object/ref_list.h"
 #include "scene/spatial.h"
 
@@ -26,35 +27,15 @@ float Frequency(float f) { return std::isfinite(f) && f > 0.0f ? std::min(f, kMa
 
 Status CSpringControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CRTSControl::AssignTo(target, released));
-  auto* spring = KindOf<CSpringControl>(target);
-  if (!spring) return kErrMalformed;
-  try {
-    spring->values1 = values1;
-    spring->values2 = values2;
-    spring->values3 = values3;
-    spring->settings = settings;
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
-  }
-  return kOk;
+  return CopyLevel(*this, target, released);
 }
 
-Status CSpringControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CRTSControl::Load(in));
-  in.Version(classRecord);
-  in.ReadCountedArray(values1).ReadCountedArray(values2).ReadCountedArray(values3);
-  in.ReadCountedArray(settings);
-  return in.status();
-}
-
-Status CSpringControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CRTSControl::Save(out));
-  out.Version(classRecord);
-  WriteCounted(out, "values1", values1);
-  WriteCounted(out, "values2", values2);
-  WriteCounted(out, "values3", values3);
-  WriteCounted(out, "settings", settings);
-  return out.status();
+Status CSpringControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CRTSControl::Persist(ar));
+  ar.Version(classRecord);
+  ar.Counted("values1", values1).Counted("values2", values2).Counted("values3", values3);
+  ar.Counted("settings", settings);
+  return ar.status();
 }
 
 int64_t CSpringControl::GetMemorySize() const {

@@ -1,9 +1,8 @@
 #include "control/uvw_map_control.h"
 
+#include "control/control_archive.h"
 #include "control/data_keys.h"
 #include "control/key_search.h"
-#include "core/alloc.h"
-#include "object/persist.h"
 #include "scene/tri_mesh.h"
 
 namespace KX {
@@ -20,19 +19,13 @@ CUvwMap* CUvwMapDataControl::Map() const {
 
 Status CUvwMapDataControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
-  return KindOf<CUvwMapDataControl>(target) ? kOk : kErrMalformed;
+  return CopyLevel(*this, target, released);
 }
 
-Status CUvwMapDataControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CDataControl::Load(in));
-  in.Version(classRecord);
-  return in.status();
-}
-
-Status CUvwMapDataControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CDataControl::Save(out));
-  out.Version(classRecord);
-  return out.status();
+Status CUvwMapDataControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CDataControl::Persist(ar));
+  ar.Version(classRecord);
+  return ar.status();
 }
 
 Status CUvwMapDataControl::Update(float) {
@@ -44,36 +37,27 @@ Status CUvwMapDataControl::Update(float) {
 
 Status CUvwMapControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CUvwMapDataControl::AssignTo(target, released));
-  auto* c = KindOf<CUvwMapControl>(target);
-  if (!c) return kErrMalformed;
-  if (c == this) return kOk;
-  KX_RETURN_IF_FAILED(TryAllocate([&] {
-    c->coordinateKeys = coordinateKeys;
-    c->keyTimes = keyTimes;
-  }));
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // New keys: the search starts over, and the map takes the new coordinates.
+  auto* c = static_cast<CUvwMapControl*>(target);
   c->cursor = 0;
   c->modified = 1;
   return kOk;
 }
 
-Status CUvwMapControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CUvwMapDataControl::Load(in));
-  const int32_t version = in.Version(classRecord);
-  ReadKeyList(in, coordinateKeys);
-  ReadKeyList(in, keyTimes);
-  cursor = 0;
-  if (!in.ok()) return in.status();
-  // Old blocks kept their key times in scene time; they become relative to the controller.
-  if (version <= kLegacyKeysVersion) ShiftKeyTimes(keyTimes, LegacyStartTime(in));
-  return kOk;
-}
-
-Status CUvwMapControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CUvwMapDataControl::Save(out));
-  out.Version(classRecord);
-  WriteKeyList(out, "coordinateKeys", coordinateKeys);
-  WriteKeyList(out, "keyTimes", keyTimes);
-  return out.status();
+Status CUvwMapControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CUvwMapDataControl::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  UintCounted(ar, "coordinateKeys", coordinateKeys);
+  UintCounted(ar, "keyTimes", keyTimes);
+  if (ar.Loading()) {
+    cursor = 0;
+    // Old blocks kept their key times in scene time; they become relative to the controller.
+    if (ar.ok() && version <= kLegacyKeysVersion)
+      ShiftKeyTimes(keyTimes, LegacyStartTime(ar.reader()));
+  }
+  return ar.status();
 }
 
 int64_t CUvwMapControl::GetMemorySize() const {

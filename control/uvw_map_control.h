@@ -23,8 +23,7 @@ class CUvwMapDataControl : public CDataControl {
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   float GetDuration() const override { return 0.0f; }
   // Nothing to compute: disabled or not, kNothingDone once there is an owner.
   Status Update(float time) override;
@@ -53,8 +52,7 @@ class CUvwMapControl : public CUvwMapDataControl {
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   float GetDuration() const override { return keyTimes.empty() ? 0.0f : keyTimes.back(); }
   // Writes the map's coordinates for the mapped time. Keys that do not hold one full set of the

@@ -1,7 +1,7 @@
 #include "control/visibility_control.h"
 
+#include "control/control_archive.h"
 #include "control/data_keys.h"
-#include "object/persist.h"
 #include "scene/spatial.h"
 
 namespace KX {
@@ -23,33 +23,26 @@ CSpatial* VisibleOwner(CBase* owner) {
 
 Status CBooleanControl::AssignTo(CBase* target, ReleasedList& released) const {
   KX_RETURN_IF_FAILED(CDataControl::AssignTo(target, released));
-  auto* control = KindOf<CBooleanControl>(target);
-  if (!control) return kErrMalformed;
-  if (control == this) return kOk;
-  KX_RETURN_IF_FAILED(
-      CopyLists(*this, *control, &CBooleanControl::keyTimes, &CBooleanControl::keyValues));
+  KX_RETURN_IF_FAILED(CopyLevel(*this, target, released));
+  if (target == this) return kOk;
+  // New keys: the search starts over, and the owner takes the new values.
+  auto* control = static_cast<CBooleanControl*>(target);
   control->cursor = 0;
   control->modified = 1;
   return kOk;
 }
 
-Status CBooleanControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CDataControl::Load(in));
-  const int32_t version = in.Version(classRecord);
-  ReadKeyList(in, keyTimes);
-  ReadKeyList(in, keyValues);
-  cursor = 0;
-  if (!in.ok()) return in.status();
-  if (version <= kLegacyKeysVersion) ShiftKeyTimes(keyTimes, LegacyStartTime(in));
-  return kOk;
-}
-
-Status CBooleanControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CDataControl::Save(out));
-  out.Version(classRecord);
-  WriteKeyList(out, "keyTimes", keyTimes);
-  WriteKeyList(out, "keyValues", keyValues);
-  return out.status();
+Status CBooleanControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CDataControl::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  UintCounted(ar, "keyTimes", keyTimes);
+  UintCounted(ar, "keyValues", keyValues);
+  if (ar.Loading()) {
+    cursor = 0;
+    if (ar.ok() && version <= kLegacyKeysVersion)
+      ShiftKeyTimes(keyTimes, LegacyStartTime(ar.reader()));
+  }
+  return ar.status();
 }
 
 int64_t CBooleanControl::GetMemorySize() const {

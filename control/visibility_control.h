@@ -22,8 +22,7 @@ class CBooleanControl : public CDataControl {
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   // Sets the owner's flag to the key at or before `time`. Before the first key, without keys,
   // or at a key that has no value: kNothingDone and the flag stays.

@@ -1,7 +1,7 @@
 #include "environment/environment.h"
 
 #include "core/alloc.h"
-#include "object/persist.h"
+#include "object/archive.h"
 
 namespace KX {
 
@@ -35,12 +35,6 @@ Status CEnvironmentObject::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) con
   return kOk;
 }
 
-Status CEnvironmentObject::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CCorva::Link(in));
-  in.Resolve(content);
-  return kOk;
-}
-
 bool CEnvironmentObject::HasAttachments() const { return content || CCorva::HasAttachments(); }
 
 void CEnvironmentObject::VisitReferences(CReferenceVisitor& visit) {
@@ -68,17 +62,11 @@ Status CSky::AssignTo(CBase* target, ReleasedList& released) const {
   return ShareContentWith(*sky, released);
 }
 
-Status CSky::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCorva::Load(in));
-  in.Version(classRecord);
-  in.Ref().Read(skyFlag);
-  return in.status();
-}
-
-Status CSky::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord).Ref("content", content.get()).Field("skyFlag", skyFlag);
-  return out.status();
+Status CSky::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCorva::Persist(ar));
+  ar.Version(classRecord);
+  ar.Ref("content", content)("skyFlag", skyFlag);
+  return ar.status();
 }
 
 int64_t CSky::GetMemorySize() const { return CCorva::GetMemorySize() + kSkyMemory; }
@@ -112,29 +100,18 @@ Status CWater::AssignTo(CBase* target, ReleasedList& released) const {
   return ShareContentWith(*water, released);
 }
 
-Status CWater::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCorva::Load(in));
-  const int32_t version = in.Version(classRecord);
-  in.Ref().Read(waterVector1).Read(waterFlag1).Read(waterVector2).Read(waterVector3);
-  in.Read(waterValue1).Read(waterValue2).Read(waterValue3).Read(waterValue4);
-  in.Read(waterValue5).Read(waterValue6).Read(waterValue7).Read(waterValue8);
-  if (version >= kWaterValue9Version) in.Read(waterValue9);
-  in.Read(waterFlag2).Read(waterFlag3);
-  return in.status();
-}
-
-Status CWater::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord).Ref("content", content.get());
-  out.Field("waterVector1", waterVector1).Field("waterFlag1", waterFlag1);
-  out.Field("waterVector2", waterVector2).Field("waterVector3", waterVector3);
-  out.Field("waterValue1", waterValue1).Field("waterValue2", waterValue2);
-  out.Field("waterValue3", waterValue3).Field("waterValue4", waterValue4);
-  out.Field("waterValue5", waterValue5).Field("waterValue6", waterValue6);
-  out.Field("waterValue7", waterValue7).Field("waterValue8", waterValue8);
-  out.Field("waterValue9", waterValue9);
-  out.Field("waterFlag2", waterFlag2).Field("waterFlag3", waterFlag3);
-  return out.status();
+Status CWater::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCorva::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  ar.Ref("content", content);
+  ar("waterVector1", waterVector1)("waterFlag1", waterFlag1);
+  ar("waterVector2", waterVector2)("waterVector3", waterVector3);
+  ar("waterValue1", waterValue1)("waterValue2", waterValue2)("waterValue3", waterValue3);
+  ar("waterValue4", waterValue4)("waterValue5", waterValue5)("waterValue6", waterValue6);
+  ar("waterValue7", waterValue7)("waterValue8", waterValue8);
+  if (version >= kWaterValue9Version) ar("waterValue9", waterValue9);
+  ar("waterFlag2", waterFlag2)("waterFlag3", waterFlag3);
+  return ar.status();
 }
 
 int64_t CWater::GetMemorySize() const { return CCorva::GetMemorySize() + kWaterMemory; }
@@ -149,17 +126,11 @@ Status CTerrain::AssignTo(CBase* target, ReleasedList& released) const {
   return ShareContentWith(*terrain, released);
 }
 
-Status CTerrain::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCorva::Load(in));
-  in.Version(classRecord);
-  in.Ref();
-  return in.status();
-}
-
-Status CTerrain::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord).Ref("content", content.get());
-  return out.status();
+Status CTerrain::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCorva::Persist(ar));
+  ar.Version(classRecord);
+  ar.Ref("content", content);
+  return ar.status();
 }
 
 int64_t CTerrain::GetMemorySize() const { return CCorva::GetMemorySize() + kTerrainMemory; }

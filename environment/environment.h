@@ -10,14 +10,13 @@
 namespace KX {
 
 // What sky, water and terrain have in common: the content reference, which every walk follows
-// after the chains. Not a class of the file format: its field is stored in each concrete class's
-// own block.
+// after the chains. Not a class of the file format: its field is stored (and stated) in each
+// concrete class's own block.
 class CEnvironmentObject : public CCorva {
  public:
   CRefPtr<CCorva> content;
 
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
-  Status Link(CLinker& in) override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
 
@@ -42,8 +41,7 @@ class CSky : public CEnvironmentObject {
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
 };
 
@@ -67,8 +65,7 @@ class CWater : public CEnvironmentObject {
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
 
  private:
@@ -84,8 +81,7 @@ class CTerrain : public CEnvironmentObject {
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
 };
 

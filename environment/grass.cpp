@@ -2,8 +2,9 @@
 
 #include <climits>
 
+#include "content/archive_shapes.h"
 #include "core/alloc.h"
-#include "object/persist.h"
+#include "object/archive.h"
 #include "scene/node.h"
 
 namespace KX {
@@ -72,64 +73,41 @@ Status CGrass::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CGrass::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCorva::Load(in));
-  in.Version(classRecord);
-  in.Read(grassValue1).Read(grassValue2).Read(grassVector).Read(grassValue3).Read(grassValue4);
-  in.Read(grassValue5).Read(grassValue6).Read(grassValue7);
-  const int32_t layerCount = in.Get<int32_t>();
-  if (!in.CanHold(layerCount, kLayerHeadSize)) return in.status();
+Status CGrass::Persist(CArchive& ar) {
+  // The record has no spatial block: the level below this one is the scene object's.
+  KX_RETURN_IF_FAILED(CCorva::Persist(ar));
+  ar.Version(classRecord);
+  ar("grassValue1", grassValue1)("grassValue2", grassValue2)("grassVector", grassVector);
+  ar("grassValue3", grassValue3)("grassValue4", grassValue4)("grassValue5", grassValue5);
+  ar("grassValue6", grassValue6)("grassValue7", grassValue7);
+  if (ar.Saving() && layers.size() > static_cast<size_t>(INT32_MAX))
+    return ar.Fail(kErrBadArgument);
+  auto layerCount = static_cast<int32_t>(layers.size());
+  ar.Count(layerCount);
+  // A load reads the layers aside and keeps them only when the whole record was read.
   std::vector<CGrassLayer> loaded;
-  KX_RETURN_IF_FAILED(TryResize(loaded, static_cast<size_t>(layerCount)));
-  for (CGrassLayer& layer : loaded) {
-    in.Read(layer.vector1).Read(layer.vector2).Read(layer.vector3).Read(layer.value);
-    in.ReadCountedArray(layer.blades);
-    if (!in.ok()) return in.status();
+  if (ar.Loading()) {
+    if (!ar.reader().CanHold(layerCount, kLayerHeadSize)) return ar.status();
+    KX_RETURN_IF_FAILED(TryResize(loaded, static_cast<size_t>(layerCount)));
   }
-  in.Read(area).Ref().Ref();
-  if (!in.ok()) return in.status();
-  layers = std::move(loaded);
-  return kOk;
-}
-
-Status CGrass::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CCorva::Link(in));
-  in.Resolve(grassObject1);
-  in.Resolve(grassObject2);
-  return kOk;
-}
-
-Status CGrass::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord).Field("grassValue1", grassValue1).Field("grassValue2", grassValue2);
-  out.Field("grassVector", grassVector).Field("grassValue3", grassValue3);
-  out.Field("grassValue4", grassValue4).Field("grassValue5", grassValue5);
-  out.Field("grassValue6", grassValue6).Field("grassValue7", grassValue7);
-  if (layers.size() > static_cast<size_t>(INT32_MAX)) {
-    out.Fail(kErrBadArgument);
-    return out.status();
-  }
-  out.Count(static_cast<int32_t>(layers.size()));
   {
-    const auto list = out.List("layers");
-    for (const CGrassLayer& layer : layers) {
-      if (layer.blades.size() > static_cast<size_t>(INT32_MAX)) {
-        out.Fail(kErrBadArgument);
-        return out.status();
-      }
-      const auto record = out.Record(nullptr);
-      out.Field("vector1", layer.vector1).Field("vector2", layer.vector2);
-      out.Field("vector3", layer.vector3).Field("value", layer.value);
-      out.Count(static_cast<int32_t>(layer.blades.size())).FieldArray("blades", layer.blades);
+    const auto list = ListScope(ar, "layers");
+    for (CGrassLayer& layer : ar.Loading() ? loaded : layers) {
+      if (ar.Saving() && layer.blades.size() > static_cast<size_t>(INT32_MAX))
+        return ar.Fail(kErrBadArgument);
+      const auto record = RecordScope(ar, nullptr);
+      ar("vector1", layer.vector1)("vector2", layer.vector2)("vector3", layer.vector3);
+      ar("value", layer.value).Counted("blades", layer.blades);
+      if (!ar.ok()) return ar.status();
     }
   }
   {
-    const auto record = out.Record("area");
-    out.Field("center", area.center).Field("radius", area.radius);
-    out.Field("boxMin", area.boxMin).Field("boxMax", area.boxMax);
+    const auto record = RecordScope(ar, "area");
+    ar("center", area.center)("radius", area.radius)("boxMin", area.boxMin)("boxMax", area.boxMax);
   }
-  out.Ref("grassObject1", grassObject1.get()).Ref("grassObject2", grassObject2.get());
-  return out.status();
+  ar.Ref("grassObject1", grassObject1).Ref("grassObject2", grassObject2);
+  if (ar.Loading() && ar.ok()) layers = std::move(loaded);
+  return ar.status();
 }
 
 int64_t CGrass::GetMemorySize() const {

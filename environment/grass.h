@@ -57,9 +57,7 @@ class CGrass : public CSpatial {
   // The chains, the rest transform and settings, the grass fields; the target shares the two
   // objects. Its attachment and bounding chain stay its own, as they are no part of a grass.
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
   // The chains, then the two objects (searched and saved with the grass). The spatial level's

@@ -1,13 +1,14 @@
 #pragma once
 // The saved form a tree or wind keeps for the runtime behind it: made by PrepareSave as the object
-// joins a save, and written by Save. Save changes nothing (it also runs to count the record's
-// size), so a Save without a prepared block writes the runtime's saved form made on the spot:
-// the same bytes, never an empty block that would lose the object on the next load.
+// joins a save, and written by the write pass of Persist. Writing changes nothing (it also runs
+// to count the record's size), so a write without a prepared block writes the runtime's saved
+// form made on the spot: the same bytes, never an empty block that would lose the object on the
+// next load.
 #include <climits>
 #include <cstdint>
 #include <vector>
 
-#include "object/persist.h"
+#include "object/archive.h"
 
 namespace KX {
 
@@ -25,10 +26,21 @@ Status PrepareRuntimeBlock(const Runtime* runtime, std::vector<uint8_t>& block, 
   return kOk;
 }
 
-// The block's size word and bytes, listed as `name`.
+// The block's size word and bytes, listed as `name`. Writing writes `prepared`, or the saved form
+// made here when nothing was prepared; a load reads the bytes into `loaded` (left empty by a
+// zero size), for the object to hand to its runtime.
 template <class Runtime, class MakeBlock>
-Status WriteRuntimeBlock(CWriter& out, const char* name, const Runtime* runtime,
-                         const std::vector<uint8_t>& prepared, MakeBlock makeBlock) {
+Status PersistRuntimeBlock(CArchive& ar, const char* name, const Runtime* runtime,
+                           const std::vector<uint8_t>& prepared, std::vector<uint8_t>& loaded,
+                           MakeBlock makeBlock) {
+  if (ar.Loading()) {
+    CReader& in = ar.reader();
+    const int32_t size = in.Get<int32_t>();
+    if (size != 0) in.ReadArray(loaded, size);
+    return in.status();
+  }
+  if (!ar.Saving()) return ar.status();
+  CWriter& out = ar.writer();
   std::vector<uint8_t> unprepared;
   const std::vector<uint8_t>* block = &prepared;
   if (prepared.empty() && runtime) {

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "object/persist.h"
+#include "content/archive_shapes.h"
+#include "object/archive.h"
 
 namespace KX {
 
@@ -71,29 +72,12 @@ Status CQuadTree::AssignTo(CBase* target, ReleasedList& released) const {
   return KindOf<CQuadTree>(target) ? kOk : kErrMalformed;
 }
 
-Status CQuadTree::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCorva::Load(in));
-  in.Version(classRecord);
-  in.Read(origin).Read(quadValue1).Read(quadValue2);
-  in.Ref().Ref().Ref().Ref();
-  return in.status();
-}
-
-Status CQuadTree::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CCorva::Link(in));
-  for (auto& child : children) in.Resolve(child);
-  return kOk;
-}
-
-Status CQuadTree::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord).Field("origin", origin);
-  out.Field("quadValue1", quadValue1).Field("quadValue2", quadValue2);
-  {
-    const auto list = out.List("children");
-    for (const auto& child : children) out.Ref(nullptr, child.get());
-  }
-  return out.status();
+Status CQuadTree::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCorva::Persist(ar));
+  ar.Version(classRecord);
+  ar("origin", origin)("quadValue1", quadValue1)("quadValue2", quadValue2);
+  RefSlots(ar, "children", children);
+  return ar.status();
 }
 
 int64_t CQuadTree::GetMemorySize() const { return CCorva::GetMemorySize() + kQuadTreeMemory; }
@@ -123,16 +107,10 @@ Status CHeightData::AssignTo(CBase* target, ReleasedList& released) const {
   return KindOf<CHeightData>(target) ? kOk : kErrMalformed;
 }
 
-Status CHeightData::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCorva::Load(in));
-  in.Version(classRecord);
-  return in.status();
-}
-
-Status CHeightData::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord);
-  return out.status();
+Status CHeightData::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCorva::Persist(ar));
+  ar.Version(classRecord);
+  return ar.status();
 }
 
 int64_t CHeightData::GetMemorySize() const {
@@ -157,23 +135,11 @@ Status CHeightMap::AssignTo(CBase* target, ReleasedList& released) const {
   return KindOf<CHeightMap>(target) ? kOk : kErrMalformed;
 }
 
-Status CHeightMap::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCorva::Load(in));
-  in.Version(classRecord);
-  in.Ref();
-  return in.status();
-}
-
-Status CHeightMap::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CCorva::Link(in));
-  in.Resolve(source);
-  return kOk;
-}
-
-Status CHeightMap::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord).Ref("source", source.get());
-  return out.status();
+Status CHeightMap::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCorva::Persist(ar));
+  ar.Version(classRecord);
+  ar.Ref("source", source);
+  return ar.status();
 }
 
 // The embedded block counts whole: it lives inside the map.

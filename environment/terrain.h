@@ -28,9 +28,7 @@ class CQuadTree : public CCorva {
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   // Checks the target's class; copies nothing of this level.
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
@@ -55,8 +53,7 @@ class CHeightData : public CCorva {
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   // Checks the target's class; copies nothing of this level.
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
 };
 
@@ -76,9 +73,7 @@ class CHeightMap : public CCorva {
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   // Checks the target's class; copies nothing of this level.
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;

@@ -6,8 +6,9 @@
 #include "core/alloc.h"
 #include "object/container.h"
 #include "core/math/transform.h"
-#include "object/persist.h"
+#include "content/archive_shapes.h"
 #include "environment/runtime_block.h"
+#include "object/archive.h"
 
 namespace KX {
 
@@ -32,6 +33,24 @@ constexpr int64_t kTreeInstanceMemory = 284;
 void Explain(CReader& in, const char* why) {
   if (in.recordOrNull() && in.context().diagnostics.message.empty())
     in.context().diagnostics.message = why;
+}
+
+// Hands a tree block a load read to the runtime, made first when the tree has none. An empty
+// block leaves the runtime as it is.
+Status TakeTreeBlock(CReader& in, std::unique_ptr<CTreeRuntime>& runtime,
+                     const std::vector<uint8_t>& block) {
+  if (!runtime)
+    KX_RETURN_IF_FAILED(TryAllocate([&] { runtime = std::make_unique<CTreeRuntime>(); }));
+  if (block.empty()) return kOk;
+  CTreeRuntime::SetVerifyChecksums(true);
+  runtime->SetNumWindMatrices(CTree::kWindMatrices);
+  const Status loaded = runtime->LoadTree(block.data(), block.size());
+  if (loaded == kErrOutOfMemory) return loaded;
+  if (Failed(loaded)) {
+    Explain(in, "the tree's description block is damaged");
+    return kTreeRefused;
+  }
+  return kOk;
 }
 
 // Moves the slot's old object to `released` and shares `mine` in its place.
@@ -142,56 +161,25 @@ Status CTree::AssignTo(CBase* target, ReleasedList& released) const {
   return tree->runtime ? tree->ComputeTree() : kOk;
 }
 
-Status CTree::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCorva::Load(in));
-  in.Version(classRecord);
-  const int32_t blockSize = in.Get<int32_t>();
-  std::vector<uint8_t> block;
-  if (blockSize != 0) in.ReadArray(block, blockSize);
-  if (!in.ok()) return in.status();
-  if (!runtime)
-    KX_RETURN_IF_FAILED(TryAllocate([&] { runtime = std::make_unique<CTreeRuntime>(); }));
-  if (!block.empty()) {
-    CTreeRuntime::SetVerifyChecksums(true);
-    runtime->SetNumWindMatrices(kWindMatrices);
-    const Status loaded = runtime->LoadTree(block.data(), block.size());
-    if (loaded == kErrOutOfMemory) return loaded;
-    if (Failed(loaded)) {
-      Explain(in, "the tree's description block is damaged");
-      return kTreeRefused;
-    }
-  }
-  in.Read(seed).Read(treeSize).Read(sizeVariance);
-  for (size_t i = 0; i < kPartCount; ++i) in.Ref();
-  if (!in.ok()) return in.status();
-  const Status grown = ComputeTree();
-  if (grown == kTreeRefused) Explain(in, "the tree cannot be grown at its stored size");
-  return grown;
-}
-
-Status CTree::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CCorva::Link(in));
-  for (auto& part : parts) in.Resolve(part);
-  return kOk;
-}
-
 Status CTree::PrepareSave(CPersistContext&) {
   return PrepareRuntimeBlock(runtime.get(), treeBlock,
                              [&](std::vector<uint8_t>& block) { return runtime->SaveTree(block); });
 }
 
-Status CTree::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord);
+Status CTree::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCorva::Persist(ar));
+  ar.Version(classRecord);
+  std::vector<uint8_t> block;  // what a load read, for the runtime
   KX_RETURN_IF_FAILED(
-      WriteRuntimeBlock(out, "treeBlock", runtime.get(), treeBlock,
-                        [&](std::vector<uint8_t>& block) { return runtime->SaveTree(block); }));
-  out.Field("seed", seed).Field("treeSize", treeSize).Field("sizeVariance", sizeVariance);
-  {
-    const auto list = out.List("parts");
-    for (const auto& part : parts) out.Ref(nullptr, part.get());
-  }
-  return out.status();
+      PersistRuntimeBlock(ar, "treeBlock", runtime.get(), treeBlock, block,
+                          [&](std::vector<uint8_t>& made) { return runtime->SaveTree(made); }));
+  if (ar.Loading()) KX_RETURN_IF_FAILED(TakeTreeBlock(ar.reader(), runtime, block));
+  ar("seed", seed)("treeSize", treeSize)("sizeVariance", sizeVariance);
+  RefSlots(ar, "parts", parts);
+  if (!ar.Loading() || !ar.ok()) return ar.status();
+  const Status grown = ComputeTree();
+  if (grown == kTreeRefused) Explain(ar.reader(), "the tree cannot be grown at its stored size");
+  return grown;
 }
 
 int64_t CTree::GetMemorySize() const {
@@ -241,30 +229,13 @@ Status CTreeInstance::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CTreeInstance::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CSpatial::Load(in));
-  in.Version(classRecord);
-  in.Ref().Ref().Read(instanceValue).Read(instanceBlock).Read(instanceRecords);
-  return in.status();
-}
-
-Status CTreeInstance::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CSpatial::Link(in));
-  in.Resolve(tree);
-  in.Resolve(instanceObject);
-  return kOk;
-}
-
-Status CTreeInstance::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CSpatial::Save(out));
-  out.Version(classRecord).Ref("tree", tree.get()).Ref("instanceObject", instanceObject.get());
-  out.Field("instanceValue", instanceValue);
-  out.FieldArray("instanceBlock", std::span<const float>(instanceBlock));
-  {
-    const auto list = out.List("instanceRecords");
-    for (const auto& record : instanceRecords) out.Field(nullptr, record);
-  }
-  return out.status();
+Status CTreeInstance::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CSpatial::Persist(ar));
+  ar.Version(classRecord);
+  ar.Ref("tree", tree).Ref("instanceObject", instanceObject)("instanceValue", instanceValue);
+  FixedArray(ar, "instanceBlock", instanceBlock);
+  FixedArray(ar, "instanceRecords", instanceRecords);
+  return ar.status();
 }
 
 int64_t CTreeInstance::GetMemorySize() const {

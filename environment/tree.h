@@ -32,9 +32,9 @@ class CTree : public CCorva {
   std::vector<CVector3<float>> corners;
   // Objects that go with the tree (materials, meshes, ...), each slot possibly empty; shared.
   std::array<CRefPtr<CBase>, kPartCount> parts;
-  // The runtime's saved form, made as the tree joins a save (PrepareSave) and written by Save.
-  // It stays until the next save makes it again or AssignTo changes the tree; it is only the
-  // saved form of what the runtime holds, so letting it go loses nothing.
+  // The runtime's saved form, made as the tree joins a save (PrepareSave) and written with the
+  // record. It stays until the next save makes it again or AssignTo changes the tree; it is only
+  // the saved form of what the runtime holds, so letting it go loses nothing.
   std::vector<uint8_t> treeBlock;
 
   CTree();
@@ -47,13 +47,11 @@ class CTree : public CCorva {
   Status AssignTo(CBase* target, ReleasedList& released) const override;
   // A tree block of our runtime that is damaged: kErrOpen, the status old files answered for a
   // tree the runtime would not take. Blocks of other runtimes load and are kept as they are.
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
+  // Writing writes the prepared block; a tree nobody prepared writes the runtime's saved form
+  // made here (the same bytes), so that saving without a collection never drops the tree.
+  Status Persist(CArchive& ar) override;
   // Makes the runtime's saved form afresh, so that what is written is what the runtime holds now.
   Status PrepareSave(CPersistContext& context) override;
-  // Writes the prepared block; a tree nobody prepared writes the runtime's saved form made here
-  // (the same bytes), so that saving without a collection never drops the tree.
-  Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
   // The chains, then the parts in slot order, searched and saved with the tree.
@@ -105,9 +103,7 @@ class CTreeInstance : public CSpatial {
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
   // The spatial part's references, then the tree, then the object, searched and saved with it.

@@ -4,8 +4,8 @@
 
 #include "core/alloc.h"
 #include "object/container.h"
-#include "object/persist.h"
 #include "environment/runtime_block.h"
+#include "object/archive.h"
 
 namespace KX {
 
@@ -62,36 +62,31 @@ Status CWind::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CWind::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCorva::Load(in));
-  in.Version(classRecord);
-  const int32_t blockSize = in.Get<int32_t>();
-  std::vector<uint8_t> block;
-  if (blockSize != 0) in.ReadArray(block, blockSize);
-  if (!in.ok()) return in.status();
+Status CWind::PrepareSave(CPersistContext&) {
+  return PrepareRuntimeBlock(engine.get(), windBlock,
+                             [&](std::vector<uint8_t>& block) { return engine->Save(block); });
+}
+
+Status CWind::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCorva::Persist(ar));
+  ar.Version(classRecord);
+  std::vector<uint8_t> block;  // what a load read, for the engine
+  KX_RETURN_IF_FAILED(
+      PersistRuntimeBlock(ar, "windBlock", engine.get(), windBlock, block,
+                          [&](std::vector<uint8_t>& made) { return engine->Save(made); }));
+  if (!ar.Loading()) return ar.status();
   if (!engine) KX_RETURN_IF_FAILED(TryAllocate([&] { engine = std::make_unique<CWindEngine>(); }));
   if (!block.empty()) {
     const Status loaded = engine->Load(block.data(), block.size());
     if (loaded == kErrOutOfMemory) return loaded;
     if (Failed(loaded)) {
+      CReader& in = ar.reader();
       if (in.recordOrNull() && in.context().diagnostics.message.empty())
         in.context().diagnostics.message = "the wind's settings block is damaged";
       return kWindRefused;
     }
   }
   return SizeValues(engine.get(), windValues1, windValues2);
-}
-
-Status CWind::PrepareSave(CPersistContext&) {
-  return PrepareRuntimeBlock(engine.get(), windBlock,
-                             [&](std::vector<uint8_t>& block) { return engine->Save(block); });
-}
-
-Status CWind::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord);
-  return WriteRuntimeBlock(out, "windBlock", engine.get(), windBlock,
-                           [&](std::vector<uint8_t>& block) { return engine->Save(block); });
 }
 
 int64_t CWind::GetMemorySize() const { return CCorva::GetMemorySize() + kWindMemory; }

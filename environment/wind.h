@@ -18,8 +18,8 @@ class CWind : public CCorva {
   // One value per wind matrix of the engine, sized when the wind is loaded; never saved.
   std::vector<float> windValues1;
   std::vector<float> windValues2;
-  // The engine's saved form, made as the wind joins a save and written by Save; kept until the
-  // next save makes it again or AssignTo changes the wind.
+  // The engine's saved form, made as the wind joins a save and written with the record; kept
+  // until the next save makes it again or AssignTo changes the wind.
   std::vector<uint8_t> windBlock;
 
   CWind();
@@ -29,12 +29,11 @@ class CWind : public CCorva {
   Status Clone(CRefPtr<CBase>& out) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
   // A wind block of our engine that is damaged: kErrOpen. Blocks of other runtimes load and
-  // are kept as they are.
-  Status Load(CReader& in) override;
+  // are kept as they are. Writing writes the prepared block, or the engine's saved form made
+  // here when nobody prepared one.
+  Status Persist(CArchive& ar) override;
   // Makes the engine's saved form afresh.
   Status PrepareSave(CPersistContext& context) override;
-  // Writes the prepared block, or the engine's saved form made here when nobody prepared one.
-  Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
 
  protected:

@@ -11,7 +11,7 @@
 #include "object/container.h"
 #include "core/io_buffer.h"
 #include "object/load_jobs.h"
-#include "object/persist.h"
+#include "object/archive.h"
 #include "core/text.h"
 #include "image/codec.h"
 #include "image/picture_block.h"
@@ -51,6 +51,23 @@ void DescribeValue(CFieldSink& sink, const char* name, const DiskFrame& frame) {
       ("offsetX", frame.offsetX)("offsetY", frame.offsetY)("frameBytes", frame.frameBytes)
       ("reserved", frame.reserved);
   sink.Reference("image", frame.imageId);
+}
+
+// The stored record of a frame whose image has the id `imageId`.
+DiskFrame ToDisk(const CAnmFrame& frame, int32_t imageId) {
+  return DiskFrame{frame.frameValue1, frame.frameValue2, frame.offsetX, frame.offsetY,
+                   {frame.frameBytes[0], frame.frameBytes[1], frame.frameBytes[2]},
+                   frame.reserved, imageId};
+}
+
+// The frame's values; its image comes with the link.
+void FromDisk(const DiskFrame& stored, CAnmFrame& frame) {
+  frame.frameValue1 = stored.frameValue1;
+  frame.frameValue2 = stored.frameValue2;
+  frame.offsetX = stored.offsetX;
+  frame.offsetY = stored.offsetY;
+  std::memcpy(frame.frameBytes, stored.frameBytes, 3);
+  frame.reserved = stored.reserved;
 }
 
 bool ExistsOnDisk(const std::string& file) {
@@ -241,39 +258,77 @@ Status CImage::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CImage::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CBase::Load(in));
-  const int32_t version = in.Version(classRecord);
-  if (version < kNoExtraWordsFrom) in.Skip(version >= kThreeExtraWordsFrom ? 12 : 4);
-  int16_t storageKind = 0;
-  in.Read(path).Read(storageKind);
-  if (!in.ok()) return in.status();
-  // Memory handed in by a caller means nothing in a file: such pictures come back on the heap.
-  picture.Free();
-  picture.storage = storageKind == kStorageMapped ? kStorageMapped : kStorageHeap;
-
-  if (!path.empty()) {
-    std::u16string resolved;
-    KX_RETURN_IF_FAILED(ResolveStoredImagePath(path, in.stream(), true, resolved));
-    path = resolved;
-    if (CImage* shared = FindCachedImage(resolved); shared && shared != this) {
-      // Every reference to this record's id now reaches the image loaded before; this object is
-      // dropped with the record.
-      in.ReplaceObject(shared);
-      return kNothingDone;
-    }
-    const Status status = LoadFromFile(resolved);
-    if (Succeeded(status)) CImageCacheAccess::Enter(*this, resolved);
-    return status;
+Status CImage::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CBase::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  if (ar.Loading() && version < kNoExtraWordsFrom)
+    ar.reader().Skip(version >= kThreeExtraWordsFrom ? 12 : 4);
+  int16_t storageKind = picture.storage;
+  ar("path", path)("storage", storageKind);
+  if (ar.Loading()) {
+    if (!ar.ok()) return ar.status();
+    // Memory handed in by a caller means nothing in a file: such pictures come back on the heap.
+    picture.Free();
+    picture.storage = storageKind == kStorageMapped ? kStorageMapped : kStorageHeap;
+    if (!path.empty()) return LoadExternal(ar.reader());
   }
+  // An external picture stores its path alone.
+  if (!path.empty()) return ar.status();
+  ar("storeEncoded", storeEncoded);
+  if (!ar.ok()) return ar.status();
+  if (!storeEncoded) return PersistPictureBlock(ar, "picture", picture);
+  if (version >= kEncodeFormatFrom) ar("encodeFormat", encodeFormat);
+  return PersistBlob(ar);
+}
 
-  in.Read(storeEncoded);
-  if (!in.ok()) return in.status();
-  if (!storeEncoded) return ReadPictureBlock(in, picture);
+Status CImage::LoadExternal(CReader& in) {
+  std::u16string resolved;
+  KX_RETURN_IF_FAILED(ResolveStoredImagePath(path, in.stream(), true, resolved));
+  path = resolved;
+  if (CImage* shared = FindCachedImage(resolved); shared && shared != this) {
+    // Every reference to this record's id now reaches the image loaded before; this object is
+    // dropped with the record.
+    in.ReplaceObject(shared);
+    return kNothingDone;
+  }
+  const Status status = LoadFromFile(resolved);
+  if (Succeeded(status)) CImageCacheAccess::Enter(*this, resolved);
+  return status;
+}
 
-  if (version >= kEncodeFormatFrom) in.Read(encodeFormat);
-  int32_t size = 0;
-  in.Read(size);
+Status CImage::PersistBlob(CArchive& ar) {
+  // Pixels nothing prepared (the image joined the save through another object) are encoded
+  // here rather than written as no picture; PrepareSave keeps the bytes and spares this.
+  const bool encodeHere = ar.Saving() && !HasBlob() && picture.HasPixels();
+  std::vector<uint8_t> encoded;
+  int32_t size = blobSize;
+  if (encodeHere) {
+    if (const Status status = EncodeBlob(picture, encodeFormat, encoded); Failed(status))
+      return ar.Fail(status);
+    if (encoded.size() > static_cast<size_t>(INT32_MAX)) return ar.Fail(kErrBadArgument);
+    size = static_cast<int32_t>(encoded.size());
+  }
+  ar.Count(size);
+  if (ar.Loading()) return LoadBlob(ar.reader(), size);
+  if (!ar.Saving()) return ar.status();
+  CWriter& out = ar.writer();
+  if (encodeHere) {
+    out.FieldBytes("blob", encoded.data(), encoded.size());
+    return out.status();
+  }
+  if (!out.ok()) return out.status();
+  if (!blob) {
+    out.FieldBytes("blob", nullptr, 0);
+    return out.status();
+  }
+  const Status status = blob->Read([&](const uint8_t* bytes, size_t length) {
+    out.FieldBytes("blob", bytes, length);
+    return out.status();
+  });
+  return ar.Fail(status);
+}
+
+Status CImage::LoadBlob(CReader& in, int32_t size) {
   if (!in.ok() || size == 0) return in.status();
   // The bytes pass through the load's scratch on their way to where the blob keeps them.
   std::vector<uint8_t> local;
@@ -314,43 +369,6 @@ Status CImage::PrepareSave(CPersistContext&) {
   std::vector<uint8_t> bytes;
   KX_RETURN_IF_FAILED(EncodeBlob(picture, encodeFormat, bytes));
   return KeepBlob(bytes);
-}
-
-Status CImage::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CBase::Save(out));
-  out.Version(classRecord).Field("path", path).Field("storage", picture.storage);
-  if (!path.empty()) return out.status();
-  out.Field("storeEncoded", storeEncoded);
-  if (!storeEncoded) return WritePictureBlock(out, "picture", picture);
-  out.Field("encodeFormat", encodeFormat);
-  if (!HasBlob() && picture.HasPixels()) {
-    // Pixels nothing prepared (the image joined the save through another object): encoded here
-    // rather than written as no picture. PrepareSave keeps the bytes and spares this.
-    std::vector<uint8_t> encoded;
-    if (const Status status = EncodeBlob(picture, encodeFormat, encoded); Failed(status)) {
-      out.Fail(status);
-      return out.status();
-    }
-    if (encoded.size() > static_cast<size_t>(INT32_MAX)) {
-      out.Fail(kErrBadArgument);
-      return out.status();
-    }
-    out.Count(static_cast<int32_t>(encoded.size()));
-    out.FieldBytes("blob", encoded.data(), encoded.size());
-    return out.status();
-  }
-  out.Count(blobSize);
-  if (!out.ok()) return out.status();
-  if (!blob) {
-    out.FieldBytes("blob", nullptr, 0);
-    return out.status();
-  }
-  const Status status = blob->Read([&](const uint8_t* bytes, size_t size) {
-    out.FieldBytes("blob", bytes, size);
-    return out.status();
-  });
-  if (Failed(status)) out.Fail(status);
-  return out.status();
 }
 
 int64_t CImage::GetMemorySize() const {
@@ -414,78 +432,61 @@ Status CAnmImage::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CAnmImage::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CBase::Load(in));
-  const int32_t version = in.Version(classRecord);
-  if (version < kNoExtraWordsFrom) in.Skip(version >= kThreeExtraWordsFrom ? 12 : 4);
-  in.Read(path);
-  if (!in.ok()) return in.status();
-
-  if (!path.empty()) {
-    std::u16string resolved;
-    KX_RETURN_IF_FAILED(ResolveStoredImagePath(path, in.stream(), false, resolved));
-    path = resolved;
-    if (CAnmImage* shared = FindCachedAnmImage(resolved); shared && shared != this) {
-      in.ReplaceObject(shared);
-      return kOk;
-    }
-    CImageCacheAccess::Enter(*this, resolved);
-    const Status status = LoadFromFile(resolved);
-    // A picture that did not load must not be handed to the next scene that names it.
-    if (Failed(status)) CImageCacheAccess::Leave(*this);
-    return status;
+Status CAnmImage::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CBase::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  if (ar.Loading() && version < kNoExtraWordsFrom)
+    ar.reader().Skip(version >= kThreeExtraWordsFrom ? 12 : 4);
+  ar("path", path);
+  if (ar.Loading()) {
+    if (!ar.ok()) return ar.status();
+    if (!path.empty()) return LoadExternal(ar.reader());
   }
-
-  int32_t count = 0;
-  in.Read(count);
-  if (!in.ok() || count <= 0) return in.status();
-  std::vector<DiskFrame> stored;
-  in.ReadArray(stored, count);
-  if (!in.ok()) return in.status();
-  KX_RETURN_IF_FAILED(TryResize(frames, stored.size()));
-  for (size_t i = 0; i < stored.size(); ++i) {
-    CAnmFrame& frame = frames[i];
-    frame.frameValue1 = stored[i].frameValue1;
-    frame.frameValue2 = stored[i].frameValue2;
-    frame.offsetX = stored[i].offsetX;
-    frame.offsetY = stored[i].offsetY;
-    std::memcpy(frame.frameBytes, stored[i].frameBytes, 3);
-    frame.reserved = stored[i].reserved;
-    in.QueueId(stored[i].imageId);  // the image is set by Link
-  }
-  return kOk;
-}
-
-Status CAnmImage::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CBase::Link(in));
   // Frames decoded from an external file have their images already and queued no ids. That is
   // also what an image shared from the cache finds when a later scene's record links it.
-  if (!path.empty()) return kOk;
-  for (auto& frame : frames) in.Resolve(frame.image);
-  return kOk;
+  if (!path.empty()) return ar.status();
+  if (ar.Saving() && frames.size() > static_cast<size_t>(INT32_MAX))
+    return ar.Fail(kErrBadArgument);
+  auto count = static_cast<int32_t>(frames.size());
+  ar.Count(count);
+  if (ar.Loading() && (!ar.ok() || count <= 0)) return ar.status();
+  // The frame records as stored: each holds its image's id.
+  std::vector<DiskFrame> stored;
+  if (ar.Saving()) {
+    if (const Status status = TryResize(stored, frames.size()); Failed(status))
+      return ar.Fail(status);
+    for (size_t i = 0; i < frames.size(); ++i)
+      stored[i] = ToDisk(frames[i], ar.writer().IdOf(frames[i].image.get()));
+  }
+  ar.Array("frames", stored, count);
+  if (ar.Loading()) {
+    CReader& in = ar.reader();
+    if (!in.ok()) return in.status();
+    KX_RETURN_IF_FAILED(TryResize(frames, stored.size()));
+    for (size_t i = 0; i < stored.size(); ++i) {
+      FromDisk(stored[i], frames[i]);
+      in.QueueId(stored[i].imageId);  // the image is set by the link
+    }
+    return kOk;
+  }
+  if (ar.Linking())
+    for (auto& frame : frames) ar.linker().Resolve(frame.image);
+  return ar.status();
 }
 
-Status CAnmImage::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CBase::Save(out));
-  out.Version(classRecord).Field("path", path);
-  if (!path.empty()) return out.status();
-  if (frames.size() > static_cast<size_t>(INT32_MAX)) {
-    out.Fail(kErrBadArgument);
-    return out.status();
+Status CAnmImage::LoadExternal(CReader& in) {
+  std::u16string resolved;
+  KX_RETURN_IF_FAILED(ResolveStoredImagePath(path, in.stream(), false, resolved));
+  path = resolved;
+  if (CAnmImage* shared = FindCachedAnmImage(resolved); shared && shared != this) {
+    in.ReplaceObject(shared);
+    return kOk;
   }
-  std::vector<DiskFrame> stored;
-  if (const Status status = TryResize(stored, frames.size()); Failed(status)) {
-    out.Fail(status);
-    return out.status();
-  }
-  for (size_t i = 0; i < frames.size(); ++i) {
-    const CAnmFrame& frame = frames[i];
-    stored[i] = DiskFrame{frame.frameValue1, frame.frameValue2, frame.offsetX, frame.offsetY,
-                          {frame.frameBytes[0], frame.frameBytes[1], frame.frameBytes[2]},
-                          frame.reserved, out.IdOf(frame.image.get())};
-  }
-  out.Count(static_cast<int32_t>(frames.size())).FieldArray("frames", stored);
-  return out.status();
+  CImageCacheAccess::Enter(*this, resolved);
+  const Status status = LoadFromFile(resolved);
+  // A picture that did not load must not be handed to the next scene that names it.
+  if (Failed(status)) CImageCacheAccess::Leave(*this);
+  return status;
 }
 
 int64_t CAnmImage::GetMemorySize() const { return 96; }

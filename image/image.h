@@ -39,9 +39,8 @@ class CImage : public CBase {
 
   Status Clone(CRefPtr<CBase>& out) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
+  Status Persist(CArchive& ar) override;
   Status PrepareSave(CPersistContext& context) override;
-  Status Save(CWriter& out) const override;
   int64_t GetMemorySize() const override;
 
   // Decodes a picture file into `picture`; the format comes from the extension.
@@ -58,6 +57,15 @@ class CImage : public CBase {
   Status GetBlob(std::vector<uint8_t>& bytes) const;
 
  private:
+  // A load of a record that names an external file: the picture comes from the file, or the
+  // image an earlier load of that file made takes this record's place.
+  Status LoadExternal(CReader& in);
+  // The encoded bytes of an embedded picture, after their size word; read, then checked or
+  // decoded beside the load when it has jobs, else here.
+  Status LoadBlob(CReader& in, int32_t size);
+  // The size word and the encoded bytes on every pass.
+  Status PersistBlob(CArchive& ar);
+
   std::u16string cacheKey_;  // the path this image is cached under; empty when not cached
   friend class CImageCacheAccess;
 };
@@ -88,9 +96,7 @@ class CAnmImage : public CBase {
   Status Clone(CRefPtr<CBase>& out) const override;
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
@@ -103,6 +109,10 @@ class CAnmImage : public CBase {
   Status AddFrame(const CAnmFrame& values, CImage* image);
 
  private:
+  // A load of a record that names an external file: the frames come from the file, or the
+  // image an earlier load of that file made takes this record's place.
+  Status LoadExternal(CReader& in);
+
   std::u16string cacheKey_;
   friend class CImageCacheAccess;
 };

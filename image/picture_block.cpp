@@ -1,5 +1,7 @@
 #include "image/picture_block.h"
 
+#include "object/archive.h"
+
 namespace KX {
 
 int64_t PictureBytes(const CPixelBuffer& picture) {
@@ -54,6 +56,12 @@ Status WritePictureBlock(CWriter& out, const char* name, const CPixelBuffer& pic
   }
   out.FieldBytes("pixels", lock.get(), static_cast<size_t>(PictureBytes(picture)));
   return out.status();
+}
+
+Status PersistPictureBlock(CArchive& ar, const char* name, CPixelBuffer& picture) {
+  if (ar.Loading()) return ReadPictureBlock(ar.reader(), picture);
+  if (ar.Saving()) return WritePictureBlock(ar.writer(), name, picture);
+  return ar.status();
 }
 
 }  // namespace KX

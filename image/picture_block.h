@@ -14,6 +14,8 @@ Status ReadPictureBlock(CReader& in, CPixelBuffer& picture);
 // Writes the block as the record `name`; the presence word is 1 when the picture has pixels,
 // else 0 and the pixels are listed as absent.
 Status WritePictureBlock(CWriter& out, const char* name, const CPixelBuffer& picture);
+// The block on every pass: read into `picture` or written from it as above; nothing to link.
+Status PersistPictureBlock(CArchive& ar, const char* name, CPixelBuffer& picture);
 // Bytes of the picture's rows (stride times height), 0 without pixels.
 int64_t PictureBytes(const CPixelBuffer& picture);
 

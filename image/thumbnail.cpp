@@ -1,7 +1,7 @@
 #include "image/thumbnail.h"
 
-#include "object/persist.h"
 #include "image/picture_block.h"
+#include "object/archive.h"
 
 namespace KX {
 
@@ -37,22 +37,14 @@ Status CThumbnail::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CThumbnail::Load(CReader& in) {
+Status CThumbnail::Persist(CArchive& ar) {
   // The old layout's thumbnail section holds this level's fields alone, with no base blocks and
   // no version pair (Version then answers the stream version without reading).
-  if (!in.OldLayout()) KX_RETURN_IF_FAILED(CCorva::Load(in));
-  in.Version(classRecord);
-  KX_RETURN_IF_FAILED(ReadPictureBlock(in, picture));
-  in.Read(value1).Read(value2).Read(flag2).Read(value3);
-  return in.status();
-}
-
-Status CThumbnail::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord);
-  KX_RETURN_IF_FAILED(WritePictureBlock(out, "picture", picture));
-  out.Field("value1", value1).Field("value2", value2).Field("flag2", flag2).Field("value3", value3);
-  return out.status();
+  if (!ar.OldLayout()) KX_RETURN_IF_FAILED(CCorva::Persist(ar));
+  ar.Version(classRecord);
+  KX_RETURN_IF_FAILED(PersistPictureBlock(ar, "picture", picture));
+  ar("value1", value1)("value2", value2)("flag2", flag2)("value3", value3);
+  return ar.status();
 }
 
 int64_t CThumbnail::GetMemorySize() const {

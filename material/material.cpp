@@ -2,9 +2,10 @@
 
 #include <algorithm>
 
+#include "content/archive_shapes.h"
 #include "core/alloc.h"
+#include "object/archive.h"
 #include "object/container.h"
-#include "object/persist.h"
 
 namespace KX {
 
@@ -43,27 +44,28 @@ Status DuplicateInto(const CRefPtr<T>& mine, CRefPtr<T>& theirs, DuplicateMap& m
   return kOk;
 }
 
-// Reads `count` stored values of which the first `kept` go to `values`; the rest are passed over
-// so that the fields behind them are found.
+// The first `kept` values of a channel array. A load passes over the `dropped` values that a
+// record with more channels than there are stores behind them, so that the fields after them
+// are found.
 template <class T, size_t N>
-void ReadChannels(CReader& in, std::array<T, N>& values, int32_t count) {
-  const int32_t kept = std::min<int32_t>(count, static_cast<int32_t>(N));
-  for (int32_t i = 0; i < kept; ++i) in.Read(values[i]);
-  in.Skip(static_cast<uint64_t>(count - kept) * sizeof(T));
+void ChannelValues(CArchive& ar, const char* name, std::array<T, N>& values, int32_t kept,
+                   int32_t dropped) {
+  const std::span<T> used(values.data(), static_cast<size_t>(kept));
+  if (ar.Loading()) {
+    CReader& in = ar.reader();
+    for (T& value : used) in.Read(value);
+    in.Skip(static_cast<uint64_t>(dropped) * sizeof(T));
+  } else if (ar.Saving()) {
+    ar.writer().FieldArray(name, std::span<const T>(used));
+  }
 }
 
 }  // namespace
 
-Status CMaterial::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CMaterialBase::Load(in));
-  in.Version(classRecord);
-  return in.status();
-}
-
-Status CMaterial::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CMaterialBase::Save(out));
-  out.Version(classRecord);
-  return out.status();
+Status CMaterial::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CMaterialBase::Persist(ar));
+  ar.Version(classRecord);
+  return ar.status();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -104,59 +106,40 @@ Status CStandardMaterial::AssignTo(CBase* target, ReleasedList& released) const 
   return kOk;
 }
 
-Status CStandardMaterial::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CMaterial::Load(in));
-  const int32_t version = in.Version(classRecord);
+Status CStandardMaterial::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CMaterial::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
   const bool old = version < kCurrentBlockVersion;
-  if (old) in.Read(materialFlag);
-  in.Read(ambient).Read(diffuse).Read(specular).Read(emissive).Read(param);
-  if (!old) in.Read(materialFlag);
-  const int32_t count = in.Get<int32_t>();
+  if (old) ar("materialFlag", materialFlag);
+  ar("ambient", ambient)("diffuse", diffuse)("specular", specular)("emissive", emissive);
+  FixedArray(ar, "param", param);
+  if (!old) ar("materialFlag", materialFlag);
+  // What is stored of the channel count: the channels the arrays below hold.
+  int32_t count = UsedChannels();
+  ar("channelCount", count);
   const bool amounts = version >= kCurrentBlockVersion;
   const bool offsets = version >= kOffsetsVersion;
-  const size_t perChannel = kIdSize + (amounts ? 4 : 0) + (offsets ? 16 : 0);
-  if (!in.CanHold(count, perChannel)) return in.status();
-
+  if (ar.Loading()) {
+    const size_t perChannel = kIdSize + (amounts ? 4 : 0) + (offsets ? 16 : 0);
+    if (!ar.reader().CanHold(count, perChannel)) return ar.status();
+  }
   // Only the ids of the channels there are are queued; objects named by the others are let go
   // of with the load.
   const int32_t kept = std::min(count, kChannels);
-  for (int32_t i = 0; i < kept; ++i) in.Ref();
-  in.Skip(static_cast<uint64_t>(count - kept) * kIdSize);
-  if (amounts) ReadChannels(in, channelAmount, count);
+  const int32_t dropped = count - kept;
+  RefSlots(ar, "channelTexture", std::span(channelTexture.data(), static_cast<size_t>(kept)));
+  PassOver(ar, static_cast<uint64_t>(dropped) * kIdSize);
+  if (amounts) ChannelValues(ar, "channelAmount", channelAmount, kept, dropped);
   if (offsets) {
-    ReadChannels(in, channelOffset, count);
-    ReadChannels(in, channelTiling, count);
+    ChannelValues(ar, "channelOffset", channelOffset, kept, dropped);
+    ChannelValues(ar, "channelTiling", channelTiling, kept, dropped);
   }
-  if (!in.ok()) return in.status();
-  channelCount = kept;
-  // Old files did not store amounts; channel 4 was meant to be weaker than the others.
-  if (old) channelAmount[kLegacyAmountChannel] = kLegacyAmount;
-  return kOk;
-}
-
-Status CStandardMaterial::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CMaterial::Link(in));
-  for (int32_t i = 0; i < UsedChannels(); ++i) in.Resolve(channelTexture[i]);
-  return kOk;
-}
-
-Status CStandardMaterial::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CMaterial::Save(out));
-  const int32_t count = UsedChannels();
-  out.Version(classRecord).Field("ambient", ambient).Field("diffuse", diffuse);
-  out.Field("specular", specular).Field("emissive", emissive);
-  out.FieldArray("param", std::span<const float>(param)).Field("materialFlag", materialFlag);
-  // What is stored of the channel count: the channels the arrays below hold.
-  out.Field("channelCount", count);
-  {
-    auto list = out.List("channelTexture");
-    for (int32_t i = 0; i < count; ++i) out.Ref(nullptr, channelTexture[i].get());
+  if (ar.Loading() && ar.ok()) {
+    channelCount = kept;
+    // Old files did not store amounts; channel 4 was meant to be weaker than the others.
+    if (old) channelAmount[kLegacyAmountChannel] = kLegacyAmount;
   }
-  const auto used = static_cast<size_t>(count);
-  out.FieldArray("channelAmount", std::span<const float>(channelAmount.data(), used));
-  out.FieldArray("channelOffset", std::span<const CUvPair>(channelOffset.data(), used));
-  out.FieldArray("channelTiling", std::span<const CUvPair>(channelTiling.data(), used));
-  return out.status();
+  return ar.status();
 }
 
 int64_t CStandardMaterial::GetMemorySize() const { return CMaterial::GetMemorySize() + kStandardMemory; }
@@ -201,38 +184,20 @@ Status CMultiMaterial::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CMultiMaterial::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CMaterial::Load(in));
-  if (in.Version(classRecord) < kCurrentBlockVersion) in.Skip(1);
-  const uint32_t count = in.Get<uint32_t>();
-  std::vector<int32_t> ids;
-  in.ReadArray(ids, count);
-  if (!in.ok()) return in.status();
-  try {
-    for (const int32_t id : ids) in.QueueId(id);
-    subMaterials.assign(ids.size(), nullptr);
-  } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
+Status CMultiMaterial::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CMaterial::Persist(ar));
+  if (ar.Saving() && subMaterials.size() > static_cast<size_t>(INT32_MAX))
+    return ar.Fail(kErrBadArgument);
+  if (ar.Version(classRecord) < kCurrentBlockVersion) PassOver(ar, 1);
+  auto count = static_cast<uint32_t>(subMaterials.size());
+  ar.Count(count);
+  if (ar.Loading()) {
+    CReader& in = ar.reader();
+    if (!in.CanHold(count, kIdSize)) return ar.status();
+    in.Fail(TryAllocate([&] { subMaterials.assign(count, nullptr); }));
   }
-  return kOk;
-}
-
-Status CMultiMaterial::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CMaterial::Link(in));
-  for (auto& material : subMaterials) in.Resolve(material);
-  return kOk;
-}
-
-Status CMultiMaterial::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CMaterial::Save(out));
-  if (subMaterials.size() > static_cast<size_t>(INT32_MAX)) {
-    out.Fail(kErrBadArgument);
-    return out.status();
-  }
-  out.Version(classRecord).Count(static_cast<uint32_t>(subMaterials.size()));
-  auto list = out.List("subMaterials");
-  for (const auto& material : subMaterials) out.Ref(nullptr, material.get());
-  return out.status();
+  RefSlots(ar, "subMaterials", subMaterials);
+  return ar.status();
 }
 
 int64_t CMultiMaterial::GetMemorySize() const {
@@ -286,26 +251,12 @@ Status CBlendMaterial::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CBlendMaterial::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CMaterial::Load(in));
-  if (in.Version(classRecord) < kCurrentBlockVersion) in.Skip(1);
-  in.Read(blendValue).Ref().Ref().Ref();
-  return in.status();
-}
-
-Status CBlendMaterial::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CMaterial::Link(in));
-  in.Resolve(extraObject);
-  in.Resolve(material1);
-  in.Resolve(material2);
-  return kOk;
-}
-
-Status CBlendMaterial::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CMaterial::Save(out));
-  out.Version(classRecord).Field("blendValue", blendValue).Ref("extraObject", extraObject.get());
-  out.Ref("material1", material1.get()).Ref("material2", material2.get());
-  return out.status();
+Status CBlendMaterial::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CMaterial::Persist(ar));
+  if (ar.Version(classRecord) < kCurrentBlockVersion) PassOver(ar, 1);
+  ar("blendValue", blendValue).Ref("extraObject", extraObject);
+  ar.Ref("material1", material1).Ref("material2", material2);
+  return ar.status();
 }
 
 int64_t CBlendMaterial::GetMemorySize() const { return CMaterial::GetMemorySize() + kBlendMemory; }

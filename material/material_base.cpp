@@ -1,6 +1,6 @@
 #include "material/material_base.h"
 
-#include "object/persist.h"
+#include "object/archive.h"
 
 namespace KX {
 
@@ -11,16 +11,10 @@ Status CMaterialBase::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CMaterialBase::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCorva::Load(in));
-  in.Version(classRecord);
-  return in.status();
-}
-
-Status CMaterialBase::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord);
-  return out.status();
+Status CMaterialBase::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCorva::Persist(ar));
+  ar.Version(classRecord);
+  return ar.status();
 }
 
 }  // namespace KX

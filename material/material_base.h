@@ -14,8 +14,7 @@ class CMaterialBase : public CCorva {
   CMaterialBase(const CMaterialBase&) = default;
 
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
 
   // Marks derived state out of date; a material controller calls it after writing values.
   virtual void Invalidate() = 0;

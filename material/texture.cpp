@@ -2,9 +2,10 @@
 
 #include <string>
 
-#include "object/container.h"
-#include "object/persist.h"
+#include "content/archive_shapes.h"
 #include "image/image.h"
+#include "object/archive.h"
+#include "object/container.h"
 
 namespace KX {
 
@@ -41,18 +42,25 @@ Status DuplicateInto(const CRefPtr<T>& mine, CRefPtr<T>& theirs, DuplicateMap& m
   return kOk;
 }
 
-}  // namespace
-
-Status CTexture::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CMaterialBase::Load(in));
-  if (in.Version(classRecord) < kCurrentBlockVersion) in.Skip(1);
-  return in.status();
+// Links a texture map's image: only a picture is taken; another object is dropped with a load
+// warning.
+void LinkPicture(CLinker& in, CRefPtr<CBase>& image) {
+  CBase* object = in.NextObject();
+  if (object && !KindOf<CImage>(object) && !KindOf<CAnmImage>(object)) {
+    in.context().Warn(&in.record(), std::string("refers to a ") +
+                                        object->GetRuntimeClass()->className +
+                                        " where a picture belongs; the reference was dropped");
+    object = nullptr;
+  }
+  image = object;
 }
 
-Status CTexture::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CMaterialBase::Save(out));
-  out.Version(classRecord);
-  return out.status();
+}  // namespace
+
+Status CTexture::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CMaterialBase::Persist(ar));
+  if (ar.Version(classRecord) < kCurrentBlockVersion) PassOver(ar, 1);
+  return ar.status();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -72,33 +80,17 @@ Status CTextureMap::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CTextureMap::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CTexture::Load(in));
-  const int32_t version = in.Version(classRecord);
-  in.Read(channel).Ref();
-  if (!in.ok()) return in.status();
+Status CTextureMap::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CTexture::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  ar("channel", channel);
+  if (ar.Linking())
+    LinkPicture(ar.linker(), image);
+  else
+    ar.Ref("image", image);
   // Old tools numbered the channels from 1; 0 there meant the first channel as well.
-  if (version < kCurrentBlockVersion && channel > 0) --channel;
-  return kOk;
-}
-
-Status CTextureMap::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CTexture::Link(in));
-  CBase* object = in.NextObject();
-  if (object && !KindOf<CImage>(object) && !KindOf<CAnmImage>(object)) {
-    in.context().Warn(&in.record(), std::string("refers to a ") +
-                                        object->GetRuntimeClass()->className +
-                                        " where a picture belongs; the reference was dropped");
-    object = nullptr;
-  }
-  image = object;
-  return kOk;
-}
-
-Status CTextureMap::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CTexture::Save(out));
-  out.Version(classRecord).Field("channel", channel).Ref("image", image.get());
-  return out.status();
+  if (ar.Loading() && ar.ok() && version < kCurrentBlockVersion && channel > 0) --channel;
+  return ar.status();
 }
 
 int64_t CTextureMap::GetMemorySize() const { return CTexture::GetMemorySize() + kTextureMapMemory; }
@@ -129,25 +121,11 @@ Status CBlendTex::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CBlendTex::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CTexture::Load(in));
-  in.Version(classRecord);
-  in.Read(weight1).Read(weight2).Ref().Ref();
-  return in.status();
-}
-
-Status CBlendTex::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CTexture::Link(in));
-  in.Resolve(texture1);
-  in.Resolve(texture2);
-  return kOk;
-}
-
-Status CBlendTex::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CTexture::Save(out));
-  out.Version(classRecord).Field("weight1", weight1).Field("weight2", weight2);
-  out.Ref("texture1", texture1.get()).Ref("texture2", texture2.get());
-  return out.status();
+Status CBlendTex::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CTexture::Persist(ar));
+  ar.Version(classRecord);
+  ar("weight1", weight1)("weight2", weight2).Ref("texture1", texture1).Ref("texture2", texture2);
+  return ar.status();
 }
 
 int64_t CBlendTex::GetMemorySize() const { return CTexture::GetMemorySize() + kBlendTexMemory; }
@@ -181,26 +159,12 @@ Status CNormalBumpTex::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CNormalBumpTex::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CTexture::Load(in));
-  in.Version(classRecord);
-  in.Read(use1).Read(use2).Read(amount1).Read(amount2).Ref().Ref();
-  return in.status();
-}
-
-Status CNormalBumpTex::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CTexture::Link(in));
-  in.Resolve(map1);
-  in.Resolve(map2);
-  return kOk;
-}
-
-Status CNormalBumpTex::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CTexture::Save(out));
-  out.Version(classRecord).Field("use1", use1).Field("use2", use2);
-  out.Field("amount1", amount1).Field("amount2", amount2);
-  out.Ref("map1", map1.get()).Ref("map2", map2.get());
-  return out.status();
+Status CNormalBumpTex::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CTexture::Persist(ar));
+  ar.Version(classRecord);
+  ar("use1", use1)("use2", use2)("amount1", amount1)("amount2", amount2);
+  ar.Ref("map1", map1).Ref("map2", map2);
+  return ar.status();
 }
 
 int64_t CNormalBumpTex::GetMemorySize() const {
@@ -223,17 +187,11 @@ Status CRefractionMap::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CRefractionMap::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CTexture::Load(in));
-  in.Version(classRecord);
-  in.Read(refraction);
-  return in.status();
-}
-
-Status CRefractionMap::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CTexture::Save(out));
-  out.Version(classRecord).Field("refraction", refraction);
-  return out.status();
+Status CRefractionMap::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CTexture::Persist(ar));
+  ar.Version(classRecord);
+  ar("refraction", refraction);
+  return ar.status();
 }
 
 int64_t CRefractionMap::GetMemorySize() const {
@@ -242,16 +200,10 @@ int64_t CRefractionMap::GetMemorySize() const {
 
 // ---------------------------------------------------------------------------------------------
 
-Status CCubeMap::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CTexture::Load(in));
-  in.Version(classRecord);
-  return in.status();
-}
-
-Status CCubeMap::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CTexture::Save(out));
-  out.Version(classRecord);
-  return out.status();
+Status CCubeMap::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CTexture::Persist(ar));
+  ar.Version(classRecord);
+  return ar.status();
 }
 
 }  // namespace KX

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "core/alloc.h"
+#include "object/archive.h"
 #include "object/container.h"
 #include "object/persist.h"
 
@@ -48,14 +49,13 @@ Status CBase::AssignTo(CBase* target, ReleasedList&) const {
 }
 
 Status CBase::Load(CReader& in) {
-  in.Version(classRecord);
-  int32_t id = 0;
-  in.Read(id).Read(name);
-  if (in.ok()) in.RegisterId(id);
-  return in.status();
+  CArchive ar(in);
+  return Persist(ar);
 }
-
-Status CBase::Link(CLinker&) { return kNothingDone; }
+Status CBase::Link(CLinker& in) {
+  CArchive ar(in);
+  return Persist(ar);
+}
 
 Status CBase::CollectForSave(CPersistContext& context) {
   // Depth-first pre-order from here; an object the save has already collected is not entered
@@ -108,23 +108,39 @@ Status CBase::CollectForSave(CPersistContext& context) {
 Status CBase::PrepareSave(CPersistContext&) { return kOk; }
 
 Status CBase::Save(CWriter& out) const {
-  const std::string_view className = GetRuntimeClass()->className;
-  // While counting, the size word is only a placeholder of the same width.
-  const CPersistContext* context = out.context();
-  int64_t recordSize = 0;
-  if (!out.Counting() && !(context && context->sizeWordLater == this)) {
-    const int64_t* measured = context ? context->saveSizes.Find(this) : nullptr;
-    recordSize =
-        (measured ? *measured : GetSaveSize()) - static_cast<int64_t>(className.size()) - 8;
+  // Writing only reads the fields it states.
+  CArchive ar(out);
+  return const_cast<CBase*>(this)->Persist(ar);
+}
+
+Status CBase::Persist(CArchive& ar) {
+  if (ar.Saving()) {
+    CWriter& out = ar.writer();
+    const std::string_view className = GetRuntimeClass()->className;
+    // While counting, the size word is only a placeholder of the same width.
+    const CPersistContext* context = out.context();
+    int64_t recordSize = 0;
+    if (!out.Counting() && !(context && context->sizeWordLater == this)) {
+      const int64_t* measured = context ? context->saveSizes.Find(this) : nullptr;
+      recordSize =
+          (measured ? *measured : GetSaveSize()) - static_cast<int64_t>(className.size()) - 8;
+    }
+    if (recordSize < 0 || recordSize > INT32_MAX) return ar.Fail(kErrBadArgument);
+    // The record header and the object's id frame the record; they are not fields.
+    out.Data(className).Data(static_cast<int32_t>(recordSize));
   }
-  if (recordSize < 0 || recordSize > INT32_MAX) {
-    out.Fail(kErrBadArgument);
-    return out.status();
+  ar.Version(classRecord);
+  if (ar.Loading()) {
+    CReader& in = ar.reader();
+    int32_t id = 0;
+    in.Read(id);
+    ar("name", name);
+    if (in.ok()) in.RegisterId(id);
+    return in.status();
   }
-  // The record header and the object's id frame the record; they are not fields.
-  out.Data(className).Data(static_cast<int32_t>(recordSize));
-  out.Version(classRecord).Data(out.IdOf(this)).Field("name", name);
-  return out.status();
+  if (ar.Saving()) ar.writer().Data(ar.writer().IdOf(this));
+  ar("name", name);
+  return ar.Linking() ? kNothingDone : ar.status();
 }
 
 int64_t CBase::GetMemorySize() const { return 44; }

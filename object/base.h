@@ -22,6 +22,7 @@ class CBase;
 class CReader;
 class CLinker;
 class CWriter;
+class CArchive;
 class CPersistContext;
 
 // A name to match exactly, or nullopt to match any name.
@@ -77,11 +78,14 @@ class CBase {
   virtual Status Clone(CRefPtr<CBase>& out) const;
   virtual Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const;
   virtual Status AssignTo(CBase* target, ReleasedList& released) const;
-  virtual Status Load(CReader& in);
-  virtual Status Link(CLinker& in);
+  // A class level states its fields once, in Persist (object/archive.h); the reading, linking
+  // and writing of a record are passes of it, and no class writes them by hand.
+  virtual Status Persist(CArchive& ar);
+  Status Load(CReader& in);
+  Status Link(CLinker& in);
   virtual Status CollectForSave(CPersistContext& context);
   virtual Status PrepareSave(CPersistContext& context);
-  virtual Status Save(CWriter& out) const;
+  Status Save(CWriter& out) const;
   virtual Status Reserved1(void*, void*) { return kErrBadArgument; }
   virtual Status Reserved2(void*, void*) { return kErrBadArgument; }
   virtual int64_t GetMemorySize() const;

@@ -1,5 +1,7 @@
 #include "object/control.h"
 
+#include "object/archive.h"
+
 #include <cmath>
 
 #include "core/alloc.h"
@@ -39,46 +41,30 @@ Status CControl::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCorva::Load(in));
-  const int32_t version = in.Version(classRecord);
-  in.Read(outOfRange);
+Status CControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCorva::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  ar("outOfRange", outOfRange);
   if (version <= kLegacyTimingVersion) {
-    // Start time, a value that stands in for the priority until Link, and one dropped value.
-    float startTime = 0, held = 0, dropped = 0;
-    in.Read(startTime).Read(held).Read(dropped);
-    auxValue = startTime;
-    priority = held;
+    // The start time, a value that stands in for the priority until the link, and one dropped
+    // value; the link sets both fields to what such blocks mean.
+    float dropped = 0;
+    ar("auxValue", auxValue)("priority", priority)("dropped", dropped);
+    if (ar.Linking()) {
+      priority = 0.0f;
+      auxValue = 1.0f;
+    }
   } else {
-    in.Read(priority).Read(auxValue);
+    ar("priority", priority)("auxValue", auxValue);
   }
-  in.Read(timeScale).Read(enabled).Ref().Ref();
-  return in.status();
-}
-
-Status CControl::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CCorva::Link(in));
-  in.Resolve(owner);
-  in.Resolve(next);
-  if (in.StoredVersion(classRecord) <= kLegacyTimingVersion) {
-    priority = 0.0f;
-    auxValue = 1.0f;
-  }
-  return kOk;
+  ar("timeScale", timeScale)("enabled", enabled).Ref("owner", owner).Ref("next", next);
+  return ar.status();
 }
 
 float CControl::LegacyStartTime(const CReader& in) const {
   return in.record().StoredVersion(classRecord, in.StreamVersion()) <= kLegacyTimingVersion
              ? auxValue
              : 0.0f;
-}
-
-Status CControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord).Field("outOfRange", outOfRange).Field("priority", priority);
-  out.Field("auxValue", auxValue).Field("timeScale", timeScale).Field("enabled", enabled);
-  out.Ref("owner", owner).Ref("next", next.get());
-  return out.status();
 }
 
 int64_t CControl::GetMemorySize() const { return CCorva::GetMemorySize() + 28; }
@@ -168,16 +154,10 @@ float CControl::MapTime(float time, int32_t& cycles) const {
 
 // ---------------------------------------------------------------------------------------------
 
-Status CDataControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CControl::Load(in));
-  in.Version(classRecord);
-  return in.status();
-}
-
-Status CDataControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CControl::Save(out));
-  out.Version(classRecord);
-  return out.status();
+Status CDataControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CControl::Persist(ar));
+  ar.Version(classRecord);
+  return ar.status();
 }
 
 }  // namespace KX

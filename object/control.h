@@ -38,9 +38,7 @@ class CControl : public CChainLink<CCorva, CControl> {
   CControl(const CControl& other);
 
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
   void VisitReferences(CReferenceVisitor& visit) override;
@@ -92,8 +90,7 @@ class CDataControl : public CControl {
   CDataControl() = default;
   CDataControl(const CDataControl&) = default;
 
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
 
   Status EvaluateTransform(float) override { return kNothingDone; }
   Status ApplyTransform() override { return kNothingDone; }

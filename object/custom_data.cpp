@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "core/alloc.h"
-#include "object/persist.h"
+#include "object/archive.h"
 
 namespace KX {
 
@@ -28,24 +28,11 @@ Status CCustomData::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CCustomData::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCorva::Load(in));
-  in.Version(classRecord);
-  in.Read(key).Read(param1).Read(param2).Ref();
-  return in.status();
-}
-
-Status CCustomData::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CCorva::Link(in));
-  in.Resolve(next);
-  return kOk;
-}
-
-Status CCustomData::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord).Field("key", key).Field("param1", param1).Field("param2", param2);
-  out.Ref("next", next.get());
-  return out.status();
+Status CCustomData::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCorva::Persist(ar));
+  ar.Version(classRecord);
+  ar("key", key)("param1", param1)("param2", param2).Ref("next", next);
+  return ar.status();
 }
 
 int64_t CCustomData::GetMemorySize() const {
@@ -104,33 +91,27 @@ Status CRawData::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CRawData::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCustomData::Load(in));
-  in.Version(classRecord);
-  int32_t present = 0;
-  in.Read(size).Read(present);
-  data.reset();
-  if (in.ok() && present != 0 && in.CanHold(size, 1) && size > 0) {
-    data.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size)]);
-    if (!data) {
-      in.Fail(kErrOutOfMemory);
-      return in.status();
-    }
-    in.ReadBytes(data.get(), static_cast<size_t>(size));
-  }
-  return in.status();
-}
-
-Status CRawData::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCustomData::Save(out));
+Status CRawData::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCustomData::Persist(ar));
+  ar.Version(classRecord);
   // The presence word is a non-zero marker; old writers stored an address there.
-  const int32_t present = data ? 1 : 0;
-  out.Version(classRecord).Field("size", size).Count(present);
-  if (data)
-    out.FieldBytes("data", data.get(), static_cast<size_t>(size));
-  else
-    out.Absent("data");
-  return out.status();
+  int32_t present = data ? 1 : 0;
+  ar("size", size).Count(present);
+  if (ar.Loading()) {
+    CReader& in = ar.reader();
+    data.reset();
+    if (in.ok() && present != 0 && in.CanHold(size, 1) && size > 0) {
+      data.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size)]);
+      if (!data) return ar.Fail(kErrOutOfMemory);
+      in.ReadBytes(data.get(), static_cast<size_t>(size));
+    }
+  } else if (ar.Saving()) {
+    if (data)
+      ar.writer().FieldBytes("data", data.get(), static_cast<size_t>(size));
+    else
+      ar.writer().Absent("data");
+  }
+  return ar.status();
 }
 
 int64_t CRawData::GetMemorySize() const { return CCustomData::GetMemorySize() + size + 8; }
@@ -139,17 +120,11 @@ int64_t CRawData::GetMemorySize() const { return CCustomData::GetMemorySize() + 
 
 Status CXmlRawData::Clone(CRefPtr<CBase>& out) const { return CloneByCopy(*this, out); }
 
-Status CXmlRawData::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CRawData::Load(in));
+Status CXmlRawData::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CRawData::Persist(ar));
   // Streams of version 2.00 wrote no block for this level.
-  if (in.StreamVersion() > kFirstNewLayoutVersion) in.Version(classRecord);
-  return in.status();
-}
-
-Status CXmlRawData::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CRawData::Save(out));
-  out.Version(classRecord);
-  return out.status();
+  if (ar.StreamVersion() > kFirstNewLayoutVersion) ar.Version(classRecord);
+  return ar.status();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -174,18 +149,11 @@ Status CAuthorInfo::AssignTo(CBase* target, ReleasedList& released) const {
   });
 }
 
-Status CAuthorInfo::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCustomData::Load(in));
-  in.Version(classRecord);
-  in.Read(text1).Read(text2).Read(text3).Read(text4).Read(text5);
-  return in.status();
-}
-
-Status CAuthorInfo::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCustomData::Save(out));
-  out.Version(classRecord).Field("text1", text1).Field("text2", text2).Field("text3", text3);
-  out.Field("text4", text4).Field("text5", text5);
-  return out.status();
+Status CAuthorInfo::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCustomData::Persist(ar));
+  ar.Version(classRecord);
+  ar("text1", text1)("text2", text2)("text3", text3)("text4", text4)("text5", text5);
+  return ar.status();
 }
 
 int64_t CAuthorInfo::GetMemorySize() const {

@@ -26,9 +26,7 @@ class CCustomData : public CChainLink<CCorva, CCustomData> {
   ~CCustomData() override;
 
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
 };
 
@@ -54,8 +52,7 @@ class CRawData : public CCustomData {
 
   Status Clone(CRefPtr<CBase>& out) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
 };
 
@@ -68,8 +65,7 @@ class CXmlRawData : public CRawData {
   CXmlRawData(const CXmlRawData&) = default;
 
   Status Clone(CRefPtr<CBase>& out) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
 };
 
 // Five texts about the author of a file.
@@ -84,8 +80,7 @@ class CAuthorInfo : public CCustomData {
 
   Status Clone(CRefPtr<CBase>& out) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
 
  private:

@@ -229,6 +229,8 @@ int32_t CLinker::StoredVersion(const CRuntimeClass& cls) const {
   return record_.StoredVersion(cls, context_.version);
 }
 
+int32_t CLinker::StreamVersion() const { return context_.version; }
+
 void CLinker::Refuse(Status status, std::string message) {
   if (Succeeded(context_.linkRefusal)) {
     context_.linkRefusal = Failed(status) ? status : kErrMalformed;

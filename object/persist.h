@@ -253,6 +253,7 @@ class CLinker {
   }
 
   int32_t StoredVersion(const CRuntimeClass& cls) const;
+  int32_t StreamVersion() const;
   // Refuses the whole load once the link pass is over, for a graph the loader must not hand
   // out (a child listed by two parents, ...). Unlike a failing Link, which only stops the pass.
   void Refuse(Status status, std::string message);

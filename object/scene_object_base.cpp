@@ -2,6 +2,7 @@
 
 #include <unordered_set>
 
+#include "object/archive.h"
 #include "object/control.h"
 #include "object/custom_data.h"
 #include "object/persist.h"
@@ -117,29 +118,12 @@ Status CCorva::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CCorva::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CBase::Load(in));
-  const int32_t version = in.Version(classRecord);
-  in.Ref();
-  if (version > kThreeChainsAbove) in.Ref().Ref();
-  return in.status();
-}
-
-Status CCorva::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CBase::Link(in));
-  in.Resolve(controllers);
-  if (in.StoredVersion(classRecord) > kThreeChainsAbove) {
-    in.Resolve(controllers2);
-    in.Resolve(customData);
-  }
-  return kOk;
-}
-
-Status CCorva::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CBase::Save(out));
-  out.Version(classRecord).Ref("controllers", controllers.get()).Ref("controllers2", controllers2.get());
-  out.Ref("customData", customData.get());
-  return out.status();
+Status CCorva::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CBase::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  ar.Ref("controllers", controllers);
+  if (version > kThreeChainsAbove) ar.Ref("controllers2", controllers2).Ref("customData", customData);
+  return ar.status();
 }
 
 int64_t CCorva::GetMemorySize() const { return CBase::GetMemorySize() + 16; }

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "core/alloc.h"
-#include "object/persist.h"
+#include "object/archive.h"
 
 namespace KX {
 
@@ -55,30 +55,25 @@ Status CAudioData::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CAudioData::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCorva::Load(in));
-  in.Version(classRecord);
-  in.Read(format.formatTag).Read(format.channels).Read(format.samplesPerSecond);
-  in.Read(format.averageBytesPerSecond).Read(format.blockAlign).Read(format.bitsPerSample);
-  const uint32_t sampleBytes = in.Get<uint32_t>();
-  samples.clear();
-  if (!in.ok()) return in.status();
-  in.ReadArray(samples, static_cast<int64_t>(sampleBytes));
-  return in.status();
-}
-
-Status CAudioData::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCorva::Save(out));
-  if (samples.size() > std::numeric_limits<uint32_t>::max()) {
-    out.Fail(kErrBadArgument);
-    return out.status();
+Status CAudioData::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCorva::Persist(ar));
+  // The sample byte count is stored in 32 bits.
+  if (ar.Saving() && samples.size() > std::numeric_limits<uint32_t>::max())
+    return ar.Fail(kErrBadArgument);
+  ar.Version(classRecord);
+  ar("formatTag", format.formatTag)("channels", format.channels);
+  ar("samplesPerSecond", format.samplesPerSecond);
+  ar("averageBytesPerSecond", format.averageBytesPerSecond);
+  ar("blockAlign", format.blockAlign)("bitsPerSample", format.bitsPerSample);
+  uint32_t sampleBytes = SampleBytes();
+  ar.Count(sampleBytes);
+  if (ar.Loading()) {
+    samples.clear();
+    ar.Array("samples", samples, static_cast<int64_t>(sampleBytes));
+  } else if (ar.Saving()) {
+    ar.writer().FieldBytes("samples", samples.data(), samples.size());
   }
-  out.Version(classRecord).Field("formatTag", format.formatTag).Field("channels", format.channels);
-  out.Field("samplesPerSecond", format.samplesPerSecond);
-  out.Field("averageBytesPerSecond", format.averageBytesPerSecond);
-  out.Field("blockAlign", format.blockAlign).Field("bitsPerSample", format.bitsPerSample);
-  out.Count(SampleBytes()).FieldBytes("samples", samples.data(), samples.size());
-  return out.status();
+  return ar.status();
 }
 
 int64_t CAudioData::GetMemorySize() const { return CCorva::GetMemorySize() + kAudioDataMemorySize; }
@@ -121,30 +116,15 @@ Status CAudioInstance::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
   return kOk;
 }
 
-Status CAudioInstance::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CSpatial::Load(in));
-  const int32_t version = in.Version(classRecord);
-  in.Read(audioValue1).Read(audioValue2).Read(audioValue3).Read(audioValue4).Read(audioValue5);
-  in.Read(audioScale2).Read(audioScale3).Read(audioScale1).Ref();
-  audioValue0 = 0;
-  if (version >= kAudioValue0Version) in.Read(audioValue0);
-  return in.status();
-}
-
-Status CAudioInstance::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CSpatial::Link(in));
-  in.Resolve(audio);
-  return kOk;
-}
-
-Status CAudioInstance::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CSpatial::Save(out));
-  out.Version(classRecord).Field("audioValue1", audioValue1).Field("audioValue2", audioValue2);
-  out.Field("audioValue3", audioValue3).Field("audioValue4", audioValue4);
-  out.Field("audioValue5", audioValue5).Field("audioScale2", audioScale2);
-  out.Field("audioScale3", audioScale3).Field("audioScale1", audioScale1);
-  out.Ref("audio", audio.get()).Field("audioValue0", audioValue0);
-  return out.status();
+Status CAudioInstance::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CSpatial::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  ar("audioValue1", audioValue1)("audioValue2", audioValue2)("audioValue3", audioValue3);
+  ar("audioValue4", audioValue4)("audioValue5", audioValue5)("audioScale2", audioScale2);
+  ar("audioScale3", audioScale3)("audioScale1", audioScale1).Ref("audio", audio);
+  if (ar.Loading()) audioValue0 = 0;
+  if (version >= kAudioValue0Version) ar("audioValue0", audioValue0);
+  return ar.status();
 }
 
 int64_t CAudioInstance::GetMemorySize() const {

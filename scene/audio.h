@@ -37,8 +37,7 @@ class CAudioData : public CCorva {
   Status Clone(CRefPtr<CBase>& out) const override;
   // The target takes the whole header and a copy of the samples.
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
 
   uint32_t SampleBytes() const { return static_cast<uint32_t>(samples.size()); }
@@ -72,9 +71,7 @@ class CAudioInstance : public CSpatial {
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
   // The spatial part's references, then the sound, followed by every walk.

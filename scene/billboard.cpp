@@ -3,7 +3,8 @@
 #include <cstring>
 
 #include "core/alloc.h"
-#include "object/persist.h"
+#include "object/archive.h"
+#include "scene/scene_archive.h"
 
 namespace KX {
 
@@ -50,33 +51,12 @@ Status CBillboard::AssignTo(CBase* target, ReleasedList& released) const {
   });
 }
 
-Status CBillboard::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CGeometry::Load(in));
-  in.Version(classRecord);
-  in.Read(billboardValue1).Read(billboardValue2);
-  const int32_t count = in.Get<int32_t>();
-  subObjects.clear();
-  if (!in.CanHold(count, kIdSize)) return in.status();
-  KX_RETURN_IF_FAILED(TryResize(subObjects, static_cast<size_t>(count)));
-  for (int32_t i = 0; i < count && in.ok(); ++i) in.Ref();
-  return in.status();
-}
-
-Status CBillboard::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CGeometry::Link(in));
-  for (auto& object : subObjects) in.Resolve(object);
-  return kOk;
-}
-
-Status CBillboard::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CGeometry::Save(out));
-  out.Version(classRecord).Field("billboardValue1", billboardValue1);
-  out.Field("billboardValue2", billboardValue2).Count(static_cast<int32_t>(subObjects.size()));
-  {
-    auto list = out.List("subObjects");
-    for (const auto& object : subObjects) out.Ref(nullptr, object.get());
-  }
-  return out.status();
+Status CBillboard::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CGeometry::Persist(ar));
+  ar.Version(classRecord);
+  ar("billboardValue1", billboardValue1)("billboardValue2", billboardValue2);
+  HeldRefList(ar, "subObjects", subObjects);
+  return ar.status();
 }
 
 int64_t CBillboard::GetMemorySize() const {

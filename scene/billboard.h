@@ -26,9 +26,7 @@ class CBillboard : public CGeometry {
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   // The target shares this billboard's sub-objects; the ones it had go to `released`.
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
   // The geometry's references, then the sub-objects in order, which only collection for saving

@@ -4,7 +4,7 @@
 #include <unordered_set>
 
 #include "core/alloc.h"
-#include "object/persist.h"
+#include "object/archive.h"
 #include "scene/spatial.h"
 
 namespace KX {
@@ -41,17 +41,15 @@ Status CBoundingBox::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CBoundingBox::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCorva::Load(in));
-  in.Version(classRecord);
-  in.Read(corners);
-  return in.status();
-}
-
-Status CBoundingBox::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord).FieldArray("corners", std::span<const CVector3<float>>(corners));
-  return out.status();
+Status CBoundingBox::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCorva::Persist(ar));
+  ar.Version(classRecord);
+  // The corners are one fixed record in the file and a list of eight in the listing.
+  if (ar.Loading())
+    ar.reader().Read(corners);
+  else if (ar.Saving())
+    ar.writer().FieldArray("corners", std::span<const CVector3<float>>(corners));
+  return ar.status();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -89,45 +87,39 @@ Status CBoundingMesh::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CBoundingMesh::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCorva::Load(in));
-  const int32_t version = in.Version(classRecord);
-  in.Ref().Ref().Read(faceCount);
-  faceIndices.Free();
-  vertices.Free();
-  worldVertices.Free();
-  if (!in.ok()) return in.status();
-  if (faceCount < 0) faceCount = 0;
-  if (faceCount > 0) in.ReadArray(faceIndices.items, 3 * static_cast<int64_t>(faceCount));
-  const int32_t vertexCount = in.Get<int32_t>();
-  if (in.ok() && vertexCount > 0) in.ReadArray(vertices.items, vertexCount);
-  if (version >= kHullFlagVersion) in.Read(hullFlag2);
-  if (!in.ok()) return in.status();
-  // The moved vertices are not stored; until the first update they are the local ones.
-  if (worldVertices.CopyFrom(vertices) != kOk) in.Fail(kErrOutOfMemory);
-  return in.status();
-}
-
-Status CBoundingMesh::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CCorva::Link(in));
-  in.Resolve(node);
-  in.Resolve(next);
-  return kOk;
-}
-
-Status CBoundingMesh::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord).Ref("node", node).Ref("next", next.get()).Field("faceCount", faceCount);
+Status CBoundingMesh::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCorva::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  ar.Ref("node", node).Ref("next", next)("faceCount", faceCount);
+  if (ar.Loading()) {
+    faceIndices.Free();
+    vertices.Free();
+    worldVertices.Free();
+    if (!ar.ok()) return ar.status();
+    if (faceCount < 0) faceCount = 0;
+  }
   // Exactly three indices per face follow the count, whatever the buffer holds, so that the
   // record always reads back with the count it states.
   const int64_t faces = StoredFaces(faceCount);
-  if (faces > 0)
-    WriteExactly(out, "faceIndices", faceIndices.items, 3 * faces);
-  else
-    out.Absent("faceIndices");
-  out.Count(vertices.count()).FieldArray("vertices", vertices.items);
-  out.Field("hullFlag2", hullFlag2);
-  return out.status();
+  if (ar.Loading()) {
+    if (faces > 0) ar.Array("faceIndices", faceIndices.items, 3 * faces);
+  } else if (ar.Saving()) {
+    if (faces > 0)
+      WriteExactly(ar.writer(), "faceIndices", faceIndices.items, 3 * faces);
+    else
+      ar.writer().Absent("faceIndices");
+  }
+  int32_t vertexCount = vertices.count();
+  ar.Count(vertexCount);
+  // A count below one stores no vertices.
+  if (ar.Saving() || vertexCount > 0) ar.Array("vertices", vertices.items, vertexCount);
+  if (version >= kHullFlagVersion) ar("hullFlag2", hullFlag2);
+  if (ar.Loading()) {
+    if (!ar.ok()) return ar.status();
+    // The moved vertices are not stored; until the first update they are the local ones.
+    if (worldVertices.CopyFrom(vertices) != kOk) return ar.Fail(kErrOutOfMemory);
+  }
+  return ar.status();
 }
 
 int64_t CBoundingMesh::GetMemorySize() const { return CCorva::GetMemorySize() + kHullMemory; }

@@ -26,8 +26,7 @@ class CBoundingBox : public CCorva {
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
 };
 
 class CBoundingMesh;
@@ -54,9 +53,7 @@ class CBoundingMesh : public CChainLink<CCorva, CBoundingMesh> {
 
   Status Clone(CRefPtr<CBase>& out) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
   // The base's chains, `node` (followed by no walk: the two hooks below bind and remap it), then

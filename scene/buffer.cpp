@@ -3,6 +3,7 @@
 #include <bit>
 
 #include "core/alloc.h"
+#include "object/archive.h"
 
 namespace KX {
 
@@ -37,19 +38,30 @@ int64_t CBitArray::CountSet() const {
   return n;
 }
 
+Status CBitArray::Persist(CArchive& ar) {
+  int32_t storedWords = wordCount();
+  int32_t presence = words.empty() ? 0 : 1;
+  ar("bitCount", bitCount).Count(storedWords).Count(presence);
+  if (ar.Loading()) {
+    // The bit count is kept as stored; Test and Set never reach past the words that came with
+    // it.
+    words.clear();
+    if (presence != 0) ar.Array("words", words, storedWords);
+  } else {
+    ar.Array("words", words, storedWords);
+  }
+  return ar.status();
+}
+
 Status CBitArray::Load(CReader& in) {
-  int32_t storedWords = 0, presence = 0;
-  in.Read(bitCount).Read(storedWords).Read(presence);
-  words.clear();
-  // The bit count is kept as stored; Test and Set never reach past the words that came with it.
-  if (in.ok() && presence != 0) in.ReadArray(words, storedWords);
-  return in.status();
+  CArchive ar(in);
+  return Persist(ar);
 }
 
 Status CBitArray::Save(CWriter& out) const {
-  const int32_t present = words.empty() ? 0 : 1;
-  out.Field("bitCount", bitCount).Count(wordCount()).Count(present).FieldArray("words", words);
-  return out.status();
+  // Writing only reads the fields it states.
+  CArchive ar(out);
+  return const_cast<CBitArray*>(this)->Persist(ar);
 }
 
 }  // namespace KX

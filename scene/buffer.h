@@ -134,6 +134,9 @@ class CBitArray {
   void Set(int64_t bit, bool value = true);
   int64_t CountSet() const;
 
+  // The stored form, for every pass of the archive.
+  Status Persist(CArchive& ar);
+  // A read or write of the array alone, outside a class block: a pass of Persist.
   Status Load(CReader& in);
   Status Save(CWriter& out) const;
   int64_t GetMemorySize() const { return 4 * static_cast<int64_t>(words.size()) + 16; }

@@ -1,8 +1,8 @@
 #include "scene/camera.h"
 
 #include "core/alloc.h"
+#include "object/archive.h"
 #include "object/container.h"
-#include "object/persist.h"
 #include "scene/light.h"
 
 namespace KX {
@@ -62,32 +62,16 @@ Status CCamera::AssignTo(CBase* targetObject, ReleasedList& released) const {
   return kOk;
 }
 
-Status CCamera::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CSpatial::Load(in));
-  const int32_t version = in.Version(classRecord);
-  in.Read(param1).Read(param2).Read(param3).Read(param4).Read(param5).Read(param6).Read(param7);
-  in.Read(localEye).Read(localUp).Read(localTarget).Read(cameraFlag).Read(fixedTarget).Ref();
-  if (version >= kExtraParamsVersion) in.Read(param8).Read(param9).Read(param10).Read(param11);
-  return in.status();
-}
-
-Status CCamera::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CSpatial::Link(in));
-  in.Resolve(target);
-  return kOk;
-}
-
-Status CCamera::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CSpatial::Save(out));
-  out.Version(classRecord);
-  out.Field("param1", param1).Field("param2", param2).Field("param3", param3);
-  out.Field("param4", param4).Field("param5", param5).Field("param6", param6);
-  out.Field("param7", param7).Field("localEye", localEye).Field("localUp", localUp);
-  out.Field("localTarget", localTarget).Field("cameraFlag", cameraFlag);
-  out.Field("fixedTarget", fixedTarget).Ref("target", target.get());
-  out.Field("param8", param8).Field("param9", param9).Field("param10", param10);
-  out.Field("param11", param11);
-  return out.status();
+Status CCamera::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CSpatial::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  ar("param1", param1)("param2", param2)("param3", param3)("param4", param4);
+  ar("param5", param5)("param6", param6)("param7", param7)("localEye", localEye);
+  ar("localUp", localUp)("localTarget", localTarget)("cameraFlag", cameraFlag);
+  ar("fixedTarget", fixedTarget).Ref("target", target);
+  if (version >= kExtraParamsVersion)
+    ar("param8", param8)("param9", param9)("param10", param10)("param11", param11);
+  return ar.status();
 }
 
 int64_t CCamera::GetMemorySize() const {
@@ -119,16 +103,10 @@ void CCamera::CollectSpatials(SpatialQueue& queue) {
 
 // ---------------------------------------------------------------------------------------------
 
-Status CCameraTarget::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CSpatial::Load(in));
-  in.Version(classRecord);
-  return in.status();
-}
-
-Status CCameraTarget::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CSpatial::Save(out));
-  out.Version(classRecord);
-  return out.status();
+Status CCameraTarget::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CSpatial::Persist(ar));
+  ar.Version(classRecord);
+  return ar.status();
 }
 
 }  // namespace KX

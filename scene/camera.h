@@ -44,9 +44,7 @@ class CCamera : public CSpatial {
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
   // The spatial part's references, then the target object, followed by every walk.
@@ -66,8 +64,7 @@ class CCameraTarget : public CSpatial {
   CCameraTarget(const CCameraTarget&) = default;
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   void CollectSpatials(SpatialQueue& queue) override { queue.push_back(this); }
   Status UpdateBound() override { return kNothingDone; }
 };

@@ -2,7 +2,8 @@
 
 #include "core/alloc.h"
 #include "core/math/matrix.h"
-#include "object/persist.h"
+#include "object/archive.h"
+#include "scene/scene_archive.h"
 
 namespace KX {
 
@@ -71,60 +72,41 @@ Status CGeometry::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CGeometry::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CSpatial::Load(in));
-  in.Version(classRecord);
-  const int32_t n = in.Get<int32_t>();
-  positions.Free();
+Status CGeometry::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CSpatial::Persist(ar));
+  ar.Version(classRecord);
+  int32_t n = positions.count();
+  ar.Count(n);
   // Positions have no presence word: they are always there when there are vertices.
-  if (in.ok() && n != 0) in.ReadArrayAside(positions.items, n);
-  ReadPresentArray(in, vertexValues, n);
-  const int32_t normalCount = in.Get<int32_t>();
-  ReadPresentArray(in, normals, normalCount);
-  const int32_t mapCount = in.Get<int32_t>();
-  ReadPresentArray(in, mapVertices, mapCount);
-  const int32_t k = in.Get<int32_t>();
-  ReadPresentArray(in, indexList1, k);
-  ReadPresentArray(in, indexList2, k);
-  ReadPresentArray(in, indexList3, k);
-  in.Ref().Read(geometryFlag);
-  if (!in.ok()) return in.status();
-  normalsValid = false;
-  inWorldSpace = false;
-  // Made when first needed (PrepareWorkingBuffers); until then they stand for what a load made
-  // before: a copy of the rest positions, zero normals. Copies left from before go.
-  worldPositions.Free();
-  worldNormals.Free();
-  workingPending_ = true;
-  return kOk;
-}
-
-Status CGeometry::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CSpatial::Link(in));
-  in.Resolve(material);
-  return kOk;
+  if (ar.Loading()) positions.Free();
+  if (ar.Saving() || n != 0) ar.ArrayAside("positions", positions.items, n);
+  PresentArray(ar, "vertexValues", vertexValues, n);
+  int32_t normalCount = normals.count();
+  ar.Count(normalCount);
+  PresentArray(ar, "normals", normals, normalCount);
+  int32_t mapCount = mapVertices.count();
+  ar.Count(mapCount);
+  PresentArray(ar, "mapVertices", mapVertices, mapCount);
+  int32_t k = static_cast<int32_t>(IndexListCount());
+  ar.Count(k);
+  PresentArray(ar, "indexList1", indexList1, k);
+  PresentArray(ar, "indexList2", indexList2, k);
+  PresentArray(ar, "indexList3", indexList3, k);
+  ar.Ref("material", material)("geometryFlag", geometryFlag);
+  if (ar.Loading() && ar.ok()) {
+    normalsValid = false;
+    inWorldSpace = false;
+    // Made when first needed (PrepareWorkingBuffers); until then they stand for what a load
+    // made before: a copy of the rest positions, zero normals. Copies left from before go.
+    worldPositions.Free();
+    worldNormals.Free();
+    workingPending_ = true;
+  }
+  return ar.status();
 }
 
 int64_t CGeometry::IndexListCount() const {
   return static_cast<int64_t>(std::max({indexList1.size(), indexList2.size(), indexList3.size()}));
-}
-
-Status CGeometry::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CSpatial::Save(out));
-  const int32_t n = positions.count();
-  out.Version(classRecord).Count(n).FieldArray("positions", positions.items);
-  WritePresentArray(out, "vertexValues", vertexValues, n);
-  out.Count(normals.count());
-  WritePresentArray(out, "normals", normals, normals.count());
-  out.Count(mapVertices.count());
-  WritePresentArray(out, "mapVertices", mapVertices, mapVertices.count());
-  const int64_t k = IndexListCount();
-  out.Count(static_cast<int32_t>(k));
-  WritePresentArray(out, "indexList1", indexList1, k);
-  WritePresentArray(out, "indexList2", indexList2, k);
-  WritePresentArray(out, "indexList3", indexList3, k);
-  out.Ref("material", material.get()).Field("geometryFlag", geometryFlag);
-  return out.status();
 }
 
 int64_t CGeometry::GetMemorySize() const {

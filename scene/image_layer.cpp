@@ -1,7 +1,8 @@
 #include "scene/image_layer.h"
 
 #include "core/alloc.h"
-#include "object/persist.h"
+#include "object/archive.h"
+#include "scene/scene_archive.h"
 
 namespace KX {
 
@@ -14,6 +15,14 @@ namespace {
 constexpr int32_t kLastUnversionedStream = 200;
 
 constexpr int64_t kImageLayerMemorySize = 76;
+
+// Eight bytes stored as they are and listed as bytes.
+void EightBytes(CArchive& ar, const char* name, std::array<uint8_t, 8>& bytes) {
+  if (ar.Loading())
+    ar.reader().Read(bytes);
+  else if (ar.Saving())
+    ar.writer().FieldBytes(name, bytes.data(), bytes.size());
+}
 
 }  // namespace
 
@@ -34,50 +43,22 @@ Status CImageLayer::Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const {
   return kOk;
 }
 
-Status CImageLayer::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CSpatial::Load(in));
-  const bool versioned = in.StreamVersion() > kLastUnversionedStream;
-  if (versioned) in.Version(classRecord);
-  in.Read(layerValue1).Read(layerValue2).Read(layerValue3).Read(layerValue4).Read(layerValue5);
-  in.Read(layerValue6).Read(layerValue7).Read(layerValue8).Read(layerValue9);
-  in.Read(layerValue10).Read(layerValue11).Read(layerValue12);
-  in.Read(layerFlag1).Read(layerFlag2);
-  layerFlag3 = false;
-  if (versioned) in.Read(layerFlag3);
-  in.Read(layerValue13).Ref();
-  const int32_t count = in.Get<int32_t>();
-  layerObjects.clear();
-  if (!in.CanHold(count, kIdSize)) return in.status();
-  KX_RETURN_IF_FAILED(TryResize(layerObjects, static_cast<size_t>(count)));
-  for (int32_t i = 0; i < count && in.ok(); ++i) in.Ref();
-  return in.status();
-}
-
-Status CImageLayer::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CSpatial::Link(in));
-  in.Resolve(layerSource);
-  for (auto& object : layerObjects) in.Resolve(object);
-  return kOk;
-}
-
-Status CImageLayer::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CSpatial::Save(out));
-  out.Version(classRecord).Field("layerValue1", layerValue1);
-  out.FieldBytes("layerValue2", layerValue2.data(), layerValue2.size());
-  out.Field("layerValue3", layerValue3).Field("layerValue4", layerValue4);
-  out.FieldBytes("layerValue5", layerValue5.data(), layerValue5.size());
-  out.Field("layerValue6", layerValue6).Field("layerValue7", layerValue7);
-  out.Field("layerValue8", layerValue8).Field("layerValue9", layerValue9);
-  out.Field("layerValue10", layerValue10).Field("layerValue11", layerValue11);
-  out.Field("layerValue12", layerValue12).Field("layerFlag1", layerFlag1);
-  out.Field("layerFlag2", layerFlag2).Field("layerFlag3", layerFlag3);
-  out.Field("layerValue13", layerValue13).Ref("layerSource", layerSource.get());
-  out.Count(static_cast<int32_t>(layerObjects.size()));
-  {
-    auto list = out.List("layerObjects");
-    for (const auto& object : layerObjects) out.Ref(nullptr, object.get());
-  }
-  return out.status();
+Status CImageLayer::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CSpatial::Persist(ar));
+  const bool versioned = ar.StreamVersion() > kLastUnversionedStream;
+  if (versioned) ar.Version(classRecord);
+  ar("layerValue1", layerValue1);
+  EightBytes(ar, "layerValue2", layerValue2);
+  ar("layerValue3", layerValue3)("layerValue4", layerValue4);
+  EightBytes(ar, "layerValue5", layerValue5);
+  ar("layerValue6", layerValue6)("layerValue7", layerValue7)("layerValue8", layerValue8);
+  ar("layerValue9", layerValue9)("layerValue10", layerValue10)("layerValue11", layerValue11);
+  ar("layerValue12", layerValue12)("layerFlag1", layerFlag1)("layerFlag2", layerFlag2);
+  if (ar.Loading()) layerFlag3 = false;
+  if (versioned) ar("layerFlag3", layerFlag3);
+  ar("layerValue13", layerValue13).Ref("layerSource", layerSource);
+  HeldRefList(ar, "layerObjects", layerObjects);
+  return ar.status();
 }
 
 int64_t CImageLayer::GetMemorySize() const {

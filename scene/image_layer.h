@@ -41,9 +41,7 @@ class CImageLayer : public CSpatial {
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   // Files of stream version 2.00 and older store the block without its version pair and
   // without layerFlag3.
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
   // The spatial part's references, then the source, then the objects in order, each followed by

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "core/math/transform.h"
-#include "object/persist.h"
+#include "object/archive.h"
 
 namespace KX {
 
@@ -50,19 +50,13 @@ Status CLight::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CLight::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CSpatial::Load(in));
-  const int32_t version = in.Version(classRecord);
-  in.Read(color);
-  if (version < kCurrentBlockVersion) in.Skip(4);
-  in.Read(enabled);
-  return in.status();
-}
-
-Status CLight::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CSpatial::Save(out));
-  out.Version(classRecord).Field("color", color).Field("enabled", enabled);
-  return out.status();
+Status CLight::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CSpatial::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  ar("color", color);
+  if (version < kCurrentBlockVersion && ar.Loading()) ar.reader().Skip(4);
+  ar("enabled", enabled);
+  return ar.status();
 }
 
 int64_t CLight::GetMemorySize() const { return CSpatial::GetMemorySize() + kLightMemory; }
@@ -78,17 +72,11 @@ Status CDirectionalLight::AssignTo(CBase* target, ReleasedList& released) const 
   return kOk;
 }
 
-Status CDirectionalLight::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CLight::Load(in));
-  in.Version(classRecord);
-  in.Read(localDirection);
-  return in.status();
-}
-
-Status CDirectionalLight::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CLight::Save(out));
-  out.Version(classRecord).Field("localDirection", localDirection);
-  return out.status();
+Status CDirectionalLight::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CLight::Persist(ar));
+  ar.Version(classRecord);
+  ar("localDirection", localDirection);
+  return ar.status();
 }
 
 int64_t CDirectionalLight::GetMemorySize() const {
@@ -116,19 +104,12 @@ Status CPointLight::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CPointLight::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CLight::Load(in));
-  in.Version(classRecord);
-  in.Read(localPosition).Read(range).Read(attenuation0).Read(attenuation1).Read(attenuation2);
-  return in.status();
-}
-
-Status CPointLight::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CLight::Save(out));
-  out.Version(classRecord).Field("localPosition", localPosition).Field("range", range);
-  out.Field("attenuation0", attenuation0).Field("attenuation1", attenuation1);
-  out.Field("attenuation2", attenuation2);
-  return out.status();
+Status CPointLight::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CLight::Persist(ar));
+  ar.Version(classRecord);
+  ar("localPosition", localPosition)("range", range)("attenuation0", attenuation0);
+  ar("attenuation1", attenuation1)("attenuation2", attenuation2);
+  return ar.status();
 }
 
 int64_t CPointLight::GetMemorySize() const { return CLight::GetMemorySize() + kPointMemory; }
@@ -163,21 +144,13 @@ Status CSpotLight::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CSpotLight::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CLight::Load(in));
-  in.Version(classRecord);
-  in.Read(localPosition).Read(localDirection).Read(range).Read(falloff);
-  in.Read(attenuation0).Read(attenuation1).Read(attenuation2).Read(theta).Read(phi);
-  return in.status();
-}
-
-Status CSpotLight::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CLight::Save(out));
-  out.Version(classRecord).Field("localPosition", localPosition);
-  out.Field("localDirection", localDirection).Field("range", range).Field("falloff", falloff);
-  out.Field("attenuation0", attenuation0).Field("attenuation1", attenuation1);
-  out.Field("attenuation2", attenuation2).Field("theta", theta).Field("phi", phi);
-  return out.status();
+Status CSpotLight::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CLight::Persist(ar));
+  ar.Version(classRecord);
+  ar("localPosition", localPosition)("localDirection", localDirection)("range", range);
+  ar("falloff", falloff)("attenuation0", attenuation0)("attenuation1", attenuation1);
+  ar("attenuation2", attenuation2)("theta", theta)("phi", phi);
+  return ar.status();
 }
 
 int64_t CSpotLight::GetMemorySize() const { return CLight::GetMemorySize() + kSpotMemory; }

@@ -34,8 +34,7 @@ class CLight : public CSpatial {
   CLight(const CLight&) = default;
 
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   // A light is a leaf of the hierarchy and has no geometry to bound.
   void CollectSpatials(SpatialQueue& queue) override { queue.push_back(this); }
@@ -56,8 +55,7 @@ class CDirectionalLight : public CLight {
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   Status Update(float time) override;
   int32_t GetLightType() const override { return kLightDirectional; }
@@ -79,8 +77,7 @@ class CPointLight : public CLight {
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   Status Update(float time) override;
   int32_t GetLightType() const override { return kLightPoint; }
@@ -107,8 +104,7 @@ class CSpotLight : public CLight {
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   Status Update(float time) override;
   int32_t GetLightType() const override { return kLightSpot; }

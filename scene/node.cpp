@@ -3,8 +3,9 @@
 #include <string>
 
 #include "core/alloc.h"
+#include "object/archive.h"
 #include "object/container.h"
-#include "object/persist.h"
+#include "scene/scene_archive.h"
 
 namespace KX {
 
@@ -100,18 +101,28 @@ Status CNode::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CNode::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CSpatial::Load(in));
-  const int32_t version = in.Version(classRecord);
-  uint32_t storedTag = 0;
-  in.Read(storedTag).Read(option1).Read(option2);
-  if (version >= kOption3Version) in.Read(option3);
-  std::vector<int32_t> ids;
-  in.ReadCountedArray(ids);
-  if (!in.ok()) return in.status();
+Status CNode::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CSpatial::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
   // Old tools wrote something else in the tag's place, and padded child lists with zero ids.
   const bool old = version < kCurrentBlockVersion;
-  if (!old) tag = storedTag;
+  uint32_t storedTag = tag;
+  ar("tag", storedTag)("option1", option1)("option2", option2);
+  if (version >= kOption3Version) ar("option3", option3);
+  if (ar.Loading()) {
+    CReader& in = ar.reader();
+    std::vector<int32_t> ids;
+    in.ReadCountedArray(ids);
+    if (!in.ok()) return in.status();
+    if (!old) tag = storedTag;
+    return QueueChildren(in, ids, old);
+  }
+  if (ar.Linking()) return LinkChildren(ar.linker());
+  WriteHeldRefList(ar.writer(), "children", children);
+  return ar.status();
+}
+
+Status CNode::QueueChildren(CReader& in, const std::vector<int32_t>& ids, bool old) {
   try {
     auto& queued = in.record().ids;
     size_t slots = 0;
@@ -127,8 +138,7 @@ Status CNode::Load(CReader& in) {
   return kOk;
 }
 
-Status CNode::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CSpatial::Link(in));
+Status CNode::LinkChildren(CLinker& in) {
   for (auto& slot : children) {
     CSpatial* child = nullptr;
     in.Resolve(child);
@@ -148,15 +158,6 @@ Status CNode::Link(CLinker& in) {
     if (child) child->parent = this;
   }
   return kOk;
-}
-
-Status CNode::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CSpatial::Save(out));
-  out.Version(classRecord).Field("tag", tag).Field("option1", option1).Field("option2", option2);
-  out.Field("option3", option3).Count(static_cast<int32_t>(children.size()));
-  auto list = out.List("children");
-  for (const auto& child : children) out.Ref(nullptr, child.get());
-  return out.status();
 }
 
 int64_t CNode::GetMemorySize() const {
@@ -270,16 +271,10 @@ Status CNode::RemoveChild(CSpatial* child) {
 
 // ---------------------------------------------------------------------------------------------
 
-Status CBillboardNode::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CNode::Load(in));
-  in.Version(classRecord);
-  return in.status();
-}
-
-Status CBillboardNode::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CNode::Save(out));
-  out.Version(classRecord);
-  return out.status();
+Status CBillboardNode::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CNode::Persist(ar));
+  ar.Version(classRecord);
+  return ar.status();
 }
 
 }  // namespace KX

@@ -37,9 +37,7 @@ class CNode : public CSpatial {
   // `released`. A target inside this node's subtree would end up owning itself: refused with
   // kErrBadArgument before anything changes.
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
   // The spatial part's references, then the children in list order, each followed by every walk.
@@ -66,6 +64,12 @@ class CNode : public CSpatial {
 
  private:
   Status CopyNodes(DuplicateMap* map, CRefPtr<CNode>& out, TagFilter filter) const;
+  // The child ids a load read, queued for the link with one empty entry each; old blocks padded
+  // their lists with zero ids, which make no entry.
+  Status QueueChildren(CReader& in, const std::vector<int32_t>& ids, bool old);
+  // Links each entry to its child and makes this node the child's parent. A child that has a
+  // parent already leaves its entry empty and the load refused.
+  Status LinkChildren(CLinker& in);
 };
 
 // A node of its own class, for billboard groups; it has no data of its own.
@@ -77,8 +81,7 @@ class CBillboardNode : public CNode {
   CBillboardNode(const CBillboardNode&) = default;
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
 };
 
 }  // namespace KX

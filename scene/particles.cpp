@@ -1,10 +1,11 @@
 #include "scene/particles.h"
 
+#include <optional>
 #include <string>
 
 #include "core/alloc.h"
+#include "object/archive.h"
 #include "object/container.h"
-#include "object/persist.h"
 
 namespace KX {
 
@@ -89,31 +90,26 @@ Status CParticles::SetCapacity(int32_t n) {
   return status;
 }
 
-Status CParticles::Load(CReader& in) {
-  // The working buffers below start from the positions: they must be read by then.
-  const CReadInPlace inPlace(in);
-  KX_RETURN_IF_FAILED(CGeometry::Load(in));
+Status CParticles::Persist(CArchive& ar) {
+  // The working buffers below start from the positions: a load reads them in place.
+  std::optional<CReadInPlace> inPlace;
+  if (ar.Loading()) inPlace.emplace(ar.reader());
+  KX_RETURN_IF_FAILED(CGeometry::Persist(ar));
   // The capacity below sizes the working positions itself, which the controllers then write.
-  KX_RETURN_IF_FAILED(PrepareWorkingBuffers());
-  in.Version(classRecord);
-  const int32_t stored = in.Get<int32_t>();
-  in.Read(particleValue);
-  if (!in.ok()) return in.status();
+  if (ar.Loading()) KX_RETURN_IF_FAILED(PrepareWorkingBuffers());
+  ar.Version(classRecord);
+  int32_t stored = capacity;
+  ar("capacity", stored)("particleValue", particleValue);
+  if (!ar.Loading() || !ar.ok()) return ar.status();
   if (stored < 0 || static_cast<size_t>(stored) > positions.size()) {
+    CReader& in = ar.reader();
     if (CPersistContext* context = in.contextOrNull(); context && context->diagnostics.message.empty())
       context->diagnostics.message =
           "a particle capacity of " + std::to_string(stored) + " where the record stores " +
           std::to_string(positions.size()) + " particle positions";
-    in.Fail(kErrMalformed);
-    return in.status();
+    return ar.Fail(kErrMalformed);
   }
   return SetCapacity(stored);
-}
-
-Status CParticles::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CGeometry::Save(out));
-  out.Version(classRecord).Field("capacity", capacity).Field("particleValue", particleValue);
-  return out.status();
 }
 
 int64_t CParticles::GetMemorySize() const {

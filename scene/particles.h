@@ -44,8 +44,7 @@ class CParticles : public CGeometry {
   // record's geometry block stores: every particle system is saved with exactly `capacity`
   // positions, so a larger capacity only comes from a damaged or crafted file, and would make a
   // few bytes of file claim memory for billions of particles.
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   // Frozen: kNothingDone, nothing changes. Otherwise the spatial part and the material; the
   // positions are left as the controllers wrote them, already in world space.

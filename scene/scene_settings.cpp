@@ -1,8 +1,7 @@
 #include "scene/scene_settings.h"
 
-#include "object/ref_list.h"
 #include "core/alloc.h"
-#include "object/persist.h"
+#include "object/archive.h"
 #include "scene/spatial.h"
 
 namespace KX {
@@ -24,8 +23,9 @@ constexpr int64_t kSwitcherMemory = 68;
 
 constexpr const char* kObjectNames[8] = {"object1", "object2", "object3", "object4",
                                          "object5", "object6", "object7", "object8"};
-// Stored, searched and saved: object1 to object7.
+// Stored, searched and saved: object1 to object7; the first six of them hold scene objects only.
 constexpr size_t kStoredObjects = 7;
+constexpr size_t kSceneObjectSlots = 6;
 
 template <class T>
 Status DuplicateInto(const CRefPtr<T>& original, CRefPtr<T>& slot, DuplicateMap& map) {
@@ -92,31 +92,15 @@ Status CScene::AssignTo(CBase* target, ReleasedList& released) const {
   return share(scene->object7, object7);
 }
 
-Status CScene::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCorva::Load(in));
-  const int32_t version = in.Version(classRecord);
-  in.Ref().Ref().Ref().Ref().Ref().Ref();
-  if (version >= kObject7Version) in.Ref();
-  in.Read(value1).Read(value2).Read(value3).Read(value4).Read(value5).Read(value6);
-  return in.status();
-}
-
-Status CScene::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CCorva::Link(in));
-  for (CRefPtr<CBase>* object : {&object1, &object2, &object3, &object4, &object5, &object6})
-    in.ResolveAs<CCorva>(*object);
-  if (in.StoredVersion(classRecord) >= kObject7Version) in.Resolve(object7);
-  return kOk;
-}
-
-Status CScene::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord);
+Status CScene::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCorva::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
   const auto objects = Objects();
-  for (size_t i = 0; i < kStoredObjects; ++i) out.Ref(kObjectNames[i], objects[i]->get());
-  out.Field("value1", value1).Field("value2", value2).Field("value3", value3);
-  out.Field("value4", value4).Field("value5", value5).Field("value6", value6);
-  return out.status();
+  for (size_t i = 0; i < kSceneObjectSlots; ++i) ar.RefAs<CCorva>(kObjectNames[i], *objects[i]);
+  if (version >= kObject7Version) ar.Ref(kObjectNames[6], object7);
+  ar("value1", value1)("value2", value2)("value3", value3)("value4", value4);
+  ar("value5", value5)("value6", value6);
+  return ar.status();
 }
 
 int64_t CScene::GetMemorySize() const { return CCorva::GetMemorySize() + kSceneMemory; }
@@ -180,39 +164,15 @@ Status CCameraSwitcher::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CCameraSwitcher::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCorva::Load(in));
-  const int32_t version = in.Version(classRecord);
-  ReadRefList(in, cameras);
-  in.ReadCountedArray(switchTimes);
-  in.Ref().Read(switching);
-  if (version >= kActiveCameraVersion) in.Ref();
-  if (version >= kSecondaryCameraVersion) in.Ref().Ref();
-  return in.status();
-}
-
-Status CCameraSwitcher::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CCorva::Link(in));
-  ResolveRefList(in, cameras);
-  in.Resolve(primaryCamera);
-  const int32_t version = in.StoredVersion(classRecord);
-  if (version >= kActiveCameraVersion) in.Resolve(activeCamera);
-  if (version >= kSecondaryCameraVersion) {
-    in.Resolve(secondaryCamera);
-    in.Resolve(extraObject);
-  }
-  return kOk;
-}
-
-Status CCameraSwitcher::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord);
-  WriteRefList(out, "cameras", cameras);
-  WriteCounted(out, "switchTimes", switchTimes);
-  out.Ref("primaryCamera", primaryCamera.get()).Field("switching", switching);
-  out.Ref("activeCamera", activeCamera).Ref("secondaryCamera", secondaryCamera);
-  out.Ref("extraObject", extraObject.get());
-  return out.status();
+Status CCameraSwitcher::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCorva::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  ar.RefList("cameras", cameras).Counted("switchTimes", switchTimes);
+  ar.Ref("primaryCamera", primaryCamera)("switching", switching);
+  if (version >= kActiveCameraVersion) ar.Ref("activeCamera", activeCamera);
+  if (version >= kSecondaryCameraVersion)
+    ar.Ref("secondaryCamera", secondaryCamera).Ref("extraObject", extraObject);
+  return ar.status();
 }
 
 int64_t CCameraSwitcher::GetMemorySize() const {

@@ -37,9 +37,7 @@ class CScene : public CCorva {
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   // The target shares object1 to object4, object6 and object7; object5 and object8 stay its own.
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
   // object1 to object7 go with every walk; object8, never stored, only with name binding and
@@ -89,9 +87,7 @@ class CCameraSwitcher : public CCorva {
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
   // The camera list and the active camera only point at their copies after a copy (one that was

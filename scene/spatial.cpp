@@ -6,7 +6,7 @@
 #include "core/alloc.h"
 #include "core/math/quaternion.h"
 #include "core/math/transform.h"
-#include "object/persist.h"
+#include "object/archive.h"
 #include "scene/bounding_objects.h"
 #include "scene/node.h"
 
@@ -102,45 +102,30 @@ Status CSpatial::AssignTo(CBase* target, ReleasedList& released) const {
   return share(spatial->bounding, bounding);
 }
 
-Status CSpatial::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCorva::Load(in));
-  const int32_t version = in.Version(classRecord);
-  if (!in.ok()) return in.status();
-  if (version < kCurrentBlockVersion) {
-    // Old tools stored the whole rest transform as one matrix and a list of ids nothing uses.
-    CMatrix4 matrix;
-    in.Read(matrix).Read(visible);
-    const int32_t count = in.Get<int32_t>();
-    if (in.CanHold(count, 4)) in.Skip(4 * static_cast<uint64_t>(count));
-    if (!in.ok()) return in.status();
-    DecomposeMatrix(matrix, scale, rotation, position);
+Status CSpatial::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCorva::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  if (version < kCurrentBlockVersion) return ar.Loading() ? LoadOldBlock(ar.reader()) : ar.status();
+  ar("rotation", rotation)("position", position)("scale", scale)("flags", flags);
+  if (ar.Loading() && ar.ok()) {
+    if (version < kFlagsMeaningfulVersion && flags == kLegacyPlainFlags) flags = 0;
     CleanRotation(rotation);
-    return kOk;
   }
-  in.Read(rotation).Read(position).Read(scale).Read(flags);
+  ar.Ref("attachment", attachment).Ref("bounding", bounding)("visible", visible);
+  if (version >= kFrozenVersion) ar("frozen", frozen);
+  return ar.status();
+}
+
+Status CSpatial::LoadOldBlock(CReader& in) {
+  // Old tools stored the whole rest transform as one matrix and a list of ids nothing uses.
+  CMatrix4 matrix;
+  in.Read(matrix).Read(visible);
+  const int32_t count = in.Get<int32_t>();
+  if (in.CanHold(count, 4)) in.Skip(4 * static_cast<uint64_t>(count));
   if (!in.ok()) return in.status();
-  if (version < kFlagsMeaningfulVersion && flags == kLegacyPlainFlags) flags = 0;
+  DecomposeMatrix(matrix, scale, rotation, position);
   CleanRotation(rotation);
-  in.Ref().Ref().Read(visible);
-  if (version >= kFrozenVersion) in.Read(frozen);
-  return in.status();
-}
-
-Status CSpatial::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CCorva::Link(in));
-  if (in.StoredVersion(classRecord) >= kCurrentBlockVersion) {
-    in.Resolve(attachment);
-    in.Resolve(bounding);
-  }
   return kOk;
-}
-
-Status CSpatial::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCorva::Save(out));
-  out.Version(classRecord).Field("rotation", rotation).Field("position", position);
-  out.Field("scale", scale).Field("flags", flags).Ref("attachment", attachment.get());
-  out.Ref("bounding", bounding.get()).Field("visible", visible).Field("frozen", frozen);
-  return out.status();
 }
 
 int64_t CSpatial::GetMemorySize() const { return kSpatialMemorySize; }

@@ -61,9 +61,7 @@ class CSpatial : public CCorva {
 
   Status Duplicate(CRefPtr<CBase>& out, DuplicateMap& map) const override;
   Status AssignTo(CBase* target, ReleasedList& released) const override;
-  Status Load(CReader& in) override;
-  Status Link(CLinker& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   int64_t GetMemorySize() const override;
   bool HasAttachments() const override;
   // The attachment is searched and saved with the object, but neither bound by name nor
@@ -99,6 +97,8 @@ class CSpatial : public CCorva {
 
  private:
   Status EvaluateSubtreeAt(float time);
+  // The block of the old layout: a rest matrix, the visibility and ids nothing uses.
+  Status LoadOldBlock(CReader& in);
 };
 
 // Sets every quaternion component of `rotation` smaller than 0.00001 in magnitude to exactly 0:

@@ -5,7 +5,8 @@
 
 #include "core/alloc.h"
 #include "core/math/matrix.h"
-#include "object/persist.h"
+#include "object/archive.h"
+#include "scene/scene_archive.h"
 
 namespace KX {
 
@@ -46,30 +47,23 @@ Status CUvwMap::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CUvwMap::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CCorva::Load(in));
-  in.Version(classRecord);
-  const int32_t vertexCount = in.Get<int32_t>();
-  ReadPresentArray(in, mapVertices, vertexCount);
-  const int32_t faces = in.Get<int32_t>();
-  if (!ValidCount(in, faces)) return in.status();
-  faceCount = faces;
-  ReadPresentArray(in, faceIndices, 3 * static_cast<int64_t>(faces));
-  const int32_t valueCount = in.Get<int32_t>();
-  ReadPresentArray(in, values, valueCount);
-  return in.status();
-}
-
-Status CUvwMap::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CCorva::Save(out));
-  const int64_t faceIndexCount = 3 * static_cast<int64_t>(std::max(faceCount, 0));
-  out.Version(classRecord).Count(mapVertices.count());
-  WritePresentArray(out, "mapVertices", mapVertices, mapVertices.count());
-  out.Field("faceCount", faceCount);
-  WritePresentArray(out, "faceIndices", faceIndices, faceIndexCount);
-  out.Count(values.count());
-  WritePresentArray(out, "values", values, values.count());
-  return out.status();
+Status CUvwMap::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CCorva::Persist(ar));
+  ar.Version(classRecord);
+  int32_t vertexCount = mapVertices.count();
+  ar.Count(vertexCount);
+  PresentArray(ar, "mapVertices", mapVertices, vertexCount);
+  int32_t faces = faceCount;
+  ar("faceCount", faces);
+  if (ar.Loading()) {
+    if (!ValidCount(ar.reader(), faces)) return ar.status();
+    faceCount = faces;
+  }
+  PresentArray(ar, "faceIndices", faceIndices, 3 * static_cast<int64_t>(std::max(faces, 0)));
+  int32_t valueCount = values.count();
+  ar.Count(valueCount);
+  PresentArray(ar, "values", values, valueCount);
+  return ar.status();
 }
 
 int64_t CUvwMap::GetMemorySize() const {
@@ -156,60 +150,27 @@ Status CTriMesh::AssignTo(CBase* target, ReleasedList& released) const {
   return kOk;
 }
 
-Status CTriMesh::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CGeometry::Load(in));
-  const int32_t version = in.Version(classRecord);
-  const int32_t faces = in.Get<int32_t>();
-  if (!ValidCount(in, faces)) return in.status();
-  faceCount = faces;
-  const int64_t triples = 3 * static_cast<int64_t>(faces);
-  ReadPresentArray(in, facePositionIndices, triples);
-  ReadPresentArray(in, faceNormalIndices, triples);
-  ReadPresentArray(in, faceMapIndices, triples);
-  ReadPresentArray(in, faceTriples4, triples);
-  ReadPresentArray(in, faceValues1, faces);
-  ReadPresentArray(in, faceValues2, faces);
-
-  int32_t channels = in.Get<int32_t>();
-  mapChannels.clear();
-  if (!in.CanHold(channels, kIdSize)) return in.status();
-  if (version < kCurrentChannelsVersion && channels > 0) {
-    // Old files lead with an entry that no mesh kept.
-    in.Skip(kIdSize);
-    --channels;
+Status CTriMesh::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CGeometry::Persist(ar));
+  const int32_t version = ar.Version(classRecord);
+  int32_t faces = faceCount;
+  ar("faceCount", faces);
+  if (ar.Loading()) {
+    if (!ValidCount(ar.reader(), faces)) return ar.status();
+    faceCount = faces;
   }
-  KX_RETURN_IF_FAILED(TryResize(mapChannels, static_cast<size_t>(channels)));
-  for (int32_t i = 0; i < channels && in.ok(); ++i) in.Ref();
-
-  const int32_t extra = in.Get<int32_t>();
-  extraVectors.clear();
-  if (in.ok() && extra != 0) in.ReadArray(extraVectors, extra);
-  return in.status();
-}
-
-Status CTriMesh::Link(CLinker& in) {
-  KX_RETURN_IF_FAILED(CGeometry::Link(in));
-  for (auto& channel : mapChannels) in.Resolve(channel);
-  return kOk;
-}
-
-Status CTriMesh::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CGeometry::Save(out));
-  const int64_t faces = std::max(faceCount, 0);
-  out.Version(classRecord).Field("faceCount", faceCount);
-  WritePresentArray(out, "facePositionIndices", facePositionIndices, 3 * faces);
-  WritePresentArray(out, "faceNormalIndices", faceNormalIndices, 3 * faces);
-  WritePresentArray(out, "faceMapIndices", faceMapIndices, 3 * faces);
-  WritePresentArray(out, "faceTriples4", faceTriples4, 3 * faces);
-  WritePresentArray(out, "faceValues1", faceValues1, faces);
-  WritePresentArray(out, "faceValues2", faceValues2, faces);
-  out.Count(static_cast<int32_t>(mapChannels.size()));
-  {
-    auto list = out.List("mapChannels");
-    for (const auto& channel : mapChannels) out.Ref(nullptr, channel.get());
-  }
-  out.Count(static_cast<int32_t>(extraVectors.size())).FieldArray("extraVectors", extraVectors);
-  return out.status();
+  const int64_t stored = std::max(faces, 0);
+  PresentArray(ar, "facePositionIndices", facePositionIndices, 3 * stored);
+  PresentArray(ar, "faceNormalIndices", faceNormalIndices, 3 * stored);
+  PresentArray(ar, "faceMapIndices", faceMapIndices, 3 * stored);
+  PresentArray(ar, "faceTriples4", faceTriples4, 3 * stored);
+  PresentArray(ar, "faceValues1", faceValues1, stored);
+  PresentArray(ar, "faceValues2", faceValues2, stored);
+  // Old files lead the channel list with an entry that no mesh kept.
+  HeldRefList(ar, "mapChannels", mapChannels, version < kCurrentChannelsVersion);
+  if (ar.Loading()) extraVectors.clear();
+  ar.Counted("extraVectors", extraVectors);
+  return ar.status();
 }
 
 int64_t CTriMesh::GetMemorySize() const {

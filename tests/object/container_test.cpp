@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include "object/archive.h"
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -336,7 +338,9 @@ class CBadLink : public test::CTestObject {
  public:
   static const CRuntimeClass classRecord;
   const CRuntimeClass* GetRuntimeClass() const override { return &classRecord; }
-  Status Link(CLinker&) override { return kErrMalformed; }
+  Status Persist(CArchive& ar) override {
+    return ar.Linking() ? kErrMalformed : CCorva::Persist(ar);
+  }
 };
 const CRuntimeClass CBadLink::classRecord{"CBadLink", &CCorva::classRecord, 2, 0};
 

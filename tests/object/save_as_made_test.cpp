@@ -2,6 +2,8 @@
 // the whole file first holds every record until the end. Both must give the same bytes.
 #include <gtest/gtest.h>
 
+#include "object/archive.h"
+
 #include <string>
 #include <vector>
 
@@ -22,14 +24,15 @@ class CTestRaw final : public CRawData {
   const CIoBuffer* watched = nullptr;
   mutable uint64_t seenWritten = 0;
 
-  Status Save(CWriter& out) const override {
-    if (watched) seenWritten = watched->Tell();
-    if (failures > 0) {
-      --failures;
-      out.Fail(kErrBadArgument);
-      return out.status();
+  Status Persist(CArchive& ar) override {
+    if (ar.Saving()) {
+      if (watched) seenWritten = watched->Tell();
+      if (failures > 0) {
+        --failures;
+        return ar.Fail(kErrBadArgument);
+      }
     }
-    return CRawData::Save(out);
+    return CRawData::Persist(ar);
   }
 };
 

@@ -463,6 +463,35 @@ TEST_F(Geometry, OldLayoutDropsTheLeadingChannelEntry) {
   }
 }
 
+// A channel entry that names an object of another class stays empty, with a warning; the ids
+// after it still reach their own objects.
+TEST_F(Geometry, AChannelOfAnotherClassLeavesItsEntryEmptyAndTheRestInPlace) {
+  auto mesh = FullMesh();
+  mesh->material = new CStandardMaterial;
+  CRefPtr<CUvwMap> second(new CUvwMap);
+  second->name = u"second";
+  mesh->mapChannels = {new CUvwMap, second};
+  Bytes file{test::SaveRootToBytes(mesh.get())};
+  // The mesh record comes first; its two channel ids end where its extra vectors begin. The
+  // material has id 2.
+  const size_t meshEnd = test::NewHeader().I32(0).I32(0).A("_Root").size() +
+                         static_cast<size_t>(mesh->GetSaveSize());
+  const size_t firstChannel = meshEnd - 4 - 12 * mesh->extraVectors.size() - 2 * 4;
+  const int32_t materialId = 2;
+  std::memcpy(file.data.data() + firstChannel, &materialId, 4);
+
+  CPersistContext context;
+  ASSERT_EQ(test::LoadFromBytes(file.data, context), kOk) << context.diagnostics.Describe();
+  auto* loaded = KindOf<CTriMesh>(context.roots.at(0).get());
+  ASSERT_TRUE(loaded);
+  EXPECT_FALSE(context.diagnostics.warnings.empty());
+  ASSERT_EQ(loaded->mapChannels.size(), 2u);
+  EXPECT_FALSE(loaded->mapChannels[0]);
+  ASSERT_TRUE(loaded->mapChannels[1]);
+  EXPECT_EQ(loaded->mapChannels[1]->name, u"second");
+  EXPECT_TRUE(KindOf<CStandardMaterial>(loaded->material.get()));
+}
+
 // A load from a file reads large arrays on other threads while it goes on with the records
 // after them (in pieces, for the largest). What it ends with is what a load from memory, which
 // reads everything in place, ends with; particles, whose Load uses their positions, too.

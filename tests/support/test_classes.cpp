@@ -1,5 +1,7 @@
 #include "support/test_classes.h"
 
+#include "object/archive.h"
+
 #include "app/class_registration.h"
 #include "control/key_search.h"
 
@@ -8,20 +10,15 @@ namespace KX::test {
 const CRuntimeClass CTestControl::classRecord{"CTestControl", &CDataControl::classRecord, 2, 0};
 const CRuntimeClass CTestObject::classRecord{"CTestObject", &CCorva::classRecord, 2, 0};
 
-Status CTestControl::Load(CReader& in) {
-  KX_RETURN_IF_FAILED(CDataControl::Load(in));
-  in.Version(classRecord);
-  in.ReadCountedArray(keyTimes);
+Status CTestControl::Persist(CArchive& ar) {
+  KX_RETURN_IF_FAILED(CDataControl::Persist(ar));
+  ar.Version(classRecord);
+  ar.Counted("keyTimes", keyTimes);
   // Old blocks kept keys in scene time; they become relative to the controller's start.
-  if (const float start = LegacyStartTime(in); in.ok() && start != 0.0f)
-    for (float& t : keyTimes) t -= start;
-  return in.status();
-}
-
-Status CTestControl::Save(CWriter& out) const {
-  KX_RETURN_IF_FAILED(CDataControl::Save(out));
-  out.Version(classRecord).Count(static_cast<int32_t>(keyTimes.size())).FieldArray("keyTimes", keyTimes);
-  return out.status();
+  if (ar.Loading())
+    if (const float start = LegacyStartTime(ar.reader()); ar.ok() && start != 0.0f)
+      for (float& t : keyTimes) t -= start;
+  return ar.status();
 }
 
 Status CTestControl::Update(float time) {

@@ -24,8 +24,7 @@ class CTestControl : public CDataControl {
   CTestControl(const CTestControl&) = default;
 
   Status Clone(CRefPtr<CBase>& out) const override { return CloneByCopy(*this, out); }
-  Status Load(CReader& in) override;
-  Status Save(CWriter& out) const override;
+  Status Persist(CArchive& ar) override;
   float GetDuration() const override { return keyTimes.empty() ? 0.0f : keyTimes.back(); }
   Status Update(float time) override;
   Status ApplyData() override;
