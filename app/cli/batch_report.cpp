@@ -81,6 +81,9 @@ std::string ParseJson(std::string_view text, Json& report) {
         "line " + std::to_string(line + 1) + ", column " + std::to_string(at - lineStart + 1);
     if (at >= text.size()) return "is no batch report: it is not JSON: it ends early, at " + where;
     return "is no batch report: it is not JSON: " + where + " breaks its form";
+  } catch (const nlohmann::json::out_of_range&) {
+    // JSON takes numbers of any length; a reader cannot (1e400).
+    return "is no batch report: it holds a number too large to read";
   }
   return {};
 }

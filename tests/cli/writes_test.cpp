@@ -468,6 +468,7 @@ TEST_F(WritesTest, ReportMergeSaysWhatIsWrongWithAReport) {
       {R"([])", "it holds a list, not an object"},
       {"{\n", "it is not JSON: it ends early, at line 2, column 1"},
       {R"({"files": [} )", "it is not JSON: line 1, column 12 breaks its form"},
+      {R"({"files": [], "missing": 1e400})", "it holds a number too large to read"},
   };
   for (const auto& r : reports) {
     dir.File("bad.json", r.json);
@@ -479,6 +480,12 @@ TEST_F(WritesTest, ReportMergeSaysWhatIsWrongWithAReport) {
     EXPECT_EQ(run.out.find("exception"), std::string::npos) << run.out;
     EXPECT_FALSE(fs::exists(dir.Path("merged.json")));
   }
+
+  // Nested past any depth a report has, a value would take the stack of every step that walks it.
+  dir.File("deep.json", R"({"files": [{"input": "a", "output": "b", "outcome": "converted", "x": )" +
+                            std::string(200000, '[') + std::string(200000, ']') + "}]}");
+  ExpectCases({{"a value nested deep", "$R report merge deep.json", 5,
+                "deep.json: is no batch report: it nests deeper than 64 levels"}});
 
   const auto keys = [](const nlohmann::json& summary) {
     std::set<std::string> names;
