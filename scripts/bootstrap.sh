@@ -46,14 +46,21 @@ else
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# The glTF validator the export tests run, from the npm registry at a pinned version, into a
-# folder of the checkout that git ignores; installed only when missing.
+# The test tools that run on Node.js, from the npm registry at pinned versions, into a folder of
+# the checkout that git ignores: the glTF validator the export tests run, and Ajv, the JSON Schema
+# validator the command-line tests check every batch report with (docs/batch-report.schema.json).
+# They are installed together, since an install into the folder keeps only what it names.
 GLTF_VALIDATOR_VERSION=2.0.0-dev.3.10
+AJV_VERSION=8.20.0
 NODE_TOOLS="$(cd "$(dirname "$0")/.." && pwd)/build-tools/node"
-if [ "$(cat "$NODE_TOOLS/node_modules/gltf-validator/package.json" 2>/dev/null |
-        sed -n 's/.*"version": *"\([^"]*\)".*/\1/p')" != "$GLTF_VALIDATOR_VERSION" ]; then
-  echo "bootstrap: installing gltf-validator $GLTF_VALIDATOR_VERSION into $NODE_TOOLS"
+installed_version() {
+  sed -n 's/.*"version": *"\([^"]*\)".*/\1/p' "$NODE_TOOLS/node_modules/$1/package.json" 2>/dev/null |
+    head -n 1
+}
+if [ "$(installed_version gltf-validator)" != "$GLTF_VALIDATOR_VERSION" ] ||
+   [ "$(installed_version ajv)" != "$AJV_VERSION" ]; then
+  echo "bootstrap: installing gltf-validator $GLTF_VALIDATOR_VERSION and ajv $AJV_VERSION into $NODE_TOOLS"
   mkdir -p "$NODE_TOOLS"
   npm install --prefix "$NODE_TOOLS" --no-audit --no-fund --no-save \
-    "gltf-validator@$GLTF_VALIDATOR_VERSION"
+    "gltf-validator@$GLTF_VALIDATOR_VERSION" "ajv@$AJV_VERSION"
 fi

@@ -4,6 +4,7 @@
 #
 #   scripts/fuzz.sh SECONDS          the loader and everything after a load (fuzz_load)
 #   scripts/fuzz.sh SECONDS jpeg     the quick walk over JPEG scans against the library
+#   scripts/fuzz.sh SECONDS report   what report merge reads (fuzz_report_merge)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_TO_RUN=${1:-60}
@@ -11,7 +12,8 @@ TARGET=${2:-load}
 
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
   -DCMAKE_CXX_COMPILER=clang++ -DKX_BUILD_FUZZ=ON -DKX_BUILD_TESTS=OFF -DKX_BUILD_BENCH=OFF >/dev/null
-cmake --build build-fuzz -j"$(nproc)" --target fuzz_load fuzz_jpeg_walk make_fuzz_corpus
+cmake --build build-fuzz -j"$(nproc)" --target fuzz_load fuzz_jpeg_walk fuzz_report_merge \
+  make_fuzz_corpus
 
 CORPUS=build-fuzz/corpus
 PICTURES=build-fuzz/corpus-jpeg
@@ -23,6 +25,16 @@ if [ "$TARGET" = jpeg ]; then
   [ "$SECONDS_TO_RUN" -eq 0 ] || RUNS=(-max_total_time="$SECONDS_TO_RUN" -max_len=16384
     -artifact_prefix=build-fuzz/findings/jpeg- -print_final_stats=1)
   exec build-fuzz/fuzz/fuzz_jpeg_walk "${RUNS[@]}" "$PICTURES"
+fi
+
+# The report seeds are kept in fuzz/reports; what the fuzzer finds beside them goes to a corpus of
+# the build.
+if [ "$TARGET" = report ]; then
+  mkdir -p build-fuzz/corpus-report
+  RUNS=(-runs=0)
+  [ "$SECONDS_TO_RUN" -eq 0 ] || RUNS=(-max_total_time="$SECONDS_TO_RUN" -max_len=65536
+    -rss_limit_mb=2048 -artifact_prefix=build-fuzz/findings/report- -print_final_stats=1)
+  exec build-fuzz/fuzz/fuzz_report_merge "${RUNS[@]}" build-fuzz/corpus-report fuzz/reports
 fi
 
 # fuzz/regressions holds inputs that once found a fault; they are replayed every time.

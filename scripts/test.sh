@@ -2,7 +2,8 @@
 # The project's test command: installs what is missing, builds everything from scratch, runs every
 # test, then builds and runs the tests again under AddressSanitizer + UndefinedBehaviorSanitizer,
 # runs the tests of the threaded code under ThreadSanitizer, replays the fuzz corpus through the
-# loader and the seed pictures through the JPEG walk fuzzer.
+# loader, the seed pictures through the JPEG walk fuzzer and the seed reports through the fuzzer
+# of report merge.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -35,4 +36,5 @@ cmake --build build-tsan -j"$JOBS" --target $(printf 'kx_%s_tests ' "${TSAN_TEST
 echo "== fuzz corpus replay"
 "$ROOT/scripts/fuzz.sh" 0
 "$ROOT/scripts/fuzz.sh" 0 jpeg
+"$ROOT/scripts/fuzz.sh" 0 report
 echo "test.sh: all passed"

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -446,6 +447,11 @@ int PlanBatch(const BatchOptions& options, BatchPlan& plan) {
     plan.foundNothing = true;
     return collected.existing == 0 && collected.dangling.empty() ? kExitUsage : kExitFailure;
   }
+  // A dry run lists every file with its share, and makes and removes nothing.
+  if (options.dryRun) {
+    plan.jobs = plan.collected.jobs;
+    return -1;
+  }
   for (auto& job : plan.collected.jobs)
     if (ShardOf(job.relative, plan.shards) == plan.shard) plan.jobs.push_back(std::move(job));
 
@@ -673,24 +679,41 @@ std::string FitColumns(std::string_view text, size_t columns) {
   return std::string(text.substr(0, headEnd)) + "..." + std::string(text.substr(tailStart));
 }
 
-// The progress line on a terminal, fitted to its width, or a line per finished file; nothing
-// with -q. Files the stop kept from their end are not counted as done, and the last line says
-// how many there are.
+// How the batch shows its progress on standard error (--progress).
+enum class ProgressMode { kFittedLine, kLines, kNone, kJson };
+
+ProgressMode ProgressModeOf(const std::string& asked) {
+  // JSON lines were asked for by name: -q leaves out only what is for people to read.
+  if (asked == "json") return ProgressMode::kJson;
+  if (asked == "never" || Verbosity() < 0) return ProgressMode::kNone;
+  if (asked == "always") return ProgressMode::kFittedLine;
+  return ::isatty(STDERR_FILENO) && Verbosity() == 0 ? ProgressMode::kFittedLine
+                                                     : ProgressMode::kLines;
+}
+
+// The progress line fitted to the terminal's width, a line per finished file, a JSON line per
+// finished file, or nothing. Files the stop kept from their end are not counted as done, and the
+// last line of a stopped batch says how many there are.
 class CProgress {
  public:
-  explicit CProgress(size_t total)
-      : total_(total),
-        terminal_(::isatty(STDERR_FILENO) && Verbosity() <= 0),
-        start_(std::chrono::steady_clock::now()) {}
+  CProgress(size_t total, ProgressMode mode)
+      : total_(total), mode_(mode), start_(std::chrono::steady_clock::now()) {}
 
   void Show(const Job& finished) {
-    if (Verbosity() < 0) return;
     if (finished.exitCode != kInterrupted) ++done_;
     shown_ = true;
-    if (!terminal_) {
-      std::fprintf(stderr, "[%zu/%zu] %s: %s\n", done_, total_, Printable(finished.input).c_str(),
-                   Category(finished.exitCode));
-      return;
+    switch (mode_) {
+      case ProgressMode::kNone:
+        return;
+      case ProgressMode::kLines:
+        std::fprintf(stderr, "[%zu/%zu] %s: %s\n", done_, total_,
+                     Printable(finished.input).c_str(), Category(finished.exitCode));
+        return;
+      case ProgressMode::kJson:
+        ShowJson(finished);
+        return;
+      case ProgressMode::kFittedLine:
+        break;
     }
     const double elapsed = Elapsed();
     const double estimate =
@@ -709,15 +732,16 @@ class CProgress {
 
   // Ends the progress, with `interrupted` files not converted because the batch was stopped.
   void End(size_t interrupted) const {
-    if (Verbosity() < 0) return;
+    if (mode_ == ProgressMode::kNone || mode_ == ProgressMode::kJson) return;
+    const bool fitted = mode_ == ProgressMode::kFittedLine;
     if (interrupted == 0) {
-      if (terminal_ && shown_) std::fprintf(stderr, "\n");
+      if (fitted && shown_) std::fprintf(stderr, "\n");
       return;
     }
     char line[128];
     std::snprintf(line, sizeof line, "[%zu/%zu] stopped after %s: %zu interrupted", done_, total_,
                   Duration(Elapsed()).c_str(), interrupted);
-    if (terminal_)
+    if (fitted)
       std::fprintf(stderr, "\r\033[K%s\n", FitColumns(line, TerminalColumns() - 1).c_str());
     else
       std::fprintf(stderr, "%s\n", line);
@@ -728,8 +752,22 @@ class CProgress {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   }
 
+  // One line a program reads as it comes: the counts, the time taken and the file's entry as
+  // the report gives it.
+  void ShowJson(const Job& finished) const {
+    const nlohmann::ordered_json line{{"done", done_},
+                                      {"total", total_},
+                                      {"elapsed", std::round(Elapsed() * 1000) / 1000},
+                                      {"input", JsonSafe(finished.input)},
+                                      {"output", JsonSafe(finished.output)},
+                                      {"outcome", Category(finished.exitCode)},
+                                      {"exitCode", finished.exitCode}};
+    std::fprintf(stderr, "%s\n", line.dump().c_str());
+    std::fflush(stderr);
+  }
+
   size_t total_;
-  bool terminal_;
+  ProgressMode mode_;
   std::chrono::steady_clock::time_point start_;
   size_t done_ = 0;
   bool shown_ = false;
@@ -740,7 +778,7 @@ class CProgress {
 void RunJobs(const CTextTable& texts, const BatchOptions& options, std::vector<Job>& jobs,
              const CStopSignals& signals) {
   const time_t startTime = ::time(nullptr);
-  CProgress progress(jobs.size());
+  CProgress progress(jobs.size(), ProgressModeOf(options.progress));
   size_t next = 0, settled = 0;
   const auto finished = [&](const Job& job) {
     ++settled;
@@ -844,17 +882,57 @@ bool WriteReport(const std::string& path, const BatchPlan& plan,
   return false;
 }
 
+// --dry-run: a line per file found, "INPUT -> PROP", with its share when the files are shared
+// and what would keep it from being converted, then a line of counts. Answers the exit code the
+// batch would end with for what can be told without converting.
+int PrintPlan(const BatchOptions& options, const BatchPlan& plan) {
+  const Collected& c = plan.collected;
+  bool anyFailed = !c.missing.empty() || !c.dangling.empty() || !c.skipped.empty();
+  std::map<std::string, const Job*> firstOfProp;
+  size_t inShare = 0, collisions = 0, refused = 0;
+  for (const Job& job : plan.jobs) {
+    const std::string prop = fs::path(job.output).lexically_normal().string();
+    const Job* first = firstOfProp.emplace(prop, &job).first->second;
+    const unsigned share = ShardOf(job.relative, plan.shards);
+    std::string line = Printable(job.input) + " -> " + Printable(job.output);
+    if (plan.shards > 1)
+      line += " (share " + std::to_string(share) + "/" + std::to_string(plan.shards) + ")";
+    const bool ours = share == plan.shard;
+    if (job.duplicate) {
+      line += ": the same prop as " + Printable(first->input) + "; would not be converted";
+      collisions += ours;
+    } else if (const OutputCheck check = CheckOutput(job.output, options.force, true, false);
+               check.exitCode != 0) {
+      const std::string prefix = Printable(job.output) + ": ";
+      line += ": " + (check.message.starts_with(prefix) ? check.message.substr(prefix.size())
+                                                         : check.message);
+      refused += ours;
+    } else {
+      inShare += ours;
+    }
+    std::printf("%s\n", line.c_str());
+  }
+  anyFailed = anyFailed || collisions > 0 || refused > 0;
+  std::printf("dry run: %zu file(s) found, %zu would be %s", plan.jobs.size(), inShare,
+              options.exportFormat.empty() ? "converted" : "exported");
+  if (plan.shards > 1) std::printf(" by share %u/%u", plan.shard, plan.shards);
+  std::printf(", %zu would collide, %zu would not be replaced; nothing was written\n", collisions,
+              refused);
+  return anyFailed ? kExitFailure : kExitSaved;
+}
+
 }  // namespace
 
 int RunBatch(const CTextTable& texts, const BatchOptions& options) {
   BatchPlan plan;
   if (const int code = PlanBatch(options, plan); code >= 0) {
     // A batch that found nothing to convert still leaves the report that says what it found.
-    if (plan.foundNothing && !options.reportPath.empty() &&
+    if (plan.foundNothing && !options.dryRun && !options.reportPath.empty() &&
         !WriteReport(options.reportPath, plan, {}))
       return code == kExitUsage ? code : kExitFailure;
     return code;
   }
+  if (options.dryRun) return PrintPlan(options, plan);
   int code = kExitSaved;
   {
     // Stopping the batch stops its workers; the report and the summary still tell what was done.

@@ -20,9 +20,15 @@ struct BatchOptions {
   std::string exportFormat;  // "glb" or "gltf": export each file as glTF instead of converting it
   bool converted = false;    // with exportFormat: export what convert would make of each file
   bool nulSeparated = false;  // the paths of filesFrom end with a NUL byte each, not a newline
+  // "auto": the line fitted to the terminal on one, else a line per finished file; "always": the
+  // fitted line wherever standard error goes; "never": none; "json": a JSON line per file.
+  std::string progress = "auto";
+  bool dryRun = false;  // print the plan (inputs, props, collisions, shares); write nothing
 };
 
-// Answers 0 when no file failed to load or save, 1 otherwise (2 for usage errors). Stopped by
+// Answers 0 when no file failed to load or save, 1 otherwise (2 for usage errors). A dry run
+// answers as the batch would for what it can tell without converting: 1 for paths that are
+// missing or no scene files, collisions and props that would not be replaced. Stopped by
 // SIGINT, SIGTERM or SIGHUP, it stops its workers, prints and writes what was done and ends by
 // the same signal.
 int RunBatch(const CTextTable& texts, const BatchOptions& options);

@@ -35,21 +35,6 @@ using Json = nlohmann::ordered_json;
 // The lists of paths a report keeps beside its files; a merge keeps each path once.
 constexpr const char* kPathLists[] = {"missing", "dangling", "skipped"};
 
-// A report given to the merge.
-struct GivenReport {
-  std::string path;
-  Json json;
-  // The path and, for a share or a merged report, which: "r0.json (share 0/3)".
-  std::string Label() const {
-    std::string label = Printable(path);
-    if (const auto shard = json.find("shard"); shard != json.end())
-      label += " (share " + Printable(shard->get<std::string>()) + ")";
-    else if (json.contains("shards"))
-      label += " (a merged report)";
-    return label;
-  }
-};
-
 // A value as a sentence names it: "the number 5", "null", "a list".
 std::string Kind(const Json& value) {
   switch (value.type()) {
@@ -71,19 +56,22 @@ std::string Kind(const Json& value) {
   }
 }
 
-// Reads and parses the report at `path`; answers what went wrong ("cannot be read: ...", or
-// "is no batch report: ..."), else an empty string.
-std::string ReadReport(const std::string& path, Json& report) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return std::string("cannot be read: ") + std::strerror(errno);
-  if (S_ISDIR(st.st_mode)) return "is a folder, not a report";
-  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "is a device, not a report";
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::string("cannot be read: ") + std::strerror(errno);
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) return std::string("cannot be read: ") + std::strerror(errno ? errno : EIO);
+// Nothing a batch writes nests deeper than four levels; a document nested far deeper would only
+// take the stack of every step that walks it.
+constexpr int kMaxReportDepth = 64;
+struct TooDeep {};
+
+// Parses `text`; answers what went wrong ("is no batch report: it is not JSON: ..."), else an
+// empty string.
+std::string ParseJson(std::string_view text, Json& report) {
   try {
-    report = Json::parse(text);
+    report = Json::parse(text, [](int depth, Json::parse_event_t, Json&) {
+      if (depth > kMaxReportDepth) throw TooDeep{};
+      return true;
+    });
+  } catch (const TooDeep&) {
+    return "is no batch report: it nests deeper than " + std::to_string(kMaxReportDepth) +
+           " levels";
   } catch (const nlohmann::json::parse_error& e) {
     // Where the text stops being JSON, as an editor shows it.
     const size_t at = std::min<size_t>(e.byte > 0 ? e.byte - 1 : 0, text.size());
@@ -93,7 +81,24 @@ std::string ReadReport(const std::string& path, Json& report) {
         "line " + std::to_string(line + 1) + ", column " + std::to_string(at - lineStart + 1);
     if (at >= text.size()) return "is no batch report: it is not JSON: it ends early, at " + where;
     return "is no batch report: it is not JSON: " + where + " breaks its form";
+  } catch (const nlohmann::json::out_of_range&) {
+    // JSON takes numbers of any length; a reader cannot (1e400).
+    return "is no batch report: it holds a number too large to read";
   }
+  return {};
+}
+
+// Reads the text of the report at `path`; answers what went wrong ("cannot be read: ..."), else
+// an empty string.
+std::string ReadReportText(const std::string& path, std::string& text) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return std::string("cannot be read: ") + std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return "is a folder, not a report";
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "is a device, not a report";
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::string("cannot be read: ") + std::strerror(errno);
+  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::string("cannot be read: ") + std::strerror(errno ? errno : EIO);
   return {};
 }
 
@@ -145,8 +150,24 @@ std::string ProblemOf(const Json& report) {
   return {};
 }
 
-// A file is counted once: answers which reports list the same files (the same input converted
-// to the same output), or an empty string when none do.
+}  // namespace
+
+std::string GivenReport::Label() const {
+  std::string label = Printable(path);
+  if (const auto shard = json.find("shard"); shard != json.end())
+    label += " (share " + Printable(shard->get<std::string>()) + ")";
+  else if (json.contains("shards"))
+    label += " (a merged report)";
+  return label;
+}
+
+std::string ParseReport(std::string_view text, Json& report) {
+  if (std::string problem = ParseJson(text, report); !problem.empty()) return problem;
+  if (std::string problem = ProblemOf(report); !problem.empty())
+    return "is no batch report: " + problem;
+  return {};
+}
+
 std::string Overlaps(const std::vector<GivenReport>& reports) {
   std::unordered_map<std::string, size_t> listedBy;
   // For each pair of reports (a report with itself when it lists a file twice): how many files
@@ -175,25 +196,26 @@ std::string Overlaps(const std::vector<GivenReport>& reports) {
   return text;
 }
 
-// The reports joined: their files, each path of their lists once, the shares they come from
-// and the summary counted again.
-Json Merge(const std::vector<GivenReport>& reports) {
+Json MergeGiven(const std::vector<GivenReport>& reports) {
   Json merged;
   merged["files"] = Json::array();
   for (const char* list : kPathLists) merged[list] = Json::array();
   Json shards = Json::array();
   std::map<std::string, int> counts;
+  // The paths each list holds already: a long list is not searched again for every path.
+  std::set<std::string> kept[std::size(kPathLists)];
   for (const GivenReport& report : reports) {
     const Json& json = report.json;
     for (const auto& file : json["files"]) {
       merged["files"].push_back(file);
       ++counts[file["outcome"].get<std::string>()];
     }
-    for (const char* list : kPathLists) {
+    for (size_t i = 0; i < std::size(kPathLists); ++i) {
+      const char* list = kPathLists[i];
       if (!json.contains(list)) continue;
       Json& into = merged[list];
       for (const auto& path : json[list])
-        if (std::find(into.begin(), into.end(), path) == into.end()) into.push_back(path);
+        if (kept[i].insert(path.get<std::string>()).second) into.push_back(path);
     }
     if (json.contains("shard")) shards.push_back(json["shard"]);
     if (json.contains("shards"))
@@ -204,20 +226,15 @@ Json Merge(const std::vector<GivenReport>& reports) {
   return merged;
 }
 
-}  // namespace
-
 int MergeReports(const std::vector<std::string>& paths, const std::string& output, bool force) {
   std::vector<GivenReport> reports;
   std::set<std::pair<dev_t, ino_t>> read;
   for (const auto& path : paths) {
     GivenReport report{path, {}};
-    if (std::string problem = ReadReport(path, report.json); !problem.empty()) {
+    std::string text, problem = ReadReportText(path, text);
+    if (problem.empty()) problem = ParseReport(text, report.json);
+    if (!problem.empty()) {
       std::fprintf(stderr, "%s: %s\n", Printable(path).c_str(), problem.c_str());
-      return kExitLoadFailed;
-    }
-    if (std::string problem = ProblemOf(report.json); !problem.empty()) {
-      std::fprintf(stderr, "%s: is no batch report: %s\n", Printable(path).c_str(),
-                   problem.c_str());
       return kExitLoadFailed;
     }
     struct stat st;
@@ -233,7 +250,7 @@ int MergeReports(const std::vector<std::string>& paths, const std::string& outpu
                  overlaps.c_str());
     return kExitLoadFailed;
   }
-  const std::string text = Merge(reports).dump(2) + "\n";
+  const std::string text = MergeGiven(reports).dump(2) + "\n";
   if (output != "-") {
     if (const OutputCheck check = CheckOutput(output, force, false, false); check.exitCode != 0) {
       std::fprintf(stderr, "%s\n", check.message.c_str());

@@ -48,6 +48,83 @@ const char kExitCodes[] = R"(Exit codes:
   6  a file or standard output could not be written
 )";
 
+// The exit codes each command can end with. Every command may also end with 2 for a command
+// line it cannot take and with 6 when what it prints cannot be written.
+const char kConvertExits[] = R"(Exit codes:
+  0  converted and saved
+  2  usage error; OUTPUT exists without --force, is no plain file, or is INPUT itself
+  3  already compatible, nothing written
+  4  not a convertible scene (with --strict, also one whose conversion warns)
+  5  the file could not be loaded (with --strict, also one that loads with warnings)
+  6  the prop or standard output could not be written
+)";
+const char kCheckExits[] = R"(Exit codes:
+  0  every file was loaded, whatever it holds
+  2  usage error
+  5  some file could not be loaded (with --strict, also one that loads with warnings)
+  6  standard output could not be written
+)";
+const char kInfoExits[] = R"(Exit codes:
+  0  described
+  2  usage error
+  5  the file could not be loaded
+  6  standard output could not be written
+)";
+const char kThumbnailExits[] = R"(Exit codes:
+  0  written
+  1  the file has no thumbnail picture
+  2  usage error, unknown format; PICTURE exists without --force, is no plain file, or is FILE
+  5  the file could not be loaded
+  6  the picture could not be scaled, encoded or written, or standard output could not be
+     written
+)";
+const char kExtractExits[] = R"(Exit codes:
+  0  every embedded picture and sound was written
+  1  the file embeds no picture and no sound
+  2  usage error; files in the way (nothing written), or the folder is a file
+  5  the file could not be loaded
+  6  some file could not be written, the folder could not be made, or standard output could
+     not be written
+)";
+const char kResaveExits[] = R"(Exit codes:
+  0  written
+  2  usage error; OUTPUT exists without --force, is no plain file, or is INPUT itself
+  5  the file could not be loaded (with --strict, also one that loads with warnings)
+  6  OUTPUT or standard output could not be written
+)";
+const char kExportExits[] = R"(Exit codes:
+  0  written (warnings may have been printed)
+  2  usage error; an output exists without --force, is no plain file, or is INPUT itself
+  4  with --converted, a file convert would refuse; or a first root that is no spatial object
+  5  the file could not be loaded (with --strict, also one that loads with warnings)
+  6  a file or standard output could not be written
+)";
+const char kBatchExits[] = R"(Exit codes:
+  0  every file converted, already compatible or rejected by kind (also an empty share)
+  1  some file failed or was not replaced, a path is missing, a link to nothing or no scene
+     file, no .crv file was found, OUTPUT_DIR cannot be made or the report not written; with
+     --dry-run, a path, collision or prop that would make the batch end with 1
+  2  usage error, a list that cannot be read, a report that cannot be written where asked, or
+     none of the paths exists
+  6  standard output could not be written
+Stopped by SIGINT, SIGTERM or SIGHUP, it ends by the same signal.
+)";
+const char kMergeExits[] = R"(Exit codes:
+  0  merged
+  2  usage error; the merged report exists without --force or is no plain file
+  5  a report cannot be read, is no batch report, or lists files another report lists too
+  6  the merged report or standard output could not be written
+)";
+const char kHelpExits[] = R"(Exit codes:
+  0  printed
+  2  no such command
+  6  standard output could not be written
+)";
+const char kReportExits[] = R"(Exit codes:
+  2  no command of report given
+  6  standard output could not be written
+)";
+
 constexpr const char* kCommandJsonHelp =
     "Print what was done as one JSON document: input, outputs, outcome, exit code, message, "
     "warnings";
@@ -205,25 +282,24 @@ int Thumbnail(const std::string& file, const std::string& picture, std::string f
   const int32_t format =
       CodecFormatFromPath("x." + (formatName.starts_with(".") ? formatName.substr(1) : formatName));
   if (format == kCodecNone) {
-    std::fprintf(stderr, "%s: unknown picture format (use .png, .jpg, .bmp, .tga, .gif or .tif)\n",
-                 Printable(picture).c_str());
+    SayError(Printable(picture) +
+             ": unknown picture format (use .png, .jpg, .bmp, .tga, .gif or .tif)");
     return kExitUsage;
   }
   if (OutputReplacesInput(file, picture)) return kExitUsage;
   if (const OutputCheck check = CheckOutput(picture, force, true, false); check.exitCode != 0) {
-    std::fprintf(stderr, "%s\n", check.message.c_str());
+    SayError(check.message);
     return check.exitCode;
   }
   CPersistContext document;
   if (Failed(LoadInput(file, document))) {
-    std::fprintf(stderr, "%s: cannot be loaded: %s\n", Printable(file).c_str(),
-                 DescribeLoadFailure(document).c_str());
+    SayError(Printable(file) + ": cannot be loaded: " + DescribeLoadFailure(document));
     return kExitLoadFailed;
   }
   PrintWarnings(file, LoadWarnings(document));
   const auto* thumbnail = KindOf<CThumbnail>(document.thumbnail.get());
   if (!thumbnail || !thumbnail->picture.HasPixels()) {
-    std::fprintf(stderr, "%s: has no thumbnail picture\n", Printable(file).c_str());
+    SayError(Printable(file) + ": has no thumbnail picture");
     return kExitFailure;
   }
   // A size asked for (file managers ask for theirs) scales the picture down to fit it.
@@ -231,25 +307,24 @@ int Thumbnail(const std::string& file, const std::string& picture, std::string f
   CPixelBuffer scaled;
   if (size > 0) {
     if (const Status status = ScaleDownToFit(thumbnail->picture, size, scaled); Failed(status)) {
-      std::fprintf(stderr, "%s: the thumbnail could not be scaled (%s)\n",
-                   Printable(file).c_str(), StatusText(status));
+      SayError(Printable(file) + ": the thumbnail could not be scaled (" + StatusText(status) +
+               ")");
       return kExitSaveFailed;
     }
     shown = &scaled;
   }
   std::vector<uint8_t> bytes;
   if (const Status status = EncodeBlob(*shown, format, bytes); Failed(status)) {
-    std::fprintf(stderr, "%s: the thumbnail could not be encoded (%s)\n", Printable(file).c_str(),
-                 StatusText(status));
+    SayError(Printable(file) + ": the thumbnail could not be encoded (" + StatusText(status) + ")");
     return kExitSaveFailed;
   }
   if (const OutputCheck written = WriteOutput(picture, bytes, force); written.exitCode != 0) {
-    std::fprintf(stderr, "%s\n", written.message.c_str());
+    SayError(written.message);
     return written.exitCode;
   }
-  if (picture != "-" && Verbosity() >= 0)
-    std::printf("%s: thumbnail %d x %d written to %s\n", Printable(file).c_str(), shown->width,
-                shown->height, Printable(picture).c_str());
+  if (picture != "-")
+    SayDone(Printable(file) + ": thumbnail " + std::to_string(shown->width) + " x " +
+            std::to_string(shown->height) + " written to " + Printable(picture));
   return kExitSaved;
 }
 
@@ -338,6 +413,7 @@ int main(int argc, char** argv) {
   int jobs = CoreCount();
 
   auto* convert = app.add_subcommand("convert", "Convert one scene into a prop");
+  convert->footer(kConvertExits);
   convert->add_option("INPUT", input, "Scene file (.crv), or - for standard input")->required();
   convert->add_option("-o,--output", output,
                       "Prop file to write (default: INPUT with .fbprop), or - for standard output");
@@ -346,17 +422,20 @@ int main(int argc, char** argv) {
   convert->add_flag("--json", json, kCommandJsonHelp);
 
   auto* check = app.add_subcommand("check", "Tell whether files load and would be converted");
+  check->footer(kCheckExits);
   check->add_option("FILE", files, "Scene files (- for standard input)")->required();
   check->add_flag("--json", json, "Print the answers as JSON");
   check->add_flag("--strict", strict, kStrictHelp);
 
   auto* info = app.add_subcommand("info", "Describe what a file holds");
+  info->footer(kInfoExits);
   info->add_option("FILE", input, "Scene or prop file, or - for standard input")->required();
   auto* treeFlag =
       info->add_flag("--tree", tree, "Print the node hierarchy with controllers and materials");
   info->add_flag("--json", json, "Print every object as JSON")->excludes(treeFlag);
 
   auto* thumbnail = app.add_subcommand("thumbnail", "Write a file's thumbnail as a picture");
+  thumbnail->footer(kThumbnailExits);
   thumbnail->add_option("FILE", input, "Scene or prop file, or - for standard input")->required();
   thumbnail
       ->add_option("-o,--output", picture,
@@ -371,9 +450,11 @@ int main(int argc, char** argv) {
       ->option_text("PIXELS")
       ->check(CLI::Range(1, 4096));
   thumbnail->add_flag("--force", force, "Replace PICTURE when it exists");
+  thumbnail->add_flag("--json", json, kCommandJsonHelp);
 
   auto* extract =
       app.add_subcommand("extract", "Write the pictures and sounds a file embeds into a folder");
+  extract->footer(kExtractExits);
   extract->add_option("FILE", input, "Scene or prop file, or - for standard input")->required();
   extract->add_option("-o,--output-dir", output, "Folder for the files (made when missing)")
       ->required();
@@ -382,6 +463,7 @@ int main(int argc, char** argv) {
 
   auto* resave =
       app.add_subcommand("resave", "Write any scene file again in the current layout, unchanged");
+  resave->footer(kResaveExits);
   resave->add_option("INPUT", input, "Scene, prop or other container file")->required();
   resave->add_option("-o,--output", output, "File to write")->required();
   resave->add_flag("--force", force, "Replace OUTPUT when it exists");
@@ -391,6 +473,7 @@ int main(int argc, char** argv) {
   bool converted = false;
   auto* exportCommand =
       app.add_subcommand("export", "Write a file's scene tree as glTF 2.0 (.glb or .gltf)");
+  exportCommand->footer(kExportExits);
   exportCommand->add_option("INPUT", input, "Scene or prop file, or - for standard input")
       ->required();
   exportCommand
@@ -405,6 +488,7 @@ int main(int argc, char** argv) {
   exportCommand->add_flag("--json", json, kCommandJsonHelp);
 
   auto* batch = app.add_subcommand("batch", "Convert every .crv file given or found below folders");
+  batch->footer(kBatchExits);
   batch->add_option("PATH", paths, "Scene files and folders");
   batch->add_option("-o,--output-dir", output, "Folder for the props")->required();
   batch->add_option("-j,--jobs", jobs, "Files converted at a time (default: the number of cores)")
@@ -420,6 +504,17 @@ int main(int argc, char** argv) {
       ->add_flag("-0,--null", nulSeparated,
                  "The paths of --files-from end with a NUL byte each (as find -print0 writes them)")
       ->needs("--files-from");
+  std::string progress = "auto";
+  batch
+      ->add_option("--progress", progress,
+                   "auto: a line fitted to the terminal, a line per file when standard error is "
+                   "no terminal; always: the fitted line anyway; never; json: a JSON line per file")
+      ->option_text("WHEN")
+      ->check(CLI::IsMember({"auto", "always", "never", "json"}));
+  bool dryRun = false;
+  batch->add_flag("--dry-run", dryRun,
+                  "Print which prop each file would become, collisions and shares; write nothing, "
+                  "not even the report");
   std::string exportFormat;
   auto* exportOption = batch->add_option(
       "--export", exportFormat,
@@ -431,15 +526,18 @@ int main(int argc, char** argv) {
       ->needs(exportOption);
 
   auto* reportCommand = app.add_subcommand("report", "Work with batch reports");
+  reportCommand->footer(kReportExits);
   reportCommand->require_subcommand(1);
   auto* merge =
       reportCommand->add_subcommand("merge", "Merge the reports of several batch runs into one");
+  merge->footer(kMergeExits);
   merge->add_option("REPORT", files, "Reports written by batch --report")->required();
   merge->add_option("-o,--output", output, "Merged report to write (default: standard output)");
   merge->add_flag("--force", force, "Replace the merged report when it exists");
 
   std::vector<std::string> helpWords;
   auto* helpCommand = app.add_subcommand("help", "Print the options of the tool or of a command");
+  helpCommand->footer(kHelpExits);
   helpCommand->add_option("COMMAND", helpWords, "A command, such as convert or report merge");
 
   try {
@@ -456,9 +554,9 @@ int main(int argc, char** argv) {
   }
   SetVerbosity(quiet ? -1 : verbose ? 1 : 0);
   SetStrict(strict);
-  const bool writesFiles = *convert || *resave || *exportCommand || *extract;
+  const bool writesFiles = *convert || *resave || *exportCommand || *extract || *thumbnail;
   if (json && writesFiles) {
-    if ((*convert || *resave) && output == "-") {
+    if (((*convert || *resave) && output == "-") || (*thumbnail && picture == "-")) {
       std::fprintf(stderr, "recaster: --json takes standard output; name a file with -o\n");
       return kExitUsage;
     }
@@ -482,7 +580,7 @@ int main(int argc, char** argv) {
     code = RunExport(texts, {input, output, converted, force});
   else if (*batch)
     code = RunBatch(texts, {paths, filesFrom, output, jobs, force, report, shard, exportFormat,
-                            converted, nulSeparated});
+                            converted, nulSeparated, progress, dryRun});
   else if (*merge)
     code = MergeReports(files, output.empty() ? "-" : output, force);
   else if (*helpCommand)

@@ -101,13 +101,6 @@ Status WatchedLoad(CPersistContext& document, const std::string& path, CWorkCont
   return status;
 }
 
-namespace {
-
-std::string SystemSays(const char* what, int error) {
-  return std::string(what) + ": " + std::strerror(error);
-}
-
-}  // namespace
 
 Status WatchedSave(CPersistContext& document, const std::string& path, CWorkControl& control,
                    std::string* reason) {
@@ -131,7 +124,7 @@ Status WatchedSave(CPersistContext& document, const std::string& path, CWorkCont
   document.stream = nullptr;
   // A failed write answers a stream error; the file keeps the system's reason.
   if (status == kErrStream && file.writeError != 0 && reason && !control.stopped())
-    *reason = SystemSays("writing", file.writeError);
+    *reason = std::strerror(file.writeError);
   // Stopped after the last write, the prop is complete; the user still asked for nothing.
   if (Succeeded(status) && control.stopped()) status = kErrStream;
   if (Succeeded(status)) {
@@ -242,7 +235,10 @@ bool CCommandRunner::AcceptWarnings(const std::vector<std::string>& warnings) {
 
 bool CCommandRunner::SaveFailed(const std::string& text, const std::string& detail) {
   control_.Enter(CWorkControl::Phase::kIdle);
-  const std::string full = saveReason_.empty() ? detail : detail + "; " + saveReason_;
+  // The system's word is the reason; the status a failed write answers only guesses at it.
+  const std::string full =
+      saveReason_.empty() ? detail : "writing " + savePath_ + " failed: " + saveReason_;
+  saveReason_.clear();
   return OnUiThread<bool>(false, [&] { return front_.SaveFailed(text, full); });
 }
 
@@ -277,6 +273,7 @@ Status CCommandRunner::LoadDocument(CPersistContext& document, const std::string
 Status CCommandRunner::SaveDocument(CPersistContext& document, const std::string& path) {
   control_.Enter(CWorkControl::Phase::kSaving, path);
   saveReason_.clear();
+  savePath_ = path;
   const Status status = WatchedSave(document, path, control_, &saveReason_);
   control_.Enter(CWorkControl::Phase::kIdle);
   return status;

@@ -148,7 +148,7 @@ class CCommandRunner : public QObject, private IConverterUi {
   std::mutex mutex_;
   std::function<void()> pending_;  // the call the command waits for
   bool held_ = false;
-  std::string saveReason_;
+  std::string saveReason_, savePath_;  // of the last save, when it failed: the system's word
   std::vector<std::string> warnings_;  // not told yet
   CommandOutcome outcome_ = CommandOutcome::kCancelled;
   std::exception_ptr error_;

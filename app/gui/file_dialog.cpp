@@ -1,6 +1,13 @@
 #include "app/gui/file_dialog.h"
 
 #include <QAbstractItemView>
+#include <QDateTime>
+#include <QHeaderView>
+#include <QLayout>
+#include <QLocale>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTreeView>
 #include <QComboBox>
 #include <QItemSelectionModel>
 #include <QLineEdit>
@@ -30,6 +37,46 @@ CFileDialog::CFileDialog(const FileRequest& request, QWidget* parent)
   }
   setDefaultSuffix(request.defaultSuffix);
   selectFile(request.initialName);
+  FitColumns();
+}
+
+void CFileDialog::FitColumns() {
+  // The toolkit sizes the columns of the detailed list by the font, but keeps the window's fixed
+  // default size, which left the size and the date outside the list. The columns are sized for
+  // what they show here (the date as this locale writes it) and the window grows to hold them.
+  auto* tree = findChild<QTreeView*>(QStringLiteral("treeView"));
+  if (!tree || !layout()) return;
+  QHeaderView* header = tree->header();
+  if (header->count() < 4) return;
+  const QFontMetrics metrics(tree->font());
+  const int padding = 2 * metrics.averageCharWidth() +
+                      2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+  const QString date = QLocale().toString(QDateTime(QDate(2000, 12, 28), QTime(23, 59)),
+                                          QLocale::ShortFormat);
+  const QString widest[] = {QString(30, QLatin1Char('w')), QStringLiteral("999.9 MiB"),
+                            QStringLiteral("fbprop File"), date};
+  for (int i = 0; i < 4; ++i)
+    header->resizeSection(
+        i, std::max(header->sectionSizeHint(i), metrics.horizontalAdvance(widest[i]) + padding));
+  resize(width(), std::max(height(), 24 * metrics.height()));
+}
+
+void CFileDialog::showEvent(QShowEvent* event) {
+  QFileDialog::showEvent(event);
+  auto* tree = findChild<QTreeView*>(QStringLiteral("treeView"));
+  if (fitted_ || !tree || !layout()) return;
+  fitted_ = true;
+  // Only a shown window has its layout: what it gives the list besides the columns (the side
+  // bar, the margins, the frame and a scroll bar) is known now.
+  layout()->activate();
+  const QHeaderView* header = tree->header();
+  int columns = 0;
+  for (int i = 0; i < header->count(); ++i)
+    if (!header->isSectionHidden(i)) columns += header->sectionSize(i);
+  const int around = width() - tree->width() + 2 * tree->frameWidth() +
+                     style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, tree) +
+                     QFontMetrics(tree->font()).averageCharWidth();
+  if (columns + around > width()) resize(columns + around, height());
 }
 
 void CFileDialog::accept() {

@@ -16,11 +16,18 @@ class CFileDialog : public QFileDialog {
   // comes before the toolkit's question about replacing an existing file.
   void accept() override;
 
+ protected:
+  // Widens the window, on its first showing, until the list's columns fit.
+  void showEvent(QShowEvent* event) override;
+
  private:
   // After a refusal: the next name typed is the one taken.
   void TypeAgain();
+  // Sizes the detailed list's columns for what they show.
+  void FitColumns();
 
   FileRequest request_;
+  bool fitted_ = false;
 };
 
 // A warning from the converter about something the user chose, over `parent`.

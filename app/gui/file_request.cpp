@@ -46,8 +46,12 @@ std::vector<FilterEntry> ParseFilter(const std::string& filter) {
 }
 
 const QString kOpenFolderKey = QStringLiteral("folders/open");
+// Where the props of each source folder went last: source and target folder in turn, the most
+// recent first. Older versions kept one pair under the two keys after it.
+const QString kSavePairsKey = QStringLiteral("folders/savePairs");
 const QString kSaveFolderKey = QStringLiteral("folders/save");
 const QString kSaveFromKey = QStringLiteral("folders/saveFrom");
+constexpr qsizetype kRememberedPairs = 50;
 
 QString FolderOf(const QString& file) { return QFileInfo(file).absolutePath(); }
 
@@ -95,9 +99,11 @@ QString SaveTargetProblem(const QString& target, const QString& source) {
         .arg(folder);
   const std::filesystem::path targetPath(QFile::encodeName(info.absoluteFilePath()).toStdString());
   std::error_code ec;
+  const bool link = std::filesystem::is_symlink(std::filesystem::symlink_status(targetPath, ec));
   const auto status = std::filesystem::status(targetPath, ec);
-  if (ec || !std::filesystem::exists(status)) return {};
-  if (!std::filesystem::is_regular_file(status))
+  const bool exists = !ec && std::filesystem::exists(status);
+  if (!exists && !link) return {};
+  if (exists && !std::filesystem::is_regular_file(status))
     return QStringLiteral("\u201C%1\u201D is not a file.\nChoose a file name to save the prop under.")
         .arg(QDir::toNativeSeparators(info.absoluteFilePath()));
   // Hard links and links to the source are the source as well.
@@ -107,6 +113,13 @@ QString SaveTargetProblem(const QString& target, const QString& source) {
                "\u201C%1\u201D is the scene being converted.\nSaving over it would lose the "
                "original; choose another name or folder.")
         .arg(info.fileName());
+  // The save never replaces a link (it would either lose the link or write where it leads), so
+  // the user hears it now rather than after agreeing to replace the file.
+  if (link)
+    return QStringLiteral(
+               "\u201C%1\u201D is a link to another file; Recaster does not save over links.\n"
+               "Choose another name.")
+        .arg(info.fileName());
   return {};
 }
 
@@ -115,10 +128,16 @@ QString OpenStartFolder() { return Existing(QSettings().value(kOpenFolderKey).to
 QString SaveStartFolder(const QString& source) {
   const QSettings settings;
   const QString from = FolderOf(source);
-  if (settings.value(kSaveFromKey).toString() == from) {
-    const QString remembered = Existing(settings.value(kSaveFolderKey).toString());
-    if (!remembered.isEmpty()) return remembered;
-  }
+  QString remembered;
+  const QStringList pairs = settings.value(kSavePairsKey).toStringList();
+  for (qsizetype i = 0; i + 1 < pairs.size(); i += 2)
+    if (pairs[i] == from) {
+      remembered = pairs[i + 1];
+      break;
+    }
+  if (remembered.isEmpty() && settings.value(kSaveFromKey).toString() == from)
+    remembered = settings.value(kSaveFolderKey).toString();
+  if (!Existing(remembered).isEmpty()) return remembered;
   return Existing(from);
 }
 
@@ -126,8 +145,14 @@ void RememberOpened(const QString& source) { QSettings().setValue(kOpenFolderKey
 
 void RememberSaved(const QString& source, const QString& target) {
   QSettings settings;
-  settings.setValue(kSaveFromKey, FolderOf(source));
-  settings.setValue(kSaveFolderKey, FolderOf(target));
+  const QString from = FolderOf(source);
+  QStringList pairs{from, FolderOf(target)};
+  const QStringList old = settings.value(kSavePairsKey).toStringList();
+  for (qsizetype i = 0; i + 1 < old.size() && pairs.size() < 2 * kRememberedPairs; i += 2)
+    if (old[i] != from) pairs << old[i] << old[i + 1];
+  settings.setValue(kSavePairsKey, pairs);
+  settings.remove(kSaveFromKey);
+  settings.remove(kSaveFolderKey);
 }
 
 }  // namespace KX::gui

@@ -41,7 +41,8 @@ QString SaveTargetProblem(const QString& target, const QString& source);
 
 // The folders the file dialogs start in, kept in the user's settings across runs. Opening starts
 // in the folder the last scene came from. Saving starts in the source's folder, unless the last
-// prop converted from a scene of that folder went elsewhere: then there again.
+// prop converted from a scene of that folder went elsewhere: then there again (remembered for
+// each of the last 50 source folders). RememberSaved is for a prop that was saved.
 QString OpenStartFolder();
 QString SaveStartFolder(const QString& source);
 void RememberOpened(const QString& source);

@@ -204,6 +204,14 @@ void CVetterDlg::keyPressEvent(QKeyEvent* event) {
     event->accept();
     return;
   }
+  // The menu button does not take Enter itself; the dialog would press its default button, Start,
+  // instead of opening the menu the focus is on.
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && menuButton_ &&
+      menuButton_->hasFocus()) {
+    event->accept();
+    menuButton_->showMenu();
+    return;
+  }
   QDialog::keyPressEvent(event);
 }
 
@@ -261,7 +269,9 @@ void CVetterDlg::RunValidate() {
   try {
     CCommandRunner runner(*this, *control_);
     runner_ = &runner;
+    target_.clear();
     lastOutcome_ = runner.Run();
+    if (lastOutcome_ == CommandOutcome::kSaved && !target_.isEmpty()) RememberSaved(source_, target_);
   } catch (const std::exception& e) {
     // Nothing may leave a slot by an exception; the user learns that the command stopped.
     runner_ = nullptr;
@@ -345,7 +355,9 @@ bool CVetterDlg::ChooseFile(FileDialog mode, std::string& path) {
         ShowRefusal(this, problem);
         continue;
       }
-      RememberSaved(source_, file);
+      // Remembered once the prop is saved there: a failed or cancelled save leaves the folder
+      // the next save of this scene's folder starts in as it was.
+      target_ = file;
     }
     // The library opens files by their name in the file system's encoding.
     path = QFile::encodeName(file).toStdString();

@@ -101,6 +101,7 @@ class CVetterDlg : public QDialog, public IConverterUi {
   QTimer progressTimer_;
   std::optional<CommandOutcome> lastOutcome_;
   QString source_;  // the scene of the running command
+  QString target_;  // where its prop is being saved
   int waitCount_ = 0;
   bool running_ = false;
   bool closeWhenDone_ = false;

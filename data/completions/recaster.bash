@@ -64,6 +64,7 @@ _recaster() {
         export:-o | export:--output) _recaster_files "$cur" glb gltf; return ;;
         extract:-o | extract:--output-dir | batch:-o | batch:--output-dir)
             _recaster_dirs "$cur"; return ;;
+        batch:--progress) COMPREPLY=($(compgen -W 'auto always never json' -- "$cur")); return ;;
         batch:-j | batch:--jobs) COMPREPLY=($(compgen -W "$(nproc 2>/dev/null || echo 1)" -- "$cur")); return ;;
         batch:--report | report:-o | report:--output) _recaster_files "$cur" json; return ;;
         batch:--files-from)
@@ -80,11 +81,11 @@ _recaster() {
         convert) options='-o --output --force --strict --json' ;;
         check) options='--json --strict' ;;
         info) options='--tree --json' ;;
-        thumbnail) options='-o --output --format --size --force' ;;
+        thumbnail) options='-o --output --format --size --force --json' ;;
         extract) options='-o --output-dir --force --json' ;;
         resave) options='-o --output --force --strict --json' ;;
         export) options='-o --output --converted --force --strict --json' ;;
-        batch) options='-o --output-dir -j --jobs --force --strict --report --files-from -0 --null --shard --export --converted' ;;
+        batch) options='-o --output-dir -j --jobs --force --strict --report --files-from -0 --null --shard --export --converted --progress --dry-run' ;;
         report)
             if [[ -z $sub ]]; then
                 COMPREPLY=($(compgen -W 'merge' -- "$cur"))

@@ -17,6 +17,7 @@
 #include "support/temp_dir.h"
 #include "support/test_classes.h"
 #include "support/tool_run.h"
+#include "cli/recorded_tool.h"
 
 namespace KX {
 namespace {
@@ -24,7 +25,7 @@ namespace {
 using test::ToolRun;
 
 ToolRun Recaster(const std::string& arguments) {
-  return test::RunCommand(std::string(KX_RECASTER_PATH) + " " + arguments);
+  return test::RunCommand(test::RecordedRecaster() + " " + arguments);
 }
 
 class CliTest : public ::testing::Test {

@@ -24,6 +24,7 @@
 #include "support/bytes.h"
 #include "support/temp_dir.h"
 #include "support/tool_run.h"
+#include "cli/recorded_tool.h"
 #include "support/test_classes.h"
 
 namespace KX {
@@ -35,7 +36,7 @@ using test::ToolRun;
 
 // `prefix` runs in the shell before the tool (limits, traps).
 ToolRun Recaster(const std::string& arguments, const std::string& prefix = "") {
-  return test::RunCommand(prefix + std::string(KX_RECASTER_PATH) + " " + arguments);
+  return test::RunCommand(prefix + test::RecordedRecaster() + " " + arguments);
 }
 
 std::vector<uint8_t> Read(const std::string& path) {

@@ -10,6 +10,7 @@
 #include "support/legacy_scene.h"
 #include "support/temp_dir.h"
 #include "support/tool_run.h"
+#include "cli/recorded_tool.h"
 
 namespace KX {
 namespace {
@@ -17,7 +18,7 @@ namespace {
 using test::ToolRun;
 
 ToolRun Recaster(const std::string& arguments) {
-  return test::RunCommand(std::string(KX_RECASTER_PATH) + " " + arguments);
+  return test::RunCommand(test::RecordedRecaster() + " " + arguments);
 }
 
 size_t Count(const std::string& text, const std::string& part) {

@@ -18,6 +18,7 @@
 #include "scene/node.h"
 #include "support/temp_dir.h"
 #include "support/test_classes.h"
+#include "cli/recorded_tool.h"
 
 namespace KX {
 namespace {
@@ -55,11 +56,13 @@ class WritesTest : public ::testing::Test {
     fs::copy_file(KX_SAMPLE_SCENE, dir.Path("scene.crv"));
   }
 
-  // Runs `script` with sh in the test's folder; $R is the program, $S the sample scene.
+  // Runs `script` with sh in the test's folder; $R is the program (its exit codes noted), $RR the
+  // program itself, for a script that signals it by its process id, $S the sample scene.
   ShellRun Shell(const std::string& script) {
     ShellRun run;
-    const std::string command = "cd '" + dir.path + "' && R='" + KX_RECASTER_PATH +
-                                "' S=scene.crv; { " + script + "\n} 2>&1";
+    const std::string command = "cd '" + dir.path + "' && R='" + test::RecordedRecaster() +
+                                "' RR='" + KX_RECASTER_PATH + "' S=scene.crv; { " + script +
+                                "\n} 2>&1";
     std::FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return run;
     std::array<char, 4096> buffer;
@@ -275,7 +278,7 @@ TEST_F(WritesTest, AStoppedBatchCleansUpAndReports) {
   for (int i = 0; i < 200; ++i)
     fs::copy_file(dir.Path("scene.crv"), dir.Path("in/s" + std::to_string(i) + ".crv"));
   const ShellRun run = Shell(
-      "$R batch in -o out -j 2 --report report.json > summary.txt 2> progress.txt & pid=$!; "
+      "$RR batch in -o out -j 2 --report report.json > summary.txt 2> progress.txt & pid=$!; "
       // Stopped once the first file is done, however slow the build.
       "for i in $(seq 600); do grep -q '^\\[1/' progress.txt && break; sleep 0.05; done; "
       "kill -TERM $pid; wait $pid; echo \"code $?\"");
@@ -465,6 +468,7 @@ TEST_F(WritesTest, ReportMergeSaysWhatIsWrongWithAReport) {
       {R"([])", "it holds a list, not an object"},
       {"{\n", "it is not JSON: it ends early, at line 2, column 1"},
       {R"({"files": [} )", "it is not JSON: line 1, column 12 breaks its form"},
+      {R"({"files": [], "missing": 1e400})", "it holds a number too large to read"},
   };
   for (const auto& r : reports) {
     dir.File("bad.json", r.json);
@@ -476,6 +480,12 @@ TEST_F(WritesTest, ReportMergeSaysWhatIsWrongWithAReport) {
     EXPECT_EQ(run.out.find("exception"), std::string::npos) << run.out;
     EXPECT_FALSE(fs::exists(dir.Path("merged.json")));
   }
+
+  // Nested past any depth a report has, a value would take the stack of every step that walks it.
+  dir.File("deep.json", R"({"files": [{"input": "a", "output": "b", "outcome": "converted", "x": )" +
+                            std::string(200000, '[') + std::string(200000, ']') + "}]}");
+  ExpectCases({{"a value nested deep", "$R report merge deep.json", 5,
+                "deep.json: is no batch report: it nests deeper than 64 levels"}});
 
   const auto keys = [](const nlohmann::json& summary) {
     std::set<std::string> names;
@@ -596,6 +606,10 @@ TEST_F(WritesTest, CommandsThatWriteTellWhatTheyDidAsJson) {
       {"export $S -o e.gltf", 0, "written", {"e_1.png", "e.bin", "e.gltf"}, "written e.gltf", 2},
       {"export $S -o e.gltf", 2, "not written", {}, "e.gltf: exists already", 0},
       {"extract $S -o media", 0, "written", {"media/oak.png"}, "1 picture(s) and 0 sound(s)", 0},
+      {"thumbnail $S -o t.png --size 2", 0, "written", {"t.png"}, "thumbnail 2 x 2 written to t.png", 0},
+      {"thumbnail $S -o t.png", 2, "not written", {}, "t.png: exists already", 0},
+      {"thumbnail $S -o t.xyz", 2, "not written", {}, "t.xyz: unknown picture format", 0},
+      {"thumbnail missing.crv -o m.png", 5, "failed to load", {}, "cannot be loaded: ", 0},
   };
   for (const auto& c : cases) {
     const ShellRun run = Shell("$R " + std::string(c.command) + " --json 2>/dev/null");
@@ -610,6 +624,13 @@ TEST_F(WritesTest, CommandsThatWriteTellWhatTheyDidAsJson) {
     EXPECT_EQ(told["warnings"].size(), c.warnings) << told.dump();
   }
   EXPECT_EQ(Shell("$R convert $S -o - --json").exitCode, 2);
+  EXPECT_EQ(Shell("$R thumbnail $S -o - --json").exitCode, 2);
+  // A file without a thumbnail: nothing written, and said why.
+  NamedFile("bare.crv", u"Bare");
+  const auto bare = nlohmann::json::parse(Shell("$R thumbnail bare.crv -o b.png --json 2>/dev/null").out);
+  EXPECT_EQ(bare["outcome"], "nothing written");
+  EXPECT_EQ(bare["exitCode"], 1);
+  EXPECT_EQ(bare["message"], "has no thumbnail picture");
 }
 
 // Paths that are no scene files are named for what they are, each once, and the report is
@@ -688,7 +709,7 @@ TEST_F(WritesTest, TheProgressLineFitsTheTerminalAndTellsOfAStop) {
                   dir.Path(folder + "/scene-" + std::string(30, 'n') + std::to_string(i) + ".crv"));
   // A terminal of 60 columns; stopped by Ctrl+C once three files are done.
   const ShellRun run = Shell(
-      "script -qfec \"stty cols 60 rows 20; $R batch in -o out -j 2 --report r.json & "
+      "script -qfec \"stty cols 60 rows 20; $RR batch in -o out -j 2 --report r.json & "
       "echo \\$! > pid; wait\" tty.txt > /dev/null & "
       "for i in $(seq 600); do grep -q '\\[3/' tty.txt 2>/dev/null && break; sleep 0.05; done; "
       "kill -INT $(cat pid); wait");
@@ -703,6 +724,95 @@ TEST_F(WritesTest, TheProgressLineFitsTheTerminalAndTellsOfAStop) {
   }
   EXPECT_GE(updates, 3u) << tty;
   ExpectStopLine(tty, 120, Report("r.json")["summary"]["interrupted"].get<size_t>());
+}
+
+// How the progress is shown is the user's choice; without one, a terminal gets the fitted line
+// and anything else a line per file.
+TEST_F(WritesTest, TheProgressIsShownAsAsked) {
+  fs::create_directory(dir.Path("in"));
+  for (int i = 0; i < 3; ++i)
+    fs::copy_file(dir.Path("scene.crv"), dir.Path("in/s" + std::to_string(i) + ".crv"));
+  ExpectCases({
+      {"auto, to a file", "$R batch in -o o1 --progress=auto 2>&1 >/dev/null", 0,
+       "[3/3] in/s", "\033[K"},
+      {"never", "$R batch in -o o2 --progress=never 2>&1 >/dev/null", 0, "", "[1/3]"},
+      {"always, to a file", "$R batch in -o o3 --progress=always 2>&1 >/dev/null", 0,
+       "\r\033[K[3/3]"},
+      {"an unknown choice", "$R batch in -o o4 --progress=sometimes", 2, "--progress"},
+  });
+  // JSON: a line per file, with -q too, and nothing else on standard error.
+  ASSERT_EQ(Shell("$R -q batch in $S -o o5 --progress=json 2> p.txt").exitCode, 0);
+  std::istringstream lines(Read("p.txt"));
+  std::set<std::string> inputs;
+  size_t count = 0;
+  for (std::string line; std::getline(lines, line);) {
+    const auto entry = nlohmann::json::parse(line, nullptr, false);
+    ASSERT_TRUE(entry.is_object()) << line;
+    EXPECT_EQ(entry["done"], ++count);
+    EXPECT_EQ(entry["total"], 4);
+    EXPECT_EQ(entry["outcome"], "converted");
+    EXPECT_EQ(entry["exitCode"], 0);
+    EXPECT_TRUE(entry["elapsed"].is_number());
+    inputs.insert(entry["input"].get<std::string>());
+  }
+  EXPECT_EQ(inputs, (std::set<std::string>{"in/s0.crv", "in/s1.crv", "in/s2.crv", "scene.crv"}));
+}
+
+// A dry run prints the plan and writes nothing: no prop, no folder, no report.
+TEST_F(WritesTest, ADryRunPrintsThePlanAndWritesNothing) {
+  fs::create_directories(dir.Path("in/sub"));
+  fs::create_directories(dir.Path("x"));
+  for (const char* name : {"in/a.crv", "in/sub/b.crv", "x/a.crv"})
+    fs::copy_file(dir.Path("scene.crv"), dir.Path(name));
+  dir.File("list.txt", "in\nmissing.crv\n");
+  fs::create_directory(dir.Path("kept"));
+  dir.File("kept/a.fbprop", "precious");
+  const char* nothingWritten =
+      "; c=$?; test ! -e out && test ! -e r.json && test \"$(cat kept/a.fbprop)\" = precious "
+      "|| c=99; exit $c";
+  const auto script = [&](const std::string& line) { return line + nothingWritten; };
+  const std::string plan = script("$R batch in -o out --dry-run --report r.json");
+  const std::string collision = script("$R batch in/a.crv x/a.crv -o out --dry-run");
+  const std::string existing = script("$R batch in/a.crv -o kept --dry-run");
+  const std::string forced = script("$R batch in/a.crv -o kept --dry-run --force");
+  const std::string missing = script("$R batch --files-from list.txt -o out --dry-run");
+  ExpectCases({
+      {"the plan", plan.c_str(), 0, "in/sub/b.crv -> out/sub/b.fbprop\n"},
+      {"the counts", plan.c_str(), 0,
+       "dry run: 2 file(s) found, 2 would be converted, 0 would collide, 0 would not be replaced; "
+       "nothing was written"},
+      {"a collision", collision.c_str(), 1,
+       "x/a.crv -> out/a.fbprop: the same prop as in/a.crv; would not be converted"},
+      {"a prop in the way", existing.c_str(), 1,
+       "in/a.crv -> kept/a.fbprop: exists already; pass --force to replace it"},
+      {"replaced with --force", forced.c_str(), 0, "1 would be converted"},
+      {"a missing path", missing.c_str(), 1, "missing.crv: no such file or folder"},
+      {"exported", script("$R batch in -o out --export glb --dry-run").c_str(), 0,
+       "in/a.crv -> out/a.glb"},
+  });
+  // Every file is listed with its share, and a share converts exactly the files listed for it.
+  for (int i = 0; i < 9; ++i)
+    fs::copy_file(dir.Path("scene.crv"), dir.Path("in/s" + std::to_string(i) + ".crv"));
+  const ShellRun dry = Shell("$R batch in -o out --shard 1/3 --dry-run");
+  ASSERT_EQ(dry.exitCode, 0) << dry.out;
+  std::set<std::string> planned;
+  std::istringstream lines(dry.out);
+  size_t listed = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find(" -> ") == std::string::npos) continue;
+    ++listed;
+    if (line.ends_with("(share 1/3)")) planned.insert(line.substr(0, line.find(" -> ")));
+  }
+  EXPECT_EQ(listed, 11u) << dry.out;
+  ASSERT_EQ(Shell("$R -q batch in -o out --shard 1/3 --report r1.json").exitCode, 0);
+  std::set<std::string> converted;
+  const auto report = Report("r1.json");
+  for (const auto& file : report["files"]) converted.insert(file["input"]);
+  EXPECT_EQ(planned, converted);
+  EXPECT_NE(dry.out.find("dry run: 11 file(s) found, " + std::to_string(planned.size()) +
+                         " would be converted by share 1/3"),
+            std::string::npos)
+      << dry.out;
 }
 
 }  // namespace

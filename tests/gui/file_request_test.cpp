@@ -69,6 +69,12 @@ TEST(SaveTarget, RefusesMissingFoldersNonFilesAndTheSourceUnderAnyName) {
     EXPECT_TRUE(text.contains("is the scene being converted"))
         << same.toStdString() << ": " << text.toStdString();
   }
+  // A link is never saved over, wherever it leads: the user hears so before being asked to
+  // replace it.
+  ASSERT_EQ(::symlink(other.toStdString().c_str(), dir.Path("to-other.fbprop").c_str()), 0);
+  ASSERT_EQ(::symlink("nowhere.fbprop", dir.Path("dangling.fbprop").c_str()), 0);
+  for (const char* link : {"to-other.fbprop", "dangling.fbprop"})
+    EXPECT_TRUE(problem(folder + "/" + link).contains("is a link")) << link;
 }
 
 TEST(StartFolders, OpenWhereTheLastSceneCameFromSaveBesideItOrWhereItsFolderWentLast) {
@@ -85,6 +91,12 @@ TEST(StartFolders, OpenWhereTheLastSceneCameFromSaveBesideItOrWhereItsFolderWent
   EXPECT_EQ(OpenStartFolder(), a);
   EXPECT_EQ(SaveStartFolder(a + "/two.crv"), b);  // the next scene of that folder goes there too
   EXPECT_EQ(SaveStartFolder(c + "/three.crv"), c);  // a scene from elsewhere: beside it
+
+  // Each source folder keeps its own: saving a scene of another folder elsewhere does not
+  // forget where the props of the first one go.
+  RememberSaved(c + "/three.crv", a + "/three.fbprop");
+  EXPECT_EQ(SaveStartFolder(c + "/four.crv"), a);
+  EXPECT_EQ(SaveStartFolder(a + "/two.crv"), b);
 
   // A remembered folder that has gone is not offered.
   RememberOpened(c + "/gone/four.crv");

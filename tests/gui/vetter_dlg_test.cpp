@@ -1,11 +1,17 @@
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QAbstractItemView>
+#include <QDateTime>
+#include <QLocale>
+#include <QTimer>
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QHeaderView>
+#include <QTreeView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -14,12 +20,15 @@
 #include <QSettings>
 #include <QTest>
 #include <QToolButton>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 
 #include "app/gui/about_dlg.h"
+#include "app/gui/file_dialog.h"
 #include "gui/dialog_fixtures.h"
 #include "support/legacy_scene.h"
 
@@ -426,6 +435,132 @@ TEST(VetterDialog, AboutBoxShortcutsAndExitWhileRunningModally) {
   EXPECT_TRUE(aboutShown);
   EXPECT_EQ(scripted.requests.size(), 1u);
   EXPECT_FALSE(scripted.dialog.isVisible());
+}
+
+// While it lives, files of this process may grow to 64 bytes, which no prop fits in: writing
+// one fails with the system's "File too large".
+class TinyFiles {
+ public:
+  TinyFiles() {
+    ::getrlimit(RLIMIT_FSIZE, &before_);
+    struct rlimit small = before_;
+    small.rlim_cur = 64;
+    handler_ = ::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &small);
+  }
+  ~TinyFiles() {
+    ::setrlimit(RLIMIT_FSIZE, &before_);
+    ::signal(SIGXFSZ, handler_);
+  }
+
+ private:
+  struct rlimit before_ {};
+  sighandler_t handler_;
+};
+
+// A link typed as the name is refused at once, not after the user agreed to replace it; a save
+// that fails leaves the folder the next save starts in as it was.
+TEST(VetterDialog, ALinkIsRefusedBeforeTheReplaceQuestionAndOnlyASavedPropIsRemembered) {
+  QSettings().clear();
+  test::TempDir scenes("kx_gui_scenes"), props("kx_gui_props");
+  const QString scenesFolder = QString::fromStdString(scenes.path);
+  const std::string source = WriteFile(scenes, "old.crv", OldScene());
+  const std::string other = props.File("other.fbprop", "someone else's");
+  ASSERT_EQ(::symlink(other.c_str(), scenes.Path("link.fbprop").c_str()), 0);
+  test::TempDir empty("kx_gui");
+  {
+    CVetterDlg dialog(empty.path);
+    ModalScript script;
+    script.Then("104", Expect(kWillConvert, QMessageBox::Information, false, true))
+        .Then("save", TypeInFileDialog(scenesFolder, "link.fbprop"))
+        .Then("the link", RefusedThenType("is a link", QString::fromStdString(props.Path("new"))))
+        .Then("107", Expect(kSaveFailed, QMessageBox::Critical, true, false, "Discard"));
+    const TinyFiles tiny;
+    dialog.ConvertFile(QString::fromStdString(source));
+    EXPECT_EQ(dialog.lastOutcome(), CommandOutcome::kSaveFailed);
+  }
+  EXPECT_EQ(Contents(other), "someone else's");
+  EXPECT_TRUE(std::filesystem::is_symlink(scenes.Path("link.fbprop")));
+  EXPECT_EQ(SaveStartFolder(QString::fromStdString(source)), scenesFolder);
+  QSettings().clear();
+}
+
+// Enter on the menu button opens the menu, as a click does, and starts nothing.
+TEST(VetterDialog, EnterOnTheMenuButtonOpensTheMenu) {
+  ScriptedDialog scripted({std::nullopt});
+  CVetterDlg& dialog = scripted.dialog;
+  dialog.show();
+  dialog.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+  auto* button = dialog.findChild<QToolButton*>("menuButton");
+  for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+    button->setFocus();
+    bool opened = false;
+    QTimer::singleShot(50, [&] {
+      opened = QApplication::activePopupWidget() == button->menu();
+      button->menu()->close();
+    });
+    QTest::keyClick(button, key);
+    QTest::qWait(100);  // the check has run, whatever the key did
+    EXPECT_TRUE(opened) << key;
+  }
+  EXPECT_TRUE(scripted.requests.empty());
+  EXPECT_FALSE(dialog.lastOutcome().has_value());
+  dialog.close();
+}
+
+// A write that fails says why in the system's words, first and alone, not behind the status
+// the failed write answered.
+TEST(VetterDialog, AFailedWriteLeadsWithItsTrueReason) {
+  test::TempDir dir("kx_gui");
+  const QString old = QString::fromStdString(WriteFile(dir, "old.crv", OldScene()));
+  const std::string target = dir.Path("out.fbprop");
+  ScriptedDialog scripted({old, QString::fromStdString(target)});
+  std::string detail;
+  {
+    ModalScript script;
+    script.Then("104", Expect(kWillConvert, QMessageBox::Information, false, true))
+        .Then("107", Expect(kSaveFailed, QMessageBox::Critical, true, false, "Discard", &detail));
+    const TinyFiles tiny;
+    scripted.dialog.OnCommand(CVetterDlg::kIdStart);
+  }
+  EXPECT_EQ(detail, "writing " + target + " failed: " + std::strerror(EFBIG));
+  EXPECT_FALSE(std::filesystem::exists(target));
+}
+
+// The save dialog opens wide enough for every column of its detailed list, the date as this
+// locale writes it included, in the dialog's font and in one twice its size.
+TEST(VetterDialog, TheFileDialogShowsEveryColumnWhole) {
+  test::TempDir dir("kx_gui_columns");
+  dir.File("a scene with a rather long name of its own.crv", "x");
+  test::TempDir empty("kx_gui");
+  for (const int scale : {1, 2}) {
+    CVetterDlg dialog(empty.path);
+    QFont font = dialog.font();
+    font.setPointSizeF(font.pointSizeF() * scale);
+    dialog.setFont(font);
+    FileRequest request = MakeFileRequest(FileDialog::kSave, dialog);
+    request.startFolder = QString::fromStdString(dir.path);
+    CFileDialog files(request, &dialog);
+    files.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&files));
+    auto* tree = files.findChild<QTreeView*>("treeView");
+    ASSERT_TRUE(tree);
+    if (!tree->isVisible()) files.setViewMode(QFileDialog::Detail);
+    QTest::qWait(20);
+    const QHeaderView* header = tree->header();
+    const QString date = QLocale().toString(QDateTime(QDate(2000, 12, 28), QTime(23, 59)),
+                                            QLocale::ShortFormat);
+    for (int i = 0; i < header->count(); ++i) {
+      if (header->isSectionHidden(i)) continue;
+      EXPECT_LE(header->sectionViewportPosition(i) + header->sectionSize(i),
+                tree->viewport()->width())
+          << "column " << i << " cut off at " << scale << "x";
+    }
+    EXPECT_GE(header->sectionSize(3), QFontMetrics(tree->font()).horizontalAdvance(date))
+        << scale << "x";
+    files.close();
+  }
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 
 #include "app/gui/about_dlg.h"
@@ -167,6 +168,8 @@ TEST_F(Screenshots, EveryMessageOfTheCommand) {
   ASSERT_EQ(SaveFile(0, document, current), kOk);
   const QString unwritable = QString::fromStdString(dir.Path(std::string(300, 'x') + ".fbprop"));
   const QString target = QString::fromStdString(dir.Path("scene.fbprop"));
+  std::filesystem::create_symlink(dir.File("other.fbprop", "someone else's"), dir.Path("link.fbprop"));
+  const QString link = QString::fromStdString(dir.Path("link.fbprop"));
 
   const struct {
     std::vector<std::optional<QString>> answers;
@@ -175,11 +178,13 @@ TEST_F(Screenshots, EveryMessageOfTheCommand) {
       {{garbage}, {Shoot("message_102")}},
       {{rootless}, {Shoot("message_103")}},
       {{QString::fromStdString(current)}, {Shoot("message_105")}},
-      // 104, then the refusals of the save dialog, then 107 with its choice, then 106.
+      // 104, the refusals of the save dialog (the source, a link, a missing folder), 107 with its
+      // choice, then 106.
       // The missing folder is named the same on every machine, so that its message is too.
-      {{old, old, QStringLiteral("/kx-no-such-folder/scene.fbprop"), unwritable, target},
-       {Shoot("message_104"), Shoot("refusal_source"), Shoot("refusal_folder"),
-        Shoot("message_107", "Save Elsewhere..."), Shoot("message_106")}},
+      {{old, old, link, QStringLiteral("/kx-no-such-folder/scene.fbprop"), unwritable, target},
+       {Shoot("message_104"), Shoot("refusal_source"), Shoot("refusal_link"),
+        Shoot("refusal_folder"), Shoot("message_107", "Save Elsewhere..."),
+        Shoot("message_106")}},
   };
   for (const auto& run : runs) {
     auto scripted = Dialog(run.answers);
