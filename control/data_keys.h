@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "control/key_search.h"
+#include "object/archive.h"
+#include "object/control.h"
 
 namespace KX {
 
@@ -36,6 +38,14 @@ constexpr int32_t kLegacyKeysVersion = 200;
 inline void ShiftKeyTimes(std::vector<float>& times, float start) {
   if (start == 0.0f) return;
   for (float& t : times) t -= start;
+}
+
+// The load-only step of a keyed block: the key times of one stored at kLegacyKeysVersion or
+// older become relative to `control`'s start.
+inline void ShiftLegacyKeyTimes(CArchive& ar, const CControl& control, int32_t version,
+                                std::vector<float>& times) {
+  if (ar.Loading() && ar.ok() && version <= kLegacyKeysVersion)
+    ShiftKeyTimes(times, control.LegacyStartTime(ar.reader()));
 }
 
 // Bytes the elements of a list take, for memory estimates.

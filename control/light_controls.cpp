@@ -65,11 +65,8 @@ Status CLightControl::Persist(CArchive& ar) {
   const int32_t version = ar.Version(classRecord);
   UintCounted(ar, "colorKeys", colorKeys);
   UintCounted(ar, "keyTimes", keyTimes);
-  if (ar.Loading()) {
-    cursor = 0;
-    if (ar.ok() && version <= kLegacyKeysVersion)
-      ShiftKeyTimes(keyTimes, LegacyStartTime(ar.reader()));
-  }
+  if (ar.Loading()) cursor = 0;
+  ShiftLegacyKeyTimes(ar, *this, version, keyTimes);
   return ar.status();
 }
 
@@ -114,11 +111,8 @@ Status CPointLightControl::Persist(CArchive& ar) {
   const int32_t version = ar.Version(classRecord);
   UintCounted(ar, "rangeKeys", rangeKeys);
   UintCounted(ar, "keyTimes", keyTimes);
-  if (ar.Loading()) {
-    cursor = 0;
-    if (ar.ok() && version <= kLegacyKeysVersion)
-      ShiftKeyTimes(keyTimes, LegacyStartTime(ar.reader()));
-  }
+  if (ar.Loading()) cursor = 0;
+  ShiftLegacyKeyTimes(ar, *this, version, keyTimes);
   return ar.status();
 }
 
@@ -174,11 +168,8 @@ Status CSpotLightControl::Persist(CArchive& ar) {
   UintCounted(ar, "keyTimes", keyTimes);
   UintCounted(ar, "coneKeys", coneKeys);
   UintCounted(ar, "rangeKeys", rangeKeys);
-  if (ar.Loading()) {
-    cursor = 0;
-    if (ar.ok() && version <= kLegacyKeysVersion)
-      ShiftKeyTimes(keyTimes, LegacyStartTime(ar.reader()));
-  }
+  if (ar.Loading()) cursor = 0;
+  ShiftLegacyKeyTimes(ar, *this, version, keyTimes);
   return ar.status();
 }
 

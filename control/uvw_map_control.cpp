@@ -51,12 +51,8 @@ Status CUvwMapControl::Persist(CArchive& ar) {
   const int32_t version = ar.Version(classRecord);
   UintCounted(ar, "coordinateKeys", coordinateKeys);
   UintCounted(ar, "keyTimes", keyTimes);
-  if (ar.Loading()) {
-    cursor = 0;
-    // Old blocks kept their key times in scene time; they become relative to the controller.
-    if (ar.ok() && version <= kLegacyKeysVersion)
-      ShiftKeyTimes(keyTimes, LegacyStartTime(ar.reader()));
-  }
+  if (ar.Loading()) cursor = 0;
+  ShiftLegacyKeyTimes(ar, *this, version, keyTimes);
   return ar.status();
 }
 

@@ -37,11 +37,8 @@ Status CBooleanControl::Persist(CArchive& ar) {
   const int32_t version = ar.Version(classRecord);
   UintCounted(ar, "keyTimes", keyTimes);
   UintCounted(ar, "keyValues", keyValues);
-  if (ar.Loading()) {
-    cursor = 0;
-    if (ar.ok() && version <= kLegacyKeysVersion)
-      ShiftKeyTimes(keyTimes, LegacyStartTime(ar.reader()));
-  }
+  if (ar.Loading()) cursor = 0;
+  ShiftLegacyKeyTimes(ar, *this, version, keyTimes);
   return ar.status();
 }
 

@@ -267,16 +267,6 @@ class CArchive {
       copy_->Shared(ref);
     return *this;
   }
-  // An id the record holds for an object nothing keeps: read past, linked past, written as none.
-  CArchive& NoRef(const char* name) {
-    if (in_)
-      in_->Ref();
-    else if (out_)
-      out_->Ref(name, nullptr);
-    else if (link_)
-      link_->NextId();
-    return *this;
-  }
   // An int32 count, then one id per entry.
   template <class T>
   CArchive& RefList(const char* name, std::vector<T*>& list) {
