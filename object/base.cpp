@@ -126,20 +126,18 @@ Status CBase::Persist(CArchive& ar) {
           (measured ? *measured : GetSaveSize()) - static_cast<int64_t>(className.size()) - 8;
     }
     if (recordSize < 0 || recordSize > INT32_MAX) return ar.Fail(kErrBadArgument);
-    // The record header and the object's id frame the record; they are not fields.
+    // The record header frames the record; it is no field.
     out.Data(className).Data(static_cast<int32_t>(recordSize));
   }
   ar.Version(classRecord);
-  if (ar.Loading()) {
-    CReader& in = ar.reader();
-    int32_t id = 0;
-    in.Read(id);
-    ar("name", name);
-    if (in.ok()) in.RegisterId(id);
-    return in.status();
-  }
-  if (ar.Saving()) ar.writer().Data(ar.writer().IdOf(this));
+  // The object's id frames the record too: read to register the object, written as the save's.
+  int32_t id = 0;
+  if (ar.Loading())
+    ar.reader().Read(id);
+  else if (ar.Saving())
+    ar.writer().Data(ar.writer().IdOf(this));
   ar("name", name);
+  if (ar.Loading() && ar.ok()) ar.reader().RegisterId(id);
   return ar.Linking() ? kNothingDone : ar.status();
 }
 
